@@ -1,0 +1,61 @@
+// One sound-card capture device with two capture buffers circulating between the device and
+// the program: the recording thread takes the oldest completed buffer's bytes and puts the
+// buffer straight back in the queue. The main window owns one for its whole run.
+//
+// The user-interface thread calls SetDeviceID, QueryFormat, Open, AllocateBuffers and Start
+// before the recording thread exists, and Close after it has ended; the recording thread calls
+// ReadBuffer and Stop under the recording lock. No lock of its own.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "CaptureBackend.h"
+#include "ErrorState.h"
+#include "WaveFormat.h"
+
+class CWaveIn {
+public:
+    // Uses the PortAudio backend.
+    CWaveIn();
+    explicit CWaveIn(std::unique_ptr<ICaptureBackend> backend);
+    virtual ~CWaveIn();
+
+    void SetDeviceID(uint32_t id);
+    uint32_t GetDeviceID();
+    void* GetHandle();  // null when closed
+
+    void QueryFormat(const WAVEFORMATEX* format);
+    void Open(const WAVEFORMATEX* format, WaveInNotifyFn callback, void* instance,
+              unsigned long flags);
+    // -1 when already open, 0 opened, 1 failed.
+    int OpenFormat(short bitsPerSample, unsigned long samplesPerSec, short channels);
+    void AllocateBuffers(unsigned long size);
+    void Start();
+    unsigned long ReadBuffer(void* dest);
+    unsigned long Stop(void* dest);
+    void Close();
+
+    // Frames the device had to drop since Open because no buffer was queued.
+    uint64_t GetLostFrames() const;
+    ICaptureBackend* GetBackend() { return m_pBackend.get(); }
+
+    int GetErrorFlag() const { return m_error.Flag(); }
+    const char* GetErrorText() const { return m_error.Text(); }
+
+private:
+    bool ArmHeader(int index);
+
+    std::unique_ptr<ICaptureBackend> m_pBackend;
+    uint32_t m_nDeviceID = WAVE_MAPPER;
+    char* m_pBuffer[2] = {nullptr, nullptr};
+    int m_nCurrent = 0;
+    uint32_t m_nBufferSize = 0;
+    bool m_bOpen = false;
+    WAVEHDR m_header[2];
+    uint32_t m_nBytesTaken = 0;
+    CErrorState m_error;
+};
+
+// The flag of Open that selects a notification function.
+constexpr unsigned long CALLBACK_FUNCTION = 0x00030000ul;

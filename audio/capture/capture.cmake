@@ -1,0 +1,1 @@
+target_sources(vellisto_audio PRIVATE capture/WaveIn.cpp)

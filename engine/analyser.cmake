@@ -1,0 +1,1 @@
+target_sources(vellisto_engine PRIVATE BiquadFilter.cpp SignalAnalyzer.cpp SignalAnalyzerParams.cpp)
