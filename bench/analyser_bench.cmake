@@ -1,1 +1,2 @@
-
+add_executable(analyser_bench analyser_bench.cpp)
+target_link_libraries(analyser_bench PRIVATE vellisto_engine benchmark::benchmark)

@@ -1,0 +1,248 @@
+#include "SignalAnalyzer.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// 0.9915239: the DC blocker's pole, a -3 dB corner near 60 Hz at 44100 per second.
+constexpr uint32_t kDCCoefficientBits = 0x3F7DD483u;
+
+// Floor of the readouts so that a silent block still has a finite level in dB.
+constexpr float kReadoutFloor = 1.0e-12f;
+
+// 49.9849 (= 7.07 squared) puts the power readout 16.99 dB below the mean square relative to
+// full scale. The 16-bit divisor is the float 49.9849f times 32768 squared, exactly.
+constexpr float kPowerDivisorFloat = 49.9849f;
+constexpr float kPowerDivisorInt16 = 53670879232.0f;
+
+float FloatFromBits(uint32_t bits) {
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+// Blocks come from a byte buffer: load and store through memcpy, which compiles to plain
+// moves and does not depend on the buffer's alignment or type.
+template <bool kInt16>
+inline float LoadSample(const unsigned char* p, long i) {
+    if constexpr (kInt16) {
+        int16_t s;
+        std::memcpy(&s, p + i * 2, sizeof s);
+        return static_cast<float>(s);
+    } else {
+        float s;
+        std::memcpy(&s, p + i * 4, sizeof s);
+        return s;
+    }
+}
+
+template <bool kInt16>
+inline void StoreSample(unsigned char* p, long i, float y) {
+    if constexpr (kInt16) {
+        // y is clamped to +-32767 here, so the truncating conversion is always in range.
+        const int16_t s = static_cast<int16_t>(y);
+        std::memcpy(p + i * 2, &s, sizeof s);
+    } else {
+        std::memcpy(p + i * 4, &y, sizeof y);
+    }
+}
+
+// Working state of one channel, kept in locals for the loop so that the two channels' chains
+// stay independent and in registers.
+struct ChannelState {
+    float dcIn, dcOut;
+    float peak, power;
+    int32_t clips;
+    float w0, w1, w2;
+    float b0, b1, b2, a0, a1, a2;
+};
+
+}  // namespace
+
+CSignalAnalyzer::CSignalAnalyzer() : m_fDCCoefficient(FloatFromBits(kDCCoefficientBits)) {
+    m_filter[0].Design("LP", 2900, 44100);
+    m_filter[1].Design("LP", 2900, m_nSamplesPerSec);
+    PrepareRecording();
+    m_error.Clear();
+}
+
+void CSignalAnalyzer::PrepareRecording() {
+    m_error.Clear();
+    const float rate = static_cast<float>(m_nSamplesPerSec);
+    // rate x seconds rounds to float before it is doubled; exact arithmetic would differ by one
+    // sample for some positions (1.00907 s at 44100 gives 89000 here, 88999 exactly).
+    m_nGapSamples = TruncToInt32(rate * m_fGapSize * 2.0f);
+    m_nMinSongSamples = TruncToInt32(rate * m_fMinSongSize * 2.0f);
+    m_nEndGapSamples = TruncToInt32(rate * m_fEndGap * 2.0f);
+
+    const float amplitude = static_cast<float>(std::pow(10.0, double{m_fGapLevel / 20.0f}));
+    m_fLinearGapLevel = m_wBitsPerSample == 16 ? amplitude * 32768.0f : amplitude;
+
+    m_nLastLoudIndex = 0;
+    m_nLastSplitIndex = 0;
+    for (int ch = 0; ch < 2; ++ch) {
+        m_fDCPrevInput[ch] = 0;
+        m_fDCPrevOutput[ch] = 0;
+        m_fPower[ch] = 0;
+    }
+}
+
+bool CSignalAnalyzer::IsShortFile(long byteCount) {
+    m_error.Clear();
+    const float bytesPerFrame = m_wBitsPerSample == 16 ? 4.0f : 8.0f;
+    const float limit = static_cast<float>(m_nSamplesPerSec) * m_fEndGap * bytesPerFrame;
+    return static_cast<double>(byteCount) < std::trunc(static_cast<double>(limit));
+}
+
+void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, long* splitOffset,
+                                   int* endGapReached) {
+    m_error.Clear();
+    for (int ch = 0; ch < 2; ++ch) {
+        m_fPeak[ch] = kReadoutFloor;
+        m_fPower[ch] = kReadoutFloor;
+        m_nClipCount[ch] = 0;
+    }
+    const bool int16 = m_wBitsPerSample == 16;
+    m_fClipLimit = int16 ? 32767.0f : 1.0f;
+    // A negative count is treated as an empty block: it must not move the detector.
+    const long n = byteCount > 0 && data != nullptr ? byteCount / (int16 ? 2 : 4) : 0;
+
+    if (n > 0) {
+        // The format and the switches pick one specialised loop here, so that the per-sample
+        // work has no branches on them.
+        using Loop = void (CSignalAnalyzer::*)(void*, long, int*, long*, int*);
+        static constexpr Loop kLoops[8] = {
+            &CSignalAnalyzer::AnalyseSamples<false, false, false>,
+            &CSignalAnalyzer::AnalyseSamples<false, false, true>,
+            &CSignalAnalyzer::AnalyseSamples<false, true, false>,
+            &CSignalAnalyzer::AnalyseSamples<false, true, true>,
+            &CSignalAnalyzer::AnalyseSamples<true, false, false>,
+            &CSignalAnalyzer::AnalyseSamples<true, false, true>,
+            &CSignalAnalyzer::AnalyseSamples<true, true, false>,
+            &CSignalAnalyzer::AnalyseSamples<true, true, true>,
+        };
+        const int variant = (int16 ? 4 : 0) | (m_bDCBlock ? 2 : 0) | (m_bIgnoreClicks ? 1 : 0);
+        (this->*kLoops[variant])(data, n, gapFound, splitOffset, endGapReached);
+    }
+
+    m_nLastLoudIndex -= n;
+    m_nLastSplitIndex -= n;
+
+    if (int16) {
+        m_fPeak[0] /= 32768.0f;
+        m_fPeak[1] /= 32768.0f;
+    }
+}
+
+// Runs on the recording thread (via ProcessBlock): no allocation, no I/O.
+template <bool kInt16, bool kDCBlock, bool kSmartGap>
+void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset,
+                                     int* endGapReached) {
+    unsigned char* const bytes = static_cast<unsigned char*>(data);
+    const float clipLimit = m_fClipLimit;
+    const float r = m_fDCCoefficient;
+    const float level = m_fLinearGapLevel;
+    const float powerScale =
+        (2.0f / static_cast<float>(n)) / (kInt16 ? kPowerDivisorInt16 : kPowerDivisorFloat);
+    constexpr long kBytesPerSample = kInt16 ? 2 : 4;
+
+    const int64_t gapSamples = m_nGapSamples;
+    const int64_t minSongSamples = m_nMinSongSamples;
+    const int64_t endGapSamples = m_nEndGapSamples;
+    // A quiet sample needs the slow path only once its distance from the last loud sample
+    // reaches the nearer of the two thresholds; music never gets there.
+    const int64_t slowPathDistance = gapSamples < endGapSamples ? gapSamples : endGapSamples;
+    int64_t lastLoud = m_nLastLoudIndex;
+    int64_t lastSplit = m_nLastSplitIndex;
+    bool gap = false;
+    bool endGap = false;
+    long offset = 0;
+
+    ChannelState c[2];
+    for (int ch = 0; ch < 2; ++ch) {
+        const CBiquadFilter& f = m_filter[ch];
+        c[ch] = ChannelState{m_fDCPrevInput[ch],
+                             m_fDCPrevOutput[ch],
+                             m_fPeak[ch],
+                             m_fPower[ch],
+                             m_nClipCount[ch],
+                             f.w0,
+                             f.w1,
+                             f.w2,
+                             f.b0,
+                             f.b1,
+                             f.b2,
+                             f.a0,
+                             f.a1,
+                             f.a2};
+    }
+
+    // One sample of channel ch at interleaved index i: the whole per-sample chain.
+    auto step = [&](ChannelState & s, int64_t i) __attribute__((always_inline)) {
+        const float x = LoadSample<kInt16>(bytes, static_cast<long>(i));
+        float y;
+        if constexpr (kDCBlock) {
+            y = (x - s.dcIn + s.dcOut) * r;
+            s.dcOut = y;
+            s.dcIn = x;
+            s.clips += (y > clipLimit) + (y < -clipLimit);
+            y = y > clipLimit ? clipLimit : y;
+            y = y < -clipLimit ? -clipLimit : y;
+            StoreSample<kInt16>(bytes, static_cast<long>(i), y);
+        } else {
+            y = x;
+            s.clips += (x >= clipLimit) | (x <= -clipLimit);
+        }
+        float a = std::fabs(y);
+        s.peak = a > s.peak ? a : s.peak;
+        s.power += a * a * powerScale;
+        if constexpr (kSmartGap) {
+            s.w2 = s.w1;
+            s.w1 = s.w0;
+            s.w0 = (y - s.a1 * s.w1 - s.a2 * s.w2) / s.a0;
+            a = std::fabs(s.b0 * s.w0 + s.b1 * s.w1 + s.b2 * s.w2);
+        }
+        const bool loud = a > level;
+        lastLoud = loud ? i : lastLoud;
+        if (i - lastLoud >= slowPathDistance) [[unlikely]] {
+            if (!loud) {
+                const int64_t d = i - lastLoud;
+                if (d >= endGapSamples) {
+                    endGap = true;
+                } else if (d >= gapSamples && i - lastSplit >= minSongSamples) {
+                    gap = true;
+                    // The byte offset of the stereo frame that holds sample i.
+                    offset = static_cast<long>(i / 2) * 2 * kBytesPerSample;
+                    lastSplit = i;
+                }
+            }
+        }
+    };
+
+    const int64_t frames = n / 2;
+    for (int64_t j = 0; j < frames; ++j) {
+        step(c[0], 2 * j);
+        step(c[1], 2 * j + 1);
+    }
+    if (n % 2 != 0) step(c[0], n - 1);
+
+    for (int ch = 0; ch < 2; ++ch) {
+        CBiquadFilter& f = m_filter[ch];
+        m_fDCPrevInput[ch] = c[ch].dcIn;
+        m_fDCPrevOutput[ch] = c[ch].dcOut;
+        m_fPeak[ch] = c[ch].peak;
+        m_fPower[ch] = c[ch].power;
+        m_nClipCount[ch] = c[ch].clips;
+        f.w0 = c[ch].w0;
+        f.w1 = c[ch].w1;
+        f.w2 = c[ch].w2;
+    }
+    m_nLastLoudIndex = lastLoud;
+    m_nLastSplitIndex = lastSplit;
+    if (gap) {
+        if (gapFound != nullptr) *gapFound = 1;
+        if (splitOffset != nullptr) *splitOffset = offset;
+    }
+    if (endGap && endGapReached != nullptr) *endGapReached = 1;
+}

@@ -16,20 +16,24 @@
 #include "ErrorState.h"
 
 class CSignalAnalyzer {
-public:
+  public:
     CSignalAnalyzer();
     virtual ~CSignalAnalyzer() = default;
 
     // Converts the parameters to sample counts and clears the detector (not the filters).
     void PrepareRecording();
 
-    // Analyses one block of interleaved samples in place (16-bit or float by bits per sample).
-    // Only ever sets *gapFound and *endGapReached to 1; *splitOffset (bytes) is written only
-    // together with *gapFound. Clearing the flags is the caller's job.
+    // Analyses one block of interleaved samples in place (16-bit or float by bits per sample);
+    // samples alternate left/right whatever the channel count. Only ever sets *gapFound and
+    // *endGapReached to 1; *splitOffset (bytes into this block, the start of the stereo frame
+    // where the gap became complete) is written only together with *gapFound; with several
+    // splits in one block the last one wins. Clearing the flags is the caller's job. A count of
+    // 0 or less changes nothing but the readouts. No allocation, no I/O.
     void ProcessBlock(void* data, long byteCount, int* gapFound, long* splitOffset,
                       int* endGapReached);
 
-    // True when byteCount is shorter than End Gap of stereo audio in bytes.
+    // True when byteCount is shorter than End Gap of stereo audio in bytes (4 bytes per frame for
+    // 16-bit blocks, 8 for float).
     bool IsShortFile(long byteCount);
 
     // Parameter block: positions are the (negative) trackbar positions of RecSettings.
@@ -61,18 +65,21 @@ public:
     int GetErrorFlag() const { return m_error.Flag(); }
     const char* GetErrorText() const { return m_error.Text(); }
 
-    // Physical values of the parameter block (seconds, dB), for tests and the splitter.
+    // Physical values of the parameter block (seconds, dBFS), for tests and the splitter. Unlike
+    // the position getters these leave the error flag alone. A rejected value stays stored.
     float GetGapSize() const { return m_fGapSize; }
     float GetGapLevel() const { return m_fGapLevel; }
     float GetMinSongSize() const { return m_fMinSongSize; }
     float GetEndGap() const { return m_fEndGap; }
 
-    // Readouts of the last block, per channel (0 left, 1 right): 1.0 is full scale.
+    // Readouts of the last block, per channel (0 left, 1 right): peak magnitude with 1.0 full
+    // scale, power (mean square over 49.9849, 16.99 dB below it), clipped samples. Floor 1e-12.
     float m_fPeak[2] = {0, 0};
     float m_fPower[2] = {0, 0};
     int32_t m_nClipCount[2] = {0, 0};
 
-    // Thresholds as PrepareRecording computed them, in interleaved samples.
+    // Thresholds as PrepareRecording computed them, in interleaved samples (two per stereo
+    // frame), and the gap level in sample units (16-bit: out of 32768; float: out of 1.0).
     int32_t m_nGapSamples = 0;
     int32_t m_nMinSongSamples = 0;
     int32_t m_nEndGapSamples = 0;
@@ -80,23 +87,33 @@ public:
 
     CBiquadFilter m_filter[2];  // 0 left, 1 right
 
-private:
-    float m_fGapSize = 1.0f;
-    float m_fGapLevel = -35.0f;
-    float m_fMinSongSize = 30.01f;
-    float m_fEndGap = 7.01f;
+  private:
+    template <bool kInt16, bool kDCBlock, bool kSmartGap>
+    void AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset, int* endGapReached);
+
+    // Truncation toward zero that saturates at the int32 range and maps NaN to 0: values left
+    // out of range by a failed setter must not make a conversion undefined.
+    static int32_t TruncToInt32(double v);
+
+    float m_fGapSize = 1.0f;        // seconds
+    float m_fGapLevel = -35.0f;     // dBFS
+    float m_fMinSongSize = 30.01f;  // seconds
+    float m_fEndGap = 7.01f;        // seconds
     int m_bDCBlock = 1;
-    int m_bIgnoreClicks = 1;
-    uint16_t m_wBitsPerSample = 16;
-    uint16_t m_wChannels = 2;
+    int m_bIgnoreClicks = 1;         // Smart Gap
+    uint16_t m_wBitsPerSample = 16;  // 16: int16 blocks; anything else: float blocks
+    uint16_t m_wChannels = 2;        // kept for the settings; the analysis is always stereo
     int32_t m_nSamplesPerSec = 44100;
 
-    float m_fDCCoefficient;  // R, pole of the DC blocker
-    float m_fDCPrevOutput[2] = {0, 0};
+    float m_fDCCoefficient;             // R, pole of the DC blocker, the same at every rate
+    float m_fDCPrevOutput[2] = {0, 0};  // unclamped
     float m_fDCPrevInput[2] = {0, 0};
-    int32_t m_nLastLoudIndex = 0;   // relative to the start of the current block
-    int32_t m_nLastSplitIndex = 0;  // relative to the start of the current block
+    // Interleaved-sample indices relative to the start of the current block. 64 bits because
+    // they are rebased by every block: a long song without a split would take a 32-bit index
+    // past its range after about six hours at 48000 per second.
+    int64_t m_nLastLoudIndex = 0;
+    int64_t m_nLastSplitIndex = 0;
     float m_fClipLimit = 32767.0f;
 
-    CErrorState m_error;
+    CErrorState m_error{"No error"};
 };

@@ -1,0 +1,179 @@
+// The parameter block of CSignalAnalyzer: trackbar positions <-> seconds and dBFS, validation
+// and the label texts. Positions are negative; a position is made from a value by truncation
+// toward zero, never by rounding, so a round trip may come back one unit nearer zero.
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "SignalAnalyzer.h"
+
+namespace {
+
+// Positions per second of the gap-size scale.
+constexpr double kGapSizeScale = 1764.0;
+// Positions per second of the minimum-song and end-gap scales: 176.4 as a float (176.399994),
+// which is why whole seconds lose a unit (10 s -> -1763).
+constexpr float kSongScale = 176.4f;
+// Full scale of the gap-level position: the amplitude of a 16-bit sample.
+constexpr double kLevelScale = 32768.0;
+
+// -p without overflow for INT_MIN, rounded to float as every scale starts with.
+float NegatedPosition(int p) { return static_cast<float>(-static_cast<int64_t>(p)); }
+
+float GapSizeFromPosition(int p) {
+    return static_cast<float>(double{NegatedPosition(p)} / kGapSizeScale);
+}
+
+float SongSecondsFromPosition(int p) {
+    return static_cast<float>(double{NegatedPosition(p)} / double{kSongScale});
+}
+
+// 20 log10(-p / 32768) with a float rounding after each step. Position 0 gives -inf, a
+// positive position the logarithm of a negative number: NaN.
+float GapLevelFromPosition(int p) {
+    const float ratio = static_cast<float>(double{NegatedPosition(p)} / kLevelScale);
+    const float log = static_cast<float>(std::log10(double{ratio}));
+    return static_cast<float>(20.0 * double{log});
+}
+
+// Fails when v is below low, else when it is above high; NaN fails as well, which the
+// plain two comparisons would let through.
+bool InRange(float v, double low, double high) { return double{v} >= low && double{v} <= high; }
+
+std::string Printf(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string PrintSeconds(int32_t seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%2d secs", static_cast<int>(seconds));
+    return text;
+}
+
+}  // namespace
+
+int32_t CSignalAnalyzer::TruncToInt32(double v) {
+    if (std::isnan(v)) return 0;
+    constexpr double kMax = std::numeric_limits<int32_t>::max();
+    constexpr double kMin = std::numeric_limits<int32_t>::min();
+    if (v >= kMax) return std::numeric_limits<int32_t>::max();
+    if (v <= kMin) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);
+}
+
+void CSignalAnalyzer::SetGapSizePosition(int p) {
+    m_error.Clear();
+    m_fGapSize = GapSizeFromPosition(p);
+    if (!InRange(m_fGapSize, 0.01, 5.0))
+        m_error.Fail("Gap size is not between 0.01 and 5 seconds.\n");
+}
+
+int CSignalAnalyzer::GetGapSizePosition() {
+    m_error.Clear();
+    // The product of two floats is exact in double; it is truncated without rounding to float.
+    return TruncToInt32(double{m_fGapSize} * -kGapSizeScale);
+}
+
+void CSignalAnalyzer::SetGapLevelPosition(int p) {
+    m_error.Clear();
+    m_fGapLevel = GapLevelFromPosition(p);
+    if (!InRange(m_fGapLevel, -144.0, -6.0))
+        m_error.Fail("Gap level is not between -6 and -144 dB.\n");
+}
+
+int CSignalAnalyzer::GetGapLevelPosition() {
+    m_error.Clear();
+    const float exponent = m_fGapLevel / 20.0f;
+    const float amplitude = static_cast<float>(std::pow(10.0, double{exponent}));
+    return TruncToInt32(double{amplitude} * -kLevelScale);
+}
+
+void CSignalAnalyzer::SetMinSongSizePosition(int p) {
+    m_error.Clear();
+    m_fMinSongSize = SongSecondsFromPosition(p);
+    if (!InRange(m_fMinSongSize, 1.0, 200.0)) {
+        m_error.Fail("Minimum song size is not between 1 and 200 seconds.\n");
+    }
+}
+
+int CSignalAnalyzer::GetMinSongSizePosition() {
+    m_error.Clear();
+    return TruncToInt32(double{m_fMinSongSize} * -double{kSongScale});
+}
+
+void CSignalAnalyzer::SetEndSizePosition(int p) {
+    m_error.Clear();
+    m_fEndGap = SongSecondsFromPosition(p);
+    if (!InRange(m_fEndGap, 1.0, 30.0)) m_error.Fail("End gap is not between 1 and 30 seconds.\n");
+}
+
+int CSignalAnalyzer::GetEndSizePosition() {
+    m_error.Clear();
+    return TruncToInt32(double{m_fEndGap} * -double{kSongScale});
+}
+
+void CSignalAnalyzer::SetDCBlock(int b) {
+    m_error.Clear();
+    m_bDCBlock = b != 0 ? 1 : 0;
+}
+
+int CSignalAnalyzer::GetDCBlock() {
+    m_error.Clear();
+    return m_bDCBlock;
+}
+
+void CSignalAnalyzer::SetIgnoreClicks(int b) {
+    m_error.Clear();
+    m_bIgnoreClicks = b != 0 ? 1 : 0;
+}
+
+int CSignalAnalyzer::GetIgnoreClicks() {
+    m_error.Clear();
+    return m_bIgnoreClicks;
+}
+
+void CSignalAnalyzer::SetSamplesPerSec(uint32_t n) {
+    m_error.Clear();
+    m_nSamplesPerSec = static_cast<int32_t>(n);
+}
+
+uint32_t CSignalAnalyzer::GetSamplesPerSec() {
+    m_error.Clear();
+    return static_cast<uint32_t>(m_nSamplesPerSec);
+}
+
+void CSignalAnalyzer::SetBitsPerSample(uint16_t n) {
+    m_error.Clear();
+    m_wBitsPerSample = n;
+}
+
+uint16_t CSignalAnalyzer::GetBitsPerSample() {
+    m_error.Clear();
+    return m_wBitsPerSample;
+}
+
+void CSignalAnalyzer::SetChannels(uint16_t n) {
+    m_error.Clear();
+    m_wChannels = n;
+}
+
+uint16_t CSignalAnalyzer::GetChannels() {
+    m_error.Clear();
+    return m_wChannels;
+}
+
+std::string CSignalAnalyzer::FormatGapSize(int p) {
+    return Printf("%1.2f secs", GapSizeFromPosition(p));
+}
+
+std::string CSignalAnalyzer::FormatGapLevel(int p) {
+    return Printf("%2.1f dB", GapLevelFromPosition(p));
+}
+
+std::string CSignalAnalyzer::FormatMinSongSize(int p) {
+    return PrintSeconds(TruncToInt32(SongSecondsFromPosition(p)));
+}
+
+std::string CSignalAnalyzer::FormatEndSize(int p) { return FormatMinSongSize(p); }

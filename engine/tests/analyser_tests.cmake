@@ -1,1 +1,4 @@
-
+vellisto_gtest(analyser_tests
+    SOURCES BiquadFilterTest.cpp SignalAnalyzerParamsTest.cpp SignalAnalyzerTest.cpp
+            SignalAnalyzerReferenceTest.cpp
+    LIBS vellisto_engine)
