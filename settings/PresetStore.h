@@ -1,0 +1,80 @@
+// The preset list of the main window with its file handling: LoadPresets at start-up (with the
+// one-time migration of the earlier version's "Single.pre" and the completion of an interrupted
+// save), SavePresets at exit (atomically: "Temp.pre" written, synced and renamed over
+// "Single1.pre"), filling a preset box and applying the selected preset.
+//
+// Owned by the main window for the whole run; the Custom Settings dialog edits m_presets and
+// m_szPreset through pointers. User-interface thread only.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "PresetBox.h"
+#include "Presets.h"
+#include "PresetsFile.h"
+#include "Prompter.h"
+#include "RecSettings.h"
+
+class CSignalAnalyzer;
+class CWaveIn;
+
+// Bytes of a path buffer. Larger than the 260 of the earlier Windows versions because a Linux
+// working directory may legitimately be longer than 250 characters.
+constexpr size_t kPresetPathSize = 4096;
+
+// Hands the first nine fields of a record to the analyser's setters in the order the main
+// window uses (gap size, gap level, minimum song size, end gap, DC block, Smart Gap, bits,
+// rate, channels) and passes each error text to onError; every value is applied regardless.
+// The device id is the caller's. Used by OnSelChangePreset and by the splitter.
+void ApplyPresetToAnalyzer(const RecSettings& settings, CSignalAnalyzer& analyser,
+                           const std::function<void(const char* errorText)>& onError);
+
+class CPresetStore {
+  public:
+    CPresetStore(IPresetBox& box, IPrompter& prompter);
+
+    // Reads the presets from the current directory and fills the preset box; keeps the paths
+    // for SavePresets. Tells the user (once per file) about a damaged presets file.
+    void LoadPresets();
+    // Writes the list to the kept paths and empties the list and the box. False (with a message
+    // shown, and "Single1.pre" as it was) when the file could not be written.
+    bool SavePresets();
+
+    // Fills the main window's box and selects m_szPreset.
+    void FillPresetCombo();
+    // The same for any box (the Custom Settings dialog's).
+    static void FillPresetCombo(IPresetBox& box, const std::vector<CPresets>& presets,
+                                const char* currentName);
+
+    // The main window's preset box changed its selection: takes the preset, applies it through
+    // the analyser's setters and the capture device, showing each error titled "ERROR".
+    void OnSelChangePreset(RecSettings& settings, CSignalAnalyzer& analyser, CWaveIn& waveIn);
+
+    // First preset of that name in list order, or null.
+    CPresets* FindPreset(const std::string& name) { return FindPresetByName(m_presets, name); }
+
+    // Copies a name into m_szPreset, cut to kMaxPresetName bytes.
+    void SetCurrentPresetName(const std::string& name);
+
+    // Test seam: called with a step name at each point where a crash during SavePresets would
+    // leave a different state on disk. Null in the program.
+    std::function<void(const char* step)> m_saveStepHook;
+
+    std::vector<CPresets> m_presets;
+    char m_szPreset[260] = "Album/Tape";
+    char m_szTempPresetPath[kPresetPathSize] = "";
+    char m_szPresetPath[kPresetPathSize] = "";
+
+  private:
+    void ReportDamage(const std::string& path, const PresetLoadReport& report);
+    void SaveStep(const char* step);
+
+    IPresetBox& m_box;
+    IPrompter& m_prompter;
+    // The presets file read at start-up was damaged or unreadable: the next save keeps it
+    // under another name before replacing it.
+    bool m_bKeepOldPresetFile = false;
+};

@@ -1,0 +1,117 @@
+// Loading and saving the persistent settings through an in-memory profile: defaults, value
+// order, the base-file history and the window placement.
+#include <gtest/gtest.h>
+
+#include "SettingsTestSupport.h"
+
+namespace {
+const char* const kSection = "Version 1";
+}
+
+TEST(PersistentSettings, FreshProfileGivesTheDefaults) {
+    CMemoryProfileStore profile;
+    CFakeMainWindow w;
+    const WindowPlacement asCreated = w.window.m_placement;
+    LoadSettings(profile, w.Targets());
+    EXPECT_EQ(w.settings, (RecSettings{-1764, -582, -5293, -1236, 1, 1, 44100, 16, 2, -1}));
+    EXPECT_STREQ(w.szPreset, "Album/Tape");
+    EXPECT_EQ(w.bPurple, 1);
+    EXPECT_TRUE(w.files.m_paths.empty());
+    EXPECT_EQ(w.window.m_nSetCalls, 0);
+    EXPECT_EQ(w.window.m_placement, asCreated);
+    EXPECT_EQ(w.waveIn.GetDeviceID(), 0xFFFFFFFFu);
+}
+
+TEST(PersistentSettings, SaveWritesEveryValueInOrderAndLoadTakesThemAsTheyAre) {
+    CMemoryProfileStore profile;
+    CFakeMainWindow w;
+    w.settings = {-20000, -3, -1800, -900, 0, 0, 48000, 32, 0xFFFF, 3};
+    std::snprintf(w.szPreset, sizeof(w.szPreset), "Live \xE9");
+    w.window.m_placement = {2, kShowMinimized, {-5, 7, 395, 307}};
+    SaveSettings(profile, w.Targets());
+
+    std::vector<std::string> keys;
+    for (const auto& entry : profile.m_writeLog) keys.push_back(entry.first);
+    EXPECT_EQ(
+        keys,
+        (std::vector<std::string>{
+            "OutfileName0",    "OutfileName1",    "OutfileName2", "OutfileName3", "Gap Size",
+            "Gap Level",       "Min Song Size",   "End Size",     "DC Block",     "Ignore Clicks",
+            "Bits Per Sample", "Samples Per Sec", "Channels",     "WaveInID",     "Preset",
+            "Background",      "flags",           "showCmd",      "left",         "top"}));
+    EXPECT_EQ(profile.GetProfileInt(kSection, "Channels", 0), -1);  // widened as signed 16-bit
+
+    // A gap size of 11.34 seconds is out of range: taken as it is, silently.
+    CFakeMainWindow next;
+    next.bPurple = 1;
+    LoadSettings(profile, next.Targets());
+    EXPECT_EQ(next.settings, w.settings);
+    EXPECT_FLOAT_EQ(next.analyser.GetGapSize(), 20000.0f / 1764.0f);
+    EXPECT_EQ(next.analyser.GetChannels(), 0xFFFF);
+    EXPECT_EQ(next.waveIn.GetDeviceID(), 3u);
+    EXPECT_STREQ(next.szPreset, "Live \xE9");
+    EXPECT_EQ(next.bPurple, 0);
+    // A minimised window opens normally, at the stored position with its own size.
+    EXPECT_EQ(next.window.m_placement, (WindowPlacement{2, kShowNormal, {-5, 7, 395, 307}}));
+
+    profile.WriteProfileString(kSection, "Preset", std::string(300, 'p'));
+    LoadSettings(profile, next.Targets());
+    EXPECT_EQ(std::string(next.szPreset), std::string(259, 'p'));
+}
+
+TEST(PersistentSettings, BaseFileHistoryKeepsTheSelectedOneFirst) {
+    CMemoryProfileStore profile;
+    profile.WriteProfileString(kSection, "OutfileName0", "/music/X.wav");
+    profile.WriteProfileString(kSection, "OutfileName1", "/music/Y.wav");
+    profile.WriteProfileString(kSection, "OutfileName2", "/music/Z.wav");
+    CFakeMainWindow w;
+    LoadSettings(profile, w.Targets());
+    EXPECT_EQ(w.files.m_paths,
+              (std::vector<std::string>{"/music/X.wav", "/music/Y.wav", "/music/Z.wav"}));
+    EXPECT_EQ(w.files.m_nSel, 0);
+
+    w.files.m_nSel = 1;  // the user picks Y
+    SaveSettings(profile, w.Targets());
+    auto entry = [&](int n) {
+        return profile.GetProfileString(kSection, "OutfileName" + std::to_string(n), "?");
+    };
+    EXPECT_EQ(entry(0), "/music/Y.wav");
+    EXPECT_EQ(entry(1), "/music/X.wav");
+    EXPECT_EQ(entry(2), "/music/Z.wav");
+    EXPECT_EQ(entry(3), "");
+
+    // Empty entries are skipped; with nothing selected entry 0 is empty.
+    profile.WriteProfileString(kSection, "OutfileName0", "");
+    profile.WriteProfileString(kSection, "OutfileName3", "/a/W.wav");
+    CFakeMainWindow v;
+    LoadSettings(profile, v.Targets());
+    EXPECT_EQ(v.files.m_paths,
+              (std::vector<std::string>{"/music/X.wav", "/music/Z.wav", "/a/W.wav"}));
+    v.files.m_nSel = -1;
+    SaveSettings(profile, v.Targets());
+    EXPECT_EQ(entry(0), "");
+    EXPECT_EQ(entry(1), "/music/X.wav");
+    EXPECT_EQ(entry(3), "/a/W.wav");
+}
+
+TEST(WindowPlacementRestore, PositionsBeyondTheScreenArePulledBackAndMinusOneMeansNone) {
+    const WindowPlacement current{0, kShowMaximized, {100, 50, 500, 350}};
+    WindowPlacement out;
+    EXPECT_FALSE(RestorePlacement(current, -1, 10, 10, 1920, 1080, 32, 32, out));
+    EXPECT_FALSE(RestorePlacement(current, 0, -1, 10, 1920, 1080, 32, 32, out));
+    EXPECT_FALSE(RestorePlacement(current, 0, 10, -1, 1920, 1080, 32, 32, out));
+    const int32_t cases[][4] = {
+        // stored left, top -> applied left, top
+        {5000, 20, 1888, 20},
+        {1888, 1048, 1888, 1048},
+        {1887, 1047, 1887, 1047},
+        {30, 99999, 30, 1048},
+        {-40, -2, -40, -2},  // off the left and top edges: kept
+        {INT32_MAX, INT32_MAX, 1888, 1048},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c[0]);
+        ASSERT_TRUE(RestorePlacement(current, 2, c[0], c[1], 1920, 1080, 32, 32, out));
+        EXPECT_EQ(out, (WindowPlacement{2, kShowNormal, {c[2], c[3], c[2] + 400, c[3] + 300}}));
+    }
+}

@@ -1,0 +1,295 @@
+// Start-up and exit of the preset list on real files in a scratch working directory:
+// migration, interrupted and failing saves, damaged files, and applying a preset.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "PresetStore.h"
+#include "SettingsTestSupport.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Two presets in the earlier version's format (schema 1): Album/Tape and Live.
+const Bytes kOldFile = [] {
+    Bytes b = {0x02, 0x00, 0xFF, 0xFF, 0x01, 0x00, 0x08, 0x00,
+               'C',  'P',  'r',  'e',  's',  'e',  't',  's'};
+    auto body = [&](const std::string& name, std::initializer_list<int32_t> six) {
+        b.push_back(uint8_t(name.size()));
+        b.insert(b.end(), name.begin(), name.end());
+        for (int32_t v : six) {
+            for (int i = 0; i < 4; ++i) b.push_back(uint8_t(uint32_t(v) >> (8 * i)));
+        }
+    };
+    body("Album/Tape", {-1764, -582, -5293, -1236, 1, 1});
+    b.insert(b.end(), {0x01, 0x80});
+    body("Live", {-900, -300, -2000, -900, 0, -1});
+    return b;
+}();
+
+struct Session {
+    CFakePresetBox box;
+    CScriptedPrompter prompter;
+    CPresetStore store{box, prompter};
+};
+
+// A start-up in a new session: the presets it loads and what it showed.
+std::vector<CPresets> LoadFresh(std::vector<ShownPrompt>* shown = nullptr) {
+    Session s;
+    s.store.LoadPresets();
+    if (shown) *shown = s.prompter.m_shown;
+    return s.store.m_presets;
+}
+
+}  // namespace
+
+TEST(PresetStartUp, FirstStartCreatesNothingAndSaveUsesThePathsOfStartUp) {
+    CScratchDir dir;
+    CScratchDir elsewhere;
+    fs::current_path(dir.Path());
+    Session s;
+    s.store.LoadPresets();
+    EXPECT_TRUE(s.store.m_presets.empty());
+    EXPECT_TRUE(s.box.m_entries.empty());
+    EXPECT_STREQ(s.store.m_szPreset, "Album/Tape");
+    EXPECT_TRUE(s.prompter.m_shown.empty());
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+
+    s.store.m_presets = MakePresets(3);
+    fs::current_path(elsewhere.Path());
+    ASSERT_TRUE(s.store.SavePresets());
+    EXPECT_TRUE(s.store.m_presets.empty());
+    EXPECT_TRUE(fs::is_empty(elsewhere.Path()));
+    EXPECT_EQ(ReadBytes(dir.File("Single1.pre")), WritePresetsArchive(MakePresets(3)));
+    EXPECT_FALSE(fs::exists(dir.File("Temp.pre")));
+}
+
+TEST(PresetStartUp, TempFileTakesThePlaceOfAMissingPresetsFileOnlyWhenWhole) {
+    {
+        CScratchDir dir;
+        WriteBytes(dir.File("Temp.pre"), WritePresetsArchive(MakePresets(2)));
+        EXPECT_EQ(LoadFresh(), MakePresets(2));
+        EXPECT_FALSE(fs::exists(dir.File("Temp.pre")));
+        EXPECT_EQ(ReadBytes(dir.File("Single1.pre")), WritePresetsArchive(MakePresets(2)));
+    }
+    {
+        CScratchDir dir;
+        Bytes partial = WritePresetsArchive(MakePresets(5));
+        partial.resize(partial.size() - 10);
+        WriteBytes(dir.File("Temp.pre"), partial);
+        EXPECT_TRUE(LoadFresh().empty());
+        EXPECT_FALSE(fs::exists(dir.File("Single1.pre")));
+        EXPECT_EQ(ReadBytes(dir.File("Temp.pre.damaged")), partial);
+    }
+    {
+        CScratchDir dir;  // both present: the presets file wins, the save replaces Temp.pre
+        WriteBytes(dir.File("Single1.pre"), WritePresetsArchive(MakePresets(2, "Kept ")));
+        WriteBytes(dir.File("Temp.pre"), WritePresetsArchive(MakePresets(4, "Stale ")));
+        Session s;
+        s.store.LoadPresets();
+        EXPECT_EQ(s.store.m_presets, MakePresets(2, "Kept "));
+        ASSERT_TRUE(s.store.SavePresets());
+        EXPECT_FALSE(fs::exists(dir.File("Temp.pre")));
+        EXPECT_EQ(LoadFresh(), MakePresets(2, "Kept "));
+    }
+}
+
+TEST(PresetStartUp, OldPresetsAreAddedOnYesAndTheOldFileRenamedEitherWay) {
+    for (bool yes : {true, false}) {
+        SCOPED_TRACE(yes ? "Yes" : "No");
+        CScratchDir dir;
+        WriteBytes(dir.File("Single.pre"), kOldFile);
+        WriteBytes(dir.File("Single1.pre"), WritePresetsArchive({CPresets("Mine", {})}));
+        Session s;
+        s.prompter.m_answers = {yes};
+        s.store.LoadPresets();
+
+        ASSERT_EQ(s.prompter.m_shown.size(), 1u);
+        EXPECT_EQ(s.prompter.m_shown[0].text,
+                  "Do you want to add your old presets to the new ones?\n\nIf you have not "
+                  "changed your presets, we recommend choosing No.\n\nIf you have changed or "
+                  "added presets, we recommend choosing Yes,\nand your old presets will be "
+                  "saved with the word '[Beta]' after them.\n\n");
+        EXPECT_EQ(s.prompter.m_shown[0].title, "Save Old Presets?");
+        EXPECT_EQ(s.prompter.m_shown[0].icon, PromptIcon::Question);
+        EXPECT_FALSE(fs::exists(dir.File("Single.pre")));
+        EXPECT_EQ(ReadBytes(dir.File("SingleOld.pre")), kOldFile);
+        std::vector<std::string> names;
+        for (const CPresets& p : s.store.m_presets) names.push_back(p.GetName());
+        const std::vector<std::string> all = {"Mine", "Album/Tape [Beta]", "Live [Beta]"};
+        EXPECT_EQ(names, yes ? all : std::vector<std::string>{"Mine"});
+
+        // The next start neither asks nor adds them again.
+        ASSERT_TRUE(s.store.SavePresets());
+        std::vector<ShownPrompt> shown;
+        EXPECT_EQ(LoadFresh(&shown).size(), names.size());
+        EXPECT_TRUE(shown.empty());
+    }
+}
+
+TEST(PresetStartUp, AnExistingSingleOldFileIsNeverReplacedAndTheQuestionComesOnce) {
+    CScratchDir dir;
+    WriteBytes(dir.File("SingleOld.pre"), {0x00, 0x00});
+    WriteBytes(dir.File("Single.pre"), kOldFile);
+    Session s;
+    s.prompter.m_answers = {true};
+    s.store.LoadPresets();
+    EXPECT_EQ(s.store.m_presets.size(), 2u);
+    EXPECT_EQ(ReadBytes(dir.File("SingleOld.pre")), (Bytes{0x00, 0x00}));
+    EXPECT_EQ(ReadBytes(dir.File("SingleOld1.pre")), kOldFile);
+    std::vector<ShownPrompt> shown;
+    LoadFresh(&shown);
+    EXPECT_TRUE(shown.empty());
+}
+
+TEST(PresetStartUp, DamagedFilesAreReportedOnceAndKeptBeforeTheyAreReplaced) {
+    CScratchDir dir;
+    Bytes damaged = WritePresetsArchive(MakePresets(5));
+    damaged.resize(damaged.size() - 3);
+    WriteBytes(dir.File("Single1.pre"), damaged);
+    Bytes old = kOldFile;
+    old.pop_back();
+    WriteBytes(dir.File("Single.pre"), old);
+
+    Session s;
+    s.prompter.m_answers = {true};
+    s.store.LoadPresets();
+    std::vector<CPresets> expected = MakePresets(4);
+    expected.emplace_back("Album/Tape [Beta]",
+                          RecSettings{-1764, -582, -5293, -1236, 1, 0, 44100, 16, 2, 1});
+    EXPECT_EQ(s.store.m_presets, expected);
+    ASSERT_EQ(s.prompter.m_shown.size(), 3u);  // the question, then one notice per file
+    for (int i : {1, 2}) {
+        EXPECT_EQ(s.prompter.m_shown[i].title, "Preset Error");
+        EXPECT_FALSE(s.prompter.m_shown[i].question);
+    }
+    EXPECT_NE(s.prompter.m_shown[1].text.find(dir.File("Single1.pre") + " is damaged"),
+              std::string::npos);
+    EXPECT_NE(s.prompter.m_shown[1].text.find("4 preset(s) could be read"), std::string::npos);
+    EXPECT_NE(s.prompter.m_shown[2].text.find(dir.File("Single.pre") + " is damaged"),
+              std::string::npos);
+    // Untouched until the save, so a crash before it loses nothing either.
+    EXPECT_EQ(ReadBytes(dir.File("Single1.pre")), damaged);
+
+    WriteBytes(dir.File("Single1.pre.damaged"), {0x01});  // an earlier one stays too
+    ASSERT_TRUE(s.store.SavePresets());
+    EXPECT_EQ(ReadBytes(dir.File("Single1.pre.damaged")), Bytes{0x01});
+    EXPECT_EQ(ReadBytes(dir.File("Single1.pre.damaged1")), damaged);
+    std::vector<ShownPrompt> shown;
+    EXPECT_EQ(LoadFresh(&shown), expected);
+    EXPECT_TRUE(shown.empty());
+}
+
+// Failures that hold even for root, where permission bits stop nothing: a directory in the
+// way of "Temp.pre", and a file size limit (the disk-full path, in a child process).
+TEST(PresetSave, FailureLeavesThePresetsFileByteIdenticalAndTellsTheUser) {
+    const Bytes original = WritePresetsArchive(MakePresets(3, "Original "));
+    for (bool sizeLimit : {false, true}) {
+        SCOPED_TRACE(sizeLimit ? "file size limit" : "directory in the way");
+        CScratchDir dir;
+        WriteBytes(dir.File("Single1.pre"), original);
+        if (!sizeLimit) fs::create_directories(dir.File("Temp.pre/inside"));
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (sizeLimit) {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const struct rlimit limit = {5000, 5000};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            }
+            Session s;
+            s.store.LoadPresets();
+            s.store.m_presets = MakePresets(400);
+            const bool saved = s.store.SavePresets();
+            const auto& shown = s.prompter.m_shown;
+            _exit(!saved && shown.size() == 1 && shown[0].icon == PromptIcon::Stop &&
+                          shown[0].text.find("has not been changed") != std::string::npos
+                      ? 0
+                      : 1);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        EXPECT_EQ(ReadBytes(dir.File("Single1.pre")), original);
+        EXPECT_FALSE(fs::is_regular_file(dir.File("Temp.pre")));
+    }
+}
+
+TEST(PresetSave, KilledAtAnyStepLeavesTheOldOrTheNewPresets) {
+    const std::vector<CPresets> oldList = MakePresets(20, "Old ");
+    const std::vector<CPresets> newList = MakePresets(300, "New ");  // several 4096-byte blocks
+    for (bool hadFile : {true, false}) {
+        SCOPED_TRACE(hadFile ? "replacing a presets file" : "first save");
+        const std::vector<CPresets> before = hadFile ? oldList : std::vector<CPresets>{};
+        int sawOld = 0, sawNew = 0;
+        for (int n = 0;; ++n) {
+            SCOPED_TRACE(n);
+            CScratchDir dir;
+            if (hadFile) WriteBytes(dir.File("Single1.pre"), WritePresetsArchive(oldList));
+            const pid_t pid = fork();
+            if (pid == 0) {
+                Session s;
+                s.store.LoadPresets();
+                s.store.m_presets = newList;
+                int step = 0;
+                s.store.m_saveStepHook = [&](const char*) {
+                    if (step++ == n) raise(SIGKILL);
+                };
+                s.store.SavePresets();
+                _exit(0);
+            }
+            int status = 0;
+            waitpid(pid, &status, 0);
+            std::vector<ShownPrompt> shown;
+            const auto list = LoadFresh(&shown);
+            EXPECT_TRUE(list == before || list == newList) << list.size() << " presets";
+            EXPECT_TRUE(shown.empty());
+            sawOld += list == before;
+            sawNew += list == newList;
+            if (!WIFSIGNALED(status)) break;
+        }
+        EXPECT_GT(sawOld, 0);
+        EXPECT_GT(sawNew, 1);
+    }
+}
+
+TEST(PresetApply, SelectedPresetIsAppliedWithEveryErrorShown) {
+    CScratchDir dir;
+    RecSettings odd = MakeSettings(5);
+    odd.nGapLevel = 3;     // above 0: no level at all
+    odd.nEndSize = -5292;  // top of the end-gap trackbar: just over 30 seconds
+    odd.nWaveInID = 1;
+    WriteBytes(dir.File("Single1.pre"),
+               WritePresetsArchive({CPresets("Album/Tape", {}), CPresets("Odd", odd)}));
+    Session s;
+    s.store.LoadPresets();
+    EXPECT_EQ(s.box.m_nSel, 0);  // the stored current name
+    ASSERT_EQ(s.box.SelectStringExact("odd"), 1);
+
+    CFakeMainWindow w;
+    s.store.OnSelChangePreset(w.settings, w.analyser, w.waveIn);
+    EXPECT_EQ(w.settings, odd);
+    EXPECT_STREQ(s.store.m_szPreset, "Odd");
+    EXPECT_EQ(w.waveIn.GetDeviceID(), 1u);
+    EXPECT_EQ(w.analyser.GetSamplesPerSec(), odd.nSamplesPerSec);
+    EXPECT_GT(w.analyser.GetEndGap(), 30.0f);  // applied regardless
+    ASSERT_EQ(s.prompter.m_shown.size(), 2u);
+    EXPECT_EQ(s.prompter.m_shown[0].text, "Gap level is not between -6 and -144 dB.\n");
+    EXPECT_EQ(s.prompter.m_shown[1].text, "End gap is not between 1 and 30 seconds.\n");
+    for (const ShownPrompt& p : s.prompter.m_shown) {
+        EXPECT_EQ(p.title, "ERROR");
+        EXPECT_EQ(p.icon, PromptIcon::Stop);
+    }
+
+    // An entry whose preset is gone applies nothing.
+    s.store.m_presets.pop_back();
+    w.settings = {};
+    s.store.OnSelChangePreset(w.settings, w.analyser, w.waveIn);
+    EXPECT_EQ(w.settings, RecSettings{});
+    EXPECT_EQ(s.prompter.m_shown.size(), 2u);
+}

@@ -1,0 +1,80 @@
+// The QSettings profile on disk: the user's configuration file under a scratch
+// XDG_CONFIG_HOME, values that a fresh process reads back as text, and byte strings.
+#include <gtest/gtest.h>
+
+#include "QSettingsProfileStore.h"
+#include "SettingsTestSupport.h"
+
+namespace {
+
+// QSettings fixes its folders at first use, so the scratch home is set before any test runs.
+const std::string g_configHome = [] {
+    char pattern[] = "/tmp/vellisto-profile-XXXXXX";
+    const std::string dir = ::mkdtemp(pattern);
+    ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    return dir;
+}();
+
+struct RemoveConfigHome {
+    ~RemoveConfigHome() { std::filesystem::remove_all(g_configHome); }
+} g_removeConfigHome;
+
+std::string ReadText(const std::string& path) {
+    const auto bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+}  // namespace
+
+TEST(QSettingsProfile, RoundTripThroughTheUsersConfigurationFile) {
+    {
+        CQSettingsProfileStore profile;
+        CFakeMainWindow w;
+        LoadSettings(profile, w.Targets());
+        EXPECT_EQ(w.settings, RecSettings{});
+        EXPECT_STREQ(w.szPreset, "Album/Tape");
+        EXPECT_EQ(w.bPurple, 1);
+
+        w.files.AddBaseFile("/music/X.wav");
+        w.settings.nGapSize = -20000;
+        w.window.m_placement = {0, kShowNormal, {3000, 40, 3400, 340}};
+        SaveSettings(profile, w.Targets());
+        EXPECT_TRUE(profile.Sync());
+    }
+    const std::string text = ReadText(g_configHome + "/Zelk/Vellistro.conf");
+    EXPECT_NE(text.find("[Version%201]"), std::string::npos) << text;
+    EXPECT_NE(text.find("Gap%20Size=-20000"), std::string::npos) << text;
+    EXPECT_NE(text.find("WaveInID=-1"), std::string::npos) << text;
+
+    CQSettingsProfileStore profile;
+    CFakeMainWindow w;
+    LoadSettings(profile, w.Targets());
+    EXPECT_EQ(w.settings.nGapSize, -20000);
+    EXPECT_EQ(w.settings.nWaveInID, -1);
+    EXPECT_EQ(w.files.m_paths, std::vector<std::string>{"/music/X.wav"});
+    EXPECT_EQ(w.window.m_placement.normal, (PlacementRect{1888, 40, 2288, 340}));
+}
+
+TEST(QSettingsProfile, NumbersReadAsSigned32BitAndStringsComeBackByteForByte) {
+    const std::string path = g_configHome + "/by-hand.ini";
+    const std::string ini =
+        "[Version%201]\nGap%20Size=-20000\nWaveInID=4294967295\nChannels=-1\n"
+        "DC%20Block=yes\nPreset=Caf\xC3\xA9\n";
+    WriteBytes(path, std::vector<uint8_t>(ini.begin(), ini.end()));
+    std::string every;
+    for (int c = 1; c < 256; ++c) every += static_cast<char>(c);
+    {
+        CQSettingsProfileStore profile(path);
+        EXPECT_EQ(profile.GetProfileInt("Version 1", "Gap Size", 0), -20000);
+        EXPECT_EQ(profile.GetProfileInt("Version 1", "WaveInID", 0), -1);
+        EXPECT_EQ(profile.GetProfileInt("Version 1", "Channels", 0), -1);
+        EXPECT_EQ(profile.GetProfileInt("Version 1", "DC Block", 7), 7);  // not a number
+        EXPECT_EQ(profile.GetProfileString("Version 1", "Preset", ""), "Caf\xE9");
+        profile.WriteProfileString("Version 1", "Preset", every);
+        profile.WriteProfileString("Version 1", "OutfileName0", "/home/m\xC3\xBCller/A.wav");
+    }
+    CQSettingsProfileStore profile(path);
+    EXPECT_EQ(profile.GetProfileString("Version 1", "Preset", ""), every);
+    EXPECT_EQ(profile.GetProfileString("Version 1", "OutfileName0", ""),
+              "/home/m\xC3\xBCller/A.wav");
+}

@@ -1,0 +1,191 @@
+// Fakes and helpers shared by the settings tests: a sorting preset box, a prompter with
+// scripted answers, the main window's settings members, and a scratch folder that becomes the
+// working directory for the duration of a test.
+#pragma once
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "PersistentSettings.h"
+#include "PresetBox.h"
+#include "Presets.h"
+#include "Prompter.h"
+#include "SignalAnalyzer.h"
+#include "TestCaptureBackend.h"
+#include "WaveIn.h"
+
+inline std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+class CFakePresetBox : public IPresetBox {
+  public:
+    void ResetContent() override {
+        m_entries.clear();
+        m_nSel = -1;
+    }
+    void AddString(const std::string& name) override {
+        auto it = std::upper_bound(
+            m_entries.begin(), m_entries.end(), name,
+            [](const std::string& a, const std::string& b) { return Lower(a) < Lower(b); });
+        m_entries.insert(it, name);
+        m_nSel = -1;
+    }
+    int SelectStringExact(const std::string& text) override {
+        m_nSel = -1;
+        for (size_t i = 0; i < m_entries.size(); ++i) {
+            if (Lower(m_entries[i]) == Lower(text)) {
+                m_nSel = static_cast<int>(i);
+                break;
+            }
+        }
+        return m_nSel;
+    }
+    bool GetSelectedText(std::string& text) override {
+        if (m_nSel < 0) return false;
+        text = m_entries[static_cast<size_t>(m_nSel)];
+        return true;
+    }
+
+    std::vector<std::string> m_entries;
+    int m_nSel = -1;
+};
+
+struct ShownPrompt {
+    std::string text;
+    std::string title;
+    PromptIcon icon;
+    bool question;
+};
+
+class CScriptedPrompter : public IPrompter {
+  public:
+    bool AskYesNo(const std::string& text, const std::string& title, PromptIcon icon) override {
+        m_shown.push_back({text, title, icon, true});
+        if (m_answers.empty()) return false;
+        const bool answer = m_answers.front();
+        m_answers.pop_front();
+        return answer;
+    }
+    void ShowMessage(const std::string& text, const std::string& title, PromptIcon icon) override {
+        m_shown.push_back({text, title, icon, false});
+    }
+
+    std::deque<bool> m_answers;  // answers to the questions, in order; No when exhausted
+    std::vector<ShownPrompt> m_shown;
+};
+
+class CFakeBaseFileList : public IBaseFileList {
+  public:
+    void AddBaseFile(const std::string& fullPath) override {
+        m_paths.insert(m_paths.begin(), fullPath);
+        m_nSel = 0;
+    }
+    int GetCurSel() override { return m_nSel; }
+    int GetCount() override { return static_cast<int>(m_paths.size()); }
+    std::string GetFullPath(int index) override { return m_paths.at(static_cast<size_t>(index)); }
+    void DeleteEntry(int index) override {
+        m_paths.erase(m_paths.begin() + index);
+        m_nSel = -1;
+    }
+
+    std::vector<std::string> m_paths;
+    int m_nSel = -1;
+};
+
+// A 1920 x 1080 screen with 32-pixel icons; the window as its template places it, 400 x 300.
+class CFakeWindow : public IWindowPlacement {
+  public:
+    WindowPlacement GetWindowPlacement() override { return m_placement; }
+    void SetWindowPlacement(const WindowPlacement& placement) override {
+        m_placement = placement;
+        ++m_nSetCalls;
+    }
+    int32_t GetScreenWidth() override { return 1920; }
+    int32_t GetScreenHeight() override { return 1080; }
+    int32_t GetIconWidth() override { return 32; }
+    int32_t GetIconHeight() override { return 32; }
+
+    WindowPlacement m_placement{0, kShowNormal, {100, 50, 500, 350}};
+    int m_nSetCalls = 0;
+};
+
+// The main window's members that the persistent settings read and write.
+struct CFakeMainWindow {
+    RecSettings settings;
+    CSignalAnalyzer analyser;
+    CWaveIn waveIn{std::make_unique<CTestCaptureBackend>()};
+    char szPreset[260] = "";
+    int bPurple = 0;
+    CFakeBaseFileList files;
+    CFakeWindow window;
+
+    SettingsTargets Targets() {
+        return {&settings, &analyser, &waveIn, szPreset, &bPurple, &files, &window};
+    }
+};
+
+// A fresh folder under /tmp that is the working directory until the object goes.
+class CScratchDir {
+  public:
+    CScratchDir() {
+        char pattern[] = "/tmp/vellisto-settings-XXXXXX";
+        m_path = ::mkdtemp(pattern);
+        m_oldCwd = std::filesystem::current_path();
+        std::filesystem::current_path(m_path);
+    }
+    ~CScratchDir() {
+        std::error_code ec;
+        std::filesystem::current_path(m_oldCwd, ec);
+        std::filesystem::remove_all(m_path, ec);
+    }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+    const std::string& Path() const { return m_path; }
+
+  private:
+    std::string m_path;
+    std::filesystem::path m_oldCwd;
+};
+
+inline std::vector<uint8_t> ReadBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+}
+
+// A record made from a seed; different seeds give different records.
+inline RecSettings MakeSettings(int32_t seed) {
+    return {-1000 - seed,
+            -100 - seed,
+            -4000 - seed,
+            -1000 - seed,
+            seed & 1,
+            (seed >> 1) & 1,
+            (seed & 4) ? 48000u : 44100u,
+            uint16_t((seed & 8) ? 32 : 16),
+            2,
+            seed % 3 - 1};
+}
+
+inline std::vector<CPresets> MakePresets(int count, const std::string& prefix = "Preset ") {
+    std::vector<CPresets> list;
+    for (int i = 0; i < count; ++i) list.emplace_back(prefix + std::to_string(i), MakeSettings(i));
+    return list;
+}
