@@ -1,7 +1,10 @@
 // The capture service that CWaveIn drives: a device list, and for one open device a queue of
 // buffers that the backend fills in order, marking each one done with the bytes it holds and
-// calling the notification function. Backends: PortAudio over ALSA (the real one), a WAV file
-// played as a device (tests and the splitter), and a scripted test backend.
+// calling the notification function (param1 and param2 are always 0; the handle is the
+// backend). At the end of its input (a file's end, a failed device) a backend completes the
+// buffer being filled with the bytes it holds, possibly none, and then completes nothing more.
+// Backends: PortAudio over ALSA (the real one), a WAV file played as a device (tests and the
+// splitter), and a scripted test backend.
 //
 // Thread rules: every operation but the notification is called by the thread that owns the
 // CWaveIn (the user-interface thread, or the recording thread for UnprepareHeader/AddBuffer/Stop
@@ -50,7 +53,7 @@ struct WaveInCaps {
 constexpr uint32_t WAVE_MAPPER = 0xFFFFFFFFu;  // the system's default capture device
 
 class ICaptureBackend {
-public:
+  public:
     virtual ~ICaptureBackend() = default;
 
     virtual int GetDeviceCount() = 0;
@@ -76,9 +79,11 @@ public:
     // Calls notify(WIM_CLOSE); fails when the device is not open.
     virtual bool Close() = 0;
 
-    // Frames that arrived while no buffer was queued (or that the host reported as overflowed)
-    // since Open. Safe to read from any thread.
+    // Frames that arrived while no buffer was queued, since Open. Any thread.
     virtual uint64_t GetLostFrames() const = 0;
+    // Times the host itself reported lost input (an overrun it could not count in frames),
+    // since Open. Any thread.
+    virtual uint64_t GetOverflowCount() const { return 0; }
 };
 
 // The backend the recorder uses: PortAudio over ALSA.

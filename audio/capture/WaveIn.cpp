@@ -1,0 +1,203 @@
+#include "WaveIn.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+namespace {
+
+const char kQueryFailed[] = "Sorry, sound card does not support this RECORD WAV format.\n";
+const char kOpenFailed[] =
+    "Error with sound card driver (cannot open RECORD device).\n"
+    "Please close program, reboot windows, and try again.\n"
+    "If the problem persists please contact the manufacturer!\n";
+const char kBadBits[] = "Not an acceptable number of bits per sample.\n";
+const char kNoMemory[] =
+    "Not enough memory to create input data buffer.\nClose some programs and try again.\n";
+const char kPrepareFailed[] = "Error with sound card driver (cannot prepare RECORD header).\n";
+const char kAddFailed[] = "Error with sound card driver (cannot add RECORD buffer).\n";
+const char kStartFailed[] = "Error with sound card driver (cannot start RECORD device).\n";
+const char kUnprepareFailed[] = "Error with sound card driver (cannot un-prepare RECORD header).\n";
+const char kStopFailed[] = "Error with sound card driver (cannot stop RECORD device).\n";
+const char kResetFailed[] = "Error with sound card driver (cannot reset RECORD device).\n";
+const char kCloseFailed[] = "Error with sound card driver (cannot close RECORD device).\n";
+
+}  // namespace
+
+CWaveIn::CWaveIn() : CWaveIn(MakePortAudioBackend()) {}
+
+CWaveIn::CWaveIn(std::unique_ptr<ICaptureBackend> backend) : m_pBackend(std::move(backend)) {}
+
+CWaveIn::~CWaveIn() {
+    // The backend may still hold the buffers in its queue: take them back before freeing.
+    if (m_bOpen) {
+        m_pBackend->Reset();
+        m_pBackend->Close();
+    }
+    delete[] m_pBuffer[0];
+    delete[] m_pBuffer[1];
+}
+
+void CWaveIn::SetDeviceID(uint32_t id) {
+    m_error.Clear();
+    m_nDeviceID = id;
+}
+
+uint32_t CWaveIn::GetDeviceID() {
+    m_error.Clear();
+    return m_nDeviceID;
+}
+
+void* CWaveIn::GetHandle() {
+    m_error.Clear();
+    return m_bOpen ? static_cast<void*>(m_pBackend.get()) : nullptr;
+}
+
+void CWaveIn::QueryFormat(const WAVEFORMATEX* format) {
+    m_error.Clear();
+    if (!format || !m_pBackend->QueryFormat(m_nDeviceID, *format)) m_error.Fail(kQueryFailed);
+}
+
+void CWaveIn::Open(const WAVEFORMATEX* format, WaveInNotifyFn callback, void* instance,
+                   unsigned long flags) {
+    m_error.Clear();
+    const WaveInNotifyFn notify = (flags & CALLBACK_FUNCTION) ? callback : nullptr;
+    if (!format || !m_pBackend->Open(m_nDeviceID, *format, notify, instance)) {
+        m_error.Fail(kOpenFailed);
+        return;
+    }
+    m_bOpen = true;
+}
+
+int CWaveIn::OpenFormat(short bitsPerSample, unsigned long samplesPerSec, short channels) {
+    m_error.Clear();
+    if (m_bOpen) return -1;
+    bool acceptable = true;
+    const WAVEFORMATEX format = MakeWaveFormat(bitsPerSample, samplesPerSec, channels, &acceptable);
+    if (!acceptable) m_error.Fail(kBadBits);
+    if (!m_pBackend->Open(m_nDeviceID, format, nullptr, nullptr)) {
+        m_error.Fail(kOpenFailed);
+        return 1;
+    }
+    m_bOpen = true;
+    return 0;
+}
+
+void CWaveIn::AllocateBuffers(unsigned long size) {
+    m_error.Clear();
+    if (size > UINT32_MAX) {
+        m_error.Fail(kNoMemory);
+        return;
+    }
+    // A larger size than the blocks were made with would let the device write past their end:
+    // grow them while the device does not hold them.
+    if (size > m_nAllocated && (m_pBuffer[0] || m_pBuffer[1])) {
+        for (const WAVEHDR& header : m_header) {
+            if (header.dwFlags.load() & WHDR_INQUEUE) {
+                m_error.Fail(kNoMemory);
+                return;
+            }
+        }
+        delete[] m_pBuffer[0];
+        delete[] m_pBuffer[1];
+        m_pBuffer[0] = m_pBuffer[1] = nullptr;
+    }
+    const bool fresh = !m_pBuffer[0] && !m_pBuffer[1];
+    m_nBufferSize = static_cast<uint32_t>(size);
+    for (char*& buffer : m_pBuffer) {
+        if (buffer) continue;
+        buffer = new (std::nothrow) char[size];
+        if (!buffer) {
+            m_error.Fail(kNoMemory);
+            return;
+        }
+    }
+    if (fresh) m_nAllocated = m_nBufferSize;
+}
+
+bool CWaveIn::ArmHeader(int index) {
+    WAVEHDR& header = m_header[index];
+    // Never rewrite a header the device still owns.
+    if (!m_pBuffer[index] || (header.dwFlags.load() & WHDR_INQUEUE)) {
+        m_error.Fail(kPrepareFailed);
+        return false;
+    }
+    header.lpData = m_pBuffer[index];
+    header.dwBufferLength = m_nBufferSize;
+    header.dwFlags.store(0);
+    header.dwLoops = 0;
+    if (!m_pBackend->PrepareHeader(&header)) {
+        m_error.Fail(kPrepareFailed);
+        return false;
+    }
+    if (!m_pBackend->AddBuffer(&header)) {
+        m_error.Fail(kAddFailed);
+        return false;
+    }
+    return true;
+}
+
+void CWaveIn::Start() {
+    m_error.Clear();
+    // Started already: the queue order, and so the current index, belongs to the device.
+    for (const WAVEHDR& header : m_header) {
+        if (header.dwFlags.load() & WHDR_INQUEUE) {
+            m_error.Fail(kPrepareFailed);
+            return;
+        }
+    }
+    m_nCurrent = 0;
+    if (!ArmHeader(0)) return;
+    m_nCurrent = 1;
+    if (!ArmHeader(1)) return;
+    m_nCurrent = 0;
+    if (!m_pBackend->Start()) m_error.Fail(kStartFailed);
+}
+
+bool CWaveIn::IsBufferDone() const {
+    return (m_header[m_nCurrent].dwFlags.load() & WHDR_DONE) != 0;
+}
+
+unsigned long CWaveIn::ReadBuffer(void* dest) {
+    m_error.Clear();
+    WAVEHDR& header = m_header[m_nCurrent];
+    // A header that was never completed is refused like one still in the device's queue.
+    if (!(header.dwFlags.load() & WHDR_DONE) || !m_pBackend->UnprepareHeader(&header)) {
+        m_error.Fail(kUnprepareFailed);
+        return 0;
+    }
+    const uint32_t bytes = std::min(header.dwBytesRecorded.load(), header.dwBufferLength);
+    m_nBytesTaken = bytes;
+    std::memcpy(dest, header.lpData, bytes);
+    if (!ArmHeader(m_nCurrent)) return 0;
+    m_nCurrent ^= 1;
+    return m_nBytesTaken;
+}
+
+unsigned long CWaveIn::Stop(void* dest) {
+    m_error.Clear();
+    if (!m_pBackend->Stop()) {
+        m_error.Fail(kStopFailed);
+        return 0;
+    }
+    WAVEHDR& header = m_header[m_nCurrent];
+    if (!(header.dwFlags.load() & WHDR_DONE) || !m_pBackend->UnprepareHeader(&header)) {
+        m_nBytesTaken = 0;
+        return 0;
+    }
+    const uint32_t bytes = std::min(header.dwBytesRecorded.load(), header.dwBufferLength);
+    m_nBytesTaken = bytes;
+    std::memcpy(dest, header.lpData, bytes);
+    return m_nBytesTaken;
+}
+
+void CWaveIn::Close() {
+    m_error.Clear();
+    if (!m_pBackend->Reset()) m_error.Fail(kResetFailed);
+    if (!m_pBackend->Close()) m_error.Fail(kCloseFailed);
+    m_bOpen = false;
+}
+
+uint64_t CWaveIn::GetLostFrames() const { return m_pBackend->GetLostFrames(); }
+
+uint64_t CWaveIn::GetOverflowCount() const { return m_pBackend->GetOverflowCount(); }

@@ -4,7 +4,9 @@
 //
 // The user-interface thread calls SetDeviceID, QueryFormat, Open, AllocateBuffers and Start
 // before the recording thread exists, and Close after it has ended; the recording thread calls
-// ReadBuffer and Stop under the recording lock. No lock of its own.
+// ReadBuffer, IsBufferDone and Stop under the recording lock. No lock of its own. Unlike the
+// platform's device, a device still open when the object is destroyed is closed first, so the
+// backend never writes into freed buffers.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +17,7 @@
 #include "WaveFormat.h"
 
 class CWaveIn {
-public:
+  public:
     // Uses the PortAudio backend.
     CWaveIn();
     explicit CWaveIn(std::unique_ptr<ICaptureBackend> backend);
@@ -33,17 +35,22 @@ public:
     void AllocateBuffers(unsigned long size);
     void Start();
     unsigned long ReadBuffer(void* dest);
+    // Has the device completed the current buffer, so that ReadBuffer would succeed? Recording
+    // thread, under the recording lock; does not touch the error flag.
+    bool IsBufferDone() const;
     unsigned long Stop(void* dest);
     void Close();
 
-    // Frames the device had to drop since Open because no buffer was queued.
+    // Frames the device had to drop since Open because no buffer was queued. Any thread.
     uint64_t GetLostFrames() const;
+    // Overruns the host reported since Open without a frame count. Any thread.
+    uint64_t GetOverflowCount() const;
     ICaptureBackend* GetBackend() { return m_pBackend.get(); }
 
     int GetErrorFlag() const { return m_error.Flag(); }
     const char* GetErrorText() const { return m_error.Text(); }
 
-private:
+  private:
     bool ArmHeader(int index);
 
     std::unique_ptr<ICaptureBackend> m_pBackend;
@@ -51,6 +58,7 @@ private:
     char* m_pBuffer[2] = {nullptr, nullptr};
     int m_nCurrent = 0;
     uint32_t m_nBufferSize = 0;
+    uint32_t m_nAllocated = 0;  // bytes in each buffer block
     bool m_bOpen = false;
     WAVEHDR m_header[2];
     uint32_t m_nBytesTaken = 0;
