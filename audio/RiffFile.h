@@ -1,6 +1,21 @@
-// Placeholder: the buffered RIFF file layer (to be written).
+// A small buffered file for writing RIFF files: chunks are created with a zero size and patched
+// on ascent (with a zero pad byte after odd data), and all bytes go through one output buffer
+// that reaches the disk in one piece when full. The buffer fills up to the next file offset that
+// is a multiple of its size, so full buffers are written at aligned offsets. A writer may borrow
+// the buffer state (GetInfo), copy into the buffer itself and hand the state back (SetInfo), so the
+// hot path is a memcpy.
+//
+// Crash safety: every time the buffer reaches the disk, the size fields of the chunks still open
+// are brought up to date, so a file cut off at any moment describes the bytes written so far.
+//
+// Owned by one object (the WAV writer) and used by one thread at a time. POSIX file I/O only.
 #pragma once
+
+#include <cstddef>
 #include <cstdint>
+
+// A chunk as created: identifier, size, form type ("RIFF" chunks only), the file offset of the
+// chunk's data and flags.
 struct MMCKINFO {
     uint32_t ckid = 0;
     uint32_t cksize = 0;
@@ -8,4 +23,101 @@ struct MMCKINFO {
     uint32_t dwDataOffset = 0;
     uint32_t dwFlags = 0;
 };
-class CRiffFile;
+
+// The borrowed output buffer: bytes [pchBuffer, pchNext) are pending, pchEndWrite is the end of
+// the writable part (the window, at most the buffer's size). A borrower sets MMIO_DIRTY after
+// copying into the buffer.
+struct MMIOINFO {
+    uint32_t dwFlags = 0;
+    char* pchBuffer = nullptr;
+    char* pchNext = nullptr;
+    char* pchEndWrite = nullptr;
+};
+
+constexpr uint32_t MMIO_DIRTY = 0x10000000;   // MMIOINFO: the buffer holds unwritten bytes
+constexpr uint32_t MMIO_CREATERIFF = 0x0020;  // CreateChunk: a "RIFF" chunk with a form type
+
+constexpr uint32_t RiffFourCC(char a, char b, char c, char d) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(a)) |
+           static_cast<uint32_t>(static_cast<unsigned char>(b)) << 8 |
+           static_cast<uint32_t>(static_cast<unsigned char>(c)) << 16 |
+           static_cast<uint32_t>(static_cast<unsigned char>(d)) << 24;
+}
+
+class CRiffFile {
+public:
+    // Buffer in bytes until SetBuffer is called; big enough for any header.
+    static constexpr long kDefaultBufferSize = 8192;
+
+    CRiffFile() = default;
+    // Writes pending bytes out (best effort) and releases the descriptor, so that destroying an
+    // object with a file still open neither leaks the descriptor nor drops buffered audio.
+    ~CRiffFile();
+    CRiffFile(const CRiffFile&) = delete;
+    CRiffFile& operator=(const CRiffFile&) = delete;
+
+    // Creates the file for reading and writing, truncating an existing one. Fails when a file is
+    // already open or the buffer cannot be allocated; errno tells why the open failed.
+    bool Open(const char* path);
+    bool IsOpen() const { return m_nFd >= 0; }
+
+    // Writes pending bytes out and closes the descriptor; no chunk is ascended. When the pending
+    // bytes cannot be written the file stays open and false is returned, unless force is set:
+    // then the descriptor is released anyway.
+    bool Close(bool force = false);
+
+    // Writes the chunk header (identifier, chunk->cksize, and for MMIO_CREATERIFF the identifier
+    // "RIFF" and the form type) and fills in dwDataOffset. The chunk stays open until Ascend.
+    bool CreateChunk(MMCKINFO* chunk, uint32_t flags);
+    // Ends the chunk at the current position: writes a zero pad byte after odd data and patches
+    // the size field when it differs from chunk->cksize. On a write error it fails and changes
+    // nothing, so it may be tried again; a chunk already ascended is left alone.
+    bool Ascend(MMCKINFO* chunk);
+
+    // Buffered write; returns count, or -1 when the buffer could not be written out.
+    long Write(const void* data, long count);
+
+    // Writes pending bytes out, then replaces the buffer with one of size bytes. Returns false
+    // (keeping the old buffer) when the pending bytes cannot be written, size is not positive, or
+    // the allocation fails; WriteFailed() tells the first case from the others.
+    bool SetBuffer(long size);
+    bool WriteFailed() const { return m_bWriteFailed; }
+
+    // Lends the buffer state to the caller; until SetInfo, only Advance may touch the buffer.
+    bool GetInfo(MMIOINFO* info) const;
+    // Takes the state back; fails when the pointers do not lie within the buffer.
+    bool SetInfo(const MMIOINFO* info);
+    // Writes the pending bytes [pchBuffer, pchNext) out in one piece and gives an empty buffer.
+    // On failure the state is left as it was.
+    bool Advance(MMIOINFO* info);
+
+    // Logical write position in bytes (disk plus pending); valid while the state is not lent.
+    uint64_t Tell() const {
+        return m_nDiskEnd + static_cast<uint64_t>(m_info.pchNext - m_info.pchBuffer);
+    }
+
+private:
+    // Size field of a chunk not yet ascended, and what was last written into it.
+    struct OpenChunk {
+        uint64_t nDataOffset;
+        uint32_t nLastSize;
+    };
+    static constexpr int kMaxOpenChunks = 8;
+    static constexpr uint64_t kHeadSize = 64;  // bytes of the file kept in m_head
+
+    bool Flush();
+    void StartWindow();
+    // pwrite until done (a short write is continued); keeps m_head in step.
+    bool WriteAll(const char* data, size_t count, uint64_t offset);
+    void UpdateOpenChunkSizes();
+
+    int m_nFd = -1;
+    char* m_pBuffer = nullptr;
+    long m_nBufferSize = 0;
+    MMIOINFO m_info;
+    uint64_t m_nDiskEnd = 0;  // bytes of the file that have reached the disk
+    OpenChunk m_openChunks[kMaxOpenChunks] = {};
+    int m_nOpenChunks = 0;
+    bool m_bWriteFailed = false;
+    char m_head[kHeadSize] = {};  // the file's first bytes as they are on disk
+};

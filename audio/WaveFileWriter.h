@@ -2,6 +2,10 @@
 // buffer of the size given to BeginWave. The main window owns one writer for its whole run and
 // reuses it for every file; while idle it holds the selected base file's path.
 //
+// Whenever the output buffer reaches the disk the header's RIFF and data sizes are brought up to
+// date, so a file cut off by a crash reads up to its last written buffer. A Write that would take
+// the RIFF size past 32 bits fails instead of wrapping.
+//
 // One thread at a time: the user-interface thread before a recording starts and after it has
 // ended, the recording thread in between. No lock of its own.
 #pragma once
@@ -17,6 +21,9 @@ class CWaveFileWriter {
 public:
     CWaveFileWriter();
     virtual ~CWaveFileWriter();
+
+    CWaveFileWriter(const CWaveFileWriter&) = delete;
+    CWaveFileWriter& operator=(const CWaveFileWriter&) = delete;
 
     void SetFileName(const char* path);  // stored within 259 bytes
     const char* GetFileName() const { return m_szFileName; }
@@ -34,17 +41,30 @@ public:
     void Close();
 
     WAVEFORMATEX* GetFormat() { return m_pFormat; }
-    bool IsOpen() const;
+    bool IsOpen() const { return m_file.IsOpen(); }
 
     int GetErrorFlag() const { return m_error.Flag(); }
     const char* GetErrorText() const { return m_error.Text(); }
 
+    // Largest RIFF size in bytes a file may reach, pad byte included. Tests lower it to reach
+    // the limit without writing 4 GiB.
+    static constexpr uint64_t kMaxRiffSize = 0xFFFFFFFFu;
+    void SetRiffSizeLimit(uint64_t maxRiffSize) { m_nRiffSizeLimit = maxRiffSize; }
+
 private:
+    void WriteHeaderSteps(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* data, const WAVEFORMATEX* format,
+                          long bufferSize);
+
     char m_szFileName[260] = {};
-    std::unique_ptr<CRiffFile> m_pFile;
+    CRiffFile m_file;
     MMCKINFO m_ckRiff{};
     MMCKINFO m_ckFmt{};
     MMCKINFO m_ckData{};
+    MMIOINFO m_info{};  // buffer state, borrowed from m_file for the length of a Write
     WAVEFORMATEX* m_pFormat = nullptr;
+    std::unique_ptr<unsigned char[]> m_pFormatStorage;  // m_pFormat points into it
+    size_t m_nFormatCapacity = 0;                       // bytes
+    uint64_t m_nDataBytes = 0;                          // sample bytes taken since the header
+    uint64_t m_nRiffSizeLimit = kMaxRiffSize;
     CErrorState m_error;
 };
