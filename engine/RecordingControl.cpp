@@ -1,0 +1,517 @@
+#include "RecordingControl.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <new>
+#include <system_error>
+
+namespace {
+
+std::atomic<CRecordingControl*> g_pMeterSource{nullptr};
+
+const char* const kErrorTitle = "ERROR";
+
+bool FileExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// The lowest k >= 1 for which stem + k + extension exists (k in decimal, no leading zeros, as
+// the recording thread numbers its files), or 0 when there is none.
+long LowestExistingSong(const std::string& stem, const std::string& extension) {
+    namespace fs = std::filesystem;
+    const fs::path stemPath(stem);
+    fs::path folder = stemPath.parent_path();
+    const std::string head = stemPath.filename().string();
+    std::error_code ec;
+    if (folder.empty()) folder = ".";
+    long lowest = 0;
+    fs::directory_iterator it(folder, ec);
+    if (ec) {
+        // An unreadable folder still answers direct questions about single names.
+        for (long k = 1; k <= 9; ++k) {
+            if (FileExists(stem + std::to_string(k) + extension)) return k;
+        }
+        return 0;
+    }
+    for (; it != fs::directory_iterator(); it.increment(ec)) {
+        if (ec) break;
+        const std::string name = it->path().filename().string();
+        if (name.size() <= head.size() + extension.size()) continue;
+        if (name.compare(0, head.size(), head) != 0) continue;
+        if (name.compare(name.size() - extension.size(), extension.size(), extension) != 0) {
+            continue;
+        }
+        const std::string digits =
+            name.substr(head.size(), name.size() - head.size() - extension.size());
+        if (digits.size() > 9 || digits[0] == '0') continue;
+        bool allDigits = true;
+        for (char c : digits) allDigits = allDigits && c >= '0' && c <= '9';
+        if (!allDigits) continue;
+        const long k = std::stol(digits);
+        if (lowest == 0 || k < lowest) lowest = k;
+    }
+    return lowest;
+}
+
+std::string Format(const char* format, const std::string& text, long number) {
+    const int n = std::snprintf(nullptr, 0, format, text.c_str(), number);
+    std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
+    std::snprintf(out.data(), out.size() + 1, format, text.c_str(), number);
+    return out;
+}
+
+}  // namespace
+
+CRecordingControl::CRecordingControl(IRecorderWindow* window,
+                                     std::unique_ptr<ICaptureBackend> backend)
+    : m_pWindow(window), m_waveIn(std::move(backend)) {}
+
+CRecordingControl::~CRecordingControl() {
+    if (g_pMeterSource.load() == this) g_pMeterSource.store(nullptr);
+    if (m_thread.joinable()) {
+        {
+            std::lock_guard<CCriticalSection> guard(m_lock);
+            m_bStopFlag = 1;
+        }
+        m_thread.join();
+    }
+    if (m_bRecording) {
+        // Finish the song file even when the window goes away without a finish of its own.
+        m_waveIn.Close();
+        if (m_writer.IsOpen()) m_writer.Close();
+    }
+    FreeBlockBuffer();
+}
+
+void CRecordingControl::FreeBlockBuffer() {
+    delete[] m_pBlockBuffer;
+    m_pBlockBuffer = nullptr;
+}
+
+void CRecordingControl::ShowError(const std::string& text) {
+    m_pWindow->MessageBox(text, kErrorTitle, MsgIcon::Stop, MsgButtons::Ok);
+}
+
+void CRecordingControl::EnableRecordingControls(bool recording) {
+    for (int id : {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE}) {
+        m_pWindow->EnableItem(id, !recording);
+    }
+    m_pWindow->EnableItem(IDC_STOP, recording);
+}
+
+bool CRecordingControl::IsRecording() {
+    std::lock_guard<CCriticalSection> guard(m_lock);
+    return m_bRecording != 0;
+}
+
+std::string CRecordingControl::GetDisplayName() {
+    std::lock_guard<CCriticalSection> guard(m_lock);
+    return m_szDisplayName;
+}
+
+std::string CRecordingControl::GetFilePath() {
+    std::lock_guard<CCriticalSection> guard(m_lock);
+    return m_szFilePath;
+}
+
+void CRecordingControl::OnRecord() {
+    // Record is disabled while recording, but the hot key toggles it from anywhere.
+    if (IsRecording() || m_thread.joinable()) return;
+    if (m_writer.GetFileName()[0] == 0 || !m_pWindow->HasBaseFileSelection()) {
+        m_pWindow->MessageBox("You need to enter a Base File Name.", "Missing Destination",
+                              MsgIcon::Warning, MsgButtons::Ok);
+        m_pWindow->OnNew();
+        return;
+    }
+
+    FreeBlockBuffer();
+    if (m_nBufferSize > 0) m_pBlockBuffer = new (std::nothrow) char[m_nBufferSize];
+    if (!m_pBlockBuffer) {
+        ShowError(
+            "Not enough memory to create the recording buffer.\n"
+            "Close some programs and try again.\n");
+        return;
+    }
+
+    const std::string baseText = m_pWindow->GetBaseFileText();
+    const size_t textPos = SongNumberPosition(baseText.c_str());
+    const std::string displayName = baseText.substr(0, textPos) + "1" + baseText.substr(textPos);
+
+    const std::string basePath = m_pWindow->GetBaseFilePath();
+    const size_t pathPos = SongNumberPosition(basePath.c_str());
+    const std::string stem = basePath.substr(0, pathPos);
+    const std::string extension = basePath.substr(pathPos);
+
+    // Path fields hold 259 characters; room for any song number keeps every later name whole
+    // instead of cut off into a different file.
+    constexpr size_t kNumberRoom = 10;
+    if (stem.size() + extension.size() + kNumberRoom >= kPathSize ||
+        displayName.size() + kNumberRoom >= kPathSize) {
+        ShowError("The file name is too long:\n" + basePath + "\n");
+        m_pWindow->FocusItem(IDC_BASEFILE);
+        FreeBlockBuffer();
+        return;
+    }
+
+    const long existing = LowestExistingSong(stem, extension);
+    if (existing > 0) {
+        const std::string question = Format(
+            "The file, %s, exists.\nIf you will be recording %ld song(s),\nthis file and "
+            "possibly any sequentially \nnumbered files will be overwritten.\n\nDo you want to "
+            "overwrite the file(s)?",
+            stem + std::to_string(existing) + extension, existing);
+        const MsgAnswer answer =
+            m_pWindow->MessageBox(question, "File Exists", MsgIcon::Question, MsgButtons::YesNo);
+        m_pWindow->Wait(750);
+        if (answer != MsgAnswer::Yes) {
+            FreeBlockBuffer();
+            return;
+        }
+    }
+
+    const std::string filePath = stem + "1" + extension;
+    m_writer.SetFileName(filePath.c_str());
+    m_writer.Create();
+    if (m_writer.GetErrorFlag()) {
+        ShowError(m_writer.GetErrorText());
+        m_pWindow->FocusItem(IDC_BASEFILE);
+        FreeBlockBuffer();
+        return;
+    }
+
+    const RecSettings settings = m_settings;
+    m_writer.BeginWave(static_cast<short>(settings.wBitsPerSample), settings.nSamplesPerSec,
+                       static_cast<short>(settings.wChannels), m_nBufferSize);
+    if (m_writer.GetErrorFlag()) {
+        ShowError(m_writer.GetErrorText());
+        // Leave no half-made file open in the writer.
+        m_writer.Close();
+        FreeBlockBuffer();
+        return;
+    }
+
+    m_waveIn.SetDeviceID(static_cast<uint32_t>(settings.nWaveInID));
+    m_waveIn.QueryFormat(m_writer.GetFormat());
+    if (m_waveIn.GetErrorFlag()) {
+        const bool rate48 = settings.nSamplesPerSec == 48000;
+        const bool float32 = settings.wBitsPerSample == 32;
+        std::string text;
+        if (rate48 && float32) {
+            text =
+                "Your sound card does not support 48 kHz and/or 24 bit recording.\nPlease "
+                "change one or both of these features in the \nCustomize settings window.\n";
+        } else if (rate48) {
+            text =
+                "Your sound card does not support 48 kHz recording.\nPlease change this "
+                "feature in the Customize settings window.\n";
+        } else if (float32) {
+            text =
+                "Your sound card does not support 24 bit recording.\nPlease change this "
+                "feature in the Customize settings window.\n";
+        } else {
+            text = m_waveIn.GetErrorText();
+        }
+        ShowError(text);
+        m_pWindow->FocusItem(IDC_BASEFILE);
+        m_writer.Close();
+        m_waveIn.Close();
+        FreeBlockBuffer();
+        return;
+    }
+
+    m_waveIn.Open(m_writer.GetFormat(), &CRecordingControl::WaveInNotify, &m_recordingEvent,
+                  CALLBACK_FUNCTION);
+    if (m_waveIn.GetErrorFlag()) {
+        ShowError(m_waveIn.GetErrorText());
+        m_pWindow->FocusItem(IDC_BASEFILE);
+        m_waveIn.Close();
+        m_writer.Close();
+        FreeBlockBuffer();
+        return;
+    }
+
+    auto failDevice = [this] {
+        ShowError(m_waveIn.GetErrorText());
+        m_waveIn.Close();
+        m_writer.Close();
+        FreeBlockBuffer();
+    };
+
+    m_waveIn.AllocateBuffers(static_cast<unsigned long>(m_nBufferSize));
+    if (m_waveIn.GetErrorFlag()) {
+        failDevice();
+        return;
+    }
+
+    {
+        std::lock_guard<CCriticalSection> guard(m_lock);
+        std::snprintf(m_szDisplayName, kPathSize, "%s", displayName.c_str());
+        std::snprintf(m_szFilePath, kPathSize, "%s", filePath.c_str());
+    }
+    m_strCurFileText = "Cur File: " + displayName;
+    m_strStem = baseText.substr(0, textPos);
+    m_strExtension = baseText.substr(textPos);
+
+    m_params = RecordingThreadParams{};
+    m_params.pWindow = m_pWindow;
+    m_params.pAnalyzer = &m_analyzer;
+    m_params.pWriter = &m_writer;
+    m_params.pWaveIn = &m_waveIn;
+    m_params.pBlockBuffer = m_pBlockBuffer;
+    m_params.pBufferSize = &m_nBufferSize;
+    m_params.pszDisplayName = m_szDisplayName;
+    m_params.pszFilePath = m_szFilePath;
+    m_params.pEvent = &m_recordingEvent;
+    m_params.pLock = &m_lock;
+    m_params.pStopFlag = &m_bStopFlag;
+    m_params.pOutcome = &m_outcome;
+    m_params.nMaxSongBytes =
+        std::max<uint64_t>(m_nMaxSongBytes, static_cast<uint64_t>(m_nBufferSize));
+    m_params.nWaitSliceMs = m_nWaitSliceMs;
+    m_params.nNoAudioTimeoutMs = m_nNoAudioTimeoutMs;
+
+    m_analyzer.PrepareRecording();
+
+    m_waveIn.Start();
+    if (m_waveIn.GetErrorFlag()) {
+        failDevice();
+        return;
+    }
+
+    {
+        std::lock_guard<CCriticalSection> guard(m_lock);
+        m_bStopFlag = 0;
+        m_bRecording = 1;
+        m_outcome = RecordingOutcome{};
+    }
+    m_nTotalBytes = 0;
+    m_nSongBytes = 0;
+    m_nClippedTotal = 0;
+    m_recordingEvent.Reset();
+    m_threadEnded.Reset();
+    try {
+        m_thread = std::thread([this] {
+            RecordingThreadProc(&m_params);
+            m_threadEnded.Set();
+        });
+    } catch (const std::system_error& e) {
+        {
+            std::lock_guard<CCriticalSection> guard(m_lock);
+            m_bRecording = 0;
+        }
+        ShowError(std::string("Cannot start the recording thread.\n") + e.what() + "\n");
+        m_waveIn.Stop(m_pBlockBuffer);
+        m_waveIn.Close();
+        m_writer.Close();
+        FreeBlockBuffer();
+        return;
+    }
+
+    EnableRecordingControls(true);
+    m_pWindow->FocusItem(IDC_STOP);
+}
+
+void CRecordingControl::OnStop() {
+    m_pWindow->SetWaitCursor(true);
+    {
+        std::lock_guard<CCriticalSection> guard(m_lock);
+        m_bStopFlag = 1;
+    }
+    m_pWindow->Wait(500);
+    m_pWindow->SetWaitCursor(false);
+}
+
+// Takes the analyser's readouts of one channel into the meter values; under the lock.
+void CRecordingControl::UpdateMeter(int channel) {
+    const float peakDb = 20.0f * std::log10(m_analyzer.m_fPeak[channel]);
+    const float powerDb = 20.0f * std::log10(std::sqrt(m_analyzer.m_fPower[channel]));
+    const auto peak = static_cast<int32_t>(std::trunc(peakDb));
+    const auto power = static_cast<int32_t>(std::trunc(powerDb));
+    m_nMeterClips[channel] = m_analyzer.m_nClipCount[channel];
+    if (m_bMeterTaken[channel]) {
+        m_nMeterPeak[channel] = peak;
+        m_nMeterPower[channel] = power;
+    } else {
+        m_nMeterPeak[channel] = std::max(m_nMeterPeak[channel], peak);
+        m_nMeterPower[channel] = std::max(m_nMeterPower[channel], power);
+    }
+}
+
+void CRecordingControl::FormatTime(int64_t bytes, char* out, size_t outSize, const char* label) {
+    const int64_t bits = m_settings.wBitsPerSample;
+    const int64_t channels = m_settings.wChannels;
+    const int64_t rate = m_settings.nSamplesPerSec;
+    const int64_t bytesPerSecond = bits * channels / 8 * rate;
+    const int64_t bytesPerMinute = (bits * channels * 60 / 8) * rate;
+    long long minutes = 0;
+    long long seconds = 0;
+    if (bytesPerSecond > 0 && bytesPerMinute > 0) {
+        minutes = bytes / bytesPerMinute;
+        seconds = bytes / bytesPerSecond - minutes * 60;
+    }
+    std::snprintf(out, outSize, "%s  %02lld:%02lld", label, minutes, seconds);
+}
+
+long CRecordingControl::OnRecordingProgress(long byteCount, long newFile) {
+    ++m_nPictureCounter;
+    m_pWindow->ShowRecordingPicture(m_nPictureCounter % 2 == 1);
+
+    int32_t clips = 0;
+    {
+        std::lock_guard<CCriticalSection> guard(m_lock);
+        UpdateMeter(0);
+        UpdateMeter(1);
+        clips = m_nMeterClips[0] + m_nMeterClips[1];
+        m_strCurFileText = std::string("Cur File: ") + m_szDisplayName;
+    }
+    m_pWindow->SetItemText(IDC_CURFILE, m_strCurFileText);
+
+    m_nClippedTotal += clips;
+    char text[64];
+    std::snprintf(text, sizeof text, "Clipped Pts: %lld", static_cast<long long>(m_nClippedTotal));
+    m_pWindow->SetItemText(IDC_CLIPPED, text);
+
+    if (newFile != 0) m_nSongBytes = 0;
+    m_nSongBytes += byteCount;
+    FormatTime(m_nSongBytes, text, sizeof text, "Song Time");
+    m_pWindow->SetItemText(IDC_SONGTIME, text);
+
+    m_nTotalBytes += byteCount;
+    FormatTime(m_nTotalBytes, text, sizeof text, "Total Time");
+    m_pWindow->SetItemText(IDC_TOTALTIME, text);
+
+    if (m_pWindow->IsMinimized()) {
+        m_pWindow->SetCaption(GetDisplayName() + ": Zelk Vellisto");
+    }
+    return 1;
+}
+
+std::string CRecordingControl::DescribeLostAudio(const RecordingOutcome& outcome) {
+    const double rate = m_settings.nSamplesPerSec > 0 ? m_settings.nSamplesPerSec : 1;
+    char head[256];
+    std::snprintf(head, sizeof head,
+                  "Audio was lost: the sound card delivered %llu frame(s) (%.3f seconds) that "
+                  "could not be taken in time.\nAffected song file(s):",
+                  static_cast<unsigned long long>(outcome.nLostFrames),
+                  static_cast<double>(outcome.nLostFrames) / rate);
+    std::string text = head;
+    if (outcome.nOverflows > 0) {
+        std::snprintf(head, sizeof head,
+                      "\nThe sound card also reported %llu overrun(s) of unknown length.",
+                      static_cast<unsigned long long>(outcome.nOverflows));
+        const size_t at = text.find('\n');
+        text.insert(at, head);
+    }
+    for (int i = 0; i < outcome.nLostSongCount; ++i) {
+        text += (i == 0 ? " " : ", ") + m_strStem + std::to_string(outcome.nLostSongs[i]) +
+                m_strExtension;
+    }
+    if (outcome.bLostSongsMore) text += " and later files";
+    text += "\n";
+    return text;
+}
+
+long CRecordingControl::OnRecordingDone() {
+    if (m_thread.joinable()) {
+        if (!m_threadEnded.Lock(3000)) {
+            // Closing the writer and the device under a running thread would corrupt the song
+            // file: make sure it ends, then wait for it.
+            std::lock_guard<CCriticalSection> guard(m_lock);
+            m_bStopFlag = 1;
+        }
+        m_thread.join();
+    }
+
+    RecordingOutcome outcome;
+    int stopFlag = 0;
+    {
+        std::lock_guard<CCriticalSection> guard(m_lock);
+        if (!m_bRecording) return 1;
+        m_bRecording = 0;
+        m_pWindow->ShowRecordingPicture(false);
+        outcome = m_outcome;
+        stopFlag = m_bStopFlag;
+    }
+    m_lastEnd = outcome.end;
+    // The thread's own ending message comes first, where a box of the thread would have been.
+    if (outcome.bError) ShowError(outcome.szError);
+
+    EnableRecordingControls(false);
+    if (m_pWindow->IsMinimized()) m_pWindow->SetCaption("DONE: Zelk Vellisto");
+
+    {
+        std::lock_guard<CCriticalSection> guard(m_lock);
+        for (int ch = 0; ch < 2; ++ch) {
+            m_nMeterPeak[ch] = -100;
+            m_nMeterPower[ch] = -100;
+            m_nMeterClips[ch] = 0;
+            m_bMeterTaken[ch] = 0;
+        }
+    }
+
+    m_waveIn.Close();
+    const bool deviceFailed = m_waveIn.GetErrorFlag() != 0;
+    if (deviceFailed) ShowError(m_waveIn.GetErrorText());
+
+    bool writerFailed = false;
+    // After a failed open of the next song file the writer may hold no file at all.
+    if (m_writer.IsOpen()) {
+        m_writer.Close();
+        writerFailed = m_writer.GetErrorFlag() != 0;
+        if (writerFailed) ShowError(m_writer.GetErrorText());
+    }
+
+    if (outcome.nLostFrames > 0 || outcome.nOverflows > 0) ShowError(DescribeLostAudio(outcome));
+
+    // Only a recording that ended by End Gap leaves a trailing file of nothing but silence; after
+    // Stop, a device failure or a short block the last file holds the last of the audio.
+    const std::string filePath = GetFilePath();
+    if (!deviceFailed && !writerFailed && stopFlag == 0 && outcome.end == RecordingEnd::EndGap &&
+        m_analyzer.IsShortFile(static_cast<long>(m_nSongBytes))) {
+        std::error_code ec;
+        if (!std::filesystem::remove(filePath, ec) && ec) {
+            ShowError("Cannot delete the short last song file " + filePath + ".\n" + ec.message() +
+                      ".\n");
+        }
+    }
+
+    FreeBlockBuffer();
+    m_pWindow->FocusItem(IDC_RECORD);
+    return 1;
+}
+
+void CRecordingControl::GetMeterLevels(int channel, int* power, int* peak, int* clips) {
+    const int ch = channel == 0 ? 0 : 1;
+    std::lock_guard<CCriticalSection> guard(m_lock);
+    *power = m_nMeterPower[ch];
+    *peak = m_nMeterPeak[ch];
+    *clips = m_nMeterClips[ch];
+    m_bMeterTaken[ch] = 1;
+}
+
+void CRecordingControl::WaveInNotify(void* /*handle*/, unsigned /*message*/, void* instance,
+                                     uintptr_t /*param1*/, uintptr_t /*param2*/) {
+    static_cast<CEvent*>(instance)->Set();
+}
+
+void SetMeterLevelSource(CRecordingControl* control) { g_pMeterSource.store(control); }
+
+void GetMeterLevels(int channel, int* power, int* peak, int* clips) {
+    CRecordingControl* control = g_pMeterSource.load();
+    if (!control) {
+        *power = -100;
+        *peak = -100;
+        *clips = 0;
+        return;
+    }
+    control->GetMeterLevels(channel, power, peak, clips);
+}

@@ -1,0 +1,285 @@
+#include "RecordingThread.h"
+
+#include <pthread.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "RecorderWindow.h"
+#include "SignalAnalyzer.h"
+#include "Sync.h"
+#include "WaveFileWriter.h"
+#include "WaveIn.h"
+
+namespace {
+
+// Only this thread is raised, not the whole process: the capture backend's own thread and the
+// user interface keep their priority. Without the right to raise it the thread simply runs at
+// normal priority.
+void RaiseThreadPriority() {
+    const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), -10);
+    pthread_setname_np(pthread_self(), "vellisto-rec");
+}
+
+class CBlockLoop {
+public:
+    explicit CBlockLoop(const RecordingThreadParams& params) : m_p(params) {}
+
+    void Run();
+
+private:
+    bool WaitForBuffer();
+    void HandleBlock(long byteCount, long* newFile);
+    bool WritePiece(const char* data, long count, long* newFile);
+    bool NextFile();
+    bool WriterFailed(bool openingNextFile);
+    void NoteLostFrames();
+    void Fail(const char* text);
+
+    RecordingThreadParams m_p;
+    RecordingOutcome* m_pOut = nullptr;
+    char* m_pBlock = nullptr;
+    long m_nBufferSize = 0;
+    int m_nSongNumber = 1;
+    int m_bGapFound = 0;
+    int m_bEndGapReached = 0;
+    long m_nSplitOffset = 0;
+    uint64_t m_nSongBytes = 0;  // sample bytes in the current file
+    uint64_t m_nLostSeen = 0;
+    uint64_t m_nOverflowsSeen = 0;
+    short m_wBits = 16;
+    unsigned long m_nRate = 44100;
+    short m_wChannels = 2;
+    int m_nNoAudioMs = 10000;
+    char m_szPathPrefix[kPathSize] = {};
+    char m_szPathSuffix[kPathSize] = {};
+    char m_szNamePrefix[kPathSize] = {};
+    char m_szNameSuffix[kPathSize] = {};
+    RecordingEnd m_end = RecordingEnd::None;
+};
+
+void CBlockLoop::Fail(const char* text) {
+    if (m_pOut->bError) {
+        // Keep the first failure in front; a later one (Stop after a writer failure) follows.
+        const size_t used = std::strlen(m_pOut->szError);
+        std::snprintf(m_pOut->szError + used, sizeof m_pOut->szError - used, "\n%s", text);
+    } else {
+        m_pOut->bError = 1;
+        std::snprintf(m_pOut->szError, sizeof m_pOut->szError, "%s", text);
+    }
+}
+
+bool CBlockLoop::WriterFailed(bool openingNextFile) {
+    if (!m_p.pWriter->GetErrorFlag()) return false;
+    Fail(m_p.pWriter->GetErrorText());
+    if (openingNextFile) m_pOut->bNextFileFailed = 1;
+    m_end = RecordingEnd::WriterError;
+    return true;
+}
+
+// Closes the current song file and opens the next numbered one with the same format.
+// Recording thread, under the lock.
+bool CBlockLoop::NextFile() {
+    m_p.pWriter->Close();
+    if (WriterFailed(false)) return false;
+    ++m_nSongNumber;
+    m_nSongBytes = 0;
+    if (!MakeSongName(m_p.pszFilePath, m_szPathPrefix, m_nSongNumber, m_szPathSuffix) ||
+        !MakeSongName(m_p.pszDisplayName, m_szNamePrefix, m_nSongNumber, m_szNameSuffix)) {
+        char text[CErrorState::kTextSize];
+        std::snprintf(text, sizeof text, "The name of song file %d is too long:\n%s%d%s\n",
+                      m_nSongNumber, m_szPathPrefix, m_nSongNumber, m_szPathSuffix);
+        Fail(text);
+        m_pOut->bNextFileFailed = 1;
+        m_end = RecordingEnd::WriterError;
+        return false;
+    }
+    m_p.pWriter->SetFileName(m_p.pszFilePath);
+    m_p.pWriter->Create();
+    if (WriterFailed(true)) return false;
+    m_p.pWriter->BeginWave(m_wBits, m_nRate, m_wChannels, m_nBufferSize);
+    if (WriterFailed(true)) return false;
+    return true;
+}
+
+// Appends count bytes to the current song file, first going on in the next numbered file when
+// they would carry it past the size limit. Recording thread, under the lock.
+bool CBlockLoop::WritePiece(const char* data, long count, long* newFile) {
+    if (count > 0 && m_nSongBytes > 0 &&
+        m_nSongBytes + static_cast<uint64_t>(count) > m_p.nMaxSongBytes) {
+        if (!NextFile()) return false;
+        *newFile = 1;
+    }
+    m_p.pWriter->Write(data, count);
+    if (WriterFailed(false)) return false;
+    if (count > 0) m_nSongBytes += static_cast<uint64_t>(count);
+    return true;
+}
+
+// Notes a loss the capture side reported since the last block against the current song file.
+void CBlockLoop::NoteLostFrames() {
+    const uint64_t lost = m_p.pWaveIn->GetLostFrames();
+    const uint64_t overflows = m_p.pWaveIn->GetOverflowCount();
+    if (lost <= m_nLostSeen && overflows <= m_nOverflowsSeen) return;
+    m_nLostSeen = lost;
+    m_nOverflowsSeen = overflows;
+    m_pOut->nLostFrames = lost;
+    m_pOut->nOverflows = overflows;
+    const int count = m_pOut->nLostSongCount;
+    if (count > 0 && m_pOut->nLostSongs[count - 1] == m_nSongNumber) return;
+    if (count < RecordingOutcome::kMaxLostSongs) {
+        m_pOut->nLostSongs[count] = m_nSongNumber;
+        m_pOut->nLostSongCount = count + 1;
+    } else {
+        m_pOut->bLostSongsMore = 1;
+    }
+}
+
+// Handles one block under the lock: read, analyse, write (splitting at a gap), post.
+void CBlockLoop::HandleBlock(long byteCount, long* newFile) {
+    m_p.pAnalyzer->ProcessBlock(m_pBlock, byteCount, &m_bGapFound, &m_nSplitOffset,
+                                &m_bEndGapReached);
+    if (!m_bGapFound) {
+        WritePiece(m_pBlock, byteCount, newFile);
+        return;
+    }
+    m_bGapFound = 0;
+    const long split = std::clamp(m_nSplitOffset, 0L, byteCount);
+    if (!WritePiece(m_pBlock, split, newFile)) return;
+    if (!NextFile()) return;
+    *newFile = 1;
+    WritePiece(m_pBlock + split, byteCount - split, newFile);
+}
+
+// Waits for the next filled buffer. The device's completion flag decides, the event only wakes
+// the thread: the event does not count, so two completions can leave one signal (and a buffer
+// ready with none pending), and a signal can outlive the buffer it announced. The wait is cut
+// into slices, so that Stop is seen and a device that has gone quiet is noticed. Returns false
+// when the loop must end.
+bool CBlockLoop::WaitForBuffer() {
+    const auto since = std::chrono::steady_clock::now();
+    for (;;) {
+        {
+            std::lock_guard<CCriticalSection> guard(*m_p.pLock);
+            if (m_p.pWaveIn->IsBufferDone()) return true;
+            if (*m_p.pStopFlag) {
+                m_end = RecordingEnd::Stop;
+                return false;
+            }
+        }
+        if (std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(m_nNoAudioMs)) {
+            std::lock_guard<CCriticalSection> guard(*m_p.pLock);
+            char text[CErrorState::kTextSize];
+            std::snprintf(text, sizeof text,
+                          "No audio arrived from the sound card for %d seconds.\n"
+                          "The recording has been stopped; the song files are finished.\n",
+                          (m_nNoAudioMs + 999) / 1000);
+            Fail(text);
+            m_end = RecordingEnd::NoAudio;
+            return false;
+        }
+        m_p.pEvent->Lock(m_p.nWaitSliceMs);
+    }
+}
+
+void CBlockLoop::Run() {
+    {
+        std::lock_guard<CCriticalSection> guard(*m_p.pLock);
+        m_pOut = m_p.pOutcome;
+        m_pBlock = static_cast<char*>(m_p.pBlockBuffer);
+        m_nBufferSize = *m_p.pBufferSize;
+        CutSongName(m_p.pszFilePath, m_szPathPrefix, m_szPathSuffix);
+        CutSongName(m_p.pszDisplayName, m_szNamePrefix, m_szNameSuffix);
+        const WAVEFORMATEX* format = m_p.pWriter->GetFormat();
+        m_wBits = static_cast<short>(format->wBitsPerSample);
+        m_nRate = format->nSamplesPerSec;
+        m_wChannels = static_cast<short>(format->nChannels);
+        m_nNoAudioMs = m_p.nNoAudioTimeoutMs;
+        if (m_nNoAudioMs <= 0) {
+            const uint64_t bytesPerSec = std::max<uint32_t>(format->nAvgBytesPerSec, 1);
+            const uint64_t bufferMs = static_cast<uint64_t>(m_nBufferSize) * 1000 / bytesPerSec;
+            m_nNoAudioMs = static_cast<int>(std::max<uint64_t>(10000, 3 * bufferMs));
+        }
+        m_pOut->nSongNumber = 1;
+    }
+
+    while (WaitForBuffer()) {
+        long byteCount = 0;
+        long newFile = 0;
+        {
+            std::lock_guard<CCriticalSection> guard(*m_p.pLock);
+            byteCount = static_cast<long>(m_p.pWaveIn->ReadBuffer(m_pBlock));
+            HandleBlock(byteCount, &newFile);
+            NoteLostFrames();
+            m_p.pWindow->PostRecordingProgress(byteCount, newFile);
+            if (m_end == RecordingEnd::None) {
+                if (*m_p.pStopFlag) {
+                    m_end = RecordingEnd::Stop;
+                } else if (m_bEndGapReached) {
+                    m_end = RecordingEnd::EndGap;
+                }
+            }
+        }
+        if (m_end != RecordingEnd::None) break;
+        std::this_thread::yield();
+        if (byteCount != m_nBufferSize) {
+            m_end = RecordingEnd::ShortBlock;
+            break;
+        }
+    }
+
+    {
+        std::lock_guard<CCriticalSection> guard(*m_p.pLock);
+        // The partly filled buffer that Stop hands back is not written.
+        m_p.pWaveIn->Stop(m_pBlock);
+        if (m_p.pWaveIn->GetErrorFlag()) Fail(m_p.pWaveIn->GetErrorText());
+        NoteLostFrames();
+        m_pOut->end = m_end;
+        m_pOut->nSongNumber = m_nSongNumber;
+    }
+    m_p.pWindow->PostRecordingDone();
+}
+
+}  // namespace
+
+size_t SongNumberPosition(const char* name) {
+    const char* slash = std::strrchr(name, '/');
+    const char* file = slash ? slash + 1 : name;
+    const char* dot = std::strrchr(file, '.');
+    if (!dot) return std::strlen(name);
+    return static_cast<size_t>(dot - name);
+}
+
+void CutSongName(const char* name, char* prefix, char* suffix) {
+    const size_t p = SongNumberPosition(name);
+    const size_t prefixLen = std::min<size_t>(p > 0 ? p - 1 : 0, kPathSize - 1);
+    std::memcpy(prefix, name, prefixLen);
+    prefix[prefixLen] = 0;
+    std::snprintf(suffix, kPathSize, "%s", name + p);
+}
+
+bool MakeSongName(char* out, const char* prefix, int number, const char* suffix) {
+    const int n = std::snprintf(out, kPathSize, "%s%d%s", prefix, number, suffix);
+    return n >= 0 && n < kPathSize;
+}
+
+unsigned int RecordingThreadProc(void* param) {
+    RaiseThreadPriority();
+    RecordingThreadParams params;
+    {
+        auto* shared = static_cast<RecordingThreadParams*>(param);
+        std::lock_guard<CCriticalSection> guard(*shared->pLock);
+        params = *shared;
+    }
+    CBlockLoop loop(params);
+    loop.Run();
+    return 1;
+}
