@@ -1,0 +1,108 @@
+#include "Resources.h"
+
+#include <iterator>
+
+namespace {
+
+constexpr DlgItem kMainItems[] = {
+    {1000, DlgKind::PushButton, "Record", 142, 18, 22, 20, kDlgTabStop | kDlgIcon | kDlgCentre,
+     136},
+    {1011, DlgKind::DefPushButton, "Stop", 166, 18, 22, 20, kDlgTabStop | kDlgIcon | kDlgCentre,
+     132},
+    {-1, DlgKind::Label, "Base File Name", 118, 42, 50, 8, 0, 0},
+    {1002, DlgKind::ComboBox, "", 117, 53, 74, 50, kDlgTabStop | kDlgVScroll, 0},
+    {1004, DlgKind::PushButton, "New", 194, 53, 22, 14, kDlgTabStop, 0},
+    {1106, DlgKind::GroupBox, "Presets", 2, 83, 111, 51, 0, 0},
+    {1003, DlgKind::ComboBox, "", 6, 98, 104, 55,
+     kDlgTabStop | kDlgSorted | kDlgAutoHScroll | kDlgVScroll, 0},
+    {1018, DlgKind::PushButton, "Customize...", 32, 116, 50, 14, kDlgTabStop, 0},
+    {1001, DlgKind::PushButton, "Record Mixer", 16, 140, 77, 11, kDlgTabStop, 0},
+    {1005, DlgKind::PushButton, "Playback Mixer", 16, 153, 77, 11, kDlgTabStop, 0},
+    {1006, DlgKind::PushButton, "Auto-Config Rec-Mixer", 16, 166, 77, 11, kDlgTabStop, 0},
+    {1, DlgKind::PushButton, "Exit", 233, 2, 40, 14, kDlgTabStop, 0},
+    {1028, DlgKind::PushButton, "Help", 233, 18, 40, 14, kDlgTabStop, 0},
+    {1031, DlgKind::CheckBox, "Purple", 235, 35, 36, 10, kDlgTabStop | kDlgTextLeft, 0},
+    {1019, DlgKind::GroupBox, "Recording Info", 126, 82, 103, 98, 0, 0},
+    {1015, DlgKind::Label, "", 137, 100, 84, 14, kDlgVCentre, 0},
+    {1020, DlgKind::Label, "", 137, 119, 84, 14, kDlgVCentre, 0},
+    {1016, DlgKind::Label, "", 137, 138, 70, 14, kDlgVCentre, 0},
+    {1017, DlgKind::Label, "", 137, 157, 70, 15, kDlgVCentre, 0},
+    {1032, DlgKind::Frame, "", 242, 61, 12, 120, kDlgBlackFrame, 0},
+    {1034, DlgKind::Frame, "", 258, 61, 12, 120, kDlgBlackFrame, 0},
+    {1033, DlgKind::Picture, "", 17, 7, 77, 71, 0, 159},
+};
+
+constexpr DlgItem kAboutItems[] = {
+    {-1, DlgKind::Picture, "", 12, 10, 20, 20, 0, 128},
+    {-1, DlgKind::Label, "Vellisto Version 1.5", 40, 10, 119, 8, 0, 0},
+    {-1, DlgKind::Label, "Splits records and tapes into songs", 40, 21, 119, 8, 0, 0},
+    {-1, DlgKind::Label, "Record a whole side; each song gets a numbered file.", 12, 38, 192, 8, 0,
+     0},
+    {1, DlgKind::DefPushButton, "OK", 178, 7, 32, 14, kDlgTabStop, 0},
+    {1009, DlgKind::Picture, "", 21, 50, 175, 112, 0, 130},
+    {-1, DlgKind::Label, "Zelk, 2026", 67, 168, 65, 8, 0, 0},
+};
+
+constexpr DlgTemplate kTemplates[] = {
+    {102, "Zelk Vellisto", "MS Sans Serif", 8, 275, 184, kMainItems, int(std::size(kMainItems))},
+    {100, "About Zelk Vellisto", "MS Sans Serif", 8, 217, 183, kAboutItems,
+     int(std::size(kAboutItems))},
+};
+
+struct StringEntry {
+    int id;
+    const char* text;
+};
+
+constexpr StringEntry kStrings[] = {
+    {101, "&About Zelk Vellisto"},
+    {102, "Open Windows Playback Mixer"},
+    {103, "Open Windows Rec Mixer"},
+    {104, "Auto configures Rec Mixer"},
+    {105, "Record"},
+    {106, "Stop recording"},
+    {107, "Add a Preset"},
+    {108, "Delete a Preset"},
+    {109, "Level Left (2dB/LED)"},
+    {110, "Select base filename from list"},
+    {111, "Create new base file"},
+    {113, "Level Right (2dB/LED)"},
+};
+
+struct ImageEntry {
+    int id;
+    const char* path;
+};
+
+constexpr ImageEntry kImages[] = {
+    {128, ":/art/app.svg"},
+    {130, ":/art/about.svg"},
+    {132, ":/art/stop.svg"},
+    {136, ":/art/record.svg"},
+    {158, ":/art/purple_active.svg"},
+    {159, ":/art/purple_idle.svg"},
+    {160, ":/art/standard_active.svg"},
+    {161, ":/art/standard_idle.svg"},
+    {278, ":/art/plus.svg"},
+    {279, ":/art/minus.svg"},
+};
+
+}  // namespace
+
+const DlgTemplate* FindDialogTemplate(int id) {
+    for (const DlgTemplate& t : kTemplates)
+        if (t.id == id) return &t;
+    return nullptr;
+}
+
+const char* LoadResString(int id) {
+    for (const StringEntry& s : kStrings)
+        if (s.id == id) return s.text;
+    return "";
+}
+
+const char* ResourceImagePath(int id) {
+    for (const ImageEntry& e : kImages)
+        if (e.id == id) return e.path;
+    return nullptr;
+}

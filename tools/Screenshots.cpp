@@ -1,0 +1,58 @@
+// Saves pictures of the recorder window for the documentation: both colour schemes, idle and
+// recording. Usage: vellisto_screenshots <input.wav> <output-dir> <name-suffix>
+// Runs in the current directory (presets file) with the profile given by XDG_CONFIG_HOME; the
+// scale factor comes from QT_SCALE_FACTOR. The input plays at its real rate, so the meters
+// show what a sound card would give.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTest>
+#include <cstdio>
+
+#include "FileCaptureBackend.h"
+#include "ProfileStore.h"
+#include "RecorderDlg.h"
+#include "RecordingControl.h"
+
+namespace {
+bool Save(QWidget& window, const QString& path) {
+    const bool ok = window.grab().save(path);
+    std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
+    return ok;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s <input.wav> <output-dir> <name-suffix>\n", argv[0]);
+        return 2;
+    }
+    const std::string input = argv[1];
+    const QString outDir = QString::fromLocal8Bit(argv[2]);
+    const QString suffix = QString::fromLocal8Bit(argv[3]);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    bool ok = true;
+    for (int purple : {1, 0}) {
+        QFile::remove(QStringLiteral("SideA1.wav"));  // no overwrite question in the way
+        CMemoryProfileStore profile;
+        profile.WriteProfileInt("Version 1", "Background", purple);
+        profile.WriteProfileString("Version 1", "OutfileName0",
+                                   QDir::current().absoluteFilePath("SideA.wav").toStdString());
+        profile.WriteProfileString("Version 1", "OutfileName1",
+                                   QDir::current().absoluteFilePath("Tape2.wav").toStdString());
+        CRecorderDlg dlg(MakeFileCaptureBackend(input, FilePacing::RealTime), profile);
+        dlg.show();
+        QTest::qWait(400);
+        const QString scheme = purple ? QStringLiteral("purple") : QStringLiteral("standard");
+        ok &= Save(dlg, QStringLiteral("%1/window-%2-idle%3.png").arg(outDir, scheme, suffix));
+        dlg.OnRecord();
+        QTest::qWait(1700);  // a few blocks: labels, picture and meters in motion
+        // Catch the recording picture in its active phase; it flips with every block.
+        for (int i = 0; i < 100 && !dlg.IsPictureActive(); ++i) QTest::qWait(10);
+        ok &= Save(dlg, QStringLiteral("%1/window-%2-recording%3.png").arg(outDir, scheme, suffix));
+        dlg.OnOK();
+    }
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,21 @@
+#!/bin/sh
+# Saves PNGs of the recorder window under docs/: both colour schemes, idle and recording, at
+# scale factors 1 and 2. Renders offscreen, so it needs no display.
+#   tools/screenshots.sh [build-dir]      (default: build)
+set -eu
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-"$here/build"}
+tool="$build/app/vellisto_screenshots"
+[ -x "$tool" ] || { echo "build the target vellisto_screenshots first: $tool" >&2; exit 1; }
+command -v sox >/dev/null || { echo "sox is needed to make the input signal" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Ten seconds of a loud two-tone signal with a short overload burst: meters, peak marks and
+# the overload lamp all show.
+sox -n -r 44100 -b 16 -c 2 "$work/in.wav" synth 10 sine 440 sine 660 gain -4
+mkdir -p "$here/docs" "$work/cfg"
+for scale in 1 2; do
+    (cd "$work" && XDG_CONFIG_HOME="$work/cfg" QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=$scale \
+        "$tool" "$work/in.wav" "$here/docs" "-x$scale")
+done

@@ -1,0 +1,657 @@
+#include "RecorderDlg.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QStyle>
+#include <QTimer>
+#include <mutex>
+
+#include "ComboPresetBox.h"
+#include "GlobalHotKey.h"
+#include "PersistentSettings.h"
+#include "PresetStore.h"
+#include "RecorderToolTip.h"
+#include "RecordingControl.h"
+#include "Resources.h"
+
+namespace {
+constexpr const char* kCaption = "Zelk Vellisto";
+constexpr int kMainTemplate = 102;
+constexpr int kIconApp = 128;
+constexpr int kIconRecord = 136;
+constexpr int kIconStop = 132;
+
+QMessageBox::Icon ToQtIcon(MsgIcon icon) {
+    switch (icon) {
+        case MsgIcon::Stop:
+            return QMessageBox::Critical;
+        case MsgIcon::Warning:
+            return QMessageBox::Warning;
+        case MsgIcon::Question:
+            return QMessageBox::Question;
+        case MsgIcon::Information:
+            return QMessageBox::Information;
+    }
+    return QMessageBox::NoIcon;
+}
+
+MsgIcon FromPromptIcon(PromptIcon icon) {
+    switch (icon) {
+        case PromptIcon::Stop:
+            return MsgIcon::Stop;
+        case PromptIcon::Warning:
+            return MsgIcon::Warning;
+        case PromptIcon::Question:
+            return MsgIcon::Question;
+        case PromptIcon::Information:
+        case PromptIcon::None:
+            break;
+    }
+    return MsgIcon::Information;
+}
+}  // namespace
+
+CRecorderDlg::CRecorderDlg(std::unique_ptr<ICaptureBackend> backend, IProfileStore& profile,
+                           QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      m_pControl(std::make_unique<CRecordingControl>(this, std::move(backend))),
+      m_profile(profile) {
+    m_hIcon = LoadIconResource(kIconApp);
+    OnInitDialog();
+}
+
+CRecorderDlg::~CRecorderDlg() {
+    m_meterThread.SetRunning(false);
+    SetMeterLevelSource(nullptr);
+    CLedMeter::SetSharedFont(nullptr);
+    while (m_nWaitCursors > 0) SetWaitCursor(false);
+}
+
+QString CRecorderDlg::ToText(const std::string& bytes) {
+    // Paths are UTF-8 on this system; preset names from older files are 8-bit code page.
+    const QByteArray raw(bytes.data(), qsizetype(bytes.size()));
+    const QString text = QString::fromUtf8(raw);
+    if (text.contains(QChar::ReplacementCharacter) && !raw.contains("\xEF\xBF\xBD"))
+        return QString::fromLatin1(raw);
+    return text;
+}
+
+void CRecorderDlg::CreateControls() {
+    const DlgTemplate* tpl = FindDialogTemplate(kMainTemplate);
+    setWindowTitle(QString::fromLatin1(tpl->caption));
+    m_fontDialog = MakeDialogFont(tpl->fontFace, tpl->pointSize);
+    setFont(m_fontDialog);
+    m_baseUnits = BaseUnitsFor(m_fontDialog);
+    setFixedSize(MapDialogRect(QRect(0, 0, tpl->cx, tpl->cy), m_baseUnits).size());
+    m_fontCombo = MakeComboFont();
+
+    QWidget* previousTabStop = nullptr;
+    for (int i = 0; i < tpl->count; ++i) {
+        const DlgItem& item = tpl->items[i];
+        const QRect rect = MapDialogRect(QRect(item.x, item.y, item.cx, item.cy), m_baseUnits);
+        const QString text = QString::fromLatin1(item.text);
+        QWidget* widget = nullptr;
+        switch (item.kind) {
+            case DlgKind::PushButton:
+            case DlgKind::DefPushButton: {
+                auto* button = new QPushButton(this);
+                if (item.style & kDlgIcon) {
+                    // The text names the button for accessibility; the icon is what shows.
+                    button->setAccessibleName(text);
+                    const int side = std::max(8, std::min(rect.width(), rect.height()) - 10);
+                    button->setIconSize(QSize(side, side));
+                } else {
+                    button->setText(text);
+                }
+                button->setDefault(item.kind == DlgKind::DefPushButton);
+                widget = button;
+                break;
+            }
+            case DlgKind::Label: {
+                auto* label = new QLabel(text, this);
+                label->setAlignment(Qt::AlignLeft |
+                                    ((item.style & kDlgVCentre) ? Qt::AlignVCenter : Qt::AlignTop));
+                label->setTextFormat(Qt::PlainText);
+                widget = label;
+                break;
+            }
+            case DlgKind::ComboBox: {
+                auto* combo = new QComboBox(this);
+                combo->setFont(m_fontCombo);
+                combo->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
+                widget = combo;
+                break;
+            }
+            case DlgKind::GroupBox:
+                widget = new QGroupBox(text, this);
+                break;
+            case DlgKind::CheckBox: {
+                auto* check = new QCheckBox(text, this);
+                if (item.style & kDlgTextLeft) check->setLayoutDirection(Qt::RightToLeft);
+                widget = check;
+                break;
+            }
+            case DlgKind::Frame:
+                widget = new CLedMeter(this);
+                break;
+            case DlgKind::Picture: {
+                auto* picture = new QLabel(this);
+                picture->setAlignment(Qt::AlignCenter);
+                widget = picture;
+                break;
+            }
+        }
+        widget->setGeometry(rect);
+        if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+            // The template's height is that of the dropped-down list; the closed box is as tall
+            // as its font needs.
+            const int closed = combo->sizeHint().height();
+            combo->setGeometry(rect.x(), rect.y(), rect.width(), closed);
+            const int row = QFontMetrics(m_fontCombo).height() + 2;
+            combo->setMaxVisibleItems(std::max(3, (rect.height() - closed) / row));
+        }
+        if (item.style & kDlgTabStop) {
+            widget->setFocusPolicy(Qt::StrongFocus);
+            if (previousTabStop) QWidget::setTabOrder(previousTabStop, widget);
+            previousTabStop = widget;
+        } else {
+            widget->setFocusPolicy(Qt::NoFocus);
+        }
+        widget->setObjectName(QStringLiteral("item%1").arg(item.id));
+        if (item.id >= 0) m_items[item.id] = widget;
+    }
+
+    m_pRecord = static_cast<QPushButton*>(GetItem(IDC_RECORD));
+    m_pStop = static_cast<QPushButton*>(GetItem(IDC_STOP));
+    m_pBaseFile = static_cast<QComboBox*>(GetItem(IDC_BASEFILE));
+    m_pPresets = static_cast<QComboBox*>(GetItem(IDC_PRESETS));
+    m_pPurple = static_cast<QCheckBox*>(GetItem(IDC_PURPLE));
+    m_pPicture = static_cast<QLabel*>(GetItem(IDC_PICTURE));
+    m_pMeterLeft = static_cast<CLedMeter*>(GetItem(IDC_METER_LEFT));
+    m_pMeterRight = static_cast<CLedMeter*>(GetItem(IDC_METER_RIGHT));
+
+    connect(m_pRecord, &QPushButton::clicked, this, &CRecorderDlg::OnRecord);
+    connect(m_pStop, &QPushButton::clicked, this, &CRecorderDlg::OnStop);
+    connect(static_cast<QPushButton*>(GetItem(IDC_NEW)), &QPushButton::clicked, this,
+            &CRecorderDlg::OnNew);
+    connect(static_cast<QPushButton*>(GetItem(IDOK_EXIT)), &QPushButton::clicked, this,
+            &CRecorderDlg::OnOK);
+    connect(m_pBaseFile, &QComboBox::activated, this, &CRecorderDlg::OnSelChangeBaseFile);
+    connect(m_pPresets, &QComboBox::activated, this, &CRecorderDlg::OnSelChangePreset);
+    connect(m_pPurple, &QCheckBox::clicked, this, &CRecorderDlg::OnPurple);
+}
+
+void CRecorderDlg::OnInitDialog() {
+    CreateControls();
+    setWindowIcon(m_hIcon);
+
+    // Ctrl+S from any application where the display allows a global grab; inside the window
+    // otherwise.
+    m_pHotKey = new CGlobalHotKey(this);
+    if (m_pHotKey->RegisterCtrlKey('s')) {
+        connect(m_pHotKey, &CGlobalHotKey::Activated, this, &CRecorderDlg::OnHotKey);
+    } else {
+        m_pShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
+        m_pShortcut->setContext(Qt::WindowShortcut);
+        connect(m_pShortcut, &QShortcut::activated, this, &CRecorderDlg::OnHotKey);
+    }
+
+    m_pPresetBox = std::make_unique<CComboPresetBox>(m_pPresets);
+    m_pPresetStore = std::make_unique<CPresetStore>(*m_pPresetBox, *this);
+    SettingsTargets targets;
+    targets.pSettings = &m_pControl->m_settings;
+    targets.pAnalyzer = &m_pControl->GetAnalyzer();
+    targets.pWaveIn = &m_pControl->GetWaveIn();
+    targets.pszPreset = m_pPresetStore->m_szPreset;
+    targets.pbPurple = &m_bPurple;
+    targets.pBaseFiles = this;
+    targets.pWindow = this;
+    LoadSettings(m_profile, targets);
+    m_pPresetStore->LoadPresets();
+
+    m_pControl->m_nBufferSize = 65536;
+
+    m_bLargeFonts = QFontMetrics(m_fontDialog).height() >= 20 ? 1 : 0;
+    const QScreen* scr = screen() ? screen() : QGuiApplication::primaryScreen();
+    m_nNumColors = ColourCountFromDepth(scr ? scr->depth() : 32);
+
+    m_pPurple->setChecked(m_bPurple != 0);
+    ApplyScheme();
+
+    m_hIconRecord = LoadIconResource(kIconRecord);
+    m_hIconStop = LoadIconResource(kIconStop);
+    m_pRecord->setIcon(m_hIconRecord);
+    m_pStop->setIcon(m_hIconStop);
+
+    ShowRecordingPicture(false);
+    if (m_bLargeFonts) {
+        m_pPicture->move(m_pPicture->x() + m_pPicture->width() * 13 / 100,
+                         m_pPicture->y() + m_pPicture->height() * 13 / 100);
+    }
+
+    m_pStop->setEnabled(false);
+
+    m_fontMeter = MakeMeterFont();
+    CLedMeter::SetSharedFont(&m_fontMeter);
+    for (CLedMeter* meter : {m_pMeterLeft, m_pMeterRight}) {
+        meter->SetLedCount(20);
+        m_meterThread.AddMeter(meter);
+    }
+    SetMeterLevelSource(m_pControl.get());
+    m_meterThread.Start([](int meter, int* level, int* peak,
+                           int* overload) { GetMeterLevels(meter, level, peak, overload); },
+                        20, 40, 150, 300, 1);
+    m_meterThread.SetRunning(true);
+
+    m_pToolTip = new CRecorderToolTip(this);
+    m_pToolTip->AddWindowTool(m_pRecord, 105);
+    m_pToolTip->AddWindowTool(m_pStop, 106);
+    m_pToolTip->AddWindowTool(m_pBaseFile, 110);
+    m_pToolTip->AddWindowTool(GetItem(IDC_NEW), 111);
+    m_pToolTip->AddWindowTool(GetItem(IDC_PLAYMIXER), 102);
+    m_pToolTip->AddWindowTool(GetItem(IDC_RECMIXER), 103);
+    m_pToolTip->AddWindowTool(GetItem(IDC_AUTOCONFIG), 104);
+    m_pToolTip->AddRectTool(this, 109, m_pMeterLeft->geometry(), IDC_METER_LEFT);
+    m_pToolTip->AddRectTool(this, 113, m_pMeterRight->geometry(), IDC_METER_RIGHT);
+    m_pToolTip->Activate(true);
+
+    m_pRecord->setFocus();
+}
+
+QWidget* CRecorderDlg::GetItem(int id) const {
+    const auto it = m_items.find(id);
+    return it == m_items.end() ? nullptr : it->second;
+}
+
+bool CRecorderDlg::HasGlobalHotKey() const { return m_pHotKey && m_pHotKey->IsRegistered(); }
+
+// ---------------------------------------------------------------------------------------------
+// Appearance
+
+void CRecorderDlg::ApplyScheme() {
+    m_bApplyingScheme = true;
+    m_scheme = SchemeFor(m_bPurple != 0, m_nNumColors, QGuiApplication::palette());
+    LoadPictures();
+    ApplyControlColours();
+    update();
+    m_bApplyingScheme = false;
+}
+
+void CRecorderDlg::LoadPictures() {
+    const QSize size = m_pPicture->size();
+    const qreal ratio = devicePixelRatioF();
+    m_hPictureIdle = LoadPicture(m_scheme.nPictureIdle, size, ratio);
+    m_hPictureActive = LoadPicture(m_scheme.nPictureActive, size, ratio);
+}
+
+void CRecorderDlg::ApplyControlColours() {
+    // The window and everything drawn on it (labels, group boxes, the check box) take the
+    // scheme's colours; push buttons keep the system's button colours.
+    QPalette window = palette();
+    const ControlColours other = ColoursFor(ControlClass::Other, m_scheme);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        window.setColor(group, QPalette::Window, other.clrBackground);
+        window.setColor(group, QPalette::WindowText, other.clrText);
+    }
+    window.setColor(QPalette::Disabled, QPalette::Window, other.clrBackground);
+    setPalette(window);
+    setAutoFillBackground(true);
+
+    const ControlColours combo = ColoursFor(ControlClass::Combo, m_scheme);
+    for (QComboBox* box : {m_pBaseFile, m_pPresets}) {
+        QPalette pal = box->palette();
+        for (QPalette::ColorRole role : {QPalette::Button, QPalette::Base, QPalette::Window})
+            pal.setColor(role, combo.clrBackground);
+        for (QPalette::ColorRole role :
+             {QPalette::ButtonText, QPalette::Text, QPalette::WindowText}) {
+            pal.setColor(QPalette::Active, role, combo.clrText);
+            pal.setColor(QPalette::Inactive, role, combo.clrText);
+        }
+        box->setPalette(pal);
+    }
+
+    const ControlColours info = ColoursFor(ControlClass::InfoLine, m_scheme);
+    for (int id : {IDC_CURFILE, IDC_CLIPPED, IDC_SONGTIME, IDC_TOTALTIME}) {
+        QWidget* line = GetItem(id);
+        QPalette pal = line->palette();
+        pal.setColor(QPalette::Window, info.clrBackground);
+        pal.setColor(QPalette::WindowText, info.clrText);
+        line->setPalette(pal);
+        line->setAutoFillBackground(info.bOpaque);
+    }
+}
+
+void CRecorderDlg::OnPurple() {
+    m_bPurple = m_pPurple->isChecked() ? 1 : 0;
+    ApplyScheme();
+    ShowRecordingPicture(false);
+}
+
+void CRecorderDlg::OnSysColorChange() {
+    const QScreen* scr = screen();
+    m_nNumColors = ColourCountFromDepth(scr ? scr->depth() : 32);
+    OnPurple();
+}
+
+bool CRecorderDlg::event(QEvent* event) {
+    // Only the application's palette or theme counts as a system colour change; our own
+    // setPalette calls raise PaletteChange and must not loop back here.
+    if ((event->type() == QEvent::ApplicationPaletteChange ||
+         event->type() == QEvent::ThemeChange) &&
+        !m_bApplyingScheme && m_pPurple) {
+        const bool handled = QDialog::event(event);
+        OnSysColorChange();
+        return handled;
+    }
+    return QDialog::event(event);
+}
+
+void CRecorderDlg::ShowRecordingPicture(bool active) {
+    m_bPictureActive = active;
+    m_pPicture->setPixmap(active ? m_hPictureActive : m_hPictureIdle);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recording
+
+void CRecorderDlg::OnRecord() { m_pControl->OnRecord(); }
+
+void CRecorderDlg::OnStop() { m_pControl->OnStop(); }
+
+void CRecorderDlg::OnHotKey() {
+    if (HasGlobalHotKey()) {
+        if (isMinimized()) showNormal();
+        raise();
+        activateWindow();
+    }
+    // A message box or file dialog of ours is open: bring the window forward only, so that
+    // Record cannot run again inside its own question.
+    if (QWidget* modal = QApplication::activeModalWidget(); modal && modal != this) return;
+    if (m_bClosing || m_bFinished) return;
+    if (m_pControl->IsRecording()) {
+        OnStop();
+    } else {
+        OnRecord();
+    }
+}
+
+void CRecorderDlg::PostRecordingProgress(long byteCount, long newFile) {
+    QMetaObject::invokeMethod(
+        this, [this, byteCount, newFile] { m_pControl->OnRecordingProgress(byteCount, newFile); },
+        Qt::QueuedConnection);
+}
+
+void CRecorderDlg::PostRecordingDone() {
+    QMetaObject::invokeMethod(
+        this, [this] { m_pControl->OnRecordingDone(); }, Qt::QueuedConnection);
+}
+
+MsgAnswer CRecorderDlg::MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
+                                   MsgButtons buttons) {
+    QMessageBox box(
+        ToQtIcon(icon), ToText(title), ToText(text),
+        buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
+        this);
+    box.setTextFormat(Qt::PlainText);
+    const int answer = box.exec();
+    if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
+    return answer == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
+}
+
+bool CRecorderDlg::AskYesNo(const std::string& text, const std::string& title, PromptIcon icon) {
+    return MessageBox(text, title, FromPromptIcon(icon), MsgButtons::YesNo) == MsgAnswer::Yes;
+}
+
+void CRecorderDlg::ShowMessage(const std::string& text, const std::string& title, PromptIcon icon) {
+    MessageBox(text, title, FromPromptIcon(icon), MsgButtons::Ok);
+}
+
+void CRecorderDlg::SetItemText(int id, const std::string& text) {
+    if (auto* label = qobject_cast<QLabel*>(GetItem(id))) label->setText(ToText(text));
+}
+
+void CRecorderDlg::EnableItem(int id, bool enable) {
+    if (QWidget* item = GetItem(id)) item->setEnabled(enable);
+}
+
+void CRecorderDlg::FocusItem(int id) {
+    if (QWidget* item = GetItem(id)) item->setFocus();
+}
+
+void CRecorderDlg::SetCaption(const std::string& caption) { setWindowTitle(ToText(caption)); }
+
+void CRecorderDlg::SetWaitCursor(bool on) {
+    if (on) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ++m_nWaitCursors;
+    } else if (m_nWaitCursors > 0) {
+        QApplication::restoreOverrideCursor();
+        --m_nWaitCursors;
+    }
+}
+
+bool CRecorderDlg::IsMinimized() { return m_nSizeType == 1; }
+
+void CRecorderDlg::Wait(int ms) {
+    // The window keeps painting and the recording thread's messages keep arriving, but no
+    // click or key can start another command meanwhile.
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Base-file-name list
+
+std::string CRecorderDlg::FileNamePart(const std::string& fullPath) {
+    const size_t slash = fullPath.find_last_of('/');
+    return slash == std::string::npos ? fullPath : fullPath.substr(slash + 1);
+}
+
+std::string CRecorderDlg::DefaultNewPath(const std::string& chosenPath) {
+    const size_t slash = chosenPath.find_last_of('/');
+    const std::string folder =
+        slash == std::string::npos ? std::string() : chosenPath.substr(0, slash + 1);
+    return folder + "Untitled.wav";
+}
+
+bool CRecorderDlg::HasBaseFileSelection() { return m_pBaseFile->currentIndex() >= 0; }
+
+std::string CRecorderDlg::GetBaseFileText() { return m_pBaseFile->currentText().toStdString(); }
+
+std::string CRecorderDlg::GetBaseFilePath() {
+    const int index = m_pBaseFile->currentIndex();
+    return index < 0 ? std::string() : GetFullPath(index);
+}
+
+void CRecorderDlg::AddBaseFile(const std::string& fullPath) {
+    // A path that does not fit the recording's path fields would be cut and record to another
+    // file: leave it out.
+    if (fullPath.empty() || fullPath.size() >= static_cast<size_t>(kPathSize)) return;
+    const QByteArray bytes(fullPath.data(), qsizetype(fullPath.size()));
+    m_pBaseFile->insertItem(0, QFile::decodeName(QByteArray::fromStdString(FileNamePart(fullPath))),
+                            bytes);
+    m_pBaseFile->setCurrentIndex(0);
+    OnSelChangeBaseFile();
+}
+
+int CRecorderDlg::GetCurSel() { return m_pBaseFile->currentIndex(); }
+
+int CRecorderDlg::GetCount() { return m_pBaseFile->count(); }
+
+std::string CRecorderDlg::GetFullPath(int index) {
+    return m_pBaseFile->itemData(index).toByteArray().toStdString();
+}
+
+void CRecorderDlg::DeleteEntry(int index) { m_pBaseFile->removeItem(index); }
+
+void CRecorderDlg::OnSelChangeBaseFile() {
+    CWaveFileWriter& writer = m_pControl->GetWriter();
+    const int index = m_pBaseFile->currentIndex();
+    if (index < 0 || m_pBaseFile->itemText(index).isEmpty()) {
+        writer.SetFileName("");
+    } else {
+        writer.SetFileName(GetFullPath(index).c_str());
+    }
+}
+
+std::string CRecorderDlg::ChooseSaveFile(const std::string& initialPath) {
+    QFileDialog dialog(this);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setDefaultSuffix(QStringLiteral("wav"));
+    dialog.setNameFilters(
+        {QStringLiteral("Windows PCM (*.wav)"), QStringLiteral("All files (*.*)")});
+    // Record asks its own question before it overwrites numbered song files.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    if (initialPath != "*.wav") {
+        dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(initialPath)));
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+    return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+}
+
+void CRecorderDlg::OnNew() {
+    const char* current = m_pControl->GetWriter().GetFileName();
+    const std::string initial = (current && *current) ? std::string(current) : std::string("*.wav");
+    const std::string chosen = ChooseSaveFile(initial);
+    if (chosen.empty()) return;
+    if (chosen.size() >= static_cast<size_t>(kPathSize)) {
+        MessageBox("The path of the base file is too long: at most " +
+                       std::to_string(kPathSize - 1) + " bytes.\n\n" + chosen,
+                   "ERROR", MsgIcon::Stop, MsgButtons::Ok);
+        return;
+    }
+    for (int i = 0; i < m_pBaseFile->count(); ++i) {
+        if (GetFullPath(i) == chosen) {
+            m_pBaseFile->removeItem(i);
+            break;
+        }
+    }
+    AddBaseFile(chosen);
+    m_pControl->GetWriter().SetFileName(DefaultNewPath(chosen).c_str());
+}
+
+void CRecorderDlg::OnSelChangePreset() {
+    m_pPresetStore->OnSelChangePreset(m_pControl->m_settings, m_pControl->GetAnalyzer(),
+                                      m_pControl->GetWaveIn());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Placement
+
+WindowPlacement CRecorderDlg::GetWindowPlacement() {
+    WindowPlacement placement;
+    placement.flags = 0;
+    placement.showCmd = isMinimized() ? kShowMinimized : kShowNormal;
+    const QRect frame = frameGeometry();
+    placement.normal = {frame.left(), frame.top(), frame.left() + frame.width(),
+                        frame.top() + frame.height()};
+    return placement;
+}
+
+void CRecorderDlg::SetWindowPlacement(const WindowPlacement& placement) {
+    move(placement.normal.left, placement.normal.top);
+}
+
+int32_t CRecorderDlg::GetScreenWidth() {
+    const QScreen* scr = QGuiApplication::primaryScreen();
+    return scr ? scr->geometry().width() : 1024;
+}
+
+int32_t CRecorderDlg::GetScreenHeight() {
+    const QScreen* scr = QGuiApplication::primaryScreen();
+    return scr ? scr->geometry().height() : 768;
+}
+
+int32_t CRecorderDlg::GetIconWidth() { return style()->pixelMetric(QStyle::PM_LargeIconSize); }
+
+int32_t CRecorderDlg::GetIconHeight() { return style()->pixelMetric(QStyle::PM_LargeIconSize); }
+
+// ---------------------------------------------------------------------------------------------
+// Size and exit
+
+void CRecorderDlg::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange) OnSize(isMinimized());
+}
+
+void CRecorderDlg::OnSize(bool minimised) {
+    {
+        std::lock_guard guard(m_pControl->GetLock());
+        m_meterThread.SetRunning(!minimised && !m_bFinished);
+    }
+    m_nSizeType = minimised ? 1 : 0;
+    if (!minimised) setWindowTitle(QString::fromLatin1(kCaption));
+}
+
+void CRecorderDlg::OnOK() {
+    if (m_bClosing || m_bFinished) return;
+    m_bClosing = true;
+    if (m_pControl->IsRecording()) {
+        m_pControl->OnStop();
+        m_pControl->OnRecordingDone();
+    }
+    m_pPresetStore->SavePresets();
+    SettingsTargets targets;
+    targets.pSettings = &m_pControl->m_settings;
+    targets.pAnalyzer = &m_pControl->GetAnalyzer();
+    targets.pWaveIn = &m_pControl->GetWaveIn();
+    targets.pszPreset = m_pPresetStore->m_szPreset;
+    targets.pbPurple = &m_bPurple;
+    targets.pBaseFiles = this;
+    targets.pWindow = this;
+    SaveSettings(m_profile, targets);
+    m_pBaseFile->clear();
+    m_bFinished = true;
+    m_bClosing = false;
+    m_meterThread.SetRunning(false);
+    done(QDialog::Accepted);
+}
+
+void CRecorderDlg::RequestClose() {
+    if (m_bFinished || m_bClosing) return;
+    // A message box or file dialog of ours is open (the overwrite question, say): answer it
+    // with No or Cancel and come back once its handler has returned, so that the exit path
+    // never runs inside a half-done command.
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal && modal != this) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal)) {
+            dialog->reject();
+        } else {
+            modal->close();
+        }
+        QTimer::singleShot(0, this, &CRecorderDlg::RequestClose);
+        return;
+    }
+    OnOK();
+}
+
+void CRecorderDlg::closeEvent(QCloseEvent* event) {
+    OnOK();
+    event->accept();
+}
+
+void CRecorderDlg::reject() {
+    // Escape: the dialog's cancel, which saves nothing. During a recording it is ignored, so
+    // that it can never leave a song file unfinished.
+    if (m_pControl->IsRecording() || m_bClosing) return;
+    m_bFinished = true;
+    m_meterThread.SetRunning(false);
+    QDialog::reject();
+}

@@ -1,0 +1,197 @@
+// The program's only main window, built from dialog template 102: Record and Stop with the
+// Ctrl+S hot key, the base-file-name list, presets, the Recording Info lines, the two LED
+// meters and the colour scheme. It owns every long-lived object of a run: the recording
+// control (analyser, writer, capture device, lock, event), the preset list, the meters and
+// their thread. The application runs it modally; its exit path (Exit, the close box, SIGTERM,
+// the session ending) finishes a running recording and saves presets and settings.
+//
+// Everything here runs on the user-interface thread except PostRecordingProgress and
+// PostRecordingDone (recording thread), which only queue calls to it.
+#pragma once
+
+#include <QDialog>
+#include <QPixmap>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "Appearance.h"
+#include "BaseFileList.h"
+#include "CaptureBackend.h"
+#include "LedMeter.h"
+#include "MeterThread.h"
+#include "Prompter.h"
+#include "RecorderWindow.h"
+#include "WindowPlacement.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QShortcut;
+class CComboPresetBox;
+class CGlobalHotKey;
+class CPresetStore;
+class CRecorderToolTip;
+class CRecordingControl;
+class IProfileStore;
+
+// Control ids of the window that the recording control does not name.
+constexpr int IDOK_EXIT = 1;
+constexpr int IDC_RECMIXER = 1001;
+constexpr int IDC_PLAYMIXER = 1005;
+constexpr int IDC_AUTOCONFIG = 1006;
+constexpr int IDC_RECINFO = 1019;
+constexpr int IDC_HELP = 1028;
+constexpr int IDC_PURPLE = 1031;
+constexpr int IDC_METER_LEFT = 1032;
+constexpr int IDC_METER_RIGHT = 1034;
+constexpr int IDC_PRESETS_FRAME = 1106;
+
+class CRecorderDlg : public QDialog,
+                     public IRecorderWindow,
+                     public IBaseFileList,
+                     public IWindowPlacement,
+                     public IPrompter {
+    Q_OBJECT
+
+public:
+    // backend: the capture backend of the recording (PortAudio in the program); profile: where
+    // the persistent settings live. The profile must outlive the window.
+    CRecorderDlg(std::unique_ptr<ICaptureBackend> backend, IProfileStore& profile,
+                 QWidget* parent = nullptr);
+    ~CRecorderDlg() override;
+
+    // Command handlers.
+    void OnRecord();
+    void OnStop();
+    void OnNew() override;
+    void OnSelChangeBaseFile();
+    void OnSelChangePreset();
+    void OnPurple();
+    void OnSysColorChange();
+    void OnHotKey();
+    // Exit: stops a running recording, saves presets and settings, ends the dialog. Runs once.
+    void OnOK();
+    // The close box, SIGTERM and the session ending come here.
+    void RequestClose();
+
+    // IRecorderWindow
+    MsgAnswer MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
+                         MsgButtons buttons) override;
+    void SetItemText(int id, const std::string& text) override;
+    void EnableItem(int id, bool enable) override;
+    void FocusItem(int id) override;
+    void SetCaption(const std::string& caption) override;
+    void ShowRecordingPicture(bool active) override;
+    void SetWaitCursor(bool on) override;
+    bool IsMinimized() override;
+    bool HasBaseFileSelection() override;
+    std::string GetBaseFileText() override;
+    std::string GetBaseFilePath() override;
+    void Wait(int ms) override;
+    // Recording thread.
+    void PostRecordingProgress(long byteCount, long newFile) override;
+    // Recording thread.
+    void PostRecordingDone() override;
+
+    // IBaseFileList
+    void AddBaseFile(const std::string& fullPath) override;
+    int GetCurSel() override;
+    int GetCount() override;
+    std::string GetFullPath(int index) override;
+    void DeleteEntry(int index) override;
+
+    // IWindowPlacement
+    WindowPlacement GetWindowPlacement() override;
+    void SetWindowPlacement(const WindowPlacement& placement) override;
+    int32_t GetScreenWidth() override;
+    int32_t GetScreenHeight() override;
+    int32_t GetIconWidth() override;
+    int32_t GetIconHeight() override;
+
+    // IPrompter
+    bool AskYesNo(const std::string& text, const std::string& title, PromptIcon icon) override;
+    void ShowMessage(const std::string& text, const std::string& title, PromptIcon icon) override;
+
+    // The control with that id (null for none).
+    QWidget* GetItem(int id) const;
+    CRecordingControl& GetControl() { return *m_pControl; }
+    CPresetStore& GetPresetStore() { return *m_pPresetStore; }
+    CLedMeter& GetMeter(int channel) { return channel == 0 ? *m_pMeterLeft : *m_pMeterRight; }
+    CMeterThread& GetMeterThread() { return m_meterThread; }
+    CRecorderToolTip& GetToolTip() { return *m_pToolTip; }
+    bool IsPurple() const { return m_bPurple != 0; }
+    const SchemeColours& GetScheme() const { return m_scheme; }
+    // True while the recording picture shows the active picture.
+    bool IsPictureActive() const { return m_bPictureActive; }
+    // The colour count the schemes use; tests pretend a 16-colour display with it.
+    void SetColourCount(int numColors) { m_nNumColors = numColors; }
+    bool HasGlobalHotKey() const;
+    bool HasFinished() const { return m_bFinished; }
+
+    // The default offered by the next New after a confirmed choice: "Untitled.wav" in the
+    // folder of the file chosen.
+    static std::string DefaultNewPath(const std::string& chosenPath);
+    // The display text of a full path: the text after the last '/'.
+    static std::string FileNamePart(const std::string& fullPath);
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+    bool event(QEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void CreateControls();
+    void ApplyScheme();
+    void LoadPictures();
+    void ApplyControlColours();
+    void OnSize(bool minimised);
+    std::string ChooseSaveFile(const std::string& initialPath);
+    static QString ToText(const std::string& bytes);
+
+    std::unique_ptr<CRecordingControl> m_pControl;
+    IProfileStore& m_profile;
+
+    int m_bLargeFonts = 0;
+    int m_nNumColors = 16777216;
+    int m_bPurple = 1;
+    int m_nSizeType = 0;  // 1 while minimised
+
+    CLedMeter* m_pMeterLeft = nullptr;
+    CLedMeter* m_pMeterRight = nullptr;
+    QFont m_fontMeter;
+    QFont m_fontCombo;
+    QFont m_fontDialog;
+    DialogBaseUnits m_baseUnits;
+    CMeterThread m_meterThread;
+
+    QIcon m_hIconRecord;
+    QIcon m_hIconStop;
+    QPixmap m_hPictureIdle;
+    QPixmap m_hPictureActive;
+    bool m_bPictureActive = false;
+    SchemeColours m_scheme;
+    CRecorderToolTip* m_pToolTip = nullptr;
+    QIcon m_hIcon;
+
+    std::map<int, QWidget*> m_items;
+    QPushButton* m_pRecord = nullptr;
+    QPushButton* m_pStop = nullptr;
+    QComboBox* m_pBaseFile = nullptr;
+    QComboBox* m_pPresets = nullptr;
+    QCheckBox* m_pPurple = nullptr;
+    QLabel* m_pPicture = nullptr;
+
+    std::unique_ptr<CComboPresetBox> m_pPresetBox;
+    std::unique_ptr<CPresetStore> m_pPresetStore;
+    CGlobalHotKey* m_pHotKey = nullptr;
+    QShortcut* m_pShortcut = nullptr;
+
+    bool m_bFinished = false;  // the exit path ran
+    bool m_bApplyingScheme = false;
+    bool m_bClosing = false;  // inside the exit path
+    int m_nWaitCursors = 0;
+};

@@ -1,0 +1,47 @@
+#include "RecorderToolTip.h"
+
+#include <QHelpEvent>
+#include <QToolTip>
+#include <QWidget>
+
+#include "Resources.h"
+
+void CRecorderToolTip::AddWindowTool(QWidget* control, int stringId) {
+    const QString text = QString::fromLatin1(LoadResString(stringId));
+    m_windowTools.emplace_back(control, text);
+    if (m_bActive) control->setToolTip(text);
+}
+
+void CRecorderToolTip::AddRectTool(QWidget* owner, int stringId, const QRect& rect, int toolId) {
+    if (std::none_of(m_rectTools.begin(), m_rectTools.end(),
+                     [owner](const RectTool& t) { return t.pOwner == owner; })) {
+        owner->installEventFilter(this);
+    }
+    m_rectTools.push_back({owner, rect, toolId, QString::fromLatin1(LoadResString(stringId))});
+}
+
+void CRecorderToolTip::Activate(bool on) {
+    m_bActive = on;
+    for (auto& [control, text] : m_windowTools) control->setToolTip(on ? text : QString());
+}
+
+QString CRecorderToolTip::TextAt(const QWidget* owner, const QPoint& pos) const {
+    for (const RectTool& tool : m_rectTools)
+        if (tool.pOwner == owner && tool.rect.contains(pos)) return tool.text;
+    return {};
+}
+
+bool CRecorderToolTip::eventFilter(QObject* watched, QEvent* event) {
+    // Children without a tooltip of their own pass the request on to the owner, in the owner's
+    // coordinates; the meters are such children.
+    if (event->type() == QEvent::ToolTip && m_bActive) {
+        auto* owner = static_cast<QWidget*>(watched);
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QString text = TextAt(owner, help->pos());
+        if (!text.isEmpty()) {
+            QToolTip::showText(help->globalPos(), text, owner);
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}

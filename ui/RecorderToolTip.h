@@ -1,0 +1,38 @@
+// Tooltips of the main window and the Custom Settings dialog, with their texts from the string
+// table: window tools (a control's own tooltip) and rectangle tools (an area of the owner's
+// client area, the LED meters). User-interface thread.
+#pragma once
+
+#include <QObject>
+#include <QRect>
+#include <vector>
+
+class QWidget;
+
+class CRecorderToolTip : public QObject {
+public:
+    explicit CRecorderToolTip(QObject* parent = nullptr) : QObject(parent) {}
+
+    void AddWindowTool(QWidget* control, int stringId);
+    // The rectangle is in the owner's client coordinates, taken once.
+    void AddRectTool(QWidget* owner, int stringId, const QRect& rect, int toolId);
+    // Tooltips on or off for every tool.
+    void Activate(bool on);
+
+    // The text of the rectangle tool at a point of the owner, or an empty string.
+    QString TextAt(const QWidget* owner, const QPoint& pos) const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct RectTool {
+        QWidget* pOwner;
+        QRect rect;
+        int nId;
+        QString text;
+    };
+    std::vector<RectTool> m_rectTools;
+    std::vector<std::pair<QWidget*, QString>> m_windowTools;
+    bool m_bActive = true;
+};
