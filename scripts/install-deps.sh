@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Vellisto needs to build, run and test. Idempotent and quick
+# when everything is present: apt is only asked when a package is missing.
+set -euo pipefail
+
+packages=(
+    cmake g++ pkg-config libgtest-dev libbenchmark-dev
+    clang libclang-rt-14-dev
+    qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
+    portaudio19-dev libasound2-dev
+    libsndfile1-dev sox libsox-fmt-base ffmpeg
+    libcli11-dev
+    xvfb xdotool xterm fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test through CTest:
+#   1. the normal build (all tests, the window's tests offscreen and under Xvfb);
+#   2. the engine, audio and settings tests again under AddressSanitizer + UBSan;
+#   3. the recording, capture and meter-callback tests under ThreadSanitizer;
+#   4. the presets reader under libFuzzer for a bounded time.
+# Fails when any step fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=${VELLISTO_JOBS:-2}
+
+"$root/scripts/install-deps.sh"
+
+step() { printf '\n=== %s ===\n' "$*"; }
+
+step "build"
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build" -j"$jobs"
+step "tests"
+ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
+
+step "build (address, undefined)"
+cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVELLISTO_SANITIZE=address,undefined \
+      -DVELLISTO_BUILD_UI=OFF -DVELLISTO_BUILD_BENCH=OFF >/dev/null
+cmake --build "$root/build-asan" -j"$jobs"
+step "tests (address, undefined)"
+ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs" -LE nosan
+
+step "build (thread)"
+cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DVELLISTO_SANITIZE=thread \
+      -DVELLISTO_BUILD_UI=OFF -DVELLISTO_BUILD_BENCH=OFF >/dev/null
+cmake --build "$root/build-tsan" -j"$jobs"
+step "tests (thread)"
+ctest --test-dir "$root/build-tsan" --output-on-failure -j"$jobs" -L threads
+
+if [ -f "$root/fuzz/run.sh" ]; then
+    step "fuzz"
+    "$root/fuzz/run.sh" "$root/build-fuzz"
+fi
+
+step "all tests passed"
