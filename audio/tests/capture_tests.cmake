@@ -1,11 +1,12 @@
 # Capture device tests: CWaveIn and the device list on the scripted backend, the file backend,
 # and the real PortAudio path reading a file through ALSA's file plugin.
-vellisto_gtest(wavein_tests SOURCES wavein_tests.cpp LIBS vellisto_capture_testing)
-vellisto_gtest(capture_backend_tests SOURCES capture_backend_tests.cpp LIBS vellisto_capture_testing)
+vellisto_gtest(wavein_tests SOURCES wavein_tests.cpp LIBS vellisto_capture_testing LABELS threads)
+vellisto_gtest(capture_backend_tests SOURCES capture_backend_tests.cpp LIBS vellisto_capture_testing
+               LABELS threads)
 
 # ALSA reads its configuration once per process, so the test-only one is set in the
 # environment of the test program, never from inside it.
 vellisto_gtest(capture_portaudio_tests SOURCES capture_portaudio_tests.cpp
-               LIBS vellisto_capture_testing)
+               LIBS vellisto_capture_testing LABELS threads)
 set_tests_properties(capture_portaudio_tests PROPERTIES ENVIRONMENT
     "VELLISTO_SOURCE_DIR=${PROJECT_SOURCE_DIR};ALSA_CONFIG_PATH=${CMAKE_CURRENT_SOURCE_DIR}/capture_alsa.conf")

@@ -1,0 +1,96 @@
+#!/bin/sh
+# Throughput and peak memory of vellisto-split on long sides, beside reading the same warm file
+# with cat and splitting it with sox's silence effect.
+#
+#   split_bench.sh PATH/TO/vellisto-split [WORK_DIR] [RUNS]
+#
+# Generates a 60-minute side (44,100 per second, stereo, 16-bit: about 635 MB) of music-like
+# noise with a few seconds of hiss between songs every three to four minutes, and its first
+# 10 minutes, in WORK_DIR (default: a fresh folder under $TMPDIR, removed at the end; it needs
+# about 2.5 GB). Each splitter run is repeated RUNS times (default 3) and the best is shown,
+# since the machine may be shared; sox runs once.
+set -eu
+
+split=${1:?usage: split_bench.sh PATH/TO/vellisto-split [WORK_DIR] [RUNS]}
+runs=${3:-3}
+if [ -n "${2:-}" ]; then
+    work=$2
+    mkdir -p "$work"
+    keep=1
+else
+    work=$(mktemp -d "${TMPDIR:-/tmp}/vellisto-split-bench.XXXXXX")
+    keep=0
+fi
+cleanup() { [ "$keep" = 1 ] || rm -rf "$work"; }
+trap cleanup EXIT INT TERM
+
+for tool in sox /usr/bin/time; do
+    command -v "$tool" >/dev/null || { echo "split_bench: $tool is needed" >&2; exit 1; }
+done
+
+# Four songs of different lengths (pink noise with a slow swell, faded in and out), each
+# followed by 3 s of hiss at about -60 dB; the four, repeated, make the 60 minutes.
+if [ ! -f "$work/side60.wav" ]; then
+    echo "generating the test sides in $work ..."
+    i=0
+    for len in 205 231 188 256; do
+        i=$((i + 1))
+        sox -R -n -r 44100 -c 2 -b 16 "$work/song$i.wav" synth "$len" pinknoise \
+            tremolo 0.2 40 vol 0.5 fade t 2 "$len" 3
+        sox -R -n -r 44100 -c 2 -b 16 "$work/gap$i.wav" synth 3 whitenoise vol 0.001
+    done
+    sox "$work/song1.wav" "$work/gap1.wav" "$work/song2.wav" "$work/gap2.wav" \
+        "$work/song3.wav" "$work/gap3.wav" "$work/song4.wav" "$work/gap4.wav" "$work/block.wav"
+    # repeat N plays the block N + 1 times (5 x 892 s); trimmed to exactly 60 minutes.
+    sox "$work/block.wav" "$work/side60.wav" repeat 4 trim 0 3600
+    sox "$work/side60.wav" "$work/side10.wav" trim 0 600
+    rm -f "$work"/song?.wav "$work"/gap?.wav "$work/block.wav"
+fi
+
+# Runs a command under /usr/bin/time; prints "SECONDS PEAK_KB".
+measure() {
+    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >/dev/null 2>"$work/stderr.txt" || {
+        echo "split_bench: failed: $*" >&2
+        cat "$work/stderr.txt" >&2
+        exit 1
+    }
+    cat "$work/time.txt"
+}
+
+best() {  # the fastest of $runs runs of the splitter: "SECONDS PEAK_KB"
+    result=""
+    n=0
+    while [ "$n" -lt "$runs" ]; do
+        n=$((n + 1))
+        rm -rf "$work/out"
+        mkdir "$work/out"
+        r=$(measure "$split" --quiet --force -o "$work/out/Side.wav" "$1")
+        if [ -z "$result" ] || [ "$(echo "$r $result" | awk '{ print ($1 < $3) }')" = 1 ]; then
+            result=$r
+        fi
+    done
+    echo "$result"
+}
+
+printf '%-10s %-28s %9s %10s %8s %6s\n' side tool seconds "x realtime" "peak MB" files
+for side in 10 60; do
+    file="$work/side$side.wav"
+    audio=$((side * 60))
+    cat "$file" >/dev/null
+    cat "$file" >/dev/null
+    c=$(measure cat "$file")
+    s=$(best "$file")
+    songs=$(ls "$work/out" | wc -l)
+    rm -rf "$work/sox"
+    mkdir "$work/sox"
+    x=$(measure sox "$file" "$work/sox/song.wav" silence 1 0.1 -35d 1 1.0 -35d : newfile : restart)
+    soxfiles=$(ls "$work/sox" | wc -l)
+    for row in "cat >/dev/null|$c|-" "vellisto-split (best of $runs)|$s|$songs" \
+               "sox silence+newfile|$x|$soxfiles"; do
+        echo "$row" | awk -F'|' -v side="$side min" -v audio="$audio" '{
+            split($2, t, " ");
+            printf "%-10s %-28s %9.2f %10.0f %8.1f %6s\n", side, $1, t[1],
+                   (t[1] > 0 ? audio / t[1] : 0), t[2] / 1024, $3 }'
+    done
+done
+rm -rf "$work/out" "$work/sox"

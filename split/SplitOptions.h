@@ -1,0 +1,46 @@
+// The command line of vellisto-split: what to split, where the song files go and the detection
+// parameters, in the units a person types (seconds, dB) rather than trackbar positions.
+// Parsed once on the main thread.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+
+struct SplitOptions {
+    std::string strInput;
+    // Base name of the song files ("" = the input's own folder and name); may name a folder.
+    std::string strOutput;
+
+    // The four detection parameters, applied only when given (b...Given); otherwise a preset's or
+    // a fresh recorder's values hold.
+    double fGapSize = 1.00;       // seconds
+    double fGapLevel = -35.0;     // dBFS
+    double fMinSongSize = 30.01;  // seconds
+    double fEndGap = 7.01;        // seconds
+    bool bGapSizeGiven = false;
+    bool bGapLevelGiven = false;
+    bool bMinSongSizeGiven = false;
+    bool bEndGapGiven = false;
+
+    bool bDCBlock = true;
+    bool bSmartGap = true;
+    bool bDCBlockGiven = false;
+    bool bSmartGapGiven = false;
+
+    // Name of a preset in "Single1.pre" of the current directory ("" = none).
+    std::string strPreset;
+
+    bool bForce = false;  // overwrite existing song files
+    bool bQuiet = false;  // no progress bar and no summary
+};
+
+// Exit codes of the program.
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;    // bad input, unwritable destination, a failure while writing
+constexpr int kExitUsage = 2;     // bad command line, out-of-range parameter, unknown preset
+constexpr int kExitSignal = 128;  // + the signal's number, when interrupted
+
+// Parses argv into *options. Returns -1 to go on, or the exit code to end with (after --help,
+// printed to out, or a usage error, printed to err).
+int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, std::ostream& out,
+                      std::ostream& err);

@@ -1,0 +1,152 @@
+#include "TerminalWindow.h"
+
+#include <algorithm>
+#include <chrono>
+#include <ostream>
+
+#include "RecordingControl.h"
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+// A message box text as one line: its lines joined, without the line ends the fixed texts
+// carry.
+std::string OneLine(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    std::string line;
+    for (char c : text) {
+        if (c != '\n') {
+            line += c;
+        } else if (!line.empty() && line.back() != ' ') {
+            line += ' ';
+        }
+    }
+    return line;
+}
+
+}  // namespace
+
+CTerminalWindow::CTerminalWindow(std::ostream& err, bool force, bool showProgress)
+    : m_err(err), m_bForce(force), m_bShowProgress(showProgress) {}
+
+void CTerminalWindow::SetBaseFile(const std::string& displayName, const std::string& path) {
+    m_strBaseText = displayName;
+    m_strBasePath = path;
+}
+
+MsgAnswer CTerminalWindow::MessageBox(const std::string& text, const std::string& title,
+                                      MsgIcon /*icon*/, MsgButtons buttons) {
+    if (buttons == MsgButtons::YesNo) {
+        // The only question of a recording is the overwrite question; its text names the
+        // lowest-numbered song file that exists.
+        const std::string head = "The file, ";
+        const size_t end = text.find(", exists.");
+        m_strExistingFile = text.compare(0, head.size(), head) == 0 && end != std::string::npos
+                                ? text.substr(head.size(), end - head.size())
+                                : text;
+        return m_bForce ? MsgAnswer::Yes : MsgAnswer::No;
+    }
+    ClearProgress();
+    m_errors.push_back(text);
+    const std::string body = OneLine(text);
+    if (title == "ERROR") {
+        m_err << "vellisto-split: " << body << "\n";
+    } else {
+        m_err << "vellisto-split: " << title << ": " << body << "\n";
+    }
+    m_err.flush();
+    return MsgAnswer::Ok;
+}
+
+void CTerminalWindow::SetItemText(int id, const std::string& text) {
+    if (id == IDC_CURFILE) m_strCurFile = text;
+}
+
+void CTerminalWindow::PostRecordingProgress(long byteCount, long newFile) {
+    bool wake = false;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        const bool pending = m_nTail > m_nHead;
+        if (pending && (newFile == 0 || m_nTail - m_nHead >= kRingSize)) {
+            // Same song file as the last waiting message: one message with the sum is handled
+            // the same. (A full ring, which takes thousands of song files started while the
+            // main loop did not run, also merges a new file's message: the song time then
+            // counts a little too much, the total stays exact.)
+            Message& last = m_ring[(m_nTail - 1) % kRingSize];
+            last.nByteCount += byteCount;
+            if (newFile) last.nNewFile = 1;
+        } else {
+            m_ring[m_nTail % kRingSize] = Message{byteCount, newFile};
+            ++m_nTail;
+            wake = newFile != 0;
+        }
+    }
+    if (wake) m_cond.notify_one();
+}
+
+void CTerminalWindow::PostRecordingDone() {
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_bDonePosted = true;
+    }
+    m_cond.notify_one();
+}
+
+bool CTerminalWindow::Pump(int timeoutMs) {
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cond.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                        [this] { return m_nTail > m_nHead || m_bDonePosted; });
+    }
+    // Taken out of the ring a batch at a time and handled without m_mutex: the handlers take
+    // the recording lock, which the recording thread holds while it posts.
+    std::array<Message, 64> batch;
+    for (;;) {
+        size_t count = 0;
+        bool done = false;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            while (m_nHead < m_nTail && count < batch.size()) {
+                batch[count++] = m_ring[m_nHead % kRingSize];
+                ++m_nHead;
+            }
+            // The done message is posted after the thread's last progress message.
+            done = count == 0 && m_bDonePosted;
+            if (done) m_bDonePosted = false;
+        }
+        if (done) {
+            m_pControl->OnRecordingDone();
+            return true;
+        }
+        if (count == 0) return false;
+        for (size_t i = 0; i < count; ++i) {
+            m_pControl->OnRecordingProgress(batch[i].nByteCount, batch[i].nNewFile);
+        }
+    }
+}
+
+void CTerminalWindow::DrawProgress(double done) {
+    if (!m_bShowProgress) return;
+    done = std::clamp(done, 0.0, 1.0);
+    const int filled = static_cast<int>(done * kBarWidth);
+    std::string line = "\r[" + std::string(static_cast<size_t>(filled), '#') +
+                       std::string(static_cast<size_t>(kBarWidth - filled), '.') + "] ";
+    const int percent = static_cast<int>(done * 100.0);
+    line += (percent < 10 ? "  " : percent < 100 ? " " : "") + std::to_string(percent) + "%  ";
+    // "Cur File: SideA3.wav" shows as "SideA3.wav".
+    const std::string label = "Cur File: ";
+    line += m_strCurFile.compare(0, label.size(), label) == 0 ? m_strCurFile.substr(label.size())
+                                                              : m_strCurFile;
+    line += "   ";
+    m_err << line;
+    m_err.flush();
+    m_bProgressDrawn = true;
+}
+
+void CTerminalWindow::ClearProgress() {
+    if (!m_bProgressDrawn) return;
+    m_err << "\r" << std::string(kBarWidth + 8 + 64, ' ') << "\r";
+    m_err.flush();
+    m_bProgressDrawn = false;
+}

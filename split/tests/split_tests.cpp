@@ -1,0 +1,414 @@
+// Whole runs of the splitter on generated WAV files: where songs are cut, byte identity with a
+// recording made directly through the recording control, bad inputs and destinations, presets
+// and output naming. Runs are in process, except the one under a file-size limit.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "FileCaptureBackend.h"
+#include "PresetsFile.h"
+#include "Splitter.h"
+#include "recording_support.h"
+
+namespace {
+
+using namespace rectest;
+
+struct SplitRun {
+    int nCode = -1;
+    std::string strOut;
+    std::string strErr;
+};
+
+SplitRun Split(std::vector<std::string> args) {
+    args.insert(args.begin(), "vellisto-split");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int code = RunSplitCommand(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {code, out.str(), err.str()};
+}
+
+// Exact detector parameters: DC blocking and Smart Gap off, so the song files carry the input's
+// bytes; 4 s minimum songs keep the inputs small (a silence of Gap Size plus Minimum Song Size
+// would be cut twice).
+std::vector<std::string> Exact(std::vector<std::string> args) {
+    for (const char* a : {"--dc-block", "off", "--smart-gap", "off", "--min-song", "4"}) {
+        args.push_back(a);
+    }
+    return args;
+}
+
+std::vector<std::string> Files(const CTempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.Path())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<char> Join(const std::vector<std::vector<char>>& parts) {
+    std::vector<char> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+constexpr int kRate = 11025;
+const Format kStereo16{16, kRate, 2};
+// At 1.00 s Gap Size (22050 interleaved samples) the cut falls 11024 frames into the silence.
+constexpr long kCutInSilence = 11024;
+
+}  // namespace
+
+TEST(SplitTest, CutsWhereGapSizeOfSilenceHasPassedAndLosesNothing) {
+    for (const Format format : {kStereo16, Format{32, kRate, 2}, Format{16, kRate, 1}}) {
+        SCOPED_TRACE(std::to_string(format.nBits) + " bits, " + std::to_string(format.nChannels));
+        CTempDir dir;
+        const long song2 = 6 * kRate + 123;
+        const auto data = MakeSamples(format, {{5 * kRate, true},
+                                               {2 * kRate, false},
+                                               {song2, true},
+                                               {3 * kRate, false},
+                                               {4 * kRate, true},
+                                               {kRate / 2, false}});
+        WriteWav(dir / "SideA.wav", format, data);
+        const SplitRun run = Split(Exact({dir / "SideA.wav"}));
+        ASSERT_EQ(run.nCode, 0) << run.strErr;
+
+        const auto songs = SongFiles(dir, "SideA", ".wav");
+        // Mono samples count in pairs, so every threshold spans twice its seconds: the first
+        // silence is too short for a gap then.
+        ASSERT_EQ(songs.size(), format.nChannels == 2 ? 3u : 2u);
+        std::vector<std::vector<char>> parts;
+        for (const fs::path& song : songs) parts.push_back(ReadSongData(song, format));
+        EXPECT_EQ(Join(parts), data);
+        if (format.nChannels == 2) {
+            const long frameBytes = format.FrameBytes();
+            EXPECT_EQ(static_cast<long>(parts[0].size()), (5 * kRate + kCutInSilence) * frameBytes);
+            EXPECT_EQ(static_cast<long>(parts[1].size()), (2 * kRate + song2) * frameBytes);
+            EXPECT_NE(run.strOut.find((dir / "SideA2.wav").string() + "  00:08.0\n"),
+                      std::string::npos)
+                << run.strOut;
+            EXPECT_NE(run.strOut.find("3 song files, 00:20.5 in all"), std::string::npos);
+        }
+    }
+}
+
+TEST(SplitTest, SongFilesEqualThoseOfADirectRecordingOfTheSameInput) {
+    CTempDir dir;
+    fs::create_directory(dir / "direct");
+    // Default parameters (DC Block and Smart Gap on) at the recorder's usual 44,100 per second;
+    // noise with an offset, so the filters change every byte. Ends by End Gap, whose short
+    // trailing file goes; the last song is left unsplit.
+    std::vector<char> data;
+    uint32_t seed = 12345;
+    for (const Segment& s : std::vector<Segment>{{31 * 44100, true},
+                                                 {2 * 44100, false},
+                                                 {33 * 44100, true},
+                                                 {8 * 44100, false},
+                                                 {5 * 44100, true}}) {
+        for (long i = 0; i < s.nFrames * 2; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = static_cast<int>(seed >> 16) - 32768;
+            PutLe<uint16_t>(data,
+                            static_cast<uint16_t>((s.bLoud ? noise / 3 : noise / 2000) + 400));
+        }
+    }
+    const Format format{16, 44100, 2};
+    WriteWav(dir / "Tape.wav", format, data);
+    const SplitRun run = Split({dir / "Tape.wav"});
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_NE(run.strErr.find("notice: End Gap of silence ended the recording"), std::string::npos);
+
+    CTestWindow window;
+    window.strBaseText = "Tape.wav";
+    window.strBasePath = dir / "direct/Tape.wav";
+    CRecordingControl control(&window,
+                              MakeFileCaptureBackend(dir / "Tape.wav", FilePacing::AsFastAsRead));
+    window.pControl = &control;
+    control.m_nWaitSliceMs = 5;
+    // A first start: the analyser's own positions go back through the setters.
+    CSignalAnalyzer& analyser = control.GetAnalyzer();
+    analyser.SetGapSizePosition(analyser.GetGapSizePosition());
+    analyser.SetGapLevelPosition(analyser.GetGapLevelPosition());
+    analyser.SetMinSongSizePosition(analyser.GetMinSongSizePosition());
+    analyser.SetEndSizePosition(analyser.GetEndSizePosition());
+    control.GetWriter().SetFileName(window.strBasePath.c_str());
+    control.OnRecord();
+    ASSERT_TRUE(control.IsRecording());
+    ASSERT_TRUE(window.PumpUntilDone());
+    EXPECT_TRUE(window.boxes.empty());
+
+    const auto direct = SongFiles(dir, "direct/Tape", ".wav");
+    ASSERT_EQ(direct.size(), 2u);
+    EXPECT_EQ(Files(dir),
+              (std::vector<std::string>{"Tape.wav", "Tape1.wav", "Tape2.wav", "direct"}));
+    for (const fs::path& song : direct) {
+        EXPECT_TRUE(ReadText(song) == ReadText(dir / song.filename().string())) << song;
+    }
+}
+
+TEST(SplitTest, HowTheRecordingEnds) {
+    CTempDir dir;
+    // The end of the input is a short block: the trailing file stays, however short.
+    WriteWav(dir / "A.wav", kStereo16,
+             MakeSamples(kStereo16, {{5 * kRate, true}, {3 * kRate / 2, false}}));
+    SplitRun run = Split(Exact({dir / "A.wav"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_EQ(ReadSongData(dir / "A2.wav", kStereo16).size(), (3 * kRate / 2 - kCutInSilence) * 4u);
+
+    // End Gap of silence ends it: the short trailing file goes, and the rest of the input is
+    // said to be left unsplit. (At 44,100 per second the blocks are short enough that the
+    // trailing file, which counts the whole block of its split, stays shorter than End Gap.)
+    const Format cd{16, 44100, 2};
+    WriteWav(dir / "B.wav", cd,
+             MakeSamples(cd, {{11 * 44100, true}, {8 * 44100, false}, {5 * 44100, true}}));
+    run = Split({dir / "B.wav", "--dc-block", "off", "--smart-gap", "off", "--min-song", "10"});
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_EQ(SongFiles(dir, "B", ".wav").size(), 1u);
+    EXPECT_NE(run.strErr.find("were not split"), std::string::npos) << run.strErr;
+    EXPECT_NE(run.strOut.find("1 song file, "), std::string::npos) << run.strOut;
+
+    // All silence: the first file stays, holding End Gap of silence.
+    WriteWav(dir / "C.wav", kStereo16, MakeSamples(kStereo16, {{9 * kRate, false}}));
+    run = Split({dir / "C.wav", "--dc-block", "off", "--smart-gap", "off"});
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_GE(ReadSongData(dir / "C1.wav", kStereo16).size(), 7u * kRate * 4);
+}
+
+namespace {
+
+// A header written by hand, for formats and sizes the recorder never writes.
+void WriteHeader(const fs::path& path, int tag, int bits, int channels,
+                 const std::vector<char>& data, uint32_t declaredBytes) {
+    std::vector<char> h = {'R', 'I', 'F', 'F'};
+    PutLe<uint32_t>(h, static_cast<uint32_t>(36 + data.size()));
+    for (char c : std::string("WAVEfmt ")) h.push_back(c);
+    PutLe<uint32_t>(h, 16);
+    PutLe<uint16_t>(h, static_cast<uint16_t>(tag));
+    PutLe<uint16_t>(h, static_cast<uint16_t>(channels));
+    PutLe<uint32_t>(h, kRate);
+    PutLe<uint32_t>(h, static_cast<uint32_t>(kRate * channels * bits / 8));
+    PutLe<uint16_t>(h, static_cast<uint16_t>(channels * bits / 8));
+    PutLe<uint16_t>(h, static_cast<uint16_t>(bits));
+    for (char c : std::string("data")) h.push_back(c);
+    PutLe<uint32_t>(h, declaredBytes);
+    h.insert(h.end(), data.begin(), data.end());
+    std::ofstream(path, std::ios::binary).write(h.data(), static_cast<std::streamsize>(h.size()));
+}
+
+}  // namespace
+
+TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
+    CTempDir dir;
+    const std::vector<char> loud = MakeSamples(kStereo16, {{2 * kRate, true}});
+    const auto size = static_cast<uint32_t>(loud.size());
+    std::ofstream(dir / "text.wav") << "just some text, not audio\n";
+    WriteHeader(dir / "24bit.wav", 1, 24, 2, std::vector<char>(600, 1), 600);
+    WriteHeader(dir / "double.wav", 3, 64, 2, std::vector<char>(640, 1), 640);
+    WriteHeader(dir / "cut.wav", 1, 16, 2, loud, size * 2);
+    WriteHeader(dir / "quad.wav", 1, 16, 4, loud, size);
+    WriteHeader(dir / "empty.wav", 1, 16, 2, {}, 0);
+    WriteWav(dir / "good.wav", kStereo16, loud);
+    fs::create_directory(dir / "folder.wav");
+    const std::vector<std::string> before = Files(dir);
+    const std::string good = dir / "good.wav";
+
+    const std::vector<std::tuple<std::vector<std::string>, int, std::string>> rows = {
+        {{dir / "text.wav"}, 1, "is not a WAV file"},
+        {{dir / "24bit.wav"}, 1, "24-bit PCM"},
+        {{dir / "24bit.wav"},
+         1,
+         "sox '" + (dir / "24bit.wav").string() + "' -b 16 -e signed-integer"},
+        {{dir / "double.wav"}, 1, "64-bit float"},
+        {{dir / "cut.wav"}, 1, "is truncated"},
+        {{dir / "quad.wav"}, 1, "has 4 channels; only mono and stereo"},
+        {{dir / "empty.wav"}, 1, "holds no audio"},
+        {{dir / "missing.wav"}, 1, "missing.wav: No such file"},
+        {{dir / "folder.wav"}, 1, "it is a folder"},
+        {{good, "-o", dir / "nowhere/x.wav"}, 1, "nowhere: No such file or directory"},
+        {{good, "-o", dir / "text.wav/x.wav"}, 1, "text.wav: it is not a folder"},
+        {{good, "--gap-size", "5.1"}, 2, "Gap size is not between 0.01 and 5 seconds.\n"},
+        // 0.01 s is position -17, which is 0.0096 s: the recorder refuses it too.
+        {{good, "--gap-size", "0.01"}, 2, "Gap size is not between 0.01 and 5 seconds.\n"},
+        {{good, "--gap-level", "-5"}, 2, "Gap level is not between -6 and -144 dB.\n"},
+        {{good, "--gap-level=nan"}, 2, "Gap level is not between -6 and -144 dB.\n"},
+        {{good, "--min-song", "201"}, 2, "Minimum song size is not between 1 and 200 seconds.\n"},
+        {{good, "--end-gap", "30.5"}, 2, "End gap is not between 1 and 30 seconds.\n"},
+        {{good, "--dc-block", "maybe"}, 2, "expected on or off"},
+        {{good, "--gap-size", "lots"}, 2, "gap-size"},
+        {{}, 2, "input is required"},
+    };
+    for (const auto& [args, code, message] : rows) {
+        SCOPED_TRACE(args.empty() ? "" : args.back());
+        const SplitRun run = Split(args);
+        EXPECT_EQ(run.nCode, code);
+        EXPECT_NE(run.strErr.find(message), std::string::npos) << run.strErr;
+        EXPECT_EQ(run.strOut, "");
+        EXPECT_EQ(Files(dir), before);
+    }
+}
+
+TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
+    CTempDir dir;
+    WriteWav(dir / "SideA.wav", kStereo16,
+             MakeSamples(kStereo16, {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}}));
+    for (const char* existing : {"SideA1.wav", "SideA12.wav"}) {
+        SCOPED_TRACE(existing);
+        std::ofstream(dir / existing) << "keep me";
+        const SplitRun run = Split(Exact({dir / "SideA.wav"}));
+        EXPECT_EQ(run.nCode, 1);
+        EXPECT_NE(run.strErr.find((dir / existing).string() + " exists"), std::string::npos)
+            << run.strErr;
+        EXPECT_NE(run.strErr.find("--force"), std::string::npos);
+        EXPECT_EQ(Files(dir), (std::vector<std::string>{"SideA.wav", existing}));
+        EXPECT_EQ(ReadText(dir / existing), "keep me");
+        fs::remove(dir / existing);
+    }
+
+    std::ofstream(dir / "SideA1.wav") << "old";
+    std::ofstream(dir / "SideA3.wav") << "old";
+    const SplitRun forced = Split(Exact({dir / "SideA.wav", "--force"}));
+    ASSERT_EQ(forced.nCode, 0) << forced.strErr;
+    EXPECT_NE(ReadText(dir / "SideA1.wav"), "old");
+    EXPECT_NE(forced.strErr.find("SideA3.wav is left from an earlier run"), std::string::npos)
+        << forced.strErr;
+
+    // Song 1 of base "Side" would be the input: refused even with --force.
+    fs::rename(dir / "SideA.wav", dir / "Side1.wav");
+    const std::string input = ReadText(dir / "Side1.wav");
+    const SplitRun self = Split({dir / "Side1.wav", "-o", dir / "Side.wav", "--force"});
+    EXPECT_EQ(self.nCode, 1);
+    EXPECT_NE(self.strErr.find("would overwrite the input"), std::string::npos) << self.strErr;
+    EXPECT_EQ(ReadText(dir / "Side1.wav"), input);
+    EXPECT_FALSE(fs::exists(dir / "Side2.wav"));
+}
+
+TEST(SplitTest, OutputNaming) {
+    CTempDir dir;
+    fs::create_directories(dir / "out.d/sub");
+    WriteWav(dir / "Take1.wav", kStereo16, MakeSamples(kStereo16, {{3 * kRate, true}}));
+    const std::vector<std::pair<std::vector<std::string>, fs::path>> rows = {
+        {{}, dir / "Take11.wav"},                                   // the input's folder and name
+        {{"-o", dir / "out.d/sub"}, dir / "out.d/sub/Take11.wav"},  // a folder
+        {{"-o", dir / "out.d/B-side"}, dir / "out.d/B-side1.wav"},  // no extension: .wav
+        {{"-o", dir / "out.d/tape.flac.wav"}, dir / "out.d/tape.flac1.wav"},
+    };
+    for (const auto& [args, first] : rows) {
+        SCOPED_TRACE(first);
+        std::vector<std::string> all = {dir / "Take1.wav"};
+        all.insert(all.end(), args.begin(), args.end());
+        const SplitRun run = Split(all);
+        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        EXPECT_TRUE(fs::exists(first));
+        EXPECT_EQ(run.strOut.rfind(first.string() + "  ", 0), 0u) << run.strOut;
+    }
+}
+
+namespace {
+
+RecSettings Preset(int gap, int minSong, int endGap) {
+    RecSettings s;
+    s.nGapSize = gap;
+    s.nMinSongSize = minSong;
+    s.nEndSize = endGap;
+    s.bDCBlock = 0;
+    s.bIgnoreClicks = 0;
+    s.nSamplesPerSec = 48000;  // neither the format nor the device of a preset applies
+    s.nWaveInID = 7;
+    return s;
+}
+
+}  // namespace
+
+TEST(SplitTest, PresetFromThePresetsFileOfTheCurrentFolder) {
+    CTempDir dir;
+    const fs::path old = fs::current_path();
+    fs::current_path(dir.Path());
+    const auto data =
+        MakeSamples(kStereo16, {{5 * kRate, true}, {kRate, false}, {5 * kRate, true}});
+    WriteWav("In.wav", kStereo16, data);
+    // "Short gaps": 0.5 s gaps (position -882) and 2 s songs; the second of that name has 1 s.
+    const std::vector<uint8_t> archive = WritePresetsArchive({
+        CPresets("Album/Tape", RecSettings{}),
+        CPresets("Short gaps", Preset(-882, -352, -1236)),
+        CPresets("Bad end", Preset(-882, -352, -5292)),
+        CPresets("Short gaps", Preset(-1764, -352, -1236)),
+    });
+    auto writePresets = [&](size_t bytes) {
+        std::ofstream("Single1.pre", std::ios::binary)
+            .write(reinterpret_cast<const char*>(archive.data()),
+                   static_cast<std::streamsize>(bytes));
+    };
+    writePresets(archive.size());
+
+    SplitRun run = Split({"In.wav", "--preset", "Short gaps", "-o", "P.wav"});
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    // A 0.5 s gap cuts 5512 frames into the silence.
+    const auto p1 = ReadSongData("P1.wav", kStereo16);
+    EXPECT_EQ(p1.size(), (5 * kRate + 5512) * 4u);
+    EXPECT_EQ(Join({p1, ReadSongData("P2.wav", kStereo16)}), data);
+
+    // A range error of the preset is reported with the analyser's message, unless an option
+    // replaces the value.
+    run = Split({"In.wav", "--preset", "Bad end", "-o", "Q.wav"});
+    EXPECT_EQ(run.nCode, 2);
+    EXPECT_NE(run.strErr.find("preset \"Bad end\": End gap is not between 1 and 30 seconds.\n"),
+              std::string::npos)
+        << run.strErr;
+    EXPECT_FALSE(fs::exists("Q1.wav"));
+    EXPECT_EQ(Split({"In.wav", "--preset", "Bad end", "--end-gap", "10", "-o", "Q.wav"}).nCode, 0);
+
+    run = Split({"In.wav", "--preset", "album/tape"});
+    EXPECT_EQ(run.nCode, 2);
+    EXPECT_NE(run.strErr.find("no preset named \"album/tape\" in \"Single1.pre\" (it holds "
+                              "\"Album/Tape\", \"Short gaps\""),
+              std::string::npos)
+        << run.strErr;
+
+    // A damaged file: the presets read whole still serve, with a notice; the lost ones fail.
+    writePresets(archive.size() - 20);
+    run = Split({"In.wav", "--preset", "Short gaps", "-o", "R.wav"});
+    EXPECT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_NE(run.strErr.find("notice: the presets file \"Single1.pre\" is damaged"),
+              std::string::npos);
+    EXPECT_NE(run.strErr.find("3 of 4 presets"), std::string::npos) << run.strErr;
+    writePresets(9);
+    run = Split({"In.wav", "--preset", "Short gaps", "-o", "S.wav"});
+    EXPECT_EQ(run.nCode, 1);
+    EXPECT_NE(run.strErr.find("no preset named"), std::string::npos) << run.strErr;
+
+    fs::remove("Single1.pre");
+    run = Split({"In.wav", "--preset", "Short gaps", "-o", "T.wav"});
+    EXPECT_EQ(run.nCode, 1);
+    EXPECT_NE(run.strErr.find("no presets file \"Single1.pre\""), std::string::npos);
+    EXPECT_FALSE(fs::exists("S1.wav") || fs::exists("T1.wav"));
+    fs::current_path(old);
+}
+
+TEST(SplitTest, AFailedWriteKeepsTheFinishedSongsAndRemovesTheUnfinishedOne) {
+    CTempDir dir;
+    // Song 1 (0.3 MB) fits under the file-size limit, song 2 (1.8 MB) does not; ulimit -f
+    // counts 512- or 1024-byte blocks, by shell, and the limit lies between the two either way.
+    WriteWav(dir / "Big.wav", kStereo16,
+             MakeSamples(kStereo16, {{5 * kRate, true}, {2 * kRate, false}, {40 * kRate, true}}));
+    const std::string command = "ulimit -f 1000; exec '" + std::string(VELLISTO_SPLIT_PATH) +
+                                "' --dc-block off --smart-gap off '" + (dir / "Big.wav").string() +
+                                "' --min-song 2 >'" + (dir / "out.txt").string() + "' 2>'" +
+                                (dir / "err.txt").string() + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by a signal: " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = ReadText(dir / "err.txt");
+    const std::string song2 = (dir / "Big2.wav").string();
+    EXPECT_NE(err.find("Cannot write to " + song2), std::string::npos) << err;
+    EXPECT_NE(err.find("removed the unfinished song file " + song2), std::string::npos);
+    EXPECT_FALSE(fs::exists(song2));
+    EXPECT_EQ(ReadSongData(dir / "Big1.wav", kStereo16).size(), (5 * kRate + kCutInSilence) * 4u);
+    EXPECT_EQ(ReadText(dir / "out.txt").rfind((dir / "Big1.wav").string() + "  ", 0), 0u);
+}
