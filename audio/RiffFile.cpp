@@ -1,6 +1,7 @@
 #include "RiffFile.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -90,30 +91,68 @@ bool CRiffFile::WriteAll(const char* data, size_t count, uint64_t offset) {
         count -= static_cast<size_t>(n);
         offset += static_cast<uint64_t>(n);
     }
-    if (startOffset < kHeadSize) {
-        size_t inHead = std::min<uint64_t>(total, kHeadSize - startOffset);
-        std::memcpy(m_head + startOffset, start, inHead);
-    }
+    KeepHead(start, total, startOffset);
     return true;
 }
 
-bool CRiffFile::Flush() {
+bool CRiffFile::WriteAll2(const char* first, size_t firstBytes, const char* second,
+                          size_t secondBytes, uint64_t offset) {
+    iovec pieces[2] = {{const_cast<char*>(first), firstBytes},
+                       {const_cast<char*>(second), secondBytes}};
+    iovec* next = firstBytes == 0 ? pieces + 1 : pieces;
+    int count = static_cast<int>(pieces + 2 - next);
+    uint64_t at = offset;
+    size_t left = firstBytes + secondBytes;
+    while (left > 0) {
+        ssize_t n = ::pwritev(m_nFd, next, count, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        at += static_cast<uint64_t>(n);
+        left -= static_cast<size_t>(n);
+        // A short write goes on from the first byte that did not make it.
+        size_t done = static_cast<size_t>(n);
+        while (count > 0 && done >= next->iov_len) {
+            done -= next->iov_len;
+            ++next;
+            --count;
+        }
+        if (count > 0) {
+            next->iov_base = static_cast<char*>(next->iov_base) + done;
+            next->iov_len -= done;
+        }
+    }
+    KeepHead(first, firstBytes, offset);
+    KeepHead(second, secondBytes, offset + firstBytes);
+    return true;
+}
+
+void CRiffFile::KeepHead(const char* data, size_t count, uint64_t offset) {
+    if (offset >= kHeadSize) return;
+    size_t inHead = std::min<uint64_t>(count, kHeadSize - offset);
+    std::memcpy(m_head + offset, data, inHead);
+}
+
+bool CRiffFile::Flush(const char* tail, size_t tailBytes) {
     size_t pending = static_cast<size_t>(m_info.pchNext - m_info.pchBuffer);
-    if (pending == 0) return true;
+    if (pending + tailBytes == 0) return true;
     // Size fields still in the buffer go out already describing the bytes written with them,
     // so that no moment exists at which the disk holds a header that claims nothing.
-    const uint64_t end = m_nDiskEnd + pending;
+    const uint64_t bufferEnd = m_nDiskEnd + pending;
+    const uint64_t end = bufferEnd + tailBytes;
     bool patchedHere[kMaxOpenChunks] = {};
     for (int i = 0; i < m_nOpenChunks; ++i) {
         OpenChunk& chunk = m_openChunks[i];
-        if (chunk.nDataOffset - 4 < m_nDiskEnd || chunk.nDataOffset > end) continue;
+        if (chunk.nDataOffset - 4 < m_nDiskEnd || chunk.nDataOffset > bufferEnd) continue;
         StoreLe32(m_info.pchBuffer + (chunk.nDataOffset - 4 - m_nDiskEnd),
                   ClampToU32(end - chunk.nDataOffset));
         patchedHere[i] = true;
     }
     // A failed write leaves the pending bytes in place: the next flush retries at the same
     // offset, overwriting whatever part did reach the disk.
-    if (!WriteAll(m_info.pchBuffer, pending, m_nDiskEnd)) {
+    bool written = tailBytes == 0
+                       ? WriteAll(m_info.pchBuffer, pending, m_nDiskEnd)
+                       : WriteAll2(m_info.pchBuffer, pending, tail, tailBytes, m_nDiskEnd);
+    if (!written) {
         m_bWriteFailed = true;
         return false;
     }
@@ -282,6 +321,16 @@ bool CRiffFile::SetInfo(const MMIOINFO* info) {
 bool CRiffFile::Advance(MMIOINFO* info) {
     if (!SetInfo(info)) return false;
     if (!Flush()) return false;
+    *info = m_info;
+    return true;
+}
+
+bool CRiffFile::Advance(MMIOINFO* info, const void* tail, long tailBytes) {
+    if (info == nullptr || tail == nullptr || tailBytes <= 0 ||
+        info->pchEndWrite - info->pchNext != tailBytes || !SetInfo(info)) {
+        return false;
+    }
+    if (!Flush(static_cast<const char*>(tail), static_cast<size_t>(tailBytes))) return false;
     *info = m_info;
     return true;
 }

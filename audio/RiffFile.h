@@ -2,13 +2,16 @@
 // on ascent (with a zero pad byte after odd data), and all bytes go through one output buffer
 // that reaches the disk in one piece when full. The buffer fills up to the next file offset that
 // is a multiple of its size, so full buffers are written at aligned offsets. A writer may borrow
-// the buffer state (GetInfo), copy into the buffer itself and hand the state back (SetInfo), so the
-// hot path is a memcpy.
+// the buffer state (GetInfo), copy into the buffer itself and hand the state back (SetInfo). A
+// writer holding enough bytes to fill the window hands them to Advance instead, which writes them
+// from the writer's memory behind the pending bytes, still in one piece at the aligned offset:
+// the hot path then copies nothing but the remainder of a block.
 //
 // Crash safety: every time the buffer reaches the disk, the size fields of the chunks still open
 // are brought up to date, so a file cut off at any moment describes the bytes written so far.
 //
-// Owned by one object (the WAV writer) and used by one thread at a time. POSIX file I/O only.
+// Owned by one object (the WAV writer) and used by one thread at a time. POSIX file I/O plus
+// pwritev (Linux, the BSDs, macOS 11 and later).
 #pragma once
 
 #include <cstddef>
@@ -90,6 +93,10 @@ public:
     // Writes the pending bytes [pchBuffer, pchNext) out in one piece and gives an empty buffer.
     // On failure the state is left as it was.
     bool Advance(MMIOINFO* info);
+    // As Advance, with the window completed by tailBytes bytes from tail (pchNext + tailBytes
+    // must reach pchEndWrite exactly); the tail is never copied into the buffer. On failure the
+    // state is left as it was and the tail counts as not written.
+    bool Advance(MMIOINFO* info, const void* tail, long tailBytes);
 
     // Logical write position in bytes (disk plus pending); valid while the state is not lent.
     uint64_t Tell() const {
@@ -105,10 +112,14 @@ private:
     static constexpr int kMaxOpenChunks = 8;
     static constexpr uint64_t kHeadSize = 64;  // bytes of the file kept in m_head
 
-    bool Flush();
+    bool Flush(const char* tail = nullptr, size_t tailBytes = 0);
     void StartWindow();
     // pwrite until done (a short write is continued); keeps m_head in step.
     bool WriteAll(const char* data, size_t count, uint64_t offset);
+    // The same for first followed by second in the file, in one system call where possible.
+    bool WriteAll2(const char* first, size_t firstBytes, const char* second, size_t secondBytes,
+                   uint64_t offset);
+    void KeepHead(const char* data, size_t count, uint64_t offset);
     void UpdateOpenChunkSizes();
 
     int m_nFd = -1;

@@ -141,26 +141,36 @@ long CWaveFileWriter::Write(const void* data, long count) {
     long flushed = 0;                  // bytes of this call that reached the disk
     char* callStart = m_info.pchNext;  // where this call's bytes begin in the buffer
     while (copied < count) {
-        if (m_info.pchNext == m_info.pchEndWrite) {
-            if (!m_file.Advance(&m_info)) {
-                // The bytes of this call still in the buffer are dropped again. A Write that
-                // fits in one buffer then takes all or nothing, so a failure never leaves part
-                // of a frame behind to shift every later sample.
-                m_info.pchNext = callStart;
-                m_file.SetInfo(&m_info);
-                m_nDataBytes += static_cast<uint64_t>(flushed);
-                m_error.Fail(kCannotWrite, m_szFileName);
-                return 0;
-            }
-            flushed = copied;
-            callStart = m_info.pchBuffer;
-        }
         long room = static_cast<long>(m_info.pchEndWrite - m_info.pchNext);
-        long n = count - copied < room ? count - copied : room;
-        std::memcpy(m_info.pchNext, src + copied, static_cast<size_t>(n));
-        m_info.pchNext += n;
-        m_info.dwFlags |= MMIO_DIRTY;
-        copied += n;
+        long left = count - copied;
+        // Bytes that fit stay in the buffer, even when they fill it: the full buffer goes out
+        // with the next Write or at Close. Bytes that overrun the window go out straight from
+        // the caller's memory behind the pending ones, saving a copy of nearly every byte.
+        bool ok = true;
+        if (room == 0) {
+            ok = m_file.Advance(&m_info);
+        } else if (left > room) {
+            ok = m_file.Advance(&m_info, src + copied, room);
+            if (ok) copied += room;
+        } else {
+            std::memcpy(m_info.pchNext, src + copied, static_cast<size_t>(left));
+            m_info.pchNext += left;
+            m_info.dwFlags |= MMIO_DIRTY;
+            copied += left;
+            continue;
+        }
+        if (!ok) {
+            // The bytes of this call still in the buffer are dropped again. A Write that fits
+            // in one buffer then takes all or nothing, so a failure never leaves part of a
+            // frame behind to shift every later sample.
+            m_info.pchNext = callStart;
+            m_file.SetInfo(&m_info);
+            m_nDataBytes += static_cast<uint64_t>(flushed);
+            m_error.Fail(kCannotWrite, m_szFileName);
+            return 0;
+        }
+        flushed = copied;
+        callStart = m_info.pchBuffer;
     }
     m_nDataBytes += static_cast<uint64_t>(copied);
     if (!m_file.SetInfo(&m_info)) m_error.Fail(kCannotRead, m_szFileName);
