@@ -1,9 +1,6 @@
-# Capture device tests: CWaveIn and the device list on the scripted backend, the file backend,
+# Capture device tests: CWaveIn, the device list and the file backend on the scripted backend,
 # and the real PortAudio path reading a file through ALSA's file plugin.
 vellisto_gtest(wavein_tests SOURCES wavein_tests.cpp LIBS vellisto_capture_testing LABELS threads)
-vellisto_gtest(capture_backend_tests SOURCES capture_backend_tests.cpp LIBS vellisto_capture_testing
-               LABELS threads)
-
 # ALSA reads its configuration once per process, so the test-only one is set in the
 # environment of the test program, never from inside it.
 vellisto_gtest(capture_portaudio_tests SOURCES capture_portaudio_tests.cpp

@@ -1,16 +1,15 @@
-// CWaveIn and CWaveInDevice on the scripted backend: the buffer ring and its notifications,
-// every failure row with its text, lost-frame counting, the device list.
+// CWaveIn on the scripted and the file backend: the buffer ring and its notifications, every
+// failure row with its text, exact lost-frame counts, the WAV checks, and the device list.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <stdexcept>
-#include <string>
 #include <thread>
 
-#include "TestCaptureBackend.h"
-#include "WaveIn.h"
+#include "FileCaptureBackend.h"
 #include "WaveInDevice.h"
 #include "capture_test_util.h"
 
@@ -22,7 +21,6 @@
 namespace {
 std::atomic<long> g_nAllocations{0};
 thread_local bool t_bCounting = false;
-
 void* CountedAlloc(size_t size) {
     if (t_bCounting) g_nAllocations.fetch_add(1);
     return std::malloc(size ? size : 1);
@@ -33,10 +31,7 @@ void* operator new(size_t size) {
     if (void* p = CountedAlloc(size)) return p;
     throw std::bad_alloc();
 }
-void* operator new[](size_t size) {
-    if (void* p = CountedAlloc(size)) return p;
-    throw std::bad_alloc();
-}
+void* operator new[](size_t size) { return operator new(size); }
 void* operator new(size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
 void* operator new[](size_t size, const std::nothrow_t&) noexcept { return CountedAlloc(size); }
 void operator delete(void* p) noexcept { std::free(p); }
@@ -46,37 +41,47 @@ void operator delete[](void* p, size_t) noexcept { std::free(p); }
 
 namespace {
 
-using capture_test::Notifications;
+using namespace capture_test;
+using namespace std::chrono_literals;
 using Delivery = CTestCaptureBackend::Delivery;
+namespace fs = std::filesystem;
 
-const char kUnprepare[] = "Error with sound card driver (cannot un-prepare RECORD header).\n";
-const char kCloseMsg[] = "Error with sound card driver (cannot close RECORD device).\n";
-const char kOpenMsg[] =
-    "Error with sound card driver (cannot open RECORD device).\n"
-    "Please close program, reboot windows, and try again.\n"
-    "If the problem persists please contact the manufacturer!\n";
-constexpr uint32_t kBuf = 65536;
+const std::string kDriver = "Error with sound card driver (cannot ";
+const std::string kUnprepare = kDriver + "un-prepare RECORD header).\n";
+const std::string kPrepare = kDriver + "prepare RECORD header).\n";
+const std::string kAdd = kDriver + "add RECORD buffer).\n";
+const std::string kCloseMsg = kDriver + "close RECORD device).\n";
+const std::string kOpenMsg = kDriver +
+                             "open RECORD device).\nPlease close program, reboot windows, and try "
+                             "again.\nIf the problem persists please contact the manufacturer!\n";
+
+uint32_t FrameAt(const WAVEFORMATEX& format, const uint8_t* data, size_t frame = 0) {
+    return CTestCaptureBackend::FrameNumberAt(format, data, frame);
+}
 
 struct Rig {
     explicit Rig(Delivery delivery = Delivery::Manual) {
         auto owned = std::make_unique<CTestCaptureBackend>(delivery);
         backend = owned.get();
-        format = MakeWaveFormat(16, 44100, 2);
         backend->SetGeneratedSource(UINT64_MAX, CTestCaptureBackend::FrameCounter(format));
         waveIn = std::make_unique<CWaveIn>(std::move(owned));
     }
+    void Open() { waveIn->Open(&format, &Notifications::Notify, &notes, CALLBACK_FUNCTION); }
     void OpenAndStart() {
-        waveIn->Open(&format, &Notifications::Notify, &notes, CALLBACK_FUNCTION);
-        ASSERT_EQ(waveIn->GetErrorFlag(), 0);
+        Open();
         waveIn->AllocateBuffers(kBuf);
-        ASSERT_EQ(waveIn->GetErrorFlag(), 0);
         waveIn->Start();
-        ASSERT_EQ(waveIn->GetErrorFlag(), 0);
+        ASSERT_EQ(ErrorOf(*waveIn), "");
     }
-    uint32_t FirstFrame() const { return CTestCaptureBackend::FrameNumberAt(format, block, 0); }
+    // Waits for the n-th completed buffer and reads it.
+    unsigned long Take(int n) {
+        EXPECT_TRUE(notes.WaitForData(n));
+        return waveIn->ReadBuffer(block);
+    }
+    uint32_t FirstFrame() const { return FrameAt(format, block); }
 
     CTestCaptureBackend* backend;
-    WAVEFORMATEX format;
+    WAVEFORMATEX format = MakeWaveFormat(16, 44100, 2);
     Notifications notes;
     std::unique_ptr<CWaveIn> waveIn;
     uint8_t block[kBuf];
@@ -87,42 +92,36 @@ TEST(WaveIn, BuffersCirculateInQueueOrderWithOneNotificationEach) {
     rig.OpenAndStart();
     EXPECT_EQ(rig.notes.open, 1);
     EXPECT_EQ(rig.notes.lastHandle, rig.waveIn->GetHandle());
-
-    // Nothing completed yet: refused with the un-prepare text, nothing handed out.
+    // Nothing completed yet: refused, nothing handed out.
     EXPECT_EQ(rig.waveIn->ReadBuffer(rig.block), 0u);
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 1);
-    EXPECT_STREQ(rig.waveIn->GetErrorText(), kUnprepare);
+    EXPECT_EQ(ErrorOf(*rig.waveIn), kUnprepare);
     EXPECT_FALSE(rig.waveIn->IsBufferDone());
 
     // Five blocks, produced in odd-sized pieces, come out whole, in order and without a gap.
-    uint32_t expectFrame = 0;
     g_nAllocations = 0;
-    for (int n = 1; n <= 5; ++n) {
+    for (uint32_t n = 1, expectFrame = 0; n <= 5; ++n, expectFrame += kBuf / 4) {
         rig.backend->Produce(40000);
         rig.backend->Produce(kBuf - 40000);
-        ASSERT_TRUE(rig.notes.WaitForData(n));
+        ASSERT_TRUE(rig.notes.WaitForData(static_cast<int>(n)));
         ASSERT_TRUE(rig.waveIn->IsBufferDone());
         t_bCounting = true;
         const unsigned long got = rig.waveIn->ReadBuffer(rig.block);
         t_bCounting = false;
         ASSERT_EQ(got, kBuf);
-        EXPECT_EQ(rig.waveIn->GetErrorFlag(), 0);
+        EXPECT_EQ(ErrorOf(*rig.waveIn), "");
         EXPECT_EQ(rig.FirstFrame(), expectFrame);
-        EXPECT_EQ(CTestCaptureBackend::FrameNumberAt(rig.format, rig.block, kBuf / 4 - 1),
-                  expectFrame + kBuf / 4 - 1);
-        expectFrame += kBuf / 4;
+        EXPECT_EQ(FrameAt(rig.format, rig.block, kBuf / 4 - 1), expectFrame + kBuf / 4 - 1);
     }
     EXPECT_EQ(g_nAllocations.load(), 0) << "ReadBuffer allocated";
     EXPECT_EQ(rig.waveIn->GetLostFrames(), 0u);
 
-    // Stop hands back the partly filled buffer, fewer bytes than the buffer size.
+    // Stop hands back the partly filled buffer.
     rig.backend->Produce(1000);
     EXPECT_EQ(rig.waveIn->Stop(rig.block), 1000u);
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 0);
-    EXPECT_EQ(rig.FirstFrame(), expectFrame);
-
+    EXPECT_EQ(ErrorOf(*rig.waveIn), "");
+    EXPECT_EQ(rig.FirstFrame(), 5 * kBuf / 4);
     rig.waveIn->Close();
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 0);
+    EXPECT_EQ(ErrorOf(*rig.waveIn), "");
     EXPECT_EQ(rig.waveIn->GetHandle(), nullptr);
     EXPECT_EQ(rig.notes.close, 1);
     // Five full buffers, the one Stop returned, and the empty one Close's reset returned.
@@ -133,35 +132,15 @@ TEST(WaveIn, SlowReaderLosesExactlyTheFramesThatFoundNoBuffer) {
     Rig rig;
     rig.OpenAndStart();
     // Two buffers fill, then three blocks' worth arrive with none queued.
-    rig.backend->Produce(2 * kBuf + 3 * kBuf);
+    rig.backend->Produce(5 * kBuf);
     EXPECT_EQ(rig.waveIn->GetLostFrames(), 3u * kBuf / 4);
-    ASSERT_TRUE(rig.notes.WaitForData(2));
-    ASSERT_EQ(rig.waveIn->ReadBuffer(rig.block), kBuf);
+    ASSERT_EQ(rig.Take(2), kBuf);
     EXPECT_EQ(rig.FirstFrame(), 0u);
     ASSERT_EQ(rig.waveIn->ReadBuffer(rig.block), kBuf);
     EXPECT_EQ(rig.FirstFrame(), kBuf / 4);
-    // The next block starts right after the lost stretch: the count is exact.
     rig.backend->Produce(kBuf);
-    ASSERT_TRUE(rig.notes.WaitForData(3));
-    ASSERT_EQ(rig.waveIn->ReadBuffer(rig.block), kBuf);
+    ASSERT_EQ(rig.Take(3), kBuf);
     EXPECT_EQ(rig.FirstFrame(), 2 * kBuf / 4 + rig.waveIn->GetLostFrames());
-    rig.waveIn->Close();
-}
-
-TEST(WaveIn, EndOfInputGivesOneShortBlockAndThenNothing) {
-    Rig rig(Delivery::Automatic);
-    rig.backend->SetGeneratedSource(3 * kBuf + 4 * 100,
-                                    CTestCaptureBackend::FrameCounter(rig.format));
-    rig.OpenAndStart();
-    std::vector<uint32_t> sizes;
-    const auto bytes = capture_test::ReadAll(*rig.waveIn, rig.notes, kBuf, UINT64_MAX, &sizes);
-    EXPECT_EQ(sizes, (std::vector<uint32_t>{kBuf, kBuf, kBuf, 400}));
-    for (size_t f = 0; f < bytes.size() / 4; f += 997) {
-        ASSERT_EQ(CTestCaptureBackend::FrameNumberAt(rig.format, bytes.data(), f), f);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(rig.notes.Data(), 4);
-    EXPECT_FALSE(rig.waveIn->IsBufferDone());
     rig.waveIn->Close();
 }
 
@@ -171,74 +150,66 @@ TEST(WaveIn, InputEndingWhileNoBufferIsQueuedStillEndsWithAShortBlock) {
     rig.OpenAndStart();
     rig.backend->Produce(3 * kBuf);
     EXPECT_EQ(rig.waveIn->GetLostFrames(), 100u);
-    ASSERT_TRUE(rig.notes.WaitForData(2));
-    EXPECT_EQ(rig.waveIn->ReadBuffer(rig.block), kBuf);
-    ASSERT_TRUE(rig.notes.WaitForData(3));  // the buffer just queued comes back empty
-    EXPECT_EQ(rig.waveIn->ReadBuffer(rig.block), kBuf);
+    EXPECT_EQ(rig.Take(2), kBuf);
+    EXPECT_EQ(rig.Take(3), kBuf);  // the buffer just queued comes back empty
     EXPECT_EQ(rig.waveIn->ReadBuffer(rig.block), 0u);
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    EXPECT_EQ(rig.notes.Data(), 3);
+    EXPECT_EQ(ErrorOf(*rig.waveIn), "");
+    EXPECT_FALSE(rig.notes.WaitForData(4, 30)) << "a notification after the end";
     rig.waveIn->Close();
 }
 
-TEST(WaveIn, StalledDeviceCompletesNothingUntilResumed) {
+TEST(WaveIn, StalledDeviceCompletesNothingUntilResumedAndEndsWithOneShortBlock) {
     Rig rig(Delivery::Automatic);
-    rig.backend->StallAfter(kBuf + 4 * 10);
+    rig.backend->SetGeneratedSource(3 * kBuf + 400, CTestCaptureBackend::FrameCounter(rig.format));
+    rig.backend->StallAfter(kBuf + 40);
     rig.OpenAndStart();
     ASSERT_TRUE(rig.notes.WaitForData(1));
     EXPECT_FALSE(rig.notes.WaitForData(2, 100));
-    EXPECT_EQ(rig.waveIn->ReadBuffer(rig.block), kBuf);
     rig.backend->Resume();
-    ASSERT_TRUE(rig.notes.WaitForData(2));
-    EXPECT_EQ(rig.waveIn->ReadBuffer(rig.block), kBuf);
-    EXPECT_EQ(rig.FirstFrame(), kBuf / 4);
+    std::vector<uint32_t> sizes;
+    const auto bytes = ReadAll(*rig.waveIn, rig.notes, kBuf, UINT64_MAX, &sizes);
+    EXPECT_EQ(sizes, (std::vector<uint32_t>{kBuf, kBuf, kBuf, 400}));
+    for (size_t f = 0; f < bytes.size() / 4; f += 997)
+        ASSERT_EQ(FrameAt(rig.format, &bytes[0], f), f);
+    EXPECT_FALSE(rig.notes.WaitForData(5, 50)) << "a notification after the end";
+    EXPECT_FALSE(rig.waveIn->IsBufferDone());
     rig.waveIn->Close();
 }
-
-struct FailureRow {
-    TestOp op;
-    int fromCall;
-    const char* text;  // nullptr: flag stays 0
-};
 
 // Runs Open, AllocateBuffers, Start, one ReadBuffer, Stop and Close with one backend operation
 // failing from its n-th call, and compares the first failing step's text.
 TEST(WaveIn, EveryFailureRowGivesItsText) {
-    const FailureRow rows[] = {
+    const struct {
+        TestOp op;
+        int fromCall;
+        std::string text;
+    } rows[] = {
         {TestOp::Open, 1, kOpenMsg},
-        {TestOp::Prepare, 1, "Error with sound card driver (cannot prepare RECORD header).\n"},
-        {TestOp::Prepare, 2, "Error with sound card driver (cannot prepare RECORD header).\n"},
-        {TestOp::AddBuffer, 1, "Error with sound card driver (cannot add RECORD buffer).\n"},
-        {TestOp::Start, 1, "Error with sound card driver (cannot start RECORD device).\n"},
-        {TestOp::Prepare, 3, "Error with sound card driver (cannot prepare RECORD header).\n"},
-        {TestOp::AddBuffer, 3, "Error with sound card driver (cannot add RECORD buffer).\n"},
+        {TestOp::Prepare, 1, kPrepare},
+        {TestOp::Prepare, 2, kPrepare},
+        {TestOp::AddBuffer, 1, kAdd},
+        {TestOp::Start, 1, kDriver + "start RECORD device).\n"},
+        {TestOp::Prepare, 3, kPrepare},
+        {TestOp::AddBuffer, 3, kAdd},
         {TestOp::Unprepare, 1, kUnprepare},
-        {TestOp::Stop, 1, "Error with sound card driver (cannot stop RECORD device).\n"},
-        {TestOp::Reset, 1, "Error with sound card driver (cannot reset RECORD device).\n"},
+        {TestOp::Stop, 1, kDriver + "stop RECORD device).\n"},
+        {TestOp::Reset, 1, kDriver + "reset RECORD device).\n"},
         {TestOp::Close, 1, kCloseMsg},
     };
-    for (const FailureRow& row : rows) {
-        SCOPED_TRACE(std::string("op ") + std::to_string(static_cast<int>(row.op)) + " call " +
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(row.op)) + " from " +
                      std::to_string(row.fromCall));
         Rig rig;
         rig.backend->FailAt(row.op, row.fromCall);
         std::string failure;
         unsigned long readResult = 1;
         auto step = [&](auto&& call) {
-            if (!failure.empty()) return;
-            call();
-            if (rig.waveIn->GetErrorFlag()) failure = rig.waveIn->GetErrorText();
+            if (failure.empty()) call(), failure = ErrorOf(*rig.waveIn);
         };
-        step([&] {
-            rig.waveIn->Open(&rig.format, &Notifications::Notify, &rig.notes, CALLBACK_FUNCTION);
-        });
+        step([&] { rig.Open(); });
         step([&] { rig.waveIn->AllocateBuffers(kBuf); });
         step([&] { rig.waveIn->Start(); });
-        step([&] {
-            rig.backend->Produce(kBuf);
-            readResult = rig.waveIn->ReadBuffer(rig.block);
-        });
+        step([&] { rig.backend->Produce(kBuf), readResult = rig.waveIn->ReadBuffer(rig.block); });
         step([&] { rig.waveIn->Stop(rig.block); });
         step([&] { rig.waveIn->Close(); });
         EXPECT_EQ(failure, row.text);
@@ -256,75 +227,84 @@ TEST(WaveIn, StopWithNothingToTakeReturnsZeroSilently) {
     Rig rig;
     rig.OpenAndStart();
     EXPECT_EQ(rig.waveIn->Stop(rig.block), 0u);  // nothing captured: the buffer stays queued
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 0);
+    EXPECT_EQ(ErrorOf(*rig.waveIn), "");
     ASSERT_TRUE(rig.backend->Start());  // resumes with both buffers still queued
     rig.backend->Produce(400);
     rig.backend->FailAt(TestOp::Unprepare);
     EXPECT_EQ(rig.waveIn->Stop(rig.block), 0u);
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 0);
+    EXPECT_EQ(ErrorOf(*rig.waveIn), "");
     rig.backend->ClearFailures();
     rig.waveIn->Close();
 }
 
-TEST(WaveIn, QueryFormatRefusalAndDefaultDevice) {
+TEST(WaveIn, QueryAndOpenFormatRules) {
     Rig rig;
     rig.waveIn->QueryFormat(&rig.format);
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 0);
+    EXPECT_EQ(ErrorOf(*rig.waveIn), "");
     rig.backend->FailAt(TestOp::QueryFormat);
     rig.waveIn->QueryFormat(&rig.format);
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 1);
-    EXPECT_STREQ(rig.waveIn->GetErrorText(),
-                 "Sorry, sound card does not support this RECORD WAV format.\n");
+    EXPECT_EQ(ErrorOf(*rig.waveIn), "Sorry, sound card does not support this RECORD WAV format.\n");
 
+    // The default device, float for 32 bits; a second open while open is refused untouched.
     EXPECT_EQ(rig.waveIn->GetDeviceID(), WAVE_MAPPER);
     EXPECT_EQ(rig.waveIn->OpenFormat(32, 48000, 2), 0);
     EXPECT_EQ(rig.backend->GetOpenedDevice(), WAVE_MAPPER);
     EXPECT_EQ(rig.backend->GetOpenedFormat().wFormatTag, WAVE_FORMAT_IEEE_FLOAT);
     EXPECT_EQ(rig.backend->GetOpenedFormat().nBlockAlign, 8);
-    rig.waveIn->Close();
-
-    rig.waveIn->SetDeviceID(7);  // beyond the one device
-    rig.waveIn->Open(&rig.format, nullptr, nullptr, 0);
-    EXPECT_STREQ(rig.waveIn->GetErrorText(), kOpenMsg);
-}
-
-TEST(WaveIn, OpenFormatRules) {
-    Rig rig;
-    EXPECT_EQ(rig.waveIn->OpenFormat(16, 44100, 2), 0);
     void* handle = rig.waveIn->GetHandle();
-    ASSERT_NE(handle, nullptr);
     const int opens = rig.backend->CallCount(TestOp::Open);
     EXPECT_EQ(rig.waveIn->OpenFormat(8, 11025, 1), -1);
     EXPECT_EQ(rig.backend->CallCount(TestOp::Open), opens);
     EXPECT_EQ(rig.waveIn->GetHandle(), handle);
-    EXPECT_EQ(rig.backend->GetOpenedFormat().wBitsPerSample, 16);
+    EXPECT_EQ(rig.backend->GetOpenedFormat().wBitsPerSample, 32);
     rig.waveIn->Close();
 
     // Unusual bits: the message, and the open is still tried, with tag 1; a device that takes
     // the layout leaves the message and the device open.
     EXPECT_EQ(rig.waveIn->OpenFormat(48, 44100, 2), 0);
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 1);
-    EXPECT_STREQ(rig.waveIn->GetErrorText(), "Not an acceptable number of bits per sample.\n");
+    EXPECT_EQ(ErrorOf(*rig.waveIn), "Not an acceptable number of bits per sample.\n");
     EXPECT_EQ(rig.backend->GetOpenedFormat().wFormatTag, WAVE_FORMAT_PCM);
     EXPECT_NE(rig.waveIn->GetHandle(), nullptr);
     rig.waveIn->Close();
     // 12 bits make no whole-byte frame: the failing open replaces the message.
     EXPECT_EQ(rig.waveIn->OpenFormat(12, 44100, 2), 1);
-    EXPECT_STREQ(rig.waveIn->GetErrorText(), kOpenMsg);
-
+    EXPECT_EQ(ErrorOf(*rig.waveIn), kOpenMsg);
     rig.backend->FailAt(TestOp::Open);
     EXPECT_EQ(rig.waveIn->OpenFormat(16, 44100, 2), 1);
-    EXPECT_STREQ(rig.waveIn->GetErrorText(), kOpenMsg);
+    EXPECT_EQ(ErrorOf(*rig.waveIn), kOpenMsg);
     EXPECT_EQ(rig.waveIn->GetHandle(), nullptr);
+    rig.backend->ClearFailures();
+    rig.waveIn->SetDeviceID(7);  // beyond the one device
+    rig.Open();
+    EXPECT_EQ(ErrorOf(*rig.waveIn), kOpenMsg);
 }
 
-TEST(WaveIn, CloseOnAClosedDeviceRecordsResetThenClose) {
+// Calls out of order: closing a closed device records reset then close; starting without
+// buffers, restarting or reopening a running device must not disturb the buffers it holds.
+TEST(WaveIn, CallsOutOfOrderAreRefusedWithTheirTexts) {
+    Rig closed;
+    closed.waveIn->Close();
+    EXPECT_EQ(ErrorOf(*closed.waveIn), kCloseMsg);
+    EXPECT_EQ(closed.backend->CallCount(TestOp::Reset), 1);
+    EXPECT_EQ(closed.backend->CallCount(TestOp::Close), 1);
+    closed.Open();
+    closed.waveIn->Start();
+    EXPECT_EQ(ErrorOf(*closed.waveIn), kPrepare);
+    closed.waveIn->Close();
+
     Rig rig;
+    rig.OpenAndStart();
+    rig.backend->Produce(kBuf);
+    EXPECT_EQ(rig.Take(1), kBuf);  // buffer 1 is now the current one
+    rig.waveIn->Start();
+    EXPECT_EQ(ErrorOf(*rig.waveIn), kPrepare);
+    rig.Open();
+    EXPECT_EQ(ErrorOf(*rig.waveIn), kOpenMsg);
+    rig.backend->Produce(kBuf);
+    EXPECT_EQ(rig.Take(2), kBuf);
+    EXPECT_EQ(rig.FirstFrame(), kBuf / 4);
     rig.waveIn->Close();
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 1);
-    EXPECT_STREQ(rig.waveIn->GetErrorText(), kCloseMsg);
-    EXPECT_EQ(rig.backend->CallCount(TestOp::Reset), 1);
-    EXPECT_EQ(rig.backend->CallCount(TestOp::Close), 1);
+    EXPECT_EQ(ErrorOf(*rig.waveIn), "");
 }
 
 TEST(WaveIn, AllocateBuffersAllocatesOnceAndGrowsSafely) {
@@ -337,53 +317,18 @@ TEST(WaveIn, AllocateBuffersAllocatesOnceAndGrowsSafely) {
     t_bCounting = false;
     EXPECT_EQ(g_nAllocations.load(), 2);
 
-    // Growing after a smaller first size must not let the device write past the blocks.
+    // Growing after a smaller first size must not let the device write past the blocks...
     Rig grown;
     grown.waveIn->AllocateBuffers(1024);
-    grown.waveIn->Open(&grown.format, &Notifications::Notify, &grown.notes, CALLBACK_FUNCTION);
-    grown.waveIn->AllocateBuffers(kBuf);
-    EXPECT_EQ(grown.waveIn->GetErrorFlag(), 0);
-    grown.waveIn->Start();
+    grown.OpenAndStart();
     grown.backend->Produce(kBuf);
-    ASSERT_TRUE(grown.notes.WaitForData(1));
-    EXPECT_EQ(grown.waveIn->ReadBuffer(grown.block), kBuf);
+    EXPECT_EQ(grown.Take(1), kBuf);
     // ... and not while the device holds them.
     grown.waveIn->AllocateBuffers(2 * kBuf);
-    EXPECT_EQ(grown.waveIn->GetErrorFlag(), 1);
-    EXPECT_STREQ(grown.waveIn->GetErrorText(),
-                 "Not enough memory to create input data buffer.\nClose some programs and try "
-                 "again.\n");
+    EXPECT_EQ(ErrorOf(*grown.waveIn),
+              "Not enough memory to create input data buffer.\nClose some programs and try "
+              "again.\n");
     grown.waveIn->Close();
-}
-
-TEST(WaveIn, StartWithoutBuffersFailsToPrepare) {
-    Rig rig;
-    rig.waveIn->Open(&rig.format, nullptr, nullptr, 0);
-    rig.waveIn->Start();
-    EXPECT_STREQ(rig.waveIn->GetErrorText(),
-                 "Error with sound card driver (cannot prepare RECORD header).\n");
-    rig.waveIn->Close();
-}
-
-// Neither may disturb the buffers the device holds: the first would rewrite queued headers,
-// the second would lose the open device.
-TEST(WaveIn, RestartingOrReopeningARunningDeviceIsRefused) {
-    Rig rig;
-    rig.OpenAndStart();
-    rig.backend->Produce(kBuf);
-    ASSERT_TRUE(rig.notes.WaitForData(1));
-    EXPECT_EQ(rig.waveIn->ReadBuffer(rig.block), kBuf);  // buffer 1 is now the current one
-    rig.waveIn->Start();
-    EXPECT_STREQ(rig.waveIn->GetErrorText(),
-                 "Error with sound card driver (cannot prepare RECORD header).\n");
-    rig.waveIn->Open(&rig.format, nullptr, nullptr, 0);
-    EXPECT_STREQ(rig.waveIn->GetErrorText(), kOpenMsg);
-    rig.backend->Produce(kBuf);
-    ASSERT_TRUE(rig.notes.WaitForData(2));
-    EXPECT_EQ(rig.waveIn->ReadBuffer(rig.block), kBuf);
-    EXPECT_EQ(rig.FirstFrame(), kBuf / 4);
-    rig.waveIn->Close();
-    EXPECT_EQ(rig.waveIn->GetErrorFlag(), 0);
 }
 
 TEST(WaveIn, DestroyedWhileCapturingClosesTheDeviceFirst) {
@@ -395,19 +340,17 @@ TEST(WaveIn, DestroyedWhileCapturingClosesTheDeviceFirst) {
     }
 }
 
-WaveInCaps Caps(const char* name, uint16_t channels) {
-    WaveInCaps caps;
-    std::snprintf(caps.szPname, sizeof caps.szPname, "%s", name);
-    caps.wChannels = channels;
-    return caps;
-}
-
 TEST(WaveInDevice, ListIsAppendedEmptiedAndBoundsChecked) {
-    CTestCaptureBackend backend;
-    WaveInCaps longName = Caps("", 2);
+    auto caps = [](const char* name, uint16_t channels) {
+        WaveInCaps c;
+        std::snprintf(c.szPname, sizeof c.szPname, "%s", name);
+        c.wChannels = channels;
+        return c;
+    };
+    WaveInCaps longName = caps("", 2);
     std::memset(longName.szPname, 'x', sizeof longName.szPname);  // no terminator
-    backend.SetDevices({Caps("Line In", 2), longName, Caps("Mic", 1)});
-
+    CTestCaptureBackend backend;
+    backend.SetDevices({caps("Line In", 2), longName, caps("Mic", 1)});
     CWaveInDevice::RemoveAllDevices();
     EXPECT_TRUE(CWaveInDevice::EnumerateDevices(backend));
     ASSERT_EQ(CWaveInDevice::GetDeviceCount(), 3);
@@ -424,14 +367,132 @@ TEST(WaveInDevice, ListIsAppendedEmptiedAndBoundsChecked) {
     EXPECT_STREQ(CWaveInDevice::GetDevice(3)->m_szPname, "Line In");
     EXPECT_STREQ(CWaveInDevice::GetDevice(4)->m_szPname, "");
     EXPECT_STREQ(CWaveInDevice::GetDevice(5)->m_szPname, "");
-
     CWaveInDevice::RemoveAllDevices();
-    EXPECT_EQ(CWaveInDevice::GetDeviceCount(), 0);
     EXPECT_THROW(CWaveInDevice::GetDevice(0), std::out_of_range);
-
     backend.SetDevices({});
     EXPECT_TRUE(CWaveInDevice::EnumerateDevices(backend));
     EXPECT_EQ(CWaveInDevice::GetDeviceCount(), 0);
+}
+
+class FileBackend : public ::testing::Test {
+protected:
+    void SetUp() override { m_dir = ScratchDir("capture-file"); }
+    void TearDown() override { fs::remove_all(m_dir); }
+    std::string Write(const std::string& name, const std::vector<uint8_t>& bytes) {
+        WriteBytes(m_dir / name, bytes);
+        return (m_dir / name).string();
+    }
+    fs::path m_dir;
+};
+
+TEST_F(FileBackend, HeaderChecksNameTheFault) {
+    const WAVEFORMATEX pcm = MakeWaveFormat(16, 44100, 2);
+    const std::vector<uint8_t> samples(4000, 7);
+    WavFileInfo info;
+    std::string error;
+    ASSERT_TRUE(ReadWavFileInfo(Write("good.wav", MakeWav(pcm, samples, true)), &info, &error));
+    EXPECT_EQ(info.format.wBitsPerSample, 16);
+    EXPECT_EQ(info.format.nSamplesPerSec, 44100u);
+    EXPECT_EQ(info.format.nChannels, 2);
+    EXPECT_EQ(info.nDataOffset, 44u + 12u);  // past the odd LIST chunk and its pad byte
+    EXPECT_EQ(info.nDataBytes, 4000u);
+    ASSERT_TRUE(ReadWavFileInfo(Write("f.wav", MakeWav(MakeWaveFormat(32, 22050, 1), samples)),
+                                &info, &error));
+    EXPECT_EQ(info.format.wFormatTag, WAVE_FORMAT_IEEE_FLOAT);
+
+    auto cut = MakeWav(pcm, samples), stub = MakeWav(pcm, {});
+    cut.resize(cut.size() - 1000);
+    stub.resize(30);
+    const std::pair<std::string, std::string> bad[] = {
+        {Write("text.wav", std::vector<uint8_t>(13, 'h')), "is not a WAV file"},
+        {Write("24.wav", MakeWav(MakeWaveFormat(24, 44100, 2), samples)),
+         "holds 24-bit PCM samples; only 16-bit PCM and 32-bit float"},
+        {Write("8.wav", MakeWav(MakeWaveFormat(8, 44100, 2), samples)), "8-bit PCM"},
+        {Write("cut.wav", cut), "is truncated: its data chunk declares 4000 bytes but 3000 follow"},
+        {Write("half.wav", MakeWav(pcm, std::vector<uint8_t>(4002))), "ends inside a frame"},
+        {Write("stub.wav", stub), "truncated"},
+        {(m_dir / "missing.wav").string(), "Cannot read"},
+        {m_dir.string(), "Cannot read"},
+    };
+    for (const auto& [path, text] : bad) {
+        EXPECT_FALSE(ReadWavFileInfo(path, &info, &error)) << path;
+        EXPECT_NE(error.find(text), std::string::npos) << path << ": " << error;
+    }
+    // An invalid file is a device list without devices that opens nothing.
+    CFileCaptureBackend missing((m_dir / "missing.wav").string(), FilePacing::AsFastAsRead);
+    EXPECT_FALSE(missing.IsValid());
+    EXPECT_EQ(missing.GetDeviceCount(), 0);
+    EXPECT_FALSE(missing.Open(0, pcm, nullptr, nullptr));
+}
+
+TEST_F(FileBackend, DeliversTheFileExactlyThenOneShortBlockThenNothing) {
+    const struct {
+        WAVEFORMATEX format;
+        uint64_t bytes;
+        std::vector<uint32_t> blocks;
+    } cases[] = {
+        {MakeWaveFormat(16, 44100, 2), 3 * kBuf + 4 * 123, {kBuf, kBuf, kBuf, 4 * 123}},
+        {MakeWaveFormat(32, 48000, 2), 2 * kBuf, {kBuf, kBuf, 0}},  // the short block is empty
+        {MakeWaveFormat(16, 11025, 1), 0, {0}},
+    };
+    for (const auto& c : cases) {
+        const auto samples = FrameCounterBytes(c.format, c.bytes);
+        auto owned = std::make_unique<CFileCaptureBackend>(
+            Write("in.wav", MakeWav(c.format, samples, true)), FilePacing::AsFastAsRead);
+        CFileCaptureBackend* backend = owned.get();
+        CWaveIn waveIn(std::move(owned));
+        Notifications notes;
+        WAVEFORMATEX other = c.format;
+        other.nSamplesPerSec = 96000;
+        waveIn.QueryFormat(&other);
+        EXPECT_EQ(waveIn.GetErrorFlag(), 1) << "a format other than the file's is refused";
+        waveIn.QueryFormat(&c.format);
+        EXPECT_EQ(ErrorOf(waveIn), "");
+        waveIn.Open(&c.format, &Notifications::Notify, &notes, CALLBACK_FUNCTION);
+        waveIn.AllocateBuffers(kBuf);
+        waveIn.Start();
+        ASSERT_EQ(ErrorOf(waveIn), "");
+        std::vector<uint32_t> blocks;
+        EXPECT_EQ(ReadAll(waveIn, notes, kBuf, UINT64_MAX, &blocks), samples);
+        EXPECT_EQ(blocks, c.blocks);
+        EXPECT_EQ(backend->GetBytesRead(), c.bytes);
+        EXPECT_FALSE(notes.WaitForData(static_cast<int>(c.blocks.size()) + 1, 30));
+        EXPECT_EQ(waveIn.GetLostFrames(), 0u);
+        waveIn.Close();
+        EXPECT_EQ(ErrorOf(waveIn), "");
+        EXPECT_EQ(notes.open, 1);
+        EXPECT_EQ(notes.close, 1);
+    }
+}
+
+TEST_F(FileBackend, RealTimePacingKeepsTheByteRateAndCountsLossesExactly) {
+    // One second of audio; the reader holds both buffers for 600 ms, past the device's grace,
+    // so the file runs on and what arrives is lost. The frames after the gap prove the count.
+    const WAVEFORMATEX format = MakeWaveFormat(16, 44100, 2);
+    const auto samples = FrameCounterBytes(format, 176400);
+    CWaveIn waveIn(
+        MakeFileCaptureBackend(Write("in.wav", MakeWav(format, samples)), FilePacing::RealTime));
+    Notifications notes;
+    waveIn.Open(&format, &Notifications::Notify, &notes, CALLBACK_FUNCTION);
+    waveIn.AllocateBuffers(8192);
+    const auto start = std::chrono::steady_clock::now();
+    waveIn.Start();
+    ASSERT_TRUE(notes.WaitForData(2));
+    std::this_thread::sleep_for(600ms);
+    const uint64_t lost = waveIn.GetLostFrames();
+    EXPECT_GT(lost, 0u);
+    std::vector<uint8_t> block(8192);
+    ASSERT_EQ(waveIn.ReadBuffer(block.data()), 8192u);
+    ASSERT_EQ(waveIn.ReadBuffer(block.data()), 8192u);
+    EXPECT_EQ(FrameAt(format, block.data()), 2048u);
+    notes.taken = 2;
+    const auto rest = ReadAll(waveIn, notes, 8192);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
+    EXPECT_EQ(waveIn.GetLostFrames(), lost) << "nothing more lost once a buffer was queued";
+    ASSERT_LE((2 * 2048 + lost) * 4, samples.size());
+    EXPECT_TRUE(rest ==
+                std::vector<uint8_t>(samples.begin() + (2 * 2048 + lost) * 4, samples.end()));
+    waveIn.Close();
 }
 
 }  // namespace

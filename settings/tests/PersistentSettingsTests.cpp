@@ -60,38 +60,37 @@ TEST(PersistentSettings, SaveWritesEveryValueInOrderAndLoadTakesThemAsTheyAre) {
 }
 
 TEST(PersistentSettings, BaseFileHistoryKeepsTheSelectedOneFirst) {
+    using Paths = std::vector<std::string>;
     CMemoryProfileStore profile;
     profile.WriteProfileString(kSection, "OutfileName0", "/music/X.wav");
     profile.WriteProfileString(kSection, "OutfileName1", "/music/Y.wav");
     profile.WriteProfileString(kSection, "OutfileName2", "/music/Z.wav");
     CFakeMainWindow w;
     LoadSettings(profile, w.Targets());
-    EXPECT_EQ(w.files.m_paths,
-              (std::vector<std::string>{"/music/X.wav", "/music/Y.wav", "/music/Z.wav"}));
+    EXPECT_EQ(w.files.m_paths, (Paths{"/music/X.wav", "/music/Y.wav", "/music/Z.wav"}));
     EXPECT_EQ(w.files.m_nSel, 0);
 
     w.files.m_nSel = 1;  // the user picks Y
     SaveSettings(profile, w.Targets());
-    auto entry = [&](int n) {
-        return profile.GetProfileString(kSection, "OutfileName" + std::to_string(n), "?");
+    auto entries = [&] {
+        Paths out;
+        for (int n = 0; n < 4; ++n) {
+            out.push_back(
+                profile.GetProfileString(kSection, "OutfileName" + std::to_string(n), "?"));
+        }
+        return out;
     };
-    EXPECT_EQ(entry(0), "/music/Y.wav");
-    EXPECT_EQ(entry(1), "/music/X.wav");
-    EXPECT_EQ(entry(2), "/music/Z.wav");
-    EXPECT_EQ(entry(3), "");
+    EXPECT_EQ(entries(), (Paths{"/music/Y.wav", "/music/X.wav", "/music/Z.wav", ""}));
 
     // Empty entries are skipped; with nothing selected entry 0 is empty.
     profile.WriteProfileString(kSection, "OutfileName0", "");
     profile.WriteProfileString(kSection, "OutfileName3", "/a/W.wav");
     CFakeMainWindow v;
     LoadSettings(profile, v.Targets());
-    EXPECT_EQ(v.files.m_paths,
-              (std::vector<std::string>{"/music/X.wav", "/music/Z.wav", "/a/W.wav"}));
+    EXPECT_EQ(v.files.m_paths, (Paths{"/music/X.wav", "/music/Z.wav", "/a/W.wav"}));
     v.files.m_nSel = -1;
     SaveSettings(profile, v.Targets());
-    EXPECT_EQ(entry(0), "");
-    EXPECT_EQ(entry(1), "/music/X.wav");
-    EXPECT_EQ(entry(3), "/a/W.wav");
+    EXPECT_EQ(entries(), (Paths{"", "/music/X.wav", "/music/Z.wav", "/a/W.wav"}));
 }
 
 TEST(WindowPlacementRestore, PositionsBeyondTheScreenArePulledBackAndMinusOneMeansNone) {

@@ -14,24 +14,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 // Two presets in the earlier version's format (schema 1): Album/Tape and Live.
-const Bytes kOldFile = [] {
-    Bytes b = {0x02, 0x00, 0xFF, 0xFF, 0x01, 0x00, 0x08, 0x00,
-               'C',  'P',  'r',  'e',  's',  'e',  't',  's'};
-    auto body = [&](const std::string& name, std::initializer_list<int32_t> six) {
-        b.push_back(uint8_t(name.size()));
-        b.insert(b.end(), name.begin(), name.end());
-        for (int32_t v : six) {
-            for (int i = 0; i < 4; ++i) b.push_back(uint8_t(uint32_t(v) >> (8 * i)));
-        }
-    };
-    body("Album/Tape", {-1764, -582, -5293, -1236, 1, 1});
-    b.insert(b.end(), {0x01, 0x80});
-    body("Live", {-900, -300, -2000, -900, 0, -1});
-    return b;
-}();
+const Bytes kOldFile = Bytes{0x02, 0x00} + ClassDefinition(1) +
+                       OldBody("Album/Tape", {-1764, -582, -5293, -1236, 1, 1}) +
+                       Bytes{0x01, 0x80} + OldBody("Live", {-900, -300, -2000, -900, 0, -1});
 
 struct Session {
     CFakePresetBox box;
@@ -100,11 +86,13 @@ TEST(PresetStartUp, TempFileTakesThePlaceOfAMissingPresetsFileOnlyWhenWhole) {
     }
 }
 
+// With No, an existing "SingleOld.pre" is in the way: it is never replaced.
 TEST(PresetStartUp, OldPresetsAreAddedOnYesAndTheOldFileRenamedEitherWay) {
     for (bool yes : {true, false}) {
         SCOPED_TRACE(yes ? "Yes" : "No");
         CScratchDir dir;
         WriteBytes(dir.File("Single.pre"), kOldFile);
+        if (!yes) WriteBytes(dir.File("SingleOld.pre"), {0x00, 0x00});
         WriteBytes(dir.File("Single1.pre"), WritePresetsArchive({CPresets("Mine", {})}));
         Session s;
         s.prompter.m_answers = {yes};
@@ -119,7 +107,8 @@ TEST(PresetStartUp, OldPresetsAreAddedOnYesAndTheOldFileRenamedEitherWay) {
         EXPECT_EQ(s.prompter.m_shown[0].title, "Save Old Presets?");
         EXPECT_EQ(s.prompter.m_shown[0].icon, PromptIcon::Question);
         EXPECT_FALSE(fs::exists(dir.File("Single.pre")));
-        EXPECT_EQ(ReadBytes(dir.File("SingleOld.pre")), kOldFile);
+        EXPECT_EQ(ReadBytes(dir.File("SingleOld.pre")), yes ? kOldFile : Bytes(2, 0));
+        EXPECT_EQ(ReadBytes(dir.File("SingleOld1.pre")), yes ? Bytes{} : kOldFile);
         std::vector<std::string> names;
         for (const CPresets& p : s.store.m_presets) names.push_back(p.GetName());
         const std::vector<std::string> all = {"Mine", "Album/Tape [Beta]", "Live [Beta]"};
@@ -131,21 +120,6 @@ TEST(PresetStartUp, OldPresetsAreAddedOnYesAndTheOldFileRenamedEitherWay) {
         EXPECT_EQ(LoadFresh(&shown).size(), names.size());
         EXPECT_TRUE(shown.empty());
     }
-}
-
-TEST(PresetStartUp, AnExistingSingleOldFileIsNeverReplacedAndTheQuestionComesOnce) {
-    CScratchDir dir;
-    WriteBytes(dir.File("SingleOld.pre"), {0x00, 0x00});
-    WriteBytes(dir.File("Single.pre"), kOldFile);
-    Session s;
-    s.prompter.m_answers = {true};
-    s.store.LoadPresets();
-    EXPECT_EQ(s.store.m_presets.size(), 2u);
-    EXPECT_EQ(ReadBytes(dir.File("SingleOld.pre")), (Bytes{0x00, 0x00}));
-    EXPECT_EQ(ReadBytes(dir.File("SingleOld1.pre")), kOldFile);
-    std::vector<ShownPrompt> shown;
-    LoadFresh(&shown);
-    EXPECT_TRUE(shown.empty());
 }
 
 TEST(PresetStartUp, DamagedFilesAreReportedOnceAndKeptBeforeTheyAreReplaced) {

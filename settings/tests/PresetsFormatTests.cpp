@@ -9,31 +9,9 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-Bytes I32(int32_t v) {
-    const auto u = static_cast<uint32_t>(v);
-    return {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
-}
-
 // The default record's 36 bytes in file order: bits before rate.
 const Bytes kDefaultFields = I32(-1764) + I32(-582) + I32(-5293) + I32(-1236) + I32(1) + I32(1) +
                              Bytes{0x10, 0x00} + I32(44100) + Bytes{0x02, 0x00} + I32(-1);
-
-Bytes ClassDefinition(uint8_t schema) {
-    return Bytes{0xFF, 0xFF, schema, 0x00, 0x08, 0x00} + Text("CPresets");
-}
-
-Bytes OldBody(const std::string& name, std::initializer_list<int32_t> six) {
-    Bytes b = Bytes{uint8_t(name.size())} + Text(name);
-    for (int32_t v : six) b = b + I32(v);
-    return b;
-}
 
 std::vector<CPresets> Read(const Bytes& bytes, PresetLoadReport* report = nullptr) {
     std::vector<CPresets> out;

@@ -3,10 +3,10 @@
 // working directory for the duration of a test.
 #pragma once
 
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
@@ -25,38 +25,27 @@
 #include "TestCaptureBackend.h"
 #include "WaveIn.h"
 
-inline std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
+// Sorted without regard to case, like the window's box; the exact-match search likewise.
 class CFakePresetBox : public IPresetBox {
-  public:
-    void ResetContent() override {
-        m_entries.clear();
-        m_nSel = -1;
+public:
+    static bool Less(const std::string& a, const std::string& b) {
+        return strcasecmp(a.c_str(), b.c_str()) < 0;
     }
+    void ResetContent() override { m_entries.clear(), m_nSel = -1; }
     void AddString(const std::string& name) override {
-        auto it = std::upper_bound(
-            m_entries.begin(), m_entries.end(), name,
-            [](const std::string& a, const std::string& b) { return Lower(a) < Lower(b); });
-        m_entries.insert(it, name);
+        m_entries.insert(std::upper_bound(m_entries.begin(), m_entries.end(), name, Less), name);
         m_nSel = -1;
     }
     int SelectStringExact(const std::string& text) override {
         m_nSel = -1;
-        for (size_t i = 0; i < m_entries.size(); ++i) {
-            if (Lower(m_entries[i]) == Lower(text)) {
-                m_nSel = static_cast<int>(i);
-                break;
-            }
+        for (size_t i = 0; i < m_entries.size() && m_nSel < 0; ++i) {
+            if (strcasecmp(m_entries[i].c_str(), text.c_str()) == 0) m_nSel = static_cast<int>(i);
         }
         return m_nSel;
     }
     bool GetSelectedText(std::string& text) override {
-        if (m_nSel < 0) return false;
-        text = m_entries[static_cast<size_t>(m_nSel)];
-        return true;
+        if (m_nSel >= 0) text = m_entries[static_cast<size_t>(m_nSel)];
+        return m_nSel >= 0;
     }
 
     std::vector<std::string> m_entries;
@@ -71,7 +60,7 @@ struct ShownPrompt {
 };
 
 class CScriptedPrompter : public IPrompter {
-  public:
+public:
     bool AskYesNo(const std::string& text, const std::string& title, PromptIcon icon) override {
         m_shown.push_back({text, title, icon, true});
         if (m_answers.empty()) return false;
@@ -88,7 +77,7 @@ class CScriptedPrompter : public IPrompter {
 };
 
 class CFakeBaseFileList : public IBaseFileList {
-  public:
+public:
     void AddBaseFile(const std::string& fullPath) override {
         m_paths.insert(m_paths.begin(), fullPath);
         m_nSel = 0;
@@ -107,7 +96,7 @@ class CFakeBaseFileList : public IBaseFileList {
 
 // A 1920 x 1080 screen with 32-pixel icons; the window as its template places it, 400 x 300.
 class CFakeWindow : public IWindowPlacement {
-  public:
+public:
     WindowPlacement GetWindowPlacement() override { return m_placement; }
     void SetWindowPlacement(const WindowPlacement& placement) override {
         m_placement = placement;
@@ -139,7 +128,7 @@ struct CFakeMainWindow {
 
 // A fresh folder under /tmp that is the working directory until the object goes.
 class CScratchDir {
-  public:
+public:
     CScratchDir() {
         char pattern[] = "/tmp/vellisto-settings-XXXXXX";
         m_path = ::mkdtemp(pattern);
@@ -154,7 +143,7 @@ class CScratchDir {
     std::string File(const std::string& name) const { return m_path + "/" + name; }
     const std::string& Path() const { return m_path; }
 
-  private:
+private:
     std::string m_path;
     std::filesystem::path m_oldCwd;
 };
@@ -188,4 +177,25 @@ inline std::vector<CPresets> MakePresets(int count, const std::string& prefix = 
     std::vector<CPresets> list;
     for (int i = 0; i < count; ++i) list.emplace_back(prefix + std::to_string(i), MakeSettings(i));
     return list;
+}
+
+// Building blocks of presets files: little-endian fields, the class definition, and a schema 1
+// body (name and six numbers).
+using Bytes = std::vector<uint8_t>;
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+inline Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes I32(int32_t v) {
+    const auto u = static_cast<uint32_t>(v);
+    return {uint8_t(u), uint8_t(u >> 8), uint8_t(u >> 16), uint8_t(u >> 24)};
+}
+inline Bytes ClassDefinition(uint8_t schema) {
+    return Bytes{0xFF, 0xFF, schema, 0x00, 0x08, 0x00} + Text("CPresets");
+}
+inline Bytes OldBody(const std::string& name, std::initializer_list<int32_t> six) {
+    Bytes b = Bytes{uint8_t(name.size())} + Text(name);
+    for (int32_t v : six) b = b + I32(v);
+    return b;
 }
