@@ -1,28 +1,22 @@
 // The real main window, offscreen, recording from WAV files through the file capture backend.
-// Runs in a temporary working directory (presets file, song files) with a temporary
-// XDG_CONFIG_HOME (the QSettings profile).
 #include <signal.h>
 #include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTemporaryDir>
-#include <QtTest>
 
 #include "FileCaptureBackend.h"
-#include "PresetStore.h"
 #include "ProfileStore.h"
 #include "QSettingsProfileStore.h"
 #include "RecorderDlg.h"
 #include "RecordingControl.h"
 #include "Resources.h"
 #include "ShutdownRequests.h"
-#include "TestWav.h"
+#include "TestSupport.h"
 
 namespace {
 // Runs the handler on the next modal window other than `except` as soon as it shows.
@@ -39,11 +33,11 @@ void OnNextModal(QWidget* except, std::function<void(QWidget*)> handler) {
     timer->start();
 }
 
-// Answers the file dialog of New with a path.
-void ChooseInFileDialog(QWidget* modal, const QString& path) {
+// Answers the file dialog of New, typed like a user would: selectFile leaves a focused name
+// field alone.
+void ChooseFile(QWidget* modal, const QString& path) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     QVERIFY(dialog);
-    // Typed like a user would: selectFile leaves a focused name field alone.
     dialog->setDirectory(QFileInfo(path).absolutePath());
     auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     QVERIFY(name);
@@ -51,489 +45,429 @@ void ChooseInFileDialog(QWidget* modal, const QString& path) {
     static_cast<QDialog*>(dialog)->accept();
 }
 
-// The window with the file capture backend, logging what the recording control shows.
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+QString BaseFile(IProfileStore& profile, int i) {
+    return Q(profile.GetProfileString("Version 1", "OutfileName" + std::to_string(i), "?"));
+}
+
+// Writes the input in.wav and makes `base` the chosen base file.
+void Prepare(IProfileStore& profile, const QString& base, std::initializer_list<double> input) {
+    WriteWav(Path("in.wav"), input);
+    profile.WriteProfileString("Version 1", "OutfileName0", Path(base).toStdString());
+}
+
+// The window recording from in.wav, logging what the recording control shows.
+// True when the texts name song files 1, then later ones (pattern with %1 for the number), each
+// number at least the one before, and at least two different numbers appear.
+bool IsForwardSequence(const QStringList& texts, const QString& pattern) {
+    int last = 0;
+    int distinct = 0;
+    for (const QString& text : texts) {
+        int number = 0;
+        for (int n = 1; n <= 3 && number == 0; ++n)
+            if (text == pattern.arg(n)) number = n;
+        if (number < last || number == 0) return false;
+        if (number > last) ++distinct;
+        last = number;
+    }
+    return distinct >= 2;
+}
+
 class CTestDlg : public CRecorderDlg {
 public:
-    CTestDlg(const QString& wav, IProfileStore& profile, FilePacing pacing)
-        : CRecorderDlg(MakeFileCaptureBackend(wav.toStdString(), pacing), profile) {}
+    explicit CTestDlg(IProfileStore& profile, FilePacing pacing = FilePacing::AsFastAsRead)
+        : CRecorderDlg(MakeFileCaptureBackend(Path("in.wav").toStdString(), pacing), profile) {}
 
     void ShowRecordingPicture(bool active) override {
         pictures.push_back(active);
         CRecorderDlg::ShowRecordingPicture(active);
     }
     void SetItemText(int id, const std::string& text) override {
-        texts[id].append(QString::fromStdString(text));
+        texts[id].append(Q(text));
         CRecorderDlg::SetItemText(id, text);
     }
     void SetCaption(const std::string& caption) override {
-        captions.append(QString::fromStdString(caption));
+        captions.append(Q(caption));
         CRecorderDlg::SetCaption(caption);
+    }
+
+    void Click(int id) { static_cast<QAbstractButton*>(GetItem(id))->click(); }
+    QString WriterFile() { return QString::fromLatin1(GetControl().GetWriter().GetFileName()); }
+    // The base-file list as "*Shown=path", path relative to the work dir and given only when it
+    // differs from the shown name, * marking the selected entry.
+    QString Listed() {
+        QStringList items;
+        for (int i = 0; i < GetCount(); ++i) {
+            const QString shown = static_cast<QComboBox*>(GetItem(IDC_BASEFILE))->itemText(i);
+            const QString path = QDir(g_workDir).relativeFilePath(Q(GetFullPath(i)));
+            items.append((i == GetCurSel() ? "*" : "") + shown + (path == shown ? "" : "=" + path));
+        }
+        return items.join(' ');
+    }
+    // Controls locked while recording, and the Stop button, enabled only then.
+    void VerifyEnabledWhileRecording(bool recording) {
+        for (int id : {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE, IDC_STOP})
+            QVERIFY2(GetItem(id)->isEnabled() == (recording == (id == IDC_STOP)),
+                     qPrintable(QString::number(id)));
+        for (int id : {IDOK_EXIT, IDC_HELP, IDC_PURPLE, IDC_RECMIXER})
+            QVERIFY2(GetItem(id)->isEnabled(), qPrintable(QString::number(id)));
     }
 
     std::vector<bool> pictures;
     std::map<int, QStringList> texts;
     QStringList captions;
 };
-
-QString g_workDir;
 }  // namespace
 
 class RecorderDlgTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void init();
-    void layoutFollowsTheDialogFont();
-    void dialogUnitsRoundLikeThePlatform();
-    void coloursByControlKindInBothSchemes();
-    void schemeFollowsSystemPaletteAndKeepsPurple();
-    void recordWithoutBaseFileAsksThenOpensSaveDialog();
-    void baseFileListRules();
-    void wholeRecordingFromTheWindow();
-    void leavingDuringRecordingFinishesTheSong_data();
-    void leavingDuringRecordingFinishesTheSong();
-    void terminationDuringAQuestionAnswersItAndExits();
-    void escapeNeverLeavesARecordingUnfinished();
-    void hotKeyFallsBackToAWindowShortcut();
-    void restartRestoresSettingsSchemeListAndPlacement();
-
-private:
-    QString Path(const QString& name) const { return QDir(g_workDir).filePath(name); }
-};
-
-void RecorderDlgTest::init() {
-    // Every test starts from a fresh profile and no presets or song files.
-    QDir dir(g_workDir);
-    for (const QString& name : dir.entryList(QDir::Files)) dir.remove(name);
-    QDir(Path("cfg")).removeRecursively();
-}
-
-void RecorderDlgTest::layoutFollowsTheDialogFont() {
-    CMemoryProfileStore profile;
-    CTestDlg dlg(Path("none.wav"), profile, FilePacing::AsFastAsRead);
-    const DlgTemplate* tpl = FindDialogTemplate(102);
-    QVERIFY(tpl);
-    QCOMPARE(dlg.windowTitle(), QStringLiteral("Zelk Vellisto"));
-    const DialogBaseUnits units = BaseUnitsFor(dlg.font());
-    QVERIFY(units.cx > 0 && units.cy > 0);
-    QCOMPARE(dlg.size(), MapDialogRect(QRect(0, 0, 275, 184), units).size());
-    QList<QWidget*> tabStops;
-    for (int i = 0; i < tpl->count; ++i) {
-        const DlgItem& item = tpl->items[i];
-        if (item.id < 0) continue;
-        QWidget* w = dlg.GetItem(item.id);
-        QVERIFY2(w, qPrintable(QString::number(item.id)));
-        const QRect expected = MapDialogRect(QRect(item.x, item.y, item.cx, item.cy), units);
-        QCOMPARE(w->pos(), expected.topLeft());
-        QCOMPARE(w->width(), expected.width());
-        if (!qobject_cast<QComboBox*>(w)) QCOMPARE(w->height(), expected.height());
-        // Nothing sticks out of the window.
-        QVERIFY2(QRect(QPoint(0, 0), dlg.size()).contains(w->geometry()),
-                 qPrintable(QString::number(item.id)));
-        if (item.style & kDlgTabStop) tabStops.append(w);
+    void init() {  // a fresh profile and no presets or song files
+        QDir dir(g_workDir);
+        for (const QString& name : dir.entryList(QDir::Files)) dir.remove(name);
+        QDir(Path("cfg")).removeRecursively();
     }
-    // Closed combo boxes end above the next control below them.
-    QVERIFY(dlg.GetItem(IDC_PRESETS)->geometry().bottom() < dlg.GetItem(IDC_CUSTOMIZE)->y());
-    QVERIFY(dlg.GetItem(IDC_BASEFILE)->geometry().bottom() < dlg.GetItem(IDC_RECINFO)->y());
-    // Tab order is template order.
-    for (int i = 1; i < tabStops.size(); ++i) {
-        QWidget* next = tabStops[i - 1]->nextInFocusChain();
-        while (next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
-        QCOMPARE(next, tabStops[i]);
-    }
-    QVERIFY(static_cast<QPushButton*>(dlg.GetItem(IDC_STOP))->isDefault());
-    QVERIFY(!dlg.GetItem(IDC_STOP)->isEnabled());
-    QCOMPARE(static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE))->text(), QStringLiteral("Purple"));
-    QVERIFY(!static_cast<QPushButton*>(dlg.GetItem(IDC_RECORD))->icon().isNull());
-}
 
-void RecorderDlgTest::dialogUnitsRoundLikeThePlatform() {
-    const DialogBaseUnits units{6, 13};
-    // 142*6/4 = 213, 18*13/8 = 29.25, 164*6/4 = 246, 38*13/8 = 61.75.
-    QCOMPARE(MapDialogRect(QRect(142, 18, 22, 20), units), QRect(213, 29, 33, 33));
-    // Halves round up: 1*6/4 = 1.5 -> 2, 4*13/8 = 6.5 -> 7.
-    QCOMPARE(MapDialogRect(QRect(1, 4, 1, 4), units), QRect(2, 7, 1, 6));
-    // The average character width rounds to the nearest pixel.
-    QFont font = MakeDialogFont("MS Sans Serif", 8);
-    const int extent = QFontMetrics(font).horizontalAdvance(
-        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    QVERIFY(std::abs(BaseUnitsFor(font).cx - extent / 52.0) <= 0.5 + 1.0 / 52);
-    QCOMPARE(BaseUnitsFor(font).cy, QFontMetrics(font).height());
-}
-
-void RecorderDlgTest::coloursByControlKindInBothSchemes() {
-    CMemoryProfileStore profile;
-    CTestDlg dlg(Path("none.wav"), profile, FilePacing::AsFastAsRead);
-    QVERIFY(dlg.IsPurple());  // a fresh profile starts purple
-    auto* purple = static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE));
-    QVERIFY(purple->isChecked());
-    for (bool purpleScheme : {true, false}) {
-        if (purple->isChecked() != purpleScheme) purple->click();
-        QCOMPARE(dlg.IsPurple(), purpleScheme);
-        const QColor background =
-            purpleScheme ? QColor(60, 0, 80) : QGuiApplication::palette().color(QPalette::Button);
-        const QColor text = purpleScheme ? QColor(255, 255, 255)
-                                         : QGuiApplication::palette().color(QPalette::WindowText);
-        QCOMPARE(dlg.palette().color(QPalette::Window), background);
-        QCOMPARE(dlg.GetItem(IDC_RECINFO)->palette().color(QPalette::WindowText), text);
-        QCOMPARE(dlg.GetItem(IDC_PURPLE)->palette().color(QPalette::WindowText), text);
-        for (int id : {IDC_BASEFILE, IDC_PRESETS}) {
-            QCOMPARE(dlg.GetItem(id)->palette().color(QPalette::ButtonText), QColor(50, 200, 50));
-            QCOMPARE(dlg.GetItem(id)->palette().color(QPalette::Button), QColor(0, 0, 0));
+    void layoutFollowsTheDialogFont() {
+        CMemoryProfileStore profile;
+        CTestDlg dlg(profile);
+        const DlgTemplate* tpl = FindDialogTemplate(102);
+        QVERIFY(tpl);
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Zelk Vellisto"));
+        const DialogBaseUnits units = BaseUnitsFor(dlg.font());
+        QVERIFY(units.cx > 0 && units.cy > 0);
+        QCOMPARE(dlg.size(), MapDialogRect(QRect(0, 0, 275, 184), units).size());
+        QList<QWidget*> tabStops;
+        for (int i = 0; i < tpl->count; ++i) {
+            const DlgItem& item = tpl->items[i];
+            if (item.id < 0) continue;
+            QWidget* w = dlg.GetItem(item.id);
+            QVERIFY2(w, qPrintable(QString::number(item.id)));
+            const QRect expected = MapDialogRect(QRect(item.x, item.y, item.cx, item.cy), units);
+            QCOMPARE(w->pos(), expected.topLeft());
+            QCOMPARE(w->width(), expected.width());
+            if (!qobject_cast<QComboBox*>(w)) QCOMPARE(w->height(), expected.height());
+            QVERIFY2(dlg.rect().contains(w->geometry()), qPrintable(QString::number(item.id)));
+            if (item.style & kDlgTabStop) tabStops.append(w);
         }
-        for (int id : {IDC_CURFILE, IDC_CLIPPED, IDC_SONGTIME, IDC_TOTALTIME}) {
-            QWidget* line = dlg.GetItem(id);
-            QCOMPARE(line->palette().color(QPalette::WindowText), QColor(0, 200, 255));
-            QCOMPARE(line->palette().color(QPalette::Window), QColor(0, 0, 0));
-            QVERIFY(line->autoFillBackground());
+        // Closed combo boxes end above the next control below them.
+        QVERIFY(dlg.GetItem(IDC_PRESETS)->geometry().bottom() < dlg.GetItem(IDC_CUSTOMIZE)->y());
+        QVERIFY(dlg.GetItem(IDC_BASEFILE)->geometry().bottom() < dlg.GetItem(IDC_RECINFO)->y());
+        for (int i = 1; i < tabStops.size(); ++i) {  // tab order is template order
+            QWidget* next = tabStops[i - 1]->nextInFocusChain();
+            while (next->focusPolicy() == Qt::NoFocus) next = next->nextInFocusChain();
+            QCOMPARE(next, tabStops[i]);
         }
+        QVERIFY(static_cast<QPushButton*>(dlg.GetItem(IDC_STOP))->isDefault());
+        dlg.VerifyEnabledWhileRecording(false);
+        QCOMPARE(static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE))->text(),
+                 QStringLiteral("Purple"));
+        QVERIFY(!static_cast<QPushButton*>(dlg.GetItem(IDC_RECORD))->icon().isNull());
+
+        // Units round like the platform: 142*6/4 = 213, 18*13/8 = 29.25, 164*6/4 = 246,
+        // 38*13/8 = 61.75; halves round up (1.5 -> 2, 6.5 -> 7).
+        QCOMPARE(MapDialogRect(QRect(142, 18, 22, 20), {6, 13}), QRect(213, 29, 33, 33));
+        QCOMPARE(MapDialogRect(QRect(1, 4, 1, 4), {6, 13}), QRect(2, 7, 1, 6));
+        // The average character width rounds to the nearest pixel.
+        const QFont font = MakeDialogFont("MS Sans Serif", 8);
+        const int extent = QFontMetrics(font).horizontalAdvance(
+            QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+        QVERIFY(std::abs(BaseUnitsFor(font).cx - extent / 52.0) <= 0.5 + 1.0 / 52);
+        QCOMPARE(BaseUnitsFor(font).cy, QFontMetrics(font).height());
     }
-    // 16 colours or fewer: the brighter purple.
-    QCOMPARE(SchemeFor(true, ColourCountFromDepth(4), QPalette()).clrBackground,
-             QColor(128, 0, 128));
-    QCOMPARE(SchemeFor(true, ColourCountFromDepth(8), QPalette()).clrBackground, QColor(60, 0, 80));
-}
 
-void RecorderDlgTest::schemeFollowsSystemPaletteAndKeepsPurple() {
-    const QPalette original = QGuiApplication::palette();
-    CMemoryProfileStore profile;
-    profile.WriteProfileInt("Version 1", "Background", 0);
-    CTestDlg dlg(Path("none.wav"), profile, FilePacing::AsFastAsRead);
-    QVERIFY(!dlg.IsPurple());
-    QPalette changed = original;
-    changed.setColor(QPalette::Button, QColor(10, 120, 30));
-    QApplication::setPalette(changed);
-    QCoreApplication::processEvents();
-    QCOMPARE(dlg.palette().color(QPalette::Window), QColor(10, 120, 30));
-    static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE))->click();
-    changed.setColor(QPalette::Button, QColor(200, 20, 30));
-    QApplication::setPalette(changed);
-    QCoreApplication::processEvents();
-    QVERIFY(dlg.IsPurple());
-    QCOMPARE(dlg.palette().color(QPalette::Window), QColor(60, 0, 80));
-    QApplication::setPalette(original);
-}
-
-void RecorderDlgTest::recordWithoutBaseFileAsksThenOpensSaveDialog() {
-    WriteWav(Path("in.wav"), {1.0});
-    CMemoryProfileStore profile;
-    CTestDlg dlg(Path("in.wav"), profile, FilePacing::AsFastAsRead);
-    dlg.show();
-    QCOMPARE(dlg.GetCount(), 0);
-    QCOMPARE(std::string(dlg.GetControl().GetWriter().GetFileName()), std::string());
-
-    QString boxTitle, boxText;
-    QStringList filters;
-    QString suffix;
-    OnNextModal(&dlg, [&](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        QVERIFY(box);
-        boxTitle = box->windowTitle();
-        boxText = box->text();
-        OnNextModal(&dlg, [&](QWidget* next) {
-            auto* files = qobject_cast<QFileDialog*>(next);
-            QVERIFY(files);
-            filters = files->nameFilters();
-            suffix = files->defaultSuffix();
-            ChooseInFileDialog(files, Path("SideA.wav"));
-        });
-        box->accept();
-    });
-    static_cast<QPushButton*>(dlg.GetItem(IDC_RECORD))->click();
-    QCOMPARE(boxTitle, QStringLiteral("Missing Destination"));
-    QCOMPARE(boxText, QStringLiteral("You need to enter a Base File Name."));
-    QCOMPARE(filters, (QStringList{"Windows PCM (*.wav)", "All files (*.*)"}));
-    QCOMPARE(suffix, QStringLiteral("wav"));
-    // The choice is listed and selected, but nothing was recorded.
-    QCOMPARE(dlg.GetCount(), 1);
-    QCOMPARE(static_cast<QComboBox*>(dlg.GetItem(IDC_BASEFILE))->currentText(),
-             QStringLiteral("SideA.wav"));
-    QCOMPARE(QString::fromStdString(dlg.GetBaseFilePath()), Path("SideA.wav"));
-    QCOMPARE(QString::fromLatin1(dlg.GetControl().GetWriter().GetFileName()), Path("Untitled.wav"));
-    QVERIFY(!dlg.GetControl().IsRecording());
-    QVERIFY(!QFile::exists(Path("SideA1.wav")));
-}
-
-void RecorderDlgTest::baseFileListRules() {
-    QDir(g_workDir).mkpath("other");
-    CMemoryProfileStore profile;
-    profile.WriteProfileString("Version 1", "OutfileName0", Path("X.wav").toStdString());
-    profile.WriteProfileString("Version 1", "OutfileName1", Path("Y.wav").toStdString());
-    profile.WriteProfileString("Version 1", "OutfileName2", "");  // skipped
-    profile.WriteProfileString("Version 1", "OutfileName3", Path("Z.wav").toStdString());
-    auto* dlg = new CTestDlg(Path("none.wav"), profile, FilePacing::AsFastAsRead);
-    auto* box = static_cast<QComboBox*>(dlg->GetItem(IDC_BASEFILE));
-    QCOMPARE(box->count(), 3);
-    QCOMPARE(box->itemText(0), QStringLiteral("X.wav"));
-    QCOMPARE(box->itemText(1), QStringLiteral("Y.wav"));
-    QCOMPARE(box->itemText(2), QStringLiteral("Z.wav"));
-    QCOMPARE(box->currentIndex(), 0);
-    QCOMPARE(QString::fromLatin1(dlg->GetControl().GetWriter().GetFileName()), Path("X.wav"));
-
-    // The same name in another folder is a second entry with its own path.
-    OnNextModal(dlg, [&](QWidget* m) { ChooseInFileDialog(m, Path("other/Y.wav")); });
-    dlg->OnNew();
-    QCOMPARE(box->count(), 4);
-    QCOMPARE(box->itemText(0), QStringLiteral("Y.wav"));
-    QCOMPARE(QString::fromStdString(dlg->GetFullPath(0)), Path("other/Y.wav"));
-    QCOMPARE(QString::fromStdString(dlg->GetFullPath(2)), Path("Y.wav"));
-    // Choosing a listed path again replaces its entry and puts it on top, selected; New then
-    // offers the default name in that folder.
-    QString offered;
-    OnNextModal(dlg, [&](QWidget* m) {
-        offered = static_cast<QFileDialog*>(m)->selectedFiles().value(0);
-        ChooseInFileDialog(m, Path("Z.wav"));
-    });
-    dlg->OnNew();
-    QCOMPARE(offered, Path("other/Untitled.wav"));
-    QCOMPARE(box->count(), 4);
-    QCOMPARE(QString::fromStdString(dlg->GetFullPath(0)), Path("Z.wav"));
-    QCOMPARE(QString::fromStdString(dlg->GetBaseFilePath()), Path("Z.wav"));
-    for (int i = 1; i < 4; ++i) QVERIFY(dlg->GetFullPath(i) != Path("Z.wav").toStdString());
-    // A cancelled New changes nothing.
-    OnNextModal(dlg, [](QWidget* m) { static_cast<QDialog*>(m)->reject(); });
-    dlg->OnNew();
-    QCOMPARE(box->count(), 4);
-    QCOMPARE(QString::fromLatin1(dlg->GetControl().GetWriter().GetFileName()),
-             Path("Untitled.wav"));
-    // A path too long for the recording's path fields is refused, not cut.
-    const QString longDir = Path(QString(120, QChar('d')) + "/" + QString(120, QChar('e')));
-    QVERIFY(QDir().mkpath(longDir));
-    const QString longPath = longDir + "/Long.wav";
-    QString refusal;
-    OnNextModal(dlg, [&](QWidget* m) {
-        OnNextModal(dlg, [&](QWidget* box2) {
-            refusal = static_cast<QMessageBox*>(box2)->windowTitle();
-            static_cast<QMessageBox*>(box2)->accept();
-        });
-        ChooseInFileDialog(m, longPath);
-    });
-    dlg->OnNew();
-    QCOMPARE(refusal, QStringLiteral("ERROR"));
-    QCOMPARE(box->count(), 4);
-
-    // Picking an entry hands its path to the writer; exit keeps the selected entry first and
-    // the first three others in list order.
-    box->setCurrentIndex(2);
-    emit box->activated(2);
-    QCOMPARE(QString::fromLatin1(dlg->GetControl().GetWriter().GetFileName()), Path("X.wav"));
-    dlg->OnOK();
-    QVERIFY(dlg->HasFinished());
-    delete dlg;
-    QCOMPARE(QString::fromStdString(profile.GetProfileString("Version 1", "OutfileName0", "?")),
-             Path("X.wav"));
-    QCOMPARE(QString::fromStdString(profile.GetProfileString("Version 1", "OutfileName1", "?")),
-             Path("Z.wav"));
-    QCOMPARE(QString::fromStdString(profile.GetProfileString("Version 1", "OutfileName2", "?")),
-             Path("other/Y.wav"));
-    QCOMPARE(QString::fromStdString(profile.GetProfileString("Version 1", "OutfileName3", "?")),
-             Path("Y.wav"));
-}
-
-void RecorderDlgTest::wholeRecordingFromTheWindow() {
-    // Two songs longer than Minimum Song Size (30 s) with a gap longer than Gap Size (1 s)
-    // between them, then more than End Gap (7 s) of silence.
-    WriteWav(Path("in.wav"), {35.0, -2.0, 33.0, -9.0});
-    CMemoryProfileStore profile;
-    profile.WriteProfileString("Version 1", "OutfileName0", Path("SideA.wav").toStdString());
-    CTestDlg dlg(Path("in.wav"), profile, FilePacing::AsFastAsRead);
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    QVERIFY(dlg.GetMeterThread().IsRunning());
-    dlg.showMinimized();
-    QTRY_VERIFY(dlg.IsMinimized());
-    QVERIFY(!dlg.GetMeterThread().IsRunning());  // minimised: meters paused
-    dlg.pictures.clear();
-
-    static_cast<QPushButton*>(dlg.GetItem(IDC_RECORD))->click();
-    QVERIFY(dlg.GetControl().IsRecording());
-    for (int id : {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE})
-        QVERIFY2(!dlg.GetItem(id)->isEnabled(), qPrintable(QString::number(id)));
-    for (int id : {IDC_STOP, IDOK_EXIT, IDC_HELP, IDC_PURPLE, IDC_RECMIXER})
-        QVERIFY2(dlg.GetItem(id)->isEnabled(), qPrintable(QString::number(id)));
-
-    QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
-    // Every progress message flipped the picture, starting with the active one; the finish
-    // shows the idle one.
-    QVERIFY(dlg.pictures.size() > 10);
-    for (size_t i = 0; i + 1 < dlg.pictures.size(); ++i) QCOMPARE(dlg.pictures[i], i % 2 == 0);
-    QCOMPARE(dlg.pictures.back(), false);
-    const QStringList& files = dlg.texts[IDC_CURFILE];
-    QCOMPARE(files.first(), QStringLiteral("Cur File: SideA1.wav"));
-    QVERIFY(files.contains(QStringLiteral("Cur File: SideA2.wav")));
-    QVERIFY(dlg.texts[IDC_SONGTIME].contains(QStringLiteral("Song Time  00:30")));
-    QVERIFY(dlg.texts[IDC_TOTALTIME].contains(QStringLiteral("Total Time  01:00")));
-    QCOMPARE(dlg.texts[IDC_CLIPPED].last(), QStringLiteral("Clipped Pts: 0"));
-    // While minimised the caption carries the progress, then the end.
-    QVERIFY(dlg.captions.contains(QStringLiteral("SideA1.wav: Zelk Vellisto")));
-    QVERIFY(dlg.captions.contains(QStringLiteral("SideA2.wav: Zelk Vellisto")));
-    QCOMPARE(dlg.windowTitle(), QStringLiteral("DONE: Zelk Vellisto"));
-    // Controls are back.
-    for (int id : {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE})
-        QVERIFY(dlg.GetItem(id)->isEnabled());
-    QVERIFY(!dlg.GetItem(IDC_STOP)->isEnabled());
-    // Two songs, both finished; the song sizes add up to at least the music and the gap.
-    const qint64 first = FinishedDataBytes(Path("SideA1.wav"));
-    const qint64 second = FinishedDataBytes(Path("SideA2.wav"));
-    QVERIFY(first >= 35LL * kBytesPerSecond);
-    QVERIFY(second >= 33LL * kBytesPerSecond);
-    QVERIFY(!QFile::exists(Path("SideA3.wav")));
-
-    dlg.showNormal();
-    QTRY_VERIFY(!dlg.IsMinimized());
-    QVERIFY(dlg.GetMeterThread().IsRunning());
-    QCOMPARE(dlg.windowTitle(), QStringLiteral("Zelk Vellisto"));
-    dlg.OnOK();
-}
-
-void RecorderDlgTest::leavingDuringRecordingFinishesTheSong_data() {
-    QTest::addColumn<QString>("way");
-    QTest::newRow("Exit button") << "exit";
-    QTest::newRow("close box") << "close";
-    QTest::newRow("SIGTERM") << "sigterm";
-}
-
-void RecorderDlgTest::leavingDuringRecordingFinishesTheSong() {
-    QFETCH(QString, way);
-    WriteWav(Path("in.wav"), {20.0});
-    {
-        CQSettingsProfileStore profile;
-        profile.WriteProfileString("Version 1", "OutfileName0", Path("Live.wav").toStdString());
+    void coloursByControlKindAndSchemeSwitch() {
+        const QPalette system = QGuiApplication::palette();
+        CMemoryProfileStore profile;
+        CTestDlg dlg(profile);
+        QVERIFY(dlg.IsPurple());  // a fresh profile starts purple
+        auto* purple = static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE));
+        for (bool purpleScheme : {true, false}) {
+            QCOMPARE(purple->isChecked(), purpleScheme);
+            QCOMPARE(dlg.IsPurple(), purpleScheme);
+            const QColor back = purpleScheme ? QColor(60, 0, 80) : system.color(QPalette::Button);
+            const QColor text = purpleScheme ? Qt::white : system.color(QPalette::WindowText);
+            QCOMPARE(dlg.palette().color(QPalette::Window), back);
+            for (int id : {IDC_RECINFO, IDC_PURPLE})
+                QCOMPARE(dlg.GetItem(id)->palette().color(QPalette::WindowText), text);
+            for (int id : {IDC_BASEFILE, IDC_PRESETS}) {
+                QCOMPARE(dlg.GetItem(id)->palette().color(QPalette::ButtonText),
+                         QColor(50, 200, 50));
+                QCOMPARE(dlg.GetItem(id)->palette().color(QPalette::Button), QColor(0, 0, 0));
+            }
+            for (int id : {IDC_CURFILE, IDC_CLIPPED, IDC_SONGTIME, IDC_TOTALTIME}) {
+                QWidget* line = dlg.GetItem(id);
+                QCOMPARE(line->palette().color(QPalette::WindowText), QColor(0, 200, 255));
+                QCOMPARE(line->palette().color(QPalette::Window), QColor(0, 0, 0));
+                QVERIFY(line->autoFillBackground());
+            }
+            purple->click();
+        }
+        // The standard scheme follows a system palette change; the purple one keeps its colour.
+        for (QColor button : {QColor(10, 120, 30), QColor(200, 20, 30)}) {
+            QPalette changed = system;
+            changed.setColor(QPalette::Button, button);
+            QApplication::setPalette(changed);
+            QCoreApplication::processEvents();
+            QCOMPARE(dlg.palette().color(QPalette::Window),
+                     dlg.IsPurple() ? QColor(60, 0, 80) : button);
+            purple->click();
+        }
+        QApplication::setPalette(system);
+        // 16 colours or fewer: the brighter purple.
+        QCOMPARE(SchemeFor(true, ColourCountFromDepth(4), QPalette()).clrBackground,
+                 QColor(128, 0, 128));
+        QCOMPARE(SchemeFor(true, ColourCountFromDepth(8), QPalette()).clrBackground,
+                 QColor(60, 0, 80));
     }
-    CShutdownRequests shutdown;
-    QVERIFY(shutdown.IsInstalled());
-    {
+
+    void recordWithoutBaseFileAsksThenOpensSaveDialog() {
+        CMemoryProfileStore profile;
+        WriteWav(Path("in.wav"), {1.0});
+        CTestDlg dlg(profile);
+        dlg.show();
+        QCOMPARE(dlg.Listed(), QString());
+        QCOMPARE(dlg.WriterFile(), QString());
+        QString box, filters;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            auto* message = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(message);
+            box = message->windowTitle() + ": " + message->text();
+            OnNextModal(&dlg, [&](QWidget* next) {
+                auto* files = qobject_cast<QFileDialog*>(next);
+                QVERIFY(files);
+                filters = files->nameFilters().join('|') + " ." + files->defaultSuffix();
+                ChooseFile(files, Path("SideA.wav"));
+            });
+            message->accept();
+        });
+        dlg.Click(IDC_RECORD);
+        QCOMPARE(box, QStringLiteral("Missing Destination: You need to enter a Base File Name."));
+        QCOMPARE(filters, QStringLiteral("Windows PCM (*.wav)|All files (*.*) .wav"));
+        // The choice is listed and selected, but nothing was recorded.
+        QCOMPARE(dlg.Listed(), QStringLiteral("*SideA.wav"));
+        QCOMPARE(dlg.WriterFile(), Path("Untitled.wav"));
+        QVERIFY(!dlg.GetControl().IsRecording());
+        QVERIFY(!QFile::exists(Path("SideA1.wav")));
+    }
+
+    void baseFileListRules() {
+        QDir(g_workDir).mkpath("other");
+        CMemoryProfileStore profile;
+        const char* stored[] = {"X.wav", "Y.wav", nullptr, "Z.wav"};  // an empty entry is skipped
+        for (int i = 0; i < 4; ++i)
+            profile.WriteProfileString("Version 1", "OutfileName" + std::to_string(i),
+                                       stored[i] ? Path(stored[i]).toStdString() : "");
+        auto dlg = std::make_unique<CTestDlg>(profile);
+        QCOMPARE(dlg->Listed(), QStringLiteral("*X.wav Y.wav Z.wav"));
+        QCOMPARE(dlg->WriterFile(), Path("X.wav"));
+
+        // The same name in another folder is a second entry with its own path.
+        OnNextModal(dlg.get(), [&](QWidget* m) { ChooseFile(m, Path("other/Y.wav")); });
+        dlg->OnNew();
+        QCOMPARE(dlg->Listed(), QStringLiteral("*Y.wav=other/Y.wav X.wav Y.wav Z.wav"));
+        // A listed path chosen again replaces its entry and goes on top, selected; New then
+        // offers the default name in that folder.
+        QString offered;
+        OnNextModal(dlg.get(), [&](QWidget* m) {
+            offered = static_cast<QFileDialog*>(m)->selectedFiles().value(0);
+            ChooseFile(m, Path("Z.wav"));
+        });
+        dlg->OnNew();
+        QCOMPARE(offered, Path("other/Untitled.wav"));
+        QCOMPARE(dlg->Listed(), QStringLiteral("*Z.wav Y.wav=other/Y.wav X.wav Y.wav"));
+        QCOMPARE(Q(dlg->GetBaseFilePath()), Path("Z.wav"));
+        // A cancelled New changes nothing.
+        OnNextModal(dlg.get(), [](QWidget* m) { static_cast<QDialog*>(m)->reject(); });
+        dlg->OnNew();
+        QCOMPARE(dlg->Listed(), QStringLiteral("*Z.wav Y.wav=other/Y.wav X.wav Y.wav"));
+        QCOMPARE(dlg->WriterFile(), Path("Untitled.wav"));
+        // A path too long for the recording's path fields is refused, not cut.
+        const QString longDir = Path(QString(120, 'd') + "/" + QString(120, 'e'));
+        QVERIFY(QDir().mkpath(longDir));
+        QString refusal;
+        OnNextModal(dlg.get(), [&](QWidget* m) {
+            OnNextModal(dlg.get(), [&](QWidget* message) {
+                refusal = message->windowTitle();
+                static_cast<QMessageBox*>(message)->accept();
+            });
+            ChooseFile(m, longDir + "/Long.wav");
+        });
+        dlg->OnNew();
+        QCOMPARE(refusal, QStringLiteral("ERROR"));
+        QCOMPARE(dlg->GetCount(), 4);
+
+        // Picking an entry hands its path to the writer; exit keeps the selected entry first
+        // and the first three others in list order.
+        auto* box = static_cast<QComboBox*>(dlg->GetItem(IDC_BASEFILE));
+        box->setCurrentIndex(2);
+        emit box->activated(2);
+        QCOMPARE(dlg->WriterFile(), Path("X.wav"));
+        dlg->OnOK();
+        QVERIFY(dlg->HasFinished());
+        dlg.reset();
+        const QStringList saved = {Path("X.wav"), Path("Z.wav"), Path("other/Y.wav"),
+                                   Path("Y.wav")};
+        for (int i = 0; i < 4; ++i) QCOMPARE(BaseFile(profile, i), saved[i]);
+    }
+
+    void wholeRecordingFromTheWindow() {
+        // Two songs longer than Minimum Song Size (30 s) with a gap longer than Gap Size (1 s)
+        // between them, then more than End Gap (7 s) of silence.
+        CMemoryProfileStore profile;
+        Prepare(profile, "SideA.wav", {35.0, -2.0, 33.0, -9.0});
+        CTestDlg dlg(profile);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QVERIFY(dlg.GetMeterThread().IsRunning());
+        dlg.showMinimized();
+        QTRY_VERIFY(dlg.IsMinimized());
+        QVERIFY(!dlg.GetMeterThread().IsRunning());  // minimised: meters paused
+        dlg.pictures.clear();
+
+        dlg.Click(IDC_RECORD);
+        QVERIFY(dlg.GetControl().IsRecording());
+        dlg.VerifyEnabledWhileRecording(true);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
+        dlg.VerifyEnabledWhileRecording(false);
+        // Every progress message flipped the picture, starting with the active one; the finish
+        // shows the idle one.
+        QVERIFY(dlg.pictures.size() > 10);
+        for (size_t i = 0; i + 1 < dlg.pictures.size(); ++i) QCOMPARE(dlg.pictures[i], i % 2 == 0);
+        QCOMPARE(dlg.pictures.back(), false);
+        // A progress message shows the file current when the window handles it, which may be a
+        // later one when the window lags behind the recording: names only ever move forward.
+        QCOMPARE(dlg.texts[IDC_CURFILE].first(), QStringLiteral("Cur File: SideA1.wav"));
+        QVERIFY(IsForwardSequence(dlg.texts[IDC_CURFILE], QStringLiteral("Cur File: SideA%1.wav")));
+        QVERIFY(dlg.texts[IDC_SONGTIME].contains(QStringLiteral("Song Time  00:30")));
+        QVERIFY(dlg.texts[IDC_TOTALTIME].contains(QStringLiteral("Total Time  01:00")));
+        QCOMPARE(dlg.texts[IDC_CLIPPED].last(), QStringLiteral("Clipped Pts: 0"));
+        // While minimised the caption carries the progress, then the end.
+        QVERIFY(dlg.captions.contains(QStringLiteral("SideA1.wav: Zelk Vellisto")));
+        QStringList progressCaptions = dlg.captions;
+        progressCaptions.removeIf([](const QString& c) { return !c.endsWith(".wav: Zelk Vellisto"); });
+        QVERIFY(IsForwardSequence(progressCaptions, QStringLiteral("SideA%1.wav: Zelk Vellisto")));
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("DONE: Zelk Vellisto"));
+        // Two songs, both finished and holding at least their music.
+        QVERIFY(FinishedDataBytes(Path("SideA1.wav")) >= 35LL * kBytesPerSecond);
+        QVERIFY(FinishedDataBytes(Path("SideA2.wav")) >= 33LL * kBytesPerSecond);
+        QVERIFY(!QFile::exists(Path("SideA3.wav")));
+
+        dlg.showNormal();
+        QTRY_VERIFY(!dlg.IsMinimized());
+        QVERIFY(dlg.GetMeterThread().IsRunning());
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Zelk Vellisto"));
+        dlg.OnOK();
+    }
+
+    void leavingDuringRecordingFinishesTheSong_data() {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("Exit button") << "exit";
+        QTest::newRow("close box") << "close";
+        QTest::newRow("SIGTERM") << "sigterm";
+    }
+
+    // Every way out finishes the song and saves what a restart restores.
+    void leavingDuringRecordingFinishesTheSong() {
+        QFETCH(QString, way);
+        {
+            CQSettingsProfileStore profile;
+            Prepare(profile, "Old.wav", {20.0});
+        }
+        CShutdownRequests shutdown;
+        QVERIFY(shutdown.IsInstalled());
+        {
+            CQSettingsProfileStore profile;
+            CTestDlg dlg(profile, FilePacing::RealTime);
+            connect(&shutdown, &CShutdownRequests::ShutdownRequested, &dlg,
+                    &CRecorderDlg::RequestClose);
+            dlg.AddBaseFile(Path("Live.wav").toStdString());
+            dlg.Click(IDC_PURPLE);  // to standard
+            dlg.GetControl().m_settings.nGapSize = -2 * 1764;
+            dlg.move(140, 90);
+            dlg.show();
+            dlg.Click(IDC_RECORD);
+            QVERIFY(dlg.GetControl().IsRecording());
+            QTRY_VERIFY(dlg.texts[IDC_TOTALTIME].size() >= 2);  // some audio has been written
+            if (way == "exit")
+                dlg.Click(IDOK_EXIT);
+            else if (way == "close")
+                dlg.close();
+            else
+                ::kill(::getpid(), SIGTERM);
+            QTRY_VERIFY(dlg.HasFinished());
+            QVERIFY(!dlg.GetControl().IsRecording());
+            QVERIFY(!dlg.isVisible());
+            QVERIFY(!dlg.GetControl().HasBlockBuffer());
+        }
+        // The song file is complete and kept, however short; settings and presets are saved.
+        const qint64 bytes = FinishedDataBytes(Path("Live1.wav"));
+        QVERIFY(bytes > 0 && bytes < 20LL * kBytesPerSecond);
+        QVERIFY(QFile::exists(Path("Single1.pre")));
+        QVERIFY(QFile::exists(Path("cfg/Zelk/Vellistro.conf")));
         CQSettingsProfileStore profile;
-        CTestDlg dlg(Path("in.wav"), profile, FilePacing::RealTime);
+        CTestDlg dlg(profile);
+        QCOMPARE(dlg.Listed(), QStringLiteral("*Live.wav Old.wav"));
+        QVERIFY(!dlg.IsPurple());
+        QVERIFY(!static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE))->isChecked());
+        QCOMPARE(dlg.palette().color(QPalette::Window),
+                 QGuiApplication::palette().color(QPalette::Button));
+        QCOMPARE(dlg.GetControl().m_settings.nGapSize, -2 * 1764);
+        QCOMPARE(dlg.pos(), QPoint(140, 90));
+        dlg.OnOK();
+    }
+
+    void terminationDuringAQuestionAnswersItAndExits() {
+        CMemoryProfileStore profile;
+        Prepare(profile, "Keep.wav", {5.0});
+        WriteWav(Path("Keep1.wav"), {1.0});
+        const qint64 kept = QFileInfo(Path("Keep1.wav")).size();
+        CShutdownRequests shutdown;
+        CTestDlg dlg(profile, FilePacing::RealTime);
         connect(&shutdown, &CShutdownRequests::ShutdownRequested, &dlg,
                 &CRecorderDlg::RequestClose);
         dlg.show();
-        static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE))->click();  // to standard
-        static_cast<QPushButton*>(dlg.GetItem(IDC_RECORD))->click();
-        QVERIFY(dlg.GetControl().IsRecording());
-        QTRY_VERIFY(dlg.texts[IDC_TOTALTIME].size() >= 2);  // some audio has been written
-        if (way == "exit") {
-            static_cast<QPushButton*>(dlg.GetItem(IDOK_EXIT))->click();
-        } else if (way == "close") {
-            dlg.close();
-        } else {
-            ::kill(::getpid(), SIGTERM);
-        }
+        QString question;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            question = modal->windowTitle();
+            ::kill(::getpid(), SIGTERM);  // the overwrite question is still open
+        });
+        dlg.Click(IDC_RECORD);
+        QCOMPARE(question, QStringLiteral("File Exists"));
         QTRY_VERIFY(dlg.HasFinished());
+        // Answered No: nothing recorded, the existing file untouched, settings saved.
         QVERIFY(!dlg.GetControl().IsRecording());
-        QVERIFY(!dlg.isVisible());
-        QVERIFY(!dlg.GetControl().HasBlockBuffer());
+        QCOMPARE(QFileInfo(Path("Keep1.wav")).size(), kept);
+        QCOMPARE(BaseFile(profile, 0), Path("Keep.wav"));
     }
-    // The song file is complete and kept, however short; settings and presets are saved.
-    const qint64 bytes = FinishedDataBytes(Path("Live1.wav"));
-    QVERIFY2(bytes > 0, qPrintable(way));
-    QVERIFY(bytes < 20LL * kBytesPerSecond);
-    QVERIFY(QFile::exists(Path("Single1.pre")));
-    CQSettingsProfileStore profile;
-    QCOMPARE(QString::fromStdString(profile.GetProfileString("Version 1", "OutfileName0", "")),
-             Path("Live.wav"));
-    QCOMPARE(profile.GetProfileInt("Version 1", "Background", 1), 0);
-}
 
-void RecorderDlgTest::terminationDuringAQuestionAnswersItAndExits() {
-    WriteWav(Path("in.wav"), {5.0});
-    WriteWav(Path("Keep1.wav"), {1.0});
-    const qint64 kept = QFileInfo(Path("Keep1.wav")).size();
-    CMemoryProfileStore profile;
-    profile.WriteProfileString("Version 1", "OutfileName0", Path("Keep.wav").toStdString());
-    CShutdownRequests shutdown;
-    CTestDlg dlg(Path("in.wav"), profile, FilePacing::RealTime);
-    connect(&shutdown, &CShutdownRequests::ShutdownRequested, &dlg, &CRecorderDlg::RequestClose);
-    dlg.show();
-    QString question;
-    OnNextModal(&dlg, [&](QWidget* modal) {
-        question = modal->windowTitle();
-        ::kill(::getpid(), SIGTERM);  // the overwrite question is still open
-    });
-    static_cast<QPushButton*>(dlg.GetItem(IDC_RECORD))->click();
-    QCOMPARE(question, QStringLiteral("File Exists"));
-    QTRY_VERIFY(dlg.HasFinished());
-    // Answered No: nothing recorded, the existing file untouched, settings saved.
-    QVERIFY(!dlg.GetControl().IsRecording());
-    QCOMPARE(QFileInfo(Path("Keep1.wav")).size(), kept);
-    QCOMPARE(QString::fromStdString(profile.GetProfileString("Version 1", "OutfileName0", "")),
-             Path("Keep.wav"));
-}
-
-void RecorderDlgTest::escapeNeverLeavesARecordingUnfinished() {
-    WriteWav(Path("in.wav"), {20.0});
-    CMemoryProfileStore profile;
-    profile.WriteProfileString("Version 1", "OutfileName0", Path("Esc.wav").toStdString());
-    CTestDlg dlg(Path("in.wav"), profile, FilePacing::RealTime);
-    dlg.show();
-    static_cast<QPushButton*>(dlg.GetItem(IDC_RECORD))->click();
-    QTRY_VERIFY(dlg.texts[IDC_TOTALTIME].size() >= 1);
-    QTest::keyClick(&dlg, Qt::Key_Escape);
-    QVERIFY(dlg.isVisible());
-    QVERIFY(dlg.GetControl().IsRecording());
-    static_cast<QPushButton*>(dlg.GetItem(IDC_STOP))->click();
-    QTRY_VERIFY(!dlg.GetControl().IsRecording());
-    QVERIFY(FinishedDataBytes(Path("Esc1.wav")) > 0);
-    // Idle, Escape is the dialog's cancel: it ends the window without saving.
-    QTest::keyClick(&dlg, Qt::Key_Escape);
-    QVERIFY(!dlg.isVisible());
-    QVERIFY(dlg.HasFinished());
-    QCOMPARE(dlg.result(), int(QDialog::Rejected));
-    QCOMPARE(profile.GetProfileInt("Version 1", "Background", -7), -7);
-}
-
-void RecorderDlgTest::hotKeyFallsBackToAWindowShortcut() {
-    WriteWav(Path("in.wav"), {20.0});
-    CMemoryProfileStore profile;
-    profile.WriteProfileString("Version 1", "OutfileName0", Path("Hot.wav").toStdString());
-    CTestDlg dlg(Path("in.wav"), profile, FilePacing::RealTime);
-    dlg.show();
-    QVERIFY(QTest::qWaitForWindowActive(&dlg));
-    QVERIFY(!dlg.HasGlobalHotKey());  // offscreen: no global grab
-    QTest::keyClick(&dlg, Qt::Key_S, Qt::ControlModifier);
-    QVERIFY(dlg.GetControl().IsRecording());
-    QTRY_VERIFY(dlg.texts[IDC_TOTALTIME].size() >= 1);
-    QTest::keyClick(&dlg, Qt::Key_S, Qt::ControlModifier);
-    QTRY_VERIFY(!dlg.GetControl().IsRecording());
-    QVERIFY(FinishedDataBytes(Path("Hot1.wav")) > 0);
-    dlg.OnOK();
-}
-
-void RecorderDlgTest::restartRestoresSettingsSchemeListAndPlacement() {
-    {
-        CQSettingsProfileStore profile;
-        CTestDlg dlg(Path("none.wav"), profile, FilePacing::AsFastAsRead);
-        dlg.AddBaseFile(Path("Old.wav").toStdString());
-        dlg.AddBaseFile(Path("New.wav").toStdString());
-        static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE))->click();
-        dlg.GetControl().m_settings.nSamplesPerSec = 48000;
-        dlg.move(140, 90);
+    // Offscreen there is no global grab: Ctrl+S is the window's own shortcut. Escape never
+    // leaves a recording unfinished; idle, it is the dialog's cancel and saves nothing.
+    void hotKeyFallbackAndEscape() {
+        CMemoryProfileStore profile;
+        Prepare(profile, "Hot.wav", {20.0});
+        CTestDlg dlg(profile, FilePacing::RealTime);
         dlg.show();
-        dlg.OnOK();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QVERIFY(!dlg.HasGlobalHotKey());
+        QTest::keyClick(&dlg, Qt::Key_S, Qt::ControlModifier);
+        QVERIFY(dlg.GetControl().IsRecording());
+        QTRY_VERIFY(dlg.texts[IDC_TOTALTIME].size() >= 1);
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QVERIFY(dlg.isVisible());
+        QVERIFY(dlg.GetControl().IsRecording());
+        dlg.Click(IDC_STOP);  // a second Ctrl+S stops too: tested with the global grab
+        QTRY_VERIFY(!dlg.GetControl().IsRecording());
+        QVERIFY(FinishedDataBytes(Path("Hot1.wav")) > 0);
+        QTest::keyClick(&dlg, Qt::Key_Escape);
+        QVERIFY(!dlg.isVisible());
+        QVERIFY(dlg.HasFinished());
+        QCOMPARE(dlg.result(), int(QDialog::Rejected));
+        QCOMPARE(profile.GetProfileInt("Version 1", "Background", -7), -7);
     }
-    QVERIFY(QFile::exists(Path("cfg/Zelk/Vellistro.conf")));
-    CQSettingsProfileStore profile;
-    CTestDlg dlg(Path("none.wav"), profile, FilePacing::AsFastAsRead);
-    QVERIFY(!dlg.IsPurple());
-    QVERIFY(!static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE))->isChecked());
-    QCOMPARE(dlg.palette().color(QPalette::Window),
-             QGuiApplication::palette().color(QPalette::Button));
-    QCOMPARE(dlg.GetCount(), 2);
-    QCOMPARE(QString::fromStdString(dlg.GetFullPath(0)), Path("New.wav"));
-    QCOMPARE(QString::fromStdString(dlg.GetFullPath(1)), Path("Old.wav"));
-    QCOMPARE(dlg.GetControl().m_settings.nSamplesPerSec, 48000u);
-    QCOMPARE(dlg.pos(), QPoint(140, 90));
-    dlg.OnOK();
-}
+};
 
-int main(int argc, char** argv) {
-    QTemporaryDir work;
-    g_workDir = work.path();
-    qputenv("XDG_CONFIG_HOME", QDir(g_workDir).filePath("cfg").toLocal8Bit());
-    QDir::setCurrent(g_workDir);
-    QApplication app(argc, argv);
-    RecorderDlgTest test;
-    return QTest::qExec(&test, argc, argv);
-}
+int main(int argc, char** argv) { return RunInTemporaryDir<RecorderDlgTest>(argc, argv); }
 
 #include "RecorderDlgTest.moc"
