@@ -12,34 +12,37 @@ namespace {
 
 std::atomic<bool> g_bArmed{false};
 std::atomic<long> g_nThreadAllocs{0};
-void Count() {
-    if (!g_bArmed.load(std::memory_order_relaxed)) return;
+
+void* Allocate(std::size_t n) noexcept {
     char name[16] = {};
-    if (pthread_getname_np(pthread_self(), name, sizeof name) == 0 &&
+    if (g_bArmed.load(std::memory_order_relaxed) &&
+        pthread_getname_np(pthread_self(), name, sizeof name) == 0 &&
         std::strcmp(name, "vellisto-rec") == 0) {
         ++g_nThreadAllocs;
     }
+    return std::malloc(n ? n : 1);
 }
 
-void* Allocate(std::size_t n) {
-    Count();
-    void* p = std::malloc(n ? n : 1);
-    if (!p) throw std::bad_alloc();
-    return p;
+void* AllocateOrThrow(std::size_t n) {
+    if (void* p = Allocate(n)) return p;
+    throw std::bad_alloc();
+}
+
+template <typename F>
+long CountAllocations(F run) {
+    g_nThreadAllocs = 0;
+    g_bArmed = true;
+    run();
+    g_bArmed = false;
+    return g_nThreadAllocs.load();
 }
 
 }  // namespace
 
-void* operator new(std::size_t n) { return Allocate(n); }
-void* operator new[](std::size_t n) { return Allocate(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-    Count();
-    return std::malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-    Count();
-    return std::malloc(n ? n : 1);
-}
+void* operator new(std::size_t n) { return AllocateOrThrow(n); }
+void* operator new[](std::size_t n) { return AllocateOrThrow(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
@@ -47,43 +50,34 @@ void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
 
 using namespace rectest;
 
-TEST(RecordingAllocations, BlocksWithoutASplitAllocateNothing) {
-    Recording r;
-    r.plan = {{40 * 16384 + 77, true}};
-    r.UseFile({.fGapSize = 0.1, .fMinSong = 100, .fEndGap = 10});
-    g_nThreadAllocs = 0;
-    g_bArmed = true;
-    ASSERT_TRUE(r.Run());
-    g_bArmed = false;
-    EXPECT_GE(r.win.progress.size(), 41u);
-    EXPECT_EQ(g_nThreadAllocs.load(), 0);
-    EXPECT_TRUE(r.Joined() == r.input);
-}
-
-TEST(RecordingAllocations, SplitsAllocateNothingEither) {
-    // The writer reuses its output buffer and format record from file to file.
-    Recording r;
-    r.plan = {{30000, true}, {3000, false}, {30000, true}, {3000, false}, {30000, true}};
-    r.UseFile({});
-    const Prediction p = Predict(r.format, r.plan, r.ctl->GetAnalyzer());
-    ASSERT_EQ(p.cuts.size(), 2u);
-    g_nThreadAllocs = 0;
-    g_bArmed = true;
-    ASSERT_TRUE(r.Run());
-    g_bArmed = false;
-    EXPECT_EQ(g_nThreadAllocs.load(), 0);
-    EXPECT_EQ(r.Files().size(), 3u);
-    EXPECT_TRUE(r.Joined() == r.input);
+TEST(RecordingAllocations, BlocksAndSplitsAllocateNothing) {
+    // Plain blocks, and splits: the writer reuses its output buffer and format record.
+    const std::vector<Segment> plans[] = {
+        {{40 * 16384 + 77, true}},
+        {{30000, true}, {3000, false}, {30000, true}, {3000, false}, {30000, true}}};
+    const size_t files[] = {1, 3};
+    for (int k = 0; k < 2; ++k) {
+        SCOPED_TRACE(k);
+        Recording r;
+        r.plan = plans[k];
+        r.UseFile(k == 0 ? Detection{.fGapSize = 0.1, .fMinSong = 100, .fEndGap = 10}
+                         : Detection{});
+        bool finished = false;
+        EXPECT_EQ(CountAllocations([&] { finished = r.Run(); }), 0);
+        ASSERT_TRUE(finished);
+        EXPECT_GE(r.win.progress.size(), k == 0 ? 41u : 3u);
+        EXPECT_EQ(r.Files().size(), files[k]);
+        EXPECT_TRUE(r.Joined() == r.input);
+    }
 }
 
 TEST(RecordingAllocations, TheCountSeesAThreadOfThatName) {
-    g_nThreadAllocs = 0;
-    g_bArmed = true;
-    std::thread([] {
-        pthread_setname_np(pthread_self(), "vellisto-rec");
-        int* volatile p = new int(1);
-        delete p;
-    }).join();
-    g_bArmed = false;
-    EXPECT_EQ(g_nThreadAllocs.load(), 1);
+    EXPECT_EQ(CountAllocations([] {
+                  std::thread([] {
+                      pthread_setname_np(pthread_self(), "vellisto-rec");
+                      int* volatile p = new int(1);
+                      delete p;
+                  }).join();
+              }),
+              1);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "FileCaptureBackend.h"
@@ -13,24 +14,37 @@ namespace rectest {
 
 constexpr long kBlock = 65536;
 
+// Thresholds in seconds, set through the trackbar scales.
+struct Detection {
+    double fGapSize = 0.1, fMinSong = 1.0, fEndGap = 1.0;
+};
+
+// DC Block and Smart Gap off: the song files then hold the captured bytes unchanged.
+inline void ConfigureAnalyzer(CSignalAnalyzer& a, const Format& format, const Detection& d) {
+    a.SetSamplesPerSec(uint32_t(format.nRate));
+    a.SetBitsPerSample(uint16_t(format.nBits));
+    a.SetChannels(uint16_t(format.nChannels));
+    a.SetDCBlock(0);
+    a.SetIgnoreClicks(0);
+    a.SetGapSizePosition(-int(std::ceil(d.fGapSize * 1764.0)));
+    a.SetMinSongSizePosition(-int(std::ceil(d.fMinSong * 176.4)));
+    a.SetEndSizePosition(-int(std::ceil(d.fEndGap * 176.4)));
+    a.PrepareRecording();
+}
+
 struct Prediction {
     std::vector<long> cuts;  // byte offsets of the splits in the input
     long nEndByte = -1;      // byte offset of the sample where End Gap was reached, or -1
 };
 
-// The gap rule on the input as one stream: a split where Gap Size of silence has passed and at
-// least Minimum Song Size since the previous split; the end once End Gap of silence has passed.
-// Loud frames are loud in both channels; the thresholds come from the analyser.
+// The gap rule on the input as one stream (thresholds from the analyser; loud frames are loud
+// in both channels): a split where Gap Size of silence has passed and at least Minimum Song
+// Size since the previous split; the end once End Gap of silence has passed.
 inline Prediction Predict(const Format& format, const std::vector<Segment>& plan,
                           const CSignalAnalyzer& a) {
-    const long gap = a.m_nGapSamples;
-    const long minSong = a.m_nMinSongSamples;
-    const long endGap = a.m_nEndGapSamples;
     const long sampleBytes = format.nBits / 8;
     Prediction p;
-    long lastLoud = 0;
-    long lastSplit = 0;
-    long frame = 0;
+    long lastLoud = 0, lastSplit = 0, frame = 0;
     for (const Segment& s : plan) {
         const long s0 = 2 * frame;
         frame += s.nFrames;
@@ -40,8 +54,9 @@ inline Prediction Predict(const Format& format, const std::vector<Segment>& plan
             continue;
         }
         for (;;) {
-            const long split = std::max({lastLoud + gap, lastSplit + minSong, s0});
-            const long end = std::max(lastLoud + endGap, s0);
+            const long split =
+                std::max({lastLoud + a.m_nGapSamples, lastSplit + a.m_nMinSongSamples, s0});
+            const long end = std::max(lastLoud + a.m_nEndGapSamples, s0);
             if (end < s1 && end <= split) {
                 p.nEndByte = end * sampleBytes;
                 return p;
@@ -67,9 +82,7 @@ struct Recording {
     void UseFile(const Detection& d, FilePacing pacing = FilePacing::AsFastAsRead) {
         if (input.empty()) input = MakeSamples(format, plan);
         WriteWav(dir / "in.wav", format, input);
-        ctl = std::make_unique<CRecordingControl>(
-            &win, MakeFileCaptureBackend((dir / "in.wav").string(), pacing));
-        Init(d);
+        Init(d, MakeFileCaptureBackend((dir / "in.wav").string(), pacing));
     }
 
     // The input through the scripted backend.
@@ -78,15 +91,18 @@ struct Recording {
         auto backend = std::make_unique<CTestCaptureBackend>(delivery);
         pTest = backend.get();
         pTest->SetSource(std::vector<uint8_t>(input.begin(), input.end()));
-        ctl = std::make_unique<CRecordingControl>(&win, std::move(backend));
-        Init(d);
+        Init(d, std::move(backend));
     }
 
-    void Init(const Detection& d) {
+    void Init(const Detection& d, std::unique_ptr<ICaptureBackend> backend) {
+        ctl = std::make_unique<CRecordingControl>(&win, std::move(backend));
         win.pControl = ctl.get();
         win.strBasePath = (dir / "SideA.wav").string();
         ctl->GetWriter().SetFileName(win.strBasePath.c_str());
-        Configure(*ctl, format, d);
+        ctl->m_settings.nSamplesPerSec = uint32_t(format.nRate);
+        ctl->m_settings.wBitsPerSample = uint16_t(format.nBits);
+        ctl->m_settings.wChannels = uint16_t(format.nChannels);
+        ConfigureAnalyzer(ctl->GetAnalyzer(), format, d);
     }
 
     bool Run() {
@@ -98,47 +114,45 @@ struct Recording {
         return win.PumpUntilDone();
     }
 
+    Prediction Predicted() const { return Predict(format, plan, ctl->GetAnalyzer()); }
     std::vector<fs::path> Files() const { return SongFiles(dir, "SideA", ".wav"); }
-
     std::vector<std::vector<char>> Songs() const {
         std::vector<std::vector<char>> songs;
         for (const fs::path& p : Files()) songs.push_back(ReadSongData(p, format));
         return songs;
     }
-
     std::vector<char> Joined() const {
         std::vector<char> all;
         for (const auto& s : Songs()) all.insert(all.end(), s.begin(), s.end());
         return all;
     }
-
     std::vector<char> Slice(long from, long to) const {
-        to = std::min<long>(to, static_cast<long>(input.size()));
-        return std::vector<char>(input.begin() + from, input.begin() + to);
+        return std::vector<char>(input.begin() + from,
+                                 input.begin() + std::min<long>(to, long(input.size())));
+    }
+    // The joined song files are a prefix of the input.
+    bool JoinedIsPrefix() const {
+        const auto joined = Joined();
+        return joined == Slice(0, long(joined.size()));
     }
 };
 
-// The frame number a frame made by AppendFrame carries (16-bit or float).
+// The frame number a frame made by MakeSamples carries (16-bit or float).
 inline long DecodeFrame(const Format& format, const char* frame) {
-    int left = 0;
-    int right = 0;
-    if (format.nBits == 16) {
-        int16_t l;
-        int16_t r;
-        std::memcpy(&l, frame, 2);
-        std::memcpy(&r, frame + 2, 2);
-        left = l;
-        right = r;
-    } else {
-        float l;
-        float r;
-        std::memcpy(&l, frame, 4);
-        std::memcpy(&r, frame + 4, 4);
-        left = static_cast<int>(std::lround(l * 32768.0f));
-        right = static_cast<int>(std::lround(r * 32768.0f));
+    int v[2];
+    for (int ch = 0; ch < 2; ++ch) {
+        if (format.nBits == 16) {
+            int16_t s;
+            std::memcpy(&s, frame + 2 * ch, 2);
+            v[ch] = s;
+        } else {
+            float f;
+            std::memcpy(&f, frame + 4 * ch, 4);
+            v[ch] = int(std::lround(f * 32768.0f));
+        }
     }
-    if (left >= 1000) return (left - 1000) + 30000L * (-right - 1000);
-    return (left + 500) + 1000L * (right + 500);
+    if (v[0] >= 1000) return (v[0] - 1000) + 30000L * (-v[1] - 1000);
+    return (v[0] + 500) + 1000L * (v[1] + 500);
 }
 
 }  // namespace rectest

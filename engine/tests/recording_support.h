@@ -5,10 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
@@ -28,43 +26,35 @@ namespace rectest {
 namespace fs = std::filesystem;
 
 struct Box {
-    std::string text;
-    std::string title;
+    std::string text, title;
     MsgIcon icon;
     MsgButtons buttons;
 };
 
 // IRecorderWindow with scripted answers. The posted messages go into a fixed ring (posting
-// must not allocate on the recording thread) that Pump() drains on the calling thread.
+// must not allocate on the recording thread) that PumpUntilDone() drains on the calling thread.
 class CTestWindow : public IRecorderWindow {
 public:
     CRecordingControl* pControl = nullptr;
-
-    // Scripted state and answers.
     bool bHasSelection = true;
     std::string strBaseText = "SideA.wav";
     std::string strBasePath;
     bool bMinimized = false;
     std::deque<MsgAnswer> answers;  // for Yes/No boxes; Yes when empty
 
-    // What the control did, in order.
+    // What the control did; log holds boxes, enabling, waits and OnNew in order.
     std::vector<Box> boxes;
     std::vector<std::string> log;
     std::map<int, std::string> texts;
     std::map<int, bool> enabled;
     std::vector<bool> pictures;
-    std::vector<int> waits;
     std::string caption;
     int nFocus = 0;
-    int nNewCalls = 0;
-    // Handled progress messages (byteCount, newFile) and done messages.
-    std::vector<std::pair<long, long>> progress;
-    int nDone = 0;
-    // Called on the pumping thread after each handled progress message (its index).
+    std::vector<std::pair<long, long>> progress;  // handled (byteCount, newFile)
+    // Called on the pumping thread after each handled progress message (its index), and
+    // before the done message is handled.
     std::function<void(size_t)> onProgress;
-    // Called on the pumping thread before the done message is handled.
     std::function<void()> onDone;
-    std::atomic<int> nOverflow{0};
 
     MsgAnswer MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override {
@@ -89,15 +79,8 @@ public:
     bool HasBaseFileSelection() override { return bHasSelection; }
     std::string GetBaseFileText() override { return strBaseText; }
     std::string GetBaseFilePath() override { return strBasePath; }
-    void OnNew() override {
-        ++nNewCalls;
-        log.push_back("new");
-    }
-    void Wait(int ms) override {
-        waits.push_back(ms);
-        log.push_back("wait:" + std::to_string(ms));
-    }
-
+    void OnNew() override { log.push_back("new"); }
+    void Wait(int ms) override { log.push_back("wait:" + std::to_string(ms)); }
     void PostRecordingProgress(long byteCount, long newFile) override {
         Push({byteCount, newFile, false});
     }
@@ -113,13 +96,12 @@ public:
                 if (!m_cond.wait_until(lock, until, [this] { return m_nHead != m_nTail; })) {
                     return false;
                 }
-                msg = m_ring[m_nHead % kRing];
-                ++m_nHead;
+                msg = m_ring[m_nHead++ % m_ring.size()];
             }
             if (msg.bDone) {
+                EXPECT_EQ(m_nOverflow.load(), 0) << "posted messages lost by the test window";
                 if (onDone) onDone();
                 pControl->OnRecordingDone();
-                ++nDone;
                 return true;
             }
             pControl->OnRecordingProgress(msg.nByteCount, msg.nNewFile);
@@ -130,39 +112,34 @@ public:
 
     bool IsIdle() const {
         for (int id : {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE}) {
-            auto it = enabled.find(id);
-            if (it != enabled.end() && !it->second) return false;
+            if (enabled.count(id) && !enabled.at(id)) return false;
         }
-        auto stop = enabled.find(IDC_STOP);
-        return stop == enabled.end() || !stop->second;
+        return !enabled.count(IDC_STOP) || !enabled.at(IDC_STOP);
     }
 
 private:
     struct Msg {
-        long nByteCount = 0;
-        long nNewFile = 0;
+        long nByteCount = 0, nNewFile = 0;
         bool bDone = false;
     };
-    static constexpr size_t kRing = 1 << 16;
 
     void Push(const Msg& msg) {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_nTail - m_nHead >= kRing) {
-                ++nOverflow;
+            if (m_nTail - m_nHead >= m_ring.size()) {
+                ++m_nOverflow;
                 return;
             }
-            m_ring[m_nTail % kRing] = msg;
-            ++m_nTail;
+            m_ring[m_nTail++ % m_ring.size()] = msg;
         }
         m_cond.notify_one();
     }
 
     std::mutex m_mutex;
     std::condition_variable m_cond;
-    std::vector<Msg> m_ring = std::vector<Msg>(kRing);
-    size_t m_nHead = 0;
-    size_t m_nTail = 0;
+    std::vector<Msg> m_ring = std::vector<Msg>(1 << 16);
+    size_t m_nHead = 0, m_nTail = 0;
+    std::atomic<int> m_nOverflow{0};
 };
 
 // A fresh folder under the system's temporary folder, removed with the object.
@@ -188,7 +165,6 @@ struct Format {
     int nRate = 11025;
     int nChannels = 2;
     int FrameBytes() const { return nBits / 8 * nChannels; }
-    int BytesPerSec() const { return FrameBytes() * nRate; }
 };
 
 // A stretch of the input: loud (above every gap level used here) or near-silent.
@@ -197,38 +173,25 @@ struct Segment {
     bool bLoud;
 };
 
-// Stereo frames whose two samples encode the frame's number, so that every frame of an input
-// is unique: a lost, repeated or reordered frame shows in a byte comparison. Loud frames stay at
-// or above 1000 / 32768 in magnitude, silent ones at or below 500 / 32768.
-inline void AppendFrame(std::vector<char>& out, const Format& format, long frame, bool loud) {
-    int left = 0;
-    int right = 0;
-    if (loud) {
-        left = 1000 + static_cast<int>(frame % 30000);
-        right = -(1000 + static_cast<int>((frame / 30000) % 30000));
-    } else {
-        left = -500 + static_cast<int>(frame % 1000);
-        right = -500 + static_cast<int>((frame / 1000) % 1000);
-    }
-    for (int ch = 0; ch < format.nChannels; ++ch) {
-        const int v = ch % 2 == 0 ? left : right;
-        if (format.nBits == 16) {
-            const auto s = static_cast<int16_t>(v);
-            out.insert(out.end(), reinterpret_cast<const char*>(&s),
-                       reinterpret_cast<const char*>(&s) + 2);
-        } else {
-            const float f = static_cast<float>(v) / 32768.0f;
-            out.insert(out.end(), reinterpret_cast<const char*>(&f),
-                       reinterpret_cast<const char*>(&f) + 4);
-        }
-    }
-}
-
+// Frames whose first two samples encode the frame's number, so that a lost, repeated or
+// reordered frame shows in a byte comparison. Loud frames stay at or above 1000 / 32768 in
+// magnitude, silent ones at or below 500 / 32768.
 inline std::vector<char> MakeSamples(const Format& format, const std::vector<Segment>& plan) {
     std::vector<char> out;
     long frame = 0;
     for (const Segment& s : plan) {
-        for (long i = 0; i < s.nFrames; ++i) AppendFrame(out, format, frame++, s.bLoud);
+        for (long i = 0; i < s.nFrames; ++i, ++frame) {
+            const int v[2] = {
+                s.bLoud ? 1000 + int(frame % 30000) : -500 + int(frame % 1000),
+                s.bLoud ? -(1000 + int(frame / 30000 % 30000)) : -500 + int(frame / 1000 % 1000)};
+            for (int ch = 0; ch < format.nChannels; ++ch) {
+                const int16_t s16 = int16_t(v[ch % 2]);
+                const float f = float(v[ch % 2]) / 32768.0f;
+                const char* p = format.nBits == 16 ? reinterpret_cast<const char*>(&s16)
+                                                   : reinterpret_cast<const char*>(&f);
+                out.insert(out.end(), p, p + format.nBits / 8);
+            }
+        }
     }
     return out;
 }
@@ -243,31 +206,23 @@ void PutLe(std::vector<char>& out, T v) {
 inline void WriteWav(const fs::path& path, const Format& format, const std::vector<char>& data) {
     const bool isFloat = format.nBits == 32;
     const uint32_t fmtSize = isFloat ? 18 : 16;
-    std::vector<char> h;
-    h.insert(h.end(), {'R', 'I', 'F', 'F'});
-    PutLe<uint32_t>(h,
-                    static_cast<uint32_t>(4 + 8 + fmtSize + 8 + data.size() + (data.size() & 1)));
+    std::vector<char> h = {'R', 'I', 'F', 'F'};
+    PutLe<uint32_t>(h, uint32_t(4 + 8 + fmtSize + 8 + data.size() + (data.size() & 1)));
     h.insert(h.end(), {'W', 'A', 'V', 'E', 'f', 'm', 't', ' '});
     PutLe<uint32_t>(h, fmtSize);
     PutLe<uint16_t>(h, isFloat ? 3 : 1);
-    PutLe<uint16_t>(h, static_cast<uint16_t>(format.nChannels));
-    PutLe<uint32_t>(h, static_cast<uint32_t>(format.nRate));
-    PutLe<uint32_t>(h, static_cast<uint32_t>(format.BytesPerSec()));
-    PutLe<uint16_t>(h, static_cast<uint16_t>(format.FrameBytes()));
-    PutLe<uint16_t>(h, static_cast<uint16_t>(format.nBits));
+    PutLe<uint16_t>(h, uint16_t(format.nChannels));
+    PutLe<uint32_t>(h, uint32_t(format.nRate));
+    PutLe<uint32_t>(h, uint32_t(format.FrameBytes() * format.nRate));
+    PutLe<uint16_t>(h, uint16_t(format.FrameBytes()));
+    PutLe<uint16_t>(h, uint16_t(format.nBits));
     if (isFloat) PutLe<uint16_t>(h, 0);
     h.insert(h.end(), {'d', 'a', 't', 'a'});
-    PutLe<uint32_t>(h, static_cast<uint32_t>(data.size()));
+    PutLe<uint32_t>(h, uint32_t(data.size()));
     std::ofstream f(path, std::ios::binary);
-    f.write(h.data(), static_cast<std::streamsize>(h.size()));
-    f.write(data.data(), static_cast<std::streamsize>(data.size()));
+    f.write(h.data(), std::streamsize(h.size()));
+    f.write(data.data(), std::streamsize(data.size()));
     if (data.size() & 1) f.put('\0');
-}
-
-inline uint32_t GetLe32(const std::vector<char>& b, size_t at) {
-    uint32_t v = 0;
-    for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b[at + i]);
-    return v;
 }
 
 // Reads a song file and checks its RIFF structure; returns the sample bytes.
@@ -280,57 +235,30 @@ inline std::vector<char> ReadSongData(const fs::path& path, const Format& format
         ADD_FAILURE() << path << " is too short: " << b.size();
         return {};
     }
+    auto le32 = [&b](size_t at) {
+        uint32_t v;
+        std::memcpy(&v, b.data() + at, 4);  // little-endian host
+        return v;
+    };
     EXPECT_EQ(std::string(b.data(), 4), "RIFF") << path;
     EXPECT_EQ(std::string(b.data() + 8, 8), "WAVEfmt ") << path;
-    EXPECT_EQ(GetLe32(b, 24), static_cast<uint32_t>(format.nRate)) << path;
+    EXPECT_EQ(le32(24), uint32_t(format.nRate)) << path;
     EXPECT_EQ(std::string(b.data() + dataAt - 8, 4), "data") << path;
-    const uint32_t dataSize = GetLe32(b, dataAt - 4);
-    const size_t pad = dataSize & 1;
-    EXPECT_EQ(b.size(), dataAt + dataSize + pad) << path;
-    EXPECT_EQ(GetLe32(b, 4), b.size() - 8) << path;
+    const uint32_t dataSize = le32(dataAt - 4);
+    EXPECT_EQ(b.size(), dataAt + dataSize + (dataSize & 1)) << path;
+    EXPECT_EQ(le32(4), b.size() - 8) << path;
     if (b.size() < dataAt + dataSize) return {};
-    return std::vector<char>(b.begin() + static_cast<long>(dataAt),
-                             b.begin() + static_cast<long>(dataAt + dataSize));
+    return std::vector<char>(b.begin() + long(dataAt), b.begin() + long(dataAt + dataSize));
 }
 
 // The song files base1.ext, base2.ext, ... that exist, in number order.
 inline std::vector<fs::path> SongFiles(const CTempDir& dir, const std::string& stem,
                                        const std::string& ext) {
     std::vector<fs::path> files;
-    for (int k = 1; k < 10000; ++k) {
-        const fs::path p = dir / (stem + std::to_string(k) + ext);
-        if (!fs::exists(p)) break;
-        files.push_back(p);
+    for (int k = 1; fs::exists(dir / (stem + std::to_string(k) + ext)); ++k) {
+        files.push_back(dir / (stem + std::to_string(k) + ext));
     }
     return files;
-}
-
-// Thresholds in the analyser's own units: seconds through the trackbar scales.
-struct Detection {
-    double fGapSize = 0.1;
-    double fMinSong = 1.0;
-    double fEndGap = 1.0;
-};
-
-inline void ConfigureAnalyzer(CSignalAnalyzer& a, const Format& format, const Detection& d) {
-    a.SetSamplesPerSec(static_cast<uint32_t>(format.nRate));
-    a.SetBitsPerSample(static_cast<uint16_t>(format.nBits));
-    a.SetChannels(static_cast<uint16_t>(format.nChannels));
-    // Off: the song files then hold the captured bytes unchanged.
-    a.SetDCBlock(0);
-    a.SetIgnoreClicks(0);
-    a.SetGapSizePosition(-static_cast<int>(std::ceil(d.fGapSize * 1764.0)));
-    a.SetMinSongSizePosition(-static_cast<int>(std::ceil(d.fMinSong * 176.4)));
-    a.SetEndSizePosition(-static_cast<int>(std::ceil(d.fEndGap * 176.4)));
-    a.PrepareRecording();
-}
-
-inline void Configure(CRecordingControl& control, const Format& format, const Detection& d) {
-    RecSettings& s = control.m_settings;
-    s.nSamplesPerSec = static_cast<uint32_t>(format.nRate);
-    s.wBitsPerSample = static_cast<uint16_t>(format.nBits);
-    s.wChannels = static_cast<uint16_t>(format.nChannels);
-    ConfigureAnalyzer(control.GetAnalyzer(), format, d);
 }
 
 }  // namespace rectest
