@@ -212,15 +212,7 @@ void CRecorderDlg::OnInitDialog() {
 
     m_pPresetBox = std::make_unique<CComboPresetBox>(m_pPresets);
     m_pPresetStore = std::make_unique<CPresetStore>(*m_pPresetBox, *this);
-    SettingsTargets targets;
-    targets.pSettings = &m_pControl->m_settings;
-    targets.pAnalyzer = &m_pControl->GetAnalyzer();
-    targets.pWaveIn = &m_pControl->GetWaveIn();
-    targets.pszPreset = m_pPresetStore->m_szPreset;
-    targets.pbPurple = &m_bPurple;
-    targets.pBaseFiles = this;
-    targets.pWindow = this;
-    LoadSettings(m_profile, targets);
+    LoadSettings(m_profile, MakeSettingsTargets());
     m_pPresetStore->LoadPresets();
 
     m_pControl->m_nBufferSize = 65536;
@@ -600,14 +592,7 @@ void CRecorderDlg::OnSize(bool minimised) {
     if (!minimised) setWindowTitle(QString::fromLatin1(kCaption));
 }
 
-void CRecorderDlg::OnOK() {
-    if (m_bClosing || m_bFinished) return;
-    m_bClosing = true;
-    if (m_pControl->IsRecording()) {
-        m_pControl->OnStop();
-        m_pControl->OnRecordingDone();
-    }
-    m_pPresetStore->SavePresets();
+SettingsTargets CRecorderDlg::MakeSettingsTargets() {
     SettingsTargets targets;
     targets.pSettings = &m_pControl->m_settings;
     targets.pAnalyzer = &m_pControl->GetAnalyzer();
@@ -616,7 +601,18 @@ void CRecorderDlg::OnOK() {
     targets.pbPurple = &m_bPurple;
     targets.pBaseFiles = this;
     targets.pWindow = this;
-    SaveSettings(m_profile, targets);
+    return targets;
+}
+
+void CRecorderDlg::OnOK() {
+    if (m_bClosing || m_bFinished) return;
+    m_bClosing = true;
+    if (m_pControl->IsRecording()) {
+        m_pControl->OnStop();
+        m_pControl->OnRecordingDone();
+    }
+    m_pPresetStore->SavePresets();
+    SaveSettings(m_profile, MakeSettingsTargets());
     m_pBaseFile->clear();
     m_bFinished = true;
     m_bClosing = false;

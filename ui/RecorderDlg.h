@@ -34,6 +34,7 @@ class CGlobalHotKey;
 class CPresetStore;
 class CRecorderToolTip;
 class CRecordingControl;
+struct SettingsTargets;
 class IProfileStore;
 
 // Control ids of the window that the recording control does not name.
@@ -149,6 +150,8 @@ private:
     void LoadPictures();
     void ApplyControlColours();
     void OnSize(bool minimised);
+    // What the persistent settings read at start-up and write at exit.
+    SettingsTargets MakeSettingsTargets();
     std::string ChooseSaveFile(const std::string& initialPath);
     static QString ToText(const std::string& bytes);
 

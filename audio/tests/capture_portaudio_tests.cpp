@@ -94,7 +94,7 @@ TEST_F(PortAudioCapture, RecordsTheTapeByteForByte) {
         CWaveIn waveIn;
         Notifications notes;
         OpenAndStart(waveIn, format, notes);
-        EXPECT_EQ(notes.open, 1);
+        EXPECT_EQ(notes.Opens(), 1);
         EXPECT_TRUE(ReadAll(waveIn, notes, kBuf, 4 * kBuf) ==
                     std::vector<uint8_t>(tape.begin(), tape.begin() + 4 * kBuf))
             << "captured bytes differ from the tape";
@@ -104,7 +104,7 @@ TEST_F(PortAudioCapture, RecordsTheTapeByteForByte) {
         EXPECT_EQ(ErrorOf(waveIn), "");
         waveIn.Close();
         EXPECT_EQ(ErrorOf(waveIn), "");
-        EXPECT_EQ(notes.close, 1);
+        EXPECT_EQ(notes.Closes(), 1);
     }
 }
 

@@ -38,6 +38,18 @@ struct Notifications {
         self->close += message == WIM_CLOSE;
         self->changed.notify_all();
     }
+    // The device thread may still be notifying: read the counts under the lock.
+    int Opens() { return Read(open); }
+    int Datas() { return Read(data); }
+    int Closes() { return Read(close); }
+    void* LastHandle() {
+        std::lock_guard<std::mutex> guard(lock);
+        return lastHandle;
+    }
+    int Read(const int& field) {
+        std::lock_guard<std::mutex> guard(lock);
+        return field;
+    }
     bool WaitForData(int count, int timeoutMs = 5000) {
         std::unique_lock<std::mutex> guard(lock);
         return changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),

@@ -90,8 +90,8 @@ struct Rig {
 TEST(WaveIn, BuffersCirculateInQueueOrderWithOneNotificationEach) {
     Rig rig;
     rig.OpenAndStart();
-    EXPECT_EQ(rig.notes.open, 1);
-    EXPECT_EQ(rig.notes.lastHandle, rig.waveIn->GetHandle());
+    EXPECT_EQ(rig.notes.Opens(), 1);
+    EXPECT_EQ(rig.notes.LastHandle(), rig.waveIn->GetHandle());
     // Nothing completed yet: refused, nothing handed out.
     EXPECT_EQ(rig.waveIn->ReadBuffer(rig.block), 0u);
     EXPECT_EQ(ErrorOf(*rig.waveIn), kUnprepare);
@@ -123,9 +123,9 @@ TEST(WaveIn, BuffersCirculateInQueueOrderWithOneNotificationEach) {
     rig.waveIn->Close();
     EXPECT_EQ(ErrorOf(*rig.waveIn), "");
     EXPECT_EQ(rig.waveIn->GetHandle(), nullptr);
-    EXPECT_EQ(rig.notes.close, 1);
+    EXPECT_EQ(rig.notes.Closes(), 1);
     // Five full buffers, the one Stop returned, and the empty one Close's reset returned.
-    EXPECT_EQ(rig.notes.data, 7);
+    EXPECT_EQ(rig.notes.Datas(), 7);
 }
 
 TEST(WaveIn, SlowReaderLosesExactlyTheFramesThatFoundNoBuffer) {
@@ -460,8 +460,8 @@ TEST_F(FileBackend, DeliversTheFileExactlyThenOneShortBlockThenNothing) {
         EXPECT_EQ(waveIn.GetLostFrames(), 0u);
         waveIn.Close();
         EXPECT_EQ(ErrorOf(waveIn), "");
-        EXPECT_EQ(notes.open, 1);
-        EXPECT_EQ(notes.close, 1);
+        EXPECT_EQ(notes.Opens(), 1);
+        EXPECT_EQ(notes.Closes(), 1);
     }
 }
 
@@ -479,12 +479,13 @@ TEST_F(FileBackend, RealTimePacingKeepsTheByteRateAndCountsLossesExactly) {
     waveIn.Start();
     ASSERT_TRUE(notes.WaitForData(2));
     std::this_thread::sleep_for(600ms);
-    const uint64_t lost = waveIn.GetLostFrames();
-    EXPECT_GT(lost, 0u);
     std::vector<uint8_t> block(8192);
     ASSERT_EQ(waveIn.ReadBuffer(block.data()), 8192u);
     ASSERT_EQ(waveIn.ReadBuffer(block.data()), 8192u);
     EXPECT_EQ(FrameAt(format, block.data()), 2048u);
+    // Losses stop once a buffer is queued again, so the count is final only now.
+    const uint64_t lost = waveIn.GetLostFrames();
+    EXPECT_GT(lost, 0u);
     notes.taken = 2;
     const auto rest = ReadAll(waveIn, notes, 8192);
     EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms);
