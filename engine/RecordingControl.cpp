@@ -19,49 +19,6 @@ std::atomic<CRecordingControl*> g_pMeterSource{nullptr};
 
 const char* const kErrorTitle = "ERROR";
 
-bool FileExists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
-}
-
-// The lowest k >= 1 for which stem + k + extension exists (k in decimal, no leading zeros, as
-// the recording thread numbers its files), or 0 when there is none.
-long LowestExistingSong(const std::string& stem, const std::string& extension) {
-    namespace fs = std::filesystem;
-    const fs::path stemPath(stem);
-    fs::path folder = stemPath.parent_path();
-    const std::string head = stemPath.filename().string();
-    std::error_code ec;
-    if (folder.empty()) folder = ".";
-    long lowest = 0;
-    fs::directory_iterator it(folder, ec);
-    if (ec) {
-        // An unreadable folder still answers direct questions about single names.
-        for (long k = 1; k <= 9; ++k) {
-            if (FileExists(stem + std::to_string(k) + extension)) return k;
-        }
-        return 0;
-    }
-    for (; it != fs::directory_iterator(); it.increment(ec)) {
-        if (ec) break;
-        const std::string name = it->path().filename().string();
-        if (name.size() <= head.size() + extension.size()) continue;
-        if (name.compare(0, head.size(), head) != 0) continue;
-        if (name.compare(name.size() - extension.size(), extension.size(), extension) != 0) {
-            continue;
-        }
-        const std::string digits =
-            name.substr(head.size(), name.size() - head.size() - extension.size());
-        if (digits.size() > 9 || digits[0] == '0') continue;
-        bool allDigits = true;
-        for (char c : digits) allDigits = allDigits && c >= '0' && c <= '9';
-        if (!allDigits) continue;
-        const long k = std::stol(digits);
-        if (lowest == 0 || k < lowest) lowest = k;
-    }
-    return lowest;
-}
-
 std::string Format(const char* format, const std::string& text, long number) {
     const int n = std::snprintf(nullptr, 0, format, text.c_str(), number);
     std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
@@ -142,19 +99,15 @@ void CRecordingControl::OnRecord() {
         return;
     }
 
-    const std::string baseText = m_pWindow->GetBaseFileText();
-    const size_t textPos = SongNumberPosition(baseText.c_str());
-    const std::string displayName = baseText.substr(0, textPos) + "1" + baseText.substr(textPos);
-
+    const CSongFileName displayNames(m_pWindow->GetBaseFileText());
+    const std::string displayName = displayNames.Name(1);
     const std::string basePath = m_pWindow->GetBaseFilePath();
-    const size_t pathPos = SongNumberPosition(basePath.c_str());
-    const std::string stem = basePath.substr(0, pathPos);
-    const std::string extension = basePath.substr(pathPos);
+    const CSongFileName songs(basePath);
 
     // Path fields hold 259 characters; room for any song number keeps every later name whole
     // instead of cut off into a different file.
     constexpr size_t kNumberRoom = 10;
-    if (stem.size() + extension.size() + kNumberRoom >= kPathSize ||
+    if (songs.Stem().size() + songs.Extension().size() + kNumberRoom >= kPathSize ||
         displayName.size() + kNumberRoom >= kPathSize) {
         ShowError("The file name is too long:\n" + basePath + "\n");
         m_pWindow->FocusItem(IDC_BASEFILE);
@@ -162,13 +115,13 @@ void CRecordingControl::OnRecord() {
         return;
     }
 
-    const long existing = LowestExistingSong(stem, extension);
+    const long existing = songs.LowestExisting();
     if (existing > 0) {
         const std::string question = Format(
             "The file, %s, exists.\nIf you will be recording %ld song(s),\nthis file and "
             "possibly any sequentially \nnumbered files will be overwritten.\n\nDo you want to "
             "overwrite the file(s)?",
-            stem + std::to_string(existing) + extension, existing);
+            songs.Name(existing), existing);
         const MsgAnswer answer =
             m_pWindow->MessageBox(question, "File Exists", MsgIcon::Question, MsgButtons::YesNo);
         m_pWindow->Wait(750);
@@ -178,7 +131,7 @@ void CRecordingControl::OnRecord() {
         }
     }
 
-    const std::string filePath = stem + "1" + extension;
+    const std::string filePath = songs.Name(1);
     m_writer.SetFileName(filePath.c_str());
     m_writer.Create();
     if (m_writer.GetErrorFlag()) {
@@ -258,8 +211,8 @@ void CRecordingControl::OnRecord() {
         std::snprintf(m_szFilePath, kPathSize, "%s", filePath.c_str());
     }
     m_strCurFileText = "Cur File: " + displayName;
-    m_strStem = baseText.substr(0, textPos);
-    m_strExtension = baseText.substr(textPos);
+    m_pathNames = songs;
+    m_displayNames = displayNames;
 
     m_params = RecordingThreadParams{};
     m_params.pWindow = m_pWindow;
@@ -273,6 +226,8 @@ void CRecordingControl::OnRecord() {
     m_params.pEvent = &m_recordingEvent;
     m_params.pLock = &m_lock;
     m_params.pStopFlag = &m_bStopFlag;
+    m_params.pPathNames = &m_pathNames;
+    m_params.pDisplayNames = &m_displayNames;
     m_params.pOutcome = &m_outcome;
     m_params.nMaxSongBytes =
         std::max<uint64_t>(m_nMaxSongBytes, static_cast<uint64_t>(m_nBufferSize));
@@ -412,8 +367,7 @@ std::string CRecordingControl::DescribeLostAudio(const RecordingOutcome& outcome
         text.insert(at, head);
     }
     for (int i = 0; i < outcome.nLostSongCount; ++i) {
-        text += (i == 0 ? " " : ", ") + m_strStem + std::to_string(outcome.nLostSongs[i]) +
-                m_strExtension;
+        text += (i == 0 ? " " : ", ") + m_displayNames.Name(outcome.nLostSongs[i]);
     }
     if (outcome.bLostSongsMore) text += " and later files";
     text += "\n";

@@ -18,6 +18,7 @@
 #include "RecorderWindow.h"
 #include "RecordingThread.h"
 #include "SignalAnalyzer.h"
+#include "SongFileName.h"
 #include "Sync.h"
 #include "WaveFileWriter.h"
 #include "WaveIn.h"
@@ -103,9 +104,10 @@ private:
     char m_szDisplayName[kPathSize] = {};  // under the lock while recording
     char m_szFilePath[kPathSize] = {};     // under the lock while recording
     std::string m_strCurFileText;
-    // Stem and extension of the base path, for naming the song files in the finish's messages.
-    std::string m_strStem;
-    std::string m_strExtension;
+    // How this recording's song files are named: full paths and names as shown. Set by Record,
+    // read by the recording thread while it runs.
+    CSongFileName m_pathNames;
+    CSongFileName m_displayNames;
     RecordingEnd m_lastEnd = RecordingEnd::None;
 
     // Meter values in dB, per channel; under the lock.

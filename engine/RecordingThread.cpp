@@ -59,10 +59,6 @@ private:
     unsigned long m_nRate = 44100;
     short m_wChannels = 2;
     int m_nNoAudioMs = 10000;
-    char m_szPathPrefix[kPathSize] = {};
-    char m_szPathSuffix[kPathSize] = {};
-    char m_szNamePrefix[kPathSize] = {};
-    char m_szNameSuffix[kPathSize] = {};
     RecordingEnd m_end = RecordingEnd::None;
 };
 
@@ -92,11 +88,12 @@ bool CBlockLoop::NextFile() {
     if (WriterFailed(false)) return false;
     ++m_nSongNumber;
     m_nSongBytes = 0;
-    if (!MakeSongName(m_p.pszFilePath, m_szPathPrefix, m_nSongNumber, m_szPathSuffix) ||
-        !MakeSongName(m_p.pszDisplayName, m_szNamePrefix, m_nSongNumber, m_szNameSuffix)) {
+    if (!m_p.pPathNames->NameInto(m_p.pszFilePath, kPathSize, m_nSongNumber) ||
+        !m_p.pDisplayNames->NameInto(m_p.pszDisplayName, kPathSize, m_nSongNumber)) {
         char text[CErrorState::kTextSize];
         std::snprintf(text, sizeof text, "The name of song file %d is too long:\n%s%d%s\n",
-                      m_nSongNumber, m_szPathPrefix, m_nSongNumber, m_szPathSuffix);
+                      m_nSongNumber, m_p.pPathNames->Stem().c_str(), m_nSongNumber,
+                      m_p.pPathNames->Extension().c_str());
         Fail(text);
         m_pOut->bNextFileFailed = 1;
         m_end = RecordingEnd::WriterError;
@@ -196,8 +193,6 @@ void CBlockLoop::Run() {
         m_pOut = m_p.pOutcome;
         m_pBlock = static_cast<char*>(m_p.pBlockBuffer);
         m_nBufferSize = *m_p.pBufferSize;
-        CutSongName(m_p.pszFilePath, m_szPathPrefix, m_szPathSuffix);
-        CutSongName(m_p.pszDisplayName, m_szNamePrefix, m_szNameSuffix);
         const WAVEFORMATEX* format = m_p.pWriter->GetFormat();
         m_wBits = static_cast<short>(format->wBitsPerSample);
         m_nRate = format->nSamplesPerSec;
@@ -249,27 +244,6 @@ void CBlockLoop::Run() {
 }
 
 }  // namespace
-
-size_t SongNumberPosition(const char* name) {
-    const char* slash = std::strrchr(name, '/');
-    const char* file = slash ? slash + 1 : name;
-    const char* dot = std::strrchr(file, '.');
-    if (!dot) return std::strlen(name);
-    return static_cast<size_t>(dot - name);
-}
-
-void CutSongName(const char* name, char* prefix, char* suffix) {
-    const size_t p = SongNumberPosition(name);
-    const size_t prefixLen = std::min<size_t>(p > 0 ? p - 1 : 0, kPathSize - 1);
-    std::memcpy(prefix, name, prefixLen);
-    prefix[prefixLen] = 0;
-    std::snprintf(suffix, kPathSize, "%s", name + p);
-}
-
-bool MakeSongName(char* out, const char* prefix, int number, const char* suffix) {
-    const int n = std::snprintf(out, kPathSize, "%s%d%s", prefix, number, suffix);
-    return n >= 0 && n < kPathSize;
-}
 
 unsigned int RecordingThreadProc(void* param) {
     RaiseThreadPriority();

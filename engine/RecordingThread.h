@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "ErrorState.h"
+#include "SongFileName.h"
 
 class CSignalAnalyzer;
 class CWaveFileWriter;
@@ -20,8 +21,6 @@ class CWaveIn;
 class CEvent;
 class CCriticalSection;
 class IRecorderWindow;
-
-constexpr int kPathSize = 260;  // bytes of a path field, terminator included
 
 // How a recording ended.
 enum class RecordingEnd {
@@ -65,6 +64,10 @@ struct RecordingThreadParams {
     CEvent* pEvent = nullptr;            // auto-reset, signalled by the capture notification
     CCriticalSection* pLock = nullptr;   // the recording lock
     int* pStopFlag = nullptr;            // 1 once Stop was pressed; read under the lock
+    // How the song files are named: their paths and their names as shown. Owned by the
+    // recording control, unchanged while the thread runs.
+    const CSongFileName* pPathNames = nullptr;
+    const CSongFileName* pDisplayNames = nullptr;
 
     RecordingOutcome* pOutcome = nullptr;
     // Largest number of sample bytes a song file may hold; the thread goes on in the next
@@ -78,17 +81,6 @@ struct RecordingThreadParams {
     // buffer times).
     int nNoAudioTimeoutMs = 0;
 };
-
-// Song file names carry their number in front of the extension: SideA.wav gives SideA1.wav,
-// SideA2.wav, ..., SideA10.wav. The number goes at the last "." of the file name part (after the
-// last "/"); at the end when the file name has no "."; at its start when the file name's only
-// "." is its first character. A dot in a folder name never counts.
-size_t SongNumberPosition(const char* name);
-// Cuts a first song file's name (number 1 at SongNumberPosition) into the part before the "1"
-// and the part from the "." on. prefix and suffix hold kPathSize bytes.
-void CutSongName(const char* name, char* prefix, char* suffix);
-// out (kPathSize bytes) = prefix + number + suffix; false when that does not fit.
-bool MakeSongName(char* out, const char* prefix, int number, const char* suffix);
 
 // The thread's entry function; param points to RecordingThreadParams. Returns 1.
 unsigned int RecordingThreadProc(void* param);

@@ -69,34 +69,6 @@ std::string Duration(uint64_t frames, uint32_t rate) {
     return text;
 }
 
-std::string FileNameOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Is name head + a song number (decimal, no leading zero, as the recording thread writes it)
-// + extension?
-bool IsSongName(const std::string& name, const std::string& head, const std::string& extension) {
-    if (name.size() <= head.size() + extension.size()) return false;
-    if (name.compare(0, head.size(), head) != 0) return false;
-    if (name.compare(name.size() - extension.size(), extension.size(), extension) != 0) {
-        return false;
-    }
-    const size_t digits = name.size() - head.size() - extension.size();
-    if (name[head.size()] == '0') return false;
-    for (size_t i = 0; i < digits; ++i) {
-        const char c = name[head.size() + i];
-        if (c < '0' || c > '9') return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 CSplitter::CSplitter(const SplitOptions& options, std::ostream& out, std::ostream& err,
@@ -122,10 +94,7 @@ bool CSplitter::CheckInput() {
         const bool pcm16 = f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample == 16;
         const bool float32 = f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && f.wBitsPerSample == 32;
         if (f.wBitsPerSample != 0 && !pcm16 && !float32) {
-            const size_t dot = input.find_last_of('.');
-            const std::string stem = dot == std::string::npos || dot < input.find_last_of('/') + 1
-                                         ? input
-                                         : input.substr(0, dot);
+            const std::string stem = CSongFileName(input).Stem();
             error += "; convert it first, for example: sox '" + input +
                      "' -b 16 -e signed-integer '" + stem + "-16bit.wav'";
         }
@@ -155,10 +124,10 @@ bool CSplitter::ChooseOutput() {
         std::error_code ec;
         if (base.back() == '/' || fs::is_directory(base, ec)) {
             if (base.back() != '/') base += '/';
-            base += FileNameOf(m_options.strInput);
+            base += FileNamePart(m_options.strInput);
         }
     }
-    std::string name = FileNameOf(base);
+    std::string name(FileNamePart(base));
     if (name.empty() || name == "." || name == "..") {
         Fail("the output base " + base + " names no file");
         return false;
@@ -169,14 +138,12 @@ bool CSplitter::ChooseOutput() {
     }
     m_strBasePath = base;
     m_strBaseName = name;
-    const size_t pos = SongNumberPosition(base.c_str());
-    m_strStem = base.substr(0, pos);
-    m_strExtension = base.substr(pos);
+    m_songNames = CSongFileName(base);
     return true;
 }
 
 bool CSplitter::CheckDestination() {
-    const std::string folder = FolderOf(m_strBasePath);
+    const std::string folder = FolderPart(m_strBasePath);
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0) {
         Fail("cannot write the song files to " + folder + ": " + std::strerror(errno));
@@ -195,11 +162,10 @@ bool CSplitter::CheckDestination() {
     // like a song file of this base, or a link to it), whatever --force says.
     struct stat in {};
     if (::stat(m_options.strInput.c_str(), &in) != 0) return true;
-    const std::string head = FileNameOf(m_strStem);
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (!IsSongName(name, head, m_strExtension)) continue;
+        if (m_songNames.NumberOf(name) == 0) continue;
         struct stat song {};
         if (::stat(it->path().c_str(), &song) == 0 && song.st_dev == in.st_dev &&
             song.st_ino == in.st_ino) {
@@ -312,14 +278,11 @@ int CSplitter::SetParameters(CSignalAnalyzer& analyser) {
     return bad ? kExitUsage : -1;
 }
 
-std::string CSplitter::SongPath(long number) const {
-    return m_strStem + std::to_string(number) + m_strExtension;
-}
+std::string CSplitter::SongPath(long number) const { return m_songNames.Name(number); }
 
 long CSplitter::SongNumberOf(const std::string& path) const {
-    if (!IsSongName(path, m_strStem, m_strExtension)) return 1;
-    return std::stol(
-        path.substr(m_strStem.size(), path.size() - m_strStem.size() - m_strExtension.size()));
+    const long number = m_songNames.NumberOf(path);
+    return number > 0 ? number : 1;
 }
 
 void CSplitter::CollectSongs(long lastNumber) {
@@ -424,7 +387,7 @@ int CSplitter::Record(CRecordingControl& control, CTerminalWindow& window) {
         long last = lastNumber + 1;
         while (fs::exists(SongPath(last + 1), ec)) ++last;
         m_err << "vellisto-split: notice: " << SongPath(lastNumber + 1)
-              << (last > lastNumber + 1 ? " to " + FileNameOf(SongPath(last)) + " are"
+              << (last > lastNumber + 1 ? " to " + std::string(FileNamePart(SongPath(last))) + " are"
                                         : std::string(" is"))
               << " left from an earlier run\n";
     }

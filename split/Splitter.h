@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "FileCaptureBackend.h"
+#include "SongFileName.h"
 #include "SplitOptions.h"
 
 class CRecordingControl;
@@ -65,8 +66,7 @@ private:
     WavFileInfo m_info;
     std::string m_strBasePath;   // as the song files are named from it: folder, name, extension
     std::string m_strBaseName;   // its file name alone, as the recorder displays it
-    std::string m_strStem;       // m_strBasePath before the song number
-    std::string m_strExtension;  // m_strBasePath from the song number on
+    CSongFileName m_songNames;   // the song files named from m_strBasePath
     std::array<std::string, kParamCount> m_paramErrors;
     std::vector<SplitSong> m_songs;
 };

@@ -449,16 +449,9 @@ void CRecorderDlg::Wait(int ms) {
 // ---------------------------------------------------------------------------------------------
 // Base-file-name list
 
-std::string CRecorderDlg::FileNamePart(const std::string& fullPath) {
-    const size_t slash = fullPath.find_last_of('/');
-    return slash == std::string::npos ? fullPath : fullPath.substr(slash + 1);
-}
-
 std::string CRecorderDlg::DefaultNewPath(const std::string& chosenPath) {
-    const size_t slash = chosenPath.find_last_of('/');
-    const std::string folder =
-        slash == std::string::npos ? std::string() : chosenPath.substr(0, slash + 1);
-    return folder + "Untitled.wav";
+    const std::string_view name = FileNamePart(chosenPath);
+    return chosenPath.substr(0, chosenPath.size() - name.size()) + "Untitled.wav";
 }
 
 bool CRecorderDlg::HasBaseFileSelection() { return m_pBaseFile->currentIndex() >= 0; }
@@ -475,7 +468,7 @@ void CRecorderDlg::AddBaseFile(const std::string& fullPath) {
     // file: leave it out.
     if (fullPath.empty() || fullPath.size() >= static_cast<size_t>(kPathSize)) return;
     const QByteArray bytes(fullPath.data(), qsizetype(fullPath.size()));
-    m_pBaseFile->insertItem(0, QFile::decodeName(QByteArray::fromStdString(FileNamePart(fullPath))),
+    m_pBaseFile->insertItem(0, QFile::decodeName(QByteArray::fromStdString(std::string(FileNamePart(fullPath)))),
                             bytes);
     m_pBaseFile->setCurrentIndex(0);
     OnSelChangeBaseFile();

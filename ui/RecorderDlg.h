@@ -134,8 +134,6 @@ public:
     // The default offered by the next New after a confirmed choice: "Untitled.wav" in the
     // folder of the file chosen.
     static std::string DefaultNewPath(const std::string& chosenPath);
-    // The display text of a full path: the text after the last '/'.
-    static std::string FileNamePart(const std::string& fullPath);
 
 protected:
     void changeEvent(QEvent* event) override;

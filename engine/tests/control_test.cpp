@@ -174,19 +174,25 @@ TEST(ControlNaming, TheNumberGoesBeforeTheExtensionOfTheFileName) {
         {"/t/my.side.a.wav", "/t/my.side.a1.wav", "/t/my.side.a2.wav", "/t/my.side.a10.wav"},
         {".wav", "1.wav", "2.wav", "10.wav"},
         {"/t/.wav", "/t/1.wav", "/t/2.wav", "/t/10.wav"}};
-    char prefix[kPathSize], suffix[kPathSize], name[kPathSize];
+    char name[kPathSize];
     for (const auto& c : cases) {
-        const std::string base = c[0];
-        const size_t p = SongNumberPosition(base.c_str());
-        const std::string first = base.substr(0, p) + "1" + base.substr(p);
-        EXPECT_EQ(first, c[1]);
-        CutSongName(first.c_str(), prefix, suffix);
-        ASSERT_TRUE(MakeSongName(name, prefix, 2, suffix));
+        const CSongFileName base(c[0]);
+        EXPECT_EQ(base.Name(1), c[1]);
+        // The recording thread's allocation-free form gives the same names.
+        ASSERT_TRUE(base.NameInto(name, sizeof name, 2));
         EXPECT_STREQ(name, c[2]);
-        ASSERT_TRUE(MakeSongName(name, prefix, 10, suffix));
+        ASSERT_TRUE(base.NameInto(name, sizeof name, 10));
         EXPECT_STREQ(name, c[3]);
+        // A name found on disk is recognised with or without its folder.
+        EXPECT_EQ(base.NumberOf(c[3]), 10);
+        EXPECT_EQ(base.NumberOf(FileNamePart(c[3])), 10);
     }
-    EXPECT_FALSE(MakeSongName(name, std::string(255, 'x').c_str(), 1000, ".wav"));
+    const CSongFileName side("/t/SideA.wav");
+    for (const char* other : {"/t/SideA.wav", "/t/SideA01.wav", "/t/SideAx.wav", "/t/SideA1.flac",
+                              "/u/SideA1.wav", "SideA1234567890.wav"}) {
+        EXPECT_EQ(side.NumberOf(other), 0) << other;
+    }
+    EXPECT_FALSE(CSongFileName(std::string(255, 'x') + ".wav").NameInto(name, sizeof name, 1000));
 }
 
 TEST(ControlProgress, TimesCountersAndTexts) {
