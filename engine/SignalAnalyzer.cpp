@@ -90,7 +90,8 @@ void CSignalAnalyzer::PrepareRecording() {
 
 bool CSignalAnalyzer::IsShortFile(long byteCount) {
     m_error.Clear();
-    const float bytesPerFrame = m_wBitsPerSample == 16 ? 4.0f : 8.0f;
+    const float bytesPerSample = m_wBitsPerSample == 16 ? 2.0f : 4.0f;
+    const float bytesPerFrame = m_wChannels == 1 ? bytesPerSample : 2 * bytesPerSample;
     const float limit = static_cast<float>(m_nSamplesPerSec) * m_fEndGap * bytesPerFrame;
     return static_cast<double>(byteCount) < std::trunc(static_cast<double>(limit));
 }
@@ -108,26 +109,44 @@ void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, lo
     // A negative count is treated as an empty block: it must not move the detector.
     const long n = byteCount > 0 && data != nullptr ? byteCount / (int16 ? 2 : 4) : 0;
 
+    const bool mono = m_wChannels == 1;
     if (n > 0) {
-        // The format and the switches pick one specialised loop here, so that the per-sample
-        // work has no branches on them.
+        // The format, the channel count and the switches pick one specialised loop here, so
+        // that the per-sample work has no branches on them.
         using Loop = void (CSignalAnalyzer::*)(void*, long, int*, long*, int*);
-        static constexpr Loop kLoops[8] = {
-            &CSignalAnalyzer::AnalyseSamples<false, false, false>,
-            &CSignalAnalyzer::AnalyseSamples<false, false, true>,
-            &CSignalAnalyzer::AnalyseSamples<false, true, false>,
-            &CSignalAnalyzer::AnalyseSamples<false, true, true>,
-            &CSignalAnalyzer::AnalyseSamples<true, false, false>,
-            &CSignalAnalyzer::AnalyseSamples<true, false, true>,
-            &CSignalAnalyzer::AnalyseSamples<true, true, false>,
-            &CSignalAnalyzer::AnalyseSamples<true, true, true>,
+        static constexpr Loop kLoops[16] = {
+            &CSignalAnalyzer::AnalyseSamples<false, false, false, false>,
+            &CSignalAnalyzer::AnalyseSamples<false, false, true, false>,
+            &CSignalAnalyzer::AnalyseSamples<false, true, false, false>,
+            &CSignalAnalyzer::AnalyseSamples<false, true, true, false>,
+            &CSignalAnalyzer::AnalyseSamples<true, false, false, false>,
+            &CSignalAnalyzer::AnalyseSamples<true, false, true, false>,
+            &CSignalAnalyzer::AnalyseSamples<true, true, false, false>,
+            &CSignalAnalyzer::AnalyseSamples<true, true, true, false>,
+            &CSignalAnalyzer::AnalyseSamples<false, false, false, true>,
+            &CSignalAnalyzer::AnalyseSamples<false, false, true, true>,
+            &CSignalAnalyzer::AnalyseSamples<false, true, false, true>,
+            &CSignalAnalyzer::AnalyseSamples<false, true, true, true>,
+            &CSignalAnalyzer::AnalyseSamples<true, false, false, true>,
+            &CSignalAnalyzer::AnalyseSamples<true, false, true, true>,
+            &CSignalAnalyzer::AnalyseSamples<true, true, false, true>,
+            &CSignalAnalyzer::AnalyseSamples<true, true, true, true>,
         };
-        const int variant = (int16 ? 4 : 0) | (m_bDCBlock ? 2 : 0) | (m_bIgnoreClicks ? 1 : 0);
+        const int variant = (mono ? 8 : 0) | (int16 ? 4 : 0) | (m_bDCBlock ? 2 : 0) |
+                            (m_bIgnoreClicks ? 1 : 0);
         (this->*kLoops[variant])(data, n, gapFound, splitOffset, endGapReached);
     }
 
-    m_nLastLoudIndex -= n;
-    m_nLastSplitIndex -= n;
+    // The detector counts interleaved stereo samples: a mono sample stands for a frame of two.
+    const int64_t counted = mono ? 2 * static_cast<int64_t>(n) : n;
+    m_nLastLoudIndex -= counted;
+    m_nLastSplitIndex -= counted;
+    if (mono) {
+        // Both bars of the meters show the one channel.
+        m_fPeak[1] = m_fPeak[0];
+        m_fPower[1] = m_fPower[0];
+        m_nClipCount[1] = m_nClipCount[0];
+    }
 
     if (int16) {
         m_fPeak[0] /= 32768.0f;
@@ -136,15 +155,16 @@ void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, lo
 }
 
 // Runs on the recording thread (via ProcessBlock): no allocation, no I/O.
-template <bool kInt16, bool kDCBlock, bool kSmartGap>
+template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kMono>
 void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset,
                                      int* endGapReached) {
     unsigned char* const bytes = static_cast<unsigned char*>(data);
     const float clipLimit = m_fClipLimit;
     const float r = m_fDCCoefficient;
     const float level = m_fLinearGapLevel;
-    const float powerScale =
-        (2.0f / static_cast<float>(n)) / (kInt16 ? kPowerDivisorInt16 : kPowerDivisorFloat);
+    // 2 / (2n) for mono is the float 1 / n exactly: the mean square of the one channel.
+    const float powerScale = (2.0f / static_cast<float>(kMono ? 2 * n : n)) /
+                             (kInt16 ? kPowerDivisorInt16 : kPowerDivisorFloat);
     constexpr long kBytesPerSample = kInt16 ? 2 : 4;
 
     const int64_t gapSamples = m_nGapSamples;
@@ -178,9 +198,10 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
                              f.a2};
     }
 
-    // One sample of channel ch at interleaved index i: the whole per-sample chain.
-    auto step = [&](ChannelState & s, int64_t i) __attribute__((always_inline)) {
-        const float x = LoadSample<kInt16>(bytes, static_cast<long>(i));
+    // One sample through a channel's chain (DC block, clamp, meter, Smart Gap), at index i of
+    // the block; returns the magnitude the gap test looks at.
+    auto chain = [&](ChannelState & s, long i) __attribute__((always_inline)) {
+        const float x = LoadSample<kInt16>(bytes, i);
         float y;
         if constexpr (kDCBlock) {
             y = (x - s.dcIn + s.dcOut) * r;
@@ -189,7 +210,7 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
             s.clips += (y > clipLimit) + (y < -clipLimit);
             y = y > clipLimit ? clipLimit : y;
             y = y < -clipLimit ? -clipLimit : y;
-            StoreSample<kInt16>(bytes, static_cast<long>(i), y);
+            StoreSample<kInt16>(bytes, i, y);
         } else {
             y = x;
             s.clips += (x >= clipLimit) | (x <= -clipLimit);
@@ -203,6 +224,12 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
             s.w0 = (y - s.a1 * s.w1 - s.a2 * s.w2) / s.a0;
             a = std::fabs(s.b0 * s.w0 + s.b1 * s.w1 + s.b2 * s.w2);
         }
+        return a;
+    };
+
+    // The gap test of magnitude a at interleaved-sample index i; frameOffset is the byte offset
+    // in the block of the frame that holds it, where a split would go.
+    auto gapTest = [&](float a, int64_t i, long frameOffset) __attribute__((always_inline)) {
         const bool loud = a > level;
         lastLoud = loud ? i : lastLoud;
         if (i - lastLoud >= slowPathDistance) [[unlikely]] {
@@ -212,20 +239,31 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
                     endGap = true;
                 } else if (d >= gapSamples && i - lastSplit >= minSongSamples) {
                     gap = true;
-                    // The byte offset of the stereo frame that holds sample i.
-                    offset = static_cast<long>(i / 2) * 2 * kBytesPerSample;
+                    offset = frameOffset;
                     lastSplit = i;
                 }
             }
         }
     };
 
-    const int64_t frames = n / 2;
-    for (int64_t j = 0; j < frames; ++j) {
-        step(c[0], 2 * j);
-        step(c[1], 2 * j + 1);
+    if constexpr (kMono) {
+        // One chain over every sample; the detector sees each as the two equal samples of a
+        // stereo frame, so mono audio splits where its stereo copy would.
+        for (long j = 0; j < n; ++j) {
+            const float a = chain(c[0], j);
+            const long frameOffset = j * kBytesPerSample;
+            gapTest(a, 2 * int64_t{j}, frameOffset);
+            gapTest(a, 2 * int64_t{j} + 1, frameOffset);
+        }
+    } else {
+        const long frames = n / 2;
+        for (long j = 0; j < frames; ++j) {
+            const long frameOffset = j * 2 * kBytesPerSample;
+            gapTest(chain(c[0], 2 * j), 2 * j, frameOffset);
+            gapTest(chain(c[1], 2 * j + 1), 2 * j + 1, frameOffset);
+        }
+        if (n % 2 != 0) gapTest(chain(c[0], n - 1), n - 1, (n - 1) / 2 * 2 * kBytesPerSample);
     }
-    if (n % 2 != 0) step(c[0], n - 1);
 
     for (int ch = 0; ch < 2; ++ch) {
         CBiquadFilter& f = m_filter[ch];

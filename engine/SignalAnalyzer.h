@@ -23,8 +23,10 @@ class CSignalAnalyzer {
     // Converts the parameters to sample counts and clears the detector (not the filters).
     void PrepareRecording();
 
-    // Analyses one block of interleaved samples in place (16-bit or float by bits per sample);
-    // samples alternate left/right whatever the channel count. Only ever sets *gapFound and
+    // Analyses one block of samples in place (16-bit or float by bits per sample). Stereo
+    // samples alternate left/right; mono samples run through the left channel's chain, count
+    // as the two samples of a stereo frame for the detector, and their readouts show on both
+    // channels. Any channel count but 1 is treated as stereo. Only ever sets *gapFound and
     // *endGapReached to 1; *splitOffset (bytes into this block, the start of the stereo frame
     // where the gap became complete) is written only together with *gapFound; with several
     // splits in one block the last one wins. Clearing the flags is the caller's job. A count of
@@ -32,8 +34,8 @@ class CSignalAnalyzer {
     void ProcessBlock(void* data, long byteCount, int* gapFound, long* splitOffset,
                       int* endGapReached);
 
-    // True when byteCount is shorter than End Gap of stereo audio in bytes (4 bytes per frame for
-    // 16-bit blocks, 8 for float).
+    // True when byteCount is shorter than End Gap of audio in bytes (a stereo frame is 4 bytes
+    // for 16-bit blocks and 8 for float; a mono frame half that).
     bool IsShortFile(long byteCount);
 
     // Parameter block: positions are the (negative) trackbar positions of RecSettings.
@@ -77,6 +79,10 @@ class CSignalAnalyzer {
     float m_fPeak[2] = {0, 0};
     float m_fPower[2] = {0, 0};
     int32_t m_nClipCount[2] = {0, 0};
+    // Clipped samples of the last block, each sample counted once whatever the channel count.
+    int32_t ClippedSamples() const {
+        return m_nClipCount[0] + (m_wChannels == 1 ? 0 : m_nClipCount[1]);
+    }
 
     // Thresholds as PrepareRecording computed them, in interleaved samples (two per stereo
     // frame), and the gap level in sample units (16-bit: out of 32768; float: out of 1.0).
@@ -88,7 +94,7 @@ class CSignalAnalyzer {
     CBiquadFilter m_filter[2];  // 0 left, 1 right
 
   private:
-    template <bool kInt16, bool kDCBlock, bool kSmartGap>
+    template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kMono>
     void AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset, int* endGapReached);
 
     // Truncation toward zero that saturates at the int32 range and maps NaN to 0: values left
@@ -102,7 +108,7 @@ class CSignalAnalyzer {
     int m_bDCBlock = 1;
     int m_bIgnoreClicks = 1;         // Smart Gap
     uint16_t m_wBitsPerSample = 16;  // 16: int16 blocks; anything else: float blocks
-    uint16_t m_wChannels = 2;        // kept for the settings; the analysis is always stereo
+    uint16_t m_wChannels = 2;        // 1: mono blocks; any other count: interleaved stereo
     int32_t m_nSamplesPerSec = 44100;
 
     float m_fDCCoefficient;             // R, pole of the DC blocker, the same at every rate

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <cstring>
+#include <tuple>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -246,6 +249,91 @@ TEST(ProcessBlock, FilterStatesCarryAcrossRecordingsAndDCStateDoesNot) {
     Process(fresh, freshBlock);
     EXPECT_EQ(again, freshBlock);
     EXPECT_NE(a.m_filter[0].w0, fresh.m_filter[0].w0);
+}
+
+// A mono side and its stereo copy (both channels equal), fed in blocks of the same frames, at
+// the default settings with DC Block and Smart Gap on: the same splits at the same frames, the
+// same end, the same blocked samples, and readouts on both bars with each clip counted once.
+TEST(ProcessBlock, MonoSplitsWhereItsStereoCopySplits) {
+    constexpr uint32_t kRate = 11025;
+    // Songs of 31 s, 40 s and 33 s with gaps of 2 s and 3 s and a quiet passage of 0.6 s, then
+    // End Gap of silence; noise with a DC offset throughout, and a few clipped samples.
+    std::vector<std::pair<uint32_t, bool>> plan = {{31 * kRate, true}, {2 * kRate, false},
+                                                   {20 * kRate, true}, {kRate * 6 / 10, false},
+                                                   {20 * kRate, true}, {3 * kRate, false},
+                                                   {33 * kRate, true}, {8 * kRate, false}};
+    for (uint16_t bits : {16, 32}) {
+        SCOPED_TRACE(bits);
+        std::vector<float> mono;
+        uint32_t seed = 7;
+        for (auto [frames, loud] : plan) {
+            for (uint32_t i = 0; i < frames; ++i) {
+                seed = seed * 1664525u + 1013904223u;
+                const float noise = float(int32_t(seed >> 16) - 32768) / 32768.0f;
+                mono.push_back(0.02f + (loud ? 0.5f : 0.002f) * noise);
+            }
+        }
+        mono[40000] = mono[900000] = -1.5f;
+        mono[40001] = mono[900001] = 1.5f;
+        auto run = [&](uint16_t channels) {
+            CSignalAnalyzer a;
+            a.SetBitsPerSample(bits);
+            a.SetSamplesPerSec(kRate);
+            a.SetChannels(channels);
+            a.PrepareRecording();
+            const size_t sampleBytes = bits == 16 ? 2 : 4;
+            std::vector<unsigned char> data(mono.size() * channels * sampleBytes);
+            for (size_t f = 0; f < mono.size(); ++f) {
+                for (uint16_t ch = 0; ch < channels; ++ch) {
+                    const size_t at = (f * channels + ch) * sampleBytes;
+                    const int16_t s16 = int16_t(std::clamp(mono[f], -1.0f, 1.0f) * 32767);
+                    std::memcpy(&data[at], bits == 16 ? static_cast<const void*>(&s16) : &mono[f],
+                                sampleBytes);
+                }
+            }
+            // Splits and ends as frame numbers; blocks of 8192 frames either way.
+            std::vector<long> events;
+            int64_t clips = 0;
+            const size_t blockBytes = 8192 * channels * sampleBytes;
+            for (size_t at = 0; at < data.size(); at += blockBytes) {
+                const long count = long(std::min(blockBytes, data.size() - at));
+                int gap = 0, end = 0;
+                long offset = 0;
+                a.ProcessBlock(&data[at], count, &gap, &offset, &end);
+                const long frame = long(at / (channels * sampleBytes));
+                if (gap) events.push_back(frame + offset / long(channels * sampleBytes));
+                clips += a.ClippedSamples();
+                EXPECT_EQ(a.m_fPeak[0], a.m_fPeak[1]);
+                EXPECT_EQ(a.m_fPower[0], a.m_fPower[1]);
+                if (end) {
+                    events.push_back(-frame);
+                    break;
+                }
+            }
+            std::vector<unsigned char> left;
+            for (size_t f = 0; f < mono.size(); ++f) {
+                const size_t at = f * channels * sampleBytes;
+                left.insert(left.end(), &data[at], &data[at] + sampleBytes);
+            }
+            return std::tuple{events, clips, left};
+        };
+        const auto [stereoEvents, stereoClips, stereoLeft] = run(2);
+        const auto [monoEvents, monoClips, monoLeft] = run(1);
+        // The stereo copy splits at both gaps and once more in the closing silence (not at the
+        // quiet passage), then ends.
+        ASSERT_EQ(stereoEvents.size(), 4u);
+        EXPECT_LT(stereoEvents[3], 0);
+        EXPECT_EQ(monoEvents, stereoEvents);
+        EXPECT_EQ(monoLeft, stereoLeft);
+        EXPECT_EQ(monoClips * 2, stereoClips);
+        EXPECT_GT(monoClips, 0);
+    }
+
+    // End Gap in bytes of mono audio is half that of stereo.
+    CSignalAnalyzer a;
+    a.SetChannels(1);
+    EXPECT_TRUE(a.IsShortFile(1236563 / 2));
+    EXPECT_FALSE(a.IsShortFile(1236564 / 2));
 }
 
 using A = CSignalAnalyzer;
