@@ -1,6 +1,7 @@
 #include "RiffFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -45,13 +46,22 @@ bool CRiffFile::Open(const char* path) {
         m_nBufferSize = kDefaultBufferSize;
     }
     int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
+    if (fd < 0) {
+        m_nLastError = errno;
+        return false;
+    }
+    m_nLastError = 0;
     m_nFd = fd;
     m_nDiskEnd = 0;
     m_nOpenChunks = 0;
     m_bWriteFailed = false;
     StartWindow();
     return true;
+}
+
+bool CRiffFile::IsUnlinked() const {
+    struct stat st;
+    return IsOpen() && ::fstat(m_nFd, &st) == 0 && st.st_nlink == 0;
 }
 
 void CRiffFile::StartWindow() {
@@ -72,6 +82,7 @@ bool CRiffFile::Close(bool force) {
     bool flushed = Flush();
     if (!flushed && !force) return false;
     bool closed = ::close(m_nFd) == 0;
+    if (!closed) m_nLastError = errno;
     m_nFd = -1;
     m_nDiskEnd = 0;
     m_nOpenChunks = 0;
@@ -86,7 +97,11 @@ bool CRiffFile::WriteAll(const char* data, size_t count, uint64_t offset) {
     while (count > 0) {
         ssize_t n = ::pwrite(m_nFd, data, count, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) {
+            // A write that takes nothing without an error has run out of room.
+            m_nLastError = n < 0 ? errno : ENOSPC;
+            return false;
+        }
         data += n;
         count -= static_cast<size_t>(n);
         offset += static_cast<uint64_t>(n);
@@ -106,7 +121,10 @@ bool CRiffFile::WriteAll2(const char* first, size_t firstBytes, const char* seco
     while (left > 0) {
         ssize_t n = ::pwritev(m_nFd, next, count, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n <= 0) {
+            m_nLastError = n < 0 ? errno : ENOSPC;
+            return false;
+        }
         at += static_cast<uint64_t>(n);
         left -= static_cast<size_t>(n);
         // A short write goes on from the first byte that did not make it.

@@ -85,6 +85,12 @@ public:
     // the allocation fails; WriteFailed() tells the first case from the others.
     bool SetBuffer(long size);
     bool WriteFailed() const { return m_bWriteFailed; }
+    // The system's error number of the last failed open, write or close (0 when none has
+    // failed since the last successful Open).
+    int LastError() const { return m_nLastError; }
+    // Has the open file lost its last name (deleted, or its folder removed)? False when none is
+    // open or the system cannot tell.
+    bool IsUnlinked() const;
 
     // Lends the buffer state to the caller; until SetInfo, only Advance may touch the buffer.
     bool GetInfo(MMIOINFO* info) const;
@@ -130,5 +136,6 @@ private:
     OpenChunk m_openChunks[kMaxOpenChunks] = {};
     int m_nOpenChunks = 0;
     bool m_bWriteFailed = false;
+    int m_nLastError = 0;
     char m_head[kHeadSize] = {};  // the file's first bytes as they are on disk
 };

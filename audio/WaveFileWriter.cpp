@@ -6,10 +6,12 @@
 
 namespace {
 
-const char kCannotCreate[] = "Cannot create output file %s.\nProbably in use by another program!\n";
+// The system's reason follows each of these on a line of its own (FailWithReason).
+const char kCannotCreate[] = "Cannot create output file %s.\n";
 const char kBadBits[] = "Not an acceptable number of bits per sample.\n";
 const char kOutOfMemory[] = "Out of memory.\nClose some applications and try again.\n";
 const char kCannotWrite[] = "Cannot write to %s.\n";
+const char kTooBig[] = "Cannot write to %s.\nA WAV file cannot hold more than 4 GiB.\n";
 const char kAscendError[] = "Error writing to %s (ascending error).\n";
 const char kCannotRead[] = "Cannot read from %s\n";
 const char kCannotClose[] = "Cannot close input file %s.\n";
@@ -20,6 +22,23 @@ CWaveFileWriter::CWaveFileWriter() = default;
 
 // A file still open is released by m_file's destructor, its buffered bytes written out.
 CWaveFileWriter::~CWaveFileWriter() = default;
+
+void CWaveFileWriter::FailWithReason(const char* format) {
+    char message[CErrorState::kTextSize];
+    std::snprintf(message, sizeof message, format, m_szFileName);
+    const int cause = m_file.LastError();
+    // Without a system error nothing more is known; the old guess stays for a file that could
+    // not be created.
+    const char* reason = cause != 0                ? std::strerror(cause)
+                         : format == kCannotCreate ? "Probably in use by another program!"
+                                                   : nullptr;
+    if (reason) {
+        m_error.Fail("%s%s%s\n", message, reason,
+                     reason[std::strlen(reason) - 1] == '!' ? "" : ".");
+    } else {
+        m_error.Fail("%s", message);
+    }
+}
 
 void CWaveFileWriter::SetFileName(const char* path) {
     m_error.Clear();
@@ -35,7 +54,7 @@ void CWaveFileWriter::Create() {
     m_ckData = MMCKINFO{};
     m_nDataBytes = 0;
     if (!m_file.Open(m_szFileName)) {
-        m_error.Fail(kCannotCreate, m_szFileName);
+        FailWithReason(kCannotCreate);
         return;
     }
     m_file.GetInfo(&m_info);
@@ -69,7 +88,7 @@ void CWaveFileWriter::WriteHeader(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* data,
 void CWaveFileWriter::WriteHeaderSteps(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* data,
                                        const WAVEFORMATEX* format, long bufferSize) {
     if (riff == nullptr || fmt == nullptr || data == nullptr || format == nullptr) {
-        m_error.Fail(kCannotWrite, m_szFileName);
+        FailWithReason(kCannotWrite);
         return;
     }
     m_ckRiff = *riff;
@@ -93,29 +112,29 @@ void CWaveFileWriter::WriteHeaderSteps(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* 
     std::memcpy(m_pFormatStorage.get(), format, recordSize);
 
     if (!m_file.CreateChunk(&m_ckRiff, MMIO_CREATERIFF) || !m_file.CreateChunk(&m_ckFmt, 0)) {
-        m_error.Fail(kCannotWrite, m_szFileName);
+        FailWithReason(kCannotWrite);
         return;
     }
     // PCM's "fmt " chunk stops before cbSize.
     long formatBytes =
         m_pFormat->wFormatTag == WAVE_FORMAT_PCM ? 16 : static_cast<long>(recordSize);
     if (m_file.Write(m_pFormat, formatBytes) != formatBytes) {
-        m_error.Fail(kCannotWrite, m_szFileName);
+        FailWithReason(kCannotWrite);
         return;
     }
     if (!m_file.Ascend(&m_ckFmt)) {
-        m_error.Fail(kAscendError, m_szFileName);
+        FailWithReason(kAscendError);
         return;
     }
     if (!m_file.CreateChunk(&m_ckData, 0)) {
-        m_error.Fail(kCannotWrite, m_szFileName);
+        FailWithReason(kCannotWrite);
         return;
     }
     // Setting the buffer writes the header out. A buffer that cannot be had is of no
     // consequence (the old one serves), but a header that cannot be written is: a recording
     // must not start into a file that already failed.
     if (!m_file.SetBuffer(bufferSize) && m_file.WriteFailed()) {
-        m_error.Fail(kCannotWrite, m_szFileName);
+        FailWithReason(kCannotWrite);
     }
     m_file.GetInfo(&m_info);
 }
@@ -132,7 +151,7 @@ long CWaveFileWriter::Write(const void* data, long count) {
     uint64_t overhead = m_ckData.dwDataOffset >= 8 ? m_ckData.dwDataOffset - 8u : 0u;
     uint64_t newData = m_nDataBytes + static_cast<uint64_t>(count);
     if (data == nullptr || overhead + newData + (newData & 1u) > m_nRiffSizeLimit) {
-        m_error.Fail(kCannotWrite, m_szFileName);
+        m_error.Fail(kTooBig, m_szFileName);
         return 0;
     }
 
@@ -166,7 +185,7 @@ long CWaveFileWriter::Write(const void* data, long count) {
             m_info.pchNext = callStart;
             m_file.SetInfo(&m_info);
             m_nDataBytes += static_cast<uint64_t>(flushed);
-            m_error.Fail(kCannotWrite, m_szFileName);
+            FailWithReason(kCannotWrite);
             return 0;
         }
         flushed = copied;
@@ -180,7 +199,7 @@ long CWaveFileWriter::Write(const void* data, long count) {
 void CWaveFileWriter::Close() {
     m_error.Clear();
     if (!m_file.SetInfo(&m_info)) {
-        m_error.Fail(kCannotWrite, m_szFileName);
+        FailWithReason(kCannotWrite);
         return;
     }
     bool ascended = m_file.Ascend(&m_ckData) && m_file.Ascend(&m_ckRiff);
@@ -188,8 +207,14 @@ void CWaveFileWriter::Close() {
     // hands back the true state.
     m_file.GetInfo(&m_info);
     if (!ascended) {
-        m_error.Fail(kCannotWrite, m_szFileName);
+        FailWithReason(kCannotWrite);
         return;
     }
-    if (!m_file.Close()) m_error.Fail(kCannotClose, m_szFileName);
+    if (!m_file.Close()) FailWithReason(kCannotClose);
 }
+
+void CWaveFileWriter::Release() {
+    if (m_file.IsOpen()) m_file.Close(true);
+}
+
+bool CWaveFileWriter::IsFileRemoved() const { return m_file.IsUnlinked(); }

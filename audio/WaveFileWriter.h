@@ -37,8 +37,14 @@ public:
                      long bufferSize);
     // Appends count bytes; returns the bytes taken (0 on a failure that ends the call early).
     long Write(const void* data, long count);
-    // Patches the sizes (padding odd data) and closes the file.
+    // Patches the sizes (padding odd data) and closes the file. After a failure the file stays
+    // open, so that Close can be tried again.
     void Close();
+    // Lets go of a file that could not be closed: bytes still pending are dropped and the
+    // descriptor is released, so that a full disk can be unmounted. Leaves the error alone.
+    void Release();
+    // Has the open file been deleted (or its folder removed) since it was created?
+    bool IsFileRemoved() const;
 
     WAVEFORMATEX* GetFormat() { return m_pFormat; }
     bool IsOpen() const { return m_file.IsOpen(); }
@@ -52,6 +58,8 @@ public:
     void SetRiffSizeLimit(uint64_t maxRiffSize) { m_nRiffSizeLimit = maxRiffSize; }
 
 private:
+    // Fails with format (holding the file name) followed by the system's reason.
+    void FailWithReason(const char* format);
     void WriteHeaderSteps(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* data, const WAVEFORMATEX* format,
                           long bufferSize);
 

@@ -70,11 +70,6 @@ bool CRecordingControl::IsRecording() {
     return m_bRecording != 0;
 }
 
-std::string CRecordingControl::GetDisplayName() {
-    std::lock_guard<CCriticalSection> guard(m_lock);
-    return m_szDisplayName;
-}
-
 std::string CRecordingControl::GetFilePath() {
     std::lock_guard<CCriticalSection> guard(m_lock);
     return m_szFilePath;
@@ -122,38 +117,25 @@ void CRecordingControl::OnRecord() {
             "possibly any sequentially \nnumbered files will be overwritten.\n\nDo you want to "
             "overwrite the file(s)?",
             songs.Name(existing), existing);
-        const MsgAnswer answer =
-            m_pWindow->MessageBox(question, "File Exists", MsgIcon::Question, MsgButtons::YesNo);
-        m_pWindow->Wait(750);
-        if (answer != MsgAnswer::Yes) {
+        // No is the default: the question may come from the global hot key while the user
+        // types elsewhere, and Enter must not overwrite the previous take.
+        const MsgAnswer answer = m_pWindow->MessageBox(question, "File Exists", MsgIcon::Question,
+                                                       MsgButtons::YesNoDefaultNo);
+        const bool stay = m_pWindow->Wait(750);
+        if (answer != MsgAnswer::Yes || !stay) {
             FreeBlockBuffer();
             return;
         }
     }
 
-    const std::string filePath = songs.Name(1);
-    m_writer.SetFileName(filePath.c_str());
-    m_writer.Create();
-    if (m_writer.GetErrorFlag()) {
-        ShowError(m_writer.GetErrorText());
-        m_pWindow->FocusItem(IDC_BASEFILE);
-        FreeBlockBuffer();
-        return;
-    }
-
+    // The device is checked, opened and started before the first song file is created, so
+    // that a device that refuses leaves the previous take's files as they are.
     const RecSettings settings = m_settings;
-    m_writer.BeginWave(static_cast<short>(settings.wBitsPerSample), settings.nSamplesPerSec,
-                       static_cast<short>(settings.wChannels), m_nBufferSize);
-    if (m_writer.GetErrorFlag()) {
-        ShowError(m_writer.GetErrorText());
-        // Leave no half-made file open in the writer.
-        m_writer.Close();
-        FreeBlockBuffer();
-        return;
-    }
-
+    const WAVEFORMATEX format =
+        MakeWaveFormat(static_cast<short>(settings.wBitsPerSample), settings.nSamplesPerSec,
+                       static_cast<short>(settings.wChannels));
     m_waveIn.SetDeviceID(static_cast<uint32_t>(settings.nWaveInID));
-    m_waveIn.QueryFormat(m_writer.GetFormat());
+    m_waveIn.QueryFormat(&format);
     if (m_waveIn.GetErrorFlag()) {
         const bool rate48 = settings.nSamplesPerSec == 48000;
         const bool float32 = settings.wBitsPerSample == 32;
@@ -175,19 +157,16 @@ void CRecordingControl::OnRecord() {
         }
         ShowError(text);
         m_pWindow->FocusItem(IDC_BASEFILE);
-        m_writer.Close();
         m_waveIn.Close();
         FreeBlockBuffer();
         return;
     }
 
-    m_waveIn.Open(m_writer.GetFormat(), &CRecordingControl::WaveInNotify, &m_recordingEvent,
-                  CALLBACK_FUNCTION);
+    m_waveIn.Open(&format, &CRecordingControl::WaveInNotify, &m_recordingEvent, CALLBACK_FUNCTION);
     if (m_waveIn.GetErrorFlag()) {
         ShowError(m_waveIn.GetErrorText());
         m_pWindow->FocusItem(IDC_BASEFILE);
         m_waveIn.Close();
-        m_writer.Close();
         FreeBlockBuffer();
         return;
     }
@@ -195,13 +174,39 @@ void CRecordingControl::OnRecord() {
     auto failDevice = [this] {
         ShowError(m_waveIn.GetErrorText());
         m_waveIn.Close();
-        m_writer.Close();
         FreeBlockBuffer();
     };
 
     m_waveIn.AllocateBuffers(static_cast<unsigned long>(m_nBufferSize));
     if (m_waveIn.GetErrorFlag()) {
         failDevice();
+        return;
+    }
+
+    m_analyzer.PrepareRecording();
+
+    // The device fills its two buffers meanwhile; creating the file takes far less than one.
+    m_waveIn.Start();
+    if (m_waveIn.GetErrorFlag()) {
+        failDevice();
+        return;
+    }
+
+    const std::string filePath = songs.Name(1);
+    m_writer.SetFileName(filePath.c_str());
+    m_writer.Create();
+    if (!m_writer.GetErrorFlag()) {
+        m_writer.BeginWave(static_cast<short>(settings.wBitsPerSample), settings.nSamplesPerSec,
+                           static_cast<short>(settings.wChannels), m_nBufferSize);
+    }
+    if (m_writer.GetErrorFlag()) {
+        ShowError(m_writer.GetErrorText());
+        m_pWindow->FocusItem(IDC_BASEFILE);
+        // Leave no half-made file open in the writer.
+        if (m_writer.IsOpen()) m_writer.Release();
+        m_waveIn.Stop(m_pBlockBuffer);
+        m_waveIn.Close();
+        FreeBlockBuffer();
         return;
     }
 
@@ -234,14 +239,6 @@ void CRecordingControl::OnRecord() {
     m_params.nWaitSliceMs = m_nWaitSliceMs;
     m_params.nNoAudioTimeoutMs = m_nNoAudioTimeoutMs;
 
-    m_analyzer.PrepareRecording();
-
-    m_waveIn.Start();
-    if (m_waveIn.GetErrorFlag()) {
-        failDevice();
-        return;
-    }
-
     {
         std::lock_guard<CCriticalSection> guard(m_lock);
         m_bStopFlag = 0;
@@ -251,7 +248,7 @@ void CRecordingControl::OnRecord() {
     m_nTotalBytes = 0;
     m_nSongBytes = 0;
     m_nClippedTotal = 0;
-    m_recordingEvent.Reset();
+    m_nSongNumber = 1;
     m_threadEnded.Reset();
     try {
         m_thread = std::thread([this] {
@@ -281,23 +278,33 @@ void CRecordingControl::OnStop() {
         std::lock_guard<CCriticalSection> guard(m_lock);
         m_bStopFlag = 1;
     }
-    m_pWindow->Wait(500);
+    // Leaving the program meanwhile changes nothing here: the recording is stopping anyway.
+    (void)m_pWindow->Wait(500);
     m_pWindow->SetWaitCursor(false);
 }
 
-// Takes the analyser's readouts of one channel into the meter values; under the lock.
-void CRecordingControl::UpdateMeter(int channel) {
-    const float peakDb = 20.0f * std::log10(m_analyzer.m_fPeak[channel]);
-    const float powerDb = 20.0f * std::log10(std::sqrt(m_analyzer.m_fPower[channel]));
-    const auto peak = static_cast<int32_t>(std::trunc(peakDb));
-    const auto power = static_cast<int32_t>(std::trunc(powerDb));
-    m_nMeterClips[channel] = m_analyzer.m_nClipCount[channel];
+// A readout in whole dB, truncated toward zero. NaN (float input holding NaN) counts as the
+// readouts' floor and the result is held to a range the meters can take, so that the
+// conversion stays defined whatever the input held.
+int32_t MeterDecibels(float magnitude) {
+    if (std::isnan(magnitude)) magnitude = CSignalAnalyzer::kReadoutFloor;
+    const float db = 20.0f * std::log10(magnitude);
+    return static_cast<int32_t>(std::trunc(std::clamp(db, -1000.0f, 1000.0f)));
+}
+
+// Takes a report's readouts of one channel into the meter values; under the lock.
+void CRecordingControl::UpdateMeter(int channel, const RecordingProgress& progress) {
+    const float power = progress.fPower[channel];
+    const int32_t peak = MeterDecibels(progress.fPeak[channel]);
+    const int32_t powerDb =
+        MeterDecibels(std::sqrt(std::isnan(power) ? CSignalAnalyzer::kReadoutFloor : power));
+    m_nMeterClips[channel] = progress.nClips[channel];
     if (m_bMeterTaken[channel]) {
         m_nMeterPeak[channel] = peak;
-        m_nMeterPower[channel] = power;
+        m_nMeterPower[channel] = powerDb;
     } else {
         m_nMeterPeak[channel] = std::max(m_nMeterPeak[channel], peak);
-        m_nMeterPower[channel] = std::max(m_nMeterPower[channel], power);
+        m_nMeterPower[channel] = std::max(m_nMeterPower[channel], powerDb);
     }
 }
 
@@ -316,56 +323,65 @@ void CRecordingControl::FormatTime(int64_t bytes, char* out, size_t outSize, con
     std::snprintf(out, outSize, "%s  %02lld:%02lld", label, minutes, seconds);
 }
 
-long CRecordingControl::OnRecordingProgress(long byteCount, long newFile) {
+long CRecordingControl::OnRecordingProgress(const RecordingProgress& progress) {
     ++m_nPictureCounter;
     m_pWindow->ShowRecordingPicture(m_nPictureCounter % 2 == 1);
 
-    int32_t clips = 0;
     {
         std::lock_guard<CCriticalSection> guard(m_lock);
-        UpdateMeter(0);
-        UpdateMeter(1);
-        clips = m_nMeterClips[0] + m_nMeterClips[1];
-        m_strCurFileText = std::string("Cur File: ") + m_szDisplayName;
+        UpdateMeter(0, progress);
+        UpdateMeter(1, progress);
     }
+    // Everything shown comes from the report: the file its bytes went into and the counters as
+    // they were then, whatever the recording thread has done since.
+    m_nSongNumber = progress.nSongNumber;
+    m_nSongBytes = progress.nSongBytes;
+    m_nTotalBytes = progress.nTotalBytes;
+    m_nClippedTotal = progress.nClippedTotal;
+    ShowProgress();
+    return 1;
+}
+
+void CRecordingControl::ShowProgress() {
+    const std::string displayName = m_displayNames.Name(m_nSongNumber);
+    m_strCurFileText = "Cur File: " + displayName;
     m_pWindow->SetItemText(IDC_CURFILE, m_strCurFileText);
 
-    m_nClippedTotal += clips;
     char text[64];
     std::snprintf(text, sizeof text, "Clipped Pts: %lld", static_cast<long long>(m_nClippedTotal));
     m_pWindow->SetItemText(IDC_CLIPPED, text);
-
-    if (newFile != 0) m_nSongBytes = 0;
-    m_nSongBytes += byteCount;
     FormatTime(m_nSongBytes, text, sizeof text, "Song Time");
     m_pWindow->SetItemText(IDC_SONGTIME, text);
-
-    m_nTotalBytes += byteCount;
     FormatTime(m_nTotalBytes, text, sizeof text, "Total Time");
     m_pWindow->SetItemText(IDC_TOTALTIME, text);
 
-    if (m_pWindow->IsMinimized()) {
-        m_pWindow->SetCaption(GetDisplayName() + ": Zelk Vellisto");
-    }
-    return 1;
+    if (m_pWindow->IsMinimized()) m_pWindow->SetCaption(displayName + ": Zelk Vellisto");
 }
 
 std::string CRecordingControl::DescribeLostAudio(const RecordingOutcome& outcome) {
     const double rate = m_settings.nSamplesPerSec > 0 ? m_settings.nSamplesPerSec : 1;
-    char head[256];
-    std::snprintf(head, sizeof head,
-                  "Audio was lost: the sound card delivered %llu frame(s) (%.3f seconds) that "
-                  "could not be taken in time.\nAffected song file(s):",
-                  static_cast<unsigned long long>(outcome.nLostFrames),
-                  static_cast<double>(outcome.nLostFrames) / rate);
-    std::string text = head;
-    if (outcome.nOverflows > 0) {
+    const auto frames = static_cast<unsigned long long>(outcome.nLostFrames);
+    const auto overruns = static_cast<unsigned long long>(outcome.nOverflows);
+    char head[320];
+    if (frames > 0 && overruns > 0) {
         std::snprintf(head, sizeof head,
-                      "\nThe sound card also reported %llu overrun(s) of unknown length.",
-                      static_cast<unsigned long long>(outcome.nOverflows));
-        const size_t at = text.find('\n');
-        text.insert(at, head);
+                      "Audio was lost: the sound card delivered %llu frame(s) (%.3f seconds) "
+                      "that could not be taken in time,\nand it reported %llu overrun(s) of "
+                      "unknown length.",
+                      frames, static_cast<double>(frames) / rate, overruns);
+    } else if (frames > 0) {
+        std::snprintf(head, sizeof head,
+                      "Audio was lost: the sound card delivered %llu frame(s) (%.3f seconds) "
+                      "that could not be taken in time.",
+                      frames, static_cast<double>(frames) / rate);
+    } else {
+        // The host said audio was lost, not how much.
+        std::snprintf(head, sizeof head,
+                      "Audio was lost: the sound card reported %llu overrun(s); how much audio "
+                      "each one lost is not known.",
+                      overruns);
     }
+    std::string text = std::string(head) + "\nAffected song file(s):";
     for (int i = 0; i < outcome.nLostSongCount; ++i) {
         text += (i == 0 ? " " : ", ") + m_displayNames.Name(outcome.nLostSongs[i]);
     }
@@ -396,6 +412,13 @@ long CRecordingControl::OnRecordingDone() {
         stopFlag = m_bStopFlag;
     }
     m_lastEnd = outcome.end;
+    // The report of the last block may have been merged away or still be waiting: the labels
+    // end with the recording's own totals.
+    m_nSongNumber = outcome.nSongNumber;
+    m_nSongBytes = outcome.nSongBytes;
+    m_nTotalBytes = outcome.nTotalBytes;
+    m_nClippedTotal = outcome.nClippedTotal;
+    ShowProgress();
     // The thread's own ending message comes first, where a box of the thread would have been.
     if (outcome.bError) ShowError(outcome.szError);
 
@@ -421,7 +444,13 @@ long CRecordingControl::OnRecordingDone() {
     if (m_writer.IsOpen()) {
         m_writer.Close();
         writerFailed = m_writer.GetErrorFlag() != 0;
-        if (writerFailed) ShowError(m_writer.GetErrorText());
+        // A file that failed during the recording has been reported already and fails again
+        // here for the same reason: once is enough.
+        if (writerFailed && outcome.end != RecordingEnd::WriterError) {
+            ShowError(m_writer.GetErrorText());
+        }
+        // The file is let go even so: a full disk must not stay busy until the program ends.
+        if (writerFailed) m_writer.Release();
     }
 
     if (outcome.nLostFrames > 0 || outcome.nOverflows > 0) ShowError(DescribeLostAudio(outcome));
@@ -435,6 +464,10 @@ long CRecordingControl::OnRecordingDone() {
         if (!std::filesystem::remove(filePath, ec) && ec) {
             ShowError("Cannot delete the short last song file " + filePath + ".\n" + ec.message() +
                       ".\n");
+        } else if (m_nSongNumber > 1) {
+            // The file shown is gone: show the last one kept.
+            m_strCurFileText = "Cur File: " + m_displayNames.Name(m_nSongNumber - 1);
+            m_pWindow->SetItemText(IDC_CURFILE, m_strCurFileText);
         }
     }
 

@@ -35,8 +35,8 @@ public:
     // User-interface thread.
     void OnRecord();
     void OnStop();
-    long OnRecordingProgress(long byteCount, long newFile);  // returns 1
-    long OnRecordingDone();                                  // returns 1
+    long OnRecordingProgress(const RecordingProgress& progress);  // returns 1
+    long OnRecordingDone();                                       // returns 1
 
     // LED meter thread (and any other): channel 0 left, any other value right. Takes the lock.
     void GetMeterLevels(int channel, int* power, int* peak, int* clips);
@@ -54,12 +54,13 @@ public:
     CCriticalSection& GetLock() { return m_lock; }
     bool IsRecording();  // takes the lock
     const std::string& GetCurFileText() const { return m_strCurFileText; }
-    // Copies of the current file's display name and full path (takes the lock).
-    std::string GetDisplayName();
+    // A copy of the current song file's full path (takes the lock).
     std::string GetFilePath();
     int64_t GetTotalBytes() const { return m_nTotalBytes; }
     int64_t GetSongBytes() const { return m_nSongBytes; }
     int64_t GetClippedTotal() const { return m_nClippedTotal; }
+    // The number of the song file the last handled report named.
+    int GetSongNumber() const { return m_nSongNumber; }
     // How the last recording ended (valid after OnRecordingDone).
     RecordingEnd GetLastEnd() const { return m_lastEnd; }
     bool HasBlockBuffer() const { return m_pBlockBuffer != nullptr; }
@@ -79,7 +80,9 @@ private:
     void FreeBlockBuffer();
     void EnableRecordingControls(bool recording);
     void ShowError(const std::string& text);
-    void UpdateMeter(int channel);
+    void UpdateMeter(int channel, const RecordingProgress& progress);
+    // Shows the current file, the clipped points and the two times from the counters below.
+    void ShowProgress();
     void FormatTime(int64_t bytes, char* out, size_t outSize, const char* label);
     std::string DescribeLostAudio(const RecordingOutcome& outcome);
 
@@ -97,7 +100,9 @@ private:
     int m_bRecording = 0;  // under the lock
     int m_bStopFlag = 0;   // under the lock
     char* m_pBlockBuffer = nullptr;
-    // Counters of the progress display: 64-bit, so long float recordings do not wrap.
+    // The progress display, as the last report (or the finish) gave it: 64-bit, so long float
+    // recordings do not wrap.
+    int m_nSongNumber = 1;
     int64_t m_nTotalBytes = 0;
     int64_t m_nSongBytes = 0;
     int64_t m_nClippedTotal = 0;
@@ -119,6 +124,10 @@ private:
     // Flips the recording picture on every progress message, for the whole run.
     uint64_t m_nPictureCounter = 0;
 };
+
+// A readout (peak magnitude or root of the power, 1.0 full scale) in whole dB for the meters;
+// NaN counts as the readouts' floor.
+int32_t MeterDecibels(float magnitude);
 
 // The control the LED meters read from, registered by the main window (null: none). Any thread.
 void SetMeterLevelSource(CRecordingControl* control);

@@ -37,11 +37,14 @@ public:
 
 private:
     bool WaitForBuffer();
-    void HandleBlock(long byteCount, long* newFile);
-    bool WritePiece(const char* data, long count, long* newFile);
+    // Reads, analyses and writes one block and fills in its report; under the lock.
+    void HandleBlock(long byteCount, RecordingProgress* progress);
+    bool WritePiece(const char* data, long count, RecordingProgress* progress);
     bool NextFile();
     bool WriterFailed(bool openingNextFile);
+    void CheckFileStillThere();
     void NoteLostFrames();
+    void NoteOutcome();
     void Fail(const char* text);
 
     RecordingThreadParams m_p;
@@ -53,6 +56,8 @@ private:
     int m_bEndGapReached = 0;
     long m_nSplitOffset = 0;
     uint64_t m_nSongBytes = 0;  // sample bytes in the current file
+    int64_t m_nTotalBytes = 0;
+    int64_t m_nClippedTotal = 0;
     uint64_t m_nLostSeen = 0;
     uint64_t m_nOverflowsSeen = 0;
     short m_wBits = 16;
@@ -109,16 +114,29 @@ bool CBlockLoop::NextFile() {
 
 // Appends count bytes to the current song file, first going on in the next numbered file when
 // they would carry it past the size limit. Recording thread, under the lock.
-bool CBlockLoop::WritePiece(const char* data, long count, long* newFile) {
+bool CBlockLoop::WritePiece(const char* data, long count, RecordingProgress* progress) {
     if (count > 0 && m_nSongBytes > 0 &&
         m_nSongBytes + static_cast<uint64_t>(count) > m_p.nMaxSongBytes) {
         if (!NextFile()) return false;
-        *newFile = 1;
+        ++progress->nNewFiles;
     }
     m_p.pWriter->Write(data, count);
     if (WriterFailed(false)) return false;
     if (count > 0) m_nSongBytes += static_cast<uint64_t>(count);
     return true;
+}
+
+// A song file deleted while it is written (or its folder removed) would take every later byte
+// into an unlinked file, lost without a word: its link count tells. Under the lock.
+void CBlockLoop::CheckFileStillThere() {
+    if (m_end != RecordingEnd::None || !m_p.pWriter->IsFileRemoved()) return;
+    char text[CErrorState::kTextSize];
+    std::snprintf(text, sizeof text,
+                  "The song file %s was removed while it was being recorded (the file or its "
+                  "folder was deleted).\nThe recording has been stopped.\n",
+                  m_p.pszFilePath);
+    Fail(text);
+    m_end = RecordingEnd::FileRemoved;
 }
 
 // Notes a loss the capture side reported since the last block against the current song file.
@@ -140,20 +158,42 @@ void CBlockLoop::NoteLostFrames() {
     }
 }
 
-// Handles one block under the lock: read, analyse, write (splitting at a gap), post.
-void CBlockLoop::HandleBlock(long byteCount, long* newFile) {
-    m_p.pAnalyzer->ProcessBlock(m_pBlock, byteCount, &m_bGapFound, &m_nSplitOffset,
-                                &m_bEndGapReached);
+void CBlockLoop::NoteOutcome() {
+    m_pOut->end = m_end;
+    m_pOut->nSongNumber = m_nSongNumber;
+    m_pOut->nSongBytes = static_cast<int64_t>(m_nSongBytes);
+    m_pOut->nTotalBytes = m_nTotalBytes;
+    m_pOut->nClippedTotal = m_nClippedTotal;
+}
+
+void CBlockLoop::HandleBlock(long byteCount, RecordingProgress* progress) {
+    CSignalAnalyzer& analyser = *m_p.pAnalyzer;
+    analyser.ProcessBlock(m_pBlock, byteCount, &m_bGapFound, &m_nSplitOffset, &m_bEndGapReached);
     if (!m_bGapFound) {
-        WritePiece(m_pBlock, byteCount, newFile);
-        return;
+        WritePiece(m_pBlock, byteCount, progress);
+    } else {
+        m_bGapFound = 0;
+        const long split = std::clamp(m_nSplitOffset, 0L, byteCount);
+        if (WritePiece(m_pBlock, split, progress) && NextFile()) {
+            ++progress->nNewFiles;
+            WritePiece(m_pBlock + split, byteCount - split, progress);
+        }
     }
-    m_bGapFound = 0;
-    const long split = std::clamp(m_nSplitOffset, 0L, byteCount);
-    if (!WritePiece(m_pBlock, split, newFile)) return;
-    if (!NextFile()) return;
-    *newFile = 1;
-    WritePiece(m_pBlock + split, byteCount - split, newFile);
+    CheckFileStillThere();
+    NoteLostFrames();
+
+    m_nTotalBytes += byteCount > 0 ? byteCount : 0;
+    m_nClippedTotal += analyser.ClippedSamples();
+    progress->nByteCount = byteCount;
+    progress->nSongNumber = m_nSongNumber;
+    progress->nSongBytes = static_cast<int64_t>(m_nSongBytes);
+    progress->nTotalBytes = m_nTotalBytes;
+    progress->nClippedTotal = m_nClippedTotal;
+    for (int ch = 0; ch < 2; ++ch) {
+        progress->fPeak[ch] = analyser.m_fPeak[ch];
+        progress->fPower[ch] = analyser.m_fPower[ch];
+        progress->nClips[ch] = analyser.m_nClipCount[ch];
+    }
 }
 
 // Waits for the next filled buffer. The device's completion flag decides, the event only wakes
@@ -203,18 +243,16 @@ void CBlockLoop::Run() {
             const uint64_t bufferMs = static_cast<uint64_t>(m_nBufferSize) * 1000 / bytesPerSec;
             m_nNoAudioMs = static_cast<int>(std::max<uint64_t>(10000, 3 * bufferMs));
         }
-        m_pOut->nSongNumber = 1;
+        NoteOutcome();
     }
 
     while (WaitForBuffer()) {
         long byteCount = 0;
-        long newFile = 0;
+        RecordingProgress progress;
         {
             std::lock_guard<CCriticalSection> guard(*m_p.pLock);
             byteCount = static_cast<long>(m_p.pWaveIn->ReadBuffer(m_pBlock));
-            HandleBlock(byteCount, &newFile);
-            NoteLostFrames();
-            m_p.pWindow->PostRecordingProgress(byteCount, newFile);
+            HandleBlock(byteCount, &progress);
             if (m_end == RecordingEnd::None) {
                 if (*m_p.pStopFlag) {
                     m_end = RecordingEnd::Stop;
@@ -222,7 +260,10 @@ void CBlockLoop::Run() {
                     m_end = RecordingEnd::EndGap;
                 }
             }
+            NoteOutcome();
         }
+        // Posted without the lock: the window's own queue has a lock of its own.
+        m_p.pWindow->PostRecordingProgress(progress);
         if (m_end != RecordingEnd::None) break;
         std::this_thread::yield();
         if (byteCount != m_nBufferSize) {
@@ -231,14 +272,41 @@ void CBlockLoop::Run() {
         }
     }
 
+    // Stop hands back the buffer the device was filling, and a second one when the device
+    // completed it meanwhile. After the Stop button their audio belongs to the recording:
+    // everything captured up to the press. A recording that ended by itself has no use for the
+    // audio after its end.
+    long stopped = 0;
     {
         std::lock_guard<CCriticalSection> guard(*m_p.pLock);
-        // The partly filled buffer that Stop hands back is not written.
-        m_p.pWaveIn->Stop(m_pBlock);
+        stopped = static_cast<long>(m_p.pWaveIn->Stop(m_pBlock));
         if (m_p.pWaveIn->GetErrorFlag()) Fail(m_p.pWaveIn->GetErrorText());
+    }
+    while (m_end == RecordingEnd::Stop && stopped > 0) {
+        RecordingProgress progress;
+        {
+            std::lock_guard<CCriticalSection> guard(*m_p.pLock);
+            HandleBlock(stopped, &progress);
+            NoteOutcome();
+            stopped = static_cast<long>(m_p.pWaveIn->ReadStopped(m_pBlock));
+        }
+        m_p.pWindow->PostRecordingProgress(progress);
+    }
+    {
+        std::lock_guard<CCriticalSection> guard(*m_p.pLock);
+        char failure[CErrorState::kTextSize / 2];
+        if (m_end == RecordingEnd::ShortBlock &&
+            m_p.pWaveIn->GetDeviceFailure(failure, sizeof failure)) {
+            char text[CErrorState::kTextSize];
+            std::snprintf(text, sizeof text,
+                          "The sound card failed during the recording: %s\n"
+                          "The recording has been stopped; the song files are finished.\n",
+                          failure);
+            Fail(text);
+            m_end = RecordingEnd::DeviceError;
+        }
         NoteLostFrames();
-        m_pOut->end = m_end;
-        m_pOut->nSongNumber = m_nSongNumber;
+        NoteOutcome();
     }
     m_p.pWindow->PostRecordingDone();
 }

@@ -30,6 +30,8 @@ enum class RecordingEnd {
     ShortBlock,   // the device delivered less than a full buffer (end of input, read failure)
     WriterError,  // a write, a close at a split or opening the next file failed
     NoAudio,      // no buffer arrived for the no-audio timeout
+    DeviceError,  // the device failed (a sound card pulled out)
+    FileRemoved,  // the song file (or its folder) was deleted during the recording
 };
 
 // Written by the recording thread under the recording lock; read by the recording control
@@ -41,7 +43,10 @@ struct RecordingOutcome {
     char szError[CErrorState::kTextSize] = {};
     // 1 when the writer failed while opening the next song file: that file holds no audio.
     int bNextFileFailed = 0;
-    int nSongNumber = 1;  // number of the song file current at the end
+    int nSongNumber = 1;        // number of the song file current at the end
+    int64_t nSongBytes = 0;     // bytes in that file
+    int64_t nTotalBytes = 0;    // bytes recorded
+    int64_t nClippedTotal = 0;  // clipped samples of the recording
     // Frames the capture side lost during the recording, and the song files (numbers) that
     // were current when the loss was seen.
     uint64_t nLostFrames = 0;

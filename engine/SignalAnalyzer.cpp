@@ -8,8 +8,7 @@ namespace {
 // 0.9915239: the DC blocker's pole, a -3 dB corner near 60 Hz at 44100 per second.
 constexpr uint32_t kDCCoefficientBits = 0x3F7DD483u;
 
-// Floor of the readouts so that a silent block still has a finite level in dB.
-constexpr float kReadoutFloor = 1.0e-12f;
+constexpr float kReadoutFloor = CSignalAnalyzer::kReadoutFloor;
 
 // 49.9849 (= 7.07 squared) puts the power readout 16.99 dB below the mean square relative to
 // full scale. The 16-bit divisor is the float 49.9849f times 32768 squared, exactly.
@@ -132,8 +131,8 @@ void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, lo
             &CSignalAnalyzer::AnalyseSamples<true, true, false, true>,
             &CSignalAnalyzer::AnalyseSamples<true, true, true, true>,
         };
-        const int variant = (mono ? 8 : 0) | (int16 ? 4 : 0) | (m_bDCBlock ? 2 : 0) |
-                            (m_bIgnoreClicks ? 1 : 0);
+        const int variant =
+            (mono ? 8 : 0) | (int16 ? 4 : 0) | (m_bDCBlock ? 2 : 0) | (m_bIgnoreClicks ? 1 : 0);
         (this->*kLoops[variant])(data, n, gapFound, splitOffset, endGapReached);
     }
 

@@ -16,7 +16,7 @@
 #include "ErrorState.h"
 
 class CSignalAnalyzer {
-  public:
+public:
     CSignalAnalyzer();
     virtual ~CSignalAnalyzer() = default;
 
@@ -74,6 +74,9 @@ class CSignalAnalyzer {
     float GetMinSongSize() const { return m_fMinSongSize; }
     float GetEndGap() const { return m_fEndGap; }
 
+    // Floor of the readouts, so that a silent block still has a finite level in dB.
+    static constexpr float kReadoutFloor = 1.0e-12f;
+
     // Readouts of the last block, per channel (0 left, 1 right): peak magnitude with 1.0 full
     // scale, power (mean square over 49.9849, 16.99 dB below it), clipped samples. Floor 1e-12.
     float m_fPeak[2] = {0, 0};
@@ -93,7 +96,7 @@ class CSignalAnalyzer {
 
     CBiquadFilter m_filter[2];  // 0 left, 1 right
 
-  private:
+private:
     template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kMono>
     void AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset, int* endGapReached);
 

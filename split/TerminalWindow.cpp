@@ -37,7 +37,7 @@ void CTerminalWindow::SetBaseFile(const std::string& displayName, const std::str
 
 MsgAnswer CTerminalWindow::MessageBox(const std::string& text, const std::string& title,
                                       MsgIcon /*icon*/, MsgButtons buttons) {
-    if (buttons == MsgButtons::YesNo) {
+    if (buttons != MsgButtons::Ok) {
         // The only question of a recording is the overwrite question; its text names the
         // lowest-numbered song file that exists.
         const std::string head = "The file, ";
@@ -63,32 +63,17 @@ void CTerminalWindow::SetItemText(int id, const std::string& text) {
     if (id == IDC_CURFILE) m_strCurFile = text;
 }
 
-void CTerminalWindow::PostRecordingProgress(long byteCount, long newFile) {
-    bool wake = false;
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        const bool pending = m_nTail > m_nHead;
-        if (pending && (newFile == 0 || m_nTail - m_nHead >= kRingSize)) {
-            // Same song file as the last waiting message: one message with the sum is handled
-            // the same. (A full ring, which takes thousands of song files started while the
-            // main loop did not run, also merges a new file's message: the song time then
-            // counts a little too much, the total stays exact.)
-            Message& last = m_ring[(m_nTail - 1) % kRingSize];
-            last.nByteCount += byteCount;
-            if (newFile) last.nNewFile = 1;
-        } else {
-            m_ring[m_nTail % kRingSize] = Message{byteCount, newFile};
-            ++m_nTail;
-            wake = newFile != 0;
-        }
-    }
-    if (wake) m_cond.notify_one();
+void CTerminalWindow::PostRecordingProgress(const RecordingProgress& progress) {
+    // The main loop looks every few milliseconds anyway; waking it for every block of a file
+    // read as fast as the disk goes would cost the recording thread more than the split.
+    m_mailbox.PostProgress(progress);
 }
 
 void CTerminalWindow::PostRecordingDone() {
+    m_mailbox.PostDone();
     {
         std::lock_guard<std::mutex> guard(m_mutex);
-        m_bDonePosted = true;
+        ++m_nPosted;
     }
     m_cond.notify_one();
 }
@@ -97,33 +82,10 @@ bool CTerminalWindow::Pump(int timeoutMs) {
     {
         std::unique_lock<std::mutex> lock(m_mutex);
         m_cond.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                        [this] { return m_nTail > m_nHead || m_bDonePosted; });
+                        [this] { return m_nPosted != m_nSeen; });
+        m_nSeen = m_nPosted;
     }
-    // Taken out of the ring a batch at a time and handled without m_mutex: the handlers take
-    // the recording lock, which the recording thread holds while it posts.
-    std::array<Message, 64> batch;
-    for (;;) {
-        size_t count = 0;
-        bool done = false;
-        {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            while (m_nHead < m_nTail && count < batch.size()) {
-                batch[count++] = m_ring[m_nHead % kRingSize];
-                ++m_nHead;
-            }
-            // The done message is posted after the thread's last progress message.
-            done = count == 0 && m_bDonePosted;
-            if (done) m_bDonePosted = false;
-        }
-        if (done) {
-            m_pControl->OnRecordingDone();
-            return true;
-        }
-        if (count == 0) return false;
-        for (size_t i = 0; i < count; ++i) {
-            m_pControl->OnRecordingProgress(batch[i].nByteCount, batch[i].nNewFile);
-        }
-    }
+    return m_mailbox.DeliverTo(*m_pControl);
 }
 
 void CTerminalWindow::DrawProgress(double done) {

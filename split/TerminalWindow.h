@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "RecorderWindow.h"
+#include "RecordingMailbox.h"
 
 class CRecordingControl;
 
@@ -41,10 +42,10 @@ public:
     std::string GetBaseFilePath() override { return m_strBasePath; }
     void OnNew() override {}
     // Nothing on a terminal needs the pause a message box needs to vanish.
-    void Wait(int) override {}
+    bool Wait(int) override { return true; }
 
     // Recording thread: never blocks for long and never allocates.
-    void PostRecordingProgress(long byteCount, long newFile) override;
+    void PostRecordingProgress(const RecordingProgress& progress) override;
     // Recording thread.
     void PostRecordingDone() override;
 
@@ -64,15 +65,6 @@ public:
     const std::vector<std::string>& GetErrors() const { return m_errors; }
 
 private:
-    struct Message {
-        long nByteCount = 0;
-        long nNewFile = 0;
-    };
-    // Progress messages waiting for the main loop. Consecutive ones within one song file are
-    // merged (byte counts add up), which keeps the song and total byte counters exact however
-    // late the main loop runs, so the ring only needs room for the song files begun meanwhile.
-    static constexpr size_t kRingSize = 4096;
-
     std::ostream& m_err;
     bool m_bForce;
     bool m_bShowProgress;
@@ -84,10 +76,11 @@ private:
     std::string m_strExistingFile;
     std::vector<std::string> m_errors;
 
+    // The recording thread's messages wait here; m_nPosted counts the done messages posted,
+    // under m_mutex, and m_cond wakes the main loop for them.
+    CRecordingMailbox m_mailbox;
     std::mutex m_mutex;
     std::condition_variable m_cond;
-    std::array<Message, kRingSize> m_ring{};
-    uint64_t m_nHead = 0;        // under m_mutex
-    uint64_t m_nTail = 0;        // under m_mutex
-    bool m_bDonePosted = false;  // under m_mutex
+    uint64_t m_nPosted = 0;
+    uint64_t m_nSeen = 0;  // main loop only
 };

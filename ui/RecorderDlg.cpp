@@ -1,5 +1,8 @@
 #include "RecorderDlg.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -14,8 +17,10 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
+#include <QSocketNotifier>
 #include <QStyle>
 #include <QTimer>
+#include <cstdint>
 #include <mutex>
 
 #include "ComboPresetBox.h"
@@ -71,6 +76,12 @@ CRecorderDlg::CRecorderDlg(std::unique_ptr<ICaptureBackend> backend, IProfileSto
       m_pControl(std::make_unique<CRecordingControl>(this, std::move(backend))),
       m_profile(profile) {
     m_hIcon = LoadIconResource(kIconApp);
+    m_nWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (m_nWakeFd >= 0) {
+        m_pWakeNotifier = new QSocketNotifier(m_nWakeFd, QSocketNotifier::Read, this);
+        connect(m_pWakeNotifier, &QSocketNotifier::activated, this,
+                &CRecorderDlg::OnRecordingMessages);
+    }
     OnInitDialog();
 }
 
@@ -79,6 +90,9 @@ CRecorderDlg::~CRecorderDlg() {
     SetMeterLevelSource(nullptr);
     CLedMeter::SetSharedFont(nullptr);
     while (m_nWaitCursors > 0) SetWaitCursor(false);
+    // The control ends a recording still running; its thread must not post to a closed fd.
+    m_pControl.reset();
+    if (m_nWakeFd >= 0) ::close(m_nWakeFd);
 }
 
 QString CRecorderDlg::ToText(const std::string& bytes) {
@@ -209,6 +223,11 @@ void CRecorderDlg::OnInitDialog() {
         m_pShortcut->setContext(Qt::WindowShortcut);
         connect(m_pShortcut, &QShortcut::activated, this, &CRecorderDlg::OnHotKey);
     }
+
+    // Exit from the keyboard, through the path that saves. (Escape does nothing.)
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
+    quit->setContext(Qt::WindowShortcut);
+    connect(quit, &QShortcut::activated, this, &CRecorderDlg::RequestClose);
 
     m_pPresetBox = std::make_unique<CComboPresetBox>(m_pPresets);
     m_pPresetStore = std::make_unique<CPresetStore>(*m_pPresetBox, *this);
@@ -360,9 +379,25 @@ void CRecorderDlg::ShowRecordingPicture(bool active) {
 // ---------------------------------------------------------------------------------------------
 // Recording
 
-void CRecorderDlg::OnRecord() { m_pControl->OnRecord(); }
+template <typename Command>
+void CRecorderDlg::RunCommand(Command&& command) {
+    ++m_nCommandDepth;
+    command();
+    --m_nCommandDepth;
+    if (m_nCommandDepth == 0 && m_bExitPending) {
+        m_bExitPending = false;
+        OnOK();
+    }
+}
 
-void CRecorderDlg::OnStop() { m_pControl->OnStop(); }
+void CRecorderDlg::OnRecord() {
+    if (m_bClosing || m_bFinished) return;
+    RunCommand([this] { m_pControl->OnRecord(); });
+}
+
+void CRecorderDlg::OnStop() {
+    RunCommand([this] { m_pControl->OnStop(); });
+}
 
 void CRecorderDlg::OnHotKey() {
     if (HasGlobalHotKey()) {
@@ -381,24 +416,38 @@ void CRecorderDlg::OnHotKey() {
     }
 }
 
-void CRecorderDlg::PostRecordingProgress(long byteCount, long newFile) {
-    QMetaObject::invokeMethod(
-        this, [this, byteCount, newFile] { m_pControl->OnRecordingProgress(byteCount, newFile); },
-        Qt::QueuedConnection);
+void CRecorderDlg::PostRecordingProgress(const RecordingProgress& progress) {
+    if (m_mailbox.PostProgress(progress)) WakeForMessages();
 }
 
 void CRecorderDlg::PostRecordingDone() {
-    QMetaObject::invokeMethod(
-        this, [this] { m_pControl->OnRecordingDone(); }, Qt::QueuedConnection);
+    if (m_mailbox.PostDone()) WakeForMessages();
+}
+
+// Recording thread: a system call, nothing else.
+void CRecorderDlg::WakeForMessages() {
+    if (m_nWakeFd < 0) {
+        // Without an eventfd (never seen) the queued call is the fallback.
+        QMetaObject::invokeMethod(this, &CRecorderDlg::OnRecordingMessages, Qt::QueuedConnection);
+        return;
+    }
+    const uint64_t one = 1;
+    (void)!::write(m_nWakeFd, &one, sizeof one);
+}
+
+void CRecorderDlg::OnRecordingMessages() {
+    uint64_t count = 0;
+    if (m_nWakeFd >= 0) (void)!::read(m_nWakeFd, &count, sizeof count);
+    m_mailbox.DeliverTo(*m_pControl);
 }
 
 MsgAnswer CRecorderDlg::MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                                    MsgButtons buttons) {
     QMessageBox box(
         ToQtIcon(icon), ToText(title), ToText(text),
-        buttons == MsgButtons::YesNo ? (QMessageBox::Yes | QMessageBox::No) : QMessageBox::Ok,
-        this);
+        buttons == MsgButtons::Ok ? QMessageBox::Ok : (QMessageBox::Yes | QMessageBox::No), this);
     box.setTextFormat(Qt::PlainText);
+    if (buttons == MsgButtons::YesNoDefaultNo) box.setDefaultButton(QMessageBox::No);
     const int answer = box.exec();
     if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
     return answer == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
@@ -438,12 +487,14 @@ void CRecorderDlg::SetWaitCursor(bool on) {
 
 bool CRecorderDlg::IsMinimized() { return m_nSizeType == 1; }
 
-void CRecorderDlg::Wait(int ms) {
+bool CRecorderDlg::Wait(int ms) {
     // The window keeps painting and the recording thread's messages keep arriving, but no
-    // click or key can start another command meanwhile.
+    // click or key can start another command meanwhile. A request to leave (SIGTERM, the
+    // close box) only marks the exit as due.
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+    return !m_bExitPending;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -468,8 +519,9 @@ void CRecorderDlg::AddBaseFile(const std::string& fullPath) {
     // file: leave it out.
     if (fullPath.empty() || fullPath.size() >= static_cast<size_t>(kPathSize)) return;
     const QByteArray bytes(fullPath.data(), qsizetype(fullPath.size()));
-    m_pBaseFile->insertItem(0, QFile::decodeName(QByteArray::fromStdString(std::string(FileNamePart(fullPath)))),
-                            bytes);
+    m_pBaseFile->insertItem(
+        0, QFile::decodeName(QByteArray::fromStdString(std::string(FileNamePart(fullPath)))),
+        bytes);
     m_pBaseFile->setCurrentIndex(0);
     OnSelChangeBaseFile();
 }
@@ -615,6 +667,11 @@ void CRecorderDlg::OnOK() {
 
 void CRecorderDlg::RequestClose() {
     if (m_bFinished || m_bClosing) return;
+    if (m_nCommandDepth > 0 && !QApplication::activeModalWidget()) {
+        // Inside a command's pause: it gives up (Wait answers false) and the exit follows.
+        m_bExitPending = true;
+        return;
+    }
     // A message box or file dialog of ours is open (the overwrite question, say): answer it
     // with No or Cancel and come back once its handler has returned, so that the exit path
     // never runs inside a half-done command.
@@ -632,15 +689,16 @@ void CRecorderDlg::RequestClose() {
 }
 
 void CRecorderDlg::closeEvent(QCloseEvent* event) {
-    OnOK();
-    event->accept();
+    if (m_bFinished) {
+        event->accept();
+        return;
+    }
+    // The window goes through the exit path, now or once the running command has returned.
+    event->ignore();
+    RequestClose();
 }
 
 void CRecorderDlg::reject() {
-    // Escape: the dialog's cancel, which saves nothing. During a recording it is ignored, so
-    // that it can never leave a song file unfinished.
-    if (m_pControl->IsRecording() || m_bClosing) return;
-    m_bFinished = true;
-    m_meterThread.SetRunning(false);
-    QDialog::reject();
+    // Escape. A main window does not close on it: that would lose the settings, the base names
+    // and the presets, and during a recording the song file. Exit and Ctrl+Q save.
 }

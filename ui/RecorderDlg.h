@@ -6,7 +6,8 @@
 // the session ending) finishes a running recording and saves presets and settings.
 //
 // Everything here runs on the user-interface thread except PostRecordingProgress and
-// PostRecordingDone (recording thread), which only queue calls to it.
+// PostRecordingDone (recording thread), which only leave the message in the mailbox and wake
+// the user-interface thread through an eventfd: no allocation, no Qt call.
 #pragma once
 
 #include <QDialog>
@@ -22,6 +23,7 @@
 #include "MeterThread.h"
 #include "Prompter.h"
 #include "RecorderWindow.h"
+#include "RecordingMailbox.h"
 #include "WindowPlacement.h"
 
 class QCheckBox;
@@ -29,6 +31,7 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QShortcut;
+class QSocketNotifier;
 class CComboPresetBox;
 class CGlobalHotKey;
 class CPresetStore;
@@ -74,7 +77,8 @@ public:
     void OnHotKey();
     // Exit: stops a running recording, saves presets and settings, ends the dialog. Runs once.
     void OnOK();
-    // The close box, SIGTERM and the session ending come here.
+    // The close box, Ctrl+Q, SIGTERM and the session ending come here. Inside a command (a pause
+    // of Record, say) the exit waits until the command has returned.
     void RequestClose();
 
     // IRecorderWindow
@@ -90,9 +94,9 @@ public:
     bool HasBaseFileSelection() override;
     std::string GetBaseFileText() override;
     std::string GetBaseFilePath() override;
-    void Wait(int ms) override;
+    bool Wait(int ms) override;
     // Recording thread.
-    void PostRecordingProgress(long byteCount, long newFile) override;
+    void PostRecordingProgress(const RecordingProgress& progress) override;
     // Recording thread.
     void PostRecordingDone() override;
 
@@ -143,6 +147,11 @@ protected:
 
 private:
     void OnInitDialog();
+    // Runs a command; an exit asked for meanwhile follows once it has returned.
+    template <typename Command>
+    void RunCommand(Command&& command);
+    void WakeForMessages();
+    void OnRecordingMessages();
     void CreateControls();
     void ApplyScheme();
     void LoadPictures();
@@ -191,7 +200,15 @@ private:
     CGlobalHotKey* m_pHotKey = nullptr;
     QShortcut* m_pShortcut = nullptr;
 
-    bool m_bFinished = false;  // the exit path ran
+    // The recording thread's messages wait in the mailbox; the thread writes to the eventfd when
+    // it leaves one in an empty mailbox, and the notifier hands them to the control.
+    CRecordingMailbox m_mailbox;
+    int m_nWakeFd = -1;
+    QSocketNotifier* m_pWakeNotifier = nullptr;
+
+    int m_nCommandDepth = 0;      // commands running (nested event loops inside them)
+    bool m_bExitPending = false;  // an exit was asked for inside a command
+    bool m_bFinished = false;     // the exit path ran
     bool m_bApplyingScheme = false;
     bool m_bClosing = false;  // inside the exit path
     int m_nWaitCursors = 0;

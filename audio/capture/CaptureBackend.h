@@ -53,7 +53,7 @@ struct WaveInCaps {
 constexpr uint32_t WAVE_MAPPER = 0xFFFFFFFFu;  // the system's default capture device
 
 class ICaptureBackend {
-  public:
+public:
     virtual ~ICaptureBackend() = default;
 
     virtual int GetDeviceCount() = 0;
@@ -84,6 +84,10 @@ class ICaptureBackend {
     // Times the host itself reported lost input (an overrun it could not count in frames),
     // since Open. Any thread.
     virtual uint64_t GetOverflowCount() const { return 0; }
+    // When the device failed since Open (its input ended because of an error, not because it
+    // was stopped): copies the device's description of the failure into text (size bytes) and
+    // returns true. Owner thread.
+    virtual bool GetDeviceFailure(char* /*text*/, size_t /*size*/) const { return false; }
 };
 
 // The backend the recorder uses: PortAudio over ALSA.

@@ -1,6 +1,7 @@
 #include "QueuedCaptureBackend.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <new>
 
 namespace {
@@ -79,6 +80,7 @@ bool CQueuedCaptureBackend::Open(uint32_t deviceId, const WAVEFORMATEX& format,
     m_bRunning = m_bExit = m_bReading = m_bOpenNotified = false;
     m_bEnded = m_bEndPending = m_bStarving = false;
     m_nPendingData = 0;
+    m_szFailure[0] = 0;
     m_nClockBytes = 0;
     m_nLostFrames.store(0);
     m_nOverflows.store(0);
@@ -232,6 +234,20 @@ void CQueuedCaptureBackend::CompleteFrontLocked() {
     ++m_nPendingData;
 }
 
+// Kept before the short last buffer completes, so whoever sees that buffer can ask why.
+void CQueuedCaptureBackend::NoteFailureLocked(const ReadResult& result) {
+    if (!result.bEnd || !result.pszFailure || m_szFailure[0]) return;
+    std::snprintf(m_szFailure, sizeof m_szFailure, "%s",
+                  result.pszFailure[0] ? result.pszFailure : "unknown error");
+}
+
+bool CQueuedCaptureBackend::GetDeviceFailure(char* text, size_t size) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (!m_szFailure[0]) return false;
+    if (size > 0) std::snprintf(text, size, "%s", m_szFailure);
+    return true;
+}
+
 void CQueuedCaptureBackend::EndOfInputLocked() {
     if (FrontLocked()) {
         CompleteFrontLocked();
@@ -355,6 +371,7 @@ void CQueuedCaptureBackend::ThreadMain() {
         }
         const uint32_t got = std::min(result.nBytes, piece.nWant);
         m_nClockBytes += got;
+        NoteFailureLocked(result);
         FinishPieceLocked(piece, got, result.bEnd);
     }
     const WaveInNotifyFn notify = m_pNotify;

@@ -20,7 +20,7 @@
 #include "CaptureBackend.h"
 
 class CQueuedCaptureBackend : public ICaptureBackend {
-  public:
+public:
     CQueuedCaptureBackend();
     ~CQueuedCaptureBackend() override;
     CQueuedCaptureBackend(const CQueuedCaptureBackend&) = delete;
@@ -38,11 +38,12 @@ class CQueuedCaptureBackend : public ICaptureBackend {
     bool Close() override;
     uint64_t GetLostFrames() const override { return m_nLostFrames.load(); }
     uint64_t GetOverflowCount() const override { return m_nOverflows.load(); }
+    bool GetDeviceFailure(char* text, size_t size) const override;
 
     // Buffers the queue can hold at once; CWaveIn uses two.
     static constexpr int kMaxQueued = 8;
 
-  protected:
+protected:
     // How the device thread treats a source, chosen when it opens.
     struct SourceTraits {
         // Paced sources are read no faster than the format's byte rate (a file played in real
@@ -62,6 +63,8 @@ class CQueuedCaptureBackend : public ICaptureBackend {
         uint32_t nBytes = 0;  // bytes placed in dest, whole frames
         bool bEnd = false;    // the input has ended or failed: nothing more will come
         bool bStall = false;  // nothing available now (nBytes 0); retry after the next Wake()
+        // With bEnd: the device failed; its description (copied before the next read).
+        const char* pszFailure = nullptr;
     };
 
     // Owner thread. Opens the source for this format; false when the device cannot be opened.
@@ -90,7 +93,7 @@ class CQueuedCaptureBackend : public ICaptureBackend {
     void Shutdown();
     uint32_t FrameBytes() const { return m_nFrameBytes; }
 
-  private:
+private:
     struct Piece {
         WAVEHDR* pHeader = nullptr;  // null: the piece goes to the scratch block and is lost
         char* pTarget = nullptr;
@@ -105,6 +108,7 @@ class CQueuedCaptureBackend : public ICaptureBackend {
     bool NextPieceLocked(uint64_t limit, Piece* piece);
     void FinishPieceLocked(const Piece& piece, uint32_t got, bool end);
     void EndOfInputLocked();
+    void NoteFailureLocked(const ReadResult& result);
 
     mutable std::mutex m_lock;
     std::condition_variable m_wake;  // the device thread waits here
@@ -133,6 +137,7 @@ class CQueuedCaptureBackend : public ICaptureBackend {
     bool m_bEndPending = false;  // the input ended while no buffer was queued
     bool m_bStarving = false;
     unsigned m_nPendingData = 0;  // completions whose notification is still due
+    char m_szFailure[256] = {};   // the device's failure, empty while it works
     uint64_t m_nWakeSeq = 0;
 
     // Pacing: bytes consumed from the source since the clock's start.
@@ -155,6 +160,7 @@ uint64_t CQueuedCaptureBackend::Push(uint64_t bytes, Fill&& fill) {
         if (!piece.pHeader && !m_traits.bLossy) break;
         const ReadResult result = fill(piece.pTarget, piece.nWant);
         if (result.bStall) break;
+        NoteFailureLocked(result);
         taken += result.nBytes;
         m_nClockBytes += result.nBytes;
         FinishPieceLocked(piece, result.nBytes, result.bEnd);

@@ -48,6 +48,8 @@ void CTestCaptureBackend::SetGeneratedSource(uint64_t totalBytes, Generator gene
     m_generator = std::move(generator);
 }
 
+void CTestCaptureBackend::FailAfter(uint64_t bytes) { m_nFailAt = bytes; }
+
 void CTestCaptureBackend::StallAfter(uint64_t bytes) {
     m_nStallAt.store(bytes);
     Wake();
@@ -167,8 +169,9 @@ CQueuedCaptureBackend::ReadResult CTestCaptureBackend::Take(void* dest, uint32_t
     ReadResult result;
     const uint64_t position = m_nPosition.load();
     const uint64_t stallAt = m_nStallAt.load();
-    const bool stalling = stallAt < m_nTotalBytes;
-    const uint64_t limit = stalling ? stallAt : m_nTotalBytes;
+    const bool failing = m_nFailAt < m_nTotalBytes && m_nFailAt <= stallAt;
+    const bool stalling = !failing && stallAt < m_nTotalBytes;
+    const uint64_t limit = failing ? m_nFailAt : stalling ? stallAt : m_nTotalBytes;
     uint64_t available = limit > position ? limit - position : 0;
     available -= available % FrameBytes();
     const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(bytes, available));
@@ -184,6 +187,7 @@ CQueuedCaptureBackend::ReadResult CTestCaptureBackend::Take(void* dest, uint32_t
     if (n < bytes) {
         if (!stalling) {
             result.bEnd = true;
+            if (failing) result.pszFailure = kTestFailure;
         } else if (n == 0) {
             result.bStall = true;
         }

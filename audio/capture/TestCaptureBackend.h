@@ -15,6 +15,8 @@
 //                                reordered audio exactly
 //   StallAfter(bytes)            any time: after that many bytes the device delivers nothing
 //                                more and completes nothing, until Resume()
+//   FailAfter(bytes)             after that many bytes the device fails as a card that is
+//                                pulled out: a short last buffer, and kTestFailure as the cause
 // Delivery::Automatic fills the queued buffers on the backend's thread as fast as the reader
 // takes them and never loses data. Delivery::Manual delivers only when the test calls
 // Produce(bytes) (that thread then acts as the device); bytes produced while no buffer is queued
@@ -45,7 +47,7 @@ enum class TestOp {
 };
 
 class CTestCaptureBackend : public CQueuedCaptureBackend {
-  public:
+public:
     enum class Delivery { Automatic, Manual };
     // Fills dest with n bytes of the stream starting at byte offset. Device thread.
     using Generator = std::function<void(uint64_t offset, uint8_t* dest, uint32_t n)>;
@@ -62,6 +64,10 @@ class CTestCaptureBackend : public CQueuedCaptureBackend {
     void SetGeneratedSource(uint64_t totalBytes, Generator generator);
     void StallAfter(uint64_t bytes);  // any thread
     void Resume();                    // any thread
+    void FailAfter(uint64_t bytes);   // before Start
+    // The host reports an overrun it cannot count in frames. Any thread.
+    void ReportOverflow() { CountOverflow(); }
+    static constexpr const char* kTestFailure = "Device unavailable (test)";
 
     // Manual delivery, any thread (it acts as the device): delivers the next `bytes` of the
     // source. Returns the bytes taken (all of them while started, unless the source ends).
@@ -91,14 +97,14 @@ class CTestCaptureBackend : public CQueuedCaptureBackend {
     bool Reset() override;
     bool Close() override;
 
-  protected:
+protected:
     bool OpenSource(uint32_t deviceId, const WAVEFORMATEX& format, SourceTraits* traits) override;
     void CloseSource() override {}
     bool StartSource() override { return true; }
     bool StopSource() override { return true; }
     ReadResult ReadSource(void* dest, uint32_t bytes) override;
 
-  private:
+private:
     bool Allowed(TestOp op);
     ReadResult Take(void* dest, uint32_t bytes);
 
@@ -113,6 +119,7 @@ class CTestCaptureBackend : public CQueuedCaptureBackend {
     uint64_t m_nTotalBytes = UINT64_MAX;
     std::atomic<uint64_t> m_nPosition{0};
     std::atomic<uint64_t> m_nStallAt{UINT64_MAX};
+    uint64_t m_nFailAt = UINT64_MAX;
 
     WAVEFORMATEX m_openedFormat{};
     uint32_t m_nOpenedDevice = 0;

@@ -180,6 +180,17 @@ unsigned long CWaveIn::Stop(void* dest) {
         m_error.Fail(kStopFailed);
         return 0;
     }
+    return TakeCompleted(dest);
+}
+
+unsigned long CWaveIn::ReadStopped(void* dest) {
+    m_error.Clear();
+    return TakeCompleted(dest);
+}
+
+// The current header's bytes when the device has completed it; the header is then taken (not
+// handed out again) and the next one becomes current.
+unsigned long CWaveIn::TakeCompleted(void* dest) {
     WAVEHDR& header = m_header[m_nCurrent];
     if (!(header.dwFlags.load() & WHDR_DONE) || !m_pBackend->UnprepareHeader(&header)) {
         m_nBytesTaken = 0;
@@ -188,6 +199,8 @@ unsigned long CWaveIn::Stop(void* dest) {
     const uint32_t bytes = std::min(header.dwBytesRecorded.load(), header.dwBufferLength);
     m_nBytesTaken = bytes;
     std::memcpy(dest, header.lpData, bytes);
+    header.dwFlags.store(header.dwFlags.load() & ~WHDR_DONE);
+    m_nCurrent ^= 1;
     return m_nBytesTaken;
 }
 
@@ -201,3 +214,7 @@ void CWaveIn::Close() {
 uint64_t CWaveIn::GetLostFrames() const { return m_pBackend->GetLostFrames(); }
 
 uint64_t CWaveIn::GetOverflowCount() const { return m_pBackend->GetOverflowCount(); }
+
+bool CWaveIn::GetDeviceFailure(char* text, size_t size) const {
+    return m_pBackend->GetDeviceFailure(text, size);
+}

@@ -17,7 +17,7 @@
 #include "WaveFormat.h"
 
 class CWaveIn {
-  public:
+public:
     // Uses the PortAudio backend.
     CWaveIn();
     explicit CWaveIn(std::unique_ptr<ICaptureBackend> backend);
@@ -38,20 +38,29 @@ class CWaveIn {
     // Has the device completed the current buffer, so that ReadBuffer would succeed? Recording
     // thread, under the recording lock; does not touch the error flag.
     bool IsBufferDone() const;
+    // Stops the device and hands back the oldest buffer it completed that was not read yet
+    // (the one it was filling, with what it holds); 0 bytes when there is none.
     unsigned long Stop(void* dest);
+    // After Stop: the next completed buffer not read yet, 0 bytes when there is none. The
+    // device may have completed the buffer it was filling just before Stop completed the next.
+    unsigned long ReadStopped(void* dest);
     void Close();
 
     // Frames the device had to drop since Open because no buffer was queued. Any thread.
     uint64_t GetLostFrames() const;
     // Overruns the host reported since Open without a frame count. Any thread.
     uint64_t GetOverflowCount() const;
+    // Did the device fail (not merely stop) since Open? Copies its description. The thread that
+    // reads the buffers.
+    bool GetDeviceFailure(char* text, size_t size) const;
     ICaptureBackend* GetBackend() { return m_pBackend.get(); }
 
     int GetErrorFlag() const { return m_error.Flag(); }
     const char* GetErrorText() const { return m_error.Text(); }
 
-  private:
+private:
     bool ArmHeader(int index);
+    unsigned long TakeCompleted(void* dest);
 
     std::unique_ptr<ICaptureBackend> m_pBackend;
     uint32_t m_nDeviceID = WAVE_MAPPER;

@@ -100,7 +100,7 @@ PaStream* OpenStream(uint32_t deviceId, const WAVEFORMATEX& format) {
 }
 
 class CPortAudioCaptureBackend : public CQueuedCaptureBackend {
-  public:
+public:
     ~CPortAudioCaptureBackend() override { Shutdown(); }
 
     int GetDeviceCount() override {
@@ -178,13 +178,27 @@ protected:
             if (error == paInputOverflowed) CountOverflow();
             result.nBytes = static_cast<uint32_t>(frames * m_nFrameBytes);
         } else {
-            result.bEnd = true;  // the device has failed: a short block ends the recording
+            // The device has failed (a USB card pulled out): a short block ends the recording,
+            // which says why.
+            result.bEnd = true;
+            if (error == paUnanticipatedHostError) {
+                const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
+                std::snprintf(m_szFailure, sizeof m_szFailure, "%s (%s, %ld)",
+                              Pa_GetErrorText(error),
+                              host && host->errorText ? host->errorText : "no details",
+                              host ? host->errorCode : 0L);
+            } else {
+                std::snprintf(m_szFailure, sizeof m_szFailure, "%s (%d)", Pa_GetErrorText(error),
+                              static_cast<int>(error));
+            }
+            result.pszFailure = m_szFailure;
         }
         return result;
     }
 
-  private:
+private:
     PaStream* m_pStream = nullptr;
+    char m_szFailure[256] = {};
     uint32_t m_nFrameBytes = 1;
 };
 

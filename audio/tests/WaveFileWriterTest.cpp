@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-
 #include <string>
 #include <vector>
 
@@ -350,7 +349,8 @@ TEST(WaveFileWriter, WriteThatWouldOverflowTheRiffSizeFailsAndLeavesAValidFile) 
         // Nothing of a Write that does not fit is taken.
         EXPECT_EQ(writer.Write(stream.data() + first, static_cast<long>(c.maxData) - first + 1), 0);
         EXPECT_EQ(writer.GetErrorFlag(), 1);
-        EXPECT_EQ(writer.GetErrorText(), Message("Cannot write to %s.\n", path));
+        EXPECT_EQ(writer.GetErrorText(),
+                  Message("Cannot write to %s.\nA WAV file cannot hold more than 4 GiB.\n", path));
         long rest = static_cast<long>(c.maxData) - first;
         ASSERT_EQ(writer.Write(stream.data() + first, rest), rest);
         EXPECT_EQ(writer.Write(stream.data() + c.maxData, 1), 0);
@@ -369,25 +369,27 @@ TEST(WaveFileWriter, WriteThatWouldOverflowTheRiffSizeFailsAndLeavesAValidFile) 
 TEST(WaveFileWriter, FolderThatDoesNotExistOrIsAFile) {
     ScratchDir dir;
     WriteAll(dir.File("plain"), {1, 2, 3});
-    for (const std::string& path : {dir.File("missing/song.wav"), dir.File("plain/song.wav")}) {
+    // Every message names the file and then the system's reason.
+    for (auto [path, reason] :
+         {std::pair{dir.File("missing/song.wav"), "No such file or directory"},
+          std::pair{dir.File("plain/song.wav"), "Not a directory"}}) {
         SCOPED_TRACE(path);
+        const std::string why = std::string(reason) + ".\n";
         CWaveFileWriter writer;
         writer.SetFileName(path.c_str());
         writer.Create();
         EXPECT_EQ(writer.GetErrorFlag(), 1);
-        EXPECT_EQ(
-            writer.GetErrorText(),
-            Message("Cannot create output file %s.\nProbably in use by another program!\n", path));
+        EXPECT_EQ(writer.GetErrorText(), Message("Cannot create output file %s.\n", path) + why);
         EXPECT_FALSE(writer.IsOpen());
         // Callers that carry on regardless get errors, not a crash.
         writer.BeginWave(16, 44100, 2, kBlock);
-        EXPECT_EQ(writer.GetErrorText(), Message("Cannot write to %s.\n", path));
+        EXPECT_EQ(writer.GetErrorText(), Message("Cannot write to %s.\n", path) + why);
         char block[16] = {};
         EXPECT_EQ(writer.Write(block, sizeof block), 0);
         EXPECT_EQ(writer.GetErrorText(), Message("Cannot read from %s\n", path));
         writer.Close();
         EXPECT_EQ(writer.GetErrorFlag(), 1);
-        EXPECT_EQ(writer.GetErrorText(), Message("Cannot write to %s.\n", path));
+        EXPECT_EQ(writer.GetErrorText(), Message("Cannot write to %s.\n", path) + why);
     }
 }
 
@@ -403,9 +405,8 @@ TEST(WaveFileWriter, ReadOnlyFolder) {
     writer.SetFileName(path.c_str());
     writer.Create();
     EXPECT_EQ(writer.GetErrorFlag(), 1);
-    EXPECT_EQ(
-        writer.GetErrorText(),
-        Message("Cannot create output file %s.\nProbably in use by another program!\n", path));
+    EXPECT_EQ(writer.GetErrorText(),
+              Message("Cannot create output file %s.\nRead-only file system.\n", path));
 }
 
 TEST(WaveFileWriter, DevFullFailsAtTheHeader) {
@@ -417,12 +418,13 @@ TEST(WaveFileWriter, DevFullFailsAtTheHeader) {
     // The header cannot reach the disk, so the recording must not start.
     writer.BeginWave(16, 44100, 2, kBlock);
     EXPECT_EQ(writer.GetErrorFlag(), 1);
-    EXPECT_STREQ(writer.GetErrorText(), "Cannot write to /dev/full.\n");
+    EXPECT_STREQ(writer.GetErrorText(), "Cannot write to /dev/full.\nNo space left on device.\n");
     std::vector<uint8_t> block(kBlock);
     EXPECT_EQ(writer.Write(block.data(), kBlock), 0);
-    EXPECT_STREQ(writer.GetErrorText(), "Cannot write to /dev/full.\n");
+    EXPECT_STREQ(writer.GetErrorText(), "Cannot write to /dev/full.\nNo space left on device.\n");
     writer.Close();
-    EXPECT_STREQ(writer.GetErrorText(), "Cannot close input file /dev/full.\n");
+    EXPECT_STREQ(writer.GetErrorText(),
+                 "Cannot close input file /dev/full.\nNo space left on device.\n");
     // The writer can still be used for another file afterwards.
     ScratchDir dir;
     std::string path = dir.File("after.wav");
@@ -455,7 +457,8 @@ TEST(WaveFileWriter, DiskFullLeavesTheWrittenSongReadableAndCloseCanBeRetried) {
         ASSERT_LT(written, 3 * kBlock) << "the small disk never filled up";
     }
     EXPECT_EQ(taken, 0);
-    EXPECT_EQ(writer.GetErrorText(), Message("Cannot write to %s.\n", path));
+    EXPECT_EQ(writer.GetErrorText(),
+              Message("Cannot write to %s.\nNo space left on device.\n", path));
 
     // Everything up to the last buffer that reached the disk reads back.
     std::vector<uint8_t> file = ReadAll(path);
@@ -469,7 +472,8 @@ TEST(WaveFileWriter, DiskFullLeavesTheWrittenSongReadableAndCloseCanBeRetried) {
 
     writer.Close();
     EXPECT_EQ(writer.GetErrorFlag(), 1);
-    EXPECT_EQ(writer.GetErrorText(), Message("Cannot write to %s.\n", path));
+    EXPECT_EQ(writer.GetErrorText(),
+              Message("Cannot write to %s.\nNo space left on device.\n", path));
     EXPECT_TRUE(writer.IsOpen());
 
     // With room again, writing resumes where it failed (the pending buffer goes out first) and

@@ -96,7 +96,7 @@ TEST(ControlRecord, EveryEarlyReturnShowsItsTextAndLeavesTheWindowIdle) {
         std::string text = c.text;
         if (text.empty()) {
             text = "Cannot create output file " + (r.dir / "missing" / "SideA1.wav").string() +
-                   ".\nProbably in use by another program!\n";
+                   ".\nNo such file or directory.\n";
         } else if (std::string(c.name) == "long name") {
             text += r.win.strBasePath + "\n";
         }
@@ -114,6 +114,41 @@ TEST(ControlRecord, EveryEarlyReturnShowsItsTextAndLeavesTheWindowIdle) {
             EXPECT_TRUE(r.Files().empty());
         }
     }
+}
+
+// After "Yes" to the overwrite question, a device that refuses at any step leaves the previous
+// take's files byte for byte as they were and creates none.
+TEST(ControlRecord, ARefusedRecordLeavesThePreviousTakeAlone) {
+    for (TestOp op : {TestOp::QueryFormat, TestOp::Open, TestOp::Prepare, TestOp::Start}) {
+        SCOPED_TRACE(int(op));
+        Recording r;
+        r.plan = {{1000, true}};
+        r.UseTest({}, CTestCaptureBackend::Delivery::Automatic);
+        Touch(r.dir / "SideA1.wav");
+        Touch(r.dir / "SideA2.wav");
+        r.pTest->FailAt(op);
+        r.ctl->OnRecord();
+        ASSERT_EQ(r.win.boxes.size(), 2u);
+        EXPECT_EQ(r.win.boxes[0].title, "File Exists");
+        EXPECT_EQ(r.win.boxes[1].title, "ERROR");
+        ExpectNotStarted(r);
+        EXPECT_EQ(Slurp(r.dir / "SideA1.wav"), "old");
+        EXPECT_EQ(Slurp(r.dir / "SideA2.wav"), "old");
+        EXPECT_EQ(r.Files().size(), 2u);
+    }
+}
+
+// Leaving the program during the pause after "Yes" gives Record up before anything is touched.
+TEST(ControlRecord, LeavingDuringThePauseStartsNothing) {
+    Recording r;
+    r.plan = {{1000, true}};
+    r.UseFile({});
+    Touch(r.dir / "SideA1.wav");
+    r.win.leaveDuringWait = true;
+    r.ctl->OnRecord();
+    ExpectNotStarted(r);
+    EXPECT_EQ(r.win.boxes.size(), 1u);
+    EXPECT_EQ(Slurp(r.dir / "SideA1.wav"), "old");
 }
 
 TEST(ControlRecord, OverwriteQuestionNamesTheLowestExistingFile) {
@@ -139,7 +174,8 @@ TEST(ControlRecord, OverwriteQuestionNamesTheLowestExistingFile) {
                       "be overwritten.\n\nDo you want to overwrite the file(s)?");
         EXPECT_EQ(r.win.boxes[0].title, "File Exists");
         EXPECT_EQ(r.win.boxes[0].icon, MsgIcon::Question);
-        EXPECT_EQ(r.win.boxes[0].buttons, MsgButtons::YesNo);
+        // No is the default: Enter must not overwrite the previous take.
+        EXPECT_EQ(r.win.boxes[0].buttons, MsgButtons::YesNoDefaultNo);
         EXPECT_EQ(r.win.log, (std::vector<std::string>{"box:File Exists", "wait:750"}));
         // No: nothing created or touched.
         ExpectNotStarted(r);
@@ -195,38 +231,39 @@ TEST(ControlNaming, TheNumberGoesBeforeTheExtensionOfTheFileName) {
     EXPECT_FALSE(CSongFileName(std::string(255, 'x') + ".wav").NameInto(name, sizeof name, 1000));
 }
 
-TEST(ControlProgress, TimesCountersAndTexts) {
-    CTestWindow win;
-    CRecordingControl ctl(&win, std::make_unique<CTestCaptureBackend>());
-    CSignalAnalyzer& a = ctl.GetAnalyzer();
-    a.m_nClipCount[0] = 2;
-    a.m_nClipCount[1] = 3;
+RecordingProgress Report(int song, int64_t songBytes, int64_t totalBytes, int64_t clipped = 0) {
+    RecordingProgress p;
+    p.nSongNumber = song;
+    p.nSongBytes = songBytes;
+    p.nTotalBytes = totalBytes;
+    p.nClippedTotal = clipped;
+    return p;
+}
+
+TEST(ControlProgress, TheLabelsShowWhatTheReportCarries) {
+    Recording r;  // names the files: SideA.wav as shown
+    r.plan = {{20000, true}};
+    r.UseFile({});
+    ASSERT_TRUE(r.Run());
+    CRecordingControl& ctl = *r.ctl;
     // 44,100 per second, 16-bit stereo: 10,584,000 bytes a minute.
-    ctl.OnRecordingProgress(10760400, 0);
-    EXPECT_EQ(win.texts[IDC_SONGTIME], "Song Time  01:01");
-    EXPECT_EQ(win.texts[IDC_TOTALTIME], "Total Time  01:01");
-    EXPECT_EQ(win.texts[IDC_CLIPPED], "Clipped Pts: 5");
-    EXPECT_EQ(win.texts[IDC_CURFILE], "Cur File: ");
-    // The song time restarts with the message whose newFile is 1, counting that whole block.
-    a.m_nClipCount[0] = 0;
-    ctl.OnRecordingProgress(176400 * 5, 1);
-    EXPECT_EQ(win.texts[IDC_SONGTIME], "Song Time  00:05");
-    EXPECT_EQ(win.texts[IDC_TOTALTIME], "Total Time  01:06");
-    EXPECT_EQ(win.texts[IDC_CLIPPED], "Clipped Pts: 8");
-    EXPECT_EQ(win.pictures, (std::vector<bool>{true, false}));
-    EXPECT_TRUE(win.caption.empty());
-    win.bMinimized = true;
-    ctl.OnRecordingProgress(0, 0);
-    EXPECT_EQ(win.caption, ": Zelk Vellisto");
+    ctl.m_settings.nSamplesPerSec = 44100;
+    ctl.m_settings.wBitsPerSample = 16;
+    ctl.m_settings.wChannels = 2;
+    ctl.OnRecordingProgress(Report(3, 10760400, 10760400 * 2, 5));
+    EXPECT_EQ(r.win.texts[IDC_CURFILE], "Cur File: SideA3.wav");
+    EXPECT_EQ(r.win.texts[IDC_SONGTIME], "Song Time  01:01");
+    EXPECT_EQ(r.win.texts[IDC_TOTALTIME], "Total Time  02:02");
+    EXPECT_EQ(r.win.texts[IDC_CLIPPED], "Clipped Pts: 5");
+    r.win.bMinimized = true;
+    ctl.OnRecordingProgress(Report(10, 0, 0));
+    EXPECT_EQ(r.win.caption, "SideA10.wav: Zelk Vellisto");
 
     // Float recordings past two hours (2^31 bytes in 101 minutes at 352,800 bytes a second).
-    CRecordingControl big(&win, std::make_unique<CTestCaptureBackend>());
-    big.m_settings.wBitsPerSample = 32;
-    for (int minute = 0; minute < 125; ++minute) big.OnRecordingProgress(352800L * 60, 0);
-    big.OnRecordingProgress(352800L * 30, 1);
-    EXPECT_EQ(big.GetTotalBytes(), 352800LL * (125 * 60 + 30));
-    EXPECT_EQ(win.texts[IDC_TOTALTIME], "Total Time  125:30");
-    EXPECT_EQ(win.texts[IDC_SONGTIME], "Song Time  00:30");
+    ctl.m_settings.wBitsPerSample = 32;
+    ctl.OnRecordingProgress(Report(2, 352800L * 30, 352800LL * (125 * 60 + 30)));
+    EXPECT_EQ(r.win.texts[IDC_TOTALTIME], "Total Time  125:30");
+    EXPECT_EQ(r.win.texts[IDC_SONGTIME], "Song Time  00:30");
 }
 
 TEST(ControlProgress, MetersTakeTheLoudestUntilTheMeterThreadHasReadThem) {
@@ -238,12 +275,13 @@ TEST(ControlProgress, MetersTakeTheLoudestUntilTheMeterThreadHasReadThem) {
     EXPECT_EQ(peak, -100);
     EXPECT_EQ(power, -100);
     auto block = [&](float peakValue, float powerValue, int clipCount) {
+        RecordingProgress p;
         for (int ch = 0; ch < 2; ++ch) {
-            ctl.GetAnalyzer().m_fPeak[ch] = peakValue;
-            ctl.GetAnalyzer().m_fPower[ch] = powerValue;
-            ctl.GetAnalyzer().m_nClipCount[ch] = clipCount;
+            p.fPeak[ch] = peakValue;
+            p.fPower[ch] = powerValue;
+            p.nClips[ch] = clipCount;
         }
-        ctl.OnRecordingProgress(0, 0);
+        ctl.OnRecordingProgress(p);
     };
     auto expectLevels = [&](int channel, int wantPeak, int wantPower) {
         GetMeterLevels(channel, &power, &peak, &clips);
@@ -258,6 +296,12 @@ TEST(ControlProgress, MetersTakeTheLoudestUntilTheMeterThreadHasReadThem) {
     expectLevels(0, -12, -36);
     // The right channel was taken before the first block: every block replaced its values.
     expectLevels(7, -12, -36);
+    // Float input holding NaN or infinities: the floor (-240 dB, -120 dB for the power's
+    // root) and a bounded value, never an undefined conversion.
+    block(std::nanf(""), std::nanf(""), 0);
+    expectLevels(0, -240, -120);
+    block(INFINITY, INFINITY, 0);
+    expectLevels(0, 1000, 1000);
     SetMeterLevelSource(nullptr);
     expectLevels(0, -100, -100);
 }

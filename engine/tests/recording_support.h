@@ -50,11 +50,13 @@ public:
     std::vector<bool> pictures;
     std::string caption;
     int nFocus = 0;
-    std::vector<std::pair<long, long>> progress;  // handled (byteCount, newFile)
+    std::vector<RecordingProgress> progress;  // handled reports, in order
     // Called on the pumping thread after each handled progress message (its index), and
     // before the done message is handled.
     std::function<void(size_t)> onProgress;
     std::function<void()> onDone;
+    // Called on the recording thread each time it posts a report, before it goes on.
+    std::function<void()> onPostInRecordingThread;
 
     MsgAnswer MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override {
@@ -80,11 +82,26 @@ public:
     std::string GetBaseFileText() override { return strBaseText; }
     std::string GetBaseFilePath() override { return strBasePath; }
     void OnNew() override { log.push_back("new"); }
-    void Wait(int ms) override { log.push_back("wait:" + std::to_string(ms)); }
-    void PostRecordingProgress(long byteCount, long newFile) override {
-        Push({byteCount, newFile, false});
+    // Answers false once leaveDuringWait is set: the user asked to leave meanwhile.
+    bool leaveDuringWait = false;
+    bool Wait(int ms) override {
+        log.push_back("wait:" + std::to_string(ms));
+        return !leaveDuringWait;
     }
-    void PostRecordingDone() override { Push({0, 0, true}); }
+    void PostRecordingProgress(const RecordingProgress& progress) override {
+        Push({progress, false});
+        if (onPostInRecordingThread) onPostInRecordingThread();
+    }
+    void PostRecordingDone() override { Push({{}, true}); }
+
+    // Waits, handling nothing, until the recording thread has posted its done message: every
+    // message is then handled after the thread has ended.
+    bool WaitUntilDonePosted(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cond.wait_for(lock, limit, [this] {
+            return m_nTail > m_nHead && m_ring[(m_nTail - 1) % m_ring.size()].bDone;
+        });
+    }
 
     // Handles queued messages until the done message has been handled or the limit passes.
     bool PumpUntilDone(std::chrono::milliseconds limit = std::chrono::seconds(60)) {
@@ -104,8 +121,8 @@ public:
                 pControl->OnRecordingDone();
                 return true;
             }
-            pControl->OnRecordingProgress(msg.nByteCount, msg.nNewFile);
-            progress.emplace_back(msg.nByteCount, msg.nNewFile);
+            pControl->OnRecordingProgress(msg.progress);
+            progress.push_back(msg.progress);
             if (onProgress) onProgress(progress.size() - 1);
         }
     }
@@ -119,7 +136,7 @@ public:
 
 private:
     struct Msg {
-        long nByteCount = 0, nNewFile = 0;
+        RecordingProgress progress;
         bool bDone = false;
     };
 

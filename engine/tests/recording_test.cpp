@@ -2,6 +2,7 @@
 // files must hold the input byte for byte, cut where the gap rule says.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <thread>
 
@@ -37,7 +38,7 @@ void ExpectSongsMatch(const Recording& r, const Prediction& p) {
 
 long NewFileMessages(const CTestWindow& w) {
     long n = 0;
-    for (const auto& m : w.progress) n += m.second;
+    for (const auto& m : w.progress) n += m.nNewFiles;
     return n;
 }
 
@@ -81,7 +82,8 @@ TEST(Recording, SplitAtBlockStartLeavesTheOldFileAtTheBlockBoundary) {
     ASSERT_TRUE(r.Run());
     ExpectSongsMatch(r, p);
     EXPECT_EQ(r.Songs().at(0).size(), size_t(3 * kBlock));
-    EXPECT_EQ(r.win.progress.at(3), std::make_pair(kBlock, 1L));
+    EXPECT_EQ(r.win.progress.at(3).nByteCount, kBlock);
+    EXPECT_EQ(r.win.progress.at(3).nNewFiles, 1);
 }
 
 TEST(Recording, SplitAndEndGapInOneBlock) {
@@ -101,7 +103,8 @@ TEST(Recording, SplitAndEndGapInOneBlock) {
     ASSERT_TRUE(r.Run());
     ExpectSongsMatch(r, p);
     // One message for that block, with newFile 1, and it was the last.
-    EXPECT_EQ(r.win.progress.back(), std::make_pair(kBlock, 1L));
+    EXPECT_EQ(r.win.progress.back().nByteCount, kBlock);
+    EXPECT_EQ(r.win.progress.back().nNewFiles, 1);
     EXPECT_TRUE(r.win.boxes.empty());
 }
 
@@ -148,7 +151,7 @@ TEST(Recording, AllSilenceKeepsTheFirstFileAndEndOfInputKeepsAShortLastOne) {
     ASSERT_TRUE(r.Run());
     ExpectSongsMatch(r, r.Predicted());
     EXPECT_EQ(r.Files().size(), 2u);
-    EXPECT_EQ(r.win.progress.back().first, long(r.input.size() % kBlock));
+    EXPECT_EQ(r.win.progress.back().nByteCount, long(r.input.size() % kBlock));
 }
 
 TEST(Recording, StopIsSeenWhileNoBufferComes) {
@@ -205,12 +208,18 @@ TEST(Recording, WriterFailuresEndTheRecordingWithTheWritersText) {
         ASSERT_GE(r.win.boxes.size(), 2u);
         EXPECT_EQ(r.win.boxes[0].title, "File Exists");
         EXPECT_EQ(r.win.boxes[1].title, "ERROR");
-        if (!fullDisk) {
-            EXPECT_EQ(r.win.boxes.size(), 2u);
-            EXPECT_EQ(r.win.boxes[1].text, "Cannot create output file " + second.string() +
-                                               ".\nProbably in use by another program!\n");
+        // One box, naming the file and the system's reason.
+        EXPECT_EQ(r.win.boxes.size(), 2u);
+        EXPECT_EQ(r.win.boxes[1].text,
+                  fullDisk
+                      ? "Cannot write to " + second.string() + ".\nNo space left on device.\n"
+                      : "Cannot create output file " + second.string() + ".\nIs a directory.\n");
+        // The failed file is let go at the finish, so the disk is not kept busy.
+        EXPECT_FALSE(r.ctl->GetWriter().IsOpen());
+        for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
+            std::error_code ec;
+            EXPECT_NE(fs::read_symlink(fd.path(), ec), fs::path("/dev/full"));
         }
-        EXPECT_NE(r.win.boxes[1].text.find("SideA2.wav"), std::string::npos);
         // The first song is whole and valid, and the recording did not run on.
         EXPECT_TRUE(ReadSongData(r.dir / "SideA1.wav", r.format) ==
                     r.Slice(0, r.Predicted().cuts.at(0)));
@@ -230,7 +239,7 @@ TEST(Recording, SongFilesRollOverBeforeTheSizeLimit) {
     for (size_t k = 0; k + 1 < songs.size(); ++k) EXPECT_EQ(songs[k].size(), size_t(3 * kBlock));
     EXPECT_TRUE(r.Joined() == r.input);
     EXPECT_EQ(NewFileMessages(r.win), long(songs.size()) - 1);
-    EXPECT_EQ(r.win.progress[3].second, 1);
+    EXPECT_EQ(r.win.progress[3].nNewFiles, 1);
 }
 
 TEST(Recording, ReadAndStopFailuresOfTheDevice) {
@@ -243,7 +252,7 @@ TEST(Recording, ReadAndStopFailuresOfTheDevice) {
     ASSERT_TRUE(r.Run());
     EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::ShortBlock);
     ASSERT_EQ(r.win.progress.size(), 3u);
-    EXPECT_EQ(r.win.progress[2].first, 0);
+    EXPECT_EQ(r.win.progress[2].nByteCount, 0);
     EXPECT_TRUE(r.Joined() == r.Slice(0, 2 * kBlock));
 
     // A failed stop is shown first in the finish.
@@ -256,6 +265,189 @@ TEST(Recording, ReadAndStopFailuresOfTheDevice) {
     EXPECT_EQ(s.win.boxes[0].text, "Error with sound card driver (cannot stop RECORD device).\n");
     EXPECT_EQ(s.win.boxes[0].title, "ERROR");
     EXPECT_TRUE(s.Joined() == s.input);
+}
+
+// Stop keeps every frame the device took before it: the buffer it was filling, and a full one
+// still waiting beside it.
+TEST(Recording, StopKeepsEveryFrameCapturedBeforeThePress) {
+    struct Case {
+        const char* name;
+        long before;  // bytes delivered before Stop, while the thread cannot look
+        long after;   // bytes delivered by the recording thread's first report, after Stop
+    };
+    for (const Case c :
+         {Case{"part of a buffer", 4000, 0}, Case{"a buffer and a part", kBlock + 4000, 0},
+          Case{"a full one waiting and a part", kBlock, kBlock + 4000}}) {
+        SCOPED_TRACE(c.name);
+        Recording r;
+        r.plan = {{8 * kFrames16, true}};
+        r.UseTest({}, CTestCaptureBackend::Delivery::Manual);
+        r.ctl->m_nWaitSliceMs = 20;
+        r.ctl->OnRecord();
+        ASSERT_TRUE(r.ctl->IsRecording());
+        CTestCaptureBackend* dev = r.pTest;
+        uint64_t taken = 0;
+        {
+            std::lock_guard<CCriticalSection> hold(r.ctl->GetLock());
+            taken += dev->Produce(c.before);
+            r.ctl->OnStop();
+        }
+        bool first = true;
+        r.win.onPostInRecordingThread = [&] {
+            if (first && c.after) taken += dev->Produce(c.after);
+            first = false;
+        };
+        ASSERT_TRUE(r.win.PumpUntilDone());
+        EXPECT_EQ(taken, uint64_t(c.before + c.after));
+        EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::Stop);
+        EXPECT_EQ(dev->GetLostFrames(), 0u);
+        EXPECT_TRUE(r.win.boxes.empty());
+        const auto joined = r.Joined();
+        ASSERT_EQ(joined.size(), taken);
+        EXPECT_TRUE(r.JoinedIsPrefix());
+        EXPECT_EQ(r.ctl->GetTotalBytes(), int64_t(taken));
+    }
+}
+
+// Every report, handled only once the thread has ended, names the file its bytes went into and
+// counts what the files hold: the clipped total whatever the pacing.
+TEST(Recording, EachReportDescribesTheBytesOnDisk) {
+    Recording r;
+    for (int k = 0; k < 6; ++k)
+        r.plan.insert(r.plan.end(), {{15000 + 3000L * k, true}, {2000, false}});
+    r.input = MakeSamples(r.format, r.plan);
+    // Full-scale samples in the music count as clipped (DC Block is off: the files keep them).
+    for (size_t at = 202; at + 2 <= r.input.size(); at += 2 * 7919) {
+        int16_t v;
+        std::memcpy(&v, &r.input[at], 2);
+        if (std::abs(v) < 1000) continue;
+        v = at % 3 ? 32767 : -32768;
+        std::memcpy(&r.input[at], &v, 2);
+    }
+    r.UseFile({.fGapSize = 0.1, .fMinSong = 1.0, .fEndGap = 25});
+    r.ctl->OnRecord();
+    ASSERT_TRUE(r.ctl->IsRecording());
+    ASSERT_TRUE(r.win.WaitUntilDonePosted());
+    std::vector<std::string> labels;
+    r.win.onProgress = [&](size_t) { labels.push_back(r.win.texts[IDC_CURFILE]); };
+    ASSERT_TRUE(r.win.PumpUntilDone());
+
+    // Six songs, and the closing silence after the last split.
+    const auto songs = r.Songs();
+    ASSERT_EQ(songs.size(), 7u);
+    auto clippedIn = [](const std::vector<char>& bytes, size_t n) {
+        int64_t clipped = 0;
+        for (size_t i = 0; i + 2 <= n; i += 2) {
+            int16_t v;
+            std::memcpy(&v, &bytes[i], 2);
+            clipped += v >= 32767 || v <= -32767;
+        }
+        return clipped;
+    };
+    const auto joined = r.Joined();
+    int64_t before = 0;  // bytes of the files before the report's file
+    int number = 1;
+    for (size_t i = 0; i < r.win.progress.size(); ++i) {
+        const RecordingProgress& p = r.win.progress[i];
+        SCOPED_TRACE(i);
+        for (; number < p.nSongNumber; ++number) before += int64_t(songs[number - 1].size());
+        ASSERT_EQ(number, p.nSongNumber);
+        EXPECT_LE(p.nSongBytes, int64_t(songs[number - 1].size()));
+        EXPECT_EQ(before + p.nSongBytes, p.nTotalBytes);
+        EXPECT_EQ(p.nClippedTotal, clippedIn(joined, size_t(p.nTotalBytes)));
+        EXPECT_EQ(labels[i], "Cur File: SideA" + std::to_string(p.nSongNumber) + ".wav");
+    }
+    const int64_t clipped = clippedIn(joined, joined.size());
+    EXPECT_GT(clipped, 10);
+    EXPECT_EQ(r.win.texts[IDC_CLIPPED], "Clipped Pts: " + std::to_string(clipped));
+}
+
+// A mono side and its stereo copy (both channels equal) give song files of the same frames.
+TEST(Recording, MonoSplitsWhereItsStereoCopySplits) {
+    // Songs of at least Minimum Song Size (10 s at 11,025 frames a second), one with a pause
+    // shorter than Gap Size inside it.
+    const std::vector<Segment> plan = {{120000, true}, {3000, false},  {8000, true},
+                                       {1500, false},  {115000, true}, {2500, false},
+                                       {116000, true}, {30000, false}};
+    std::vector<std::vector<size_t>> frames;
+    for (int channels : {1, 2}) {
+        Recording r;
+        r.format = {16, 11025, channels};
+        r.plan = plan;
+        const auto mono = MakeSamples({16, 11025, 1}, plan);
+        for (size_t at = 0; at < mono.size(); at += 2) {
+            for (int ch = 0; ch < channels; ++ch)
+                r.input.insert(r.input.end(), &mono[at], &mono[at] + 2);
+        }
+        r.UseFile({.fGapSize = 0.2, .fMinSong = 10.0, .fEndGap = 2.0});
+        ASSERT_TRUE(r.Run());
+        EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::EndGap);
+        frames.emplace_back();
+        for (const auto& song : r.Songs()) frames.back().push_back(song.size() / (2 * channels));
+    }
+    EXPECT_EQ(frames[0].size(), 4u);
+    EXPECT_EQ(frames[0], frames[1]);
+}
+
+TEST(Recording, ADeviceThatFailsSaysSoAndFinishesTheFiles) {
+    Recording r;
+    r.plan = {{100000, true}};
+    r.UseTest({}, CTestCaptureBackend::Delivery::Automatic);
+    r.pTest->FailAfter(3 * kBlock + 1000);
+    ASSERT_TRUE(r.Run());
+    EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::DeviceError);
+    ASSERT_EQ(r.win.boxes.size(), 1u);
+    EXPECT_EQ(r.win.boxes[0].title, "ERROR");
+    EXPECT_EQ(r.win.boxes[0].text,
+              std::string("The sound card failed during the recording: ") +
+                  CTestCaptureBackend::kTestFailure +
+                  "\nThe recording has been stopped; the song files are finished.\n");
+    EXPECT_TRUE(r.Joined() == r.Slice(0, 3 * kBlock + 1000));
+}
+
+TEST(Recording, OverrunsOfUnknownLengthAreReportedAsSuch) {
+    Recording r;
+    r.plan = {{3 * kFrames16, true}};
+    r.UseTest({}, CTestCaptureBackend::Delivery::Manual);
+    r.ctl->m_nWaitSliceMs = 20;
+    r.ctl->OnRecord();
+    ASSERT_TRUE(r.ctl->IsRecording());
+    r.pTest->ReportOverflow();
+    r.pTest->ReportOverflow();
+    r.pTest->Produce(kBlock);
+    r.win.onProgress = [&](size_t) { r.ctl->OnStop(); };
+    ASSERT_TRUE(r.win.PumpUntilDone());
+    ASSERT_EQ(r.win.boxes.size(), 1u);
+    EXPECT_EQ(r.win.boxes[0].text,
+              "Audio was lost: the sound card reported 2 overrun(s); how much audio each one lost "
+              "is not known.\nAffected song file(s): SideA1.wav\n");
+}
+
+// A song file whose folder is removed mid-recording: the next block notices, and the recording
+// ends with a word instead of writing on into a file that no longer exists.
+TEST(Recording, ARemovedSongFolderEndsTheRecordingWithinABlock) {
+    Recording r;
+    r.plan = {{8 * kFrames16, true}};
+    r.UseTest({}, CTestCaptureBackend::Delivery::Manual);
+    fs::create_directory(r.dir / "songs");
+    r.win.strBasePath = (r.dir / "songs" / "SideA.wav").string();
+    r.ctl->m_nWaitSliceMs = 20;
+    r.ctl->OnRecord();
+    ASSERT_TRUE(r.ctl->IsRecording());
+    r.pTest->Produce(kBlock);
+    r.win.onProgress = [&](size_t index) {
+        if (index == 0) fs::remove_all(r.dir / "songs");
+        r.pTest->Produce(kBlock);
+    };
+    ASSERT_TRUE(r.win.PumpUntilDone());
+    EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::FileRemoved);
+    EXPECT_EQ(r.win.progress.size(), 2u);
+    ASSERT_EQ(r.win.boxes.size(), 1u);
+    EXPECT_EQ(r.win.boxes[0].text,
+              "The song file " + (r.dir / "songs" / "SideA1.wav").string() +
+                  " was removed while it was being recorded (the file or its folder was "
+                  "deleted).\nThe recording has been stopped.\n");
+    EXPECT_TRUE(r.win.IsIdle());
 }
 
 // Frames that encode their own number, cut by short songs and periodic silences, in both
@@ -322,7 +514,7 @@ TEST(RecordingIntegrity, LostFramesAreReportedExactlyAndWhere) {
     EXPECT_EQ(missing, 1000);
 }
 
-TEST(RecordingThreads, StopMidRecordingWhileTheMetersReadKeepsWholeBlocks) {
+TEST(RecordingThreads, StopMidRecordingWhileTheMetersReadKeepsWholeFrames) {
     // Real-time pacing at 48 kHz float (a block every 171 ms) while a meter thread reads levels
     // every millisecond and Stop comes from the UI thread: under ThreadSanitizer this shows the
     // shared state is reached only under the recording lock.
@@ -354,10 +546,11 @@ TEST(RecordingThreads, StopMidRecordingWhileTheMetersReadKeepsWholeBlocks) {
     EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::Stop);
     EXPECT_GT(reads.load(), 0);
     EXPECT_GE(loudest.load(), -12);  // every block of the input peaks above -12 dBFS
-    // The one file holds whole blocks, at least those handled before Stop, not all the input.
+    // The one file holds whole frames, at least the blocks handled before Stop, not all the
+    // input.
     const auto joined = r.Joined();
     ASSERT_EQ(r.Files().size(), 1u);
-    EXPECT_EQ(joined.size() % kBlock, 0u);
+    EXPECT_EQ(joined.size() % 8, 0u);
     EXPECT_GE(joined.size(), size_t(2 * kBlock));
     EXPECT_LT(joined.size(), r.input.size());
     EXPECT_TRUE(r.JoinedIsPrefix());
