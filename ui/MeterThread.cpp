@@ -1,5 +1,6 @@
 #include "MeterThread.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "LedMeter.h"
@@ -48,6 +49,11 @@ void CMeterThread::SetRunning(bool run) {
     m_wake.notify_all();
 }
 
+bool CMeterThread::IsParked() const {
+    std::lock_guard guard(m_mutex);
+    return m_bParked;
+}
+
 bool CMeterThread::IsRunning() const {
     std::lock_guard guard(m_mutex);
     return m_bRunning;
@@ -87,7 +93,8 @@ void CMeterThread::Tick() {
         CLedMeter* meter = m_meters[m];
         meter->SetLed(n, overload != 0);
         const int levelIndex = LevelIndex(n, m_nRangeDb, level);
-        const int peakIndex = LevelIndex(n, m_nRangeDb, held);
+        // Peaks from -2 dB up would fall one past the top LED: the mark stays on the top one.
+        const int peakIndex = std::min(LevelIndex(n, m_nRangeDb, held), n - 1);
         for (int i = 0; i < n; ++i) meter->SetLed(i, i <= levelIndex || i == peakIndex);
     }
 }
@@ -95,7 +102,9 @@ void CMeterThread::Tick() {
 void CMeterThread::Worker() {
     std::unique_lock lock(m_mutex);
     for (;;) {
+        m_bParked = !m_bRunning;
         m_wake.wait(lock, [this] { return m_bRunning || m_bEnding; });
+        m_bParked = false;
         if (m_bEnding) return;
         lock.unlock();
         Tick();

@@ -36,6 +36,8 @@ public:
     // the level callback takes.
     void SetRunning(bool run);
     bool IsRunning() const;
+    // Has the worker come to rest after a pause? No tick runs until SetRunning(true).
+    bool IsParked() const;
 
     // One tick over every meter. The worker thread calls it; tests call it directly on a
     // thread that is not started, or paused.
@@ -63,9 +65,10 @@ private:
     int m_nOverloadHold = 0;  // ticks
     int m_nPeakHold = 0;      // ticks
 
-    mutable std::mutex m_mutex;  // guards the two flags below
+    mutable std::mutex m_mutex;  // guards the three flags below
     std::condition_variable m_wake;
     bool m_bRunning = false;
     bool m_bEnding = false;
+    bool m_bParked = false;  // the worker waits, paused
     std::thread m_worker;
 };

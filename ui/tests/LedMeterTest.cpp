@@ -173,7 +173,10 @@ private slots:
                   {-30, -10, 0, "0-5 16", -9},
                   {-30, -10, 0, "0-5 15", -10},
                   {-30, -10, 0, "0-5 15", -11},
-                  {-30, -2, 0, "0-5 19", -2}});
+                  {-30, -2, 0, "0-5 19", -2},
+                  // From -2 dB up the mark would fall past the top LED: it stays on it.
+                  {-30, -1, 0, "0-5 19", -1},
+                  {-30, 3, 0, "0-5 19", 3}});
         Rig holding(150, 300);  // a hold of two ticks before it falls
         Run(holding, {{-100, -10, 0, "15", -10},
                       {-100, -30, 0, "15", -10},
@@ -181,30 +184,36 @@ private slots:
                       {-100, -30, 0, "15", -11}});
     }
 
+    // Waits for events, not for time: a pause counts once the worker has come to rest, and the
+    // interval is long enough that only a prompt close ends within the limit.
     void pauseAndResumeKeepHeldValuesAndCloseEndsPromptly() {
         auto rig = std::make_unique<Rig>(10, 1000, true);  // a peak hold of 100 ticks
         rig->levels[0].peak = -6;
         QVERIFY(!rig->thread.IsRunning());
-        QTest::qWait(30);
+        QTRY_VERIFY(rig->thread.IsParked());
         QCOMPARE(rig->calls.load(), 0);  // started paused
         rig->thread.SetRunning(true);
-        QTRY_VERIFY(rig->calls.load() >= 1);
+        QTRY_VERIFY(rig->calls.load() >= 2);
         rig->thread.SetRunning(false);
-        QTest::qWait(30);  // let a tick in flight finish
+        QTRY_VERIFY(rig->thread.IsParked());
         const int pausedAt = rig->calls.load();
         QCOMPARE(rig->thread.GetHeldPeak(0), -6);
-        QTest::qWait(60);
-        QCOMPARE(rig->calls.load(), pausedAt);
         rig->levels[0].peak = -100;
         rig->thread.SetRunning(true);
         QTRY_VERIFY(rig->calls.load() > pausedAt);
         rig->thread.SetRunning(false);
-        QTest::qWait(30);
-        QCOMPARE(rig->thread.GetHeldPeak(0), -6);
-        QElapsedTimer closing;
-        closing.start();
-        rig.reset();
-        QVERIFY(closing.elapsed() < 1000);
+        QTRY_VERIFY(rig->thread.IsParked());
+        QCOMPARE(rig->thread.GetHeldPeak(0), -6);  // held through the pause
+
+        for (bool running : {false, true}) {
+            auto slow = std::make_unique<Rig>(600000, 1);  // a tick every ten minutes
+            slow->thread.SetRunning(running);
+            if (running) QTRY_VERIFY(slow->calls.load() >= 1);
+            QElapsedTimer closing;
+            closing.start();
+            slow.reset();
+            QVERIFY(closing.elapsed() < 300000);
+        }
     }
 
     // The worker never paints: it queues repaints of just the LEDs that changed.
