@@ -1,6 +1,6 @@
-// A child process records a known sample stream and is killed (SIGKILL) at random moments.
-// Whatever file it leaves must open in the readers and hold exactly the stream's bytes up to
-// its last written buffer.
+// A child process records a known sample stream and is killed (SIGKILL) at random stream
+// positions. Whatever file it leaves must open in the readers and hold exactly the stream's
+// bytes up to its last written buffer.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -38,6 +38,7 @@ struct Progress {
     std::atomic<int> nHeaderDone;
     std::atomic<uint64_t> nAccepted;  // bytes taken by Write calls that have returned
     std::atomic<int> nClosed;
+    std::atomic<int> nHeld;  // the child stopped at its position and waits for the kill
 };
 
 Recording MakeRecording(std::mt19937& random, short bits, long bufferSize, size_t approxTotal) {
@@ -58,7 +59,10 @@ Recording MakeRecording(std::mt19937& random, short bits, long bufferSize, size_
     return r;
 }
 
-[[noreturn]] void RunChild(const std::string& path, const Recording& r, Progress* progress) {
+// The child writes the whole recording, or with holdAt stops once it has taken that many
+// bytes and waits to be killed there.
+[[noreturn]] void RunChild(const std::string& path, const Recording& r, Progress* progress,
+                           uint64_t holdAt = UINT64_MAX) {
     CWaveFileWriter writer;
     writer.SetFileName(path.c_str());
     writer.Create();
@@ -70,6 +74,10 @@ Recording MakeRecording(std::mt19937& random, short bits, long bufferSize, size_
         if (writer.Write(r.stream.data() + at, piece) != piece) _exit(3);
         at += static_cast<size_t>(piece);
         progress->nAccepted = at;
+        if (at >= holdAt) {
+            progress->nHeld = 1;
+            for (;;) ::pause();
+        }
         // A recorder waits for the next capture buffer between writes; the pause also gives
         // the parent's kill a chance to land while the recording is still going.
         ::usleep(300);
@@ -80,11 +88,10 @@ Recording MakeRecording(std::mt19937& random, short bits, long bufferSize, size_
     _exit(0);
 }
 
-// Waits (up to two seconds) until the child has taken `bytes` bytes or closed its file.
+// Waits until the child has taken `bytes` bytes, holds, or has closed its file.
 void AwaitProgress(const Progress& progress, uint64_t bytes) {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (progress.nAccepted.load() < bytes && progress.nClosed.load() == 0 &&
-           std::chrono::steady_clock::now() < deadline) {
+    while (progress.nAccepted.load() < bytes && progress.nHeld.load() == 0 &&
+           progress.nClosed.load() == 0) {
         std::this_thread::yield();
     }
 }
@@ -194,9 +201,9 @@ TEST(WaveFileCrash, FilesCutOffAtRandomMomentsReadUpToTheirLastBuffer) {
         std::string path = dir.File("cut.wav");
         bool toolsChecked = false;  // ffprobe takes a third of a second: once per recording
 
-        // One uncut run tells how long a whole recording takes on this machine, under this
-        // build, for the kills that may come at any moment.
-        auto started = std::chrono::steady_clock::now();
+        // One uncut run, then kills at random stream positions: every other child holds at its
+        // position (so the cut is exactly mid-way, between writes), the others run on and are
+        // killed wherever the signal finds them, inside a write or not.
         new (progress) Progress{};
         pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
@@ -204,27 +211,19 @@ TEST(WaveFileCrash, FilesCutOffAtRandomMomentsReadUpToTheirLastBuffer) {
         int status = 0;
         ASSERT_EQ(::waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-        long runTime = static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                             std::chrono::steady_clock::now() - started)
-                                             .count());
         EXPECT_EQ(CheckLeftover(path, r, *progress), Outcome::kComplete);
-        std::uniform_int_distribution<long> delay(0, runTime);
-        std::uniform_int_distribution<size_t> position(0, r.nTotal);
+        std::uniform_int_distribution<size_t> position(1, r.nTotal - 1);
 
         for (int round = 0; round < kRounds; ++round) {
             SCOPED_TRACE("round " + std::to_string(round));
             ::unlink(path.c_str());
             new (progress) Progress{};
+            const size_t at = position(random);
+            const bool hold = round % 2 == 0;
             pid = ::fork();
             ASSERT_GE(pid, 0);
-            if (pid == 0) RunChild(path, r, progress);
-            if (round % 2 == 0) {
-                std::this_thread::sleep_for(std::chrono::microseconds(delay(random)));
-            } else {
-                // On a busy machine a timer alone lands late and mostly on finished files:
-                // follow the child's progress to a random stream position instead.
-                AwaitProgress(*progress, position(random));
-            }
+            if (pid == 0) RunChild(path, r, progress, hold ? at : UINT64_MAX);
+            AwaitProgress(*progress, at);
             ::kill(pid, SIGKILL);
             ASSERT_EQ(::waitpid(pid, &status, 0), pid);
             ASSERT_TRUE(WIFSIGNALED(status) || (WIFEXITED(status) && WEXITSTATUS(status) == 0))
@@ -247,7 +246,7 @@ TEST(WaveFileCrash, FilesCutOffAtRandomMomentsReadUpToTheirLastBuffer) {
     RecordProperty("before_header", counts[0]);
     RecordProperty("midway", counts[1]);
     RecordProperty("complete", counts[2]);
-    // The point is the files cut off mid-way; the delays are chosen so that most are.
+    // The point is the files cut off mid-way: every child that held at its position is one.
     EXPECT_GE(counts[static_cast<int>(Outcome::kMidway)], kRounds)
         << "before header " << counts[0] << ", complete " << counts[2];
     if (!ToolInstalled("ffprobe") || !ToolInstalled("sox")) {

@@ -335,8 +335,14 @@ TEST(WaveIn, DestroyedWhileCapturingClosesTheDeviceFirst) {
     for (int i = 0; i < 20; ++i) {
         Rig rig(Delivery::Automatic);
         rig.OpenAndStart();
-        rig.notes.WaitForData(1);
+        ASSERT_TRUE(rig.notes.WaitForData(1));
+        const int filled = rig.notes.Datas();
         rig.waveIn.reset();  // the backend's thread keeps filling until the device is closed
+        // Closed, once, before the buffers went: nothing arrives after the close.
+        EXPECT_EQ(rig.notes.Closes(), 1);
+        const int atClose = rig.notes.Datas();
+        EXPECT_GE(atClose, filled);
+        EXPECT_EQ(rig.notes.Datas(), atClose);
     }
 }
 
