@@ -61,6 +61,7 @@ QWidget* CreateItem(QWidget* window, const DlgItem& item, const QRect& rect,
             if (item.style & kDlgPushLike) {
                 auto* button = new QPushButton(text, window);
                 button->setCheckable(true);
+                button->setAutoDefault(false);  // a check box: Enter still means the default
                 return button;
             }
             auto* check = new QCheckBox(text, window);
