@@ -90,23 +90,15 @@ TEST(UserDataFolder, IsQtsAppDataLocation) {
     char name[] = "settings_profile_tests";
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
-    QCoreApplication::setOrganizationName(CQSettingsProfileStore::kOrganisation);
-    QCoreApplication::setApplicationName(CQSettingsProfileStore::kApplication);
-    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
-    for (const char* xdg : {"/tmp/data-home", "", static_cast<const char*>(nullptr)}) {
-        for (const char* home : {"/home/someone/", ""}) {
-            SCOPED_TRACE(std::string(xdg ? xdg : "(unset)") + " " + home);
-            if (xdg) {
-                ::setenv("XDG_DATA_HOME", xdg, 1);
-            } else {
-                ::unsetenv("XDG_DATA_HOME");
-            }
-            ::setenv("HOME", home, 1);
-            EXPECT_EQ(
-                UserDataFolder(),
-                QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString());
-        }
+    QCoreApplication::setOrganizationName(kProfileOrganisation);
+    QCoreApplication::setApplicationName(kProfileApplication);
+    const std::string home = std::getenv("HOME");
+    for (const char* xdg : {"/tmp/data-home", ""}) {
+        ::setenv("XDG_DATA_HOME", xdg, 1);
+        ::setenv("HOME", "/home/someone/", 1);
+        EXPECT_EQ(UserDataFolder(),
+                  QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString());
     }
-    ::setenv("HOME", oldHome.c_str(), 1);
+    ::setenv("HOME", home.c_str(), 1);
     ::unsetenv("XDG_DATA_HOME");
 }
