@@ -115,12 +115,13 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const Sc
         edit->setText(text);
         edit->setCursorPosition(cursor);
     });
-    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
-        if (old && IsWithin(old, m_pPresetBox) && now && now->window() == this &&
-            !IsWithin(now, m_pPresetBox)) {
-            OnKillFocusPresets(now);
-        }
-    });
+    m_focusConnection =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            if (old && IsWithin(old, m_pPresetBox) && now && now->window() == this &&
+                !IsWithin(now, m_pPresetBox)) {
+                OnKillFocusPresets(now);
+            }
+        });
     connect(button(IDC_ADDPRESET), &QAbstractButton::clicked, this, &CCustomDlg::OnAddPreset);
     connect(button(IDC_DELETEPRESET), &QAbstractButton::clicked, this, &CCustomDlg::OnDeletePreset);
     connect(button(IDC_DONE), &QAbstractButton::clicked, this, &QDialog::accept);
@@ -128,7 +129,11 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const Sc
     InstallHelpKey(this);
 }
 
-CCustomDlg::~CCustomDlg() { CWaveInDevice::RemoveAllDevices(); }
+CCustomDlg::~CCustomDlg() {
+    // The focus moves while the widgets go, after this class is gone.
+    disconnect(m_focusConnection);
+    CWaveInDevice::RemoveAllDevices();
+}
 
 int CCustomDlg::DoModal() {
     OnInitDialog();

@@ -97,4 +97,5 @@ private:
     QComboBox* m_pDeviceBox = nullptr;
     std::unique_ptr<CComboPresetBox> m_pPresetList;
     CRecorderToolTip* m_pToolTip = nullptr;
+    QMetaObject::Connection m_focusConnection;
 };

@@ -451,7 +451,8 @@ void CRecorderDlg::OnCustomize() {
     dlg.m_settings = m_pControl->m_settings;
     if (dlg.DoModal() == QDialog::Accepted) {
         m_pControl->m_settings = dlg.m_settings;
-        // Through the setters, errors unlooked at: the trackbars offer only valid positions.
+        // Through the setters, errors not shown: every trackbar position is valid, and a value
+        // out of range that came with a preset is reported when that preset is picked here.
         ApplyPresetToAnalyzer(dlg.m_settings, m_pControl->GetAnalyzer(), nullptr);
         m_pControl->GetWaveIn().SetDeviceID(static_cast<uint32_t>(dlg.m_settings.nWaveInID));
     }
