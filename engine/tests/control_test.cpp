@@ -66,9 +66,9 @@ TEST(ControlRecord, EveryEarlyReturnShowsItsTextAndLeavesTheWindowIdle) {
         {"22050", false, format(22050, 16),
          "Sorry, sound card does not support this RECORD WAV format.\n"},
         {"open", true, fail(TestOp::Open),
-         std::string(kDriver) +
-             "open RECORD device).\nPlease close program, reboot windows, and try again.\nIf the "
-             "problem persists please contact the manufacturer!\n"},
+         std::string(kDriver) + "open RECORD device).\nPlease close program, restart the computer, "
+                                "and try again.\nIf the "
+                                "problem persists please contact the manufacturer!\n"},
         {"prepare", true, fail(TestOp::Prepare), std::string(kDriver) + "prepare RECORD header).\n",
          "ERROR", MsgIcon::Stop, 0},
         {"add", true, fail(TestOp::AddBuffer), std::string(kDriver) + "add RECORD buffer).\n",

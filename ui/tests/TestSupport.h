@@ -6,9 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <initializer_list>
 
 constexpr int kRate = 44100;
@@ -59,13 +61,29 @@ inline qint64 FinishedDataBytes(const QString& path) {
     return -1;
 }
 
-// Runs a Qt Test object in a temporary working directory (presets, song files) with a temporary
-// XDG_CONFIG_HOME (the QSettings profile).
+// Runs the handler on the next modal window other than `except` as soon as it shows.
+inline void OnNextModal(QWidget* except, std::function<void(QWidget*)> handler) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, except, handler] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == except) return;
+        timer->stop();
+        timer->deleteLater();
+        handler(modal);
+    });
+    timer->start();
+}
+
+// Runs a Qt Test object in a temporary working directory (song files) with a temporary
+// XDG_CONFIG_HOME (the QSettings profile) and XDG_DATA_HOME (the presets, under
+// data/Zelk/Vellistro).
 template <typename Test>
 int RunInTemporaryDir(int argc, char** argv) {
     QTemporaryDir work;
     g_workDir = work.path();
     qputenv("XDG_CONFIG_HOME", Path("cfg").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", Path("data").toLocal8Bit());
     QDir::setCurrent(g_workDir);
     QApplication app(argc, argv);
     Test test;
