@@ -44,7 +44,8 @@ bool CRiffFile::Open(const char* path) {
         }
         m_nBufferSize = kDefaultBufferSize;
     }
-    int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = m_pOutput ? m_pOutput->Open(path)
+                       : ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return false;
     m_nFd = fd;
     m_nDiskEnd = 0;
@@ -71,7 +72,7 @@ bool CRiffFile::Close(bool force) {
     if (!IsOpen()) return false;
     bool flushed = Flush();
     if (!flushed && !force) return false;
-    bool closed = ::close(m_nFd) == 0;
+    bool closed = (m_pOutput ? m_pOutput->Close(m_nFd) : ::close(m_nFd)) == 0;
     m_nFd = -1;
     m_nDiskEnd = 0;
     m_nOpenChunks = 0;
@@ -84,7 +85,9 @@ bool CRiffFile::WriteAll(const char* data, size_t count, uint64_t offset) {
     const uint64_t startOffset = offset;
     const size_t total = count;
     while (count > 0) {
-        ssize_t n = ::pwrite(m_nFd, data, count, static_cast<off_t>(offset));
+        const iovec piece = {const_cast<char*>(data), count};
+        ssize_t n = m_pOutput ? m_pOutput->WriteAt(m_nFd, &piece, 1, offset)
+                              : ::pwrite(m_nFd, data, count, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         data += n;
@@ -104,7 +107,8 @@ bool CRiffFile::WriteAll2(const char* first, size_t firstBytes, const char* seco
     uint64_t at = offset;
     size_t left = firstBytes + secondBytes;
     while (left > 0) {
-        ssize_t n = ::pwritev(m_nFd, next, count, static_cast<off_t>(at));
+        ssize_t n = m_pOutput ? m_pOutput->WriteAt(m_nFd, next, count, at)
+                              : ::pwritev(m_nFd, next, count, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         at += static_cast<uint64_t>(n);

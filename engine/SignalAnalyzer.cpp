@@ -108,22 +108,52 @@ void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, lo
     // A negative count is treated as an empty block: it must not move the detector.
     const long n = byteCount > 0 && data != nullptr ? byteCount / (int16 ? 2 : 4) : 0;
 
+    // This block's own outcome, handed on to the caller's flags (which only ever go to 1) and
+    // to an observer.
+    int gap = 0;
+    int endGap = 0;
+    long offset = 0;
+    m_pLevels = m_pObserver && n > 0 ? m_pObserver->LevelBuffer(n) : nullptr;
     if (n > 0) {
         // The format and the switches pick one specialised loop here, so that the per-sample
         // work has no branches on them.
         using Loop = void (CSignalAnalyzer::*)(void*, long, int*, long*, int*);
-        static constexpr Loop kLoops[8] = {
-            &CSignalAnalyzer::AnalyseSamples<false, false, false>,
-            &CSignalAnalyzer::AnalyseSamples<false, false, true>,
-            &CSignalAnalyzer::AnalyseSamples<false, true, false>,
-            &CSignalAnalyzer::AnalyseSamples<false, true, true>,
-            &CSignalAnalyzer::AnalyseSamples<true, false, false>,
-            &CSignalAnalyzer::AnalyseSamples<true, false, true>,
-            &CSignalAnalyzer::AnalyseSamples<true, true, false>,
-            &CSignalAnalyzer::AnalyseSamples<true, true, true>,
+        static constexpr Loop kLoops[16] = {
+            &CSignalAnalyzer::AnalyseSamples<false, false, false, false>,
+            &CSignalAnalyzer::AnalyseSamples<false, false, true, false>,
+            &CSignalAnalyzer::AnalyseSamples<false, true, false, false>,
+            &CSignalAnalyzer::AnalyseSamples<false, true, true, false>,
+            &CSignalAnalyzer::AnalyseSamples<true, false, false, false>,
+            &CSignalAnalyzer::AnalyseSamples<true, false, true, false>,
+            &CSignalAnalyzer::AnalyseSamples<true, true, false, false>,
+            &CSignalAnalyzer::AnalyseSamples<true, true, true, false>,
+            &CSignalAnalyzer::AnalyseSamples<false, false, false, true>,
+            &CSignalAnalyzer::AnalyseSamples<false, false, true, true>,
+            &CSignalAnalyzer::AnalyseSamples<false, true, false, true>,
+            &CSignalAnalyzer::AnalyseSamples<false, true, true, true>,
+            &CSignalAnalyzer::AnalyseSamples<true, false, false, true>,
+            &CSignalAnalyzer::AnalyseSamples<true, false, true, true>,
+            &CSignalAnalyzer::AnalyseSamples<true, true, false, true>,
+            &CSignalAnalyzer::AnalyseSamples<true, true, true, true>,
         };
-        const int variant = (int16 ? 4 : 0) | (m_bDCBlock ? 2 : 0) | (m_bIgnoreClicks ? 1 : 0);
-        (this->*kLoops[variant])(data, n, gapFound, splitOffset, endGapReached);
+        const int variant = (m_pLevels ? 8 : 0) | (int16 ? 4 : 0) | (m_bDCBlock ? 2 : 0) |
+                            (m_bIgnoreClicks ? 1 : 0);
+        (this->*kLoops[variant])(data, n, &gap, &offset, &endGap);
+    }
+    if (gap) {
+        if (gapFound != nullptr) *gapFound = 1;
+        if (splitOffset != nullptr) *splitOffset = offset;
+    }
+    if (endGap && endGapReached != nullptr) *endGapReached = 1;
+    if (m_pObserver) {
+        AnalysedBlock block;
+        block.nSamples = n;
+        block.bGapFound = gap;
+        block.nSplitOffset = offset;
+        block.bEndGapReached = endGap;
+        block.pLevels = m_pLevels;
+        m_pObserver->OnBlockAnalysed(block);
+        m_pLevels = nullptr;
     }
 
     m_nLastLoudIndex -= n;
@@ -136,10 +166,11 @@ void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, lo
 }
 
 // Runs on the recording thread (via ProcessBlock): no allocation, no I/O.
-template <bool kInt16, bool kDCBlock, bool kSmartGap>
+template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kLevels>
 void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset,
                                      int* endGapReached) {
     unsigned char* const bytes = static_cast<unsigned char*>(data);
+    float* const levels = m_pLevels;
     const float clipLimit = m_fClipLimit;
     const float r = m_fDCCoefficient;
     const float level = m_fLinearGapLevel;
@@ -203,6 +234,7 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
             s.w0 = (y - s.a1 * s.w1 - s.a2 * s.w2) / s.a0;
             a = std::fabs(s.b0 * s.w0 + s.b1 * s.w1 + s.b2 * s.w2);
         }
+        if constexpr (kLevels) levels[i] = a;
         const bool loud = a > level;
         lastLoud = loud ? i : lastLoud;
         if (i - lastLoud >= slowPathDistance) [[unlikely]] {

@@ -12,11 +12,12 @@
 #include <cstdint>
 #include <string>
 
+#include "AnalysisObserver.h"
 #include "BiquadFilter.h"
 #include "ErrorState.h"
 
 class CSignalAnalyzer {
-  public:
+public:
     CSignalAnalyzer();
     virtual ~CSignalAnalyzer() = default;
 
@@ -62,6 +63,10 @@ class CSignalAnalyzer {
     static std::string FormatMinSongSize(int p);
     static std::string FormatEndSize(int p);
 
+    // Offline tools only: the observer told about every block from now on (null: none). Not
+    // while a recording runs; the observer must outlive its use.
+    void SetObserver(IAnalysisObserver* observer) { m_pObserver = observer; }
+
     int GetErrorFlag() const { return m_error.Flag(); }
     const char* GetErrorText() const { return m_error.Text(); }
 
@@ -87,8 +92,9 @@ class CSignalAnalyzer {
 
     CBiquadFilter m_filter[2];  // 0 left, 1 right
 
-  private:
-    template <bool kInt16, bool kDCBlock, bool kSmartGap>
+private:
+    // kLevels: store each sample's detector magnitude in m_pLevels (an observer's buffer).
+    template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kLevels>
     void AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset, int* endGapReached);
 
     // Truncation toward zero that saturates at the int32 range and maps NaN to 0: values left
@@ -114,6 +120,9 @@ class CSignalAnalyzer {
     int64_t m_nLastLoudIndex = 0;
     int64_t m_nLastSplitIndex = 0;
     float m_fClipLimit = 32767.0f;
+
+    IAnalysisObserver* m_pObserver = nullptr;
+    float* m_pLevels = nullptr;  // the observer's buffer during an observed block
 
     CErrorState m_error{"No error"};
 };
