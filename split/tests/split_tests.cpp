@@ -211,7 +211,6 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
     std::ofstream(dir / "text.wav") << "just some text, not audio\n";
     WriteHeader(dir / "24bit.wav", 1, 24, 2, std::vector<char>(600, 1), 600);
     WriteHeader(dir / "double.wav", 3, 64, 2, std::vector<char>(640, 1), 640);
-    WriteHeader(dir / "cut.wav", 1, 16, 2, loud, size * 2);
     WriteHeader(dir / "quad.wav", 1, 16, 4, loud, size);
     WriteHeader(dir / "empty.wav", 1, 16, 2, {}, 0);
     WriteWav(dir / "good.wav", kStereo16, loud);
@@ -226,7 +225,6 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
          1,
          "sox '" + (dir / "24bit.wav").string() + "' -b 16 -e signed-integer"},
         {{dir / "double.wav"}, 1, "64-bit float"},
-        {{dir / "cut.wav"}, 1, "is truncated"},
         {{dir / "quad.wav"}, 1, "has 4 channels; only mono and stereo"},
         {{dir / "empty.wav"}, 1, "holds no audio"},
         {{dir / "missing.wav"}, 1, "missing.wav: No such file"},
@@ -234,8 +232,6 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
         {{good, "-o", dir / "nowhere/x.wav"}, 1, "nowhere: No such file or directory"},
         {{good, "-o", dir / "text.wav/x.wav"}, 1, "text.wav: it is not a folder"},
         {{good, "--gap-size", "5.1"}, 2, "Gap size is not between 0.01 and 5 seconds.\n"},
-        // 0.01 s is position -17, which is 0.0096 s: the recorder refuses it too.
-        {{good, "--gap-size", "0.01"}, 2, "Gap size is not between 0.01 and 5 seconds.\n"},
         {{good, "--gap-level", "-5"}, 2, "Gap level is not between -6 and -144 dB.\n"},
         {{good, "--gap-level=nan"}, 2, "Gap level is not between -6 and -144 dB.\n"},
         {{good, "--min-song", "201"}, 2, "Minimum song size is not between 1 and 200 seconds.\n"},
