@@ -8,10 +8,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "SongFileName.h"
-
-CSongOutput::CSongOutput(Mode mode, const WAVEFORMATEX& format, std::string scratchDir)
-    : m_mode(mode), m_format(format), m_strScratch(std::move(scratchDir)) {
+CSongOutput::CSongOutput(Mode mode, const WAVEFORMATEX& format) : m_mode(mode), m_format(format) {
     // PCM headers end at 44; the recorder's float headers carry cbSize and end at 46.
     m_nDataStart = format.wFormatTag == WAVE_FORMAT_PCM ? 44 : 46;
     if (m_mode == Mode::Write) {
@@ -31,10 +28,6 @@ CSongOutput::~CSongOutput() {
     }
 }
 
-std::string CSongOutput::StandIn(const std::string& path) const {
-    return m_strScratch + "/" + std::string(FileNamePart(path));
-}
-
 bool CSongOutput::Created(const std::string& path) const {
     for (auto it = m_files.rbegin(); it != m_files.rend(); ++it) {
         if (it->strPath == path) return it->bCreated;
@@ -51,8 +44,7 @@ ssize_t CSongOutput::Fail(const std::string& path, int error) {
 int CSongOutput::Open(const char* path) {
     File file;
     file.strPath = path;
-    const std::string target = m_mode == Mode::List ? StandIn(path) : std::string(path);
-    const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    const int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int error = errno;
         m_files.push_back(file);

@@ -7,9 +7,10 @@
 // the next WriteAt or Close of that file, with its error number. Close waits until the file's
 // bytes are on their way to the disk, closes it and reports a failure the same way.
 //
-// List mode (a dry run): nothing reaches the song files. Each Open creates an empty stand-in
-// of that name in a scratch folder, so that whatever the recording control later deletes is
-// seen; the bytes are only counted, with the peak and the clipped samples of each file.
+// List mode (a dry run): no byte is written. Each Open creates an empty stand-in of that name
+// (the splitter names them in a folder of the run's own), so that whatever the recording
+// control later deletes is seen; the bytes are only counted, with the peak and the clipped
+// samples of each file.
 //
 // Both modes remember every file opened, in order, with its size: the songs a run wrote are
 // known exactly, and only files this run created are ever cleaned up. One thread at a time
@@ -47,9 +48,8 @@ public:
         int nErrno = 0;
     };
 
-    // format: the song files' sample format. scratchDir (List mode): an empty folder of the
-    // run's own, where the stand-ins go.
-    CSongOutput(Mode mode, const WAVEFORMATEX& format, std::string scratchDir = {});
+    // format: the song files' sample format.
+    CSongOutput(Mode mode, const WAVEFORMATEX& format);
     ~CSongOutput() override;
     CSongOutput(const CSongOutput&) = delete;
     CSongOutput& operator=(const CSongOutput&) = delete;
@@ -64,8 +64,6 @@ public:
     const std::vector<Failure>& GetFailures() const { return m_failures; }
     // Was the file at path created by this run (the last record of that path)?
     bool Created(const std::string& path) const;
-    // Where a List-mode stand-in of path lives.
-    std::string StandIn(const std::string& path) const;
 
 private:
     static constexpr size_t kSlotBytes = 65536;
@@ -86,7 +84,6 @@ private:
 
     Mode m_mode;
     WAVEFORMATEX m_format;
-    std::string m_strScratch;
     uint64_t m_nDataStart = 44;  // where the samples of a song file begin
     std::vector<File> m_files;
     std::vector<Failure> m_failures;

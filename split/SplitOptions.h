@@ -3,6 +3,7 @@
 // Parsed once on the main thread.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -42,6 +43,10 @@ struct SplitOptions {
     bool bProbe = false;    // measure the noise floor and suggest settings instead
     int nSongs = 0;         // the side holds this many songs (0 = find them by the gaps)
     int nJobs = 0;          // inputs split at once (0 = one per core)
+
+    // Tests only: the most sample bytes a song file holds before the song goes on in the next
+    // (0 = the recorder's limit, just under 4 GiB).
+    uint64_t nMaxSongBytes = 0;
 };
 
 // Exit codes of the program.

@@ -642,6 +642,7 @@ int CSplitter::Record() {
     control.m_settings.nSamplesPerSec = m_info.format.nSamplesPerSec;
     control.m_settings.wChannels = m_info.format.nChannels;
     control.m_settings.nWaveInID = -1;
+    if (m_options.nMaxSongBytes > 0) control.m_nMaxSongBytes = m_options.nMaxSongBytes;
 
     // The view needs the thresholds Record will prepare; preparing twice changes nothing.
     analyser.PrepareRecording();
@@ -997,7 +998,9 @@ int CSplitter::SongCount() {
     writer.SetOutput(&output);
     CSignalAnalyzer cutter = m_params;
     SetFormat(cutter);
-    constexpr uint64_t kMaxSongBytes = 0xFFFFFFFFull - 64;
+    // As the recording thread: a song goes on in the next file before it would pass 4 GiB.
+    const uint64_t maxSongBytes = std::max<uint64_t>(
+        m_options.nMaxSongBytes > 0 ? m_options.nMaxSongBytes : 0xFFFFFFFFull - 64, kBlockBytes);
     long number = 0;
     uint64_t songBytes = 0;
     bool failed = false;
@@ -1022,8 +1025,7 @@ int CSplitter::SongCount() {
         return check();
     };
     auto write = [&](const char* data, uint64_t count) {
-        if (count > 0 && songBytes > 0 && songBytes + count > kMaxSongBytes && !next())
-            return false;
+        if (count > 0 && songBytes > 0 && songBytes + count > maxSongBytes && !next()) return false;
         writer.Write(data, static_cast<long>(count));
         songBytes += count;
         return check();
@@ -1147,17 +1149,20 @@ int CSplitter::Probe() {
     std::vector<Valley> sorted = inner;
     std::sort(sorted.begin(), sorted.end(),
               [](const Valley& a, const Valley& b) { return a.level < b.level; });
+    // The gaps' floor reaches up from the quietest; the first clear step above it leads to the
+    // songs' quiet moments.
+    constexpr double kClearStep = 6.0;  // dB
     size_t step = 0;
     double widest = 0;
     for (size_t k = 0; k + 1 < sorted.size(); ++k) {
         const double rise = sorted[k + 1].level - sorted[k].level;
-        if (rise > widest) {
-            widest = rise;
+        widest = std::max(widest, rise);
+        if (rise >= kClearStep) {
             step = k + 1;
+            break;
         }
     }
-    constexpr double kClearStep = 6.0;  // dB between the gaps' floor and the songs
-    if (sorted.size() < 2 || widest < kClearStep) {
+    if (step == 0) {
         m_out << "  no clear gaps between songs: the quiet passages lie within "
               << Number(widest, "%.1f") << " dB of each other\n";
         return kExitOk;
