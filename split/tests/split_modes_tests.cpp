@@ -312,3 +312,155 @@ TEST(SplitModes, SeveralInputsEachAsIfAloneInTheirOrder) {
     EXPECT_EQ(files[0], files[1]);
     EXPECT_EQ(Split({dir / "A.wav", dir / "C.wav", "-o", dir / "x.wav"}).nCode, 2);
 }
+
+// Faults found by trying the splitter as a new user would; each test failed before its fix.
+TEST(SplitFaults, AFileThisRunDidNotCreateIsNeverCleanedUp) {
+    CTempDir dir;
+    WriteWav(dir / "SideA.wav", kStereo16,
+             MakeSamples(kStereo16, {{5 * kRate, true},
+                                     {2 * kRate, false},
+                                     {5 * kRate, true},
+                                     {2 * kRate, false},
+                                     {5 * kRate, true}}));
+    fs::create_directory(dir / "SideA2.wav");  // the user's, at the next song's name
+    const Outcome run = Split(Exact({dir / "SideA.wav", "--force"}));
+    EXPECT_EQ(run.nCode, 1);
+    EXPECT_TRUE(fs::is_directory(dir / "SideA2.wav"));
+    EXPECT_TRUE(fs::exists(dir / "SideA1.wav"));
+    // Said once, with the system's reason instead of a guess.
+    const std::string said = "Cannot create output file " + (dir / "SideA2.wav").string() + ".";
+    EXPECT_NE(run.strErr.find(said), std::string::npos) << run.strErr;
+    EXPECT_EQ(run.strErr.find(said), run.strErr.rfind(said)) << run.strErr;
+    EXPECT_NE(run.strErr.find("Is a directory"), std::string::npos) << run.strErr;
+    EXPECT_EQ(run.strErr.find("Probably in use"), std::string::npos) << run.strErr;
+}
+
+TEST(SplitFaults, EveryValueTheHelpNamesIsAccepted) {
+    CTempDir dir;
+    WriteWav(dir / "In.wav", kStereo16, MakeSamples(kStereo16, {{2 * kRate, true}}));
+    for (const auto& [option, value] :
+         std::vector<std::pair<std::string, std::string>>{{"--gap-size", "0.01"},
+                                                          {"--gap-size", "5"},
+                                                          {"--min-song", "1"},
+                                                          {"--min-song", "200"},
+                                                          {"--end-gap", "1"},
+                                                          {"--end-gap", "30"},
+                                                          {"--gap-level", "-6"},
+                                                          {"--gap-level", "-96"},
+                                                          {"--gap-level", "-144"}}) {
+        const Outcome run = Split({dir / "In.wav", "--force", option, value});
+        EXPECT_EQ(run.nCode, 0) << option << " " << value << ": " << run.strErr;
+    }
+}
+
+TEST(SplitFaults, AStreamedWavSplitsLikeItsSeekableCopy) {
+    CTempDir dir;
+    const auto data =
+        MakeSamples(kStereo16, {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}});
+    WriteWav(dir / "Side.wav", kStereo16, data);
+    ASSERT_EQ(Split(Exact({dir / "Side.wav"})).nCode, 0);
+    // The sizes streaming writers leave: 0xFFFFFFFF, and 0x7FFFF000 (with RIFF size to match).
+    const std::string wav = Read(dir / "Side.wav");
+    for (const uint32_t size : {0xFFFFFFFFu, 0x7FFFF000u}) {
+        std::string streamed = wav;
+        for (const size_t at : {size_t{4}, size_t{40}}) std::memcpy(&streamed[at], &size, 4);
+        std::ofstream(dir / "Streamed.wav", std::ios::binary) << streamed;
+        const std::string base = "S" + std::to_string(size & 0xF);
+        const Outcome run = Split(Exact({dir / "Streamed.wav", "-o", dir / (base + ".wav")}));
+        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        EXPECT_NE(run.strErr.find("a streaming writer's placeholder; it is read to the end"),
+                  std::string::npos)
+            << run.strErr;
+        ASSERT_EQ(SongFiles(dir, base, ".wav").size(), 2u);
+        for (int k = 1; k <= 2; ++k) {
+            EXPECT_EQ(Read(dir / (base + std::to_string(k) + ".wav")),
+                      Read(dir / ("Side" + std::to_string(k) + ".wav")));
+        }
+    }
+    // From a pipe, and then the input named on standard input cannot name the song files.
+    ASSERT_EQ(Shell("cat Streamed.wav | \"$S\" - -o P.wav --dc-block off --smart-gap off "
+                    "--min-song 4",
+                    dir),
+              0)
+        << Read(dir / "err.txt");
+    EXPECT_EQ(Read(dir / "P1.wav"), Read(dir / "Side1.wav"));
+    EXPECT_EQ(Read(dir / "P2.wav"), Read(dir / "Side2.wav"));
+    EXPECT_EQ(Shell("\"$S\" /dev/stdin < Side.wav", dir), 1);
+    EXPECT_NE(Read(dir / "err.txt").find("is not a regular file; name the song files with -o"),
+              std::string::npos);
+    EXPECT_FALSE(fs::exists("/dev/stdin1.wav"));
+}
+
+TEST(SplitFaults, TheConversionHintIsSafeToPaste) {
+    CTempDir dir;
+    const std::string name = "a';touch X;'.wav";
+    std::vector<char> h = {'R', 'I', 'F', 'F'};
+    PutLe<uint32_t>(h, 36 + 600);
+    for (char c : std::string("WAVEfmt ")) h.push_back(c);
+    for (uint32_t v : {16u, 0x00020001u, uint32_t(kRate), uint32_t(kRate * 6), 0x00180006u}) {
+        PutLe<uint32_t>(h, v);  // 24-bit PCM stereo
+    }
+    for (char c : std::string("data")) h.push_back(c);
+    PutLe<uint32_t>(h, 600);
+    h.resize(h.size() + 600);
+    std::ofstream(dir / name, std::ios::binary).write(h.data(), std::streamsize(h.size()));
+    const Outcome run = Split({dir / name});
+    EXPECT_EQ(run.nCode, 1);
+    const size_t at = run.strErr.find("for example: sox ");
+    ASSERT_NE(at, std::string::npos) << run.strErr;
+    std::string command = run.strErr.substr(at + 13);
+    command.pop_back();  // the line end
+    std::ofstream(dir / "hint.sh") << "sox() { printf '%s\\n' \"$@\"; }\n" << command << "\n";
+    ASSERT_EQ(Shell("sh hint.sh", dir), 0);
+    const std::string stem = (dir / "a';touch X;'").string();
+    EXPECT_EQ(Lines(Read(dir / "out.txt")),
+              (std::vector<std::string>{(dir / name).string(), "-b", "16", "-e", "signed-integer",
+                                        stem + "-16bit.wav"}));
+    EXPECT_FALSE(fs::exists(dir / "X"));
+    // No hint where the sample type is not the trouble.
+    h.resize(h.size() - 608);
+    std::ofstream(dir / "NoData.wav", std::ios::binary).write(h.data(), std::streamsize(h.size()));
+    EXPECT_EQ(Split({dir / "NoData.wav"}).strErr.find("convert"), std::string::npos);
+}
+
+TEST(SplitFaults, AFifoInterruptedOnceExitsWith128PlusTheSignal) {
+    CTempDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const std::string input = dir / "fifo", output = dir / "F.wav";
+    const char* argv[] = {VELLISTO_SPLIT_PATH, input.c_str(), "-o", output.c_str(), nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(
+        posix_spawn(&pid, VELLISTO_SPLIT_PATH, nullptr, nullptr, const_cast<char**>(argv), environ),
+        0);
+    // Until it waits in the FIFO's open for a writer that never comes.
+    const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (Read(wchan) != "wait_for_partner" && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::yield();
+    }
+    ASSERT_EQ(Read(wchan), "wait_for_partner");
+    kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 130);
+}
+
+TEST(SplitFaults, ASongGoingOnInTheNextFileIsSaid) {
+    CTempDir dir;
+    WriteWav(dir / "Long.wav", kStereo16, MakeSamples(kStereo16, {{5 * kRate, true}}));
+    SplitOptions options;
+    options.strInput = dir / "Long.wav";
+    options.nMaxSongBytes = 100000;  // one 64 KiB block per file
+    std::ostringstream out, err;
+    CSplitter splitter(options, out, err);
+    ASSERT_EQ(splitter.Run(), 0) << err.str();
+    const auto lines = Lines(out.str());
+    ASSERT_EQ(lines.size(), 4u) << out.str();  // 64 KiB, 64 KiB, the rest, the total
+    EXPECT_EQ(lines[0].find("goes on"), std::string::npos);
+    for (size_t k = 1; k < 3; ++k) {
+        EXPECT_NE(lines[k].find("(goes on from the file before: a WAV file holds at most 4 GiB)"),
+                  std::string::npos)
+            << lines[k];
+    }
+}

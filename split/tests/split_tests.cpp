@@ -185,15 +185,15 @@ namespace {
 
 // A header written by hand, for formats and sizes the recorder never writes.
 void WriteHeader(const fs::path& path, int tag, int bits, int channels,
-                 const std::vector<char>& data, uint32_t declaredBytes) {
+                 const std::vector<char>& data, uint32_t declaredBytes, uint32_t rate = kRate) {
     std::vector<char> h = {'R', 'I', 'F', 'F'};
     PutLe<uint32_t>(h, static_cast<uint32_t>(36 + data.size()));
     for (char c : std::string("WAVEfmt ")) h.push_back(c);
     PutLe<uint32_t>(h, 16);
     PutLe<uint16_t>(h, static_cast<uint16_t>(tag));
     PutLe<uint16_t>(h, static_cast<uint16_t>(channels));
-    PutLe<uint32_t>(h, kRate);
-    PutLe<uint32_t>(h, static_cast<uint32_t>(kRate * channels * bits / 8));
+    PutLe<uint32_t>(h, rate);
+    PutLe<uint32_t>(h, static_cast<uint32_t>(rate * channels * bits / 8));
     PutLe<uint16_t>(h, static_cast<uint16_t>(channels * bits / 8));
     PutLe<uint16_t>(h, static_cast<uint16_t>(bits));
     for (char c : std::string("data")) h.push_back(c);
@@ -213,6 +213,7 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
     WriteHeader(dir / "double.wav", 3, 64, 2, std::vector<char>(640, 1), 640);
     WriteHeader(dir / "quad.wav", 1, 16, 4, loud, size);
     WriteHeader(dir / "empty.wav", 1, 16, 2, {}, 0);
+    WriteHeader(dir / "fast.wav", 1, 16, 2, loud, size, 400000);
     WriteWav(dir / "good.wav", kStereo16, loud);
     fs::create_directory(dir / "folder.wav");
     const std::vector<std::string> before = Files(dir);
@@ -237,6 +238,8 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
         {{good, "--min-song", "201"}, 2, "Minimum song size is not between 1 and 200 seconds.\n"},
         {{good, "--end-gap", "30.5"}, 2, "End gap is not between 1 and 30 seconds.\n"},
         {{good, "--dc-block", "maybe"}, 2, "expected on or off"},
+        {{good, "--preset", ""}, 2, "a preset name is needed"},
+        {{dir / "fast.wav"}, 1, "has 400000 samples per second; the recorder cannot record"},
         {{good, "--gap-size", "lots"}, 2, "gap-size"},
         {{}, 2, "input is required"},
     };
@@ -331,10 +334,10 @@ TEST(SplitTest, PresetFromThePresetsFileOfTheCurrentFolder) {
     WriteWav("In.wav", kStereo16, data);
     // "Short gaps": 0.5 s gaps (position -882) and 2 s songs; the second of that name has 1 s.
     const std::vector<uint8_t> archive = WritePresetsArchive({
-        CPresets("Album/Tape", RecSettings{}),
-        CPresets("Short gaps", Preset(-882, -352, -1236)),
+        CPresets("Album/Tape", RecSettings{}), CPresets("Short gaps", Preset(-882, -352, -1236)),
         CPresets("Bad end", Preset(-882, -352, -5292)),
         CPresets("Short gaps", Preset(-1764, -352, -1236)),
+        CPresets("Caf\xe9 \x80", Preset(-882, -352, -1236)),  // Windows-1252
     });
     auto writePresets = [&](size_t bytes) {
         std::ofstream("Single1.pre", std::ios::binary)
@@ -360,10 +363,15 @@ TEST(SplitTest, PresetFromThePresetsFileOfTheCurrentFolder) {
     EXPECT_FALSE(fs::exists("Q1.wav"));
     EXPECT_EQ(Split({"In.wav", "--preset", "Bad end", "--end-gap", "10", "-o", "Q.wav"}).nCode, 0);
 
+    // Typed and shown in UTF-8.
+    run = Split({"In.wav", "--preset", "Caf\xc3\xa9 \xe2\x82\xac", "-o", "C.wav"});
+    EXPECT_EQ(run.nCode, 0) << run.strErr;
+
     run = Split({"In.wav", "--preset", "album/tape"});
     EXPECT_EQ(run.nCode, 2);
     EXPECT_NE(run.strErr.find("no preset named \"album/tape\" in \"Single1.pre\" (it holds "
-                              "\"Album/Tape\", \"Short gaps\""),
+                              "\"Album/Tape\", \"Short gaps\", \"Bad end\", \"Short gaps\", "
+                              "\"Caf\xc3\xa9 \xe2\x82\xac\")"),
               std::string::npos)
         << run.strErr;
 
@@ -373,7 +381,7 @@ TEST(SplitTest, PresetFromThePresetsFileOfTheCurrentFolder) {
     EXPECT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_NE(run.strErr.find("notice: the presets file \"Single1.pre\" is damaged"),
               std::string::npos);
-    EXPECT_NE(run.strErr.find("3 of 4 presets"), std::string::npos) << run.strErr;
+    EXPECT_NE(run.strErr.find("4 of 5 presets"), std::string::npos) << run.strErr;
     writePresets(9);
     run = Split({"In.wav", "--preset", "Short gaps", "-o", "S.wav"});
     EXPECT_EQ(run.nCode, 1);
@@ -403,6 +411,9 @@ TEST(SplitTest, AFailedWriteKeepsTheFinishedSongsAndRemovesTheUnfinishedOne) {
     const std::string err = ReadText(dir / "err.txt");
     const std::string song2 = (dir / "Big2.wav").string();
     EXPECT_NE(err.find("Cannot write to " + song2), std::string::npos) << err;
+    // Once, with the system's reason.
+    EXPECT_EQ(err.find("Cannot write to"), err.rfind("Cannot write to")) << err;
+    EXPECT_NE(err.find("File too large"), std::string::npos) << err;
     EXPECT_NE(err.find("removed the unfinished song file " + song2), std::string::npos);
     EXPECT_FALSE(fs::exists(song2));
     EXPECT_EQ(ReadSongData(dir / "Big1.wav", kStereo16).size(), (5 * kRate + kCutInSilence) * 4u);
