@@ -87,12 +87,13 @@ double CDetectorView::Decibels(float level) const {
     return std::isfinite(db) ? std::max(db, -100.0) : -100.0;
 }
 
-Passage CDetectorView::QuietestPassage(int64_t length, int64_t from, int64_t to) const {
+Passage CDetectorView::QuietestPassage(int64_t length, int64_t from,
+                                       const std::vector<QuietStretch>& skip) const {
     Passage best;
     const int64_t cells = static_cast<int64_t>(m_grid.size());
     const int64_t width = std::max<int64_t>(1, (length + m_nGrid - 1) / m_nGrid);
     const int64_t first = std::max<int64_t>(0, (from + m_nGrid - 1) / m_nGrid);
-    const int64_t last = (to < 0 ? cells : std::min(cells, to / m_nGrid)) - width;
+    const int64_t last = cells - width;
     // Sliding maximum over `width` cells, with the indices of falling maxima in a deque.
     std::deque<int64_t> window;
     for (int64_t k = first; k < first + width - 1 && k < cells; ++k) {
@@ -105,7 +106,12 @@ Passage CDetectorView::QuietestPassage(int64_t length, int64_t from, int64_t to)
         window.push_back(k);
         while (window.front() < start) window.pop_front();
         const float level = m_grid[window.front()];
-        if (best.nStart < 0 || level < best.fLevel) best = Passage{start * m_nGrid, level};
+        const int64_t from = start * m_nGrid, to = (start + width) * m_nGrid;
+        bool skipped = false;
+        for (const QuietStretch& s : skip) {
+            skipped = skipped || (from < s.nStart + s.nLength && s.nStart < to);
+        }
+        if (!skipped && (best.nStart < 0 || level < best.fLevel)) best = Passage{from, level};
     }
     return best;
 }

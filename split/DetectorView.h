@@ -58,7 +58,9 @@ public:
     // The quietest passage of `length` samples starting at or after `from`, on the 10 ms grid
     // (its level is the loudest of the whole grid cells it covers, so never lower than the
     // exact one).
-    Passage QuietestPassage(int64_t length, int64_t from, int64_t to = -1) const;
+    // Passages that overlap one of `skip` are left out.
+    Passage QuietestPassage(int64_t length, int64_t from,
+                            const std::vector<QuietStretch>& skip = {}) const;
 
     // Decibels relative to full scale of a level in sample units (floored at -100).
     double Decibels(float level) const;

@@ -792,26 +792,33 @@ void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
               << " s) before which no gap ends a song\n";
         return;
     }
+    // With some gaps found (a song count), the reasons concern the stretches besides them.
     QuietStretch longest = view.GetLongestShort();
-    for (const QuietStretch& gap : view.GetGaps()) {
-        if (gap.nStart + gap.nLength > minSong && gap.nLength > longest.nLength) longest = gap;
+    if (songsWanted == 0) {
+        for (const QuietStretch& gap : view.GetGaps()) {
+            if (gap.nStart + gap.nLength > minSong && gap.nLength > longest.nLength) longest = gap;
+        }
     }
     const std::string after = "after the first " + SampleTime(minSong);
+    const std::string besides = songsWanted > 0 ? " besides those" : "";
     if (longest.nLength == 0) {
-        m_err << head << "nothing " << after << " stays at or below Gap Level ("
+        m_err << head << "nothing " << after << besides << " stays at or below Gap Level ("
               << Number(level, "%.1f") << " dB)\n";
     } else {
-        m_err << head << "the longest stretch at or below Gap Level (" << Number(level, "%.1f")
-              << " dB) " << after << " lasts " << Number(longest.nLength / perSecond, "%.2f")
-              << " s (at " << SampleTime(longest.nStart) << "); Gap Size is "
+        m_err << head << "the longest stretch" << besides << " at or below Gap Level ("
+              << Number(level, "%.1f") << " dB) " << after << " lasts "
+              << Number(longest.nLength / perSecond, "%.2f") << " s (at "
+              << SampleTime(longest.nStart) << "); Gap Size is "
               << Number(gapSize / perSecond, "%.2f") << " s\n";
     }
-    const Passage quietest = view.QuietestPassage(gapSize, std::max<int64_t>(0, minSong - gapSize));
+    const Passage quietest =
+        view.QuietestPassage(gapSize, std::max<int64_t>(0, minSong - gapSize),
+                             songsWanted > 0 ? view.GetGaps() : std::vector<QuietStretch>{});
     if (quietest.nStart >= 0) {
-        m_err << head << "the quietest " << Number(gapSize / perSecond, "%.2f") << " s " << after
-              << " reaches " << Number(view.Decibels(quietest.fLevel), "%.1f") << " dB (at "
-              << SampleTime(quietest.nStart) << "); Gap Level is " << Number(level, "%.1f")
-              << " dB\n";
+        m_err << head << "the quietest " << Number(gapSize / perSecond, "%.2f") << " s" << besides
+              << " " << after << " reaches " << Number(view.Decibels(quietest.fLevel), "%.1f")
+              << " dB (at " << SampleTime(quietest.nStart) << "); Gap Level is "
+              << Number(level, "%.1f") << " dB\n";
     }
 }
 
