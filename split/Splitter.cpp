@@ -722,6 +722,11 @@ int CSplitter::Record() {
 
     CollectSongs(output, CSongFileName(controlBase), view.GetSplitBytes());
 
+    if (!failed && m_info.bStream && !m_info.bSizeToEnd && end == RecordingEnd::ShortBlock &&
+        taken < m_info.nDataBytes) {
+        m_err << "vellisto-split: notice: " << m_strName << " ended after " << taken << " of the "
+              << m_info.nDataBytes << " bytes of audio its header declares; split to its end\n";
+    }
     const bool endGap = !failed && end == RecordingEnd::EndGap && taken < inputBytes;
     if (endGap && !list) {
         m_err << "vellisto-split: notice: End Gap of silence ended the recording at "
