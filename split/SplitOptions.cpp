@@ -67,7 +67,7 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     app.add_option("input", options->inputs,
                    "the WAV files to split, each as if alone; \"-\" is standard input")
         ->required()
-        ->type_name("WAV...");
+        ->type_name("WAV");
     app.add_option("-o,--output", options->strOutput,
                    "base name of the song files (BASE.wav gives BASE1.wav, BASE2.wav, ...) or, "
                    "for several inputs, a folder; default: each input's folder and name")
