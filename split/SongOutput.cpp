@@ -94,12 +94,16 @@ ssize_t CSongOutput::WriteAt(int handle, const iovec* pieces, int count, uint64_
             }
             const size_t n = std::min(left, kSlotBytes);
             std::memcpy(m_pRing.get() + index * kSlotBytes, src, n);
+            bool wake = false;
             {
                 std::lock_guard<std::mutex> guard(m_mutex);
                 m_slots[index] = Slot{handle, at, n};
                 ++m_nTail;
+                // Woken for a few slots at a time: a wake-up per block would cost the two
+                // threads more than the writing itself.
+                wake = m_bWriterIdle && m_nTail - m_nHead >= kWakeBatch;
             }
-            m_wake.notify_one();
+            if (wake) m_wake.notify_one();
             src += n;
             left -= n;
             at += n;
@@ -130,7 +134,10 @@ int CSongOutput::Close(int handle) {
 
 int CSongOutput::Drain() {
     std::unique_lock<std::mutex> lock(m_mutex);
+    m_bDraining = true;
+    m_wake.notify_one();
     m_done.wait(lock, [this] { return m_nWritten == m_nTail; });
+    m_bDraining = false;
     const int error = m_nError;
     m_nError = 0;
     m_nFailedFd = -1;
@@ -140,7 +147,12 @@ int CSongOutput::Drain() {
 void CSongOutput::WriterMain() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_bExit || m_nHead < m_nTail; });
+        m_bWriterIdle = true;
+        m_wake.wait(lock, [this] {
+            return m_bExit ||
+                   (m_nHead < m_nTail && (m_bDraining || m_nTail - m_nHead >= kWakeBatch));
+        });
+        m_bWriterIdle = false;
         if (m_nHead == m_nTail) return;  // exit, with nothing left to write
         const uint64_t index = m_nHead % kSlots;
         const Slot slot = m_slots[index];

@@ -68,6 +68,7 @@ public:
 private:
     static constexpr size_t kSlotBytes = 65536;
     static constexpr size_t kSlots = 16;
+    static constexpr uint64_t kWakeBatch = 4;  // slots waiting before the writer is woken
     struct Slot {
         int nFd = -1;
         uint64_t nOffset = 0;
@@ -103,8 +104,10 @@ private:
     uint64_t m_nHead = 0;            // under m_mutex: next slot the writer takes
     uint64_t m_nTail = 0;            // under m_mutex: next slot the caller fills
     uint64_t m_nWritten = 0;         // under m_mutex: slots the writer has finished
-    int m_nError = 0;      // under m_mutex: first failed write's errno since the last Drain
-    int m_nFailedFd = -1;  // under m_mutex: the descriptor it failed on
-    bool m_bExit = false;  // under m_mutex
+    int m_nError = 0;            // under m_mutex: first failed write's errno since the last Drain
+    int m_nFailedFd = -1;        // under m_mutex: the descriptor it failed on
+    bool m_bExit = false;        // under m_mutex
+    bool m_bWriterIdle = false;  // under m_mutex: the writer thread waits for work
+    bool m_bDraining = false;    // under m_mutex: the caller waits for every slot to be written
     std::thread m_writer;
 };
