@@ -167,6 +167,15 @@ bool NamedThroughProc(const std::string& path) {
     return false;
 }
 
+// A fresh private folder for a dry run's stand-in files; "" when none can be made.
+std::string MakeScratchFolder() {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string pattern = (base / "vellisto-split-list-XXXXXX").string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
 }  // namespace
 
 std::string ShellQuote(const std::string& text) {
@@ -620,10 +629,8 @@ int CSplitter::Record() {
     if (list) {
         // A dry run records into stand-ins in a folder of its own: the recording control may
         // then delete what it likes, and never a file of the user's.
-        std::string pattern = (fs::temp_directory_path() / "vellisto-split-list-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            return Fail(std::string("cannot list: ") + std::strerror(errno));
-        m_strScratch = pattern;
+        m_strScratch = MakeScratchFolder();
+        if (m_strScratch.empty()) return Fail(std::string("cannot list: ") + std::strerror(errno));
         controlBase = m_strScratch + "/" + m_strBaseName;
     }
     CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format);
@@ -994,10 +1001,8 @@ int CSplitter::SongCount() {
     const bool list = m_options.bList;
     std::string base = m_strBasePath;
     if (list) {
-        std::string pattern = (fs::temp_directory_path() / "vellisto-split-list-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            return Fail(std::string("cannot list: ") + std::strerror(errno));
-        m_strScratch = pattern;
+        m_strScratch = MakeScratchFolder();
+        if (m_strScratch.empty()) return Fail(std::string("cannot list: ") + std::strerror(errno));
         base = m_strScratch + "/" + m_strBaseName;
     } else if (!CheckOverwrite()) {
         return kExitFailed;
