@@ -1213,7 +1213,15 @@ int CSplitter::Probe() {
         longest = std::max(longest, run);
     }
     const double longestSeconds = longest * seconds;
-    std::string command = "vellisto-split --gap-level " + Number(suggested, "%.1f");
+    // The command carries the options the probe ran with: the levels depend on them.
+    const SplitOptions& o = m_options;
+    std::string command = "vellisto-split";
+    if (!o.strPreset.empty()) command += " --preset " + ShellQuote(o.strPreset);
+    if (o.bGapSizeGiven) command += " --gap-size " + Number(o.fGapSize);
+    command += " --gap-level " + Number(suggested, "%.1f");
+    if (o.bMinSongSizeGiven) command += " --min-song " + Number(o.fMinSongSize);
+    if (o.bDCBlockGiven) command += std::string(" --dc-block ") + (o.bDCBlock ? "on" : "off");
+    if (o.bSmartGapGiven) command += std::string(" --smart-gap ") + (o.bSmartGap ? "on" : "off");
     m_out << "  suggested Gap Level: " << Number(suggested, "%.1f") << " dB, between the floor ("
           << Number(floorTop, "%.1f") << " dB) and the songs (" << Number(songs, "%.1f") << " dB); "
           << gaps.size() + 1 << " songs at that level\n";
@@ -1222,6 +1230,8 @@ int CSplitter::Probe() {
         m_out << "  suggested End Gap: " << Number(endGap) << " s, longer than the longest quiet "
               << "stretch before the run-out (" << Number(longestSeconds, "%.1f") << " s)\n";
         command += " --end-gap " + Number(endGap);
+    } else if (o.bEndGapGiven) {
+        command += " --end-gap " + Number(o.fEndGap);
     }
     m_out << "  " << command << " " << ShellQuote(m_options.strInput) << "\n";
     m_out.flush();
