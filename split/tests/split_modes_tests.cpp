@@ -262,8 +262,8 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
     EXPECT_NEAR(std::stod(m[2]), -60.0, 1.0);
     ASSERT_TRUE(std::regex_search(probe.strOut, m, std::regex(R"(inside songs: (\S+) dB)")));
     EXPECT_NEAR(std::stod(m[1]), -40.0, 1.0);
-    ASSERT_TRUE(
-        std::regex_search(probe.strOut, m, std::regex(R"(vellisto-split --gap-level (\S+) )")));
+    ASSERT_TRUE(std::regex_search(probe.strOut, m,
+                                  std::regex(R"(vellisto-split --gap-level (\S+) --min-song 4 )")));
     EXPECT_FALSE(fs::exists(dir / "Side1.wav"));
 
     const Outcome split = Split({dir / "Side.wav", "--min-song", "4", "--gap-level", m[1]});
