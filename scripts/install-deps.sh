@@ -8,7 +8,7 @@ packages=(
     clang libclang-rt-14-dev
     qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
     portaudio19-dev libasound2-dev
-    libsndfile1-dev sox libsox-fmt-base ffmpeg
+    libsndfile1-dev sox libsox-fmt-base ffmpeg cuetools time
     libcli11-dev
     xvfb xdotool xterm fonts-dejavu-core
 )
