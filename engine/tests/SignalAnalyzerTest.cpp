@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
-#include <tuple>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "RecSettings.h"
@@ -258,10 +258,9 @@ TEST(ProcessBlock, MonoSplitsWhereItsStereoCopySplits) {
     constexpr uint32_t kRate = 11025;
     // Songs of 31 s, 40 s and 33 s with gaps of 2 s and 3 s and a quiet passage of 0.6 s, then
     // End Gap of silence; noise with a DC offset throughout, and a few clipped samples.
-    std::vector<std::pair<uint32_t, bool>> plan = {{31 * kRate, true}, {2 * kRate, false},
-                                                   {20 * kRate, true}, {kRate * 6 / 10, false},
-                                                   {20 * kRate, true}, {3 * kRate, false},
-                                                   {33 * kRate, true}, {8 * kRate, false}};
+    std::vector<std::pair<uint32_t, bool>> plan = {
+        {31 * kRate, true}, {2 * kRate, false}, {20 * kRate, true}, {kRate * 6 / 10, false},
+        {20 * kRate, true}, {3 * kRate, false}, {33 * kRate, true}, {8 * kRate, false}};
     for (uint16_t bits : {16, 32}) {
         SCOPED_TRACE(bits);
         std::vector<float> mono;
