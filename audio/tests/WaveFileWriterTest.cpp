@@ -116,84 +116,42 @@ TEST(WaveFileWriter, PcmAndFloatHeadersAreByteExact) {
     }
 }
 
-// Empty, odd-sized and multi-buffer files in both formats, read by our parser, libsndfile and
-// (when installed) sox, which must hand the sample bytes through untouched.
-TEST(WaveFileWriter, IndependentReadersAgree) {
+// Empty and odd-sized files in both formats: the pad byte is counted in the RIFF size, not in
+// the data size, and libsndfile reads them. (Whole recordings, cut or not, are read by
+// libsndfile, sox and ffprobe in the crash test.)
+TEST(WaveFileWriter, EmptyAndOddSizedFilesAreValid) {
     CTempDir dir;
     CWaveFileWriter writer;
-    const bool haveSox = ToolInstalled("sox") && ToolInstalled("soxi");
-    const std::vector<long> blocks = {kBlock, kBlock, 4000, kBlock};
-    for (const auto& [bits, pieces] : std::vector<std::pair<short, std::vector<long>>>{
-             {16, {}}, {32, {}}, {16, {5}}, {32, {7}}, {16, {4098}}, {16, blocks}, {32, blocks}}) {
-        long bytes = 0;
-        for (long piece : pieces) bytes += piece;
+    for (const auto& [bits, bytes] : {std::pair<short, long>{16, 0}, {32, 0}, {16, 5}, {32, 7}}) {
         SCOPED_TRACE(std::to_string(bits) + " bits, " + std::to_string(bytes) + " bytes");
         const std::string path = (dir / "song.wav").string();
         const Bytes stream = Stream(size_t(bytes), bits);
-        WriteSong(writer, path, bits, stream, pieces);
+        WriteSong(writer, path, bits, stream,
+                  bytes ? std::vector<long>{bytes} : std::vector<long>{});
         ExpectFinished(path, stream, size_t(bytes));
-
         const SndfileView view = ReadWithSndfile(path);
         ASSERT_EQ(view.szError, "");
-        EXPECT_EQ(view.nRate, bits == 32 ? 48000 : 44100);
-        EXPECT_EQ(view.nChannels, 2);
         EXPECT_EQ(view.bFloat, bits == 32);
-        const size_t whole = size_t(bytes) / (bits / 4) * (bits / 4);  // whole frames
-        EXPECT_TRUE(view.samples == Prefix(stream, whole));
-
-        if (!haveSox || pieces.size() < 2) continue;
-        EXPECT_EQ(RunTool({"soxi", "-e", path}).szOut,
-                  bits == 16 ? "Signed Integer PCM\n" : "Floating Point PCM\n");
-        const ToolResult raw = RunTool({"sox", "-V1", path, "-t", "raw", "-"});
-        EXPECT_EQ(raw.nStatus, 0);
-        EXPECT_TRUE(raw.szOut == std::string(stream.begin(), stream.end()));
+        EXPECT_EQ(view.nFrames, bytes / (bits / 4));
     }
-    if (!haveSox) GTEST_SKIP() << "sox/soxi not installed: only libsndfile was checked";
 }
 
-TEST(WaveFileWriter, WriteSpansBufferFlushesAndKeepsTheHeaderCurrent) {
-    CTempDir dir;
-    const std::string path = (dir / "span.wav").string();
-    const Bytes stream = Stream(30000, 16);
-    CWaveFileWriter writer;
-    writer.SetFileName(path.c_str());
-    writer.Create();
-    writer.BeginWave(16, 44100, 2, 1000);
-
-    // One Write ten times the buffer: the first buffer fills up to file offset 1000, the next
-    // nine to each following thousand; 51 bytes stay pending. The header describes what is
-    // on disk, for every reader, while the file is open.
-    ASSERT_EQ(writer.Write(stream.data(), 10007), 10007);
-    ExpectFinished(path, stream, 9956);
-    EXPECT_TRUE(ReadWithSndfile(path).samples == Prefix(stream, 9956));
-
-    EXPECT_EQ(writer.Write(stream.data() + 10007, 0), 0);
-    EXPECT_EQ(writer.Write(stream.data() + 10007, -5), 0);
-    EXPECT_EQ(writer.GetErrorFlag(), 0);
-    long at = 10007;
-    for (long piece : {1L, 999L, 1000L, 1001L, 3L, 16989L}) {
-        ASSERT_EQ(writer.Write(stream.data() + at, piece), piece);
-        at += piece;
-    }
-    writer.Close();
-    ASSERT_EQ(writer.GetErrorFlag(), 0) << writer.GetErrorText();
-    ExpectFinished(path, stream, 30000);
-}
-
+// Short writes (777 bytes at a time) stop inside the pending bytes, exactly at their end (3108
+// bytes are pending when the second Write overruns the window) and inside the caller's bytes
+// behind them; writes of nothing take nothing.
 TEST(WaveFileWriter, ShortWritesAreContinuedWhereTheyStopped) {
     CTempDir dir;
     const std::string path = (dir / "short.wav").string();
     const Bytes stream = Stream(50000, 16);
     CWaveFileWriter writer;
-    // 777 bytes at a time: the writes stop inside the pending bytes, exactly at their end (3108
-    // bytes are pending when the second Write overruns the window) and inside the caller's
-    // bytes behind them.
     g_nVectoredCap = 777;
     g_nVectoredCalls = 0;
-    WriteSong(writer, path, 16, stream, {3108, 4096, 1, 9000, 33795}, 4096);
+    WriteSong(writer, path, 16, stream, {3108, 4096, 1, 0, 9000, 33795}, 4096);
     g_nVectoredCap = 0;
     EXPECT_GT(g_nVectoredCalls, 50000 / 777);
     ExpectFinished(path, stream, 50000);
+    EXPECT_EQ(writer.Write(stream.data(), -5), 0);
+    EXPECT_EQ(writer.GetErrorFlag(), 0);
 }
 
 TEST(WaveFileWriter, CreateTruncatesAndAbandonsAnOpenFileWithoutPadding) {

@@ -83,29 +83,6 @@ TEST_F(PortAudioCapture, DeviceListPositionOpensTheTapeAndTheFormatCheckIsReal) 
     }
 }
 
-// The default device (-1) records the tape unchanged from byte 0, in both sample formats.
-TEST_F(PortAudioCapture, RecordsTheTapeByteForByte) {
-    for (int bits : {16, 32}) {
-        SCOPED_TRACE(bits);
-        const WAVEFORMATEX format = MakeWaveFormat(bits, 44100, 2);
-        const auto tape = LoadTape(format, 6 * kBuf);
-        CWaveIn waveIn;
-        Notifications notes;
-        OpenAndStart(waveIn, format, notes);
-        EXPECT_EQ(notes.Read(notes.open), 1);
-        EXPECT_TRUE(ReadAll(waveIn, notes, kBuf, 4 * kBuf) ==
-                    Bytes(tape.begin(), tape.begin() + 4 * kBuf))
-            << "captured bytes differ from the tape";
-        EXPECT_EQ(waveIn.GetLostFrames(), 0u);
-        std::vector<uint8_t> rest(kBuf);
-        EXPECT_LE(waveIn.Stop(rest.data()), kBuf);
-        EXPECT_EQ(ErrorOf(waveIn), "");
-        waveIn.Close();
-        EXPECT_EQ(ErrorOf(waveIn), "");
-        EXPECT_EQ(notes.Read(notes.close), 1);
-    }
-}
-
 TEST_F(PortAudioCapture, SlowReaderLossIsCountedExactly) {
     const WAVEFORMATEX format = MakeWaveFormat(16, 44100, 2);
     LoadTape(format, 16 * kBuf);

@@ -106,24 +106,20 @@ TEST(ProcessBlock, FloatClippingAndTheExactDCCoefficient) {
 }
 
 TEST(ProcessBlock, SilentAndEmptyBlocksGiveTheFloorReadouts) {
-    for (int dc = 0; dc < 2; ++dc) {
-        for (int smart = 0; smart < 2; ++smart) {
-            CSignalAnalyzer a;
-            a.SetDCBlock(dc);
-            a.SetIgnoreClicks(smart);
-            I16 silence(4096, 0);
-            Process(a, silence);
-            for (int ch = 0; ch < 2; ++ch) {
-                EXPECT_EQ(a.m_fPeak[ch], kFloor / 32768.0f);
-                EXPECT_EQ(Bits(a.m_fPower[ch]), 0x2B8CBCCCu);
-            }
-            a.SetBitsPerSample(32);
-            a.PrepareRecording();
-            std::vector<float> fsilence(4096, 0.0f);
-            Process(a, fsilence);
-            EXPECT_EQ(a.m_fPeak[0], kFloor);
-            EXPECT_EQ(Bits(a.m_fPower[1]), 0x2B8CBCCCu);
-        }
+    for (int switches = 0; switches < 4; ++switches) {  // DC Block and Smart Gap off and on
+        CSignalAnalyzer a;
+        a.SetDCBlock(switches & 1);
+        a.SetIgnoreClicks(switches >> 1);
+        I16 silence(4096, 0);
+        Process(a, silence);
+        EXPECT_EQ(a.m_fPeak[1], kFloor / 32768.0f);
+        EXPECT_EQ(Bits(a.m_fPower[0]), 0x2B8CBCCCu);
+        a.SetBitsPerSample(32);
+        a.PrepareRecording();
+        std::vector<float> fsilence(4096, 0.0f);
+        Process(a, fsilence);
+        EXPECT_EQ(a.m_fPeak[0], kFloor);
+        EXPECT_EQ(Bits(a.m_fPower[1]), 0x2B8CBCCCu);
     }
 
     // A 0-byte (or negative) block after a loud one resets the readouts and nothing else.

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -70,8 +69,8 @@ public:
     std::string strBaseText = "SideA.wav";
     std::string strBasePath;
     bool bMinimized = false;
-    bool leaveDuringWait = false;   // Wait answers that the user asked to leave meanwhile
-    std::deque<MsgAnswer> answers;  // for Yes/No boxes; Yes when empty
+    bool leaveDuringWait = false;       // Wait answers that the user asked to leave meanwhile
+    MsgAnswer answer = MsgAnswer::Yes;  // to every Yes/No box
 
     // What the control did; log holds boxes, enabling, waits and OnNew in order.
     std::vector<Box> boxes;
@@ -91,11 +90,7 @@ public:
                          MsgButtons buttons) override {
         boxes.push_back({text, title, icon, buttons});
         log.push_back("box:" + title);
-        if (buttons == MsgButtons::Ok) return MsgAnswer::Ok;
-        if (answers.empty()) return MsgAnswer::Yes;
-        const MsgAnswer a = answers.front();
-        answers.pop_front();
-        return a;
+        return buttons == MsgButtons::Ok ? MsgAnswer::Ok : answer;
     }
     void SetItemText(int id, const std::string& text) override { texts[id] = text; }
     void EnableItem(int id, bool enable) override {

@@ -85,7 +85,6 @@ public:
         CRecorderDlg::SetItemText(id, text);
     }
     void SetCaption(const std::string& caption) override {
-        captions.append(Q(caption));
         // A progress caption names the file the label shown just before it names.
         if (Q(caption).endsWith(".wav: Zelk Vellisto")) {
             captionsAgree = captionsAgree && !texts[IDC_CURFILE].isEmpty() &&
@@ -118,7 +117,6 @@ public:
 
     std::vector<bool> pictures;
     std::map<int, QStringList> texts;
-    QStringList captions;
     bool captionsAgree = true;
 };
 }  // namespace
