@@ -383,13 +383,15 @@ TEST(Recording, ARemovedSongFolderEndsTheRecordingWithinABlock) {
 // joined are the input exactly.
 TEST(RecordingIntegrity, ForcedSplitsLoseRepeatAndReorderNothing) {
     std::mt19937 random(12345);
-    for (const Format format : {Format{16, 11025, 2}, Format{32, 22050, 2}}) {
-        for (int round = 0; round < 3; ++round) {
+    for (const Format format : {Format{16, 11025, 2}, Format{32, 11025, 2}}) {
+        for (int round = 0; round < 2; ++round) {
             SCOPED_TRACE(testing::Message() << "format " << format.nBits << " round " << round);
             Recording r;
             r.format = format;
+            // Songs longer than Minimum Song Size and than a block (the analyser reports one
+            // split per block).
             for (int k = 0; k < 16; ++k) {
-                r.plan.push_back({format.nRate + long(random() % 30000), true});
+                r.plan.push_back({17000 + long(random() % 30000), true});
                 r.plan.push_back({1000 + long(random() % 4000), false});
             }
             r.plan.push_back({500, true});

@@ -25,8 +25,12 @@ CTempDir::~CTempDir() {
 }
 
 Bytes ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    Bytes bytes(in ? size_t(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(bytes.data(), std::streamsize(bytes.size()));
+    bytes.resize(size_t(in ? bytes.size() : in.gcount()));
+    return bytes;
 }
 
 void WriteFile(const fs::path& path, const Bytes& bytes) {
@@ -34,7 +38,10 @@ void WriteFile(const fs::path& path, const Bytes& bytes) {
 }
 
 Bytes MakeSamples(const WavFormat& format, const std::vector<Segment>& plan) {
+    long frames = 0;
+    for (const Segment& s : plan) frames += s.nFrames;
     Bytes out;
+    out.reserve(size_t(frames) * size_t(format.FrameBytes()));
     long frame = 0;
     for (const Segment& s : plan) {
         for (long i = 0; i < s.nFrames; ++i, ++frame) {
