@@ -19,3 +19,20 @@ struct RecSettings {
 
     bool operator==(const RecSettings&) const = default;
 };
+
+// The positions a trackbar of the Custom Settings dialog offers. The lowest position is at the
+// top of the (vertical) trackbar and gives the largest value. Ticks and a page are a tenth of
+// the span, truncated; the arrow keys move by one position.
+struct TrackbarRange {
+    int32_t nLowest;   // top
+    int32_t nHighest;  // bottom
+
+    constexpr int32_t TickFrequency() const { return (nHighest - nLowest) / 10; }
+    constexpr int32_t PageSize() const { return TickFrequency(); }
+    static constexpr int32_t kLineSize = 1;
+};
+
+inline constexpr TrackbarRange kGapSizeTrackbar{-3880, -353};        // 2.20 to 0.20 secs
+inline constexpr TrackbarRange kGapLevelTrackbar{-3276, -1};         // -20.0 to -90.3 dB
+inline constexpr TrackbarRange kMinSongSizeTrackbar{-21168, -1764};  // 120 to 10 secs
+inline constexpr TrackbarRange kEndSizeTrackbar{-5292, -882};        // 30 to 5 secs

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "RecSettings.h"
 #include "SignalAnalyzer.h"
 
 namespace {
@@ -106,7 +107,13 @@ int CSignalAnalyzer::GetMinSongSizePosition() {
 void CSignalAnalyzer::SetEndSizePosition(int p) {
     m_error.Clear();
     m_fEndGap = SongSecondsFromPosition(p);
-    if (!InRange(m_fEndGap, 1.0, 30.0)) m_error.Fail("End gap is not between 1 and 30 seconds.\n");
+    // 30 s has no exact position on the 176.4 scale: the top of the trackbar, labelled "30 secs",
+    // is 30.0000019 s. The bound is that position's value, so every position the trackbar
+    // offers passes and the next one up (30.0057 s) still fails.
+    const double endGapTop = SongSecondsFromPosition(kEndSizeTrackbar.nLowest);
+    if (!InRange(m_fEndGap, 1.0, endGapTop)) {
+        m_error.Fail("End gap is not between 1 and 30 seconds.\n");
+    }
 }
 
 int CSignalAnalyzer::GetEndSizePosition() {

@@ -32,19 +32,58 @@ constexpr DlgItem kMainItems[] = {
     {1033, DlgKind::Picture, "", 17, 7, 77, 71, 0, 159},
 };
 
+constexpr uint32_t kTrackbar = kDlgVertical | kDlgTicksBoth | kDlgTabStop;
+
+constexpr DlgItem kCustomItems[] = {
+    {1025, DlgKind::Label, "Gap Size", 14, 9, 32, 8, kDlgCentre, 0},
+    {1020, DlgKind::Trackbar, "", 14, 19, 32, 115, kTrackbar, 0},
+    {1023, DlgKind::Label, "0.75 secs", 13, 137, 32, 8, kDlgCentre, 0},
+    {1026, DlgKind::Label, "Gap Level", 53, 9, 34, 8, kDlgCentre, 0},
+    {1021, DlgKind::Trackbar, "", 54, 19, 32, 116, kTrackbar, 0},
+    {1024, DlgKind::Label, "-40.0 dB", 55, 137, 28, 8, kDlgCentre, 0},
+    {1032, DlgKind::Label, "Min Song", 93, 9, 32, 8, kDlgCentre, 0},
+    {1027, DlgKind::Trackbar, "", 93, 19, 32, 115, kTrackbar, 0},
+    {1030, DlgKind::Label, "30.0 secs", 93, 137, 32, 8, kDlgCentre, 0},
+    {1033, DlgKind::Label, "End Gap", 134, 9, 29, 8, kDlgCentre, 0},
+    {1029, DlgKind::Trackbar, "", 133, 19, 32, 115, kTrackbar, 0},
+    {1031, DlgKind::Label, "10 secs", 137, 137, 26, 8, kDlgCentre, 0},
+    {1022, DlgKind::CheckBox, "DC Block", 24, 147, 53, 16, kDlgPushLike | kDlgTabStop, 0},
+    {1035, DlgKind::CheckBox, "Smart Gap", 101, 151, 49, 10, kDlgTabStop, 0},
+    {1040, DlgKind::GroupBox, "Sampling Rate", 171, 28, 118, 43, kDlgCentre, 0},
+    {1041, DlgKind::RadioButton, "11 kHz", 182, 42, 49, 10, kDlgGroup, 0},
+    {1042, DlgKind::RadioButton, "22 kHz", 236, 42, 49, 10, 0, 0},
+    {1036, DlgKind::RadioButton, "44.1 kHz", 182, 54, 45, 10, 0, 0},
+    {1037, DlgKind::RadioButton, "48 kHz", 236, 54, 39, 10, 0, 0},
+    {-1, DlgKind::GroupBox, "Recording Device", 171, 77, 118, 34, 0, 0},
+    {1006, DlgKind::ComboBox, "", 178, 91, 104, 57, kDlgTabStop | kDlgVScroll, 0},
+    {-1, DlgKind::GroupBox, "Presets", 171, 119, 117, 49, 0, 0},
+    {1003, DlgKind::ComboBox, "", 178, 134, 104, 55,
+     kDlgTabStop | kDlgEditable | kDlgSorted | kDlgAutoHScroll | kDlgVScroll, 0},
+    {57673, DlgKind::PushButton, "Add", 217, 150, 13, 13, kDlgTabStop | kDlgIcon | kDlgCentre, 278},
+    {57672, DlgKind::PushButton, "Delete", 233, 150, 13, 13, kDlgTabStop | kDlgIcon | kDlgCentre,
+     279},
+    {1012, DlgKind::DefPushButton, "Default", 182, 7, 50, 8, kDlgHidden, 0},
+    {1, DlgKind::DefPushButton, "Done", 245, 7, 44, 14, kDlgTabStop, 0},
+    {57670, DlgKind::PushButton, "Help", 193, 7, 44, 14, kDlgTabStop, 0},
+    {1038, DlgKind::RadioButton, "16", 197, 23, 24, 10, kDlgGroup | kDlgHidden, 0},
+    {1039, DlgKind::RadioButton, "24", 241, 23, 24, 10, kDlgHidden, 0},
+};
+
+// The version line is replaced by the one of the build when the dialog opens.
 constexpr DlgItem kAboutItems[] = {
     {-1, DlgKind::Picture, "", 12, 10, 20, 20, 0, 128},
     {-1, DlgKind::Label, "Vellisto Version 1.5", 40, 10, 119, 8, 0, 0},
     {-1, DlgKind::Label, "Splits records and tapes into songs", 40, 21, 119, 8, 0, 0},
-    {-1, DlgKind::Label, "Record a whole side; each song gets a numbered file.", 12, 38, 192, 8, 0,
-     0},
+    {-1, DlgKind::Label, "One numbered WAV file per song, cut at the gaps.", 12, 38, 192, 8, 0, 0},
     {1, DlgKind::DefPushButton, "OK", 178, 7, 32, 14, kDlgTabStop, 0},
     {1009, DlgKind::Picture, "", 21, 50, 175, 112, 0, 130},
-    {-1, DlgKind::Label, "Zelk, 2026", 67, 168, 65, 8, 0, 0},
+    {-1, DlgKind::Label, "GNU GPL v3 or later", 67, 168, 65, 8, kDlgCentre, 0},
 };
 
 constexpr DlgTemplate kTemplates[] = {
     {102, "Zelk Vellisto", "MS Sans Serif", 8, 275, 184, kMainItems, int(std::size(kMainItems))},
+    {139, "Zelk Vellisto Custom Settings", "MS Sans Serif", 8, 296, 175, kCustomItems,
+     int(std::size(kCustomItems))},
     {100, "About Zelk Vellisto", "MS Sans Serif", 8, 217, 183, kAboutItems,
      int(std::size(kAboutItems))},
 };

@@ -14,6 +14,8 @@ enum class DlgKind {
     ComboBox,
     GroupBox,
     CheckBox,
+    RadioButton,
+    Trackbar,
     Frame,
     Picture
 };
@@ -28,7 +30,13 @@ enum DlgStyle : uint32_t {
     kDlgVCentre = 1u << 5,   // label text centred vertically
     kDlgTextLeft = 1u << 6,  // check box with its text left of the box
     kDlgBlackFrame = 1u << 7,
-    kDlgCentre = 1u << 8,
+    kDlgCentre = 1u << 8,      // text (or a group box's title) centred
+    kDlgHidden = 1u << 9,      // never shown
+    kDlgGroup = 1u << 10,      // a radio button that starts a new group of radio buttons
+    kDlgPushLike = 1u << 11,   // check box drawn as a push button
+    kDlgEditable = 1u << 12,   // combo box with an edit field above its list
+    kDlgVertical = 1u << 13,   // trackbar
+    kDlgTicksBoth = 1u << 14,  // trackbar with ticks on both sides
 };
 
 struct DlgItem {
@@ -50,7 +58,7 @@ struct DlgTemplate {
     int count;
 };
 
-// Dialog 102 (the main window) and 100 (About); null for an unknown id.
+// Dialog 102 (the main window), 139 (Custom Settings) and 100 (About); null for an unknown id.
 const DlgTemplate* FindDialogTemplate(int id);
 
 // The string-table entry, or "" when there is none.

@@ -10,12 +10,13 @@
 #include <cstring>
 
 #include "Archive.h"
+#include "PresetLocation.h"
 #include "SignalAnalyzer.h"
 #include "WaveIn.h"
 
 namespace {
 
-constexpr const char* kPresetFile = "Single1.pre";
+constexpr const char* kPresetFile = kPresetFileName;
 constexpr const char* kTempFile = "Temp.pre";
 constexpr const char* kOldFile = "Single.pre";
 constexpr const char* kOldKeptFile = "SingleOld.pre";
@@ -137,6 +138,36 @@ bool KeepCopyOf(const std::string& path) {
     return false;
 }
 
+// Creates a folder and the folders above it that are missing (mode 0700, as the data folder
+// of a user should be). True when it exists afterwards.
+bool MakeFolders(const std::string& dir) {
+    struct stat st;
+    if (::stat(dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    const std::string parent = DirectoryOf(dir);
+    if (parent != dir && parent != "." && !MakeFolders(parent)) return false;
+    return ::mkdir(dir.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool SameFolder(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+// Earlier versions kept their presets in the folder they were started from. When the data
+// folder has never held presets, those files are copied in, never moved: the originals stay
+// for any older version still in use.
+void TakeOverPresets(const std::string& dataDir, const std::string& startDir) {
+    if (SameFolder(dataDir, startDir)) return;
+    for (const char* name : {kPresetFile, kTempFile, kOldFile, kOldKeptFile}) {
+        if (Exists(dataDir + "/" + name)) return;
+    }
+    for (const char* name : {kPresetFile, kOldFile}) {
+        const std::string from = startDir + "/" + name;
+        if (Exists(from) && MakeFolders(dataDir)) CopyExclusive(from, dataDir + "/" + name);
+    }
+}
+
 void SyncDirectory(const std::string& dir) {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
@@ -163,8 +194,10 @@ void CPresetStore::ReportDamage(const std::string& path, const PresetLoadReport&
     m_prompter.ShowMessage(text, kPresetErrorTitle, PromptIcon::Warning);
 }
 
-void CPresetStore::LoadPresets() {
-    const std::string dir = CurrentDirectory();
+void CPresetStore::LoadPresets() { LoadPresets(UserDataFolder(), CurrentDirectory()); }
+
+void CPresetStore::LoadPresets(const std::string& dir, const std::string& startDir) {
+    TakeOverPresets(dir, startDir);
     const std::string oldPath = dir + "/" + kOldFile;
     const std::string oldKeptPath = dir + "/" + kOldKeptFile;
 
@@ -187,6 +220,7 @@ void CPresetStore::LoadPresets() {
 
     m_presets.clear();
     m_bKeepOldPresetFile = false;
+    m_bMustWrite = false;
     bool loaded = false;
     if (!Exists(presetPath) && Exists(tempPath)) {
         // A save that stopped before its rename. Only a whole file may take the place of the
@@ -197,11 +231,14 @@ void CPresetStore::LoadPresets() {
             if (::rename(tempPath.c_str(), presetPath.c_str()) != 0) {
                 m_presets = std::move(fromTemp);  // held in memory, saved at exit
                 loaded = true;
+                m_bMustWrite = true;
             }
         } else if (tempReport.bOpened) {
             RenameWithoutReplacing(tempPath, tempPath + ".damaged");
         }
     }
+    // A damaged "Temp.pre" has been moved aside by now; an old version's file counts.
+    const bool anyFile = loaded || Exists(presetPath) || Exists(oldKeptPath);
     if (!loaded) {
         PresetLoadReport report;
         if (!LoadPresetsFile(presetPath, m_presets, &report)) {
@@ -215,6 +252,11 @@ void CPresetStore::LoadPresets() {
         }
     }
     if (oldReport.bDamaged) ReportDamage(oldPath, oldReport);
+    // A user who has never had a presets file begins with a few to start from; they are only
+    // written once the user changes them.
+    if (!anyFile) m_presets = StartingPresets();
+    m_savedPresets = m_presets;
+    m_bMustWrite = m_bMustWrite || m_bKeepOldPresetFile || !oldPresets.empty();
     for (CPresets& preset : oldPresets) m_presets.push_back(std::move(preset));
 
     FillPresetCombo();
@@ -230,6 +272,15 @@ bool CPresetStore::SavePresets() {
     int failure = 0;
     bool ok = !tempPath.empty() && !presetPath.empty();
     if (!ok) failure = ENOENT;
+
+    // Unchanged presets are not written: no file appears where there was none, and a folder
+    // that cannot be written is no reason for a message.
+    if (ok && !m_bMustWrite && m_presets == m_savedPresets) {
+        m_presets.clear();
+        m_box.ResetContent();
+        return true;
+    }
+    if (ok) MakeFolders(DirectoryOf(presetPath));  // a failure shows as one creating Temp.pre
 
     if (ok) {
         ::unlink(tempPath.c_str());
@@ -287,6 +338,8 @@ bool CPresetStore::SavePresets() {
             SaveStep("renamed");
             SyncDirectory(DirectoryOf(presetPath));
             SaveStep("folder synced");
+            m_savedPresets = m_presets;
+            m_bMustWrite = false;
         }
     }
     if (!ok) {

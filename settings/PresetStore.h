@@ -1,7 +1,9 @@
 // The preset list of the main window with its file handling: LoadPresets at start-up (with the
 // one-time migration of the earlier version's "Single.pre" and the completion of an interrupted
 // save), SavePresets at exit (atomically: "Temp.pre" written, synced and renamed over
-// "Single1.pre"), filling a preset box and applying the selected preset.
+// "Single1.pre"), filling a preset box and applying the selected preset. The files live in the
+// user's data folder (PresetLocation.h); a first start takes over, by copying, the presets file
+// that earlier versions kept in the folder the program was started from.
 //
 // Owned by the main window for the whole run; the Custom Settings dialog edits m_presets and
 // m_szPreset through pointers. User-interface thread only.
@@ -33,14 +35,20 @@ void ApplyPresetToAnalyzer(const RecSettings& settings, CSignalAnalyzer& analyse
                            const std::function<void(const char* errorText)>& onError);
 
 class CPresetStore {
-  public:
+public:
     CPresetStore(IPresetBox& box, IPrompter& prompter);
 
-    // Reads the presets from the current directory and fills the preset box; keeps the paths
-    // for SavePresets. Tells the user (once per file) about a damaged presets file.
+    // Reads the presets from the user's data folder and fills the preset box; keeps the paths
+    // for SavePresets. When the data folder holds no presets files yet, those of the current
+    // directory are copied in first; when there are none there either, the list starts with
+    // StartingPresets(). Tells the user (once per file) about a damaged presets file.
     void LoadPresets();
-    // Writes the list to the kept paths and empties the list and the box. False (with a message
-    // shown, and "Single1.pre" as it was) when the file could not be written.
+    // The same with the folders given: dataDir holds the presets, startDir is looked at for
+    // presets to take over.
+    void LoadPresets(const std::string& dataDir, const std::string& startDir);
+    // Writes the list to the kept paths, unless it is what the presets file already gives (or,
+    // without a file, the starting presets), and empties the list and the box. False (with a
+    // message shown, and "Single1.pre" as it was) when the file could not be written.
     bool SavePresets();
 
     // Fills the main window's box and selects m_szPreset.
@@ -68,7 +76,7 @@ class CPresetStore {
     char m_szTempPresetPath[kPresetPathSize] = "";
     char m_szPresetPath[kPresetPathSize] = "";
 
-  private:
+private:
     void ReportDamage(const std::string& path, const PresetLoadReport& report);
     void SaveStep(const char* step);
 
@@ -77,4 +85,8 @@ class CPresetStore {
     // The presets file read at start-up was damaged or unreadable: the next save keeps it
     // under another name before replacing it.
     bool m_bKeepOldPresetFile = false;
+    // What the next start would load if nothing were saved, and whether the list read at
+    // start-up differs from it anyway (old presets added, a save completed only in memory).
+    std::vector<CPresets> m_savedPresets;
+    bool m_bMustWrite = false;
 };

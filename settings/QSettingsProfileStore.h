@@ -7,14 +7,15 @@
 #include <memory>
 #include <string>
 
+#include "PresetLocation.h"
 #include "ProfileStore.h"
 
 class QSettings;
 
 class CQSettingsProfileStore : public IProfileStore {
-  public:
-    static constexpr const char* kOrganisation = "Zelk";
-    static constexpr const char* kApplication = "Vellistro";
+public:
+    static constexpr const char* kOrganisation = kProfileOrganisation;
+    static constexpr const char* kApplication = kProfileApplication;
 
     // The user's profile of the program.
     CQSettingsProfileStore();
@@ -33,6 +34,6 @@ class CQSettingsProfileStore : public IProfileStore {
     // Writes pending values to disk; false when the store could not be written.
     bool Sync();
 
-  private:
+private:
     std::unique_ptr<QSettings> m_pSettings;
 };

@@ -80,9 +80,12 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     AddSwitch(app, "--smart-gap", &options->bSmartGap, &options->bSmartGapGiven,
               "ignore clicks and crackle when looking for gaps (default on)");
     app.add_option("--preset", options->strPreset,
-                   "take the parameters from this preset of \"Single1.pre\" in the current "
-                   "directory")
+                   "take the parameters from this preset of the recorder (its presets file in "
+                   "~/.local/share/Zelk/Vellistro, or the starting presets before it has one)")
         ->type_name("NAME");
+    app.add_option("--presets", options->strPresetsFile,
+                   "read --preset from this presets file instead")
+        ->type_name("FILE");
     app.add_flag("-f,--force", options->bForce, "overwrite existing song files");
     app.add_flag("-q,--quiet", options->bQuiet, "no progress bar and no summary");
 

@@ -27,8 +27,9 @@ struct SplitOptions {
     bool bDCBlockGiven = false;
     bool bSmartGapGiven = false;
 
-    // Name of a preset in "Single1.pre" of the current directory ("" = none).
+    // Name of a preset ("" = none), in the recorder's presets file or the one named.
     std::string strPreset;
+    std::string strPresetsFile;  // "" = the recorder's, in the user's data folder
 
     bool bForce = false;  // overwrite existing song files
     bool bQuiet = false;  // no progress bar and no summary

@@ -13,6 +13,7 @@
 #include <ostream>
 #include <system_error>
 
+#include "PresetLocation.h"
 #include "PresetsFile.h"
 #include "RecordingControl.h"
 #include "SignalAnalyzer.h"
@@ -21,8 +22,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const char kPresetsFile[] = "Single1.pre";
 
 // Trackbar positions per second of the gap-size scale, and of the minimum-song and end-gap
 // scales (176.4 as a float, as the recorder's scale has it).
@@ -185,19 +184,18 @@ void CSplitter::NoteParamError(CSignalAnalyzer& analyser, Param param, const std
 int CSplitter::ApplyPreset(CSignalAnalyzer& analyser) {
     std::vector<CPresets> presets;
     PresetLoadReport report;
-    LoadPresetsFile(kPresetsFile, presets, &report);
-    std::error_code ec;
-    const std::string where = fs::current_path(ec).string();
-    if (!report.bOpened) {
-        if (report.nErrno == ENOENT) {
-            return Fail(std::string("no presets file \"") + kPresetsFile + "\" in " + where +
-                        " (the recorder keeps its presets there; run from that folder)");
-        }
-        return Fail(std::string("cannot read the presets file \"") + kPresetsFile + "\" in " +
-                    where + ": " + std::strerror(report.nErrno));
+    const bool own = m_options.strPresetsFile.empty();
+    const std::string presetsFile = own ? UserPresetsFile() : m_options.strPresetsFile;
+    LoadPresetsFile(presetsFile, presets, &report);
+    if (!report.bOpened && own && report.nErrno == ENOENT) {
+        presets = StartingPresets();  // what the recorder offers before it has saved any
+    } else if (!report.bOpened) {
+        if (report.nErrno == ENOENT) return Fail("no presets file \"" + presetsFile + "\"");
+        return Fail("cannot read the presets file \"" + presetsFile +
+                    "\": " + std::strerror(report.nErrno));
     }
     if (report.bDamaged) {
-        m_err << "vellisto-split: notice: the presets file \"" << kPresetsFile << "\" is damaged ("
+        m_err << "vellisto-split: notice: the presets file \"" << presetsFile << "\" is damaged ("
               << report.strProblem << "); " << report.nRecovered << " of " << report.nCounted
               << " presets could be read\n";
     }
@@ -212,7 +210,7 @@ int CSplitter::ApplyPreset(CSignalAnalyzer& analyser) {
             known += (known.empty() ? "\"" : ", \"") + p.m_strName + "\"";
         }
         const std::string text =
-            "no preset named \"" + m_options.strPreset + "\" in \"" + kPresetsFile + "\"" +
+            "no preset named \"" + m_options.strPreset + "\" in \"" + presetsFile + "\"" +
             (known.empty() ? std::string(" (it holds none)") : " (it holds " + known + ")");
         return report.bDamaged ? Fail(text) : Fail(text, kExitUsage);
     }

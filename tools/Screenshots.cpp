@@ -1,8 +1,9 @@
-// Saves pictures of the recorder window for the documentation: both colour schemes, idle and
-// recording. Usage: vellisto_screenshots <input.wav> <output-dir> <name-suffix>
-// Runs in the current directory (presets file) with the profile given by XDG_CONFIG_HOME; the
-// scale factor comes from QT_SCALE_FACTOR. The input plays at its real rate, so the meters
-// show what a sound card would give.
+// Saves pictures of the recorder for the documentation: the main window in both colour schemes,
+// idle and recording, the Custom Settings dialog in both schemes, the help window and About.
+// Usage: vellisto_screenshots <input.wav> <output-dir> <name-suffix>
+// Runs in the current directory with the profile given by XDG_CONFIG_HOME and the presets under
+// XDG_DATA_HOME; the scale factor comes from QT_SCALE_FACTOR. The input plays at its real rate,
+// so the meters show what a sound card would give.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,11 @@
 #include <QTest>
 #include <cstdio>
 
+#include "AboutDlg.h"
+#include "CustomDlg.h"
 #include "FileCaptureBackend.h"
+#include "HelpViewer.h"
+#include "PresetStore.h"
 #include "ProfileStore.h"
 #include "RecorderDlg.h"
 #include "RecordingControl.h"
@@ -52,7 +57,31 @@ int main(int argc, char** argv) {
         // Catch the recording picture in its active phase; it flips with every block.
         for (int i = 0; i < 100 && !dlg.IsPictureActive(); ++i) QTest::qWait(10);
         ok &= Save(dlg, QStringLiteral("%1/window-%2-recording%3.png").arg(outDir, scheme, suffix));
+        dlg.OnStop();
+        QTest::qWait(400);
+
+        CCustomDlg custom(&dlg.GetPresetStore().m_presets, dlg.GetPresetStore().m_szPreset,
+                          &dlg.GetScheme(), dlg.GetControl().GetWaveIn().GetBackend(), &dlg);
+        custom.m_settings = dlg.GetControl().m_settings;
+        custom.OnInitDialog();
+        custom.show();
+        QTest::qWait(200);
+        ok &= Save(custom, QStringLiteral("%1/custom-%2%3.png").arg(outDir, scheme, suffix));
+        custom.reject();
         dlg.OnOK();
     }
+
+    CHelpViewer* help = ShowHelp();
+    if (!help) {
+        std::printf("FAILED: no help text found\n");
+        return 1;
+    }
+    QTest::qWait(200);
+    ok &= Save(*help, QStringLiteral("%1/help%2.png").arg(outDir, suffix));
+    CAboutDlg about;
+    about.show();
+    QTest::qWait(200);
+    ok &= Save(about, QStringLiteral("%1/about%2.png").arg(outDir, suffix));
+    CloseHelp();
     return ok ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Saves PNGs of the recorder window under docs/: both colour schemes, idle and recording, at
-# scale factors 1 and 2. Renders offscreen, so it needs no display.
+# Saves PNGs under docs/: the recorder window in both colour schemes, idle and recording, the
+# Custom Settings dialog in both schemes, the help window and About, at scale factors 1 and 2.
+# Renders offscreen, so it needs no display.
 #   tools/screenshots.sh [build-dir]      (default: build)
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,6 +17,7 @@ trap 'rm -rf "$work"' EXIT
 sox -n -r 44100 -b 16 -c 2 "$work/in.wav" synth 10 sine 440 sine 660 gain -4
 mkdir -p "$here/docs" "$work/cfg"
 for scale in 1 2; do
-    (cd "$work" && XDG_CONFIG_HOME="$work/cfg" QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=$scale \
+    (cd "$work" && XDG_CONFIG_HOME="$work/cfg" XDG_DATA_HOME="$work/data" \
+        QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=$scale \
         "$tool" "$work/in.wav" "$here/docs" "-x$scale")
 done

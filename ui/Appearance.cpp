@@ -1,5 +1,6 @@
 #include "Appearance.h"
 
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QIcon>
 #include <QPainter>
@@ -85,6 +86,30 @@ ControlColours ColoursFor(ControlClass cls, const SchemeColours& scheme) {
             break;
     }
     return {scheme.clrText, scheme.clrBackground, false};
+}
+
+void ApplyWindowColours(QWidget* window, const SchemeColours& scheme) {
+    QPalette pal = window->palette();
+    const ControlColours other = ColoursFor(ControlClass::Other, scheme);
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Window, other.clrBackground);
+        pal.setColor(group, QPalette::WindowText, other.clrText);
+    }
+    pal.setColor(QPalette::Disabled, QPalette::Window, other.clrBackground);
+    window->setPalette(pal);
+    window->setAutoFillBackground(true);
+}
+
+void ApplyComboColours(QComboBox* box, const SchemeColours& scheme) {
+    const ControlColours combo = ColoursFor(ControlClass::Combo, scheme);
+    QPalette pal = box->palette();
+    for (QPalette::ColorRole role : {QPalette::Button, QPalette::Base, QPalette::Window})
+        pal.setColor(role, combo.clrBackground);
+    for (QPalette::ColorRole role : {QPalette::ButtonText, QPalette::Text, QPalette::WindowText}) {
+        pal.setColor(QPalette::Active, role, combo.clrText);
+        pal.setColor(QPalette::Inactive, role, combo.clrText);
+    }
+    box->setPalette(pal);
 }
 
 QPixmap LoadPicture(int id, const QSize& size, qreal pixelRatio) {

@@ -52,6 +52,15 @@ struct ControlColours {
 enum class ControlClass { Combo, InfoLine, Other };
 ControlColours ColoursFor(ControlClass cls, const SchemeColours& scheme);
 
+class QComboBox;
+class QWidget;
+
+// The window and everything drawn on it (labels, group boxes, check boxes, trackbars) in the
+// scheme's colours; push buttons keep the system's button colours.
+void ApplyWindowColours(QWidget* window, const SchemeColours& scheme);
+// A combo box's field and list in the combo colours, green on black in both schemes.
+void ApplyComboColours(QComboBox* box, const SchemeColours& scheme);
+
 // Renders an SVG bitmap resource to fill the given size, at the pixel ratio of the screen.
 QPixmap LoadPicture(int id, const QSize& size, qreal pixelRatio);
 QIcon LoadIconResource(int id);

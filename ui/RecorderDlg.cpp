@@ -11,7 +11,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -24,7 +23,10 @@
 #include <mutex>
 
 #include "ComboPresetBox.h"
+#include "CustomDlg.h"
+#include "DialogBuilder.h"
 #include "GlobalHotKey.h"
+#include "HelpViewer.h"
 #include "PersistentSettings.h"
 #include "PresetStore.h"
 #include "RecorderToolTip.h"
@@ -90,6 +92,7 @@ CRecorderDlg::~CRecorderDlg() {
     SetMeterLevelSource(nullptr);
     CLedMeter::SetSharedFont(nullptr);
     while (m_nWaitCursors > 0) SetWaitCursor(false);
+    CloseHelp();
     // The control ends a recording still running; its thread must not post to a closed fd.
     m_pControl.reset();
     if (m_nWakeFd >= 0) ::close(m_nWakeFd);
@@ -105,89 +108,11 @@ QString CRecorderDlg::ToText(const std::string& bytes) {
 }
 
 void CRecorderDlg::CreateControls() {
-    const DlgTemplate* tpl = FindDialogTemplate(kMainTemplate);
-    setWindowTitle(QString::fromLatin1(tpl->caption));
-    m_fontDialog = MakeDialogFont(tpl->fontFace, tpl->pointSize);
-    setFont(m_fontDialog);
-    m_baseUnits = BaseUnitsFor(m_fontDialog);
-    setFixedSize(MapDialogRect(QRect(0, 0, tpl->cx, tpl->cy), m_baseUnits).size());
     m_fontCombo = MakeComboFont();
-
-    QWidget* previousTabStop = nullptr;
-    for (int i = 0; i < tpl->count; ++i) {
-        const DlgItem& item = tpl->items[i];
-        const QRect rect = MapDialogRect(QRect(item.x, item.y, item.cx, item.cy), m_baseUnits);
-        const QString text = QString::fromLatin1(item.text);
-        QWidget* widget = nullptr;
-        switch (item.kind) {
-            case DlgKind::PushButton:
-            case DlgKind::DefPushButton: {
-                auto* button = new QPushButton(this);
-                if (item.style & kDlgIcon) {
-                    // The text names the button for accessibility; the icon is what shows.
-                    button->setAccessibleName(text);
-                    const int side = std::max(8, std::min(rect.width(), rect.height()) - 10);
-                    button->setIconSize(QSize(side, side));
-                } else {
-                    button->setText(text);
-                }
-                button->setDefault(item.kind == DlgKind::DefPushButton);
-                widget = button;
-                break;
-            }
-            case DlgKind::Label: {
-                auto* label = new QLabel(text, this);
-                label->setAlignment(Qt::AlignLeft |
-                                    ((item.style & kDlgVCentre) ? Qt::AlignVCenter : Qt::AlignTop));
-                label->setTextFormat(Qt::PlainText);
-                widget = label;
-                break;
-            }
-            case DlgKind::ComboBox: {
-                auto* combo = new QComboBox(this);
-                combo->setFont(m_fontCombo);
-                combo->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
-                widget = combo;
-                break;
-            }
-            case DlgKind::GroupBox:
-                widget = new QGroupBox(text, this);
-                break;
-            case DlgKind::CheckBox: {
-                auto* check = new QCheckBox(text, this);
-                if (item.style & kDlgTextLeft) check->setLayoutDirection(Qt::RightToLeft);
-                widget = check;
-                break;
-            }
-            case DlgKind::Frame:
-                widget = new CLedMeter(this);
-                break;
-            case DlgKind::Picture: {
-                auto* picture = new QLabel(this);
-                picture->setAlignment(Qt::AlignCenter);
-                widget = picture;
-                break;
-            }
-        }
-        widget->setGeometry(rect);
-        if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-            // The template's height is that of the dropped-down list; the closed box is as tall
-            // as its font needs.
-            const int closed = combo->sizeHint().height();
-            combo->setGeometry(rect.x(), rect.y(), rect.width(), closed);
-            const int row = QFontMetrics(m_fontCombo).height() + 2;
-            combo->setMaxVisibleItems(std::max(3, (rect.height() - closed) / row));
-        }
-        if (item.style & kDlgTabStop) {
-            widget->setFocusPolicy(Qt::StrongFocus);
-            if (previousTabStop) QWidget::setTabOrder(previousTabStop, widget);
-            previousTabStop = widget;
-        } else {
-            widget->setFocusPolicy(Qt::NoFocus);
-        }
-        widget->setObjectName(QStringLiteral("item%1").arg(item.id));
-        if (item.id >= 0) m_items[item.id] = widget;
-    }
+    DialogItems items = CreateDialogItems(this, *FindDialogTemplate(kMainTemplate), m_fontCombo);
+    m_fontDialog = items.fontDialog;
+    m_baseUnits = items.units;
+    m_items = std::move(items.byId);
 
     m_pRecord = static_cast<QPushButton*>(GetItem(IDC_RECORD));
     m_pStop = static_cast<QPushButton*>(GetItem(IDC_STOP));
@@ -207,6 +132,11 @@ void CRecorderDlg::CreateControls() {
     connect(m_pBaseFile, &QComboBox::activated, this, &CRecorderDlg::OnSelChangeBaseFile);
     connect(m_pPresets, &QComboBox::activated, this, &CRecorderDlg::OnSelChangePreset);
     connect(m_pPurple, &QCheckBox::clicked, this, &CRecorderDlg::OnPurple);
+    connect(static_cast<QPushButton*>(GetItem(IDC_CUSTOMIZE)), &QPushButton::clicked, this,
+            &CRecorderDlg::OnCustomize);
+    connect(static_cast<QPushButton*>(GetItem(IDC_HELP)), &QPushButton::clicked, this,
+            [] { ShowHelp(); });
+    InstallHelpKey(this);
 }
 
 void CRecorderDlg::OnInitDialog() {
@@ -310,30 +240,8 @@ void CRecorderDlg::LoadPictures() {
 }
 
 void CRecorderDlg::ApplyControlColours() {
-    // The window and everything drawn on it (labels, group boxes, the check box) take the
-    // scheme's colours; push buttons keep the system's button colours.
-    QPalette window = palette();
-    const ControlColours other = ColoursFor(ControlClass::Other, m_scheme);
-    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
-        window.setColor(group, QPalette::Window, other.clrBackground);
-        window.setColor(group, QPalette::WindowText, other.clrText);
-    }
-    window.setColor(QPalette::Disabled, QPalette::Window, other.clrBackground);
-    setPalette(window);
-    setAutoFillBackground(true);
-
-    const ControlColours combo = ColoursFor(ControlClass::Combo, m_scheme);
-    for (QComboBox* box : {m_pBaseFile, m_pPresets}) {
-        QPalette pal = box->palette();
-        for (QPalette::ColorRole role : {QPalette::Button, QPalette::Base, QPalette::Window})
-            pal.setColor(role, combo.clrBackground);
-        for (QPalette::ColorRole role :
-             {QPalette::ButtonText, QPalette::Text, QPalette::WindowText}) {
-            pal.setColor(QPalette::Active, role, combo.clrText);
-            pal.setColor(QPalette::Inactive, role, combo.clrText);
-        }
-        box->setPalette(pal);
-    }
+    ApplyWindowColours(this, m_scheme);
+    for (QComboBox* box : {m_pBaseFile, m_pPresets}) ApplyComboColours(box, m_scheme);
 
     const ControlColours info = ColoursFor(ControlClass::InfoLine, m_scheme);
     for (int id : {IDC_CURFILE, IDC_CLIPPED, IDC_SONGTIME, IDC_TOTALTIME}) {
@@ -551,8 +459,7 @@ std::string CRecorderDlg::ChooseSaveFile(const std::string& initialPath) {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setDefaultSuffix(QStringLiteral("wav"));
-    dialog.setNameFilters(
-        {QStringLiteral("Windows PCM (*.wav)"), QStringLiteral("All files (*.*)")});
+    dialog.setNameFilters({QStringLiteral("WAV audio (*.wav)"), QStringLiteral("All files (*)")});
     // Record asks its own question before it overwrites numbered song files.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -587,6 +494,20 @@ void CRecorderDlg::OnNew() {
 void CRecorderDlg::OnSelChangePreset() {
     m_pPresetStore->OnSelChangePreset(m_pControl->m_settings, m_pControl->GetAnalyzer(),
                                       m_pControl->GetWaveIn());
+}
+
+void CRecorderDlg::OnCustomize() {
+    CCustomDlg dlg(&m_pPresetStore->m_presets, m_pPresetStore->m_szPreset, &m_scheme,
+                   m_pControl->GetWaveIn().GetBackend(), this);
+    dlg.m_settings = m_pControl->m_settings;
+    if (dlg.DoModal() == QDialog::Accepted) {
+        m_pControl->m_settings = dlg.m_settings;
+        // Through the setters, errors not shown: every trackbar position is valid, and a value
+        // out of range that came with a preset is reported when that preset is picked here.
+        ApplyPresetToAnalyzer(dlg.m_settings, m_pControl->GetAnalyzer(), nullptr);
+        m_pControl->GetWaveIn().SetDeviceID(static_cast<uint32_t>(dlg.m_settings.nWaveInID));
+    }
+    m_pPresetStore->FillPresetCombo();
 }
 
 // ---------------------------------------------------------------------------------------------

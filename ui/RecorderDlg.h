@@ -72,6 +72,9 @@ public:
     void OnNew() override;
     void OnSelChangeBaseFile();
     void OnSelChangePreset();
+    // Runs the Custom Settings dialog; Done applies its record. The preset box is refilled
+    // however the dialog ends, since presets may have been added or deleted either way.
+    void OnCustomize();
     void OnPurple();
     void OnSysColorChange();
     void OnHotKey();

@@ -9,7 +9,7 @@ namespace {
 const char kQueryFailed[] = "Sorry, sound card does not support this RECORD WAV format.\n";
 const char kOpenFailed[] =
     "Error with sound card driver (cannot open RECORD device).\n"
-    "Please close program, reboot windows, and try again.\n"
+    "Please close program, restart the computer, and try again.\n"
     "If the problem persists please contact the manufacturer!\n";
 const char kBadBits[] = "Not an acceptable number of bits per sample.\n";
 const char kNoMemory[] =

@@ -18,9 +18,10 @@ const std::string kDriver = "Error with sound card driver (cannot ";
 const std::string kUnprepare = kDriver + "un-prepare RECORD header).\n";
 const std::string kPrepare = kDriver + "prepare RECORD header).\n";
 const std::string kAdd = kDriver + "add RECORD buffer).\n";
-const std::string kOpenMsg = kDriver +
-                             "open RECORD device).\nPlease close program, reboot windows, and try "
-                             "again.\nIf the problem persists please contact the manufacturer!\n";
+const std::string kOpenMsg =
+    kDriver +
+    "open RECORD device).\nPlease close program, restart the computer, and try "
+    "again.\nIf the problem persists please contact the manufacturer!\n";
 
 uint32_t FrameAt(const WAVEFORMATEX& format, const void* data, size_t frame = 0) {
     return CTestCaptureBackend::FrameNumberAt(format, static_cast<const uint8_t*>(data), frame);

@@ -370,6 +370,25 @@ TEST(AnalyzerParams, LabelsAtTheDefaultsAndTheTrackbarEnds) {
         {A::FormatEndSize, -1236, " 7 secs"},     {A::FormatEndSize, -5292, "30 secs"},
         {A::FormatEndSize, -5291, "29 secs"},     {A::FormatEndSize, -882, " 5 secs"}};
     for (const auto& c : cases) EXPECT_EQ(c.format(c.position), c.label) << c.position;
+
+    // Every position a trackbar offers passes its own validation; ticks and pages are a tenth.
+    const struct {
+        TrackbarRange range;
+        void (A::*set)(int);
+        int step;
+    } bars[] = {{kGapSizeTrackbar, &A::SetGapSizePosition, 352},
+                {kGapLevelTrackbar, &A::SetGapLevelPosition, 327},
+                {kMinSongSizeTrackbar, &A::SetMinSongSizePosition, 1940},
+                {kEndSizeTrackbar, &A::SetEndSizePosition, 441}};
+    for (const auto& bar : bars) {
+        EXPECT_EQ(bar.range.TickFrequency(), bar.step);
+        EXPECT_EQ(bar.range.PageSize(), bar.step);
+        CSignalAnalyzer a;
+        for (int p = bar.range.nLowest; p <= bar.range.nHighest; ++p) {
+            (a.*bar.set)(p);
+            ASSERT_EQ(a.GetErrorFlag(), 0) << p;
+        }
+    }
 }
 
 TEST(AnalyzerParams, ThresholdsAtEveryRateRoundedToFloat) {
@@ -421,8 +440,8 @@ TEST(AnalyzerParams, PositionsTruncateWithoutRounding) {
     a.SetMinSongSizePosition(-1764);  // 10 seconds
     EXPECT_EQ(a.GetMinSongSize(), 10.0f);
     EXPECT_EQ(a.GetMinSongSizePosition(), -1763);
-    // The top of the end-gap trackbar is 30.0000019 seconds, just out of range; the top of the
-    // minimum-song trackbar, 120.0000076 seconds, is in range.
+    // The top of the end-gap trackbar is 30.0000019 seconds (it passes validation, below); the
+    // top of the minimum-song trackbar is 120.0000076 seconds.
     a.SetEndSizePosition(-5292);
     EXPECT_EQ(a.GetEndGap(), 30.0000019f);
     a.SetMinSongSizePosition(-21168);
@@ -463,8 +482,8 @@ TEST(AnalyzerParams, ValidationBoundariesOnBothSides) {
                  {&A::SetEndSizePosition,
                   &A::GetEndSizePosition,
                   "End gap is not between 1 and 30 seconds.\n",
-                  {-177, -5291, -882},
-                  {-176, -5292, INT_MIN}},
+                  {-177, -5291, -5292, -882},
+                  {-176, -5293, INT_MIN}},
                  // -6 dB lies between -16422 and -16423 (-6.0002 and -5.9997 dB); 0 is minus
                  // infinity and positive positions are the logarithm of a negative number.
                  {&A::SetGapLevelPosition,

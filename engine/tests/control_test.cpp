@@ -59,8 +59,9 @@ TEST(ControlRecord, EveryEarlyReturnShowsItsTextAndLeavesTheWindowIdle) {
         {"22050", false, format(22050, 16),
          "Sorry, sound card does not support this RECORD WAV format.\n"},
         {"open", true, fail(TestOp::Open),
-         driver + "open RECORD device).\nPlease close program, reboot windows, and try again.\n"
-                  "If the problem persists please contact the manufacturer!\n"},
+         driver +
+             "open RECORD device).\nPlease close program, restart the computer, and try again.\n"
+             "If the problem persists please contact the manufacturer!\n"},
         {"prepare", true, fail(TestOp::Prepare), driver + "prepare RECORD header).\n", "ERROR", 0},
         {"add", true, fail(TestOp::AddBuffer), driver + "add RECORD buffer).\n", "ERROR", 0},
         {"start", true, fail(TestOp::Start), driver + "start RECORD device).\n", "ERROR", 0},

@@ -1,4 +1,4 @@
-// Start-up and exit of the preset list on real files in a scratch working directory:
+// Start-up and exit of the preset list on real files in a scratch data folder: the first start,
 // migration, interrupted and failing saves, damaged files, and applying a preset.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -7,6 +7,7 @@
 
 #include <csignal>
 
+#include "PresetLocation.h"
 #include "PresetStore.h"
 #include "SettingsTestSupport.h"
 
@@ -35,25 +36,59 @@ std::vector<CPresets> LoadFresh(std::vector<ShownPrompt>* shown = nullptr) {
 
 }  // namespace
 
-TEST(PresetStartUp, FirstStartCreatesNothingAndSaveUsesThePathsOfStartUp) {
+// Started from a folder without presets: the starting presets, and nothing written until the
+// user changes them; then the file goes to the data folder, wherever the program runs by then.
+TEST(PresetStartUp, FirstStartOffersStartingPresetsAndWritesOnlyChanges) {
     CScratchDir dir;
-    CScratchDir elsewhere;
-    fs::current_path(dir.Path());
+    const std::string startFolder = dir.Root() + "/start";
+    fs::create_directories(startFolder);
+    fs::current_path(startFolder);
+    fs::remove(dir.Path());
+    {
+        Session s;
+        s.store.LoadPresets();
+        EXPECT_EQ(s.store.m_presets, StartingPresets());
+        EXPECT_EQ(s.box.m_nSel, 0);  // "Album/Tape", the current preset of a fresh profile
+        ASSERT_TRUE(s.store.SavePresets());
+        EXPECT_FALSE(fs::exists(dir.Path()));
+        EXPECT_TRUE(fs::is_empty(startFolder));
+    }
     Session s;
     s.store.LoadPresets();
-    EXPECT_TRUE(s.store.m_presets.empty());
-    EXPECT_TRUE(s.box.m_entries.empty());
-    EXPECT_STREQ(s.store.m_szPreset, "Album/Tape");
-    EXPECT_TRUE(s.prompter.m_shown.empty());
-    EXPECT_TRUE(fs::is_empty(dir.Path()));
-
-    s.store.m_presets = MakePresets(3);
-    fs::current_path(elsewhere.Path());
+    s.store.m_presets.emplace_back("Mine", MakeSettings(3));
+    fs::current_path(dir.Root());
     ASSERT_TRUE(s.store.SavePresets());
-    EXPECT_TRUE(s.store.m_presets.empty());
-    EXPECT_TRUE(fs::is_empty(elsewhere.Path()));
-    EXPECT_EQ(ReadBytes(dir.File("Single1.pre")), WritePresetsArchive(MakePresets(3)));
-    EXPECT_FALSE(fs::exists(dir.File("Temp.pre")));
+    std::vector<CPresets> expected = StartingPresets();
+    expected.emplace_back("Mine", MakeSettings(3));
+    EXPECT_EQ(ReadBytes(dir.File("Single1.pre")), WritePresetsArchive(expected));
+    EXPECT_TRUE(fs::is_empty(startFolder));
+}
+
+// The presets of an earlier version in the start folder are copied into an empty data folder,
+// once; the originals stay as they were.
+TEST(PresetStartUp, PresetsOfTheStartFolderAreTakenOverOnce) {
+    CScratchDir dir;
+    const std::string startFolder = dir.Root() + "/start";
+    fs::create_directories(startFolder);
+    fs::current_path(startFolder);
+    const Bytes mine = WritePresetsArchive({CPresets("Mine", MakeSettings(1))});
+    WriteBytes(startFolder + "/Single1.pre", mine);
+    WriteBytes(startFolder + "/Single.pre", kOldFile);
+    Session s;
+    s.prompter.m_answers = {true};
+    s.store.LoadPresets();
+    ASSERT_EQ(s.store.m_presets.size(), 3u);  // Mine, then the old file's two
+    EXPECT_EQ(s.store.m_presets[0].GetName(), "Mine");
+    EXPECT_EQ(ReadBytes(startFolder + "/Single1.pre"), mine);
+    EXPECT_EQ(ReadBytes(startFolder + "/Single.pre"), kOldFile);
+    EXPECT_EQ(ReadBytes(dir.File("SingleOld.pre")), kOldFile);
+    ASSERT_TRUE(s.store.SavePresets());
+
+    // The data folder has presets now: the start folder's are not looked at again.
+    WriteBytes(startFolder + "/Single1.pre", WritePresetsArchive(MakePresets(2, "Other ")));
+    std::vector<ShownPrompt> shown;
+    EXPECT_EQ(LoadFresh(&shown).size(), 3u);
+    EXPECT_TRUE(shown.empty());
 }
 
 TEST(PresetStartUp, TempFileTakesThePlaceOfAMissingPresetsFileOnlyWhenWhole) {
@@ -69,7 +104,7 @@ TEST(PresetStartUp, TempFileTakesThePlaceOfAMissingPresetsFileOnlyWhenWhole) {
         Bytes partial = WritePresetsArchive(MakePresets(5));
         partial.resize(partial.size() - 10);
         WriteBytes(dir.File("Temp.pre"), partial);
-        EXPECT_TRUE(LoadFresh().empty());
+        EXPECT_EQ(LoadFresh(), StartingPresets());  // no whole presets file anywhere
         EXPECT_FALSE(fs::exists(dir.File("Single1.pre")));
         EXPECT_EQ(ReadBytes(dir.File("Temp.pre.damaged")), partial);
     }
@@ -81,7 +116,6 @@ TEST(PresetStartUp, TempFileTakesThePlaceOfAMissingPresetsFileOnlyWhenWhole) {
         s.store.LoadPresets();
         EXPECT_EQ(s.store.m_presets, MakePresets(2, "Kept "));
         ASSERT_TRUE(s.store.SavePresets());
-        EXPECT_FALSE(fs::exists(dir.File("Temp.pre")));
         EXPECT_EQ(LoadFresh(), MakePresets(2, "Kept "));
     }
 }
@@ -199,7 +233,7 @@ TEST(PresetSave, KilledAtAnyStepLeavesTheOldOrTheNewPresets) {
     const std::vector<CPresets> newList = MakePresets(300, "New ");  // several 4096-byte blocks
     for (bool hadFile : {true, false}) {
         SCOPED_TRACE(hadFile ? "replacing a presets file" : "first save");
-        const std::vector<CPresets> before = hadFile ? oldList : std::vector<CPresets>{};
+        const std::vector<CPresets> before = hadFile ? oldList : StartingPresets();
         int sawOld = 0, sawNew = 0;
         for (int n = 0;; ++n) {
             SCOPED_TRACE(n);
@@ -236,7 +270,7 @@ TEST(PresetApply, SelectedPresetIsAppliedWithEveryErrorShown) {
     CScratchDir dir;
     RecSettings odd = MakeSettings(5);
     odd.nGapLevel = 3;     // above 0: no level at all
-    odd.nEndSize = -5292;  // top of the end-gap trackbar: just over 30 seconds
+    odd.nEndSize = -5293;  // one past the top of the end-gap trackbar: 30.0057 seconds
     odd.nWaveInID = 1;
     WriteBytes(dir.File("Single1.pre"),
                WritePresetsArchive({CPresets("Album/Tape", {}), CPresets("Odd", odd)}));

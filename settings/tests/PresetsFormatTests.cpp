@@ -4,8 +4,11 @@
 #include <random>
 
 #include "Archive.h"
+#include "PresetLocation.h"
+#include "PresetStore.h"
 #include "PresetsFile.h"
 #include "SettingsTestSupport.h"
+#include "Windows1252.h"
 
 namespace {
 
@@ -181,5 +184,30 @@ TEST(PresetsFormat, RandomCorruptionsNeverLeaveHalfReadPresets) {
         ASSERT_EQ(out.size(), report.nRecovered);
         // What was recovered is written and read back unchanged.
         ASSERT_EQ(Read(WritePresetsArchive(out)), out);
+    }
+}
+
+TEST(PresetNames, Windows1252BytesDecodeAndEncodeBackUnchanged) {
+    for (int c = 0; c < 256; ++c) {
+        const std::string byte(1, static_cast<char>(c));
+        EXPECT_EQ(EncodeWindows1252(DecodeWindows1252(byte)), byte) << c;
+    }
+    // The euro sign and the en dash are the code page's 0x80 and 0x96, not control characters.
+    EXPECT_EQ(DecodeWindows1252("\x80 \x96"), "\xE2\x82\xAC \xE2\x80\x93");
+    EXPECT_EQ(DecodeWindows1252("Caf\xE9"), "Caf\xC3\xA9");
+    // What the code page cannot hold, and broken UTF-8, become '?'.
+    EXPECT_EQ(EncodeWindows1252("\xD0\x96 \xF0\x9F\x8E\xB5 \xC3 \xE2\x82"), "? ? ? ??");
+}
+
+TEST(PresetNames, StartingPresetsAreValid) {
+    const std::vector<CPresets> presets = StartingPresets();
+    ASSERT_EQ(presets.size(), 4u);
+    EXPECT_EQ(presets[0], CPresets("Album/Tape", RecSettings{}));
+    for (const CPresets& preset : presets) {
+        CSignalAnalyzer analyser;
+        ApplyPresetToAnalyzer(preset.m_settings, analyser, [&](const char* text) {
+            ADD_FAILURE() << preset.GetName() << ": " << text;
+        });
+        EXPECT_GE(preset.m_settings.nEndSize, preset.m_settings.nMinSongSize);
     }
 }

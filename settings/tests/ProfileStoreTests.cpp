@@ -1,7 +1,12 @@
 // The QSettings profile on disk: the user's configuration file under a scratch
-// XDG_CONFIG_HOME, values that a fresh process reads back as text, and byte strings.
+// XDG_CONFIG_HOME, values that a fresh process reads back as text, and byte strings; the data
+// folder that holds the presets.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QStandardPaths>
+
+#include "PresetLocation.h"
 #include "QSettingsProfileStore.h"
 #include "SettingsTestSupport.h"
 
@@ -77,4 +82,23 @@ TEST(QSettingsProfile, NumbersReadAsSigned32BitAndStringsComeBackByteForByte) {
     EXPECT_EQ(profile.GetProfileString("Version 1", "Preset", ""), every);
     EXPECT_EQ(profile.GetProfileString("Version 1", "OutfileName0", ""),
               "/home/m\xC3\xBCller/A.wav");
+}
+
+// The splitter finds the presets without Qt; the recorder's folder must be the one Qt names.
+TEST(UserDataFolder, IsQtsAppDataLocation) {
+    int argc = 1;
+    char name[] = "settings_profile_tests";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(kProfileOrganisation);
+    QCoreApplication::setApplicationName(kProfileApplication);
+    const std::string home = std::getenv("HOME");
+    for (const char* xdg : {"/tmp/data-home", ""}) {
+        ::setenv("XDG_DATA_HOME", xdg, 1);
+        ::setenv("HOME", "/home/someone/", 1);
+        EXPECT_EQ(UserDataFolder(),
+                  QStandardPaths::writableLocation(QStandardPaths::AppDataLocation).toStdString());
+    }
+    ::setenv("HOME", home.c_str(), 1);
+    ::unsetenv("XDG_DATA_HOME");
 }

@@ -126,25 +126,39 @@ struct CFakeMainWindow {
     }
 };
 
-// A fresh folder under /tmp that is the working directory until the object goes.
+// A fresh folder under /tmp that is the user's data folder ($XDG_DATA_HOME/Zelk/Vellistro, with
+// XDG_DATA_HOME pointed at the scratch root) and the working directory until the object goes.
 class CScratchDir {
 public:
     CScratchDir() {
         char pattern[] = "/tmp/vellisto-settings-XXXXXX";
-        m_path = ::mkdtemp(pattern);
+        m_root = ::mkdtemp(pattern);
+        m_path = m_root + "/Zelk/Vellistro";
+        std::filesystem::create_directories(m_path);
+        if (const char* old = std::getenv("XDG_DATA_HOME")) m_oldXdg = old, m_bHadXdg = true;
+        ::setenv("XDG_DATA_HOME", m_root.c_str(), 1);
         m_oldCwd = std::filesystem::current_path();
         std::filesystem::current_path(m_path);
     }
     ~CScratchDir() {
         std::error_code ec;
         std::filesystem::current_path(m_oldCwd, ec);
-        std::filesystem::remove_all(m_path, ec);
+        std::filesystem::remove_all(m_root, ec);
+        if (m_bHadXdg) {
+            ::setenv("XDG_DATA_HOME", m_oldXdg.c_str(), 1);
+        } else {
+            ::unsetenv("XDG_DATA_HOME");
+        }
     }
     std::string File(const std::string& name) const { return m_path + "/" + name; }
     const std::string& Path() const { return m_path; }
+    const std::string& Root() const { return m_root; }
 
 private:
+    std::string m_root;
     std::string m_path;
+    std::string m_oldXdg;
+    bool m_bHadXdg = false;
     std::filesystem::path m_oldCwd;
 };
 

@@ -323,10 +323,12 @@ RecSettings Preset(int gap, int minSong, int endGap) {
 
 }  // namespace
 
-TEST(SplitTest, PresetFromThePresetsFileOfTheCurrentFolder) {
+TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
     CTempDir dir;
     const fs::path old = fs::current_path();
     fs::current_path(dir.Path());
+    ::setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);  // the recorder's file: ./Zelk/Vellistro
+    fs::create_directories("Zelk/Vellistro");
     const auto data =
         MakeSamples(kStereo16, {{5 * kRate, true}, {kRate, false}, {5 * kRate, true}});
     WriteWav("In.wav", kStereo16, data);
@@ -334,11 +336,11 @@ TEST(SplitTest, PresetFromThePresetsFileOfTheCurrentFolder) {
     const std::vector<uint8_t> archive = WritePresetsArchive({
         CPresets("Album/Tape", RecSettings{}),
         CPresets("Short gaps", Preset(-882, -352, -1236)),
-        CPresets("Bad end", Preset(-882, -352, -5292)),
+        CPresets("Bad end", Preset(-882, -352, -5293)),
         CPresets("Short gaps", Preset(-1764, -352, -1236)),
     });
     auto writePresets = [&](size_t bytes) {
-        std::ofstream("Single1.pre", std::ios::binary)
+        std::ofstream("Zelk/Vellistro/Single1.pre", std::ios::binary)
             .write(reinterpret_cast<const char*>(archive.data()),
                    static_cast<std::streamsize>(bytes));
     };
@@ -363,7 +365,8 @@ TEST(SplitTest, PresetFromThePresetsFileOfTheCurrentFolder) {
 
     run = Split({"In.wav", "--preset", "album/tape"});
     EXPECT_EQ(run.nCode, 2);
-    EXPECT_NE(run.strErr.find("no preset named \"album/tape\" in \"Single1.pre\" (it holds "
+    EXPECT_NE(run.strErr.find("no preset named \"album/tape\" in \"" + dir.Path() +
+                              "/Zelk/Vellistro/Single1.pre\" (it holds "
                               "\"Album/Tape\", \"Short gaps\""),
               std::string::npos)
         << run.strErr;
@@ -372,19 +375,27 @@ TEST(SplitTest, PresetFromThePresetsFileOfTheCurrentFolder) {
     writePresets(archive.size() - 20);
     run = Split({"In.wav", "--preset", "Short gaps", "-o", "R.wav"});
     EXPECT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_NE(run.strErr.find("notice: the presets file \"Single1.pre\" is damaged"),
-              std::string::npos);
+    EXPECT_NE(run.strErr.find("Single1.pre\" is damaged"), std::string::npos) << run.strErr;
     EXPECT_NE(run.strErr.find("3 of 4 presets"), std::string::npos) << run.strErr;
     writePresets(9);
     run = Split({"In.wav", "--preset", "Short gaps", "-o", "S.wav"});
     EXPECT_EQ(run.nCode, 1);
     EXPECT_NE(run.strErr.find("no preset named"), std::string::npos) << run.strErr;
 
-    fs::remove("Single1.pre");
-    run = Split({"In.wav", "--preset", "Short gaps", "-o", "T.wav"});
+    // Another presets file, named; one that is missing is an error.
+    writePresets(archive.size());
+    fs::rename("Zelk/Vellistro/Single1.pre", "Other.pre");
+    run = Split({"In.wav", "--presets", "Other.pre", "--preset", "Bad end", "-o", "U.wav"});
+    EXPECT_NE(run.strErr.find("End gap is not between"), std::string::npos) << run.strErr;
+    run = Split({"In.wav", "--presets", "Missing.pre", "--preset", "Short gaps", "-o", "T.wav"});
     EXPECT_EQ(run.nCode, 1);
-    EXPECT_NE(run.strErr.find("no presets file \"Single1.pre\""), std::string::npos);
+    EXPECT_NE(run.strErr.find("no presets file \"Missing.pre\""), std::string::npos);
     EXPECT_FALSE(fs::exists("S1.wav") || fs::exists("T1.wav"));
+    // Before the recorder has saved any presets, the starting presets serve.
+    run = Split({"In.wav", "--preset", "Album/Tape", "-o", "V.wav"});
+    EXPECT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_TRUE(fs::exists("V1.wav"));
+    ::unsetenv("XDG_DATA_HOME");
     fs::current_path(old);
 }
 

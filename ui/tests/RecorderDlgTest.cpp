@@ -19,20 +19,6 @@
 #include "TestSupport.h"
 
 namespace {
-// Runs the handler on the next modal window other than `except` as soon as it shows.
-void OnNextModal(QWidget* except, std::function<void(QWidget*)> handler) {
-    auto* timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, except, handler] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (!modal || modal == except) return;
-        timer->stop();
-        timer->deleteLater();
-        handler(modal);
-    });
-    timer->start();
-}
-
 // Answers the file dialog of New, typed like a user would: selectFile leaves a focused name
 // field alone.
 void ChooseFile(QWidget* modal, const QString& path) {
@@ -129,6 +115,7 @@ private slots:
         QDir dir(g_workDir);
         for (const QString& name : dir.entryList(QDir::Files)) dir.remove(name);
         QDir(Path("cfg")).removeRecursively();
+        QDir(Path("data")).removeRecursively();
     }
 
     // Every control of the template inside the window, none covered by a closed combo box, tab
@@ -220,7 +207,7 @@ private slots:
         });
         dlg.Click(IDC_RECORD);
         QCOMPARE(box, QStringLiteral("Missing Destination: You need to enter a Base File Name."));
-        QCOMPARE(filters, QStringLiteral("Windows PCM (*.wav)|All files (*.*) .wav"));
+        QCOMPARE(filters, QStringLiteral("WAV audio (*.wav)|All files (*) .wav"));
         // The choice is listed and selected, but nothing was recorded.
         QCOMPARE(dlg.Listed(), QStringLiteral("*SideA.wav"));
         QCOMPARE(dlg.WriterFile(), Path("Untitled.wav"));
@@ -384,7 +371,7 @@ private slots:
         // The song file is complete and kept, however short; settings and presets are saved.
         const qint64 bytes = FinishedDataBytes(Path("Live1.wav"));
         QVERIFY(bytes > 0 && bytes < 20LL * kBytesPerSecond);
-        QVERIFY(QFile::exists(Path("Single1.pre")));
+        QVERIFY(!QFile::exists(Path("data")));  // the presets were not changed: nothing written
         QVERIFY(QFile::exists(Path("cfg/Zelk/Vellistro.conf")));
         CQSettingsProfileStore profile;
         CTestDlg dlg(profile);

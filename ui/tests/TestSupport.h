@@ -1,13 +1,15 @@
-// Shared by the window tests: a temporary working directory and profile, input WAV files of tone
-// and silence, and a check that a song file was finished, the last two through the shared test
-// support.
+// Shared by the window tests: a temporary working directory, profile and data folder, input WAV
+// files of tone and silence and a check that a song file was finished (both through the shared
+// test support), and a handler for the next modal window.
 #pragma once
 
 #include <QApplication>
 #include <QDir>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <cmath>
+#include <functional>
 #include <initializer_list>
 
 #include "TestFiles.h"
@@ -39,13 +41,29 @@ inline qint64 FinishedDataBytes(const QString& path) {
     return wav.szProblem.empty() ? qint64(wav.nDataBytes) : -1;
 }
 
-// Runs a Qt Test object in a temporary working directory (presets, song files) with a temporary
-// XDG_CONFIG_HOME (the QSettings profile).
+// Runs the handler on the next modal window other than `except` as soon as it shows.
+inline void OnNextModal(QWidget* except, std::function<void(QWidget*)> handler) {
+    auto* timer = new QTimer;
+    timer->setInterval(10);
+    QObject::connect(timer, &QTimer::timeout, [timer, except, handler] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == except) return;
+        timer->stop();
+        timer->deleteLater();
+        handler(modal);
+    });
+    timer->start();
+}
+
+// Runs a Qt Test object in a temporary working directory (song files) with a temporary
+// XDG_CONFIG_HOME (the QSettings profile) and XDG_DATA_HOME (the presets, under
+// data/Zelk/Vellistro).
 template <typename Test>
 int RunInTemporaryDir(int argc, char** argv) {
     QTemporaryDir work;
     g_workDir = work.path();
     qputenv("XDG_CONFIG_HOME", Path("cfg").toLocal8Bit());
+    qputenv("XDG_DATA_HOME", Path("data").toLocal8Bit());
     QDir::setCurrent(g_workDir);
     QApplication app(argc, argv);
     Test test;

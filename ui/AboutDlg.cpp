@@ -1,0 +1,33 @@
+#include "AboutDlg.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "Appearance.h"
+#include "DialogBuilder.h"
+#include "VellistoVersion.h"
+
+namespace {
+constexpr int kTemplate = 100;
+constexpr int kVersionLine = 1;  // template index of the version text, which has no id
+}  // namespace
+
+CAboutDlg::CAboutDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
+    const DlgTemplate& tpl = *FindDialogTemplate(kTemplate);
+    const DialogItems items = CreateDialogItems(this, tpl, font());
+    ApplyWindowColours(this, SchemeColours{QColor(192, 192, 192), QColor(0, 0, 0), 0, 0});
+    static_cast<QLabel*>(items.all[kVersionLine])->setText(VersionLine());
+    for (int i = 0; i < tpl.count; ++i) {
+        if (tpl.items[i].kind != DlgKind::Picture) continue;
+        auto* picture = static_cast<QLabel*>(items.all[size_t(i)]);
+        picture->setPixmap(
+            LoadPicture(tpl.items[i].imageId, picture->size(), picture->devicePixelRatioF()));
+    }
+    connect(static_cast<QPushButton*>(items.Get(1)), &QPushButton::clicked, this, &QDialog::accept);
+}
+
+QString CAboutDlg::VersionLine() {
+    return QStringLiteral("Vellisto Version ") + QStringLiteral(VELLISTO_VERSION);
+}

@@ -1,0 +1,383 @@
+#include "CustomDlg.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <cstring>
+#include <new>
+
+#include "CaptureBackend.h"
+#include "ComboPresetBox.h"
+#include "HelpViewer.h"
+#include "PresetStore.h"
+#include "RecorderToolTip.h"
+#include "SignalAnalyzer.h"
+#include "WaveInDevice.h"
+
+namespace {
+
+constexpr int kTemplate = 139;
+constexpr int kIconAdd = 278;
+constexpr int kIconDelete = 279;
+constexpr const char* kPresetError = "Preset Error";
+constexpr const char* kPresetWarning = "Preset Warning";
+
+// The four trackbars: their label, range, field of the record and label text.
+struct Trackbar {
+    int nId;
+    int nLabelId;
+    TrackbarRange range;
+    int32_t RecSettings::*pField;
+    std::string (*format)(int);
+};
+
+constexpr Trackbar kTrackbars[] = {
+    {CCustomDlg::IDC_GAPSIZE, CCustomDlg::IDC_GAPSIZE_LABEL, kGapSizeTrackbar,
+     &RecSettings::nGapSize, &CSignalAnalyzer::FormatGapSize},
+    {CCustomDlg::IDC_GAPLEVEL, CCustomDlg::IDC_GAPLEVEL_LABEL, kGapLevelTrackbar,
+     &RecSettings::nGapLevel, &CSignalAnalyzer::FormatGapLevel},
+    {CCustomDlg::IDC_MINSONG, CCustomDlg::IDC_MINSONG_LABEL, kMinSongSizeTrackbar,
+     &RecSettings::nMinSongSize, &CSignalAnalyzer::FormatMinSongSize},
+    {CCustomDlg::IDC_ENDSIZE, CCustomDlg::IDC_ENDSIZE_LABEL, kEndSizeTrackbar,
+     &RecSettings::nEndSize, &CSignalAnalyzer::FormatEndSize},
+};
+
+const Trackbar& TrackbarOf(int id) {
+    for (const Trackbar& bar : kTrackbars)
+        if (bar.nId == id) return bar;
+    return kTrackbars[3];  // any other trackbar is the end gap's
+}
+
+struct RateButton {
+    int nId;
+    uint32_t nRate;
+};
+constexpr RateButton kRateButtons[] = {{CCustomDlg::IDC_RATE11, 11025},
+                                       {CCustomDlg::IDC_RATE22, 22050},
+                                       {CCustomDlg::IDC_RATE44, 44100},
+                                       {CCustomDlg::IDC_RATE48, 48000}};
+
+// True when w is widget or lies inside it, across window boundaries (a combo box's list).
+bool IsWithin(const QWidget* w, const QWidget* widget) {
+    for (; w; w = w->parentWidget())
+        if (w == widget) return true;
+    return false;
+}
+
+}  // namespace
+
+CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const SchemeColours* scheme,
+                       ICaptureBackend* devices, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
+      m_pPresets(presets),
+      m_pszPreset(pszPreset),
+      m_pScheme(scheme),
+      m_pDevices(devices),
+      m_fontCombo(MakeComboFont()),
+      m_items(CreateDialogItems(this, *FindDialogTemplate(kTemplate), m_fontCombo)) {
+    m_pPresetBox = static_cast<QComboBox*>(GetItem(IDC_PRESETS));
+    m_pDeviceBox = static_cast<QComboBox*>(GetItem(IDC_DEVICE));
+    m_pPresetList = std::make_unique<CComboPresetBox>(m_pPresetBox);
+
+    for (const Trackbar& bar : kTrackbars) {
+        connect(static_cast<QSlider*>(GetItem(bar.nId)), &QSlider::valueChanged, this,
+                [this, id = bar.nId] { OnVScroll(id); });
+    }
+    auto button = [this](int id) { return static_cast<QAbstractButton*>(GetItem(id)); };
+    connect(button(IDC_DCBLOCK), &QAbstractButton::clicked, this,
+            [this](bool checked) { m_settings.bDCBlock = checked ? 1 : 0; });
+    connect(button(IDC_SMARTGAP), &QAbstractButton::clicked, this,
+            [this](bool checked) { m_settings.bIgnoreClicks = checked ? 1 : 0; });
+    for (const RateButton& rate : kRateButtons) {
+        connect(button(rate.nId), &QAbstractButton::clicked, this,
+                [this, n = rate.nRate] { m_settings.nSamplesPerSec = n; });
+    }
+    connect(button(IDC_BITS16), &QAbstractButton::clicked, this,
+            [this] { m_settings.wBitsPerSample = 16; });
+    // "24" is what the user is offered; the samples are 32-bit floats.
+    connect(button(IDC_BITS24), &QAbstractButton::clicked, this,
+            [this] { m_settings.wBitsPerSample = 32; });
+    connect(m_pDeviceBox, &QComboBox::activated, this, &CCustomDlg::OnSelChangeDevice);
+    connect(m_pPresetBox, &QComboBox::activated, this, &CCustomDlg::OnSelChangePresets);
+    // A name typed into the field is no entry of the list: the selection goes, the text stays.
+    connect(m_pPresetBox->lineEdit(), &QLineEdit::textEdited, this, [this](const QString& text) {
+        if (m_pPresetBox->currentIndex() < 0) return;
+        QLineEdit* edit = m_pPresetBox->lineEdit();
+        const int cursor = edit->cursorPosition();
+        const QSignalBlocker block(m_pPresetBox);
+        m_pPresetBox->setCurrentIndex(-1);
+        edit->setText(text);
+        edit->setCursorPosition(cursor);
+    });
+    m_focusConnection =
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
+            if (old && IsWithin(old, m_pPresetBox) && now && now->window() == this &&
+                !IsWithin(now, m_pPresetBox)) {
+                OnKillFocusPresets(now);
+            }
+        });
+    connect(button(IDC_ADDPRESET), &QAbstractButton::clicked, this, &CCustomDlg::OnAddPreset);
+    connect(button(IDC_DELETEPRESET), &QAbstractButton::clicked, this, &CCustomDlg::OnDeletePreset);
+    connect(button(IDC_DONE), &QAbstractButton::clicked, this, &QDialog::accept);
+    connect(button(IDC_HELP), &QAbstractButton::clicked, this, [] { ShowHelp(); });
+    InstallHelpKey(this);
+}
+
+CCustomDlg::~CCustomDlg() {
+    // The focus moves while the widgets go, after this class is gone.
+    disconnect(m_focusConnection);
+    CWaveInDevice::RemoveAllDevices();
+}
+
+int CCustomDlg::DoModal() {
+    OnInitDialog();
+    return exec();
+}
+
+void CCustomDlg::OnInitDialog() {
+    CPresetStore::FillPresetCombo(*m_pPresetList, *m_pPresets, m_pszPreset);
+
+    // Every device of the list carries its position as the device id; "System Default" comes
+    // last and is not selected, so a device id of -1 shows no selection.
+    {
+        const QSignalBlocker block(m_pDeviceBox);
+        m_pDeviceBox->clear();
+        if (m_pDevices) CWaveInDevice::EnumerateDevices(*m_pDevices);
+        int selected = -1;
+        for (int i = 0; i < CWaveInDevice::GetDeviceCount(); ++i) {
+            m_pDeviceBox->addItem(QString::fromUtf8(CWaveInDevice::GetDevice(i)->m_szPname), i);
+            if (i == m_settings.nWaveInID) selected = i;
+        }
+        m_pDeviceBox->addItem(QStringLiteral("System Default"), -1);
+        m_pDeviceBox->setCurrentIndex(selected);
+    }
+
+    ApplyWindowColours(this, *m_pScheme);
+    ApplyComboColours(m_pDeviceBox, *m_pScheme);
+    ApplyComboColours(m_pPresetBox, *m_pScheme);
+    static_cast<QPushButton*>(GetItem(IDC_ADDPRESET))->setIcon(LoadIconResource(kIconAdd));
+    static_cast<QPushButton*>(GetItem(IDC_DELETEPRESET))->setIcon(LoadIconResource(kIconDelete));
+
+    for (const Trackbar& bar : kTrackbars) {
+        auto* slider = static_cast<QSlider*>(GetItem(bar.nId));
+        const QSignalBlocker block(slider);
+        slider->setRange(bar.range.nLowest, bar.range.nHighest);
+        slider->setTickInterval(bar.range.TickFrequency());
+        slider->setPageStep(bar.range.PageSize());
+        slider->setSingleStep(TrackbarRange::kLineSize);
+        MoveTrackbar(bar.nId, m_settings.*bar.pField);
+    }
+
+    static_cast<QAbstractButton*>(GetItem(IDC_DCBLOCK))->setChecked(m_settings.bDCBlock != 0);
+    static_cast<QAbstractButton*>(GetItem(IDC_SMARTGAP))->setChecked(m_settings.bIgnoreClicks != 0);
+    CheckRateButton(m_settings.nSamplesPerSec);
+    CheckBitsButton(m_settings.wBitsPerSample);
+
+    if (!m_pToolTip) {
+        m_pToolTip = new CRecorderToolTip(this);
+        m_pToolTip->AddWindowTool(GetItem(IDC_ADDPRESET), 107);
+        m_pToolTip->AddWindowTool(GetItem(IDC_DELETEPRESET), 108);
+    }
+    m_pToolTip->Activate(true);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Trackbars and buttons
+
+void CCustomDlg::MoveTrackbar(int trackbarId, int position) {
+    const Trackbar& bar = TrackbarOf(trackbarId);
+    auto* slider = static_cast<QSlider*>(GetItem(bar.nId));
+    {
+        const QSignalBlocker block(slider);
+        slider->setValue(position);
+    }
+    // The label tells the value the record holds, which a trackbar shows clamped to its range
+    // when it came from elsewhere.
+    static_cast<QLabel*>(GetItem(bar.nLabelId))
+        ->setText(QString::fromStdString(bar.format(position)));
+}
+
+void CCustomDlg::OnVScroll(int trackbarId) {
+    const Trackbar& bar = TrackbarOf(trackbarId);
+    const int position = static_cast<QSlider*>(GetItem(bar.nId))->value();
+    m_settings.*bar.pField = position;
+    MoveTrackbar(bar.nId, position);
+    // The end gap stays no longer than the minimum song size, whichever of them moves.
+    if (m_settings.nEndSize < m_settings.nMinSongSize) {
+        if (bar.nId == IDC_MINSONG) {
+            m_settings.nEndSize = m_settings.nMinSongSize;
+            MoveTrackbar(IDC_ENDSIZE, m_settings.nEndSize);
+        } else if (bar.nId == IDC_ENDSIZE) {
+            m_settings.nMinSongSize = m_settings.nEndSize;
+            MoveTrackbar(IDC_MINSONG, m_settings.nMinSongSize);
+        }
+    }
+}
+
+void CCustomDlg::CheckRateButton(uint32_t rate) {
+    for (const RateButton& button : kRateButtons) {
+        if (button.nRate == rate)
+            static_cast<QAbstractButton*>(GetItem(button.nId))->setChecked(true);
+    }
+}
+
+void CCustomDlg::CheckBitsButton(uint16_t bits) {
+    static_cast<QAbstractButton*>(GetItem(bits == 16 ? IDC_BITS16 : IDC_BITS24))->setChecked(true);
+}
+
+void CCustomDlg::OnSelChangeDevice() {
+    const int index = m_pDeviceBox->currentIndex();
+    if (index >= 0) m_settings.nWaveInID = m_pDeviceBox->itemData(index).toInt();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Presets
+
+void CCustomDlg::SetCurrentPresetName(const std::string& name) {
+    const size_t n = std::min(name.size(), size_t{kMaxPresetName});
+    std::memcpy(m_pszPreset, name.data(), n);
+    m_pszPreset[n] = '\0';
+}
+
+void CCustomDlg::FocusDefaultButton() {
+    // The template's hidden default button is where the focus goes after a preset operation,
+    // away from the preset box, so that leaving the box later asks nothing about a name already
+    // dealt with. A hidden widget cannot hold the focus here: the control that has it lets go.
+    if (QWidget* focused = focusWidget()) focused->clearFocus();
+}
+
+bool CCustomDlg::AskYesNo(const QString& text, const QString& title) {
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, this);
+    box.setTextFormat(Qt::PlainText);
+    return box.exec() == QMessageBox::Yes;
+}
+
+void CCustomDlg::ShowMessage(const QString& text, const QString& title, int icon) {
+    QMessageBox box(static_cast<QMessageBox::Icon>(icon), title, text, QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void CCustomDlg::OnSelChangePresets() {
+    const int index = m_pPresetBox->currentIndex();
+    if (index < 0) return;
+    const CPresets* preset =
+        FindPresetByName(*m_pPresets, CComboPresetBox::Stored(m_pPresetBox->itemText(index)));
+    if (!preset) return;
+    SetCurrentPresetName(preset->m_strName);
+    const RecSettings& p = preset->m_settings;
+    for (const Trackbar& bar : kTrackbars) {
+        m_settings.*bar.pField = p.*bar.pField;
+        MoveTrackbar(bar.nId, p.*bar.pField);
+    }
+    m_settings.bDCBlock = p.bDCBlock;
+    m_settings.bIgnoreClicks = p.bIgnoreClicks;
+    static_cast<QAbstractButton*>(GetItem(IDC_DCBLOCK))->setChecked(p.bDCBlock != 0);
+    static_cast<QAbstractButton*>(GetItem(IDC_SMARTGAP))->setChecked(p.bIgnoreClicks != 0);
+    m_settings.wBitsPerSample = p.wBitsPerSample;
+    CheckBitsButton(p.wBitsPerSample);
+    // A rate that is none of the four leaves the buttons as they were.
+    m_settings.nSamplesPerSec = p.nSamplesPerSec;
+    CheckRateButton(p.nSamplesPerSec);
+    m_settings.wChannels = p.wChannels;
+    m_settings.nWaveInID = p.nWaveInID;
+}
+
+void CCustomDlg::DeletePresetAt(int index) {
+    const std::string name = CComboPresetBox::Stored(m_pPresetBox->itemText(index));
+    for (auto it = m_pPresets->begin(); it != m_pPresets->end(); ++it) {
+        if (it->m_strName == name) {
+            m_pPresets->erase(it);
+            break;
+        }
+    }
+    m_pPresetBox->removeItem(index);
+}
+
+void CCustomDlg::OnAddPreset() {
+    const QString text = m_pPresetBox->currentText();
+    if (text.isEmpty()) {
+        ShowMessage(QStringLiteral("You need to enter a name for the preset."), kPresetError,
+                    QMessageBox::NoIcon);
+        m_pPresetBox->setFocus();
+        return;
+    }
+    const int existing = m_pPresetList->FindStringExact(text);
+    if (existing >= 0) {
+        const QString question = QStringLiteral("The preset, %1, exists.\n").arg(text) +
+                                 QStringLiteral(
+                                     "Are you sure you want to over-write this preset?\n\n"
+                                     "If you want to add a new preset follow these steps:\n"
+                                     "Step 1: Type a new name in the edit box.\n"
+                                     "Step 2: Click on the plus button.\n");
+        if (!AskYesNo(question, kPresetWarning)) {
+            m_pPresetBox->setFocus();
+            return;
+        }
+        DeletePresetAt(existing);
+    }
+
+    RecSettings record = m_settings;
+    for (const Trackbar& bar : kTrackbars)
+        record.*bar.pField = static_cast<QSlider*>(GetItem(bar.nId))->value();
+    record.bDCBlock = static_cast<QAbstractButton*>(GetItem(IDC_DCBLOCK))->isChecked() ? 1 : 0;
+    record.bIgnoreClicks =
+        static_cast<QAbstractButton*>(GetItem(IDC_SMARTGAP))->isChecked() ? 1 : 0;
+    // The name as the presets file holds it: Windows-1252, at most kMaxPresetName bytes.
+    const CPresets preset(CComboPresetBox::Stored(text), record);
+    try {
+        m_pPresets->push_back(preset);
+    } catch (const std::bad_alloc&) {
+        ShowMessage(QStringLiteral("Error adding preset.\n"), kPresetError, QMessageBox::Critical);
+        return;
+    }
+    const int at = m_pPresetList->InsertSorted(CComboPresetBox::Shown(preset.m_strName));
+    m_pPresetBox->setCurrentIndex(at);
+    SetCurrentPresetName(preset.m_strName);
+    FocusDefaultButton();
+}
+
+void CCustomDlg::OnDeletePreset() {
+    const int selected = m_pPresetBox->currentIndex();
+    if (selected < 0) {
+        if (!m_pPresetBox->currentText().isEmpty()) {  // a name typed, never stored
+            m_pPresetBox->setEditText(QString());
+            FocusDefaultButton();
+            return;
+        }
+        ShowMessage(QStringLiteral("No preset is selected"), kPresetWarning, QMessageBox::NoIcon);
+        m_pPresetBox->setFocus();
+        return;
+    }
+    const QString question = QStringLiteral("Are you sure you want to delete the preset, %1?\n")
+                                 .arg(m_pPresetBox->itemText(selected));
+    if (!AskYesNo(question, kPresetWarning)) {
+        FocusDefaultButton();
+        return;
+    }
+    DeletePresetAt(selected);
+    // The first entry becomes the current preset by name only: the controls keep their values.
+    if (m_pPresetBox->count() > 0) {
+        m_pPresetBox->setCurrentIndex(0);
+        SetCurrentPresetName(CComboPresetBox::Stored(m_pPresetBox->itemText(0)));
+    } else {
+        m_pPresetBox->setEditText(QString());
+        m_pszPreset[0] = '\0';
+    }
+    FocusDefaultButton();
+}
+
+void CCustomDlg::OnKillFocusPresets(QWidget* now) {
+    if (m_pPresetBox->currentIndex() >= 0 || m_pPresetBox->currentText().isEmpty()) return;
+    if (now == GetItem(IDC_ADDPRESET) || now == GetItem(IDC_DELETEPRESET)) return;
+    const QString question =
+        QStringLiteral("You have changed the current preset name.\n") +
+        QStringLiteral("Do you want to add the new preset, %1?\n").arg(m_pPresetBox->currentText());
+    if (AskYesNo(question, kPresetWarning)) OnAddPreset();
+}

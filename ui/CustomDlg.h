@@ -1,0 +1,101 @@
+// The Custom Settings dialog, built from dialog template 139: four vertical trackbars for Gap
+// Size, Gap Level, Minimum Song Size and End Gap with their labels, DC Block, Smart Gap, the
+// sampling rate, the capture device, and the presets. It edits a copy of the main window's
+// settings record, which the main window reads back after Done; the preset list and the current
+// preset name belong to the main window and change at once, through pointers, whichever way the
+// dialog ends.
+//
+// Made on the stack by the main window's Customize handler and run modally (DoModal).
+// User-interface thread only; no recording runs while it is open.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+#include <vector>
+
+#include "Appearance.h"
+#include "DialogBuilder.h"
+#include "Presets.h"
+#include "RecSettings.h"
+
+class ICaptureBackend;
+class CComboPresetBox;
+class CRecorderToolTip;
+class QComboBox;
+class QSlider;
+
+class CCustomDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int IDC_GAPSIZE = 1020;
+    static constexpr int IDC_GAPLEVEL = 1021;
+    static constexpr int IDC_MINSONG = 1027;
+    static constexpr int IDC_ENDSIZE = 1029;
+    static constexpr int IDC_GAPSIZE_LABEL = 1023;
+    static constexpr int IDC_GAPLEVEL_LABEL = 1024;
+    static constexpr int IDC_MINSONG_LABEL = 1030;
+    static constexpr int IDC_ENDSIZE_LABEL = 1031;
+    static constexpr int IDC_DCBLOCK = 1022;
+    static constexpr int IDC_SMARTGAP = 1035;
+    static constexpr int IDC_RATE11 = 1041;
+    static constexpr int IDC_RATE22 = 1042;
+    static constexpr int IDC_RATE44 = 1036;
+    static constexpr int IDC_RATE48 = 1037;
+    static constexpr int IDC_BITS16 = 1038;
+    static constexpr int IDC_BITS24 = 1039;
+    static constexpr int IDC_DEVICE = 1006;
+    static constexpr int IDC_PRESETS = 1003;
+    static constexpr int IDC_ADDPRESET = 57673;
+    static constexpr int IDC_DELETEPRESET = 57672;
+    static constexpr int IDC_DEFAULT = 1012;
+    static constexpr int IDC_DONE = 1;
+    static constexpr int IDC_HELP = 57670;
+
+    // presets and pszPreset (260 bytes) are the main window's; scheme its colours; devices the
+    // capture backend whose devices the device box lists. All must outlive the dialog.
+    CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const SchemeColours* scheme,
+               ICaptureBackend* devices, QWidget* parent = nullptr);
+    ~CCustomDlg() override;
+
+    // Fills the controls from m_settings and the preset list; then exec(). Result: Accepted
+    // for Done, Rejected for Esc.
+    int DoModal();
+    void OnInitDialog();
+
+    void OnVScroll(int trackbarId);
+    void OnSelChangeDevice();
+    void OnSelChangePresets();
+    void OnAddPreset();
+    void OnDeletePreset();
+    // The preset box lost the focus to `now`.
+    void OnKillFocusPresets(QWidget* now);
+
+    QWidget* GetItem(int id) const { return m_items.Get(id); }
+
+    // The working copy: set before DoModal, read after Done.
+    RecSettings m_settings;
+
+private:
+    void DeletePresetAt(int index);
+    void SetCurrentPresetName(const std::string& name);
+    void MoveTrackbar(int trackbarId, int position);
+    void CheckRateButton(uint32_t rate);
+    void CheckBitsButton(uint16_t bits);
+    void FocusDefaultButton();
+    bool AskYesNo(const QString& text, const QString& title);
+    void ShowMessage(const QString& text, const QString& title, int icon);
+
+    std::vector<CPresets>* m_pPresets;
+    char* m_pszPreset;
+    const SchemeColours* m_pScheme;
+    ICaptureBackend* m_pDevices;
+
+    QFont m_fontCombo;
+    DialogItems m_items;
+    QComboBox* m_pPresetBox = nullptr;
+    QComboBox* m_pDeviceBox = nullptr;
+    std::unique_ptr<CComboPresetBox> m_pPresetList;
+    CRecorderToolTip* m_pToolTip = nullptr;
+    QMetaObject::Connection m_focusConnection;
+};

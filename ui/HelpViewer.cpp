@@ -1,0 +1,138 @@
+#include "HelpViewer.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QPointer>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTextBrowser>
+#include <QVBoxLayout>
+#include <QWindow>
+#include <optional>
+
+#include "AboutDlg.h"
+#include "Resources.h"
+
+namespace {
+
+struct HelpState {
+    std::optional<QStringList> candidates;  // set by tests
+    bool bSearched = false;
+    QString strFolder;  // empty after a failed search
+    QPointer<CHelpViewer> pViewer;
+};
+
+HelpState& State() {
+    static HelpState state;
+    return state;
+}
+
+}  // namespace
+
+CHelpViewer::CHelpViewer(const QString& folder)
+    : QWidget(nullptr, Qt::Window), m_strFolder(folder), m_pBrowser(new QTextBrowser(this)) {
+    setWindowTitle(QStringLiteral("Zelk Vellisto Help"));
+    m_pBrowser->setOpenExternalLinks(true);
+    m_pBrowser->setSearchPaths({folder});
+
+    auto* contents = new QPushButton(QStringLiteral("Contents"), this);
+    auto* back = new QPushButton(QStringLiteral("Back"), this);
+    auto* forward = new QPushButton(QStringLiteral("Forward"), this);
+    // The About entry of the system menu, which this platform's windows do not have.
+    QString aboutText = QString::fromLatin1(LoadResString(101));
+    auto* about = new QPushButton(aboutText, this);
+    back->setEnabled(false);
+    forward->setEnabled(false);
+    connect(contents, &QPushButton::clicked, this, &CHelpViewer::ShowDefaultTopic);
+    connect(back, &QPushButton::clicked, m_pBrowser, &QTextBrowser::backward);
+    connect(forward, &QPushButton::clicked, m_pBrowser, &QTextBrowser::forward);
+    connect(m_pBrowser, &QTextBrowser::backwardAvailable, back, &QPushButton::setEnabled);
+    connect(m_pBrowser, &QTextBrowser::forwardAvailable, forward, &QPushButton::setEnabled);
+    connect(about, &QPushButton::clicked, this, &CHelpViewer::OnAbout);
+
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {contents, back, forward}) buttons->addWidget(b);
+    buttons->addStretch();
+    buttons->addWidget(about);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(buttons);
+    layout->addWidget(m_pBrowser);
+    InstallHelpKey(this);
+    m_pBrowser->setFocus();  // the keys scroll the text
+    // About 100 characters by 40 lines of the browser's font.
+    const QFontMetrics metrics(m_pBrowser->font());
+    resize(metrics.averageCharWidth() * 100, metrics.lineSpacing() * 40);
+}
+
+bool CHelpViewer::event(QEvent* event) {
+    if (event->type() == QEvent::WindowBlocked) FollowModalWindow();
+    return QWidget::event(event);
+}
+
+void CHelpViewer::FollowModalWindow() {
+    // A modal window blocks every window of the program that does not belong to it. The help
+    // window joins the modal window on top as its transient child and so stays usable, the way
+    // a help window of a process of its own would be. A modal window of its own (About) does
+    // block it.
+    QWindow* modal = QGuiApplication::modalWindow();
+    QWindow* own = windowHandle();
+    if (!modal || !own || modal == own || own->isAncestorOf(modal, QWindow::IncludeTransients))
+        return;
+    own->setTransientParent(modal);
+}
+
+void CHelpViewer::ShowDefaultTopic() {
+    m_pBrowser->setSource(QUrl::fromLocalFile(QDir(m_strFolder).filePath(kDefaultTopic)),
+                          QTextDocument::MarkdownResource);
+}
+
+void CHelpViewer::OnAbout() {
+    auto* about = new CAboutDlg(this);
+    about->setAttribute(Qt::WA_DeleteOnClose);
+    about->setWindowModality(Qt::WindowModal);
+    about->show();
+}
+
+QStringList HelpFolderCandidates() {
+    if (State().candidates) return *State().candidates;
+    return {QDir(QCoreApplication::applicationDirPath())
+                .absoluteFilePath(QStringLiteral("../share/vellisto/help")),
+            QStringLiteral(VELLISTO_HELP_SOURCE_DIR)};
+}
+
+CHelpViewer* ShowHelp() {
+    HelpState& state = State();
+    if (!state.bSearched) {
+        state.bSearched = true;
+        for (const QString& folder : HelpFolderCandidates()) {
+            if (QFileInfo(QDir(folder).filePath(CHelpViewer::kDefaultTopic)).isFile()) {
+                state.strFolder = QDir(folder).absolutePath();
+                break;
+            }
+        }
+    }
+    if (state.strFolder.isEmpty()) return nullptr;
+    if (!state.pViewer) state.pViewer = new CHelpViewer(state.strFolder);
+    state.pViewer->ShowDefaultTopic();
+    state.pViewer->show();
+    state.pViewer->raise();
+    state.pViewer->activateWindow();
+    return state.pViewer;
+}
+
+void InstallHelpKey(QWidget* window) {
+    auto* key = new QShortcut(QKeySequence(Qt::Key_F1), window);
+    key->setContext(Qt::WindowShortcut);
+    QObject::connect(key, &QShortcut::activated, [] { ShowHelp(); });
+}
+
+void SetHelpFolderCandidates(const QStringList& folders) { State().candidates = folders; }
+
+void CloseHelp() { delete State().pViewer; }
+
+void ResetHelp() {
+    CloseHelp();
+    State() = HelpState{};
+}
