@@ -1,11 +1,12 @@
 // The mixer backend on ALSA's simple mixer. A card's capture side becomes one recording
 // destination (index 0), named after its master "Capture" element, whose own volume is that
-// element's. Its sources are either the items of an enumerated capture-source element
-// ("Capture Source", "Input Source", ...), which then form a single-select selector, or else
-// the elements with a capture switch or capture volume, whose switches form a multiple-select
-// selector. A source without a capture volume of its own is recorded through the master one,
-// so that is the volume it is given. Volumes 0..65,535 map linearly onto each element's own
-// capture range.
+// element's. Its sources are either the items of an enumerated capture-source element ("Input
+// Source", ...), which then form a single-select selector, or else the elements with a capture
+// switch or capture volume, whose switches form the selector: single-select when they are
+// exclusive (alsa-lib splits a "Capture Source" control into such switches, one per item),
+// multiple-select otherwise. A source without a capture volume of its own is recorded through
+// the master one, so that is the volume it is given. Volumes 0..65,535 map linearly onto each
+// element's own capture range.
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
@@ -79,6 +80,7 @@ public:
         m_pMixer = nullptr;
         m_pCapture = nullptr;
         m_pSourceEnum = nullptr;
+        m_bSingleSelect = false;
         m_sources.clear();
         m_selector.clear();
         return true;
@@ -174,7 +176,8 @@ public:
     bool SetBooleans(const MixerControlInfo& control, std::span<const int32_t> values) override {
         if (!IsSelector(control, values.size())) return false;
         if (m_pSourceEnum) {
-            const auto on = std::find_if(values.begin(), values.end(), [](int32_t v) { return v; });
+            const auto on =
+                std::find_if(values.begin(), values.end(), [](int32_t v) { return v != 0; });
             if (on == values.end()) return true;  // a single-select selector keeps its item
             const unsigned item = m_sources[m_selector[size_t(on - values.begin())]].nEnumItem;
             if (snd_mixer_selem_set_enum_item(m_pSourceEnum, SND_MIXER_SCHN_FRONT_LEFT, item) < 0)
@@ -227,6 +230,11 @@ private:
         return m_pMixer && control.nControlID == kSelectorControlId && count == m_selector.size();
     }
 
+    static bool IsExclusiveSwitch(snd_mixer_elem_t* elem) {
+        return snd_mixer_selem_has_capture_switch(elem) &&
+               snd_mixer_selem_has_capture_switch_exclusive(elem);
+    }
+
     static snd_mixer_selem_channel_id_t FirstChannel(snd_mixer_elem_t* elem) {
         for (int c = 0; c <= SND_MIXER_SCHN_LAST; ++c) {
             const auto channel = static_cast<snd_mixer_selem_channel_id_t>(c);
@@ -240,8 +248,11 @@ private:
         for (snd_mixer_elem_t* elem = snd_mixer_first_elem(m_pMixer); elem;
              elem = snd_mixer_elem_next(elem)) {
             if (!snd_mixer_selem_is_active(elem)) continue;
-            if (snd_mixer_selem_is_enumerated(elem) && snd_mixer_selem_is_enum_capture(elem)) {
-                if (!m_pSourceEnum) m_pSourceEnum = elem;
+            if (snd_mixer_selem_is_enumerated(elem)) {
+                // Other capture enumerations (a jack's mode, say) choose no source.
+                if (!m_pSourceEnum && snd_mixer_selem_is_enum_capture(elem) &&
+                    std::strstr(snd_mixer_selem_get_name(elem), "Source"))
+                    m_pSourceEnum = elem;
                 continue;
             }
             // "Capture" is the master of the capture side (of each converter, by index), not a
@@ -256,6 +267,7 @@ private:
         snd_mixer_elem_t* master = HasCaptureVolume(m_pCapture) ? m_pCapture : nullptr;
 
         if (m_pSourceEnum) {
+            m_bSingleSelect = true;
             const int count = snd_mixer_selem_get_enum_items(m_pSourceEnum);
             for (int i = 0; i < count; ++i) {
                 char name[kMixerNameSize] = {};
@@ -277,13 +289,17 @@ private:
             return;
         }
         for (snd_mixer_elem_t* elem : captureElems) {
+            if (IsExclusiveSwitch(elem)) m_bSingleSelect = true;
+        }
+        for (snd_mixer_elem_t* elem : captureElems) {
             Source source;
             source.strName = snd_mixer_selem_get_name(elem);
             if (const unsigned index = snd_mixer_selem_get_index(elem))
                 source.strName += " " + std::to_string(index);
             source.nType = SourceTypeForName(source.strName);
             source.pVolume = HasCaptureVolume(elem) ? elem : master;
-            if (snd_mixer_selem_has_capture_switch(elem)) {
+            if (snd_mixer_selem_has_capture_switch(elem) &&
+                (!m_bSingleSelect || IsExclusiveSwitch(elem))) {
                 source.pSwitch = elem;
                 m_selector.push_back(m_sources.size());
             }
@@ -294,6 +310,7 @@ private:
     snd_mixer_t* m_pMixer = nullptr;
     snd_mixer_elem_t* m_pCapture = nullptr;     // master "Capture", or null
     snd_mixer_elem_t* m_pSourceEnum = nullptr;  // capture-source element, or null
+    bool m_bSingleSelect = false;               // the selector is a mux
     std::vector<Source> m_sources;              // line id = index
     std::vector<size_t> m_selector;             // selector items: indices into m_sources
 };
