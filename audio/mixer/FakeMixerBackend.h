@@ -4,7 +4,7 @@
 // back what the mixer did to it (volumes, selections, writes) after the backend is gone.
 //
 //   auto card = std::make_shared<FakeMixerCard>(FakeMixerCard::Recording(
-//       MIXERCONTROL_CONTROLTYPE_MIXER, {{SRC_LINE, "Line"}, {SRC_MICROPHONE, "Mic"}}));
+//       MIXERCONTROL_CONTROLTYPE_MIXER, {{MIXERLINE_COMPONENTTYPE_SRC_LINE, "Line"}}));
 //   card->failing.insert(MixerOp::SetVolume);
 //   CRecMixer mixer(MakeFakeMixerBackend(card), volumeControl, messages);
 //
