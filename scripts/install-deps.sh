@@ -11,6 +11,7 @@ packages=(
     libsndfile1-dev sox libsox-fmt-base ffmpeg cuetools time
     libcli11-dev
     xvfb xdotool xterm fonts-dejavu-core
+    pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
 )
 
 missing=()
