@@ -333,28 +333,20 @@ TEST(ProcessBlock, MonoSplitsWhereItsStereoCopySplits) {
 
 using A = CSignalAnalyzer;
 
-TEST(AnalyzerParams, ConstructionGivesTheDefaultRecordAndNoError) {
-    CSignalAnalyzer a;
-    EXPECT_EQ(a.GetErrorFlag(), 0);
-    EXPECT_STREQ(a.GetErrorText(), "No error");
-    EXPECT_EQ(Bits(a.GetMinSongSize()), Bits(30.0100002f));
-    EXPECT_EQ(Bits(a.GetEndGap()), Bits(7.0100002f));
-    const RecSettings fromAnalyzer{a.GetGapSizePosition(),
-                                   a.GetGapLevelPosition(),
-                                   a.GetMinSongSizePosition(),
-                                   a.GetEndSizePosition(),
-                                   a.GetDCBlock(),
-                                   a.GetIgnoreClicks(),
-                                   a.GetSamplesPerSec(),
-                                   a.GetBitsPerSample(),
-                                   a.GetChannels(),
-                                   -1};
-    const RecSettings expected{-1764, -582, -5293, -1236, 1, 1, 44100, 16, 2, -1};
-    EXPECT_EQ(fromAnalyzer, expected);
-    EXPECT_EQ(RecSettings{}, expected);
-}
+TEST(AnalyzerParams, DefaultsLabelsAndTrackbars) {
+    CSignalAnalyzer d;
+    EXPECT_EQ(d.GetErrorFlag(), 0);
+    EXPECT_STREQ(d.GetErrorText(), "No error");
+    EXPECT_EQ(Bits(d.GetMinSongSize()), Bits(30.0100002f));
+    EXPECT_EQ(Bits(d.GetEndGap()), Bits(7.0100002f));
+    const RecSettings defaults{-1764, -582, -5293, -1236, 1, 1, 44100, 16, 2, -1};
+    EXPECT_EQ(RecSettings{}, defaults);
+    EXPECT_EQ(
+        (RecSettings{d.GetGapSizePosition(), d.GetGapLevelPosition(), d.GetMinSongSizePosition(),
+                     d.GetEndSizePosition(), d.GetDCBlock(), d.GetIgnoreClicks(),
+                     d.GetSamplesPerSec(), d.GetBitsPerSample(), d.GetChannels(), -1}),
+        defaults);
 
-TEST(AnalyzerParams, LabelsAtTheDefaultsAndTheTrackbarEnds) {
     using F = std::string (*)(int);
     const struct {
         F format;
@@ -391,7 +383,7 @@ TEST(AnalyzerParams, LabelsAtTheDefaultsAndTheTrackbarEnds) {
     }
 }
 
-TEST(AnalyzerParams, ThresholdsAtEveryRateRoundedToFloat) {
+TEST(AnalyzerParams, ThresholdsAtEveryRateAndFormatRoundedToFloat) {
     const struct {
         uint32_t rate;
         int32_t gap, minSong, endGap;
@@ -416,23 +408,21 @@ TEST(AnalyzerParams, ThresholdsAtEveryRateRoundedToFloat) {
     a.SetGapLevelPosition(-1);
     a.PrepareRecording();
     EXPECT_EQ(a.m_fLinearGapLevel, 0.999999821f);
-}
-
-TEST(AnalyzerParams, LinearGapLevelAndShortFilePerFormat) {
-    CSignalAnalyzer a;  // 44100 x 7.0100002 rounds to 309141 in float
-    EXPECT_EQ(Bits(a.m_fLinearGapLevel), Bits(582.7066f));
-    EXPECT_TRUE(a.IsShortFile(0));
-    EXPECT_TRUE(a.IsShortFile(1236563));
-    EXPECT_FALSE(a.IsShortFile(1236564));
+    // End Gap at 44,100: 44100 x 7.0100002 rounds to 309141 in float.
+    CSignalAnalyzer b;
+    EXPECT_EQ(Bits(b.m_fLinearGapLevel), Bits(582.7066f));
+    EXPECT_TRUE(b.IsShortFile(0));
+    EXPECT_TRUE(b.IsShortFile(1236563));
+    EXPECT_FALSE(b.IsShortFile(1236564));
     // Any format other than 16 is the float one.
     for (uint16_t bits : {32, 24}) {
-        a.SetBitsPerSample(bits);
-        a.PrepareRecording();
-        EXPECT_EQ(Bits(a.m_fLinearGapLevel), Bits(0.017782794f)) << bits;
+        b.SetBitsPerSample(bits);
+        b.PrepareRecording();
+        EXPECT_EQ(Bits(b.m_fLinearGapLevel), Bits(0.017782794f)) << bits;
     }
-    a.SetBitsPerSample(32);
-    EXPECT_TRUE(a.IsShortFile(2473127));
-    EXPECT_FALSE(a.IsShortFile(2473128));
+    b.SetBitsPerSample(32);
+    EXPECT_TRUE(b.IsShortFile(2473127));
+    EXPECT_FALSE(b.IsShortFile(2473128));
 }
 
 TEST(AnalyzerParams, PositionsTruncateWithoutRounding) {

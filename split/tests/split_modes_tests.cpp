@@ -67,12 +67,12 @@ TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
         ASSERT_TRUE(std::regex_match(rows[k + 2], m, song)) << rows[k + 2];
         EXPECT_EQ((std::vector<std::string>{m[1], m[2], m[3], m[4]}), want[k]);
     }
-    EXPECT_NE(rows[3].find(" -0.0 "), std::string::npos) << rows[3];  // the full-scale sample
+    EXPECT_THAT(rows[3], HasSubstr(" -0.0 "));  // the full-scale sample
     // The quiet frames reach 500 (-36.3 dB) and 0 (the floor): as the detector saw them.
     EXPECT_TRUE(std::regex_search(
         list.strOut, std::regex(R"(\n +00:05\.0 +00:02\.0 +-100\.0 +-36\.3  split at 00:05\.9\n)")))
         << list.strOut;
-    EXPECT_NE(list.strOut.find("  split at 00:14.0"), std::string::npos);
+    EXPECT_THAT(list.strOut, HasSubstr("  split at 00:14.0"));
 
     // Labels in seconds with six decimals; cue frames rounded down, as a cue tool reads them.
     EXPECT_EQ(ReadText(dir / "Side.txt"),
@@ -114,8 +114,8 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
     run = Split(Exact({dir / "Side.wav", "--songs", "7", "-o", dir / "Many.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_EQ(SongFiles(dir, "Many", ".wav").size(), 5u);
-    EXPECT_NE(run.strErr.find("has 4 gaps for 7 songs"), std::string::npos) << run.strErr;
-    EXPECT_NE(run.strErr.find("at 00:11.4, 2.50 s"), std::string::npos) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("has 4 gaps for 7 songs"));
+    EXPECT_THAT(run.strErr, HasSubstr("at 00:11.4, 2.50 s"));
 }
 
 TEST(SplitModes, OneSongIsExplained) {
@@ -125,10 +125,9 @@ TEST(SplitModes, OneSongIsExplained) {
              MakeSamples(kStereo16, {{5 * kRate, true}, {kRate / 2, false}, {5 * kRate, true}}));
     SplitRun run = Split(Exact({dir / "Short.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_NE(run.strErr.find("the longest stretch at or below Gap Level (-35.0 dB) after the "
-                              "first 00:04.0 lasts 0.50 s (at 00:05.0); Gap Size is 1.00 s"),
-              std::string::npos)
-        << run.strErr;
+    EXPECT_THAT(run.strErr,
+                HasSubstr("the longest stretch at or below Gap Level (-35.0 dB) after the "
+                          "first 00:04.0 lasts 0.50 s (at 00:05.0); Gap Size is 1.00 s"));
 
     // Too loud: two seconds at -30 dB, above the gap level.
     auto loud = MakeSamples(kStereo16, {{12 * kRate, true}});
@@ -139,10 +138,9 @@ TEST(SplitModes, OneSongIsExplained) {
     WriteWav(dir / "Loud.wav", kStereo16, loud);
     run = Split(Exact({dir / "Loud.wav", "--list"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_NE(run.strErr.find("the quietest 1.00 s after the first 00:04.0 reaches -30.0 dB (at "
-                              "00:05.0); Gap Level is -35.0 dB"),
-              std::string::npos)
-        << run.strErr;
+    EXPECT_THAT(run.strErr,
+                HasSubstr("the quietest 1.00 s after the first 00:04.0 reaches -30.0 dB (at "
+                          "00:05.0); Gap Level is -35.0 dB"));
 }
 
 TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
@@ -215,11 +213,11 @@ TEST(SplitModes, SeveralInputsEachAsIfAloneInTheirOrder) {
         const SplitRun run = Split(Exact({dir / "A.wav", dir / "Bad.wav", dir / "C.wav", "-o",
                                           out + "/", "-j", std::to_string(jobs)}));
         EXPECT_EQ(run.nCode, 1);
-        EXPECT_NE(run.strErr.find("Bad.wav is not a WAV file"), std::string::npos);
+        EXPECT_THAT(run.strErr, HasSubstr("Bad.wav is not a WAV file"));
         const auto lines = Lines(run.strOut);
         ASSERT_EQ(lines.size(), 8u) << run.strOut;
-        EXPECT_EQ(lines[0].rfind(out + "/A1.wav  ", 0), 0u);
-        EXPECT_EQ(lines[3].rfind(out + "/C1.wav  ", 0), 0u);
+        EXPECT_THAT(lines[0], StartsWith(out + "/A1.wav  "));
+        EXPECT_THAT(lines[3], StartsWith(out + "/C1.wav  "));
         EXPECT_EQ(lines[7], "3 inputs, 5 songs in all; 1 failed: " + (dir / "Bad.wav").string());
         for (const auto& e : fs::directory_iterator(out)) {
             files[jobs - 1][e.path().filename()] = ReadText(e.path());
@@ -246,10 +244,10 @@ TEST(SplitFaults, AFileThisRunDidNotCreateIsNeverCleanedUp) {
     EXPECT_TRUE(fs::exists(dir / "SideA1.wav"));
     // Said once, with the system's reason instead of a guess.
     const std::string said = "Cannot create output file " + (dir / "SideA2.wav").string() + ".";
-    EXPECT_NE(run.strErr.find(said), std::string::npos) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr(said));
     EXPECT_EQ(run.strErr.find(said), run.strErr.rfind(said)) << run.strErr;
-    EXPECT_NE(run.strErr.find("Is a directory"), std::string::npos) << run.strErr;
-    EXPECT_EQ(run.strErr.find("Probably in use"), std::string::npos) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("Is a directory"));
+    EXPECT_THAT(run.strErr, Not(HasSubstr("Probably in use")));
 }
 
 TEST(SplitFaults, EveryValueTheHelpNamesIsAccepted) {
@@ -278,9 +276,8 @@ TEST(SplitFaults, AStreamedWavSplitsLikeItsSeekableCopy) {
         const std::string base = "S" + std::to_string(size & 0xF);
         const SplitRun run = Split(Exact({dir / "Streamed.wav", "-o", dir / (base + ".wav")}));
         ASSERT_EQ(run.nCode, 0) << run.strErr;
-        EXPECT_NE(run.strErr.find("a streaming writer's placeholder; it is read to the end"),
-                  std::string::npos)
-            << run.strErr;
+        EXPECT_THAT(run.strErr,
+                    HasSubstr("a streaming writer's placeholder; it is read to the end"));
         ASSERT_EQ(SongFiles(dir, base, ".wav").size(), 2u);
         for (int k = 1; k <= 2; ++k) {
             EXPECT_EQ(ReadText(dir / (base + std::to_string(k) + ".wav")),
@@ -296,8 +293,8 @@ TEST(SplitFaults, AStreamedWavSplitsLikeItsSeekableCopy) {
     EXPECT_EQ(ReadText(dir / "P1.wav"), ReadText(dir / "Side1.wav"));
     EXPECT_EQ(ReadText(dir / "P2.wav"), ReadText(dir / "Side2.wav"));
     EXPECT_EQ(Shell("\"$S\" /dev/stdin < Side.wav", dir), 1);
-    EXPECT_NE(ReadText(dir / "err.txt").find("is not a regular file; name the song files with -o"),
-              std::string::npos);
+    EXPECT_THAT(ReadText(dir / "err.txt"),
+                HasSubstr("is not a regular file; name the song files with -o"));
     EXPECT_FALSE(fs::exists("/dev/stdin1.wav"));
 }
 
@@ -322,7 +319,7 @@ TEST(SplitFaults, TheConversionHintIsSafeToPaste) {
     // No hint where the sample type is not the trouble: the header ends before "data".
     wav.resize(36);
     testsupport::WriteFile(dir / "NoData.wav", wav);
-    EXPECT_EQ(Split({dir / "NoData.wav"}).strErr.find("convert"), std::string::npos);
+    EXPECT_THAT(Split({dir / "NoData.wav"}).strErr, Not(HasSubstr("convert")));
 }
 
 TEST(SplitFaults, AFifoInterruptedOnceExitsWith128PlusTheSignal) {
@@ -359,10 +356,9 @@ TEST(SplitFaults, ASongGoingOnInTheNextFileIsSaid) {
     ASSERT_EQ(splitter.Run(), 0) << err.str();
     const auto lines = Lines(out.str());
     ASSERT_EQ(lines.size(), 4u) << out.str();  // 64 KiB, 64 KiB, the rest, the total
-    EXPECT_EQ(lines[0].find("goes on"), std::string::npos);
+    EXPECT_THAT(lines[0], Not(HasSubstr("goes on")));
     for (size_t k = 1; k < 3; ++k) {
-        EXPECT_NE(lines[k].find("(goes on from the file before: a WAV file holds at most 4 GiB)"),
-                  std::string::npos)
-            << lines[k];
+        EXPECT_THAT(lines[k],
+                    HasSubstr("(goes on from the file before: a WAV file holds at most 4 GiB)"));
     }
 }

@@ -2,6 +2,7 @@
 // parameters, and the generated sides' format, cut position and noise.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <sys/wait.h>
 
 #include <bit>
@@ -13,6 +14,9 @@
 namespace splittest {
 
 using namespace rectest;
+using testing::HasSubstr;
+using testing::Not;
+using testing::StartsWith;
 using testsupport::Bytes;
 using testsupport::MakeWav;
 

@@ -30,9 +30,8 @@ TEST(SplitTest, CutsWhereGapSizeOfSilenceHasPassedAndLosesNothing) {
         const long frameBytes = format.FrameBytes();
         EXPECT_EQ(long(parts[0].size()), (5 * kRate + kCutInSilence) * frameBytes);
         EXPECT_EQ(long(parts[1].size()), (2 * kRate + song2) * frameBytes);
-        EXPECT_NE(run.strOut.find((dir / "SideA2.wav").string() + "  00:08.0\n"), std::string::npos)
-            << run.strOut;
-        EXPECT_NE(run.strOut.find("3 song files, 00:20.5 in all"), std::string::npos);
+        EXPECT_THAT(run.strOut, HasSubstr((dir / "SideA2.wav").string() + "  00:08.0\n"));
+        EXPECT_THAT(run.strOut, HasSubstr("3 song files, 00:20.5 in all"));
     }
 }
 
@@ -50,7 +49,7 @@ TEST(SplitTest, SongFilesEqualThoseOfADirectRecordingOfTheSameInput) {
                                 {5 * 44100, true}}));
     const SplitRun run = Split({dir / "Tape.wav"});
     ASSERT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_NE(run.strErr.find("notice: End Gap of silence ended the recording"), std::string::npos);
+    EXPECT_THAT(run.strErr, HasSubstr("notice: End Gap of silence ended the recording"));
 
     CTestWindow window;
     window.strBaseText = "Tape.wav";
@@ -98,8 +97,8 @@ TEST(SplitTest, HowTheRecordingEnds) {
     run = Split({dir / "B.wav", "--dc-block", "off", "--smart-gap", "off", "--min-song", "10"});
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_EQ(SongFiles(dir, "B", ".wav").size(), 1u);
-    EXPECT_NE(run.strErr.find("were not split"), std::string::npos) << run.strErr;
-    EXPECT_NE(run.strOut.find("1 song file, "), std::string::npos) << run.strOut;
+    EXPECT_THAT(run.strErr, HasSubstr("were not split"));
+    EXPECT_THAT(run.strOut, HasSubstr("1 song file, "));
 
     // All silence: the first file stays, holding End Gap of silence.
     WriteWav(dir / "C.wav", kStereo16, MakeSamples(kStereo16, {{9 * kRate, false}}));
@@ -149,7 +148,7 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
         SCOPED_TRACE(args.empty() ? "" : args.back());
         const SplitRun run = Split(args);
         EXPECT_EQ(run.nCode, code);
-        EXPECT_NE(run.strErr.find(message), std::string::npos) << run.strErr;
+        EXPECT_THAT(run.strErr, HasSubstr(message));
         EXPECT_EQ(run.strOut, "");
         EXPECT_EQ(Files(dir), before);
     }
@@ -164,9 +163,8 @@ TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
         std::ofstream(dir / existing) << "keep me";
         const SplitRun run = Split(Exact({dir / "SideA.wav"}));
         EXPECT_EQ(run.nCode, 1);
-        EXPECT_NE(run.strErr.find((dir / existing).string() + " exists"), std::string::npos)
-            << run.strErr;
-        EXPECT_NE(run.strErr.find("--force"), std::string::npos);
+        EXPECT_THAT(run.strErr, HasSubstr((dir / existing).string() + " exists"));
+        EXPECT_THAT(run.strErr, HasSubstr("--force"));
         EXPECT_EQ(Files(dir), (std::vector<std::string>{"SideA.wav", existing}));
         EXPECT_EQ(ReadText(dir / existing), "keep me");
         fs::remove(dir / existing);
@@ -177,15 +175,14 @@ TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
     const SplitRun forced = Split(Exact({dir / "SideA.wav", "--force"}));
     ASSERT_EQ(forced.nCode, 0) << forced.strErr;
     EXPECT_NE(ReadText(dir / "SideA1.wav"), "old");
-    EXPECT_NE(forced.strErr.find("SideA3.wav is left from an earlier run"), std::string::npos)
-        << forced.strErr;
+    EXPECT_THAT(forced.strErr, HasSubstr("SideA3.wav is left from an earlier run"));
 
     // Song 1 of base "Side" would be the input: refused even with --force.
     fs::rename(dir / "SideA.wav", dir / "Side1.wav");
     const std::string input = ReadText(dir / "Side1.wav");
     const SplitRun self = Split({dir / "Side1.wav", "-o", dir / "Side.wav", "--force"});
     EXPECT_EQ(self.nCode, 1);
-    EXPECT_NE(self.strErr.find("would overwrite the input"), std::string::npos) << self.strErr;
+    EXPECT_THAT(self.strErr, HasSubstr("would overwrite the input"));
     EXPECT_EQ(ReadText(dir / "Side1.wav"), input);
     EXPECT_FALSE(fs::exists(dir / "Side2.wav"));
 }
@@ -207,7 +204,7 @@ TEST(SplitTest, OutputNaming) {
         const SplitRun run = Split(all);
         ASSERT_EQ(run.nCode, 0) << run.strErr;
         EXPECT_TRUE(fs::exists(first));
-        EXPECT_EQ(run.strOut.rfind(first.string() + "  ", 0), 0u) << run.strOut;
+        EXPECT_THAT(run.strOut, StartsWith(first.string() + "  "));
     }
 }
 
@@ -258,9 +255,8 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
     // replaces the value.
     run = Split({"In.wav", "--preset", "Bad end", "-o", "Q.wav"});
     EXPECT_EQ(run.nCode, 2);
-    EXPECT_NE(run.strErr.find("preset \"Bad end\": End gap is not between 1 and 30 seconds.\n"),
-              std::string::npos)
-        << run.strErr;
+    EXPECT_THAT(run.strErr,
+                HasSubstr("preset \"Bad end\": End gap is not between 1 and 30 seconds.\n"));
     EXPECT_FALSE(fs::exists("Q1.wav"));
     EXPECT_EQ(Split({"In.wav", "--preset", "Bad end", "--end-gap", "10", "-o", "Q.wav"}).nCode, 0);
 
@@ -270,32 +266,31 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
 
     run = Split({"In.wav", "--preset", "album/tape"});
     EXPECT_EQ(run.nCode, 2);
-    EXPECT_NE(run.strErr.find("no preset named \"album/tape\" in \"" + dir.Path() +
-                              "/Zelk/Vellistro/Single1.pre\" (it holds "
-                              "\"Album/Tape\", \"Short gaps\", \"Bad end\", \"Short gaps\", "
-                              "\"Caf\xc3\xa9 \xe2\x82\xac\")"),
-              std::string::npos)
-        << run.strErr;
+    EXPECT_THAT(run.strErr,
+                HasSubstr("no preset named \"album/tape\" in \"" + dir.Path() +
+                          "/Zelk/Vellistro/Single1.pre\" (it holds "
+                          "\"Album/Tape\", \"Short gaps\", \"Bad end\", \"Short gaps\", "
+                          "\"Caf\xc3\xa9 \xe2\x82\xac\")"));
 
     // A damaged file: the presets read whole still serve, with a notice; the lost ones fail.
     writePresets(archive.size() - 20);
     run = Split({"In.wav", "--preset", "Short gaps", "-o", "R.wav"});
     EXPECT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_NE(run.strErr.find("Single1.pre\" is damaged"), std::string::npos) << run.strErr;
-    EXPECT_NE(run.strErr.find("4 of 5 presets"), std::string::npos) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("Single1.pre\" is damaged"));
+    EXPECT_THAT(run.strErr, HasSubstr("4 of 5 presets"));
     writePresets(9);
     run = Split({"In.wav", "--preset", "Short gaps", "-o", "S.wav"});
     EXPECT_EQ(run.nCode, 1);
-    EXPECT_NE(run.strErr.find("no preset named"), std::string::npos) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("no preset named"));
 
     // Another presets file, named; one that is missing is an error.
     writePresets(archive.size());
     fs::rename("Zelk/Vellistro/Single1.pre", "Other.pre");
     run = Split({"In.wav", "--presets", "Other.pre", "--preset", "Bad end", "-o", "U.wav"});
-    EXPECT_NE(run.strErr.find("End gap is not between"), std::string::npos) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("End gap is not between"));
     run = Split({"In.wav", "--presets", "Missing.pre", "--preset", "Short gaps", "-o", "T.wav"});
     EXPECT_EQ(run.nCode, 1);
-    EXPECT_NE(run.strErr.find("no presets file \"Missing.pre\""), std::string::npos);
+    EXPECT_THAT(run.strErr, HasSubstr("no presets file \"Missing.pre\""));
     EXPECT_FALSE(fs::exists("S1.wav") || fs::exists("T1.wav"));
     // Before the recorder has saved any presets, the starting presets serve.
     run = Split({"In.wav", "--preset", "Album/Tape", "-o", "V.wav"});
@@ -317,14 +312,14 @@ TEST(SplitTest, AFailedWriteKeepsTheFinishedSongsAndRemovesTheUnfinishedOne) {
               1)
         << "killed by a signal, or the wrong status";
     const std::string err = ReadText(dir / "err.txt");
-    EXPECT_NE(err.find("Cannot write to Big2.wav"), std::string::npos) << err;
+    EXPECT_THAT(err, HasSubstr("Cannot write to Big2.wav"));
     // Once, with the system's reason.
     EXPECT_EQ(err.find("Cannot write to"), err.rfind("Cannot write to")) << err;
-    EXPECT_NE(err.find("File too large"), std::string::npos) << err;
-    EXPECT_NE(err.find("removed the unfinished song file Big2.wav"), std::string::npos);
+    EXPECT_THAT(err, HasSubstr("File too large"));
+    EXPECT_THAT(err, HasSubstr("removed the unfinished song file Big2.wav"));
     EXPECT_FALSE(fs::exists(dir / "Big2.wav"));
     EXPECT_EQ(ReadSongData(dir / "Big1.wav", kStereo16).size(), (5 * kRate + kCutInSilence) * 4u);
-    EXPECT_EQ(ReadText(dir / "out.txt").rfind("Big1.wav  ", 0), 0u);
+    EXPECT_THAT(ReadText(dir / "out.txt"), StartsWith("Big1.wav  "));
 }
 
 // The song files of the default mode, recorded once before the splitter's pipeline was
