@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <bit>
@@ -14,6 +14,8 @@
 #include "SignalAnalyzer.h"
 
 namespace {
+
+using testing::ElementsAre;
 
 uint32_t Bits(float f) { return std::bit_cast<uint32_t>(f); }
 
@@ -54,8 +56,7 @@ TEST(ProcessBlock, Int16ClippingCountsAndTheDCBlockerClampsAndTruncates) {
     const I16 original = block;
     Process(a, block);
     EXPECT_EQ(block, original);  // without DC Block the block is left as it is
-    EXPECT_EQ(a.m_nClipCount[0], 3);
-    EXPECT_EQ(a.m_nClipCount[1], 1);
+    EXPECT_THAT(a.m_nClipCount, ElementsAre(3, 1));
     EXPECT_EQ(a.m_fPeak[0], 1.0f);  // 32768 / 32768
     EXPECT_EQ(a.m_fPeak[1], 32767.0f / 32768.0f);
 
@@ -66,8 +67,7 @@ TEST(ProcessBlock, Int16ClippingCountsAndTheDCBlockerClampsAndTruncates) {
     // the unclamped -33038.68; from a clamped history it would be -32489. The right channel
     // mirrors it.
     EXPECT_EQ(block, (I16{32489, -32490, 32213, -32214, -32767, 32767, -32758, 32757}));
-    EXPECT_EQ(b.m_nClipCount[0], 1);
-    EXPECT_EQ(b.m_nClipCount[1], 1);
+    EXPECT_THAT(b.m_nClipCount, ElementsAre(1, 1));
 
     // Truncation toward zero: +-0.9915 -> 0, +-1.983 -> +-1.
     for (auto [in, out] : {std::pair{I16{1, -1}, I16{0, 0}}, std::pair{I16{2, -2}, I16{1, -1}}}) {
@@ -86,8 +86,7 @@ TEST(ProcessBlock, FloatClippingAndTheExactDCCoefficient) {
     const std::vector<float> original = block;
     Process(a, block);
     EXPECT_EQ(block, original);
-    EXPECT_EQ(a.m_nClipCount[0], 2);
-    EXPECT_EQ(a.m_nClipCount[1], 1);
+    EXPECT_THAT(a.m_nClipCount, ElementsAre(2, 1));
     EXPECT_EQ(a.m_fPeak[0], 1.5f);  // the meters see the unclamped value when not blocking
 
     CSignalAnalyzer b;
@@ -101,8 +100,7 @@ TEST(ProcessBlock, FloatClippingAndTheExactDCCoefficient) {
     // +-1 are not clips when blocking.
     EXPECT_EQ(block[6], 1.0f);
     EXPECT_EQ(block[7], -1.0f);
-    EXPECT_EQ(b.m_nClipCount[0], 1);
-    EXPECT_EQ(b.m_nClipCount[1], 1);
+    EXPECT_THAT(b.m_nClipCount, ElementsAre(1, 1));
 }
 
 TEST(ProcessBlock, SilentAndEmptyBlocksGiveTheFloorReadouts) {

@@ -77,8 +77,7 @@ TEST(ControlRecord, EveryEarlyReturnShowsItsTextAndLeavesTheWindowIdle) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Recording r;
-        r.plan = {{1000, true}};
+        Recording r({{1000, true}});
         c.scripted ? r.UseTest({}, CTestCaptureBackend::Delivery::Automatic) : r.UseFile({});
         c.setup(r);
         r.ctl->OnRecord();
@@ -110,8 +109,7 @@ TEST(ControlRecord, EveryEarlyReturnShowsItsTextAndLeavesTheWindowIdle) {
 TEST(ControlRecord, ARefusedRecordLeavesThePreviousTakeAlone) {
     for (TestOp op : {TestOp::QueryFormat, TestOp::Open, TestOp::Prepare, TestOp::Start}) {
         SCOPED_TRACE(int(op));
-        Recording r;
-        r.plan = {{1000, true}};
+        Recording r({{1000, true}});
         r.UseTest({}, CTestCaptureBackend::Delivery::Automatic);
         Touch(r.dir / "SideA1.wav");
         Touch(r.dir / "SideA2.wav");
@@ -128,8 +126,7 @@ TEST(ControlRecord, ARefusedRecordLeavesThePreviousTakeAlone) {
 
 // Leaving the program during the pause after "Yes" gives Record up before anything is touched.
 TEST(ControlRecord, LeavingDuringThePauseStartsNothing) {
-    Recording r;
-    r.plan = {{1000, true}};
+    Recording r({{1000, true}});
     r.UseFile({});
     Touch(r.dir / "SideA1.wav");
     r.win.leaveDuringWait = true;
@@ -145,8 +142,7 @@ TEST(ControlRecord, OverwriteQuestionNamesTheLowestExistingFile) {
     const std::pair<std::vector<int>, int> cases[] = {{{3, 1}, 1}, {{10}, 10}, {{12, 11}, 11}};
     for (const auto& [existing, asked] : cases) {
         SCOPED_TRACE(asked);
-        Recording r;
-        r.plan = {{1000, true}};
+        Recording r({{1000, true}});
         r.UseFile({});
         Touch(r.dir / "SideA01.wav");
         Touch(r.dir / "SideAx.wav");
@@ -174,8 +170,7 @@ TEST(ControlRecord, OverwriteQuestionNamesTheLowestExistingFile) {
 
     // The base file itself is no song file: no question; a second recording over the first asks
     // and on Yes overwrites.
-    Recording r;
-    r.plan = {{20000, true}};
+    Recording r({{20000, true}});
     r.UseFile({});
     Touch(r.dir / "SideA.wav");
     ASSERT_TRUE(r.Run());
@@ -288,9 +283,7 @@ TEST(ControlProgress, MetersTakeTheLoudestUntilTheMeterThreadHasReadThem) {
 TEST(ControlFinish, ExitDuringARecordingStopsAndFinishesDirectly) {
     // The exit path calls OnStop and then OnRecordingDone itself; the thread's own done
     // message, handled later, does nothing. The finish restores the window and the meters.
-    Recording r;
-    r.plan = {{48000 * 10, true}};
-    r.format = {32, 48000, 2};
+    Recording r({{48000 * 10, true}}, {32, 48000, 2});
     r.UseFile({}, FilePacing::RealTime);
     r.win.bMinimized = true;
     ASSERT_TRUE(r.Start());

@@ -1,45 +1,10 @@
-// The recording thread's block loop allocates nothing: every allocation made on the thread
-// (named "vellisto-rec") is counted through a replaced global operator new.
-#include <pthread.h>
-
-#include <cstdlib>
-#include <new>
-
+// The recording thread's block loop allocates nothing: every allocation made on the thread is
+// counted through a replaced global operator new.
+#include "ThreadAllocCounter.h"
 #include "recording_fixture.h"
 
-namespace {
-
-std::atomic<bool> g_bArmed{false};
-std::atomic<long> g_nThreadAllocs{0};
-
-bool OnRecordingThread() {
-    char name[16] = {};
-    return pthread_getname_np(pthread_self(), name, sizeof name) == 0 &&
-           std::strcmp(name, "vellisto-rec") == 0;
-}
-
-void* Allocate(std::size_t n) noexcept {
-    if (g_bArmed.load(std::memory_order_relaxed) && OnRecordingThread()) ++g_nThreadAllocs;
-    return std::malloc(n ? n : 1);
-}
-
-void* AllocateOrThrow(std::size_t n) {
-    if (void* p = Allocate(n)) return p;
-    throw std::bad_alloc();
-}
-
-}  // namespace
-
-void* operator new(std::size_t n) { return AllocateOrThrow(n); }
-void* operator new[](std::size_t n) { return AllocateOrThrow(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-
 using namespace rectest;
+using namespace testsupport;
 
 TEST(RecordingAllocations, BlocksAndSplitsAllocateNothing) {
     // Plain blocks, and splits: the writer reuses its output buffer and format record.
@@ -57,9 +22,9 @@ TEST(RecordingAllocations, BlocksAndSplitsAllocateNothing) {
         std::atomic<bool> named{true};
         r.win.onPostInRecordingThread = [&] { named = named && OnRecordingThread(); };
         g_nThreadAllocs = 0;
-        g_bArmed = true;
+        g_bCountThreadAllocs = true;
         const bool finished = r.Run();
-        g_bArmed = false;
+        g_bCountThreadAllocs = false;
         ASSERT_TRUE(finished);
         EXPECT_TRUE(named);
         EXPECT_EQ(g_nThreadAllocs.load(), 0);
