@@ -89,30 +89,15 @@ std::string Message(const char* format, const std::string& name) {
 
 }  // namespace
 
+// The canonical 44-byte PCM header, and for float the 18-byte format chunk with its cbSize.
 TEST(WaveFileWriter, PcmAndFloatHeadersAreByteExact) {
     CTempDir dir;
     CWaveFileWriter writer;
     const Bytes samples = {1, 2, 3, 4, '\xFF', '\xFE', '\x80', 0x7F};
-    const std::vector<uint8_t> pcm = {'R',  'I',  'F',  'F', 44,  0,   0,   0,  // 36 + 8
-                                      'W',  'A',  'V',  'E', 'f', 'm', 't', ' ',
-                                      16,   0,    0,    0,   1,   0,   2,   0,  // PCM, stereo
-                                      0x44, 0xAC, 0,    0,                      // 44,100 per second
-                                      0x10, 0xB1, 0x02, 0,  // 176,400 bytes per second
-                                      4,    0,    16,   0,  // block 4, 16 bits
-                                      'd',  'a',  't',  'a', 8,   0,   0,   0};
-    const std::vector<uint8_t> ieee = {'R',  'I',  'F',  'F', 46,  0,   0,   0,  // 38 + 8
-                                       'W',  'A',  'V',  'E', 'f', 'm', 't', ' ', 18,
-                                       0,    0,    0,    3,   0,   2,   0,  // IEEE float, stereo
-                                       0x80, 0xBB, 0,    0,                 // 48,000 per second
-                                       0x00, 0xDC, 0x05, 0,  // 384,000 bytes per second
-                                       8,    0,    32,   0,  // block 8, 32 bits
-                                       0,    0,              // cbSize
-                                       'd',  'a',  't',  'a', 8,   0,   0,   0};
-    for (const auto& [bits, header] : {std::pair{16, pcm}, std::pair{32, ieee}}) {
+    for (int bits : {16, 32}) {
         WriteSong(writer, (dir / "h.wav").string(), short(bits), samples, {8});
-        Bytes expected(header.begin(), header.end());
-        expected.insert(expected.end(), samples.begin(), samples.end());
-        EXPECT_EQ(ReadFile(dir / "h.wav"), expected) << bits;
+        EXPECT_EQ(ReadFile(dir / "h.wav"), MakeWav({bits, bits == 32 ? 48000 : 44100, 2}, samples))
+            << bits;
     }
 }
 
