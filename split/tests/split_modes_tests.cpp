@@ -33,12 +33,10 @@ void Tone(std::vector<char>& data, long from, long frames, double db) {
 
 TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
     CTempDir dir;
-    auto data = MakeSamples(kStereo16, {{5 * kRate, true},
-                                        {2 * kRate, false},
-                                        {6 * kRate + 123, true},
-                                        {3 * kRate, false},
-                                        {4 * kRate, true},
-                                        {kRate / 2, false}});
+    const std::vector<Segment> plan = {{5 * kRate, true},       {2 * kRate, false},
+                                       {6 * kRate + 123, true}, {3 * kRate, false},
+                                       {4 * kRate, true},       {kRate / 2, false}};
+    auto data = MakeSamples(kStereo16, plan);
     PutSample(data, 8 * kRate, 0, 32767);  // one clipped sample in song 2
     WriteWav(dir / "Side.wav", kStereo16, data);
     const SplitRun list = Split(Exact(
@@ -88,17 +86,11 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
     CTempDir dir;
     // Quiet passages inside songs last 1.5 s (longer than Gap Size), the gaps 2.5 s; the run-out
     // after the last song, 4 s, is no gap between songs.
-    const auto data = MakeSamples(kStereo16, {{5 * kRate, true},
-                                              {3 * kRate / 2, false},
-                                              {5 * kRate, true},
-                                              {5 * kRate / 2, false},
-                                              {5 * kRate, true},
-                                              {3 * kRate / 2, false},
-                                              {5 * kRate, true},
-                                              {5 * kRate / 2, false},
-                                              {10 * kRate, true},
-                                              {4 * kRate, false}});
-    WriteWav(dir / "Side.wav", kStereo16, data);
+    const std::vector<Segment> plan = {
+        {5 * kRate, true},  {3 * kRate / 2, false}, {5 * kRate, true}, {5 * kRate / 2, false},
+        {5 * kRate, true},  {3 * kRate / 2, false}, {5 * kRate, true}, {5 * kRate / 2, false},
+        {10 * kRate, true}, {4 * kRate, false}};
+    const auto data = WriteSide(dir / "Side.wav", plan);
     ASSERT_EQ(Split(Exact({dir / "Side.wav", "-o", dir / "Live.wav"})).nCode, 0);
     EXPECT_EQ(SongFiles(dir, "Live", ".wav").size(), 6u);  // the live rule cuts at all five
 
@@ -121,8 +113,7 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
 TEST(SplitModes, OneSongIsExplained) {
     CTempDir dir;
     // Too short: half a second of silence between the songs.
-    WriteWav(dir / "Short.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true}, {kRate / 2, false}, {5 * kRate, true}}));
+    WriteSide(dir / "Short.wav", {{5 * kRate, true}, {kRate / 2, false}, {5 * kRate, true}});
     SplitRun run = Split(Exact({dir / "Short.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_THAT(run.strErr,
@@ -197,15 +188,9 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
 
 TEST(SplitModes, SeveralInputsEachAsIfAloneInTheirOrder) {
     CTempDir dir;
-    WriteWav(dir / "A.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}}));
+    WriteSide(dir / "A.wav", kTwoSongs);
     std::ofstream(dir / "Bad.wav") << "not audio";
-    WriteWav(dir / "C.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true},
-                                     {2 * kRate, false},
-                                     {5 * kRate, true},
-                                     {2 * kRate, false},
-                                     {5 * kRate, true}}));
+    WriteSide(dir / "C.wav", kThreeSongs);
     std::map<std::string, std::string> files[2];
     for (int jobs : {1, 2}) {
         const std::string out = dir / ("j" + std::to_string(jobs));
@@ -231,12 +216,7 @@ TEST(SplitModes, SeveralInputsEachAsIfAloneInTheirOrder) {
 // Faults found by trying the splitter as a new user would; each test failed before its fix.
 TEST(SplitFaults, AFileThisRunDidNotCreateIsNeverCleanedUp) {
     CTempDir dir;
-    WriteWav(dir / "SideA.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true},
-                                     {2 * kRate, false},
-                                     {5 * kRate, true},
-                                     {2 * kRate, false},
-                                     {5 * kRate, true}}));
+    WriteSide(dir / "SideA.wav", kThreeSongs);
     fs::create_directory(dir / "SideA2.wav");  // the user's, at the next song's name
     const SplitRun run = Split(Exact({dir / "SideA.wav", "--force"}));
     EXPECT_EQ(run.nCode, 1);
@@ -252,7 +232,7 @@ TEST(SplitFaults, AFileThisRunDidNotCreateIsNeverCleanedUp) {
 
 TEST(SplitFaults, EveryValueTheHelpNamesIsAccepted) {
     CTempDir dir;
-    WriteWav(dir / "In.wav", kStereo16, MakeSamples(kStereo16, {{2 * kRate, true}}));
+    WriteSide(dir / "In.wav", {{2 * kRate, true}});
     for (const char* option :
          {"--gap-size=0.01", "--gap-size=5", "--min-song=1", "--min-song=200", "--end-gap=1",
           "--end-gap=30", "--gap-level=-6", "--gap-level=-96", "--gap-level=-144"}) {
@@ -263,9 +243,7 @@ TEST(SplitFaults, EveryValueTheHelpNamesIsAccepted) {
 
 TEST(SplitFaults, AStreamedWavSplitsLikeItsSeekableCopy) {
     CTempDir dir;
-    const auto data =
-        MakeSamples(kStereo16, {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}});
-    WriteWav(dir / "Side.wav", kStereo16, data);
+    WriteSide(dir / "Side.wav", kTwoSongs);
     ASSERT_EQ(Split(Exact({dir / "Side.wav"})).nCode, 0);
     // The sizes streaming writers leave: 0xFFFFFFFF, and 0x7FFFF000 (with RIFF size to match).
     const std::string wav = ReadText(dir / "Side.wav");
@@ -347,7 +325,7 @@ TEST(SplitFaults, AFifoInterruptedOnceExitsWith128PlusTheSignal) {
 
 TEST(SplitFaults, ASongGoingOnInTheNextFileIsSaid) {
     CTempDir dir;
-    WriteWav(dir / "Long.wav", kStereo16, MakeSamples(kStereo16, {{5 * kRate, true}}));
+    WriteSide(dir / "Long.wav", {{5 * kRate, true}});
     SplitOptions options;
     options.strInput = dir / "Long.wav";
     options.nMaxSongBytes = 100000;  // one 64 KiB block per file

@@ -93,6 +93,21 @@ const Format kStereo16{16, kRate, 2};
 // At 1.00 s Gap Size (22050 interleaved samples) the cut falls 11024 frames into the silence.
 constexpr long kCutInSilence = 11024;
 
+// Writes generated frames (16-bit stereo unless said) as a WAV file and returns them.
+inline Bytes WriteSide(const fs::path& path, const std::vector<Segment>& plan,
+                       const Format& format = kStereo16) {
+    Bytes data = MakeSamples(format, plan);
+    WriteWav(path, format, data);
+    return data;
+}
+// Two and three songs of 5 s with gaps of 2 s.
+const std::vector<Segment> kTwoSongs = {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}};
+const std::vector<Segment> kThreeSongs = {{5 * kRate, true},
+                                          {2 * kRate, false},
+                                          {5 * kRate, true},
+                                          {2 * kRate, false},
+                                          {5 * kRate, true}};
+
 // Noise with a DC offset in both formats, so DC Block and Smart Gap change every byte; loud
 // stretches well above -35 dB, quiet ones well below.
 inline Bytes NoisySide(const Format& format, const std::vector<Segment>& plan) {

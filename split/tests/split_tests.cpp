@@ -15,12 +15,10 @@ TEST(SplitTest, CutsWhereGapSizeOfSilenceHasPassedAndLosesNothing) {
         SCOPED_TRACE(std::to_string(format.nBits) + " bits, " + std::to_string(format.nChannels));
         CTempDir dir;
         const long song2 = 6 * kRate + 123;
-        const auto data = MakeSamples(format, {{5 * kRate, true},
-                                               {2 * kRate, false},
-                                               {song2, true},
-                                               {3 * kRate, false},
-                                               {4 * kRate, true},
-                                               {kRate / 2, false}});
+        const std::vector<Segment> plan = {{5 * kRate, true}, {2 * kRate, false},
+                                           {song2, true},     {3 * kRate, false},
+                                           {4 * kRate, true}, {kRate / 2, false}};
+        const auto data = MakeSamples(format, plan);
         WriteWav(dir / "SideA.wav", format, data);
         const SplitRun run = Split(Exact({dir / "SideA.wav"}));
         ASSERT_EQ(run.nCode, 0) << run.strErr;
@@ -41,12 +39,12 @@ TEST(SplitTest, SongFilesEqualThoseOfADirectRecordingOfTheSameInput) {
     // Default parameters (DC Block and Smart Gap on) at the recorder's usual 44,100 per second.
     // Ends by End Gap, whose short trailing file goes; the last song is left unsplit.
     const Format format{16, 44100, 2};
-    WriteWav(dir / "Tape.wav", format,
-             NoisySide(format, {{31 * 44100, true},
-                                {2 * 44100, false},
-                                {33 * 44100, true},
-                                {8 * 44100, false},
-                                {5 * 44100, true}}));
+    const std::vector<Segment> plan = {{31 * 44100, true},
+                                       {2 * 44100, false},
+                                       {33 * 44100, true},
+                                       {8 * 44100, false},
+                                       {5 * 44100, true}};
+    WriteWav(dir / "Tape.wav", format, NoisySide(format, plan));
     const SplitRun run = Split({dir / "Tape.wav"});
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_THAT(run.strErr, HasSubstr("notice: End Gap of silence ended the recording"));
@@ -82,8 +80,7 @@ TEST(SplitTest, SongFilesEqualThoseOfADirectRecordingOfTheSameInput) {
 TEST(SplitTest, HowTheRecordingEnds) {
     CTempDir dir;
     // The end of the input is a short block: the trailing file stays, however short.
-    WriteWav(dir / "A.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true}, {3 * kRate / 2, false}}));
+    WriteSide(dir / "A.wav", {{5 * kRate, true}, {3 * kRate / 2, false}});
     SplitRun run = Split(Exact({dir / "A.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_EQ(ReadSongData(dir / "A2.wav", kStereo16).size(), (3 * kRate / 2 - kCutInSilence) * 4u);
@@ -101,7 +98,7 @@ TEST(SplitTest, HowTheRecordingEnds) {
     EXPECT_THAT(run.strOut, HasSubstr("1 song file, "));
 
     // All silence: the first file stays, holding End Gap of silence.
-    WriteWav(dir / "C.wav", kStereo16, MakeSamples(kStereo16, {{9 * kRate, false}}));
+    WriteSide(dir / "C.wav", {{9 * kRate, false}});
     run = Split({dir / "C.wav", "--dc-block", "off", "--smart-gap", "off"});
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_GE(ReadSongData(dir / "C1.wav", kStereo16).size(), 7u * kRate * 4);
@@ -156,8 +153,7 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
 
 TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
     CTempDir dir;
-    WriteWav(dir / "SideA.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}}));
+    WriteSide(dir / "SideA.wav", kTwoSongs);
     for (const char* existing : {"SideA1.wav", "SideA12.wav"}) {
         SCOPED_TRACE(existing);
         std::ofstream(dir / existing) << "keep me";
@@ -190,7 +186,7 @@ TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
 TEST(SplitTest, OutputNaming) {
     CTempDir dir;
     fs::create_directories(dir / "out.d/sub");
-    WriteWav(dir / "Take1.wav", kStereo16, MakeSamples(kStereo16, {{3 * kRate, true}}));
+    WriteSide(dir / "Take1.wav", {{3 * kRate, true}});
     const std::vector<std::pair<std::vector<std::string>, fs::path>> rows = {
         {{}, dir / "Take11.wav"},                                   // the input's folder and name
         {{"-o", dir / "out.d/sub"}, dir / "out.d/sub/Take11.wav"},  // a folder
@@ -228,9 +224,7 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
     fs::current_path(dir.Path());
     ::setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);  // the recorder's file: ./Zelk/Vellistro
     fs::create_directories("Zelk/Vellistro");
-    const auto data =
-        MakeSamples(kStereo16, {{5 * kRate, true}, {kRate, false}, {5 * kRate, true}});
-    WriteWav("In.wav", kStereo16, data);
+    const auto data = WriteSide("In.wav", {{5 * kRate, true}, {kRate, false}, {5 * kRate, true}});
     // "Short gaps": 0.5 s gaps (position -882) and 2 s songs; the second of that name has 1 s.
     const std::vector<uint8_t> archive = WritePresetsArchive({
         CPresets("Album/Tape", RecSettings{}), CPresets("Short gaps", Preset(-882, -352, -1236)),
@@ -304,8 +298,7 @@ TEST(SplitTest, AFailedWriteKeepsTheFinishedSongsAndRemovesTheUnfinishedOne) {
     CTempDir dir;
     // Song 1 (0.3 MB) fits under the file-size limit, song 2 (1.8 MB) does not; ulimit -f
     // counts 512- or 1024-byte blocks, by shell, and the limit lies between the two either way.
-    WriteWav(dir / "Big.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true}, {2 * kRate, false}, {40 * kRate, true}}));
+    WriteSide(dir / "Big.wav", {{5 * kRate, true}, {2 * kRate, false}, {40 * kRate, true}});
     EXPECT_EQ(Shell("ulimit -f 1000; exec \"$S\" --dc-block off --smart-gap off Big.wav "
                     "--min-song 2",
                     dir),
@@ -329,20 +322,16 @@ TEST(SplitTest, DefaultModeWritesTheSameBytesAsTheEarlierSplitter) {
     CTempDir dir;
     const Format cd{16, 44100, 2};
     const Format fl{32, 22050, 2};
-    WriteWav(dir / "Cd.wav", cd,
-             NoisySide(cd, {{11 * 44100 + 17, true},
-                            {2 * 44100, false},
-                            {12 * 44100, true},
-                            {44100 / 3, false},
-                            {11 * 44100, true},
-                            {8 * 44100, false},
-                            {5 * 44100, true}}));
-    WriteWav(dir / "Fl.wav", fl,
-             NoisySide(fl, {{5 * 22050, true},
-                            {3 * 22050 / 2, false},
-                            {4 * 22050 + 999, true},
-                            {2 * 22050, false},
-                            {6 * 22050, true}}));
+    const std::vector<Segment> cdPlan = {
+        {11 * 44100 + 17, true}, {2 * 44100, false}, {12 * 44100, true}, {44100 / 3, false},
+        {11 * 44100, true},      {8 * 44100, false}, {5 * 44100, true}};
+    const std::vector<Segment> flPlan = {{5 * 22050, true},
+                                         {3 * 22050 / 2, false},
+                                         {4 * 22050 + 999, true},
+                                         {2 * 22050, false},
+                                         {6 * 22050, true}};
+    WriteWav(dir / "Cd.wav", cd, NoisySide(cd, cdPlan));
+    WriteWav(dir / "Fl.wav", fl, NoisySide(fl, flPlan));
     ASSERT_EQ(Split({dir / "Cd.wav", "--min-song", "10"}).nCode, 0);
     ASSERT_EQ(Split({dir / "Fl.wav", "--min-song", "4"}).nCode, 0);
     std::vector<std::string> got;
