@@ -87,23 +87,18 @@ struct Rig {
 TEST(RecMixer, AutoConfigureChoosesLineThenAuxiliaryThenMicrophone) {
     auto monoMic = Src(kMic, "Mic");
     monoMic.nChannels = 1;
+    const std::vector<FakeMixerSource> noLine = {Src(kMic, "Mic"), Src(kAnalog, "Analog"),
+                                                 Src(kCD, "CD"), Src(kAux, "Aux")};
+    const std::vector<FakeMixerSource> micOnly = {
+        Src(MIXERLINE_COMPONENTTYPE_SRC_UNDEFINED, "Video"), monoMic, Src(kCD, "CD"),
+        Src(MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, "Wave")};
     const struct {
         std::vector<FakeMixerSource> sources;
         uint32_t chosen;
-        std::vector<uint32_t> volume;
         std::string message;
-    } cases[] = {
-        {EverySource(), kLine, {32750, 32750}, SetUpText("Line-In")},
-        {{Src(kMic, "Mic"), Src(kAnalog, "Analog"), Src(kCD, "CD"), Src(kAux, "Aux")},
-         kAux,
-         {32750, 32750},
-         SetUpText("Auxiliary")},
-        {{Src(MIXERLINE_COMPONENTTYPE_SRC_UNDEFINED, "Video"), monoMic, Src(kCD, "CD"),
-          Src(MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, "Wave")},
-         kMic,
-         {32750},
-         kMono},
-    };
+    } cases[] = {{EverySource(), kLine, SetUpText("Line-In")},
+                 {noLine, kAux, SetUpText("Auxiliary")},
+                 {micOnly, kMic, kMono}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         Rig rig(FakeMixerCard::Recording(kMixer, c.sources));
@@ -111,9 +106,11 @@ TEST(RecMixer, AutoConfigureChoosesLineThenAuxiliaryThenMicrophone) {
         EXPECT_EQ(rig.mixer.GetErrorFlag(), 0);
         EXPECT_EQ(rig.card->strOpenedCard, "hw:3");
         EXPECT_EQ(rig.card->SelectedTypes(), std::vector<uint32_t>{c.chosen});
+        // Half volume on each of the chosen source's channels; the others left alone.
         for (const FakeMixerSource& source : c.sources) {
-            EXPECT_EQ(rig.card->Source(source.nType)->volume,
-                      source.nType == c.chosen ? c.volume : std::vector<uint32_t>{});
+            EXPECT_EQ(
+                rig.card->Source(source.nType)->volume,
+                std::vector<uint32_t>(source.nType == c.chosen ? source.nChannels : 0, 32750));
         }
         EXPECT_EQ(rig.host.messages, std::vector<std::string>{c.message});
         EXPECT_TRUE(rig.host.launches.empty());
