@@ -292,8 +292,8 @@ TEST(ControlFinish, AFailedDeleteOfTheShortLastFileIsReported) {
     ASSERT_EQ(r.win.boxes.size(), 1u);
     EXPECT_EQ(r.win.boxes[0].title, "ERROR");
     const std::string& text = r.win.boxes[0].text;
-    EXPECT_EQ(text.rfind("Cannot delete the short last song file " + last.string() + ".\n", 0), 0u)
-        << text;
+    EXPECT_THAT(text,
+                StartsWith("Cannot delete the short last song file " + last.string() + ".\n"));
     // The finish still completes: idle, buffer freed.
     EXPECT_TRUE(r.win.IsIdle());
     EXPECT_FALSE(r.ctl->HasBlockBuffer());

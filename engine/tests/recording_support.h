@@ -3,7 +3,7 @@
 // recording and splitter tests use.
 #pragma once
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +21,9 @@
 
 namespace rectest {
 
+using testing::HasSubstr;
+using testing::Not;
+using testing::StartsWith;
 namespace fs = std::filesystem;
 using Format = testsupport::WavFormat;
 using testsupport::CTempDir;

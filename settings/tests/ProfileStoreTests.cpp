@@ -32,9 +32,9 @@ TEST(QSettingsProfile, RoundTripThroughTheUsersConfigurationFile) {
     }
     const auto bytes = ReadBytes(g_configHome + "/Zelk/Vellistro.conf");
     const std::string text(bytes.begin(), bytes.end());
-    EXPECT_NE(text.find("[Version%201]"), std::string::npos) << text;
-    EXPECT_NE(text.find("Gap%20Size=-20000"), std::string::npos) << text;
-    EXPECT_NE(text.find("WaveInID=-1"), std::string::npos) << text;
+    EXPECT_THAT(text, HasSubstr("[Version%201]"));
+    EXPECT_THAT(text, HasSubstr("Gap%20Size=-20000"));
+    EXPECT_THAT(text, HasSubstr("WaveInID=-1"));
 
     CQSettingsProfileStore profile;
     CFakeMainWindow w;

@@ -3,6 +3,7 @@
 // working directory for the duration of a test.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -20,6 +21,9 @@
 #include "TestCaptureBackend.h"
 #include "TestFiles.h"
 #include "WaveIn.h"
+
+using testing::HasSubstr;
+using testing::StartsWith;
 
 // Sorted without regard to case, like the window's box; the exact-match search likewise.
 class CFakePresetBox : public IPresetBox {
@@ -139,6 +143,12 @@ public:
     std::string File(const std::string& name) const { return m_path + "/" + name; }
     const std::string& Path() const { return m_path; }
     const std::string& Root() const { return m_root.Path(); }
+    // A folder beside the data folder to start the program from; returns it.
+    std::string EnterStartFolder() const {
+        std::filesystem::create_directories(Root() + "/start");
+        std::filesystem::current_path(Root() + "/start");
+        return Root() + "/start";
+    }
 
 private:
     testsupport::CTempDir m_root;
