@@ -15,9 +15,7 @@
 
 namespace capture_test {
 
-using testing::HasSubstr;
-using testing::Not;
-using testing::StartsWith;
+using testing::HasSubstr, testing::Not, testing::StartsWith;
 using namespace testsupport;
 constexpr uint32_t kBuf = 65536;
 

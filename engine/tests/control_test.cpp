@@ -5,11 +5,10 @@
 #include "recording_fixture.h"
 
 using namespace rectest;
-using testsupport::ReadFile;
 
 namespace {
 
-void Touch(const fs::path& p) { testsupport::WriteFile(p, {'o', 'l', 'd'}); }
+void Touch(const fs::path& p) { WriteFile(p, {'o', 'l', 'd'}); }
 bool Untouched(const fs::path& p) { return ReadFile(p) == std::vector<char>{'o', 'l', 'd'}; }
 
 // OnRecord returned early: no thread, the window idle, no block buffer, device and file closed.

@@ -33,7 +33,7 @@ TEST_P(RecordingPortAudio, SongFilesEqualThoseOfTheFileBackend) {
         Recording live;
         live.format = byFile.format;
         live.input = byFile.input;
-        testsupport::WriteFile(live.dir / "tape.raw", live.input);
+        WriteFile(live.dir / "tape.raw", live.input);
         setenv("VELLISTO_TAPE_IN", (live.dir / "tape.raw").c_str(), 1);
         live.Init({}, MakePortAudioBackend());
         live.ctl->m_settings.nWaveInID = -1;  // the system default: the tape

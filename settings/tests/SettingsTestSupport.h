@@ -22,8 +22,7 @@
 #include "TestFiles.h"
 #include "WaveIn.h"
 
-using testing::HasSubstr;
-using testing::StartsWith;
+using testing::HasSubstr, testing::StartsWith;
 
 // Sorted without regard to case, like the window's box; the exact-match search likewise.
 class CFakePresetBox : public IPresetBox {

@@ -280,7 +280,7 @@ TEST(SplitFaults, TheConversionHintIsSafeToPaste) {
     CTempDir dir;
     const std::string name = "a';touch X;'.wav";
     Bytes wav = MakeWav({24, kRate, 2}, Bytes(600));
-    testsupport::WriteFile(dir / name, wav);
+    WriteFile(dir / name, wav);
     const SplitRun run = Split({dir / name});
     EXPECT_EQ(run.nCode, 1);
     const size_t at = run.strErr.find("for example: sox ");
@@ -296,7 +296,7 @@ TEST(SplitFaults, TheConversionHintIsSafeToPaste) {
     EXPECT_FALSE(fs::exists(dir / "X"));
     // No hint where the sample type is not the trouble: the header ends before "data".
     wav.resize(36);
-    testsupport::WriteFile(dir / "NoData.wav", wav);
+    WriteFile(dir / "NoData.wav", wav);
     EXPECT_THAT(Split({dir / "NoData.wav"}).strErr, Not(HasSubstr("convert")));
 }
 

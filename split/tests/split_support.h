@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <sys/wait.h>
 
-#include <bit>
 #include <sstream>
 
 #include "Splitter.h"
@@ -14,11 +13,7 @@
 namespace splittest {
 
 using namespace rectest;
-using testing::HasSubstr;
-using testing::Not;
-using testing::StartsWith;
-using testsupport::Bytes;
-using testsupport::MakeWav;
+using testing::HasSubstr, testing::Not, testing::StartsWith;
 
 struct SplitRun {
     int nCode = -1;
@@ -118,12 +113,11 @@ inline Bytes NoisySide(const Format& format, const std::vector<Segment>& plan) {
             seed = seed * 1664525u + 1013904223u;
             const int noise = int(seed >> 16) - 32768;
             const int v = (s.bLoud ? noise / 3 : noise / 2000) + 300;
-            if (format.nBits == 16) {
-                PutLe<uint16_t>(data, uint16_t(v));
-            } else {
-                const float f = float(v) / 32768.0f;
-                PutLe<uint32_t>(data, std::bit_cast<uint32_t>(f));
-            }
+            const int16_t s16 = int16_t(v);
+            const float f = float(v) / 32768.0f;
+            const char* p = format.nBits == 16 ? reinterpret_cast<const char*>(&s16)
+                                               : reinterpret_cast<const char*>(&f);
+            data.insert(data.end(), p, p + format.nBits / 8);
         }
     }
     return data;

@@ -110,7 +110,7 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
     Bytes float64 = MakeWav({64, kRate, 2}, Bytes(640, 1));
     float64[20] = 3;  // the float tag
     std::ofstream(dir / "text.wav") << "just some text, not audio\n";
-    testsupport::WriteFile(dir / "double.wav", float64);
+    WriteFile(dir / "double.wav", float64);
     WriteWav(dir / "24bit.wav", {24, kRate, 2}, Bytes(600, 1));
     WriteWav(dir / "quad.wav", {16, kRate, 4}, loud);
     WriteWav(dir / "empty.wav", kStereo16, {});
@@ -233,8 +233,8 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
         CPresets("Caf\xe9 \x80", Preset(-882, -352, -1236)),  // Windows-1252
     });
     auto writePresets = [&](size_t bytes) {
-        testsupport::WriteFile("Zelk/Vellistro/Single1.pre",
-                               Bytes(archive.begin(), archive.begin() + long(bytes)));
+        WriteFile("Zelk/Vellistro/Single1.pre",
+                  Bytes(archive.begin(), archive.begin() + long(bytes)));
     };
     writePresets(archive.size());
 
