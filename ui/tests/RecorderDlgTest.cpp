@@ -371,7 +371,6 @@ private slots:
         CQSettingsProfileStore profile;
         CTestDlg dlg(profile);
         QCOMPARE(dlg.Listed(), QStringLiteral("*Live.wav Old.wav"));
-        QVERIFY(!dlg.IsPurple());
         QVERIFY(!static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE))->isChecked());
         QCOMPARE(dlg.palette().color(QPalette::Window),
                  QGuiApplication::palette().color(QPalette::Button));
