@@ -233,11 +233,14 @@ TEST(SplitFaults, AFileThisRunDidNotCreateIsNeverCleanedUp) {
 TEST(SplitFaults, EveryValueTheHelpNamesIsAccepted) {
     CTempDir dir;
     WriteSide(dir / "In.wav", {{2 * kRate, true}});
-    for (const char* option :
-         {"--gap-size=0.01", "--gap-size=5", "--min-song=1", "--min-song=200", "--end-gap=1",
-          "--end-gap=30", "--gap-level=-6", "--gap-level=-96", "--gap-level=-144"}) {
-        const SplitRun run = Split({dir / "In.wav", "--force", option});
-        EXPECT_EQ(run.nCode, 0) << option << ": " << run.strErr;
+    // As separate arguments: a negative level must not read as an option.
+    const std::pair<const char*, const char*> values[] = {
+        {"--gap-size", "0.01"}, {"--gap-size", "5"},    {"--min-song", "1"},
+        {"--min-song", "200"},  {"--end-gap", "1"},     {"--end-gap", "30"},
+        {"--gap-level", "-6"},  {"--gap-level", "-96"}, {"--gap-level", "-144"}};
+    for (const auto& [option, value] : values) {
+        const SplitRun run = Split({dir / "In.wav", "--force", option, value});
+        EXPECT_EQ(run.nCode, 0) << option << " " << value << ": " << run.strErr;
     }
 }
 
