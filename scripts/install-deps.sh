@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ pkg-config libgtest-dev libbenchmark-dev
+    cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
     portaudio19-dev libasound2-dev

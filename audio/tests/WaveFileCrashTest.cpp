@@ -123,15 +123,16 @@ void CheckWithTools(const std::string& path, const Recording& r) {
     const size_t frames = ReadWav(path).nDataBytes / frameBytes;
     if (frames == 0) return;  // ffprobe gives no duration for an empty data chunk
     if (ToolInstalled("ffprobe")) {
-        const ToolResult probe =
-            RunTool({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
-                     "stream=duration_ts,codec_name", "-of", "default=noprint_wrappers=1", path});
+        const ToolResult probe = RunTool(
+            "ffprobe -v error -select_streams a:0 -show_entries stream=duration_ts,codec_name "
+            "-of default=noprint_wrappers=1 '" +
+            path + "'");
         EXPECT_EQ(probe.szOut, std::string("codec_name=") +
                                    (r.nBits == 16 ? "pcm_s16le" : "pcm_f32le") +
                                    "\nduration_ts=" + std::to_string(frames) + "\n");
     }
     if (ToolInstalled("sox")) {
-        const ToolResult raw = RunTool({"sox", "-V1", path, "-t", "raw", "-"});
+        const ToolResult raw = RunTool("sox -V1 '" + path + "' -t raw -");
         EXPECT_TRUE(raw.szOut ==
                     std::string(r.stream.begin(), r.stream.begin() + long(frames * frameBytes)));
     }

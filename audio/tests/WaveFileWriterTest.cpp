@@ -56,12 +56,18 @@ uint32_t Le(const Bytes& b, size_t at, int n) {
     return v;
 }
 
+// Creates the file and writes the header of a stereo recording.
+void Begin(CWaveFileWriter& writer, const std::string& path, short bits, uint32_t rate,
+           long bufferSize) {
+    writer.SetFileName(path.c_str());
+    writer.Create();
+    writer.BeginWave(bits, rate, 2, bufferSize);
+}
+
 // Writes a whole file: header, then the pieces of `stream` in the given sizes, then Close.
 void WriteSong(CWaveFileWriter& writer, const std::string& path, short bits, const Bytes& stream,
                const std::vector<long>& pieces, long bufferSize = kBlock) {
-    writer.SetFileName(path.c_str());
-    writer.Create();
-    writer.BeginWave(bits, bits == 32 ? 48000 : 44100, 2, bufferSize);
+    Begin(writer, path, bits, bits == 32 ? 48000 : 44100, bufferSize);
     ASSERT_EQ(writer.GetErrorFlag(), 0) << writer.GetErrorText();
     size_t at = 0;
     for (long piece : pieces) {
@@ -81,38 +87,17 @@ void ExpectFinished(const std::string& path, const Bytes& stream, size_t bytes) 
     EXPECT_TRUE(bytes % 2 == 0 || wav.bytes.back() == 0) << "the pad byte";
 }
 
-std::string Message(const char* format, const std::string& name) {
-    char text[1024];
-    std::snprintf(text, sizeof text, format, name.c_str());
-    return text;
-}
-
 }  // namespace
 
+// The canonical 44-byte PCM header, and for float the 18-byte format chunk with its cbSize.
 TEST(WaveFileWriter, PcmAndFloatHeadersAreByteExact) {
     CTempDir dir;
     CWaveFileWriter writer;
     const Bytes samples = {1, 2, 3, 4, '\xFF', '\xFE', '\x80', 0x7F};
-    const std::vector<uint8_t> pcm = {'R',  'I',  'F',  'F', 44,  0,   0,   0,  // 36 + 8
-                                      'W',  'A',  'V',  'E', 'f', 'm', 't', ' ',
-                                      16,   0,    0,    0,   1,   0,   2,   0,  // PCM, stereo
-                                      0x44, 0xAC, 0,    0,                      // 44,100 per second
-                                      0x10, 0xB1, 0x02, 0,  // 176,400 bytes per second
-                                      4,    0,    16,   0,  // block 4, 16 bits
-                                      'd',  'a',  't',  'a', 8,   0,   0,   0};
-    const std::vector<uint8_t> ieee = {'R',  'I',  'F',  'F', 46,  0,   0,   0,  // 38 + 8
-                                       'W',  'A',  'V',  'E', 'f', 'm', 't', ' ', 18,
-                                       0,    0,    0,    3,   0,   2,   0,  // IEEE float, stereo
-                                       0x80, 0xBB, 0,    0,                 // 48,000 per second
-                                       0x00, 0xDC, 0x05, 0,  // 384,000 bytes per second
-                                       8,    0,    32,   0,  // block 8, 32 bits
-                                       0,    0,              // cbSize
-                                       'd',  'a',  't',  'a', 8,   0,   0,   0};
-    for (const auto& [bits, header] : {std::pair{16, pcm}, std::pair{32, ieee}}) {
+    for (int bits : {16, 32}) {
         WriteSong(writer, (dir / "h.wav").string(), short(bits), samples, {8});
-        Bytes expected(header.begin(), header.end());
-        expected.insert(expected.end(), samples.begin(), samples.end());
-        EXPECT_EQ(ReadFile(dir / "h.wav"), expected) << bits;
+        EXPECT_EQ(ReadFile(dir / "h.wav"), MakeWav({bits, bits == 32 ? 48000 : 44100, 2}, samples))
+            << bits;
     }
 }
 
@@ -160,9 +145,7 @@ TEST(WaveFileWriter, CreateTruncatesAndAbandonsAnOpenFileWithoutPadding) {
     WriteFile(second, Bytes(100000, 'x'));
     const Bytes stream = Stream(2501, 16);
     CWaveFileWriter writer;
-    writer.SetFileName(first.c_str());
-    writer.Create();
-    writer.BeginWave(16, 44100, 2, 1000);
+    Begin(writer, first, 16, 44100, 1000);
     ASSERT_EQ(writer.Write(stream.data(), 2501), 2501);
 
     // Abandoning the open file writes its pending bytes but neither pads nor ascends: the
@@ -182,9 +165,7 @@ TEST(WaveFileWriter, UnacceptableBitsStillWriteAPcmHeader) {
     CTempDir dir;
     const std::string path = (dir / "bits.wav").string();
     CWaveFileWriter writer;
-    writer.SetFileName(path.c_str());
-    writer.Create();
-    writer.BeginWave(12, 22050, 2, kBlock);
+    Begin(writer, path, 12, 22050, kBlock);
     EXPECT_EQ(writer.GetErrorFlag(), 1);
     EXPECT_STREQ(writer.GetErrorText(), "Not an acceptable number of bits per sample.\n");
     writer.Close();
@@ -242,16 +223,14 @@ TEST(WaveFileWriter, WriteThatWouldOverflowTheRiffSizeFailsAndLeavesAValidFile) 
         const Bytes stream = Stream(c.maxData + 2, c.bits);
         CWaveFileWriter writer;
         writer.SetRiffSizeLimit(c.overhead + c.room);
-        writer.SetFileName(path.c_str());
-        writer.Create();
-        writer.BeginWave(c.bits, 44100, 2, 1000);
+        Begin(writer, path, c.bits, 44100, 1000);
 
         const long first = long(c.maxData / 2), rest = long(c.maxData) - first;
         ASSERT_EQ(writer.Write(stream.data(), first), first);
         // Nothing of a Write that does not fit is taken.
         EXPECT_EQ(writer.Write(stream.data() + first, rest + 1), 0);
         EXPECT_EQ(writer.GetErrorText(),
-                  Message("Cannot write to %s.\nA WAV file cannot hold more than 4 GiB.\n", path));
+                  "Cannot write to " + path + ".\nA WAV file cannot hold more than 4 GiB.\n");
         ASSERT_EQ(writer.Write(stream.data() + first, rest), rest);
         EXPECT_EQ(writer.Write(stream.data() + c.maxData, 1), 0);
         writer.Close();
@@ -271,13 +250,13 @@ TEST(WaveFileWriter, FailuresNameTheFileAndTheReason) {
     writer.SetFileName(missing.c_str());
     writer.Create();
     const std::string why = "No such file or directory.\n";
-    EXPECT_EQ(writer.GetErrorText(), Message("Cannot create output file %s.\n", missing) + why);
+    EXPECT_EQ(writer.GetErrorText(), "Cannot create output file " + missing + ".\n" + why);
     EXPECT_FALSE(writer.IsOpen());
     writer.BeginWave(16, 44100, 2, kBlock);
-    EXPECT_EQ(writer.GetErrorText(), Message("Cannot write to %s.\n", missing) + why);
+    EXPECT_EQ(writer.GetErrorText(), "Cannot write to " + missing + ".\n" + why);
     char block[16] = {};
     EXPECT_EQ(writer.Write(block, sizeof block), 0);
-    EXPECT_EQ(writer.GetErrorText(), Message("Cannot read from %s\n", missing));
+    EXPECT_EQ(writer.GetErrorText(), "Cannot read from " + missing + "\n");
 
     if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full is not writable here";
     writer.SetFileName("/dev/full");
@@ -312,12 +291,10 @@ TEST(WaveFileWriter, AFailedWriteLeavesTheSongReadableAndCanBeResumed) {
     } restore{unlimited};
 
     CWaveFileWriter writer;
-    writer.SetFileName(path.c_str());
-    writer.Create();
-    writer.BeginWave(16, 44100, 2, kBlock);
+    Begin(writer, path, 16, 44100, kBlock);
     ASSERT_EQ(writer.Write(stream.data(), 2 * kBlock), 2 * kBlock);
     EXPECT_EQ(writer.Write(stream.data() + 2 * kBlock, kBlock), 0);
-    const std::string failure = Message("Cannot write to %s.\nFile too large.\n", path);
+    const std::string failure = "Cannot write to " + path + ".\nFile too large.\n";
     EXPECT_EQ(writer.GetErrorText(), failure);
     // Buffers end at multiples of their size: two reached the disk, part of the third did.
     const WavFile cut = ReadWav(path);

@@ -2,7 +2,7 @@
 // a CWaveIn as the recording thread would, and waits for lost frames.
 #pragma once
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +15,7 @@
 
 namespace capture_test {
 
+using testing::HasSubstr, testing::Not, testing::StartsWith;
 using namespace testsupport;
 constexpr uint32_t kBuf = 65536;
 

@@ -82,38 +82,39 @@ struct Rig {
     CRecMixer mixer;
 };
 
-TEST(RecMixer, LineInputAtHalfVolumeWithEveryOtherSourceDeselected) {
-    Rig rig(FakeMixerCard::Recording(kMixer, EverySource()));
-    rig.mixer.AutoConfigure();
-    EXPECT_EQ(rig.mixer.GetErrorFlag(), 0);
-    EXPECT_EQ(rig.card->strOpenedCard, "hw:3");
-    EXPECT_EQ(rig.card->SelectedTypes(), std::vector<uint32_t>{kLine});
-    EXPECT_EQ(rig.card->Source(kLine)->volume, (std::vector<uint32_t>{32750, 32750}));
-    EXPECT_TRUE(rig.card->Source(kMic)->volume.empty());
-    EXPECT_EQ(rig.host.messages, std::vector<std::string>{SetUpText("Line-In")});
-    EXPECT_TRUE(rig.host.launches.empty());
-}
-
-TEST(RecMixer, AuxiliaryWhenThereIsNoLineInput) {
-    Rig rig(FakeMixerCard::Recording(
-        kMixer, {Src(kMic, "Mic"), Src(kAnalog, "Analog"), Src(kCD, "CD"), Src(kAux, "Aux")}));
-    rig.mixer.AutoConfigure();
-    EXPECT_EQ(rig.card->SelectedTypes(), std::vector<uint32_t>{kAux});
-    EXPECT_EQ(rig.card->Source(kAux)->volume, (std::vector<uint32_t>{32750, 32750}));
-    EXPECT_EQ(rig.host.messages, std::vector<std::string>{SetUpText("Auxiliary")});
-}
-
-TEST(RecMixer, MicrophoneOnlyIsChosenWithTheMonoWarning) {
-    auto mic = Src(kMic, "Mic");
-    mic.nChannels = 1;
-    Rig rig(FakeMixerCard::Recording(
-        kMixer, {Src(MIXERLINE_COMPONENTTYPE_SRC_UNDEFINED, "Video"), mic, Src(kCD, "CD"),
-                 Src(MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, "Wave")}));
-    rig.mixer.AutoConfigure();
-    EXPECT_EQ(rig.mixer.GetErrorFlag(), 0);
-    EXPECT_EQ(rig.card->SelectedTypes(), std::vector<uint32_t>{kMic});
-    EXPECT_EQ(rig.card->Source(kMic)->volume, std::vector<uint32_t>{32750});
-    EXPECT_EQ(rig.host.messages, std::vector<std::string>{kMono});
+// Line input first, then auxiliary, then the microphone (with the mono warning): the one chosen
+// is selected at half volume, every other source deselected and left alone.
+TEST(RecMixer, AutoConfigureChoosesLineThenAuxiliaryThenMicrophone) {
+    auto monoMic = Src(kMic, "Mic");
+    monoMic.nChannels = 1;
+    const std::vector<FakeMixerSource> noLine = {Src(kMic, "Mic"), Src(kAnalog, "Analog"),
+                                                 Src(kCD, "CD"), Src(kAux, "Aux")};
+    const std::vector<FakeMixerSource> micOnly = {
+        Src(MIXERLINE_COMPONENTTYPE_SRC_UNDEFINED, "Video"), monoMic, Src(kCD, "CD"),
+        Src(MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT, "Wave")};
+    const struct {
+        std::vector<FakeMixerSource> sources;
+        uint32_t chosen;
+        std::string message;
+    } cases[] = {{EverySource(), kLine, SetUpText("Line-In")},
+                 {noLine, kAux, SetUpText("Auxiliary")},
+                 {micOnly, kMic, kMono}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        Rig rig(FakeMixerCard::Recording(kMixer, c.sources));
+        rig.mixer.AutoConfigure();
+        EXPECT_EQ(rig.mixer.GetErrorFlag(), 0);
+        EXPECT_EQ(rig.card->strOpenedCard, "hw:3");
+        EXPECT_EQ(rig.card->SelectedTypes(), std::vector<uint32_t>{c.chosen});
+        // Half volume on each of the chosen source's channels; the others left alone.
+        for (const FakeMixerSource& source : c.sources) {
+            EXPECT_EQ(
+                rig.card->Source(source.nType)->volume,
+                std::vector<uint32_t>(source.nType == c.chosen ? source.nChannels : 0, 32750));
+        }
+        EXPECT_EQ(rig.host.messages, std::vector<std::string>{c.message});
+        EXPECT_TRUE(rig.host.launches.empty());
+    }
 }
 
 TEST(RecMixer, NoneOfTheThreeOpensTheRecordingViewForTheDefaultDevice) {

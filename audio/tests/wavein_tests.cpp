@@ -293,7 +293,7 @@ TEST(FileBackend, HeaderChecksNameTheFault) {
     };
     for (const auto& [path, text] : bad) {
         EXPECT_FALSE(ReadWavFileInfo(path, &info, &error)) << path;
-        EXPECT_NE(error.find(text), std::string::npos) << path << ": " << error;
+        EXPECT_THAT(error, HasSubstr(text)) << path << ": " << error;
     }
     // An invalid file is a device list without devices that opens nothing.
     CFileCaptureBackend missing((dir / "missing.wav").string(), FilePacing::AsFastAsRead);

@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <bit>
@@ -14,6 +14,8 @@
 #include "SignalAnalyzer.h"
 
 namespace {
+
+using testing::ElementsAre;
 
 uint32_t Bits(float f) { return std::bit_cast<uint32_t>(f); }
 
@@ -54,8 +56,7 @@ TEST(ProcessBlock, Int16ClippingCountsAndTheDCBlockerClampsAndTruncates) {
     const I16 original = block;
     Process(a, block);
     EXPECT_EQ(block, original);  // without DC Block the block is left as it is
-    EXPECT_EQ(a.m_nClipCount[0], 3);
-    EXPECT_EQ(a.m_nClipCount[1], 1);
+    EXPECT_THAT(a.m_nClipCount, ElementsAre(3, 1));
     EXPECT_EQ(a.m_fPeak[0], 1.0f);  // 32768 / 32768
     EXPECT_EQ(a.m_fPeak[1], 32767.0f / 32768.0f);
 
@@ -66,8 +67,7 @@ TEST(ProcessBlock, Int16ClippingCountsAndTheDCBlockerClampsAndTruncates) {
     // the unclamped -33038.68; from a clamped history it would be -32489. The right channel
     // mirrors it.
     EXPECT_EQ(block, (I16{32489, -32490, 32213, -32214, -32767, 32767, -32758, 32757}));
-    EXPECT_EQ(b.m_nClipCount[0], 1);
-    EXPECT_EQ(b.m_nClipCount[1], 1);
+    EXPECT_THAT(b.m_nClipCount, ElementsAre(1, 1));
 
     // Truncation toward zero: +-0.9915 -> 0, +-1.983 -> +-1.
     for (auto [in, out] : {std::pair{I16{1, -1}, I16{0, 0}}, std::pair{I16{2, -2}, I16{1, -1}}}) {
@@ -86,8 +86,7 @@ TEST(ProcessBlock, FloatClippingAndTheExactDCCoefficient) {
     const std::vector<float> original = block;
     Process(a, block);
     EXPECT_EQ(block, original);
-    EXPECT_EQ(a.m_nClipCount[0], 2);
-    EXPECT_EQ(a.m_nClipCount[1], 1);
+    EXPECT_THAT(a.m_nClipCount, ElementsAre(2, 1));
     EXPECT_EQ(a.m_fPeak[0], 1.5f);  // the meters see the unclamped value when not blocking
 
     CSignalAnalyzer b;
@@ -101,8 +100,7 @@ TEST(ProcessBlock, FloatClippingAndTheExactDCCoefficient) {
     // +-1 are not clips when blocking.
     EXPECT_EQ(block[6], 1.0f);
     EXPECT_EQ(block[7], -1.0f);
-    EXPECT_EQ(b.m_nClipCount[0], 1);
-    EXPECT_EQ(b.m_nClipCount[1], 1);
+    EXPECT_THAT(b.m_nClipCount, ElementsAre(1, 1));
 }
 
 TEST(ProcessBlock, SilentAndEmptyBlocksGiveTheFloorReadouts) {
@@ -333,28 +331,20 @@ TEST(ProcessBlock, MonoSplitsWhereItsStereoCopySplits) {
 
 using A = CSignalAnalyzer;
 
-TEST(AnalyzerParams, ConstructionGivesTheDefaultRecordAndNoError) {
-    CSignalAnalyzer a;
-    EXPECT_EQ(a.GetErrorFlag(), 0);
-    EXPECT_STREQ(a.GetErrorText(), "No error");
-    EXPECT_EQ(Bits(a.GetMinSongSize()), Bits(30.0100002f));
-    EXPECT_EQ(Bits(a.GetEndGap()), Bits(7.0100002f));
-    const RecSettings fromAnalyzer{a.GetGapSizePosition(),
-                                   a.GetGapLevelPosition(),
-                                   a.GetMinSongSizePosition(),
-                                   a.GetEndSizePosition(),
-                                   a.GetDCBlock(),
-                                   a.GetIgnoreClicks(),
-                                   a.GetSamplesPerSec(),
-                                   a.GetBitsPerSample(),
-                                   a.GetChannels(),
-                                   -1};
-    const RecSettings expected{-1764, -582, -5293, -1236, 1, 1, 44100, 16, 2, -1};
-    EXPECT_EQ(fromAnalyzer, expected);
-    EXPECT_EQ(RecSettings{}, expected);
-}
+TEST(AnalyzerParams, DefaultsLabelsAndTrackbars) {
+    CSignalAnalyzer d;
+    EXPECT_EQ(d.GetErrorFlag(), 0);
+    EXPECT_STREQ(d.GetErrorText(), "No error");
+    EXPECT_EQ(Bits(d.GetMinSongSize()), Bits(30.0100002f));
+    EXPECT_EQ(Bits(d.GetEndGap()), Bits(7.0100002f));
+    const RecSettings defaults{-1764, -582, -5293, -1236, 1, 1, 44100, 16, 2, -1};
+    EXPECT_EQ(RecSettings{}, defaults);
+    EXPECT_EQ(
+        (RecSettings{d.GetGapSizePosition(), d.GetGapLevelPosition(), d.GetMinSongSizePosition(),
+                     d.GetEndSizePosition(), d.GetDCBlock(), d.GetIgnoreClicks(),
+                     d.GetSamplesPerSec(), d.GetBitsPerSample(), d.GetChannels(), -1}),
+        defaults);
 
-TEST(AnalyzerParams, LabelsAtTheDefaultsAndTheTrackbarEnds) {
     using F = std::string (*)(int);
     const struct {
         F format;
@@ -391,7 +381,7 @@ TEST(AnalyzerParams, LabelsAtTheDefaultsAndTheTrackbarEnds) {
     }
 }
 
-TEST(AnalyzerParams, ThresholdsAtEveryRateRoundedToFloat) {
+TEST(AnalyzerParams, ThresholdsAtEveryRateAndFormatRoundedToFloat) {
     const struct {
         uint32_t rate;
         int32_t gap, minSong, endGap;
@@ -416,23 +406,21 @@ TEST(AnalyzerParams, ThresholdsAtEveryRateRoundedToFloat) {
     a.SetGapLevelPosition(-1);
     a.PrepareRecording();
     EXPECT_EQ(a.m_fLinearGapLevel, 0.999999821f);
-}
-
-TEST(AnalyzerParams, LinearGapLevelAndShortFilePerFormat) {
-    CSignalAnalyzer a;  // 44100 x 7.0100002 rounds to 309141 in float
-    EXPECT_EQ(Bits(a.m_fLinearGapLevel), Bits(582.7066f));
-    EXPECT_TRUE(a.IsShortFile(0));
-    EXPECT_TRUE(a.IsShortFile(1236563));
-    EXPECT_FALSE(a.IsShortFile(1236564));
+    // End Gap at 44,100: 44100 x 7.0100002 rounds to 309141 in float.
+    CSignalAnalyzer b;
+    EXPECT_EQ(Bits(b.m_fLinearGapLevel), Bits(582.7066f));
+    EXPECT_TRUE(b.IsShortFile(0));
+    EXPECT_TRUE(b.IsShortFile(1236563));
+    EXPECT_FALSE(b.IsShortFile(1236564));
     // Any format other than 16 is the float one.
     for (uint16_t bits : {32, 24}) {
-        a.SetBitsPerSample(bits);
-        a.PrepareRecording();
-        EXPECT_EQ(Bits(a.m_fLinearGapLevel), Bits(0.017782794f)) << bits;
+        b.SetBitsPerSample(bits);
+        b.PrepareRecording();
+        EXPECT_EQ(Bits(b.m_fLinearGapLevel), Bits(0.017782794f)) << bits;
     }
-    a.SetBitsPerSample(32);
-    EXPECT_TRUE(a.IsShortFile(2473127));
-    EXPECT_FALSE(a.IsShortFile(2473128));
+    b.SetBitsPerSample(32);
+    EXPECT_TRUE(b.IsShortFile(2473127));
+    EXPECT_FALSE(b.IsShortFile(2473128));
 }
 
 TEST(AnalyzerParams, PositionsTruncateWithoutRounding) {

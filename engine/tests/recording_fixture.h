@@ -70,6 +70,10 @@ inline Prediction Predict(const Format& format, const std::vector<Segment>& plan
 }
 
 struct Recording {
+    Recording() = default;
+    explicit Recording(std::vector<Segment> songs, Format songFormat = {})
+        : format(songFormat), plan(std::move(songs)) {}
+
     CTempDir dir;
     Format format;
     std::vector<Segment> plan;

@@ -3,7 +3,7 @@
 // recording and splitter tests use.
 #pragma once
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <chrono>
@@ -21,22 +21,13 @@
 
 namespace rectest {
 
-namespace fs = std::filesystem;
-using Format = testsupport::WavFormat;
-using testsupport::CTempDir;
-using testsupport::DecodeFrame;
-using testsupport::MakeSamples;
-using testsupport::Segment;
-using testsupport::WriteWav;
-
-template <typename T>
-void PutLe(std::vector<char>& out, T v) {
-    for (size_t i = 0; i < sizeof(T); ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
+using testing::HasSubstr, testing::Not, testing::StartsWith;
+using namespace testsupport;
+using Format = WavFormat;
 
 // The sample bytes of a finished song file in the given format.
 inline std::vector<char> ReadSongData(const fs::path& path, const Format& format) {
-    const testsupport::WavFile wav = testsupport::ReadWav(path);
+    const WavFile wav = ReadWav(path);
     EXPECT_EQ(wav.szProblem, "") << path;
     EXPECT_EQ(wav.nRate, uint32_t(format.nRate)) << path;
     EXPECT_EQ(wav.nBits * wav.nChannels, format.nBits * format.nChannels) << path;

@@ -40,9 +40,7 @@ std::vector<CPresets> LoadFresh(std::vector<ShownPrompt>* shown = nullptr) {
 // user changes them; then the file goes to the data folder, wherever the program runs by then.
 TEST(PresetStartUp, FirstStartOffersStartingPresetsAndWritesOnlyChanges) {
     CScratchDir dir;
-    const std::string startFolder = dir.Root() + "/start";
-    fs::create_directories(startFolder);
-    fs::current_path(startFolder);
+    const std::string startFolder = dir.EnterStartFolder();
     fs::remove(dir.Path());
     {
         Session s;
@@ -68,9 +66,7 @@ TEST(PresetStartUp, FirstStartOffersStartingPresetsAndWritesOnlyChanges) {
 // once; the originals stay as they were.
 TEST(PresetStartUp, PresetsOfTheStartFolderAreTakenOverOnce) {
     CScratchDir dir;
-    const std::string startFolder = dir.Root() + "/start";
-    fs::create_directories(startFolder);
-    fs::current_path(startFolder);
+    const std::string startFolder = dir.EnterStartFolder();
     const Bytes mine = WritePresetsArchive({CPresets("Mine", MakeSettings(1))});
     WriteBytes(startFolder + "/Single1.pre", mine);
     WriteBytes(startFolder + "/Single.pre", kOldFile);
@@ -177,11 +173,9 @@ TEST(PresetStartUp, DamagedFilesAreReportedOnceAndKeptBeforeTheyAreReplaced) {
         EXPECT_EQ(s.prompter.m_shown[i].title, "Preset Error");
         EXPECT_FALSE(s.prompter.m_shown[i].question);
     }
-    EXPECT_NE(s.prompter.m_shown[1].text.find(dir.File("Single1.pre") + " is damaged"),
-              std::string::npos);
-    EXPECT_NE(s.prompter.m_shown[1].text.find("4 preset(s) could be read"), std::string::npos);
-    EXPECT_NE(s.prompter.m_shown[2].text.find(dir.File("Single.pre") + " is damaged"),
-              std::string::npos);
+    EXPECT_THAT(s.prompter.m_shown[1].text, HasSubstr(dir.File("Single1.pre") + " is damaged"));
+    EXPECT_THAT(s.prompter.m_shown[1].text, HasSubstr("4 preset(s) could be read"));
+    EXPECT_THAT(s.prompter.m_shown[2].text, HasSubstr(dir.File("Single.pre") + " is damaged"));
     // Untouched until the save, so a crash before it loses nothing either.
     EXPECT_EQ(ReadBytes(dir.File("Single1.pre")), damaged);
 

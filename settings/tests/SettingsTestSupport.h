@@ -3,16 +3,12 @@
 // working directory for the duration of a test.
 #pragma once
 
+#include <gmock/gmock.h>
 #include <strings.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <deque>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,7 +19,10 @@
 #include "Prompter.h"
 #include "SignalAnalyzer.h"
 #include "TestCaptureBackend.h"
+#include "TestFiles.h"
 #include "WaveIn.h"
+
+using testing::HasSubstr, testing::StartsWith;
 
 // Sorted without regard to case, like the window's box; the exact-match search likewise.
 class CFakePresetBox : public IPresetBox {
@@ -126,51 +125,43 @@ struct CFakeMainWindow {
     }
 };
 
-// A fresh folder under /tmp that is the user's data folder ($XDG_DATA_HOME/Zelk/Vellistro, with
-// XDG_DATA_HOME pointed at the scratch root) and the working directory until the object goes.
+// A temporary folder that is the user's data folder ($XDG_DATA_HOME/Zelk/Vellistro, with
+// XDG_DATA_HOME pointed at its root) and the working directory until the object goes.
 class CScratchDir {
 public:
     CScratchDir() {
-        char pattern[] = "/tmp/vellisto-settings-XXXXXX";
-        m_root = ::mkdtemp(pattern);
-        m_path = m_root + "/Zelk/Vellistro";
         std::filesystem::create_directories(m_path);
-        if (const char* old = std::getenv("XDG_DATA_HOME")) m_oldXdg = old, m_bHadXdg = true;
-        ::setenv("XDG_DATA_HOME", m_root.c_str(), 1);
-        m_oldCwd = std::filesystem::current_path();
+        ::setenv("XDG_DATA_HOME", Root().c_str(), 1);
         std::filesystem::current_path(m_path);
     }
     ~CScratchDir() {
         std::error_code ec;
         std::filesystem::current_path(m_oldCwd, ec);
-        std::filesystem::remove_all(m_root, ec);
-        if (m_bHadXdg) {
-            ::setenv("XDG_DATA_HOME", m_oldXdg.c_str(), 1);
-        } else {
-            ::unsetenv("XDG_DATA_HOME");
-        }
+        ::unsetenv("XDG_DATA_HOME");
     }
     std::string File(const std::string& name) const { return m_path + "/" + name; }
     const std::string& Path() const { return m_path; }
-    const std::string& Root() const { return m_root; }
+    const std::string& Root() const { return m_root.Path(); }
+    // A folder beside the data folder to start the program from; returns it.
+    std::string EnterStartFolder() const {
+        std::filesystem::create_directories(Root() + "/start");
+        std::filesystem::current_path(Root() + "/start");
+        return Root() + "/start";
+    }
 
 private:
-    std::string m_root;
-    std::string m_path;
-    std::string m_oldXdg;
-    bool m_bHadXdg = false;
-    std::filesystem::path m_oldCwd;
+    testsupport::CTempDir m_root;
+    std::string m_path = m_root.Path() + "/Zelk/Vellistro";
+    std::filesystem::path m_oldCwd = std::filesystem::current_path();
 };
 
-inline std::vector<uint8_t> ReadBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+using Bytes = std::vector<uint8_t>;
+inline Bytes ReadBytes(const std::string& path) {
+    const testsupport::Bytes bytes = testsupport::ReadFile(path);
+    return Bytes(bytes.begin(), bytes.end());
 }
-
-inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+inline void WriteBytes(const std::string& path, const Bytes& bytes) {
+    testsupport::WriteFile(path, testsupport::Bytes(bytes.begin(), bytes.end()));
 }
 
 // A record made from a seed; different seeds give different records.
@@ -195,7 +186,6 @@ inline std::vector<CPresets> MakePresets(int count, const std::string& prefix = 
 
 // Building blocks of presets files: little-endian fields, the class definition, and a schema 1
 // body (name and six numbers).
-using Bytes = std::vector<uint8_t>;
 inline Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;

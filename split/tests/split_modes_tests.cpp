@@ -5,73 +5,18 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <algorithm>
 #include <cmath>
 #include <regex>
-#include <sstream>
 #include <thread>
 
-#include "Splitter.h"
-#include "recording_support.h"
+#include "split_support.h"
 
 extern char** environ;
 
+using namespace splittest;
+
 namespace {
-
-using namespace rectest;
-
-struct Outcome {
-    int nCode = -1;
-    std::string strOut, strErr;
-};
-
-Outcome Split(std::vector<std::string> args) {
-    args.insert(args.begin(), "vellisto-split");
-    std::vector<const char*> argv;
-    for (const std::string& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int code = RunSplitCommand(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {code, out.str(), err.str()};
-}
-
-// The splitter as a program, through the shell: "$S" is the program; returns the exit status.
-int Shell(const std::string& script, const CTempDir& dir) {
-    const std::string command = "cd '" + dir.Path() + "' && S='" + VELLISTO_SPLIT_PATH + "' && { " +
-                                script + "; } >out.txt 2>err.txt";
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
-// Exact detector parameters: DC Block and Smart Gap off, so the song files carry the input's
-// bytes and the detector sees the samples themselves; 4 s minimum songs.
-std::vector<std::string> Exact(std::vector<std::string> args) {
-    for (const char* a : {"--dc-block", "off", "--smart-gap", "off", "--min-song", "4"}) {
-        args.push_back(a);
-    }
-    return args;
-}
-
-constexpr int kRate = 11025;
-const Format kStereo16{16, kRate, 2};
-constexpr long kCutInSilence = 11024;  // frames into a silence where a 1.00 s gap is cut
-
-void PutSample(std::vector<char>& data, long frame, int channel, int16_t v) {
-    std::memcpy(data.data() + (frame * 2 + channel) * 2, &v, 2);
-}
 
 // A stretch of a steady 200 Hz tone of the given peak level, which both filters pass.
 void Tone(std::vector<char>& data, long from, long frames, double db) {
@@ -88,132 +33,92 @@ void Tone(std::vector<char>& data, long from, long frames, double db) {
 
 TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
     CTempDir dir;
-    auto data = MakeSamples(kStereo16, {{5 * kRate, true},
-                                        {2 * kRate, false},
-                                        {6 * kRate + 123, true},
-                                        {3 * kRate, false},
-                                        {4 * kRate, true},
-                                        {kRate / 2, false}});
+    const std::vector<Segment> plan = {{5 * kRate, true},       {2 * kRate, false},
+                                       {6 * kRate + 123, true}, {3 * kRate, false},
+                                       {4 * kRate, true},       {kRate / 2, false}};
+    auto data = MakeSamples(kStereo16, plan);
     PutSample(data, 8 * kRate, 0, 32767);  // one clipped sample in song 2
     WriteWav(dir / "Side.wav", kStereo16, data);
-    const Outcome list = Split(Exact(
+    const SplitRun list = Split(Exact(
         {dir / "Side.wav", "--list", "--labels", dir / "Side.txt", "--cue", dir / "Side.cue"}));
     ASSERT_EQ(list.nCode, 0) << list.strErr;
     EXPECT_TRUE(SongFiles(dir, "Side", ".wav").empty()) << "a dry run wrote song files";
 
-    const Outcome split = Split(Exact({dir / "Side.wav"}));
+    // The split itself starts its songs at frames 0, 66149 and 154472 of 226135.
+    const SplitRun split = Split(Exact({dir / "Side.wav"}));
     ASSERT_EQ(split.nCode, 0) << split.strErr;
-    const auto songs = SongFiles(dir, "Side", ".wav");
+    const auto songs = SongData(dir, "Side", kStereo16);
     ASSERT_EQ(songs.size(), 3u);
-    std::vector<long> starts, frames;
-    long at = 0;
-    for (const fs::path& song : songs) {
-        starts.push_back(at);
-        frames.push_back(static_cast<long>(ReadSongData(song, kStereo16).size() / 4));
-        at += frames.back();
-    }
-    EXPECT_EQ(frames[0], 5 * kRate + kCutInSilence);
+    EXPECT_EQ(songs[0].size() / 4, 66149u);
+    EXPECT_EQ(songs[1].size() / 4, 154472u - 66149u);
+    EXPECT_EQ(songs[2].size() / 4, 226135u - 154472u);
 
     // Song rows: number, start, end, length, peak, clipped, file; then the two gaps.
     const auto rows = Lines(list.strOut);
     ASSERT_GE(rows.size(), 8u) << list.strOut;
-    std::regex song(R"(\s+(\d+)\s+(\S+)\s+(\S+)\s+(\S+)\s+(\S+)\s+(\d+)\s+(\S+))");
+    const std::regex song(R"(\s+\d+\s+(\S+)\s+(\S+)\s+\S+\s+\S+\s+(\d+)\s+(\S+))");
+    const std::vector<std::string> want[] = {{"00:00.0", "00:05.9", "0", "Side1.wav"},
+                                             {"00:05.9", "00:14.0", "1", "Side2.wav"},
+                                             {"00:14.0", "00:20.5", "0", "Side3.wav"}};
     for (size_t k = 0; k < 3; ++k) {
         std::smatch m;
         ASSERT_TRUE(std::regex_match(rows[k + 2], m, song)) << rows[k + 2];
-        char start[16], end[16];
-        auto clock = [](long f, char* out) {
-            const long tenths = f * 10 / kRate;
-            std::snprintf(out, 16, "%02ld:%02ld.%ld", tenths / 600, tenths / 10 % 60, tenths % 10);
-        };
-        clock(starts[k], start);
-        clock(starts[k] + frames[k], end);
-        EXPECT_EQ(m[2], start);
-        EXPECT_EQ(m[3], end);
-        EXPECT_EQ(m[6], k == 1 ? "1" : "0");
-        EXPECT_EQ(m[7], songs[k].filename().string());
+        EXPECT_EQ((std::vector<std::string>{m[1], m[2], m[3], m[4]}), want[k]);
     }
-    EXPECT_NE(rows[3].find(" -0.0 "), std::string::npos) << rows[3];  // the full-scale sample
+    EXPECT_THAT(rows[3], HasSubstr(" -0.0 "));  // the full-scale sample
     // The quiet frames reach 500 (-36.3 dB) and 0 (the floor): as the detector saw them.
     EXPECT_TRUE(std::regex_search(
         list.strOut, std::regex(R"(\n +00:05\.0 +00:02\.0 +-100\.0 +-36\.3  split at 00:05\.9\n)")))
         << list.strOut;
-    EXPECT_NE(list.strOut.find("  split at 00:14.0"), std::string::npos);
+    EXPECT_THAT(list.strOut, HasSubstr("  split at 00:14.0"));
 
     // Labels in seconds with six decimals; cue frames rounded down, as a cue tool reads them.
-    const auto labels = Lines(Read(dir / "Side.txt"));
-    ASSERT_EQ(labels.size(), 3u);
-    for (size_t k = 0; k < 3; ++k) {
-        char want[96];
-        std::snprintf(want, sizeof want, "%.6f\t%.6f\tSide%zu", double(starts[k]) / kRate,
-                      double(starts[k] + frames[k]) / kRate, k + 1);
-        EXPECT_EQ(labels[k], want);
-    }
+    EXPECT_EQ(ReadText(dir / "Side.txt"),
+              "0.000000\t5.999909\tSide1\n5.999909\t14.011066\tSide2\n"
+              "14.011066\t20.511111\tSide3\n");
     ASSERT_EQ(Shell("cueprint -d '%N\\n' -t '' Side.cue && cuebreakpoints Side.cue", dir), 0)
-        << Read(dir / "err.txt");
-    std::string breaks = "3\n";
-    for (size_t k = 1; k < 3; ++k) {
-        const long f = starts[k] * 75 / kRate;
-        breaks += std::to_string(f / 75 / 60) + ":" + (f / 75 % 60 < 10 ? "0" : "") +
-                  std::to_string(f / 75 % 60) + "." + (f % 75 < 10 ? "0" : "") +
-                  std::to_string(f % 75) + "\n";
-    }
-    EXPECT_EQ(Read(dir / "out.txt"), breaks);
-    EXPECT_EQ(Lines(Read(dir / "Side.cue"))[0], "FILE \"Side.wav\" WAVE");
+        << ReadText(dir / "err.txt");
+    EXPECT_EQ(ReadText(dir / "out.txt"), "3\n0:05.74\n0:14.00\n");
+    EXPECT_EQ(Lines(ReadText(dir / "Side.cue"))[0], "FILE \"Side.wav\" WAVE");
 }
 
 TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
     CTempDir dir;
     // Quiet passages inside songs last 1.5 s (longer than Gap Size), the gaps 2.5 s; the run-out
     // after the last song, 4 s, is no gap between songs.
-    const auto data = MakeSamples(kStereo16, {{5 * kRate, true},
-                                              {3 * kRate / 2, false},
-                                              {5 * kRate, true},
-                                              {5 * kRate / 2, false},
-                                              {5 * kRate, true},
-                                              {3 * kRate / 2, false},
-                                              {5 * kRate, true},
-                                              {5 * kRate / 2, false},
-                                              {10 * kRate, true},
-                                              {4 * kRate, false}});
-    WriteWav(dir / "Side.wav", kStereo16, data);
+    const std::vector<Segment> plan = {
+        {5 * kRate, true},  {3 * kRate / 2, false}, {5 * kRate, true}, {5 * kRate / 2, false},
+        {5 * kRate, true},  {3 * kRate / 2, false}, {5 * kRate, true}, {5 * kRate / 2, false},
+        {10 * kRate, true}, {4 * kRate, false}};
+    const auto data = WriteSide(dir / "Side.wav", plan);
     ASSERT_EQ(Split(Exact({dir / "Side.wav", "-o", dir / "Live.wav"})).nCode, 0);
     EXPECT_EQ(SongFiles(dir, "Live", ".wav").size(), 6u);  // the live rule cuts at all five
 
-    Outcome run = Split(Exact({dir / "Side.wav", "--songs", "3"}));
+    SplitRun run = Split(Exact({dir / "Side.wav", "--songs", "3"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
-    const auto songs = SongFiles(dir, "Side", ".wav");
+    const auto songs = SongData(dir, "Side", kStereo16);
     ASSERT_EQ(songs.size(), 3u);
-    std::vector<char> joined;
-    std::vector<size_t> sizes;
-    for (const fs::path& song : songs) {
-        const auto bytes = ReadSongData(song, kStereo16);
-        sizes.push_back(bytes.size() / 4);
-        joined.insert(joined.end(), bytes.begin(), bytes.end());
-    }
-    EXPECT_EQ(joined, data);
-    EXPECT_EQ(sizes[0], size_t(23 * kRate / 2 + kCutInSilence));
-    EXPECT_EQ(sizes[1], size_t(5 * kRate / 2 + 23 * kRate / 2));
+    EXPECT_EQ(Join(songs), data);
+    EXPECT_EQ(songs[0].size() / 4, size_t(23 * kRate / 2 + kCutInSilence));
+    EXPECT_EQ(songs[1].size() / 4, size_t(5 * kRate / 2 + 23 * kRate / 2));
 
     // More songs than gaps: the stretches found are listed, and the side is cut at them.
     run = Split(Exact({dir / "Side.wav", "--songs", "7", "-o", dir / "Many.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_EQ(SongFiles(dir, "Many", ".wav").size(), 5u);
-    EXPECT_NE(run.strErr.find("has 4 gaps for 7 songs"), std::string::npos) << run.strErr;
-    EXPECT_NE(run.strErr.find("at 00:11.4, 2.50 s"), std::string::npos) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("has 4 gaps for 7 songs"));
+    EXPECT_THAT(run.strErr, HasSubstr("at 00:11.4, 2.50 s"));
 }
 
 TEST(SplitModes, OneSongIsExplained) {
     CTempDir dir;
     // Too short: half a second of silence between the songs.
-    WriteWav(dir / "Short.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true}, {kRate / 2, false}, {5 * kRate, true}}));
-    Outcome run = Split(Exact({dir / "Short.wav"}));
+    WriteSide(dir / "Short.wav", {{5 * kRate, true}, {kRate / 2, false}, {5 * kRate, true}});
+    SplitRun run = Split(Exact({dir / "Short.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_NE(run.strErr.find("the longest stretch at or below Gap Level (-35.0 dB) after the "
-                              "first 00:04.0 lasts 0.50 s (at 00:05.0); Gap Size is 1.00 s"),
-              std::string::npos)
-        << run.strErr;
+    EXPECT_THAT(run.strErr,
+                HasSubstr("the longest stretch at or below Gap Level (-35.0 dB) after the "
+                          "first 00:04.0 lasts 0.50 s (at 00:05.0); Gap Size is 1.00 s"));
 
     // Too loud: two seconds at -30 dB, above the gap level.
     auto loud = MakeSamples(kStereo16, {{12 * kRate, true}});
@@ -224,10 +129,9 @@ TEST(SplitModes, OneSongIsExplained) {
     WriteWav(dir / "Loud.wav", kStereo16, loud);
     run = Split(Exact({dir / "Loud.wav", "--list"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_NE(run.strErr.find("the quietest 1.00 s after the first 00:04.0 reaches -30.0 dB (at "
-                              "00:05.0); Gap Level is -35.0 dB"),
-              std::string::npos)
-        << run.strErr;
+    EXPECT_THAT(run.strErr,
+                HasSubstr("the quietest 1.00 s after the first 00:04.0 reaches -30.0 dB (at "
+                          "00:05.0); Gap Level is -35.0 dB"));
 }
 
 TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
@@ -254,7 +158,7 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
         at += s.nFrames;
     }
     WriteWav(dir / "Side.wav", kStereo16, data);
-    const Outcome probe = Split({dir / "Side.wav", "--probe", "--min-song", "4"});
+    const SplitRun probe = Split({dir / "Side.wav", "--probe", "--min-song", "4"});
     ASSERT_EQ(probe.nCode, 0) << probe.strErr;
     std::smatch m;
     ASSERT_TRUE(
@@ -268,7 +172,7 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
                                   std::regex(R"(vellisto-split --gap-level (\S+) --min-song 4 )")));
     EXPECT_FALSE(fs::exists(dir / "Side1.wav"));
 
-    const Outcome split = Split({dir / "Side.wav", "--min-song", "4", "--gap-level", m[1]});
+    const SplitRun split = Split({dir / "Side.wav", "--min-song", "4", "--gap-level", m[1]});
     ASSERT_EQ(split.nCode, 0) << split.strErr;
     const auto songs = SongFiles(dir, "Side", ".wav");
     ASSERT_EQ(songs.size(), 4u);
@@ -284,30 +188,24 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
 
 TEST(SplitModes, SeveralInputsEachAsIfAloneInTheirOrder) {
     CTempDir dir;
-    WriteWav(dir / "A.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}}));
+    WriteSide(dir / "A.wav", kTwoSongs);
     std::ofstream(dir / "Bad.wav") << "not audio";
-    WriteWav(dir / "C.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true},
-                                     {2 * kRate, false},
-                                     {5 * kRate, true},
-                                     {2 * kRate, false},
-                                     {5 * kRate, true}}));
+    WriteSide(dir / "C.wav", kThreeSongs);
     std::map<std::string, std::string> files[2];
     for (int jobs : {1, 2}) {
         const std::string out = dir / ("j" + std::to_string(jobs));
         fs::create_directory(out);
-        const Outcome run = Split(Exact({dir / "A.wav", dir / "Bad.wav", dir / "C.wav", "-o",
-                                         out + "/", "-j", std::to_string(jobs)}));
+        const SplitRun run = Split(Exact({dir / "A.wav", dir / "Bad.wav", dir / "C.wav", "-o",
+                                          out + "/", "-j", std::to_string(jobs)}));
         EXPECT_EQ(run.nCode, 1);
-        EXPECT_NE(run.strErr.find("Bad.wav is not a WAV file"), std::string::npos);
+        EXPECT_THAT(run.strErr, HasSubstr("Bad.wav is not a WAV file"));
         const auto lines = Lines(run.strOut);
         ASSERT_EQ(lines.size(), 8u) << run.strOut;
-        EXPECT_EQ(lines[0].rfind(out + "/A1.wav  ", 0), 0u);
-        EXPECT_EQ(lines[3].rfind(out + "/C1.wav  ", 0), 0u);
+        EXPECT_THAT(lines[0], StartsWith(out + "/A1.wav  "));
+        EXPECT_THAT(lines[3], StartsWith(out + "/C1.wav  "));
         EXPECT_EQ(lines[7], "3 inputs, 5 songs in all; 1 failed: " + (dir / "Bad.wav").string());
         for (const auto& e : fs::directory_iterator(out)) {
-            files[jobs - 1][e.path().filename()] = Read(e.path());
+            files[jobs - 1][e.path().filename()] = ReadText(e.path());
         }
     }
     EXPECT_EQ(files[0].size(), 5u);
@@ -318,65 +216,53 @@ TEST(SplitModes, SeveralInputsEachAsIfAloneInTheirOrder) {
 // Faults found by trying the splitter as a new user would; each test failed before its fix.
 TEST(SplitFaults, AFileThisRunDidNotCreateIsNeverCleanedUp) {
     CTempDir dir;
-    WriteWav(dir / "SideA.wav", kStereo16,
-             MakeSamples(kStereo16, {{5 * kRate, true},
-                                     {2 * kRate, false},
-                                     {5 * kRate, true},
-                                     {2 * kRate, false},
-                                     {5 * kRate, true}}));
+    WriteSide(dir / "SideA.wav", kThreeSongs);
     fs::create_directory(dir / "SideA2.wav");  // the user's, at the next song's name
-    const Outcome run = Split(Exact({dir / "SideA.wav", "--force"}));
+    const SplitRun run = Split(Exact({dir / "SideA.wav", "--force"}));
     EXPECT_EQ(run.nCode, 1);
     EXPECT_TRUE(fs::is_directory(dir / "SideA2.wav"));
     EXPECT_TRUE(fs::exists(dir / "SideA1.wav"));
     // Said once, with the system's reason instead of a guess.
     const std::string said = "Cannot create output file " + (dir / "SideA2.wav").string() + ".";
-    EXPECT_NE(run.strErr.find(said), std::string::npos) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr(said));
     EXPECT_EQ(run.strErr.find(said), run.strErr.rfind(said)) << run.strErr;
-    EXPECT_NE(run.strErr.find("Is a directory"), std::string::npos) << run.strErr;
-    EXPECT_EQ(run.strErr.find("Probably in use"), std::string::npos) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("Is a directory"));
+    EXPECT_THAT(run.strErr, Not(HasSubstr("Probably in use")));
 }
 
 TEST(SplitFaults, EveryValueTheHelpNamesIsAccepted) {
     CTempDir dir;
-    WriteWav(dir / "In.wav", kStereo16, MakeSamples(kStereo16, {{2 * kRate, true}}));
-    for (const auto& [option, value] :
-         std::vector<std::pair<std::string, std::string>>{{"--gap-size", "0.01"},
-                                                          {"--gap-size", "5"},
-                                                          {"--min-song", "1"},
-                                                          {"--min-song", "200"},
-                                                          {"--end-gap", "1"},
-                                                          {"--end-gap", "30"},
-                                                          {"--gap-level", "-6"},
-                                                          {"--gap-level", "-96"},
-                                                          {"--gap-level", "-144"}}) {
-        const Outcome run = Split({dir / "In.wav", "--force", option, value});
+    WriteSide(dir / "In.wav", {{2 * kRate, true}});
+    // As separate arguments: a negative level must not read as an option.
+    const std::pair<const char*, const char*> values[] = {
+        {"--gap-size", "0.01"}, {"--gap-size", "5"},    {"--min-song", "1"},
+        {"--min-song", "200"},  {"--end-gap", "1"},     {"--end-gap", "30"},
+        {"--gap-level", "-6"},  {"--gap-level", "-96"}, {"--gap-level", "-144"}};
+    for (const auto& [option, value] : values) {
+        const SplitRun run = Split({dir / "In.wav", "--force", option, value});
         EXPECT_EQ(run.nCode, 0) << option << " " << value << ": " << run.strErr;
     }
 }
 
 TEST(SplitFaults, AStreamedWavSplitsLikeItsSeekableCopy) {
     CTempDir dir;
-    const auto data =
-        MakeSamples(kStereo16, {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}});
-    WriteWav(dir / "Side.wav", kStereo16, data);
+    WriteSide(dir / "Side.wav", kTwoSongs);
     ASSERT_EQ(Split(Exact({dir / "Side.wav"})).nCode, 0);
     // The sizes streaming writers leave: 0xFFFFFFFF, and 0x7FFFF000 (with RIFF size to match).
-    const std::string wav = Read(dir / "Side.wav");
+    const std::string wav = ReadText(dir / "Side.wav");
     for (const uint32_t size : {0xFFFFFFFFu, 0x7FFFF000u}) {
         std::string streamed = wav;
         for (const size_t at : {size_t{4}, size_t{40}}) std::memcpy(&streamed[at], &size, 4);
         std::ofstream(dir / "Streamed.wav", std::ios::binary) << streamed;
         const std::string base = "S" + std::to_string(size & 0xF);
-        const Outcome run = Split(Exact({dir / "Streamed.wav", "-o", dir / (base + ".wav")}));
+        const SplitRun run = Split(Exact({dir / "Streamed.wav", "-o", dir / (base + ".wav")}));
         ASSERT_EQ(run.nCode, 0) << run.strErr;
-        EXPECT_NE(run.strErr.find("a streaming writer's placeholder; it is read to the end"),
-                  std::string::npos)
-            << run.strErr;
+        EXPECT_THAT(run.strErr,
+                    HasSubstr("a streaming writer's placeholder; it is read to the end"));
         ASSERT_EQ(SongFiles(dir, base, ".wav").size(), 2u);
         for (int k = 1; k <= 2; ++k) {
-            EXPECT_EQ(Read(dir / (base + std::to_string(k) + ".wav")),
-                      Read(dir / ("Side" + std::to_string(k) + ".wav")));
+            EXPECT_EQ(ReadText(dir / (base + std::to_string(k) + ".wav")),
+                      ReadText(dir / ("Side" + std::to_string(k) + ".wav")));
         }
     }
     // From a pipe, and then the input named on standard input cannot name the song files.
@@ -384,29 +270,21 @@ TEST(SplitFaults, AStreamedWavSplitsLikeItsSeekableCopy) {
                     "--min-song 4",
                     dir),
               0)
-        << Read(dir / "err.txt");
-    EXPECT_EQ(Read(dir / "P1.wav"), Read(dir / "Side1.wav"));
-    EXPECT_EQ(Read(dir / "P2.wav"), Read(dir / "Side2.wav"));
+        << ReadText(dir / "err.txt");
+    EXPECT_EQ(ReadText(dir / "P1.wav"), ReadText(dir / "Side1.wav"));
+    EXPECT_EQ(ReadText(dir / "P2.wav"), ReadText(dir / "Side2.wav"));
     EXPECT_EQ(Shell("\"$S\" /dev/stdin < Side.wav", dir), 1);
-    EXPECT_NE(Read(dir / "err.txt").find("is not a regular file; name the song files with -o"),
-              std::string::npos);
+    EXPECT_THAT(ReadText(dir / "err.txt"),
+                HasSubstr("is not a regular file; name the song files with -o"));
     EXPECT_FALSE(fs::exists("/dev/stdin1.wav"));
 }
 
 TEST(SplitFaults, TheConversionHintIsSafeToPaste) {
     CTempDir dir;
     const std::string name = "a';touch X;'.wav";
-    std::vector<char> h = {'R', 'I', 'F', 'F'};
-    PutLe<uint32_t>(h, 36 + 600);
-    for (char c : std::string("WAVEfmt ")) h.push_back(c);
-    for (uint32_t v : {16u, 0x00020001u, uint32_t(kRate), uint32_t(kRate * 6), 0x00180006u}) {
-        PutLe<uint32_t>(h, v);  // 24-bit PCM stereo
-    }
-    for (char c : std::string("data")) h.push_back(c);
-    PutLe<uint32_t>(h, 600);
-    h.resize(h.size() + 600);
-    std::ofstream(dir / name, std::ios::binary).write(h.data(), std::streamsize(h.size()));
-    const Outcome run = Split({dir / name});
+    Bytes wav = MakeWav({24, kRate, 2}, Bytes(600));
+    WriteFile(dir / name, wav);
+    const SplitRun run = Split({dir / name});
     EXPECT_EQ(run.nCode, 1);
     const size_t at = run.strErr.find("for example: sox ");
     ASSERT_NE(at, std::string::npos) << run.strErr;
@@ -415,14 +293,14 @@ TEST(SplitFaults, TheConversionHintIsSafeToPaste) {
     std::ofstream(dir / "hint.sh") << "sox() { printf '%s\\n' \"$@\"; }\n" << command << "\n";
     ASSERT_EQ(Shell("sh hint.sh", dir), 0);
     const std::string stem = (dir / "a';touch X;'").string();
-    EXPECT_EQ(Lines(Read(dir / "out.txt")),
+    EXPECT_EQ(Lines(ReadText(dir / "out.txt")),
               (std::vector<std::string>{(dir / name).string(), "-b", "16", "-e", "signed-integer",
                                         stem + "-16bit.wav"}));
     EXPECT_FALSE(fs::exists(dir / "X"));
-    // No hint where the sample type is not the trouble.
-    h.resize(h.size() - 608);
-    std::ofstream(dir / "NoData.wav", std::ios::binary).write(h.data(), std::streamsize(h.size()));
-    EXPECT_EQ(Split({dir / "NoData.wav"}).strErr.find("convert"), std::string::npos);
+    // No hint where the sample type is not the trouble: the header ends before "data".
+    wav.resize(36);
+    WriteFile(dir / "NoData.wav", wav);
+    EXPECT_THAT(Split({dir / "NoData.wav"}).strErr, Not(HasSubstr("convert")));
 }
 
 TEST(SplitFaults, AFifoInterruptedOnceExitsWith128PlusTheSignal) {
@@ -437,10 +315,10 @@ TEST(SplitFaults, AFifoInterruptedOnceExitsWith128PlusTheSignal) {
     // Until it waits in the FIFO's open for a writer that never comes.
     const std::string wchan = "/proc/" + std::to_string(pid) + "/wchan";
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (Read(wchan) != "wait_for_partner" && std::chrono::steady_clock::now() < limit) {
+    while (ReadText(wchan) != "wait_for_partner" && std::chrono::steady_clock::now() < limit) {
         std::this_thread::yield();
     }
-    ASSERT_EQ(Read(wchan), "wait_for_partner");
+    EXPECT_EQ(ReadText(wchan), "wait_for_partner");
     kill(pid, SIGINT);
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -450,7 +328,7 @@ TEST(SplitFaults, AFifoInterruptedOnceExitsWith128PlusTheSignal) {
 
 TEST(SplitFaults, ASongGoingOnInTheNextFileIsSaid) {
     CTempDir dir;
-    WriteWav(dir / "Long.wav", kStereo16, MakeSamples(kStereo16, {{5 * kRate, true}}));
+    WriteSide(dir / "Long.wav", {{5 * kRate, true}});
     SplitOptions options;
     options.strInput = dir / "Long.wav";
     options.nMaxSongBytes = 100000;  // one 64 KiB block per file
@@ -459,10 +337,9 @@ TEST(SplitFaults, ASongGoingOnInTheNextFileIsSaid) {
     ASSERT_EQ(splitter.Run(), 0) << err.str();
     const auto lines = Lines(out.str());
     ASSERT_EQ(lines.size(), 4u) << out.str();  // 64 KiB, 64 KiB, the rest, the total
-    EXPECT_EQ(lines[0].find("goes on"), std::string::npos);
+    EXPECT_THAT(lines[0], Not(HasSubstr("goes on")));
     for (size_t k = 1; k < 3; ++k) {
-        EXPECT_NE(lines[k].find("(goes on from the file before: a WAV file holds at most 4 GiB)"),
-                  std::string::npos)
-            << lines[k];
+        EXPECT_THAT(lines[k],
+                    HasSubstr("(goes on from the file before: a WAV file holds at most 4 GiB)"));
     }
 }

@@ -1,12 +1,11 @@
 #include "TestFiles.h"
 
-#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -183,38 +182,18 @@ SndfileView ReadWithSndfile(const fs::path& path) {
     return view;
 }
 
-ToolResult RunTool(const std::vector<std::string>& argv) {
+ToolResult RunTool(const std::string& command) {
     ToolResult result;
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    int out[2];
-    if (::pipe(out) != 0) return result;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        const int devNull = ::open("/dev/null", O_WRONLY);
-        if (devNull >= 0) ::dup2(devNull, STDERR_FILENO);
-        ::close(out[0]);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
+    FILE* pipe = ::popen((command + " 2>/dev/null").c_str(), "r");
+    if (pipe == nullptr) return result;
     char chunk[4096];
-    ssize_t n;
-    while ((n = ::read(out[0], chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR)) {
-        if (n > 0) result.szOut.append(chunk, size_t(n));
-    }
-    ::close(out[0]);
-    int status = 0;
-    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status)) {
-        result.nStatus = WEXITSTATUS(status);
-    }
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+        result.szOut.append(chunk, n);
+    const int status = ::pclose(pipe);
+    if (WIFEXITED(status)) result.nStatus = WEXITSTATUS(status);
     return result;
 }
 
-bool ToolInstalled(const std::string& name) {
-    return RunTool({"sh", "-c", "command -v '" + name + "'"}).nStatus == 0;
-}
+bool ToolInstalled(const std::string& name) { return RunTool("command -v " + name).nStatus == 0; }
 
 }  // namespace testsupport

@@ -1,7 +1,7 @@
 // What the tests of every folder share, without Qt or a test framework: temporary folders,
 // whole files, WAV files written by hand the way the recorder writes them and read back by a
 // parser of our own or by libsndfile, samples that encode their own frame number (a lost,
-// repeated or reordered frame then shows in a byte comparison), and programs run as children.
+// repeated or reordered frame then shows in a byte comparison), and tools run by the shell.
 #pragma once
 
 #include <cstdint>
@@ -81,13 +81,13 @@ struct SndfileView {
 };
 SndfileView ReadWithSndfile(const fs::path& path);
 
-// Runs a program (no shell) and returns its exit status (-1 when it did not exit, 127 when it
-// could not be run) and its standard output; its standard error is discarded.
+// Runs a shell command and returns its exit status (-1 when it did not exit, 127 when it could
+// not be run) and its standard output; its standard error is discarded.
 struct ToolResult {
     int nStatus = -1;
     std::string szOut;
 };
-ToolResult RunTool(const std::vector<std::string>& argv);
+ToolResult RunTool(const std::string& command);
 bool ToolInstalled(const std::string& name);
 
 }  // namespace testsupport

@@ -56,7 +56,7 @@ struct Step {
     int heldPeak = kAnyPeak;
 };
 
-void Run(Rig& rig, std::initializer_list<Step> steps) {
+void Run(Rig& rig, const std::vector<Step>& steps) {
     int tick = 0;
     for (const Step& s : steps) {
         rig.levels[0].level = s.level;
@@ -133,54 +133,44 @@ private slots:
     // Level lights LEDs 0..20*level/40+20 (truncated); the peak mark far below shows nothing.
     void lightingRule() {
         Rig rig(150, 1);
-        Run(rig, {{0, -100, 0, "0-19"},
-                  {6, -100, 0, "0-19"},
-                  {-3, -100, 0, "0-19"},
-                  {-4, -100, 0, "0-18"},
-                  {-21, -100, 0, "0-10"},
-                  {-23, -100, 0, "0-9"},
-                  {-41, -100, 0, "0"},
-                  {-42, -100, 0, ""},
-                  {-100, -100, 0, ""}});
+        const std::vector<Step> steps = {
+            {0, -100, 0, "0-19"},  {6, -100, 0, "0-19"},   {-3, -100, 0, "0-19"},
+            {-4, -100, 0, "0-18"}, {-21, -100, 0, "0-10"}, {-23, -100, 0, "0-9"},
+            {-41, -100, 0, "0"},   {-42, -100, 0, ""},     {-100, -100, 0, ""}};
+        Run(rig, steps);
     }
 
     // 300 ms at 150 ms a tick: the overload LED stays two ticks after the last clip, and a new
     // clip while held restarts the hold.
     void overloadHold() {
         Rig rig(150, 1);
-        Run(rig, {{-100, -100, 7, "20"},
-                  {-100, -100, 0, "20"},
-                  {-100, -100, 0, "20"},
-                  {-100, -100, 0, ""},
-                  {-100, -100, 1, "20"},
-                  {-100, -100, 0, "20"},
-                  {-100, -100, 1, "20"},
-                  {-100, -100, 0, "20"},
-                  {-100, -100, 0, "20"},
-                  {-100, -100, 0, ""}});
+        const std::vector<Step> steps = {{-100, -100, 7, "20"}, {-100, -100, 0, "20"},
+                                         {-100, -100, 0, "20"}, {-100, -100, 0, ""},
+                                         {-100, -100, 1, "20"}, {-100, -100, 0, "20"},
+                                         {-100, -100, 1, "20"}, {-100, -100, 0, "20"},
+                                         {-100, -100, 0, "20"}, {-100, -100, 0, ""}};
+        Run(rig, steps);
         rig.levels[1].overload = 1;  // the right meter is asked for its own levels
         rig.thread.Tick();
         QCOMPARE(Lit(rig.meter[0]) + "|" + Lit(rig.meter[1]), QStringLiteral("|20"));
     }
 
+    // No hold: the mark falls 1 dB a tick from the next tick on; from -2 dB up it would fall
+    // past the top LED, so it stays on it. With a hold of two ticks it waits before it falls.
     void fallingPeak() {
-        Rig rig(150, 1);  // no hold: the mark falls 1 dB a tick from the next tick on
+        Rig rig(150, 1);
         QCOMPARE(rig.thread.GetHeldPeak(0), -9999);
-        Run(rig, {{-100, -6, 0, "17", -6},
-                  {-30, -10, 0, "0-5 17", -7},
-                  {-30, -10, 0, "0-5 16", -8},
-                  {-30, -10, 0, "0-5 16", -9},
-                  {-30, -10, 0, "0-5 15", -10},
-                  {-30, -10, 0, "0-5 15", -11},
-                  {-30, -2, 0, "0-5 19", -2},
-                  // From -2 dB up the mark would fall past the top LED: it stays on it.
-                  {-30, -1, 0, "0-5 19", -1},
-                  {-30, 3, 0, "0-5 19", 3}});
-        Rig holding(150, 300);  // a hold of two ticks before it falls
-        Run(holding, {{-100, -10, 0, "15", -10},
-                      {-100, -30, 0, "15", -10},
-                      {-100, -30, 0, "15", -10},
-                      {-100, -30, 0, "15", -11}});
+        const std::vector<Step> falling = {
+            {-100, -6, 0, "17", -6},     {-30, -10, 0, "0-5 17", -7},  {-30, -10, 0, "0-5 16", -8},
+            {-30, -10, 0, "0-5 16", -9}, {-30, -10, 0, "0-5 15", -10}, {-30, -10, 0, "0-5 15", -11},
+            {-30, -2, 0, "0-5 19", -2},  {-30, -1, 0, "0-5 19", -1},   {-30, 3, 0, "0-5 19", 3}};
+        Run(rig, falling);
+        Rig holding(150, 300);
+        const std::vector<Step> held = {{-100, -10, 0, "15", -10},
+                                        {-100, -30, 0, "15", -10},
+                                        {-100, -30, 0, "15", -10},
+                                        {-100, -30, 0, "15", -11}};
+        Run(holding, held);
     }
 
     // Waits for events, not for time: a pause counts once the worker has come to rest, and the

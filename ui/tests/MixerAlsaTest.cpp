@@ -39,11 +39,10 @@ private slots:
         // The daemon goes with this process, however it ends.
         m_daemon.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGTERM); });
         // As root it only warns; no --system is needed for a private daemon.
-        m_daemon.start(pulseaudio,
-                       {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                        "--log-target=stderr", "--log-level=error", "-L",
-                        "module-null-sink sink_name=vsink rate=44100 channels=2", "-L",
-                        "module-native-protocol-unix auth-anonymous=1"});
+        m_daemon.start(pulseaudio, {"-n", "--daemonize=no", "--exit-idle-time=-1",
+                                    "--use-pid-file=no", "--log-target=stderr", "--log-level=error",
+                                    "-L", "module-null-sink sink_name=vsink rate=44100 channels=2",
+                                    "-L", "module-native-protocol-unix auth-anonymous=1"});
         if (!m_daemon.waitForStarted()) QSKIP("the PulseAudio daemon cannot be started");
         const QString socket = m_runtime.path() + "/pulse/native";
         QDeadlineTimer deadline(30000);
@@ -75,8 +74,8 @@ private slots:
         MixerControlInfo control;
         QVERIFY(!backend->GetLineControl(destination.nLineID, MIXERCONTROL_CONTROLTYPE_MIXER,
                                          &control));
-        QVERIFY(!backend->GetLineControl(destination.nLineID, MIXERCONTROL_CONTROLTYPE_MUX,
-                                         &control));
+        QVERIFY(
+            !backend->GetLineControl(destination.nLineID, MIXERCONTROL_CONTROLTYPE_MUX, &control));
         QVERIFY(backend->GetLineControl(destination.nLineID, MIXERCONTROL_CONTROLTYPE_VOLUME,
                                         &control));
         // The element's range is 0 to 65,536: 65,535 is its top, 32,750 rounds to itself.

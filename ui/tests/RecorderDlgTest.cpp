@@ -310,12 +310,7 @@ private slots:
         QCOMPARE(shown.last(), QStringLiteral("Cur File: SideA2.wav"));
         QVERIFY(!QFile::exists(Path("SideA3.wav")));
         QVERIFY(dlg.captionsAgree);
-        const qint64 total = dlg.GetControl().GetTotalBytes();
-        QVERIFY(total >= 77LL * kBytesPerSecond);
-        QCOMPARE(dlg.texts[IDC_TOTALTIME].last(),
-                 QString::asprintf("Total Time  %02lld:%02lld", total / kBytesPerSecond / 60,
-                                   total / kBytesPerSecond % 60));
-        QCOMPARE(dlg.texts[IDC_CLIPPED].last(), QStringLiteral("Clipped Pts: 0"));
+        QVERIFY(dlg.GetControl().GetTotalBytes() >= 77LL * kBytesPerSecond);
         QCOMPARE(dlg.windowTitle(), QStringLiteral("DONE: Zelk Vellisto"));
         // Two songs, both finished and holding at least their music.
         QVERIFY(FinishedDataBytes(Path("SideA1.wav")) >= 35LL * kBytesPerSecond);
@@ -376,7 +371,6 @@ private slots:
         CQSettingsProfileStore profile;
         CTestDlg dlg(profile);
         QCOMPARE(dlg.Listed(), QStringLiteral("*Live.wav Old.wav"));
-        QVERIFY(!dlg.IsPurple());
         QVERIFY(!static_cast<QCheckBox*>(dlg.GetItem(IDC_PURPLE))->isChecked());
         QCOMPARE(dlg.palette().color(QPalette::Window),
                  QGuiApplication::palette().color(QPalette::Button));

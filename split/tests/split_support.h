@@ -1,0 +1,131 @@
+// What the splitter's tests share: a run in process or through the shell, the exact detector
+// parameters, and the generated sides' format, cut position and noise.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <sys/wait.h>
+
+#include <sstream>
+
+#include "Splitter.h"
+#include "recording_support.h"
+
+namespace splittest {
+
+using namespace rectest;
+using testing::HasSubstr, testing::Not, testing::StartsWith;
+
+struct SplitRun {
+    int nCode = -1;
+    std::string strOut, strErr;
+};
+
+inline SplitRun Split(std::vector<std::string> args) {
+    args.insert(args.begin(), "vellisto-split");
+    std::vector<const char*> argv;
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int code = RunSplitCommand(int(argv.size()), argv.data(), out, err);
+    return {code, out.str(), err.str()};
+}
+
+// The splitter as a program, in `dir` through the shell: "$S" is the program; its output goes
+// to out.txt and err.txt. Returns the exit status.
+inline int Shell(const std::string& script, const CTempDir& dir) {
+    const std::string command = "cd '" + dir.Path() + "' && S='" + VELLISTO_SPLIT_PATH + "' && { " +
+                                script + "; } >out.txt 2>err.txt";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// DC Block and Smart Gap off, so the song files carry the input's bytes and the detector sees
+// the samples themselves; 4 s minimum songs keep the inputs small (a silence of Gap Size plus
+// Minimum Song Size would be cut twice).
+inline std::vector<std::string> Exact(std::vector<std::string> args) {
+    for (const char* a : {"--dc-block", "off", "--smart-gap", "off", "--min-song", "4"})
+        args.push_back(a);
+    return args;
+}
+
+// Whole files, /proc ones too.
+inline std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The names in a folder, sorted.
+inline std::vector<std::string> Files(const CTempDir& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir.Path())) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The sample bytes of each song file stem1.wav, stem2.wav, ... in `dir`.
+inline std::vector<Bytes> SongData(const CTempDir& dir, const std::string& stem,
+                                   const Format& format) {
+    std::vector<Bytes> songs;
+    for (const fs::path& song : SongFiles(dir, stem, ".wav"))
+        songs.push_back(ReadSongData(song, format));
+    return songs;
+}
+
+inline Bytes Join(const std::vector<Bytes>& parts) {
+    Bytes all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+constexpr int kRate = 11025;
+const Format kStereo16{16, kRate, 2};
+// At 1.00 s Gap Size (22050 interleaved samples) the cut falls 11024 frames into the silence.
+constexpr long kCutInSilence = 11024;
+
+// Writes generated frames (16-bit stereo unless said) as a WAV file and returns them.
+inline Bytes WriteSide(const fs::path& path, const std::vector<Segment>& plan,
+                       const Format& format = kStereo16) {
+    Bytes data = MakeSamples(format, plan);
+    WriteWav(path, format, data);
+    return data;
+}
+// Two and three songs of 5 s with gaps of 2 s.
+const std::vector<Segment> kTwoSongs = {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}};
+const std::vector<Segment> kThreeSongs = {{5 * kRate, true},
+                                          {2 * kRate, false},
+                                          {5 * kRate, true},
+                                          {2 * kRate, false},
+                                          {5 * kRate, true}};
+
+// Noise with a DC offset in both formats, so DC Block and Smart Gap change every byte; loud
+// stretches well above -35 dB, quiet ones well below.
+inline Bytes NoisySide(const Format& format, const std::vector<Segment>& plan) {
+    Bytes data;
+    uint32_t seed = 777;
+    for (const Segment& s : plan) {
+        for (long i = 0; i < s.nFrames * format.nChannels; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            const int noise = int(seed >> 16) - 32768;
+            const int v = (s.bLoud ? noise / 3 : noise / 2000) + 300;
+            const int16_t s16 = int16_t(v);
+            const float f = float(v) / 32768.0f;
+            const char* p = format.nBits == 16 ? reinterpret_cast<const char*>(&s16)
+                                               : reinterpret_cast<const char*>(&f);
+            data.insert(data.end(), p, p + format.nBits / 8);
+        }
+    }
+    return data;
+}
+
+// Writes a 16-bit stereo sample into generated data.
+inline void PutSample(Bytes& data, long frame, int channel, int16_t v) {
+    std::memcpy(data.data() + (frame * 2 + channel) * 2, &v, 2);
+}
+
+}  // namespace splittest
