@@ -367,19 +367,6 @@ long ResidentKiB() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
-// The process's high-water mark of resident memory (VmHWM).
-long PeakResidentKiB() {
-    long peak = 0;
-    if (FILE* f = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        while (std::fgets(line, sizeof line, f)) {
-            if (std::sscanf(line, "VmHWM: %ld kB", &peak) == 1) break;
-        }
-        std::fclose(f);
-    }
-    return peak;
-}
-
 const char* EndName(RecordingEnd end) {
     switch (end) {
         case RecordingEnd::None:
@@ -505,7 +492,7 @@ int Record(const CArgs& a) {
       << "rss_kib_min=" << rssMin << "\n"
       << "rss_kib_max=" << rssMax << "\n"
       << "rss_samples=" << rssSamples << "\n"
-      << "rss_kib_peak=" << PeakResidentKiB() << "\n"
+
       << "window_ring_overflows=" << win.Overflows() << "\n"
       << "boxes=" << win.boxes.size() << "\n";
     for (size_t i = 0; i < win.boxes.size(); ++i) {
