@@ -45,7 +45,8 @@ bool CRiffFile::Open(const char* path) {
         }
         m_nBufferSize = kDefaultBufferSize;
     }
-    int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    int fd = m_pOutput ? m_pOutput->Open(path)
+                       : ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         m_nLastError = errno;
         return false;
@@ -60,8 +61,9 @@ bool CRiffFile::Open(const char* path) {
 }
 
 bool CRiffFile::IsUnlinked() const {
+    // An output's handles are its own, not descriptors of ours to ask.
     struct stat st;
-    return IsOpen() && ::fstat(m_nFd, &st) == 0 && st.st_nlink == 0;
+    return IsOpen() && !m_pOutput && ::fstat(m_nFd, &st) == 0 && st.st_nlink == 0;
 }
 
 void CRiffFile::StartWindow() {
@@ -81,7 +83,7 @@ bool CRiffFile::Close(bool force) {
     if (!IsOpen()) return false;
     bool flushed = Flush();
     if (!flushed && !force) return false;
-    bool closed = ::close(m_nFd) == 0;
+    bool closed = (m_pOutput ? m_pOutput->Close(m_nFd) : ::close(m_nFd)) == 0;
     if (!closed) m_nLastError = errno;
     m_nFd = -1;
     m_nDiskEnd = 0;
@@ -95,7 +97,9 @@ bool CRiffFile::WriteAll(const char* data, size_t count, uint64_t offset) {
     const uint64_t startOffset = offset;
     const size_t total = count;
     while (count > 0) {
-        ssize_t n = ::pwrite(m_nFd, data, count, static_cast<off_t>(offset));
+        const iovec piece = {const_cast<char*>(data), count};
+        ssize_t n = m_pOutput ? m_pOutput->WriteAt(m_nFd, &piece, 1, offset)
+                              : ::pwrite(m_nFd, data, count, static_cast<off_t>(offset));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             // A write that takes nothing without an error has run out of room.
@@ -119,7 +123,8 @@ bool CRiffFile::WriteAll2(const char* first, size_t firstBytes, const char* seco
     uint64_t at = offset;
     size_t left = firstBytes + secondBytes;
     while (left > 0) {
-        ssize_t n = ::pwritev(m_nFd, next, count, static_cast<off_t>(at));
+        ssize_t n = m_pOutput ? m_pOutput->WriteAt(m_nFd, next, count, at)
+                              : ::pwritev(m_nFd, next, count, static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             m_nLastError = n < 0 ? errno : ENOSPC;

@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "FileOutput.h"
+
 // A chunk as created: identifier, size, form type ("RIFF" chunks only), the file offset of the
 // chunk's data and flags.
 struct MMCKINFO {
@@ -63,6 +65,9 @@ public:
     // already open or the buffer cannot be allocated; errno tells why the open failed.
     bool Open(const char* path);
     bool IsOpen() const { return m_nFd >= 0; }
+    // Sends the bytes of the files opened from now on to output instead of the file system
+    // (null: the file system again). Only while no file is open; the output must outlive them.
+    void SetOutput(IFileOutput* output) { m_pOutput = output; }
 
     // Writes pending bytes out and closes the descriptor; no chunk is ascended. When the pending
     // bytes cannot be written the file stays open and false is returned, unless force is set:
@@ -89,7 +94,7 @@ public:
     // failed since the last successful Open).
     int LastError() const { return m_nLastError; }
     // Has the open file lost its last name (deleted, or its folder removed)? False when none is
-    // open or the system cannot tell.
+    // open, it goes through an output, or the system cannot tell.
     bool IsUnlinked() const;
 
     // Lends the buffer state to the caller; until SetInfo, only Advance may touch the buffer.
@@ -129,6 +134,7 @@ private:
     void UpdateOpenChunkSizes();
 
     int m_nFd = -1;
+    IFileOutput* m_pOutput = nullptr;  // null: the file system
     char* m_pBuffer = nullptr;
     long m_nBufferSize = 0;
     MMIOINFO m_info;

@@ -47,6 +47,8 @@ public:
     bool IsFileRemoved() const;
 
     WAVEFORMATEX* GetFormat() { return m_pFormat; }
+    // Where the files created from now on go (null: the file system); see IFileOutput.
+    void SetOutput(IFileOutput* output) { m_file.SetOutput(output); }
     bool IsOpen() const { return m_file.IsOpen(); }
 
     int GetErrorFlag() const { return m_error.Flag(); }

@@ -1,18 +1,19 @@
 #!/bin/sh
-# Throughput and peak memory of vellisto-split on long sides, beside reading the same warm file
-# with cat and splitting it with sox's silence effect.
+# Time and peak memory of vellisto-split on long sides, beside reading the same warm file with
+# cat, detecting its gaps with ffmpeg's silencedetect (which writes nothing) and splitting it
+# with sox's silence effect; and the splitter's time as a ratio of the other two.
 #
 #   split_bench.sh PATH/TO/vellisto-split [WORK_DIR] [RUNS]
 #
 # Generates a 60-minute side (44,100 per second, stereo, 16-bit: about 635 MB) of music-like
 # noise with a few seconds of hiss between songs every three to four minutes, and its first
 # 10 minutes, in WORK_DIR (default: a fresh folder under $TMPDIR, removed at the end; it needs
-# about 2.5 GB). Each splitter run is repeated RUNS times (default 3) and the best is shown,
-# since the machine may be shared; sox runs once.
+# about 2.5 GB). The machine may be shared: the three programs take turns, RUNS rounds
+# (default 5), the best time of each is shown, and the load average is shown before and after.
 set -eu
 
 split=${1:?usage: split_bench.sh PATH/TO/vellisto-split [WORK_DIR] [RUNS]}
-runs=${3:-3}
+runs=${3:-5}
 if [ -n "${2:-}" ]; then
     work=$2
     mkdir -p "$work"
@@ -24,7 +25,7 @@ fi
 cleanup() { [ "$keep" = 1 ] || rm -rf "$work"; }
 trap cleanup EXIT INT TERM
 
-for tool in sox /usr/bin/time; do
+for tool in sox ffmpeg /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "split_bench: $tool is needed" >&2; exit 1; }
 done
 
@@ -57,40 +58,49 @@ measure() {
     cat "$work/time.txt"
 }
 
-best() {  # the fastest of $runs runs of the splitter: "SECONDS PEAK_KB"
-    result=""
-    n=0
-    while [ "$n" -lt "$runs" ]; do
-        n=$((n + 1))
-        rm -rf "$work/out"
-        mkdir "$work/out"
-        r=$(measure "$split" --quiet --force -o "$work/out/Side.wav" "$1")
-        if [ -z "$result" ] || [ "$(echo "$r $result" | awk '{ print ($1 < $3) }')" = 1 ]; then
-            result=$r
-        fi
-    done
-    echo "$result"
+# The faster of two "SECONDS PEAK_KB" results (the first when none yet).
+faster() {
+    if [ -z "$1" ] || [ "$(echo "$2 $1" | awk '{ print ($1 < $3) }')" = 1 ]; then
+        echo "$2"
+    else
+        echo "$1"
+    fi
 }
 
-printf '%-10s %-28s %9s %10s %8s %6s\n' side tool seconds "x realtime" "peak MB" files
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+
+echo "load average before: $(load) ($(nproc) cores)"
+printf '%-8s %-26s %8s %10s %8s %6s %8s %8s\n' side tool seconds "x realtime" "peak MB" \
+    files "/ffmpeg" "/sox"
 for side in 10 60; do
     file="$work/side$side.wav"
     audio=$((side * 60))
     cat "$file" >/dev/null
-    cat "$file" >/dev/null
     c=$(measure cat "$file")
-    s=$(best "$file")
+    s="" f="" x=""
+    n=0
+    while [ "$n" -lt "$runs" ]; do
+        n=$((n + 1))
+        rm -rf "$work/out" "$work/sox"
+        mkdir "$work/out" "$work/sox"
+        s=$(faster "$s" "$(measure "$split" --quiet --force -o "$work/out/Side.wav" "$file")")
+        f=$(faster "$f" "$(measure ffmpeg -nostdin -hide_banner -i "$file" \
+            -af silencedetect=n=-35dB:d=1 -f null -)")
+        x=$(faster "$x" "$(measure sox "$file" "$work/sox/song.wav" \
+            silence 1 0.1 -35d 1 1.0 -35d : newfile : restart)")
+    done
     songs=$(ls "$work/out" | wc -l)
-    rm -rf "$work/sox"
-    mkdir "$work/sox"
-    x=$(measure sox "$file" "$work/sox/song.wav" silence 1 0.1 -35d 1 1.0 -35d : newfile : restart)
     soxfiles=$(ls "$work/sox" | wc -l)
-    for row in "cat >/dev/null|$c|-" "vellisto-split (best of $runs)|$s|$songs" \
-               "sox silence+newfile|$x|$soxfiles"; do
-        echo "$row" | awk -F'|' -v side="$side min" -v audio="$audio" '{
+    ft=${f%% *}
+    xt=${x%% *}
+    for row in "cat >/dev/null|$c|-" "vellisto-split|$s|$songs" \
+               "ffmpeg silencedetect|$f|-" "sox silence+newfile|$x|$soxfiles"; do
+        echo "$row" | awk -F'|' -v side="$side min" -v audio="$audio" -v ft="$ft" -v xt="$xt" '{
             split($2, t, " ");
-            printf "%-10s %-28s %9.2f %10.0f %8.1f %6s\n", side, $1, t[1],
-                   (t[1] > 0 ? audio / t[1] : 0), t[2] / 1024, $3 }'
+            printf "%-8s %-26s %8.2f %10.0f %8.1f %6s %8.2f %8.2f\n", side, $1, t[1],
+                   (t[1] > 0 ? audio / t[1] : 0), t[2] / 1024, $3,
+                   (ft > 0 ? t[1] / ft : 0), (xt > 0 ? t[1] / xt : 0) }'
     done
 done
+echo "load average after: $(load); best of $runs rounds, the programs taking turns"
 rm -rf "$work/out" "$work/sox"

@@ -1,7 +1,9 @@
 #include "SignalAnalyzer.h"
 
+#include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -59,6 +61,19 @@ struct ChannelState {
 
 }  // namespace
 
+// One specialised loop per combination of format, switches, channel count and observer; the
+// index is built as in ProcessBlock.
+template <size_t... kVariant>
+constexpr std::array<CSignalAnalyzer::Loop, sizeof...(kVariant)> CSignalAnalyzer::MakeLoops(
+    std::index_sequence<kVariant...>) {
+    return {&CSignalAnalyzer::AnalyseSamples<(kVariant & 4) != 0, (kVariant & 2) != 0,
+                                             (kVariant & 1) != 0, (kVariant & 8) != 0,
+                                             (kVariant & 16) != 0>...};
+}
+
+const std::array<CSignalAnalyzer::Loop, 32> CSignalAnalyzer::kLoops =
+    CSignalAnalyzer::MakeLoops(std::make_index_sequence<32>());
+
 CSignalAnalyzer::CSignalAnalyzer() : m_fDCCoefficient(FloatFromBits(kDCCoefficientBits)) {
     m_filter[0].Design("LP", 2900, 44100);
     m_filter[1].Design("LP", 2900, m_nSamplesPerSec);
@@ -109,35 +124,38 @@ void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, lo
     const long n = byteCount > 0 && data != nullptr ? byteCount / (int16 ? 2 : 4) : 0;
 
     const bool mono = m_wChannels == 1;
+    // The detector counts interleaved stereo samples: a mono sample stands for a frame of two.
+    const long counted = mono ? 2 * n : n;
+    // This block's own outcome, handed on to the caller's flags (which only ever go to 1) and
+    // to an observer.
+    int gap = 0;
+    int endGap = 0;
+    long offset = 0;
+    m_pLevels = m_pObserver && n > 0 ? m_pObserver->LevelBuffer(counted) : nullptr;
     if (n > 0) {
         // The format, the channel count and the switches pick one specialised loop here, so
         // that the per-sample work has no branches on them.
-        using Loop = void (CSignalAnalyzer::*)(void*, long, int*, long*, int*);
-        static constexpr Loop kLoops[16] = {
-            &CSignalAnalyzer::AnalyseSamples<false, false, false, false>,
-            &CSignalAnalyzer::AnalyseSamples<false, false, true, false>,
-            &CSignalAnalyzer::AnalyseSamples<false, true, false, false>,
-            &CSignalAnalyzer::AnalyseSamples<false, true, true, false>,
-            &CSignalAnalyzer::AnalyseSamples<true, false, false, false>,
-            &CSignalAnalyzer::AnalyseSamples<true, false, true, false>,
-            &CSignalAnalyzer::AnalyseSamples<true, true, false, false>,
-            &CSignalAnalyzer::AnalyseSamples<true, true, true, false>,
-            &CSignalAnalyzer::AnalyseSamples<false, false, false, true>,
-            &CSignalAnalyzer::AnalyseSamples<false, false, true, true>,
-            &CSignalAnalyzer::AnalyseSamples<false, true, false, true>,
-            &CSignalAnalyzer::AnalyseSamples<false, true, true, true>,
-            &CSignalAnalyzer::AnalyseSamples<true, false, false, true>,
-            &CSignalAnalyzer::AnalyseSamples<true, false, true, true>,
-            &CSignalAnalyzer::AnalyseSamples<true, true, false, true>,
-            &CSignalAnalyzer::AnalyseSamples<true, true, true, true>,
-        };
-        const int variant =
-            (mono ? 8 : 0) | (int16 ? 4 : 0) | (m_bDCBlock ? 2 : 0) | (m_bIgnoreClicks ? 1 : 0);
-        (this->*kLoops[variant])(data, n, gapFound, splitOffset, endGapReached);
+        const int variant = (m_pLevels ? 16 : 0) | (mono ? 8 : 0) | (int16 ? 4 : 0) |
+                            (m_bDCBlock ? 2 : 0) | (m_bIgnoreClicks ? 1 : 0);
+        (this->*kLoops[variant])(data, n, &gap, &offset, &endGap);
+    }
+    if (gap) {
+        if (gapFound != nullptr) *gapFound = 1;
+        if (splitOffset != nullptr) *splitOffset = offset;
+    }
+    if (endGap && endGapReached != nullptr) *endGapReached = 1;
+    if (m_pObserver) {
+        AnalysedBlock block;
+        block.nSamples = counted;
+        block.nBytes = n > 0 ? byteCount : 0;
+        block.bGapFound = gap;
+        block.nSplitOffset = offset;
+        block.bEndGapReached = endGap;
+        block.pLevels = m_pLevels;
+        m_pObserver->OnBlockAnalysed(block);
+        m_pLevels = nullptr;
     }
 
-    // The detector counts interleaved stereo samples: a mono sample stands for a frame of two.
-    const int64_t counted = mono ? 2 * static_cast<int64_t>(n) : n;
     m_nLastLoudIndex -= counted;
     m_nLastSplitIndex -= counted;
     if (mono) {
@@ -154,10 +172,11 @@ void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, lo
 }
 
 // Runs on the recording thread (via ProcessBlock): no allocation, no I/O.
-template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kMono>
+template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kMono, bool kLevels>
 void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset,
                                      int* endGapReached) {
     unsigned char* const bytes = static_cast<unsigned char*>(data);
+    float* const levels = m_pLevels;
     const float clipLimit = m_fClipLimit;
     const float r = m_fDCCoefficient;
     const float level = m_fLinearGapLevel;
@@ -229,6 +248,7 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
     // The gap test of magnitude a at interleaved-sample index i; frameOffset is the byte offset
     // in the block of the frame that holds it, where a split would go.
     auto gapTest = [&](float a, int64_t i, long frameOffset) __attribute__((always_inline)) {
+        if constexpr (kLevels) levels[i] = a;
         const bool loud = a > level;
         lastLoud = loud ? i : lastLoud;
         if (i - lastLoud >= slowPathDistance) [[unlikely]] {

@@ -9,9 +9,12 @@
 // the readouts are read by the user-interface thread under the recording lock.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 
+#include "AnalysisObserver.h"
 #include "BiquadFilter.h"
 #include "ErrorState.h"
 
@@ -58,6 +61,10 @@ public:
     void SetChannels(uint16_t n);
     uint16_t GetChannels();
 
+    // Offline tools only: the observer told about every block from now on (null: none). Not
+    // while a recording runs; the observer must outlive its use.
+    void SetObserver(IAnalysisObserver* observer) { m_pObserver = observer; }
+
     // Label texts shown beside the trackbars; they depend on p alone.
     static std::string FormatGapSize(int p);
     static std::string FormatGapLevel(int p);
@@ -97,8 +104,15 @@ public:
     CBiquadFilter m_filter[2];  // 0 left, 1 right
 
 private:
-    template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kMono>
+    // kMono: one channel chain over every sample. kLevels: store each detector sample's
+    // magnitude in m_pLevels (an observer's buffer).
+    template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kMono, bool kLevels>
     void AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset, int* endGapReached);
+    using Loop = void (CSignalAnalyzer::*)(void*, long, int*, long*, int*);
+    template <size_t... kVariant>
+    static constexpr std::array<Loop, sizeof...(kVariant)> MakeLoops(
+        std::index_sequence<kVariant...>);
+    static const std::array<Loop, 32> kLoops;
 
     // Truncation toward zero that saturates at the int32 range and maps NaN to 0: values left
     // out of range by a failed setter must not make a conversion undefined.
@@ -125,4 +139,7 @@ private:
     float m_fClipLimit = 32767.0f;
 
     CErrorState m_error{"No error"};
+
+    IAnalysisObserver* m_pObserver = nullptr;
+    float* m_pLevels = nullptr;  // the observer's buffer during an observed block
 };

@@ -95,8 +95,8 @@ struct StringEntry {
 
 constexpr StringEntry kStrings[] = {
     {101, "&About Zelk Vellisto"},
-    {102, "Open Windows Playback Mixer"},
-    {103, "Open Windows Rec Mixer"},
+    {102, "Open the playback mixer"},
+    {103, "Open the recording mixer"},
     {104, "Auto configures Rec Mixer"},
     {105, "Record"},
     {106, "Stop recording"},

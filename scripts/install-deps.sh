@@ -8,12 +8,12 @@ packages=(
     clang libclang-rt-14-dev
     qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
     portaudio19-dev libasound2-dev
-    libsndfile1-dev sox libsox-fmt-base ffmpeg
+    libsndfile1-dev sox libsox-fmt-base ffmpeg cuetools time
     libcli11-dev
     xvfb xdotool xterm fonts-dejavu-core
     # the install-tree test and the Debian package (cpack)
     desktop-file-utils appstream dpkg-dev file
-    # the real-time soak (bench/soak.sh)
+    # the mixer tests and the real-time soak (bench/soak.sh)
     pulseaudio pulseaudio-utils libasound2-plugins alsa-utils stress-ng
 )
 

@@ -4,7 +4,7 @@
 #   2. every test again under AddressSanitizer + UBSan (leaks inside system libraries that Qt
 #      loads are suppressed by scripts/lsan.supp);
 #   3. the recording, capture and meter-callback tests under ThreadSanitizer;
-#   4. the presets reader under libFuzzer for a bounded time.
+#   4. the presets reader and the WAV header reader under libFuzzer for a bounded time.
 # Fails when any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -10,13 +10,15 @@
 namespace {
 
 const char kDescription[] =
-    "Splits a WAV recording of a record or tape side into numbered song files (SideA1.wav,\n"
+    "Splits WAV recordings of record or tape sides into numbered song files (SideA1.wav,\n"
     "SideA2.wav, ...) at the gaps of near-silence between songs, exactly as a live recording\n"
-    "of the same audio would. Input: 16-bit PCM or 32-bit float WAV, mono or stereo.";
+    "of the same audio would. Input: 16-bit PCM or 32-bit float WAV, mono or stereo; \"-\" (with\n"
+    "-o) reads a stream from standard input.";
 
 const char kFooter[] =
-    "Exit codes: 0 done, 1 the input or the destination failed, 2 bad options or out-of-range\n"
-    "parameters, 128+n interrupted by signal n. Options beside --preset override its values.";
+    "Exit codes: 0 done, 1 an input or the destination failed, 2 bad options or out-of-range\n"
+    "parameters, 128+n interrupted by signal n; with several inputs the worst of them.\n"
+    "Options beside --preset override its values.";
 
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -65,19 +67,26 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     app.footer(kFooter);
     app.set_version_flag("--version", "vellisto-split " VELLISTO_VERSION);
 
-    app.add_option("input", options->strInput, "the WAV file to split")->required();
+    app.add_option("input", options->inputs,
+                   "the WAV files to split, each as if alone; \"-\" is standard input")
+        ->required()
+        ->type_name("WAV");
     app.add_option("-o,--output", options->strOutput,
-                   "base name of the song files (BASE.wav gives BASE1.wav, BASE2.wav, ...) or a "
-                   "folder; default: the input's folder and name")
+                   "base name of the song files (BASE.wav gives BASE1.wav, BASE2.wav, ...) or, "
+                   "for several inputs, a folder; default: each input's folder and name")
         ->type_name("BASE");
     AddNumber(app, "--gap-size", &options->fGapSize, &options->bGapSizeGiven,
-              "seconds of near-silence that make a gap between songs (default 1.00)", "SECONDS");
+              "seconds of near-silence that make a gap between songs, 0.01 to 5 (default 1.00)",
+              "SECONDS");
     AddNumber(app, "--gap-level", &options->fGapLevel, &options->bGapLevelGiven,
-              "level at or below which audio counts as silence (default -35)", "DB");
+              "level at or below which audio counts as silence, -6 to -144 dB; levels below "
+              "-90.3 dB mean -90.3 (default -35)",
+              "DB");
     AddNumber(app, "--min-song", &options->fMinSongSize, &options->bMinSongSizeGiven,
-              "seconds a song lasts at least before a gap may end it (default 30.01)", "SECONDS");
+              "seconds a song lasts at least before a gap may end it, 1 to 200 (default 30.01)",
+              "SECONDS");
     AddNumber(app, "--end-gap", &options->fEndGap, &options->bEndGapGiven,
-              "seconds of near-silence that end the recording (default 7.01)", "SECONDS");
+              "seconds of near-silence that end the recording, 1 to 30 (default 7.01)", "SECONDS");
     AddSwitch(app, "--dc-block", &options->bDCBlock, &options->bDCBlockGiven,
               "remove DC offset from the audio written (default on)");
     AddSwitch(app, "--smart-gap", &options->bSmartGap, &options->bSmartGapGiven,
@@ -85,10 +94,40 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     app.add_option("--preset", options->strPreset,
                    "take the parameters from this preset of the recorder (its presets file in "
                    "~/.local/share/Zelk/Vellistro, or the starting presets before it has one)")
-        ->type_name("NAME");
+        ->type_name("NAME")
+        ->check([](const std::string& name) {
+            return name.empty() ? std::string("a preset name is needed") : std::string();
+        });
     app.add_option("--presets", options->strPresetsFile,
                    "read --preset from this presets file instead")
         ->type_name("FILE");
+    CLI::Option* list = app.add_flag(
+        "--list", options->bList,
+        "dry run: list the songs and the gaps a split would give (and where End Gap ends "
+        "the side), write no song file");
+    CLI::Option* labels = app.add_option(
+        "--labels", options->strLabels,
+        "write a label file of the songs (start, end and name, tab-separated, in seconds)");
+    labels->type_name("FILE");
+    CLI::Option* cue = app.add_option("--cue", options->strCue,
+                                      "write a cue sheet of the songs for the input WAV");
+    cue->type_name("FILE");
+    CLI::Option* songs =
+        app.add_option("--songs", options->nSongs,
+                       "the side holds N songs: split at the N-1 longest gaps, at least "
+                       "--min-song apart (End Gap does not end the side; not a live split)")
+            ->type_name("N")
+            ->check(CLI::Range(1, 100000));
+    app.add_flag("--probe", options->bProbe,
+                 "measure the noise floor in the gaps and the quietest passages inside songs, "
+                 "suggest --gap-level and --end-gap; write nothing")
+        ->excludes(list)
+        ->excludes(labels)
+        ->excludes(cue)
+        ->excludes(songs);
+    app.add_option("-j,--jobs", options->nJobs, "split N inputs at once (default: one per core)")
+        ->type_name("N")
+        ->check(CLI::Range(1, 256));
     app.add_flag("-f,--force", options->bForce, "overwrite existing song files");
     app.add_flag("-q,--quiet", options->bQuiet, "no progress bar and no summary");
 

@@ -3,10 +3,14 @@
 // Parsed once on the main thread.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 struct SplitOptions {
+    // The inputs as given ("-" is standard input), and the one a CSplitter splits.
+    std::vector<std::string> inputs;
     std::string strInput;
     // Base name of the song files ("" = the input's own folder and name); may name a folder.
     std::string strOutput;
@@ -33,6 +37,17 @@ struct SplitOptions {
 
     bool bForce = false;  // overwrite existing song files
     bool bQuiet = false;  // no progress bar and no summary
+
+    bool bList = false;     // dry run: the songs and gaps a split would give, no song file
+    std::string strLabels;  // label file to write ("" = none)
+    std::string strCue;     // cue sheet to write ("" = none)
+    bool bProbe = false;    // measure the noise floor and suggest settings instead
+    int nSongs = 0;         // the side holds this many songs (0 = find them by the gaps)
+    int nJobs = 0;          // inputs split at once (0 = one per core)
+
+    // Tests only: the most sample bytes a song file holds before the song goes on in the next
+    // (0 = the recorder's limit, just under 4 GiB).
+    uint64_t nMaxSongBytes = 0;
 };
 
 // Exit codes of the program.

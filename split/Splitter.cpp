@@ -1,59 +1,71 @@
 #include "Splitter.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <ostream>
+#include <sstream>
 #include <system_error>
+#include <thread>
 
+#include "DetectorView.h"
 #include "PresetLocation.h"
 #include "PresetsFile.h"
 #include "RecordingControl.h"
 #include "SignalAnalyzer.h"
+#include "SongOutput.h"
 #include "TerminalWindow.h"
+#include "Windows1252.h"
+#include "WaveFileWriter.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// The highest rate accepted: beyond the formats any sound card records, and far from the
+// 32-bit products the analyser forms from it.
+constexpr uint32_t kMaxRate = 384000;
+
+// The block the recorder captures and analyses at a time, bytes.
+constexpr long kBlockBytes = 65536;
+
 // Trackbar positions per second of the gap-size scale, and of the minimum-song and end-gap
-// scales (176.4 as a float, as the recorder's scale has it).
+// scales (176.4 as a float, as the recorder's scale has it); the level scale's full scale.
 constexpr double kGapSizeScale = 1764.0;
 constexpr float kSongScale = 176.4f;
 constexpr double kLevelScale = 32768.0;
 
-int32_t SaturatedPosition(double v) {
-    if (std::isnan(v)) return 0;
-    if (v >= std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-    if (v <= std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);
-}
+// The values the options accept, as their help names them. A typed value becomes the nearest
+// position the recorder can hold, so every value named here is accepted.
+struct TypedRange {
+    const char* szOption;
+    double fLow, fHigh;
+    const char* szUnit;
+};
+constexpr TypedRange kTyped[] = {
+    {"--gap-size", 0.01, 5.0, "seconds"},
+    {"--gap-level", -144.0, -6.0, "dB"},
+    {"--min-song", 1.0, 200.0, "seconds"},
+    {"--end-gap", 1.0, 30.0, "seconds"},
+};
 
-// A typed value becomes a position exactly as the recorder's position getters make one from
-// the analyser's float: the float times the negative scale, exact in double, truncated toward
-// zero. Setting that position then gives the very value (and validation) a recorder has.
-int32_t SecondsToPosition(double seconds, double scale) {
-    const float value = static_cast<float>(seconds);
-    return SaturatedPosition(double{value} * -scale);
-}
-
-int32_t DecibelsToPosition(double decibels) {
-    const float value = static_cast<float>(decibels);
-    const float exponent = value / 20.0f;
-    const float amplitude = static_cast<float>(std::pow(10.0, double{exponent}));
-    return SaturatedPosition(double{amplitude} * -kLevelScale);
-}
-
-std::string Number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", v);
+std::string Number(double v, const char* format = "%g") {
+    char text[48];
+    std::snprintf(text, sizeof text, format, v);
     return text;
 }
 
@@ -68,7 +80,49 @@ std::string Duration(uint64_t frames, uint32_t rate) {
     return text;
 }
 
+// Follows the links of a path: true when one of them lies in /proc, whose entries stand for
+// open descriptors (/dev/stdin, /dev/fd/0) rather than for a file's own name.
+bool NamedThroughProc(const std::string& path) {
+    std::string p = path;
+    for (int hop = 0; hop < 40; ++hop) {
+        char resolved[PATH_MAX];
+        const std::string folder = FolderPart(p);
+        if (realpath(folder.c_str(), resolved) && std::strncmp(resolved, "/proc/", 6) == 0) {
+            return true;
+        }
+        struct stat st {};
+        if (lstat(p.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return false;
+        char target[PATH_MAX];
+        const ssize_t n = readlink(p.c_str(), target, sizeof target - 1);
+        if (n <= 0) return false;
+        target[n] = 0;
+        p = target[0] == '/' ? std::string(target) : folder + "/" + target;
+    }
+    return false;
+}
+
+// A fresh private folder for a dry run's stand-in files; "" when none can be made.
+std::string MakeScratchFolder() {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string pattern = (base / "vellisto-split-list-XXXXXX").string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
 }  // namespace
+
+std::string ShellQuote(const std::string& text) {
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out += c;
+        }
+    }
+    return out + "'";
+}
 
 CSplitter::CSplitter(const SplitOptions& options, std::ostream& out, std::ostream& err,
                      bool showProgress, const std::atomic<int>* interrupt)
@@ -78,43 +132,113 @@ CSplitter::CSplitter(const SplitOptions& options, std::ostream& out, std::ostrea
       m_bShowProgress(showProgress),
       m_pInterrupt(interrupt) {}
 
+CSplitter::~CSplitter() {
+    if (m_nFd >= 0) ::close(m_nFd);
+    if (!m_strScratch.empty()) {
+        std::error_code ec;
+        fs::remove_all(m_strScratch, ec);
+    }
+}
+
+bool CSplitter::Interrupted() const { return m_pInterrupt && m_pInterrupt->load() != 0; }
+
 int CSplitter::Fail(const std::string& text, int code) {
     m_err << "vellisto-split: " << text << "\n";
     m_err.flush();
     return code;
 }
 
-bool CSplitter::CheckInput() {
-    std::string error;
+std::string CSplitter::Time(uint64_t frames) const {
+    return Duration(frames, m_info.format.nSamplesPerSec);
+}
+
+// The detector counts two samples to a frame whatever the channel count: a mono sample counts
+// twice, so that its thresholds span the same seconds as in stereo.
+std::string CSplitter::SampleTime(int64_t samples) const {
+    return Time(static_cast<uint64_t>(std::max<int64_t>(samples, 0)) / 2);
+}
+
+int64_t CSplitter::DetectorSamplesPerSecond() const {
+    return int64_t{m_info.format.nSamplesPerSec} * 2;
+}
+
+uint64_t CSplitter::DetectorSampleByte(int64_t sample) const {
+    const uint64_t s = static_cast<uint64_t>(std::max<int64_t>(sample, 0));
+    const uint64_t frameBytes = m_info.format.nBlockAlign;
+    return s / 2 * frameBytes + (m_info.format.nChannels == 1 ? 0 : s % 2 * frameBytes / 2);
+}
+
+// Opens the input once: its header is read from that descriptor, the recording plays it on,
+// and a second pass reads it again by offset.
+int CSplitter::OpenInput() {
     const std::string& input = m_options.strInput;
-    if (!ReadWavFileInfo(input, &m_info, &error)) {
-        // The format is filled in when the header was readable but holds another sample type.
-        const WAVEFORMATEX& f = m_info.format;
-        const bool pcm16 = f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample == 16;
-        const bool float32 = f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && f.wBitsPerSample == 32;
-        if (f.wBitsPerSample != 0 && !pcm16 && !float32) {
-            const std::string stem = CSongFileName(input).Stem();
-            error += "; convert it first, for example: sox '" + input +
-                     "' -b 16 -e signed-integer '" + stem + "-16bit.wav'";
+    const bool stdinput = input == "-";
+    m_strName = stdinput ? "standard input" : input;
+    if (stdinput) {
+        m_nFd = fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+    } else {
+        // A FIFO without a writer blocks here; a signal ends the wait.
+        while ((m_nFd = ::open(input.c_str(), O_RDONLY | O_CLOEXEC)) < 0 && errno == EINTR) {
+            if (Interrupted()) return kExitSignal + m_pInterrupt->load();
         }
-        Fail(error);
-        return false;
+    }
+    if (m_nFd < 0) return Fail("Cannot read " + m_strName + ": " + std::strerror(errno));
+
+    struct stat st {};
+    if (fstat(m_nFd, &st) != 0)
+        return Fail("Cannot read " + m_strName + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) return Fail("Cannot read " + m_strName + ": it is a folder");
+    const bool regular = S_ISREG(st.st_mode);
+    if (!regular && !S_ISFIFO(st.st_mode) && !S_ISCHR(st.st_mode) && !S_ISSOCK(st.st_mode)) {
+        return Fail(m_strName + " is not a file or a stream that can be read");
+    }
+    // The song files go beside the input unless -o says where: that takes a file's own name.
+    if (m_options.strOutput.empty() && (!regular || stdinput || NamedThroughProc(input))) {
+        return Fail(m_strName +
+                    " is not a regular file; name the song files with -o to read it as a "
+                    "stream (for example: -o Side.wav)");
+    }
+
+    std::string error;
+    if (!ReadWavHeader(m_nFd, m_strName, &m_info, &error, m_pInterrupt)) {
+        if (m_info.problem == WavProblem::Interrupted && Interrupted()) {
+            return kExitSignal + m_pInterrupt->load();
+        }
+        if (m_info.problem == WavProblem::SampleType) {
+            // Each file name a word of its own, whatever it holds.
+            const std::string stem = stdinput ? "side" : CSongFileName(input).Stem();
+            error += "; convert it first, for example: sox " + ShellQuote(stdinput ? "-" : input) +
+                     " -b 16 -e signed-integer " + ShellQuote(stem + "-16bit.wav");
+        }
+        return Fail(error);
     }
     const WAVEFORMATEX& f = m_info.format;
     if (f.nChannels > 2) {
         // The detector splits at stereo-frame boundaries; with more channels a song file would
         // begin in the middle of a frame.
-        Fail(input + " has " + std::to_string(f.nChannels) +
-             " channels; only mono and stereo recordings can be split (mix it down first, for "
-             "example: sox '" +
-             input + "' -c 2 'stereo.wav')");
-        return false;
+        return Fail(m_strName + " has " + std::to_string(f.nChannels) +
+                    " channels; only mono and stereo recordings can be split (mix it down "
+                    "first, for example: sox " +
+                    ShellQuote(input) + " -c 2 stereo.wav)");
     }
-    if (m_info.nDataBytes == 0) {
-        Fail(input + " holds no audio");
-        return false;
+    if (f.nSamplesPerSec > kMaxRate) {
+        return Fail(m_strName + " has " + std::to_string(f.nSamplesPerSec) +
+                    " samples per second; the recorder cannot record that rate, and at most "
+                    "384000 can be split");
     }
-    return true;
+    if (m_info.nDataBytes == 0) return Fail(m_strName + " holds no audio");
+    if (m_info.bSizeToEnd) {
+        m_err << "vellisto-split: notice: " << m_strName << " declares " << m_info.nDeclaredBytes
+              << " bytes of audio, "
+              << (m_info.nDeclaredBytes == 0xFFFFFFFFu || m_info.nDeclaredBytes == 0x7FFFF000u
+                      ? "a streaming writer's placeholder"
+                      : "more than the file holds")
+              << "; it is read to the end"
+              << (m_info.bStream ? std::string()
+                                 : " (" + std::to_string(m_info.nDataBytes) + " bytes)")
+              << "\n";
+    }
+    return -1;
 }
 
 bool CSplitter::ChooseOutput() {
@@ -122,6 +246,13 @@ bool CSplitter::ChooseOutput() {
     if (!m_options.strOutput.empty()) {
         std::error_code ec;
         if (base.back() == '/' || fs::is_directory(base, ec)) {
+            if (m_options.strInput == "-") {
+                Fail(
+                    "reading standard input, -o names the song files, not a folder (for "
+                    "example: -o " +
+                    base + (base.back() == '/' ? "" : "/") + "Side.wav)");
+                return false;
+            }
             if (base.back() != '/') base += '/';
             base += FileNamePart(m_options.strInput);
         }
@@ -160,7 +291,7 @@ bool CSplitter::CheckDestination() {
     // Song files are created by truncating: one of them must never be the input itself (named
     // like a song file of this base, or a link to it), whatever --force says.
     struct stat in {};
-    if (::stat(m_options.strInput.c_str(), &in) != 0) return true;
+    if (fstat(m_nFd, &in) != 0 || !S_ISREG(in.st_mode)) return true;
     std::error_code ec;
     for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
@@ -168,7 +299,7 @@ bool CSplitter::CheckDestination() {
         struct stat song {};
         if (::stat(it->path().c_str(), &song) == 0 && song.st_dev == in.st_dev &&
             song.st_ino == in.st_ino) {
-            Fail("the song files would overwrite the input " + m_options.strInput + " (as " +
+            Fail("the song files would overwrite the input " + m_strName + " (as " +
                  it->path().string() + "); choose another base name with -o");
             return false;
         }
@@ -176,9 +307,111 @@ bool CSplitter::CheckDestination() {
     return true;
 }
 
+// Modes that write without the recording control ask its overwrite question themselves.
+bool CSplitter::CheckOverwrite() {
+    const long existing = m_songNames.LowestExisting();
+    if (existing == 0 || m_options.bForce) return true;
+    Fail(m_songNames.Name(existing) +
+         " exists (and possibly more numbered song files); use --force to overwrite them");
+    return false;
+}
+
 void CSplitter::NoteParamError(CSignalAnalyzer& analyser, Param param, const std::string& source) {
     m_paramErrors[param] =
         analyser.GetErrorFlag() ? source + ": " + analyser.GetErrorText() : std::string();
+}
+
+namespace {
+
+void SetPosition(CSignalAnalyzer& analyser, int param, int p) {
+    switch (param) {
+        case 0:
+            analyser.SetGapSizePosition(p);
+            break;
+        case 1:
+            analyser.SetGapLevelPosition(p);
+            break;
+        case 2:
+            analyser.SetMinSongSizePosition(p);
+            break;
+        default:
+            analyser.SetEndSizePosition(p);
+            break;
+    }
+}
+
+float ValueOf(const CSignalAnalyzer& analyser, int param) {
+    switch (param) {
+        case 0:
+            return analyser.GetGapSize();
+        case 1:
+            return analyser.GetGapLevel();
+        case 2:
+            return analyser.GetMinSongSize();
+        default:
+            return analyser.GetEndGap();
+    }
+}
+
+// The position (as a positive magnitude) a typed value lies at on its parameter's scale.
+double IdealPosition(int param, double value) {
+    if (param == 1) return std::pow(10.0, value / 20.0) * kLevelScale;
+    return value * (param == 0 ? kGapSizeScale : double{kSongScale});
+}
+
+// The position nearest to value that the analyser accepts, searching a few positions around
+// the nearest one (a bound of the accepted range may fall between two positions, and levels
+// below -90.3 dB all lie below position 1). 0 when none is near.
+int NearestValidPosition(int param, double value) {
+    CSignalAnalyzer probe;
+    const double ideal = IdealPosition(param, value);
+    if (!std::isfinite(ideal) || ideal > 1e9) return 0;
+    const long centre = std::lround(ideal);
+    int best = 0;
+    double bestDistance = 0;
+    for (long d = 0; d <= 3; ++d) {
+        for (long p : {centre - d, centre + d}) {
+            if (p < 1) continue;
+            SetPosition(probe, param, static_cast<int>(-p));
+            if (probe.GetErrorFlag()) continue;
+            const double distance = std::fabs(double{ValueOf(probe, param)} - value);
+            if (best == 0 || distance < bestDistance) {
+                best = static_cast<int>(p);
+                bestDistance = distance;
+            }
+        }
+        if (best != 0) break;
+    }
+    // Below the lowest level a position holds, the lowest one stands for it.
+    if (best == 0 && param == 1 && ideal < 1.0) best = 1;
+    return best;
+}
+
+}  // namespace
+
+bool CSplitter::SetTyped(CSignalAnalyzer& analyser, Param param, double value) {
+    const TypedRange& range = kTyped[param];
+    const std::string source = std::string(range.szOption) + " " + Number(value);
+    const bool named = value >= range.fLow && value <= range.fHigh;
+    const int p = named ? NearestValidPosition(param, value) : 0;
+    // Position 0 is out of every range: the analyser then gives its own message.
+    SetPosition(analyser, param, -p);
+    NoteParamError(analyser, param, source);
+    if (analyser.GetErrorFlag()) {
+        CSignalAnalyzer probe;
+        double ends[2];
+        for (int k = 0; k < 2; ++k) {
+            SetPosition(probe, param, -NearestValidPosition(param, k ? range.fHigh : range.fLow));
+            ends[k] = ValueOf(probe, param);
+        }
+        const char* format = param == 1 ? "%.1f" : "%.4g";
+        const int lowFirst = param == 1 ? 1 : 0;  // levels read from the top, like the message
+        m_paramErrors[param] += "vellisto-split: " + std::string(range.szOption) +
+                                ": the recorder holds " + Number(ends[lowFirst], format) + " to " +
+                                Number(ends[1 - lowFirst], format) + " " + range.szUnit + "\n";
+        return false;
+    }
+    return true;
 }
 
 int CSplitter::ApplyPreset(CSignalAnalyzer& analyser) {
@@ -199,7 +432,9 @@ int CSplitter::ApplyPreset(CSignalAnalyzer& analyser) {
               << report.strProblem << "); " << report.nRecovered << " of " << report.nCounted
               << " presets could be read\n";
     }
+    // The file holds Windows-1252 names; the terminal types and shows UTF-8.
     const CPresets* preset = FindPresetByName(presets, m_options.strPreset);
+    if (!preset) preset = FindPresetByName(presets, EncodeWindows1252(m_options.strPreset));
     if (!preset) {
         std::string known;
         for (const CPresets& p : presets) {
@@ -207,7 +442,7 @@ int CSplitter::ApplyPreset(CSignalAnalyzer& analyser) {
                 known += ", ...";
                 break;
             }
-            known += (known.empty() ? "\"" : ", \"") + p.m_strName + "\"";
+            known += (known.empty() ? "\"" : ", \"") + DecodeWindows1252(p.m_strName) + "\"";
         }
         const std::string text =
             "no preset named \"" + m_options.strPreset + "\" in \"" + presetsFile + "\"" +
@@ -218,7 +453,7 @@ int CSplitter::ApplyPreset(CSignalAnalyzer& analyser) {
     // In the order the main window applies a preset. The preset's sample format and device do
     // not apply: the input file has its own format and is the device.
     const RecSettings& s = preset->m_settings;
-    const std::string source = "preset \"" + preset->m_strName + "\"";
+    const std::string source = "preset \"" + DecodeWindows1252(preset->m_strName) + "\"";
     analyser.SetGapSizePosition(s.nGapSize);
     NoteParamError(analyser, kGapSize, source);
     analyser.SetGapLevelPosition(s.nGapLevel);
@@ -233,6 +468,7 @@ int CSplitter::ApplyPreset(CSignalAnalyzer& analyser) {
 }
 
 int CSplitter::SetParameters(CSignalAnalyzer& analyser) {
+    m_paramErrors = {};
     // A fresh recorder gives its analyser's own positions back to the setters at start-up, so
     // its values are those of the positions, not the construction values (30.01 s becomes
     // 30.0057 s).
@@ -247,22 +483,10 @@ int CSplitter::SetParameters(CSignalAnalyzer& analyser) {
     }
 
     const SplitOptions& o = m_options;
-    if (o.bGapSizeGiven) {
-        analyser.SetGapSizePosition(SecondsToPosition(o.fGapSize, kGapSizeScale));
-        NoteParamError(analyser, kGapSize, "--gap-size " + Number(o.fGapSize));
-    }
-    if (o.bGapLevelGiven) {
-        analyser.SetGapLevelPosition(DecibelsToPosition(o.fGapLevel));
-        NoteParamError(analyser, kGapLevel, "--gap-level " + Number(o.fGapLevel));
-    }
-    if (o.bMinSongSizeGiven) {
-        analyser.SetMinSongSizePosition(SecondsToPosition(o.fMinSongSize, double{kSongScale}));
-        NoteParamError(analyser, kMinSong, "--min-song " + Number(o.fMinSongSize));
-    }
-    if (o.bEndGapGiven) {
-        analyser.SetEndSizePosition(SecondsToPosition(o.fEndGap, double{kSongScale}));
-        NoteParamError(analyser, kEndGap, "--end-gap " + Number(o.fEndGap));
-    }
+    if (o.bGapSizeGiven) SetTyped(analyser, kGapSize, o.fGapSize);
+    if (o.bGapLevelGiven) SetTyped(analyser, kGapLevel, o.fGapLevel);
+    if (o.bMinSongSizeGiven) SetTyped(analyser, kMinSong, o.fMinSongSize);
+    if (o.bEndGapGiven) SetTyped(analyser, kEndGap, o.fEndGap);
     if (o.bDCBlockGiven) analyser.SetDCBlock(o.bDCBlock ? 1 : 0);
     if (o.bSmartGapGiven) analyser.SetIgnoreClicks(o.bSmartGap ? 1 : 0);
 
@@ -276,43 +500,109 @@ int CSplitter::SetParameters(CSignalAnalyzer& analyser) {
     return bad ? kExitUsage : -1;
 }
 
-std::string CSplitter::SongPath(long number) const { return m_songNames.Name(number); }
-
-long CSplitter::SongNumberOf(const std::string& path) const {
-    const long number = m_songNames.NumberOf(path);
-    return number > 0 ? number : 1;
+// The input is the capture device: its format is the recording's.
+void CSplitter::SetFormat(CSignalAnalyzer& analyser) {
+    const WAVEFORMATEX& f = m_info.format;
+    analyser.SetBitsPerSample(f.wBitsPerSample);
+    analyser.SetSamplesPerSec(f.nSamplesPerSec);
+    analyser.SetChannels(f.nChannels);
 }
 
-void CSplitter::CollectSongs(long lastNumber) {
+// Runs the input's audio (up to limitBytes) through analyser block by block, as the recording
+// does, reading the input again by offset. False when reading failed or was interrupted.
+bool CSplitter::AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes) {
+    std::unique_ptr<char[]> block(new char[kBlockBytes]);
+    analyser.PrepareRecording();
+    uint64_t done = 0;
+    const uint64_t total = std::min(limitBytes, m_info.nDataBytes);
+    while (done < total) {
+        if (Interrupted()) return false;
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kBlockBytes, total - done));
+        size_t got = 0;
+        while (got < want) {
+            const ssize_t n = ::pread(m_nFd, block.get() + got, want - got,
+                                      static_cast<off_t>(m_info.nDataOffset + done + got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                Fail("Cannot read " + m_strName + ": " +
+                     (n < 0 ? std::strerror(errno) : "it ended early"));
+                return false;
+            }
+            got += static_cast<size_t>(n);
+        }
+        int gap = 0, endGap = 0;
+        long offset = 0;
+        analyser.ProcessBlock(block.get(), static_cast<long>(got), &gap, &offset, &endGap);
+        done += got;
+    }
+    return true;
+}
+
+void CSplitter::CollectSongs(const CSongOutput& output, const CSongFileName& written,
+                             const std::vector<uint64_t>& splitBytes) {
     m_songs.clear();
-    for (long k = 1; k <= lastNumber; ++k) {
+    const uint64_t frameBytes = std::max<uint16_t>(m_info.format.nBlockAlign, 1);
+    uint64_t at = 0;
+    bool first = true;
+    for (const CSongOutput::File& file : output.GetFiles()) {
+        const uint64_t start = at;
+        at += file.nDataBytes;
+        std::error_code ec;
+        if (!file.bCreated || !fs::exists(file.strPath, ec)) continue;
         SplitSong song;
-        song.strPath = SongPath(k);
-        WavFileInfo info;
-        std::string error;
-        if (!ReadWavFileInfo(song.strPath, &info, &error)) continue;
-        song.nFrames = info.format.nBlockAlign ? info.nDataBytes / info.format.nBlockAlign : 0;
+        const long number = written.NumberOf(file.strPath);
+        song.strPath = number > 0 ? m_songNames.Name(number) : file.strPath;
+        song.nStartFrame = start / frameBytes;
+        song.nFrames = file.nDataBytes / frameBytes;
+        song.fPeak = file.fPeak;
+        song.nClipped = file.nClipped;
+        // A file that begins where no gap was found goes on from the one before.
+        song.bContinued =
+            !first && std::find(splitBytes.begin(), splitBytes.end(), start) == splitBytes.end();
+        first = false;
         m_songs.push_back(song);
     }
 }
 
-void CSplitter::PrintSummary() {
-    uint64_t frames = 0;
-    for (const SplitSong& song : m_songs) {
-        m_out << song.strPath << "  " << Duration(song.nFrames, m_info.format.nSamplesPerSec)
-              << "\n";
-        frames += song.nFrames;
+int CSplitter::Record() {
+    const bool list = m_options.bList;
+    std::string controlBase = m_strBasePath;
+    if (list) {
+        // A dry run records into stand-ins in a folder of its own: the recording control may
+        // then delete what it likes, and never a file of the user's.
+        m_strScratch = MakeScratchFolder();
+        if (m_strScratch.empty()) return Fail(std::string("cannot list: ") + std::strerror(errno));
+        controlBase = m_strScratch + "/" + m_strBaseName;
     }
-    m_out << m_songs.size() << (m_songs.size() == 1 ? " song file, " : " song files, ")
-          << Duration(frames, m_info.format.nSamplesPerSec) << " in all\n";
-    m_out.flush();
-}
+    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format);
+    CTerminalWindow window(m_err, m_options.bForce, m_bShowProgress);
+    window.SetOutput(&output);
+    const int fd = fcntl(m_nFd, F_DUPFD_CLOEXEC, 3);
+    if (fd < 0) return Fail("Cannot read " + m_strName + ": " + std::strerror(errno));
+    auto backend = MakeFileCaptureBackend(fd, m_strName, m_info, FilePacing::AsFastAsRead);
+    CFileCaptureBackend* file = backend.get();
+    CRecordingControl control(&window, std::move(backend));
 
-int CSplitter::Record(CRecordingControl& control, CTerminalWindow& window) {
+    CSignalAnalyzer& analyser = control.GetAnalyzer();
+    analyser = m_params;
+    SetFormat(analyser);
+    control.m_settings.wBitsPerSample = m_info.format.wBitsPerSample;
+    control.m_settings.nSamplesPerSec = m_info.format.nSamplesPerSec;
+    control.m_settings.wChannels = m_info.format.nChannels;
+    control.m_settings.nWaveInID = -1;
+    if (m_options.nMaxSongBytes > 0) control.m_nMaxSongBytes = m_options.nMaxSongBytes;
+
+    // The view needs the thresholds Record will prepare; preparing twice changes nothing.
+    analyser.PrepareRecording();
+    CDetectorView view(analyser, DetectorSamplesPerSecond(), m_info.format.wBitsPerSample == 16,
+                       list);
+    analyser.SetObserver(&view);
+    control.GetWriter().SetOutput(&output);
+
     window.SetControl(&control);
-    window.SetBaseFile(m_strBaseName, m_strBasePath);
+    window.SetBaseFile(m_strBaseName, controlBase);
     // While idle the writer holds the selected base file, which Record checks for.
-    control.GetWriter().SetFileName(m_strBasePath.c_str());
+    control.GetWriter().SetFileName(controlBase.c_str());
 
     control.OnRecord();
     if (!control.IsRecording()) {
@@ -333,96 +623,667 @@ int CSplitter::Record(CRecordingControl& control, CTerminalWindow& window) {
         const auto now = std::chrono::steady_clock::now();
         if (now - lastDraw >= std::chrono::milliseconds(100)) {
             lastDraw = now;
-            window.DrawProgress(static_cast<double>(control.GetTotalBytes()) /
-                                static_cast<double>(m_info.nDataBytes));
+            const double total = m_info.bStream ? 0.0 : static_cast<double>(m_info.nDataBytes);
+            window.DrawProgress(total > 0 ? static_cast<double>(control.GetTotalBytes()) / total
+                                          : 0.0);
         }
     }
     window.ClearProgress();
+    analyser.SetObserver(nullptr);
+    view.Finish();
 
     const RecordingEnd end = control.GetLastEnd();
     const std::string lastPath = control.GetFilePath();
-    const long lastNumber = SongNumberOf(lastPath);
     const uint64_t taken = static_cast<uint64_t>(control.GetTotalBytes());
-    const uint32_t rate = m_info.format.nSamplesPerSec;
+    m_nTakenBytes = taken;
     const uint64_t frameBytes = m_info.format.nBlockAlign;
+    const uint64_t inputBytes = m_info.bStream ? taken : m_info.nDataBytes;
 
     bool failed = !window.GetErrors().empty();
-    const bool interrupted = signal != 0 && end == RecordingEnd::Stop;
+    const bool interrupted = signal != 0;
     if (interrupted) {
-        Fail("interrupted after " + Duration(taken / frameBytes, rate) + " of the input");
+        Fail("interrupted after " + Time(taken / frameBytes) + " of the input");
         failed = true;
     }
-    if (!failed && end == RecordingEnd::ShortBlock && taken < m_info.nDataBytes) {
-        // The file backend ends the input early only when reading the file failed.
-        Fail("could not read " + m_options.strInput + " beyond " +
-             Duration(taken / frameBytes, rate) + " (" + std::to_string(taken) + " of " +
-             std::to_string(m_info.nDataBytes) + " bytes)");
+    if (!failed && end == RecordingEnd::ShortBlock && file->GetReadError() != 0) {
+        Fail("could not read " + m_strName + " beyond " + Time(taken / frameBytes) + ": " +
+             std::strerror(file->GetReadError()));
+        failed = true;
+    } else if (!failed && end == RecordingEnd::ShortBlock && taken < inputBytes) {
+        Fail("could not read " + m_strName + " beyond " + Time(taken / frameBytes) + " (" +
+             std::to_string(taken) + " of " + std::to_string(inputBytes) + " bytes)");
         failed = true;
     }
-    if (failed) {
+    if (failed && output.Created(lastPath)) {
         // The song file being written when the run failed does not hold its whole song; the
-        // files before it are finished songs and stay.
+        // files before it are finished songs and stay. A file this run did not create (the
+        // user's, at a name it could not take) is never touched.
         std::error_code ec;
         if (fs::remove(lastPath, ec)) {
-            m_err << "vellisto-split: removed the unfinished song file " << lastPath << "\n";
+            if (!list)
+                m_err << "vellisto-split: removed the unfinished song file " << lastPath << "\n";
         } else if (ec) {
             m_err << "vellisto-split: cannot remove the unfinished song file " << lastPath << ": "
                   << ec.message() << "\n";
         }
     }
 
-    CollectSongs(lastNumber);
+    CollectSongs(output, CSongFileName(controlBase), view.GetSplitBytes());
 
-    if (!failed && end == RecordingEnd::EndGap && taken < m_info.nDataBytes) {
+    if (!failed && m_info.bStream && !m_info.bSizeToEnd && end == RecordingEnd::ShortBlock &&
+        taken < m_info.nDataBytes) {
+        m_err << "vellisto-split: notice: " << m_strName << " ended after " << taken << " of the "
+              << m_info.nDataBytes << " bytes of audio its header declares; split to its end\n";
+    }
+    const bool endGap = !failed && end == RecordingEnd::EndGap && taken < inputBytes;
+    if (endGap && !list) {
         m_err << "vellisto-split: notice: End Gap of silence ended the recording at "
-              << Duration(taken / frameBytes, rate) << "; the last "
-              << Duration((m_info.nDataBytes - taken) / frameBytes, rate) << " of "
-              << m_options.strInput
+              << Time(taken / frameBytes) << "; the last "
+              << Time((inputBytes - taken) / frameBytes) << " of " << m_strName
               << " were not split (a longer --end-gap goes on past such a silence)\n";
     }
-    std::error_code ec;
-    if (fs::exists(SongPath(lastNumber + 1), ec)) {
-        long last = lastNumber + 1;
-        while (fs::exists(SongPath(last + 1), ec)) ++last;
-        m_err << "vellisto-split: notice: " << SongPath(lastNumber + 1)
-              << (last > lastNumber + 1 ? " to " + std::string(FileNamePart(SongPath(last))) + " are"
-                                        : std::string(" is"))
-              << " left from an earlier run\n";
+    if (!list) {
+        std::error_code ec;
+        const long lastNumber =
+            m_songNames.NumberOf(lastPath) > 0 ? m_songNames.NumberOf(lastPath) : 1;
+        if (fs::exists(m_songNames.Name(lastNumber + 1), ec)) {
+            long last = lastNumber + 1;
+            while (fs::exists(m_songNames.Name(last + 1), ec)) ++last;
+            m_err << "vellisto-split: notice: " << m_songNames.Name(lastNumber + 1)
+                  << (last > lastNumber + 1
+                          ? " to " + std::string(FileNamePart(m_songNames.Name(last))) + " are"
+                          : std::string(" is"))
+                  << " left from an earlier run\n";
+        }
+    }
+    if (failed) {
+        if (!m_options.bQuiet && !m_songs.empty()) PrintSummary();
+        return interrupted ? kExitSignal + signal : kExitFailed;
     }
 
-    if (!m_options.bQuiet && (!failed || !m_songs.empty())) PrintSummary();
-    if (interrupted) return kExitSignal + signal;
-    return failed ? kExitFailed : kExitOk;
+    if (m_songs.size() <= 1) {
+        if (list) {
+            Explain(view, 0);
+        } else if (!m_info.bStream) {
+            // Looked at again, with the levels this time: the recording itself stays fast.
+            CSignalAnalyzer again = m_params;
+            SetFormat(again);
+            again.PrepareRecording();
+            CDetectorView seen(again, DetectorSamplesPerSecond(),
+                               m_info.format.wBitsPerSample == 16, true);
+            again.SetObserver(&seen);
+            if (AnalysePass(again, taken)) {
+                seen.Finish();
+                Explain(seen, 0);
+            }
+            again.SetObserver(nullptr);
+        }
+    }
+    const int written = WriteLabelsAndCue();
+    if (list) {
+        PrintList(&view, endGap ? taken / frameBytes : 0);
+    } else if (!m_options.bQuiet) {
+        PrintSummary();
+    }
+    return written;
+}
+
+// Why a side gave fewer songs than it should: the longest quiet stretch against Gap Size and
+// the quietest Gap-Size-long passage against Gap Level, both after Minimum Song Size.
+void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
+    const int64_t minSong = view.GetMinSongSamples();
+    const int64_t gapSize = view.GetGapSamples();
+    const double level = view.Decibels(view.GetLinearGapLevel());
+    const double perSecond = static_cast<double>(DetectorSamplesPerSecond());
+    const std::string head =
+        songsWanted > 0 ? "vellisto-split: why fewer: " : "vellisto-split: why one song: ";
+    if (view.GetSamples() <= minSong) {
+        m_err << head << "the side lasts " << SampleTime(view.GetSamples())
+              << ", not more than Minimum Song Size (" << Number(minSong / perSecond, "%.2f")
+              << " s) before which no gap ends a song\n";
+        return;
+    }
+    // With some gaps found (a song count), the reasons concern the stretches besides them.
+    QuietStretch longest = view.GetLongestShort();
+    if (songsWanted == 0) {
+        for (const QuietStretch& gap : view.GetGaps()) {
+            if (gap.nStart + gap.nLength > minSong && gap.nLength > longest.nLength) longest = gap;
+        }
+    }
+    const std::string after = "after the first " + SampleTime(minSong);
+    const std::string besides = songsWanted > 0 ? " besides those" : "";
+    if (longest.nLength == 0) {
+        m_err << head << "nothing " << after << besides << " stays at or below Gap Level ("
+              << Number(level, "%.1f") << " dB)\n";
+    } else {
+        m_err << head << "the longest stretch" << besides << " at or below Gap Level ("
+              << Number(level, "%.1f") << " dB) " << after << " lasts "
+              << Number(longest.nLength / perSecond, "%.2f") << " s (at "
+              << SampleTime(longest.nStart) << "); Gap Size is "
+              << Number(gapSize / perSecond, "%.2f") << " s\n";
+    }
+    const Passage quietest =
+        view.QuietestPassage(gapSize, std::max<int64_t>(0, minSong - gapSize),
+                             songsWanted > 0 ? view.GetGaps() : std::vector<QuietStretch>{});
+    if (quietest.nStart >= 0) {
+        m_err << head << "the quietest " << Number(gapSize / perSecond, "%.2f") << " s" << besides
+              << " " << after << " reaches " << Number(view.Decibels(quietest.fLevel), "%.1f")
+              << " dB (at " << SampleTime(quietest.nStart) << "); Gap Level is "
+              << Number(level, "%.1f") << " dB\n";
+    }
+}
+
+void CSplitter::PrintList(const CDetectorView* view, uint64_t endGapFrame) {
+    const uint32_t rate = m_info.format.nSamplesPerSec;
+    m_out << m_strName << ": " << m_songs.size() << (m_songs.size() == 1 ? " song" : " songs")
+          << " (dry run: no song file written)\n";
+    m_out << "  song  start     end       length    peak dBFS  clipped  file\n";
+    for (size_t k = 0; k < m_songs.size(); ++k) {
+        const SplitSong& s = m_songs[k];
+        const double peak = s.fPeak > 0 ? 20.0 * std::log10(double{s.fPeak}) : -100.0;
+        char row[160];
+        std::snprintf(row, sizeof row, "  %4zu  %-8s  %-8s  %-8s  %9.1f  %7llu  ", k + 1,
+                      Time(s.nStartFrame).c_str(), Time(s.nStartFrame + s.nFrames).c_str(),
+                      Time(s.nFrames).c_str(), std::max(peak, -100.0),
+                      static_cast<unsigned long long>(s.nClipped));
+        m_out << row << FileNamePart(s.strPath)
+              << (s.bContinued ? "  (goes on from the file before: 4 GiB limit)" : "") << "\n";
+    }
+    if (view && !view->GetGaps().empty()) {
+        m_out << "  gap   start     length    quietest dB  loudest dB\n";
+        for (const QuietStretch& gap : view->GetGaps()) {
+            const uint64_t from = DetectorSampleByte(gap.nStart);
+            const uint64_t to = DetectorSampleByte(gap.nStart + gap.nLength);
+            std::string what = "no split";
+            for (uint64_t split : view->GetSplitBytes()) {
+                if (split >= from && split <= to) {
+                    what = "split at " + Time(split / m_info.format.nBlockAlign);
+                }
+            }
+            char row[160];
+            std::snprintf(row, sizeof row, "        %-8s  %-8s  %11.1f  %10.1f  ",
+                          SampleTime(gap.nStart).c_str(), SampleTime(gap.nLength).c_str(),
+                          view->Decibels(gap.fQuietest), view->Decibels(gap.fLoudest));
+            m_out << row << what << "\n";
+        }
+    }
+    if (endGapFrame > 0) {
+        m_out << "  End Gap ended the side at " << Duration(endGapFrame, rate) << "\n";
+    }
+    m_out.flush();
+}
+
+int CSplitter::WriteLabelsAndCue() {
+    const double rate = m_info.format.nSamplesPerSec;
+    auto label = [](const SplitSong& s) {
+        const std::string name(FileNamePart(s.strPath));
+        const size_t dot = name.rfind('.');
+        return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    };
+    if (!m_options.strLabels.empty()) {
+        std::ofstream file(m_options.strLabels, std::ios::binary | std::ios::trunc);
+        for (const SplitSong& s : m_songs) {
+            char row[96];
+            std::snprintf(row, sizeof row, "%.6f\t%.6f\t", s.nStartFrame / rate,
+                          (s.nStartFrame + s.nFrames) / rate);
+            file << row << label(s) << "\n";
+        }
+        file.close();
+        if (!file)
+            return Fail("cannot write the label file " + m_options.strLabels + ": " +
+                        std::strerror(errno));
+    }
+    if (!m_options.strCue.empty()) {
+        // The sheet names the input as it is seen from the sheet's own folder.
+        const std::string& input = m_options.strInput;
+        std::error_code ec;
+        const bool beside = fs::equivalent(FolderPart(input), FolderPart(m_options.strCue), ec);
+        const std::string named =
+            beside ? std::string(FileNamePart(input)) : fs::absolute(input, ec).string();
+        std::ofstream file(m_options.strCue, std::ios::binary | std::ios::trunc);
+        file << "FILE \"" << named << "\" WAVE\n";
+        int track = 0;
+        for (const SplitSong& s : m_songs) {
+            // 75 frames a second, rounded down.
+            const uint64_t frames = s.nStartFrame * 75 / m_info.format.nSamplesPerSec;
+            char row[160];
+            std::snprintf(
+                row, sizeof row,
+                "  TRACK %02d AUDIO\n    TITLE \"%s\"\n    INDEX 01 %02llu:%02llu:%02llu\n",
+                ++track, label(s).c_str(), static_cast<unsigned long long>(frames / 75 / 60),
+                static_cast<unsigned long long>(frames / 75 % 60),
+                static_cast<unsigned long long>(frames % 75));
+            file << row;
+        }
+        file.close();
+        if (!file)
+            return Fail("cannot write the cue sheet " + m_options.strCue + ": " +
+                        std::strerror(errno));
+    }
+    return kExitOk;
+}
+
+void CSplitter::PrintSummary() {
+    uint64_t frames = 0;
+    for (const SplitSong& song : m_songs) {
+        m_out << song.strPath << "  " << Time(song.nFrames)
+              << (song.bContinued ? "  (goes on from the file before: a WAV file holds at most "
+                                    "4 GiB)"
+                                  : "")
+              << "\n";
+        frames += song.nFrames;
+    }
+    m_out << m_songs.size() << (m_songs.size() == 1 ? " song file, " : " song files, ")
+          << Time(frames) << " in all\n";
+    m_out.flush();
+}
+
+int CSplitter::SongCount() {
+    if (m_info.bStream) {
+        return Fail("--songs reads " + m_strName + " twice; give a file, not a stream");
+    }
+    const int wanted = m_options.nSongs;
+    CSignalAnalyzer analyser = m_params;
+    SetFormat(analyser);
+    analyser.PrepareRecording();
+    const int64_t perSecond = DetectorSamplesPerSecond();
+    const bool int16 = m_info.format.wBitsPerSample == 16;
+    CDetectorView view(analyser, perSecond, int16, true);
+    analyser.SetObserver(&view);
+    const bool read = AnalysePass(analyser, m_info.nDataBytes);
+    analyser.SetObserver(nullptr);
+    if (!read) return Interrupted() ? kExitSignal + m_pInterrupt->load() : kExitFailed;
+    view.Finish();
+
+    // The live rule cuts a stretch where its silence reaches Gap Size, at the frame that holds
+    // that sample.
+    const int64_t gapSize = view.GetGapSamples();
+    const int64_t minSong = view.GetMinSongSamples();
+    auto cutSample = [&](const QuietStretch& s) { return s.nStart - 1 + gapSize; };
+    // The silence that runs to the end of the side is its run-out, no gap between songs; and
+    // every song, the first and the last too, lasts at least Minimum Song Size.
+    std::vector<QuietStretch> candidates;
+    for (const QuietStretch& s : view.GetGaps()) {
+        const bool runOut = s.nStart + s.nLength >= view.GetSamples();
+        if (!runOut && cutSample(s) >= minSong && cutSample(s) <= view.GetSamples() - minSong) {
+            candidates.push_back(s);
+        }
+    }
+    std::vector<QuietStretch> ranked = candidates;
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const QuietStretch& a, const QuietStretch& b) {
+                         if (a.nLength != b.nLength) return a.nLength > b.nLength;
+                         return a.fLoudest < b.fLoudest;
+                     });
+    std::vector<int64_t> cuts;
+    for (const QuietStretch& s : ranked) {
+        if (static_cast<int>(cuts.size()) >= wanted - 1) break;
+        const int64_t c = cutSample(s);
+        bool apart = true;
+        for (int64_t other : cuts) apart = apart && std::llabs(c - other) >= minSong;
+        if (apart) cuts.push_back(c);
+    }
+    std::sort(cuts.begin(), cuts.end());
+    if (static_cast<int>(cuts.size()) < wanted - 1) {
+        m_err << "vellisto-split: notice: " << m_strName << " has " << cuts.size()
+              << (cuts.size() == 1 ? " gap" : " gaps") << " for " << wanted
+              << " songs; the stretches of at least Gap Size at or below Gap Level"
+              << (candidates.empty() ? " after Minimum Song Size: none" : ":") << "\n";
+        for (const QuietStretch& s : candidates) {
+            m_err << "vellisto-split:   at " << SampleTime(s.nStart) << ", "
+                  << Number(s.nLength / double(perSecond), "%.2f") << " s, loudest "
+                  << Number(view.Decibels(s.fLoudest), "%.1f") << " dB\n";
+        }
+        Explain(view, wanted);
+    }
+    std::vector<uint64_t> cutBytes;
+    // The analyser's rule: the split goes at the start of the frame that holds the sample.
+    for (int64_t c : cuts) cutBytes.push_back(DetectorSampleByte(c / 2 * 2));
+
+    // The cut pass: the analyser's processing of every block (DC Block), written in pieces.
+    const bool list = m_options.bList;
+    std::string base = m_strBasePath;
+    if (list) {
+        m_strScratch = MakeScratchFolder();
+        if (m_strScratch.empty()) return Fail(std::string("cannot list: ") + std::strerror(errno));
+        base = m_strScratch + "/" + m_strBaseName;
+    } else if (!CheckOverwrite()) {
+        return kExitFailed;
+    }
+    const CSongFileName names(base);
+    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format);
+    CTerminalWindow window(m_err, true, false);
+    window.SetOutput(&output);
+    CWaveFileWriter writer;
+    writer.SetOutput(&output);
+    CSignalAnalyzer cutter = m_params;
+    SetFormat(cutter);
+    // As the recording thread: a song goes on in the next file before it would pass 4 GiB.
+    const uint64_t maxSongBytes = std::max<uint64_t>(
+        m_options.nMaxSongBytes > 0 ? m_options.nMaxSongBytes : 0xFFFFFFFFull - 64, kBlockBytes);
+    long number = 0;
+    uint64_t songBytes = 0;
+    bool failed = false;
+    auto check = [&] {
+        if (!writer.GetErrorFlag()) return true;
+        window.MessageBox(writer.GetErrorText(), "ERROR", MsgIcon::Stop, MsgButtons::Ok);
+        failed = true;
+        return false;
+    };
+    auto next = [&] {
+        if (number > 0) {
+            writer.Close();
+            if (!check()) return false;
+        }
+        writer.SetFileName(names.Name(++number).c_str());
+        writer.Create();
+        if (!check()) return false;
+        writer.BeginWave(static_cast<short>(m_info.format.wBitsPerSample),
+                         m_info.format.nSamplesPerSec, static_cast<short>(m_info.format.nChannels),
+                         kBlockBytes);
+        songBytes = 0;
+        return check();
+    };
+    auto write = [&](const char* data, uint64_t count) {
+        if (count > 0 && songBytes > 0 && songBytes + count > maxSongBytes && !next()) return false;
+        writer.Write(data, static_cast<long>(count));
+        songBytes += count;
+        return check();
+    };
+    std::unique_ptr<char[]> block(new char[kBlockBytes]);
+    cutter.PrepareRecording();
+    uint64_t at = 0;
+    size_t c = 0;
+    bool ok = next();
+    while (ok && at < m_info.nDataBytes) {
+        if (Interrupted()) break;
+        const long n = static_cast<long>(std::min<uint64_t>(kBlockBytes, m_info.nDataBytes - at));
+        if (::pread(m_nFd, block.get(), static_cast<size_t>(n),
+                    static_cast<off_t>(m_info.nDataOffset + at)) != n) {
+            Fail("Cannot read " + m_strName + ": " + std::strerror(errno));
+            failed = true;
+            break;
+        }
+        int gap = 0, endGap = 0;
+        long offset = 0;
+        cutter.ProcessBlock(block.get(), n, &gap, &offset, &endGap);
+        uint64_t done = 0;
+        while (ok && c < cutBytes.size() && cutBytes[c] < at + static_cast<uint64_t>(n)) {
+            const uint64_t part = cutBytes[c] - at - done;
+            ok = write(block.get() + done, part) && next();
+            done += part;
+            ++c;
+        }
+        if (ok) ok = write(block.get() + done, static_cast<uint64_t>(n) - done);
+        at += static_cast<uint64_t>(n);
+    }
+    const std::string lastPath = writer.GetFileName();
+    if (writer.IsOpen()) {
+        writer.Close();
+        check();
+    }
+    m_nTakenBytes = at;
+    const bool interrupted = Interrupted();
+    if (interrupted)
+        Fail("interrupted after " + Time(at / m_info.format.nBlockAlign) + " of the input");
+    if ((failed || interrupted) && output.Created(lastPath)) {
+        std::error_code ec;
+        if (fs::remove(lastPath, ec) && !list) {
+            m_err << "vellisto-split: removed the unfinished song file " << lastPath << "\n";
+        }
+    }
+    CollectSongs(output, names, cutBytes);
+    if (failed || interrupted) {
+        if (!m_options.bQuiet && !m_songs.empty()) PrintSummary();
+        return interrupted ? kExitSignal + m_pInterrupt->load() : kExitFailed;
+    }
+    const int rc = WriteLabelsAndCue();
+    if (list) {
+        PrintList(nullptr, 0);
+    } else if (!m_options.bQuiet) {
+        PrintSummary();
+    }
+    return rc;
+}
+
+// The noise floor as the detector sees it and a Gap Level between it and the quietest passages
+// inside songs. The quiet passages are the quietest Gap-Size-long passage of every stretch of
+// half a Minimum Song Size (no two songs' gaps are nearer); they fall into the gaps' floor and
+// the songs' quiet moments, told apart by the largest step between their sorted levels.
+int CSplitter::Probe() {
+    if (m_info.bStream)
+        return Fail("--probe reads " + m_strName + " first; give a file, not a stream");
+    CSignalAnalyzer analyser = m_params;
+    SetFormat(analyser);
+    analyser.PrepareRecording();
+    const int64_t perSecond = DetectorSamplesPerSecond();
+    CDetectorView view(analyser, perSecond, m_info.format.wBitsPerSample == 16, true);
+    analyser.SetObserver(&view);
+    const bool read = AnalysePass(analyser, m_info.nDataBytes);
+    analyser.SetObserver(nullptr);
+    if (!read) return Interrupted() ? kExitSignal + m_pInterrupt->load() : kExitFailed;
+    view.Finish();
+
+    const std::vector<float>& grid = view.GetGrid();
+    const int64_t cell = view.GetGridSamples();
+    const int64_t gapSize = view.GetGapSamples();
+    const int64_t width = std::max<int64_t>(1, (gapSize + cell - 1) / cell);
+    const int64_t cells = static_cast<int64_t>(grid.size());
+    const double seconds = double(cell) / double(perSecond);
+    auto db = [&](float level) { return view.Decibels(level); };
+    m_out << m_strName << ": levels as the gap detector sees them (Smart Gap "
+          << (analyser.GetIgnoreClicks() ? "on" : "off") << "), in passages of Gap Size ("
+          << Number(gapSize / double(perSecond), "%.2f") << " s)\n";
+    if (cells < width + 2) {
+        m_out << "  the side is too short to measure\n";
+        return kExitOk;
+    }
+    // Loudest level of every Gap-Size-long passage on the grid.
+    std::vector<float> passage(static_cast<size_t>(cells - width + 1));
+    for (size_t k = 0; k < passage.size(); ++k) {
+        passage[k] = *std::max_element(grid.begin() + static_cast<long>(k),
+                                       grid.begin() + static_cast<long>(k) + width);
+    }
+    const int64_t n = static_cast<int64_t>(passage.size());
+    const int64_t radius = std::max<int64_t>(width, view.GetMinSongSamples() / 2 / cell);
+    struct Valley {
+        int64_t k;
+        double level;
+    };
+    std::vector<Valley> valleys;
+    for (int64_t k = 0; k < n; ++k) {
+        const int64_t from = std::max<int64_t>(0, k - radius), to = std::min(n - 1, k + radius);
+        bool lowest = true;
+        for (int64_t j = from; j <= to && lowest; ++j) {
+            lowest = passage[j] > passage[k] || (passage[j] == passage[k] && j >= k);
+        }
+        if (lowest) valleys.push_back({k, db(passage[k])});
+    }
+    m_out << "  lead-in (first " << Number(width * seconds, "%.2f")
+          << " s): " << Number(db(passage[0]), "%.1f") << " dB\n";
+    // The first and the last are the lead-in and the run-out: they end no song.
+    std::vector<Valley> inner;
+    for (const Valley& v : valleys) {
+        if (v.k != valleys.front().k && v.k != valleys.back().k) inner.push_back(v);
+    }
+    std::vector<Valley> sorted = inner;
+    std::sort(sorted.begin(), sorted.end(),
+              [](const Valley& a, const Valley& b) { return a.level < b.level; });
+    // The gaps' floor reaches up from the quietest; the first clear step above it leads to the
+    // songs' quiet moments.
+    constexpr double kClearStep = 6.0;  // dB
+    size_t step = 0;
+    double widest = 0;
+    for (size_t k = 0; k + 1 < sorted.size(); ++k) {
+        const double rise = sorted[k + 1].level - sorted[k].level;
+        widest = std::max(widest, rise);
+        if (rise >= kClearStep) {
+            step = k + 1;
+            break;
+        }
+    }
+    if (step == 0) {
+        m_out << "  no clear gaps between songs: the quiet passages lie within "
+              << Number(widest, "%.1f") << " dB of each other\n";
+        return kExitOk;
+    }
+    const double floorTop = sorted[step - 1].level;
+    const double songs = sorted[step].level;
+    std::vector<Valley> gaps(sorted.begin(), sorted.begin() + static_cast<long>(step));
+    std::sort(gaps.begin(), gaps.end(), [](const Valley& a, const Valley& b) { return a.k < b.k; });
+    m_out << "  noise floor in the quietest stretches: " << Number(sorted.front().level, "%.1f")
+          << " to " << Number(floorTop, "%.1f") << " dB (at";
+    for (size_t k = 0; k < gaps.size() && k < 8; ++k) {
+        m_out << (k ? ", " : " ") << SampleTime(gaps[k].k * cell);
+    }
+    m_out << (gaps.size() > 8 ? ", ...)\n" : ")\n");
+    m_out << "  quietest passage inside songs: " << Number(songs, "%.1f") << " dB (at "
+          << SampleTime(sorted[step].k * cell) << ")\n";
+    const double suggested = std::round((floorTop + songs) / 2.0 * 10.0) / 10.0;
+
+    // End Gap must outlast every quiet stretch before the run-out at that level.
+    const float threshold = static_cast<float>(
+        std::pow(10.0, suggested / 20.0) * (m_info.format.wBitsPerSample == 16 ? 32768.0 : 1.0));
+    int64_t longest = 0, run = 0, firstLoud = -1, lastLoud = -1;
+    for (int64_t k = 0; k < cells; ++k) {
+        if (grid[k] > threshold) {
+            if (firstLoud < 0) firstLoud = k;
+            lastLoud = k;
+        }
+    }
+    for (int64_t k = std::max<int64_t>(firstLoud, 0); k <= lastLoud; ++k) {
+        run = grid[k] <= threshold ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    const double longestSeconds = longest * seconds;
+    // The command carries the options the probe ran with: the levels depend on them.
+    const SplitOptions& o = m_options;
+    std::string command = "vellisto-split";
+    if (!o.strPreset.empty()) command += " --preset " + ShellQuote(o.strPreset);
+    if (o.bGapSizeGiven) command += " --gap-size " + Number(o.fGapSize);
+    command += " --gap-level " + Number(suggested, "%.1f");
+    if (o.bMinSongSizeGiven) command += " --min-song " + Number(o.fMinSongSize);
+    if (o.bDCBlockGiven) command += std::string(" --dc-block ") + (o.bDCBlock ? "on" : "off");
+    if (o.bSmartGapGiven) command += std::string(" --smart-gap ") + (o.bSmartGap ? "on" : "off");
+    m_out << "  suggested Gap Level: " << Number(suggested, "%.1f") << " dB, between the floor ("
+          << Number(floorTop, "%.1f") << " dB) and the songs (" << Number(songs, "%.1f") << " dB); "
+          << gaps.size() + 1 << " songs at that level\n";
+    if (longestSeconds >= analyser.GetEndGap()) {
+        const double endGap = std::min(30.0, std::ceil(longestSeconds + 1.0));
+        m_out << "  suggested End Gap: " << Number(endGap) << " s, longer than the longest quiet "
+              << "stretch before the run-out (" << Number(longestSeconds, "%.1f") << " s)\n";
+        command += " --end-gap " + Number(endGap);
+    } else if (o.bEndGapGiven) {
+        command += " --end-gap " + Number(o.fEndGap);
+    }
+    m_out << "  " << command << " " << ShellQuote(m_options.strInput) << "\n";
+    m_out.flush();
+    return kExitOk;
 }
 
 int CSplitter::Run() {
-    CTerminalWindow window(m_err, m_options.bForce, m_bShowProgress);
-    CRecordingControl control(&window,
-                              MakeFileCaptureBackend(m_options.strInput, FilePacing::AsFastAsRead));
-
-    CSignalAnalyzer& analyser = control.GetAnalyzer();
-    const int rc = SetParameters(analyser);
+    // Bad parameters are a usage error, found before any input is touched. Every analyser of
+    // the run is a copy of this one.
+    int rc = SetParameters(m_params);
     if (rc >= 0) return rc;
-    if (!CheckInput() || !ChooseOutput() || !CheckDestination()) return kExitFailed;
-
-    // The file is the capture device: its format is the recording's.
-    const WAVEFORMATEX& f = m_info.format;
-    analyser.SetBitsPerSample(f.wBitsPerSample);
-    analyser.SetSamplesPerSec(f.nSamplesPerSec);
-    analyser.SetChannels(f.nChannels);
-    control.m_settings.wBitsPerSample = f.wBitsPerSample;
-    control.m_settings.nSamplesPerSec = f.nSamplesPerSec;
-    control.m_settings.wChannels = f.nChannels;
-    control.m_settings.nWaveInID = -1;
-
-    return Record(control, window);
+    rc = OpenInput();
+    if (rc >= 0) return rc;
+    if (m_options.bProbe) return Probe();
+    if (!ChooseOutput()) return kExitFailed;
+    if (!m_options.bList && !CheckDestination()) return kExitFailed;
+    return m_options.nSongs > 0 ? SongCount() : Record();
 }
+
+namespace {
+
+// The worse of two exit codes: an interruption, then usage, then failure, then success.
+int Worse(int a, int b) {
+    auto rank = [](int code) { return code >= kExitSignal ? 3 : code; };
+    return rank(b) > rank(a) ? b : a;
+}
+
+}  // namespace
 
 int RunSplitCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress, const std::atomic<int>* interrupt) {
     SplitOptions options;
     const int rc = ParseSplitOptions(argc, argv, &options, out, err);
     if (rc >= 0) return rc;
-    CSplitter splitter(options, out, err, showProgress && !options.bQuiet, interrupt);
-    return splitter.Run();
+    const size_t count = options.inputs.size();
+    if (count == 1) {
+        options.strInput = options.inputs[0];
+        CSplitter splitter(options, out, err, showProgress && !options.bQuiet, interrupt);
+        return splitter.Run();
+    }
+
+    auto usage = [&err](const std::string& text) {
+        err << "vellisto-split: " << text << "\nRun with --help for more information.\n";
+        return kExitUsage;
+    };
+    std::error_code ec;
+    if (!options.strOutput.empty() && options.strOutput.back() != '/' &&
+        !fs::is_directory(options.strOutput, ec)) {
+        return usage("with several inputs, -o names a folder for their song files");
+    }
+    if (!options.strLabels.empty() || !options.strCue.empty()) {
+        return usage("--labels and --cue take one input");
+    }
+    if (std::count(options.inputs.begin(), options.inputs.end(), "-") > 0) {
+        return usage("standard input (\"-\") can only be split alone");
+    }
+
+    // Each input as if alone, several at once; their output in the order given.
+    struct Result {
+        std::ostringstream out, err;
+        int nCode = 0;
+        size_t nSongs = 0;
+        bool bDone = false;
+    };
+    std::vector<Result> results(count);
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::atomic<size_t> nextInput{0};
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    const size_t jobs = std::min<size_t>(count, options.nJobs > 0 ? options.nJobs : cores);
+    auto work = [&] {
+        for (size_t i; (i = nextInput.fetch_add(1)) < count;) {
+            SplitOptions one = options;
+            one.strInput = options.inputs[i];
+            CSplitter splitter(one, results[i].out, results[i].err, false, interrupt);
+            const int code = splitter.Run();
+            std::lock_guard<std::mutex> guard(mutex);
+            results[i].nCode = code;
+            results[i].nSongs = splitter.GetSongs().size();
+            results[i].bDone = true;
+            finished.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    for (size_t k = 0; k < jobs; ++k) threads.emplace_back(work);
+    int worst = kExitOk;
+    size_t songs = 0;
+    std::vector<std::string> failed;
+    for (size_t i = 0; i < count; ++i) {
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            finished.wait(lock, [&] { return results[i].bDone; });
+        }
+        err << results[i].err.str();
+        out << results[i].out.str();
+        err.flush();
+        out.flush();
+        worst = Worse(worst, results[i].nCode);
+        songs += results[i].nSongs;
+        if (results[i].nCode != kExitOk) failed.push_back(options.inputs[i]);
+    }
+    for (std::thread& t : threads) t.join();
+    if (!options.bQuiet) {
+        out << count << " inputs, " << songs << (songs == 1 ? " song" : " songs") << " in all";
+        if (!failed.empty()) {
+            out << "; " << failed.size() << " failed:";
+            for (const std::string& name : failed) out << " " << name;
+        }
+        out << "\n";
+    }
+    return worst;
 }

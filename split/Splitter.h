@@ -1,10 +1,19 @@
-// vellisto-split's work: checks the input and the destination, sets up the detection parameters
-// (fresh-recorder defaults, then a preset, then the command line), and records the WAV file
-// through the recorder's own control, recording thread, writer and the file capture backend,
-// so the song files equal those of a live recording of the same audio. Afterwards it cleans up
-// after a failure and prints the songs written.
+// vellisto-split's work on one input: opens it once and checks it, sets up the detection
+// parameters (fresh-recorder defaults, then a preset, then the command line) and then, by mode:
 //
-// One run per object, on the program's main thread (the recording thread is the control's).
+// - split (the default): records the input through the recorder's own control, recording
+//   thread, writer and the file capture backend, so the song files equal those of a live
+//   recording of the same audio; the files are written on a thread of their own;
+// - list (--list): the same recording with the files only counted, plus the gaps as the
+//   detector saw them;
+// - song count (--songs N): an analysis pass finds the N-1 best gaps, a second pass cuts there;
+// - probe (--probe): an analysis pass measures the noise floor and suggests settings.
+//
+// Afterwards it cleans up after a failure (only files this run created), writes the label file
+// and the cue sheet, explains a side that gave one song, and prints the songs.
+//
+// One run per object, on one thread (the recording thread is the control's). Several objects
+// may run at once on different threads.
 #pragma once
 
 #include <array>
@@ -15,47 +24,68 @@
 #include <vector>
 
 #include "FileCaptureBackend.h"
+#include "SignalAnalyzer.h"
 #include "SongFileName.h"
 #include "SplitOptions.h"
 
+class CDetectorView;
 class CRecordingControl;
-class CSignalAnalyzer;
+class CSongOutput;
 class CTerminalWindow;
 
 struct SplitSong {
-    std::string strPath;
+    std::string strPath;       // where the song file is (or, in a dry run, would be)
+    uint64_t nStartFrame = 0;  // in the input
     uint64_t nFrames = 0;
+    float fPeak = 0;          // dry run only: largest magnitude, 1.0 = full scale
+    uint64_t nClipped = 0;    // dry run only: samples at full scale
+    bool bContinued = false;  // goes on from the previous file (a WAV file's 4 GiB limit)
 };
 
 class CSplitter {
 public:
-    // out gets the summary, err the errors, notices and (when showProgress) the progress bar.
-    // A non-zero *interrupt (set by a signal handler: the signal's number) stops the recording
-    // like the Stop button, and the run then counts as failed.
+    // out gets the summary and the listing, err the errors, notices and (when showProgress) the
+    // progress bar. A non-zero *interrupt (set by a signal handler: the signal's number) stops
+    // the work like the Stop button, and the run then exits with 128 + that number.
     CSplitter(const SplitOptions& options, std::ostream& out, std::ostream& err,
               bool showProgress = false, const std::atomic<int>* interrupt = nullptr);
+    ~CSplitter();
 
     // Returns the exit code.
     int Run();
 
-    // The song files left on disk by the run, in order (after Run).
+    // The song files of the run, in order (after Run).
     const std::vector<SplitSong>& GetSongs() const { return m_songs; }
 
 private:
     enum Param { kGapSize, kGapLevel, kMinSong, kEndGap, kParamCount };
 
-    bool CheckInput();
+    int OpenInput();
     bool ChooseOutput();
     bool CheckDestination();
+    bool CheckOverwrite();
     int SetParameters(CSignalAnalyzer& analyser);
     int ApplyPreset(CSignalAnalyzer& analyser);
+    void SetFormat(CSignalAnalyzer& analyser);
     void NoteParamError(CSignalAnalyzer& analyser, Param param, const std::string& source);
-    int Record(CRecordingControl& control, CTerminalWindow& window);
-    std::string SongPath(long number) const;
-    long SongNumberOf(const std::string& path) const;
-    void CollectSongs(long lastNumber);
+    bool SetTyped(CSignalAnalyzer& analyser, Param param, double value);
+    int Record();
+    int SongCount();
+    int Probe();
+    bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
+    void CollectSongs(const CSongOutput& output, const CSongFileName& written,
+                      const std::vector<uint64_t>& splitBytes);
+    void Explain(const CDetectorView& view, int songsWanted);
+    void PrintList(const CDetectorView* view, uint64_t endGapAt);
+    int WriteLabelsAndCue();
     void PrintSummary();
+    bool Interrupted() const;
     int Fail(const std::string& text, int code = kExitFailed);
+    std::string Time(uint64_t frames) const;
+    std::string SampleTime(int64_t samples) const;
+    int64_t DetectorSamplesPerSecond() const;
+    // The byte offset in the input of a detector sample.
+    uint64_t DetectorSampleByte(int64_t sample) const;
 
     SplitOptions m_options;
     std::ostream& m_out;
@@ -63,14 +93,23 @@ private:
     bool m_bShowProgress;
     const std::atomic<int>* m_pInterrupt;
 
+    int m_nFd = -1;         // the input, opened once
+    std::string m_strName;  // the input as named in messages
     WavFileInfo m_info;
-    std::string m_strBasePath;   // as the song files are named from it: folder, name, extension
-    std::string m_strBaseName;   // its file name alone, as the recorder displays it
-    CSongFileName m_songNames;   // the song files named from m_strBasePath
+    std::string m_strBasePath;  // as the song files are named from it: folder, name, extension
+    std::string m_strBaseName;  // its file name alone, as the recorder displays it
+    CSongFileName m_songNames;  // the song files named from m_strBasePath
+    std::string m_strScratch;   // a dry run's private folder
     std::array<std::string, kParamCount> m_paramErrors;
+    CSignalAnalyzer m_params;  // the run's parameters; every analyser of the run is a copy
     std::vector<SplitSong> m_songs;
+    uint64_t m_nTakenBytes = 0;  // bytes of the input the songs cover
 };
 
-// The whole program on an argument vector: parse, run, exit code.
+// The whole program on an argument vector: parse, split every input (several at once with
+// -j), exit code (the worst of the inputs').
 int RunSplitCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress = false, const std::atomic<int>* interrupt = nullptr);
+
+// A name as a POSIX shell reads it back as one word.
+std::string ShellQuote(const std::string& text);

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <ostream>
 
 #include "RecordingControl.h"
+#include "SongOutput.h"
 
 namespace {
 
@@ -47,9 +49,28 @@ MsgAnswer CTerminalWindow::MessageBox(const std::string& text, const std::string
                                 : text;
         return m_bForce ? MsgAnswer::Yes : MsgAnswer::No;
     }
+    // A failure can reach the window twice (the recording's own message, then the failed
+    // close of the same file): once is enough.
+    for (const std::string& shown : m_errors) {
+        if (shown == text) return MsgAnswer::Ok;
+    }
     ClearProgress();
     m_errors.push_back(text);
-    const std::string body = OneLine(text);
+    std::string body = OneLine(text);
+    // The writer's texts name the file; the output saw why it failed. Where the text does not
+    // say so already, the system's reason takes the place of the guess.
+    if (m_pOutput) {
+        for (const CSongOutput::Failure& f : m_pOutput->GetFailures()) {
+            const std::string reason = std::strerror(f.nErrno);
+            if (body.find(f.strPath) == std::string::npos || body.find(reason) != std::string::npos)
+                continue;
+            const std::string guess = " Probably in use by another program!";
+            const size_t at = body.find(guess);
+            if (at != std::string::npos) body.erase(at, guess.size());
+            body += " " + reason + ".";
+            break;
+        }
+    }
     if (title == "ERROR") {
         m_err << "vellisto-split: " << body << "\n";
     } else {

@@ -19,6 +19,7 @@
 #include "RecordingMailbox.h"
 
 class CRecordingControl;
+class CSongOutput;
 
 class CTerminalWindow : public IRecorderWindow {
 public:
@@ -26,6 +27,8 @@ public:
     CTerminalWindow(std::ostream& err, bool force, bool showProgress);
 
     void SetControl(CRecordingControl* control) { m_pControl = control; }
+    // The song files' output, whose failures give the system's reason to the writer's texts.
+    void SetOutput(const CSongOutput* output) { m_pOutput = output; }
     void SetBaseFile(const std::string& displayName, const std::string& path);
 
     MsgAnswer MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
@@ -61,7 +64,7 @@ public:
     // Was the overwrite question asked, and about which file?
     bool WasAskedToOverwrite() const { return !m_strExistingFile.empty(); }
     const std::string& GetExistingFile() const { return m_strExistingFile; }
-    // The error texts shown, in order.
+    // The error texts shown, in order; a text shown already is not shown again.
     const std::vector<std::string>& GetErrors() const { return m_errors; }
 
 private:
@@ -70,6 +73,7 @@ private:
     bool m_bShowProgress;
     bool m_bProgressDrawn = false;
     CRecordingControl* m_pControl = nullptr;
+    const CSongOutput* m_pOutput = nullptr;
     std::string m_strBaseText;
     std::string m_strBasePath;
     std::string m_strCurFile;  // the "Cur File: " label

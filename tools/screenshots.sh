@@ -1,13 +1,15 @@
 #!/bin/sh
 # Saves PNGs under docs/: the recorder window in both colour schemes, idle and recording, the
-# Custom Settings dialog in both schemes, the help window and About, at scale factors 1 and 2.
-# Renders offscreen, so it needs no display.
+# Custom Settings dialog in both schemes, the help window, About and the mixer buttons' message
+# boxes, at scale factors 1 and 2. Renders offscreen, so it needs no display.
 #   tools/screenshots.sh [build-dir]      (default: build)
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$here/build"}
 tool="$build/app/vellisto_screenshots"
 [ -x "$tool" ] || { echo "build the target vellisto_screenshots first: $tool" >&2; exit 1; }
+mixer_tool="$build/app/vellisto_mixer_screenshots"
+[ -x "$mixer_tool" ] || { echo "build the target vellisto_mixer_screenshots first" >&2; exit 1; }
 command -v sox >/dev/null || { echo "sox is needed to make the input signal" >&2; exit 1; }
 
 work=$(mktemp -d)
@@ -20,4 +22,6 @@ for scale in 1 2; do
     (cd "$work" && XDG_CONFIG_HOME="$work/cfg" XDG_DATA_HOME="$work/data" \
         QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=$scale \
         "$tool" "$work/in.wav" "$here/docs" "-x$scale")
+    (cd "$work" && XDG_CONFIG_HOME="$work/cfg" XDG_DATA_HOME="$work/data" \
+        QT_QPA_PLATFORM=offscreen QT_SCALE_FACTOR=$scale "$mixer_tool" "$here/docs" "-x$scale")
 done

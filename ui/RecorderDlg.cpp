@@ -27,6 +27,7 @@
 #include "DialogBuilder.h"
 #include "GlobalHotKey.h"
 #include "HelpViewer.h"
+#include "MixerButtons.h"
 #include "PersistentSettings.h"
 #include "PresetStore.h"
 #include "RecorderToolTip.h"
@@ -137,6 +138,10 @@ void CRecorderDlg::CreateControls() {
     connect(static_cast<QPushButton*>(GetItem(IDC_HELP)), &QPushButton::clicked, this,
             [] { ShowHelp(); });
     InstallHelpKey(this);
+    m_pMixerButtons = std::make_unique<CMixerButtons>(this, *m_pControl);
+    m_pMixerButtons->Connect(qobject_cast<QPushButton*>(GetItem(IDC_RECMIXER)),
+                             qobject_cast<QPushButton*>(GetItem(IDC_PLAYMIXER)),
+                             qobject_cast<QPushButton*>(GetItem(IDC_AUTOCONFIG)));
 }
 
 void CRecorderDlg::OnInitDialog() {

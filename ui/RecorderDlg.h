@@ -34,6 +34,7 @@ class QShortcut;
 class QSocketNotifier;
 class CComboPresetBox;
 class CGlobalHotKey;
+class CMixerButtons;
 class CPresetStore;
 class CRecorderToolTip;
 class CRecordingControl;
@@ -129,6 +130,7 @@ public:
     CLedMeter& GetMeter(int channel) { return channel == 0 ? *m_pMeterLeft : *m_pMeterRight; }
     CMeterThread& GetMeterThread() { return m_meterThread; }
     CRecorderToolTip& GetToolTip() { return *m_pToolTip; }
+    CMixerButtons& GetMixerButtons() { return *m_pMixerButtons; }
     bool IsPurple() const { return m_bPurple != 0; }
     const SchemeColours& GetScheme() const { return m_scheme; }
     // True while the recording picture shows the active picture.
@@ -202,6 +204,7 @@ private:
     std::unique_ptr<CPresetStore> m_pPresetStore;
     CGlobalHotKey* m_pHotKey = nullptr;
     QShortcut* m_pShortcut = nullptr;
+    std::unique_ptr<CMixerButtons> m_pMixerButtons;
 
     // The recording thread's messages wait in the mailbox; the thread writes to the eventfd when
     // it leaves one in an empty mailbox, and the notifier hands them to the control.

@@ -88,7 +88,17 @@ public:
     // was stopped): copies the device's description of the failure into text (size bytes) and
     // returns true. Owner thread.
     virtual bool GetDeviceFailure(char* /*text*/, size_t /*size*/) const { return false; }
+
+    // The mixer's name for the card behind capture device deviceId (WAVE_MAPPER: the system
+    // default), open or not: for ALSA its control device ("hw:0", "pulse", "default"). Empty
+    // when the backend knows of no mixer. User-interface thread.
+    virtual std::string GetMixerDeviceName(uint32_t /*deviceId*/) { return {}; }
 };
 
 // The backend the recorder uses: PortAudio over ALSA.
 std::unique_ptr<ICaptureBackend> MakePortAudioBackend();
+
+// The ALSA control device of the card behind a PortAudio ALSA device name: "hw:N" for a
+// hardware device ("HDA Intel PCH: ALC892 Analog (hw:0,0)"), else the device's own name
+// ("pulse", "default").
+std::string AlsaControlForDevice(const std::string& portAudioName);

@@ -1,6 +1,7 @@
 #include "FileCaptureBackend.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,19 +20,6 @@ uint32_t Le32(const unsigned char* p) {
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-bool ReadAt(int fd, uint64_t offset, void* dest, size_t bytes) {
-    auto* out = static_cast<char*>(dest);
-    while (bytes > 0) {
-        const ssize_t got = pread(fd, out, bytes, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        out += got;
-        offset += static_cast<uint64_t>(got);
-        bytes -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
 std::string Describe(uint16_t tag, uint16_t bits) {
     char text[96];
     if (tag == WAVE_FORMAT_PCM) {
@@ -44,27 +32,98 @@ std::string Describe(uint16_t tag, uint16_t bits) {
     return text;
 }
 
-bool ParseWav(int fd, uint64_t fileSize, const std::string& path, WavFileInfo* info,
+// Reads a header in order, from a file (at offsets) or from a stream (as it comes).
+class CHeaderSource {
+public:
+    CHeaderSource(int fd, bool seekable, const std::atomic<int>* interrupt)
+        : m_fd(fd), m_bSeekable(seekable), m_pInterrupt(interrupt) {}
+
+    // Exactly n bytes, or false (the end, an error, an interruption: see Problem()).
+    bool Read(void* dest, size_t n) {
+        auto* out = static_cast<char*>(dest);
+        while (n > 0) {
+            const ssize_t got = m_bSeekable ? ::pread(m_fd, out, n, static_cast<off_t>(m_nPos))
+                                            : ::read(m_fd, out, n);
+            if (got < 0 && errno == EINTR) {
+                if (m_pInterrupt && m_pInterrupt->load() != 0) {
+                    m_problem = WavProblem::Interrupted;
+                    return false;
+                }
+                continue;
+            }
+            if (got < 0) m_nErrno = errno;
+            if (got <= 0) return false;
+            out += got;
+            n -= static_cast<size_t>(got);
+            m_nPos += static_cast<uint64_t>(got);
+        }
+        return true;
+    }
+    bool Skip(uint64_t n) {
+        if (m_bSeekable) {
+            m_nPos += n;
+            return true;
+        }
+        char scrap[4096];
+        while (n > 0) {
+            const size_t step = static_cast<size_t>(std::min<uint64_t>(n, sizeof scrap));
+            if (!Read(scrap, step)) return false;
+            n -= step;
+        }
+        return true;
+    }
+    uint64_t Pos() const { return m_nPos; }
+    // Why the last Read failed: None at the end of the input.
+    WavProblem Problem() const { return m_nErrno ? WavProblem::Unreadable : m_problem; }
+    int Errno() const { return m_nErrno; }
+
+private:
+    int m_fd;
+    bool m_bSeekable;
+    const std::atomic<int>* m_pInterrupt;
+    uint64_t m_nPos = 0;
+    int m_nErrno = 0;
+    WavProblem m_problem = WavProblem::None;
+};
+
+// The data sizes streaming writers put in a header they cannot go back to.
+bool IsStreamingPlaceholder(uint32_t size) { return size == 0xFFFFFFFFu || size == 0x7FFFF000u; }
+
+// fileSize: the whole file's length, 0 for a stream.
+bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, WavFileInfo* info,
               std::string* error) {
-    unsigned char riff[12];
-    if (fileSize < 12 || !ReadAt(fd, 0, riff, sizeof riff) || std::memcmp(riff, "RIFF", 4) != 0 ||
-        std::memcmp(riff + 8, "WAVE", 4) != 0) {
-        *error = path + " is not a WAV file (no RIFF/WAVE header)";
+    auto fail = [&](WavProblem problem, const std::string& text) {
+        // A read that failed says why, whatever was being read.
+        if (in.Problem() == WavProblem::Interrupted) {
+            info->problem = WavProblem::Interrupted;
+            *error = "reading " + path + " was interrupted";
+        } else if (in.Problem() == WavProblem::Unreadable) {
+            info->problem = WavProblem::Unreadable;
+            *error = "Cannot read " + path + ": " + std::strerror(in.Errno());
+        } else {
+            info->problem = problem;
+            *error = path + text;
+        }
         return false;
+    };
+    const bool stream = fileSize == 0;
+    unsigned char riff[12];
+    if ((!stream && fileSize < 12) || !in.Read(riff, sizeof riff) ||
+        std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
+        return fail(WavProblem::NotWav, " is not a WAV file (no RIFF/WAVE header)");
     }
     bool haveFormat = false;
-    uint64_t pos = 12;
-    while (pos + 8 <= fileSize) {
+    for (;;) {
         unsigned char chunk[8];
-        if (!ReadAt(fd, pos, chunk, sizeof chunk)) break;
+        if ((!stream && in.Pos() + 8 > fileSize) || !in.Read(chunk, sizeof chunk)) break;
         const uint32_t size = Le32(chunk + 4);
-        const uint64_t body = pos + 8;
+        const uint64_t body = in.Pos();
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             unsigned char fmt[40] = {};
-            if (size < 16 || body + std::min<uint64_t>(size, sizeof fmt) > fileSize ||
-                !ReadAt(fd, body, fmt, std::min<size_t>(size, sizeof fmt))) {
-                *error = path + " is truncated or damaged (bad \"fmt \" chunk)";
-                return false;
+            const size_t want = std::min<size_t>(size, sizeof fmt);
+            if (size < 16 || (!stream && body + want > fileSize) || !in.Read(fmt, want) ||
+                !in.Skip(size - want + (size & 1))) {
+                return fail(WavProblem::Damaged, " is truncated or damaged (bad \"fmt \" chunk)");
             }
             WAVEFORMATEX& f = info->format;
             f.wFormatTag = Le16(fmt);
@@ -80,63 +139,84 @@ bool ParseWav(int fd, uint64_t fileSize, const std::string& path, WavFileInfo* i
             haveFormat = true;
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             if (!haveFormat) {
-                *error = path + " is not a usable WAV file (no \"fmt \" chunk before the data)";
-                return false;
+                return fail(WavProblem::Damaged,
+                            " is not a usable WAV file (no \"fmt \" chunk before the data)");
             }
             const WAVEFORMATEX& f = info->format;
             const bool pcm16 = f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample == 16;
             const bool float32 = f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && f.wBitsPerSample == 32;
             if (!pcm16 && !float32) {
-                *error = path + " holds " + Describe(f.wFormatTag, f.wBitsPerSample) +
-                         " samples; only 16-bit PCM and 32-bit float WAV files can be read";
-                return false;
+                return fail(WavProblem::SampleType,
+                            " holds " + Describe(f.wFormatTag, f.wBitsPerSample) +
+                                " samples; only 16-bit PCM and 32-bit float WAV files can be read");
             }
             if (f.nChannels == 0 || f.nSamplesPerSec == 0 ||
                 f.nBlockAlign != f.nChannels * (f.wBitsPerSample / 8)) {
-                *error = path + " has an inconsistent \"fmt \" chunk";
-                return false;
-            }
-            if (body + size > fileSize) {
-                char text[160];
-                std::snprintf(text, sizeof text,
-                              " is truncated: its data chunk declares %u bytes but %llu follow",
-                              size, static_cast<unsigned long long>(fileSize - body));
-                *error = path + text;
-                return false;
-            }
-            if (size % f.nBlockAlign != 0) {
-                *error = path + " is truncated or damaged (the data ends inside a frame)";
-                return false;
+                return fail(WavProblem::Damaged, " has an inconsistent \"fmt \" chunk");
             }
             info->nDataOffset = body;
+            info->nDeclaredBytes = size;
+            info->bStream = stream;
+            if (IsStreamingPlaceholder(size) || (!stream && body + size > fileSize)) {
+                info->bSizeToEnd = true;
+                info->nDataBytes = stream ? WavFileInfo::kToTheEnd
+                                          : (fileSize - body) / f.nBlockAlign * f.nBlockAlign;
+                return true;
+            }
+            if (size % f.nBlockAlign != 0) {
+                return fail(WavProblem::Damaged,
+                            " is truncated or damaged (the data ends inside a frame)");
+            }
             info->nDataBytes = size;
             return true;
         }
-        pos = body + size + (size & 1);  // chunks are padded to even sizes
+        if (std::memcmp(chunk, "fmt ", 4) != 0 && !in.Skip(uint64_t{size} + (size & 1))) {
+            break;  // chunks are padded to even sizes
+        }
     }
-    *error = path + (haveFormat ? " has no data chunk (truncated?)"
-                                : " is not a usable WAV file (no \"fmt \" chunk)");
-    return false;
+    return fail(WavProblem::Damaged, haveFormat ? " has no data chunk (truncated?)"
+                                                : " is not a usable WAV file (no \"fmt \" chunk)");
 }
 
 }  // namespace
 
+bool ReadWavHeader(int fd, const std::string& name, WavFileInfo* info, std::string* error,
+                   const std::atomic<int>* interrupt) {
+    *info = WavFileInfo{};
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        info->problem = WavProblem::Unreadable;
+        *error = "Cannot read " + name + ": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        info->problem = WavProblem::Unreadable;
+        *error = "Cannot read " + name + ": it is a folder";
+        return false;
+    }
+    const bool seekable = S_ISREG(st.st_mode);
+    CHeaderSource in(fd, seekable, interrupt);
+    if (!ParseWav(in, seekable ? static_cast<uint64_t>(st.st_size) : 0, name, info, error)) {
+        return false;
+    }
+    // A file is read on from the data's first byte; a stream already stands there.
+    if (seekable && lseek(fd, static_cast<off_t>(info->nDataOffset), SEEK_SET) < 0) {
+        info->problem = WavProblem::Unreadable;
+        *error = "Cannot read " + name + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 bool ReadWavFileInfo(const std::string& path, WavFileInfo* info, std::string* error) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
+        *info = WavFileInfo{};
+        info->problem = WavProblem::Unreadable;
         *error = "Cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    struct stat st {};
-    bool ok = false;
-    if (fstat(fd, &st) != 0) {
-        *error = "Cannot read " + path + ": " + std::strerror(errno);
-    } else if (S_ISDIR(st.st_mode)) {
-        *error = "Cannot read " + path + ": it is a folder";
-    } else {
-        *info = WavFileInfo{};
-        ok = ParseWav(fd, static_cast<uint64_t>(st.st_size), path, info, error);
-    }
+    const bool ok = ReadWavHeader(fd, path, info, error);
     ::close(fd);
     return ok;
 }
@@ -146,7 +226,17 @@ CFileCaptureBackend::CFileCaptureBackend(std::string path, FilePacing pacing)
     m_bValid = ReadWavFileInfo(m_strPath, &m_info, &m_strError);
 }
 
-CFileCaptureBackend::~CFileCaptureBackend() { Shutdown(); }
+CFileCaptureBackend::CFileCaptureBackend(int fd, std::string name, const WavFileInfo& info,
+                                         FilePacing pacing)
+    : m_strPath(std::move(name)), m_pacing(pacing), m_bOwnFd(true), m_info(info), m_hFile(fd) {
+    m_bValid = fd >= 0 && info.format.nBlockAlign != 0;
+    if (!m_bValid) m_strError = "Cannot read " + m_strPath;
+}
+
+CFileCaptureBackend::~CFileCaptureBackend() {
+    Shutdown();
+    if (m_bOwnFd && m_hFile >= 0) ::close(m_hFile);
+}
 
 int CFileCaptureBackend::GetDeviceCount() { return m_bValid ? 1 : 0; }
 
@@ -174,15 +264,26 @@ bool CFileCaptureBackend::QueryFormat(uint32_t deviceId, const WAVEFORMATEX& for
 bool CFileCaptureBackend::OpenSource(uint32_t deviceId, const WAVEFORMATEX& format,
                                      SourceTraits* traits) {
     if (!Accepts(deviceId, format)) return false;
-    m_hFile = ::open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (m_hFile < 0) return false;
-    if (lseek(m_hFile, static_cast<off_t>(m_info.nDataOffset), SEEK_SET) < 0) {
-        ::close(m_hFile);
-        m_hFile = -1;
-        return false;
+    if (m_bOwnFd) {
+        // A stream plays once; a file starts again at its data's first byte.
+        if (m_info.bStream ? m_bStreamUsed
+                           : lseek(m_hFile, static_cast<off_t>(m_info.nDataOffset), SEEK_SET) < 0) {
+            return false;
+        }
+        m_bStreamUsed = true;
+    } else {
+        m_hFile = ::open(m_strPath.c_str(), O_RDONLY | O_CLOEXEC);
+        if (m_hFile < 0) return false;
+        if (lseek(m_hFile, static_cast<off_t>(m_info.nDataOffset), SEEK_SET) < 0) {
+            ::close(m_hFile);
+            m_hFile = -1;
+            return false;
+        }
     }
     m_nRemaining = m_info.nDataBytes;
     m_nBytesRead.store(0);
+    m_nReadErrno.store(0);
+    m_bCancel.store(false);
     if (m_pacing == FilePacing::RealTime) {
         traits->bPaced = true;
         traits->bLossy = true;
@@ -198,8 +299,24 @@ bool CFileCaptureBackend::OpenSource(uint32_t deviceId, const WAVEFORMATEX& form
 }
 
 void CFileCaptureBackend::CloseSource() {
+    if (m_bOwnFd) return;
     if (m_hFile >= 0) ::close(m_hFile);
     m_hFile = -1;
+}
+
+bool CFileCaptureBackend::Stop() {
+    m_bCancel.store(true);
+    return CQueuedCaptureBackend::Stop();
+}
+
+bool CFileCaptureBackend::Reset() {
+    m_bCancel.store(true);
+    return CQueuedCaptureBackend::Reset();
+}
+
+bool CFileCaptureBackend::Close() {
+    m_bCancel.store(true);
+    return CQueuedCaptureBackend::Close();
 }
 
 CQueuedCaptureBackend::ReadResult CFileCaptureBackend::ReadSource(void* dest, uint32_t bytes) {
@@ -207,20 +324,37 @@ CQueuedCaptureBackend::ReadResult CFileCaptureBackend::ReadSource(void* dest, ui
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(bytes, m_nRemaining));
     auto* out = static_cast<char*>(dest);
     while (result.nBytes < want) {
+        if (m_info.bStream) {
+            // A pipe may hold back its data for ever: wait in slices, so that Stop is seen.
+            pollfd ready{m_hFile, POLLIN, 0};
+            const int polled = ::poll(&ready, 1, 100);
+            if (m_bCancel.load()) {
+                result.bStall = result.nBytes == 0;
+                break;
+            }
+            if (polled == 0 || (polled < 0 && errno == EINTR)) continue;
+        }
         const ssize_t got = ::read(m_hFile, out + result.nBytes, want - result.nBytes);
         if (got < 0 && errno == EINTR) continue;
+        if (got < 0) m_nReadErrno.store(errno);
         if (got <= 0) break;
         result.nBytes += static_cast<uint32_t>(got);
     }
     // A read error ends the input like the end of the data does; whole frames only.
     result.nBytes -= result.nBytes % FrameBytes();
-    m_nRemaining -= result.nBytes;
+    if (m_nRemaining != WavFileInfo::kToTheEnd) m_nRemaining -= result.nBytes;
     m_nBytesRead.fetch_add(result.nBytes);
-    result.bEnd = result.nBytes < bytes;
+    result.bEnd = !result.bStall && result.nBytes < bytes;
     return result;
 }
 
 std::unique_ptr<ICaptureBackend> MakeFileCaptureBackend(const std::string& wavPath,
                                                         FilePacing pacing) {
     return std::make_unique<CFileCaptureBackend>(wavPath, pacing);
+}
+
+std::unique_ptr<CFileCaptureBackend> MakeFileCaptureBackend(int fd, const std::string& name,
+                                                            const WavFileInfo& info,
+                                                            FilePacing pacing) {
+    return std::make_unique<CFileCaptureBackend>(fd, name, info, pacing);
 }

@@ -8,6 +8,15 @@
 //   auto backend = MakeFileCaptureBackend(path, FilePacing::AsFastAsRead);
 //   CWaveIn waveIn(std::move(backend));    // then the usual Open/AllocateBuffers/Start/...
 //
+// An input opened once by its user (a pipe, a FIFO, standard input, or a file that must not be
+// opened again): ReadWavHeader(fd, name, &info, &error) reads the header from the descriptor,
+// and MakeFileCaptureBackend(fd, name, info, pacing) plays it on from there. A pipe is read as
+// a stream, once, and a blocked read gives way to Stop, Reset and Close.
+//
+// Streaming writers cannot patch the data size: a size that is a streaming placeholder
+// (0xFFFFFFFF, 0x7FFFF000) or runs past the end of the file means "to the end of the file"
+// (whole frames), and the info says so (bSizeToEnd).
+//
 // The device list holds one device, named after the file; ids 0 and -1 (WAVE_MAPPER) open it.
 // QueryFormat and Open accept exactly the file's format (tag, channels, rate, bits) and refuse
 // any other, so a recorder set to another format gets the device's refusal. Each Open starts at
@@ -31,18 +40,35 @@
 
 enum class FilePacing { RealTime, AsFastAsRead };
 
+// Why a header was refused.
+enum class WavProblem { None, Unreadable, NotWav, SampleType, Damaged, Interrupted };
+
 struct WavFileInfo {
     WAVEFORMATEX format{};     // as found in the "fmt " chunk (extensible formats reduced to 1/3)
     uint64_t nDataOffset = 0;  // bytes from the file's start to the first sample
-    uint64_t nDataBytes = 0;   // bytes of samples, a whole number of frames
+    uint64_t nDataBytes = 0;   // bytes of samples, a whole number of frames (kToTheEnd: unknown)
+    bool bStream = false;      // read as a stream (a pipe): once, from the header's end on
+    // The declared data size was a streaming placeholder or ran past the end of the file; it
+    // was taken as "to the end" and nDeclaredBytes holds what it said.
+    bool bSizeToEnd = false;
+    uint32_t nDeclaredBytes = 0;
+    WavProblem problem = WavProblem::None;  // set when the header was refused
+    static constexpr uint64_t kToTheEnd = UINT64_MAX;
 };
 
 // Reads and checks the header of a 16-bit PCM or 32-bit float WAV. Any thread.
 bool ReadWavFileInfo(const std::string& path, WavFileInfo* info, std::string* error);
+// The same from an open descriptor, which is left at the first sample byte; name stands for
+// the input in the messages. A read that a signal interrupts fails (problem Interrupted) when
+// *interrupt is set then, and is retried otherwise.
+bool ReadWavHeader(int fd, const std::string& name, WavFileInfo* info, std::string* error,
+                   const std::atomic<int>* interrupt = nullptr);
 
 class CFileCaptureBackend : public CQueuedCaptureBackend {
-  public:
+public:
     CFileCaptureBackend(std::string path, FilePacing pacing);
+    // Plays a descriptor whose header ReadWavHeader has read; takes it over.
+    CFileCaptureBackend(int fd, std::string name, const WavFileInfo& info, FilePacing pacing);
     ~CFileCaptureBackend() override;
 
     // False when the file cannot serve as a device; GetFileError says why.
@@ -51,23 +77,34 @@ class CFileCaptureBackend : public CQueuedCaptureBackend {
     const WavFileInfo& GetFileInfo() const { return m_info; }
     // Data bytes read from the file since Open. Any thread (a progress display).
     uint64_t GetBytesRead() const { return m_nBytesRead.load(); }
+    // The error number of a read that failed (the input then ended early), 0 when none did.
+    // Any thread.
+    int GetReadError() const { return m_nReadErrno.load(); }
 
     int GetDeviceCount() override;
     bool GetDeviceCaps(uint32_t deviceId, WaveInCaps* caps) override;
     bool QueryFormat(uint32_t deviceId, const WAVEFORMATEX& format) override;
+    // A stream's blocked read gives way to these.
+    bool Stop() override;
+    bool Reset() override;
+    bool Close() override;
 
-  protected:
+protected:
     bool OpenSource(uint32_t deviceId, const WAVEFORMATEX& format, SourceTraits* traits) override;
     void CloseSource() override;
     bool StartSource() override { return true; }
     bool StopSource() override { return true; }
     ReadResult ReadSource(void* dest, uint32_t bytes) override;
 
-  private:
+private:
     bool Accepts(uint32_t deviceId, const WAVEFORMATEX& format) const;
 
-    std::string m_strPath;
+    std::string m_strPath;  // the file, or the name of a descriptor's input
     FilePacing m_pacing;
+    bool m_bOwnFd = false;  // the descriptor was handed over: keep it open between Opens
+    bool m_bStreamUsed = false;
+    std::atomic<bool> m_bCancel{false};  // a stream's read must give way
+    std::atomic<int> m_nReadErrno{0};
     bool m_bValid = false;
     std::string m_strError;
     WavFileInfo m_info;
@@ -78,3 +115,6 @@ class CFileCaptureBackend : public CQueuedCaptureBackend {
 
 std::unique_ptr<ICaptureBackend> MakeFileCaptureBackend(const std::string& wavPath,
                                                         FilePacing pacing);
+std::unique_ptr<CFileCaptureBackend> MakeFileCaptureBackend(int fd, const std::string& name,
+                                                            const WavFileInfo& info,
+                                                            FilePacing pacing);

@@ -25,7 +25,7 @@ public:
 
     void SetDeviceID(uint32_t id);
     uint32_t GetDeviceID();
-    void* GetHandle();  // null when closed
+    void* GetHandle();  // the open device's backend (ICaptureBackend*), null when closed
 
     void QueryFormat(const WAVEFORMATEX* format);
     void Open(const WAVEFORMATEX* format, WaveInNotifyFn callback, void* instance,

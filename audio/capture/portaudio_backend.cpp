@@ -128,6 +128,18 @@ public:
         return true;
     }
 
+    // The system default is the `default` control device whatever PortAudio's default input
+    // is; only ALSA devices have a card.
+    std::string GetMixerDeviceName(uint32_t deviceId) override {
+        if (deviceId == WAVE_MAPPER) return "default";
+        if (!EnsurePortAudio()) return {};
+        const PaDeviceIndex device = DeviceIndex(deviceId);
+        const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
+        const PaHostApiInfo* host = info ? Pa_GetHostApiInfo(info->hostApi) : nullptr;
+        if (!host || host->type != paALSA || !info->name) return {};
+        return AlsaControlForDevice(info->name);
+    }
+
     // A real check: opens (and closes) the very stream Open would. Pa_IsFormatSupported asks
     // ALSA for its largest buffer instead, which on an unbounded device (the file plugin the
     // tests use) means a buffer of billions of frames.
@@ -203,6 +215,16 @@ private:
 };
 
 }  // namespace
+
+std::string AlsaControlForDevice(const std::string& portAudioName) {
+    // PortAudio names a hardware device "<card>: <device> (hw:<card>,<device>)".
+    const size_t open = portAudioName.rfind("(hw:");
+    if (open != std::string::npos && portAudioName.back() == ')') {
+        const size_t comma = portAudioName.find(',', open);
+        if (comma != std::string::npos) return portAudioName.substr(open + 1, comma - open - 1);
+    }
+    return portAudioName;
+}
 
 std::unique_ptr<ICaptureBackend> MakePortAudioBackend() {
     return std::make_unique<CPortAudioCaptureBackend>();

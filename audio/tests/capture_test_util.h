@@ -1,27 +1,25 @@
 // Helpers shared by the capture tests: a notification counter to wait on, a reader that drains
-// a CWaveIn as the recording thread would, and small WAV and raw files in a scratch folder.
+// a CWaveIn as the recording thread would, and waits for lost frames.
 #pragma once
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
-#include <cstdio>
-#include <filesystem>
 #include <mutex>
-#include <string>
-#include <vector>
+#include <thread>
 
 #include "TestCaptureBackend.h"
+#include "TestFiles.h"
 #include "WaveIn.h"
 
 namespace capture_test {
 
+using namespace testsupport;
 constexpr uint32_t kBuf = 65536;
 
-// Counts notifications per message; the instance value passed to Open must point to it.
+// Counts notifications per message; the instance value passed to Open must point to it. The
+// device thread may still be notifying: the counts are read under the lock.
 struct Notifications {
     std::mutex lock;
     std::condition_variable changed;
@@ -38,15 +36,8 @@ struct Notifications {
         self->close += message == WIM_CLOSE;
         self->changed.notify_all();
     }
-    // The device thread may still be notifying: read the counts under the lock.
-    int Opens() { return Read(open); }
-    int Datas() { return Read(data); }
-    int Closes() { return Read(close); }
-    void* LastHandle() {
-        std::lock_guard<std::mutex> guard(lock);
-        return lastHandle;
-    }
-    int Read(const int& field) {
+    template <typename T>
+    T Read(const T& field) {
         std::lock_guard<std::mutex> guard(lock);
         return field;
     }
@@ -64,10 +55,9 @@ inline std::string ErrorOf(CWaveIn& waveIn) {
 
 // Reads blocks as the recording thread does, until a short block or `maxBytes`; returns every
 // byte taken. Each completed buffer brings one notification, so waiting for the n-th is exact.
-inline std::vector<uint8_t> ReadAll(CWaveIn& waveIn, Notifications& notes, uint32_t bufferSize,
-                                    uint64_t maxBytes = UINT64_MAX,
-                                    std::vector<uint32_t>* blockSizes = nullptr) {
-    std::vector<uint8_t> out, block(bufferSize);
+inline Bytes ReadAll(CWaveIn& waveIn, Notifications& notes, uint32_t bufferSize,
+                     uint64_t maxBytes = UINT64_MAX, std::vector<uint32_t>* blockSizes = nullptr) {
+    Bytes out, block(bufferSize);
     while (out.size() < maxBytes) {
         if (!notes.WaitForData(++notes.taken)) {
             ADD_FAILURE() << "no buffer completed within 5 s";
@@ -75,53 +65,31 @@ inline std::vector<uint8_t> ReadAll(CWaveIn& waveIn, Notifications& notes, uint3
         }
         const unsigned long got = waveIn.ReadBuffer(block.data());
         EXPECT_EQ(ErrorOf(waveIn), "");
-        out.insert(out.end(), block.begin(), block.begin() + static_cast<long>(got));
-        if (blockSizes) blockSizes->push_back(static_cast<uint32_t>(got));
+        out.insert(out.end(), block.begin(), block.begin() + long(got));
+        if (blockSizes) blockSizes->push_back(uint32_t(got));
         if (got != bufferSize) break;
     }
     return out;
 }
 
-inline std::vector<uint8_t> FrameCounterBytes(const WAVEFORMATEX& format, uint64_t bytes) {
-    std::vector<uint8_t> out(bytes);
-    CTestCaptureBackend::FrameCounter(format)(0, out.data(), static_cast<uint32_t>(bytes));
+// A device that found no buffer queued for longer than its grace has dropped audio.
+inline bool WaitForLostFrames(CWaveIn& waveIn) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (waveIn.GetLostFrames() == 0 && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return waveIn.GetLostFrames() > 0;
+}
+
+inline Bytes FrameCounterBytes(const WAVEFORMATEX& format, uint64_t bytes) {
+    Bytes out(bytes);
+    CTestCaptureBackend::FrameCounter(format)(0, reinterpret_cast<uint8_t*>(out.data()),
+                                              uint32_t(bytes));
     return out;
 }
 
-inline std::filesystem::path ScratchDir(const std::string& name) {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("vellisto-" + name + "-" + std::to_string(getpid()));
-    std::filesystem::create_directories(dir);
-    return dir;
-}
-
-inline void WriteBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
-    std::fclose(f);
-}
-
-// A plain WAV: RIFF header, 16-byte "fmt " chunk, an optional odd-sized extra chunk (to check
-// padding), then "data".
-inline std::vector<uint8_t> MakeWav(const WAVEFORMATEX& f, const std::vector<uint8_t>& samples,
-                                    bool extraChunk = false) {
-    std::vector<uint8_t> out;
-    auto put = [&](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-    };
-    auto tag = [&](const char* t) {
-        for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(t[i]));
-    };
-    const uint32_t extra = extraChunk ? 12 : 0;
-    tag("RIFF"), put(static_cast<uint32_t>(36 + extra + samples.size()), 4), tag("WAVE");
-    tag("fmt "), put(16, 4), put(f.wFormatTag, 2), put(f.nChannels, 2);
-    put(f.nSamplesPerSec, 4), put(f.nAvgBytesPerSec, 4), put(f.nBlockAlign, 2);
-    put(f.wBitsPerSample, 2);
-    if (extraChunk) tag("LIST"), put(3, 4), tag("abc");  // 3 bytes and the pad byte
-    tag("data"), put(static_cast<uint32_t>(samples.size()), 4);
-    out.insert(out.end(), samples.begin(), samples.end());
-    return out;
+inline WavFormat FormatOf(const WAVEFORMATEX& f) {
+    return {f.wBitsPerSample, int(f.nSamplesPerSec), f.nChannels};
 }
 
 }  // namespace capture_test

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
-#include <tuple>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "RecSettings.h"
@@ -106,24 +106,20 @@ TEST(ProcessBlock, FloatClippingAndTheExactDCCoefficient) {
 }
 
 TEST(ProcessBlock, SilentAndEmptyBlocksGiveTheFloorReadouts) {
-    for (int dc = 0; dc < 2; ++dc) {
-        for (int smart = 0; smart < 2; ++smart) {
-            CSignalAnalyzer a;
-            a.SetDCBlock(dc);
-            a.SetIgnoreClicks(smart);
-            I16 silence(4096, 0);
-            Process(a, silence);
-            for (int ch = 0; ch < 2; ++ch) {
-                EXPECT_EQ(a.m_fPeak[ch], kFloor / 32768.0f);
-                EXPECT_EQ(Bits(a.m_fPower[ch]), 0x2B8CBCCCu);
-            }
-            a.SetBitsPerSample(32);
-            a.PrepareRecording();
-            std::vector<float> fsilence(4096, 0.0f);
-            Process(a, fsilence);
-            EXPECT_EQ(a.m_fPeak[0], kFloor);
-            EXPECT_EQ(Bits(a.m_fPower[1]), 0x2B8CBCCCu);
-        }
+    for (int switches = 0; switches < 4; ++switches) {  // DC Block and Smart Gap off and on
+        CSignalAnalyzer a;
+        a.SetDCBlock(switches & 1);
+        a.SetIgnoreClicks(switches >> 1);
+        I16 silence(4096, 0);
+        Process(a, silence);
+        EXPECT_EQ(a.m_fPeak[1], kFloor / 32768.0f);
+        EXPECT_EQ(Bits(a.m_fPower[0]), 0x2B8CBCCCu);
+        a.SetBitsPerSample(32);
+        a.PrepareRecording();
+        std::vector<float> fsilence(4096, 0.0f);
+        Process(a, fsilence);
+        EXPECT_EQ(a.m_fPeak[0], kFloor);
+        EXPECT_EQ(Bits(a.m_fPower[1]), 0x2B8CBCCCu);
     }
 
     // A 0-byte (or negative) block after a loud one resets the readouts and nothing else.
@@ -258,10 +254,9 @@ TEST(ProcessBlock, MonoSplitsWhereItsStereoCopySplits) {
     constexpr uint32_t kRate = 11025;
     // Songs of 31 s, 40 s and 33 s with gaps of 2 s and 3 s and a quiet passage of 0.6 s, then
     // End Gap of silence; noise with a DC offset throughout, and a few clipped samples.
-    std::vector<std::pair<uint32_t, bool>> plan = {{31 * kRate, true}, {2 * kRate, false},
-                                                   {20 * kRate, true}, {kRate * 6 / 10, false},
-                                                   {20 * kRate, true}, {3 * kRate, false},
-                                                   {33 * kRate, true}, {8 * kRate, false}};
+    std::vector<std::pair<uint32_t, bool>> plan = {
+        {31 * kRate, true}, {2 * kRate, false}, {20 * kRate, true}, {kRate * 6 / 10, false},
+        {20 * kRate, true}, {3 * kRate, false}, {33 * kRate, true}, {8 * kRate, false}};
     for (uint16_t bits : {16, 32}) {
         SCOPED_TRACE(bits);
         std::vector<float> mono;

@@ -2,7 +2,6 @@
 // rule predicts for an input made of loud and near-silent stretches.
 #pragma once
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -13,6 +12,7 @@
 namespace rectest {
 
 constexpr long kBlock = 65536;
+constexpr long kFrames16 = 16384;  // stereo 16-bit frames per block
 
 // Thresholds in seconds, set through the trackbar scales.
 struct Detection {
@@ -37,9 +37,9 @@ struct Prediction {
     long nEndByte = -1;      // byte offset of the sample where End Gap was reached, or -1
 };
 
-// The gap rule on the input as one stream (thresholds from the analyser; loud frames are loud
-// in both channels): a split where Gap Size of silence has passed and at least Minimum Song
-// Size since the previous split; the end once End Gap of silence has passed.
+// The gap rule on stereo input as one stream (thresholds from the analyser; loud frames are
+// loud in both channels): a split where Gap Size of silence has passed and at least Minimum
+// Song Size since the previous split; the end once End Gap of silence has passed.
 inline Prediction Predict(const Format& format, const std::vector<Segment>& plan,
                           const CSignalAnalyzer& a) {
     const long sampleBytes = format.nBits / 8;
@@ -73,7 +73,7 @@ struct Recording {
     CTempDir dir;
     Format format;
     std::vector<Segment> plan;
-    std::vector<char> input;
+    std::vector<char> input;  // MakeSamples(format, plan) unless set before Use...
     CTestWindow win;
     CTestCaptureBackend* pTest = nullptr;
     std::unique_ptr<CRecordingControl> ctl;
@@ -85,13 +85,14 @@ struct Recording {
         Init(d, MakeFileCaptureBackend((dir / "in.wav").string(), pacing));
     }
 
-    // The input through the scripted backend.
+    // The input through the scripted backend; Manual delivery gets a short wait slice.
     void UseTest(const Detection& d, CTestCaptureBackend::Delivery delivery) {
         if (input.empty()) input = MakeSamples(format, plan);
         auto backend = std::make_unique<CTestCaptureBackend>(delivery);
         pTest = backend.get();
         pTest->SetSource(std::vector<uint8_t>(input.begin(), input.end()));
         Init(d, std::move(backend));
+        if (delivery == CTestCaptureBackend::Delivery::Manual) ctl->m_nWaitSliceMs = 20;
     }
 
     void Init(const Detection& d, std::unique_ptr<ICaptureBackend> backend) {
@@ -105,14 +106,15 @@ struct Recording {
         ConfigureAnalyzer(ctl->GetAnalyzer(), format, d);
     }
 
-    bool Run() {
+    // Starts the recording (a refusal shows its boxes as failures); Run then handles every
+    // message up to the done one.
+    bool Start() {
         ctl->OnRecord();
-        if (!ctl->IsRecording()) {
-            for (const Box& b : win.boxes) ADD_FAILURE() << b.title << ": " << b.text;
-            return false;
-        }
-        return win.PumpUntilDone();
+        if (ctl->IsRecording()) return true;
+        for (const Box& b : win.boxes) ADD_FAILURE() << b.title << ": " << b.text;
+        return false;
     }
+    bool Run() { return Start() && win.PumpUntilDone(); }
 
     Prediction Predicted() const { return Predict(format, plan, ctl->GetAnalyzer()); }
     std::vector<fs::path> Files() const { return SongFiles(dir, "SideA", ".wav"); }
@@ -136,23 +138,5 @@ struct Recording {
         return joined == Slice(0, long(joined.size()));
     }
 };
-
-// The frame number a frame made by MakeSamples carries (16-bit or float).
-inline long DecodeFrame(const Format& format, const char* frame) {
-    int v[2];
-    for (int ch = 0; ch < 2; ++ch) {
-        if (format.nBits == 16) {
-            int16_t s;
-            std::memcpy(&s, frame + 2 * ch, 2);
-            v[ch] = s;
-        } else {
-            float f;
-            std::memcpy(&f, frame + 4 * ch, 4);
-            v[ch] = int(std::lround(f * 32768.0f));
-        }
-    }
-    if (v[0] >= 1000) return (v[0] - 1000) + 30000L * (-v[1] - 1000);
-    return (v[0] + 500) + 1000L * (v[1] + 500);
-}
 
 }  // namespace rectest

@@ -16,12 +16,10 @@ TEST_P(RecordingPortAudio, SongFilesEqualThoseOfTheFileBackend) {
     if (!config || !fs::exists(config)) GTEST_SKIP() << "no test ALSA configuration";
     // The raw file is in the capture format itself, so ALSA converts nothing. The device repeats
     // stale data after the file's end: the input ends by End Gap well before that.
-    const Format format{GetParam(), 44100, 2};
-    const std::vector<Segment> plan = {{70000, true}, {9000, false}, {95000, true},
-                                       {6000, false}, {60000, true}, {44100 * 4, false}};
     Recording byFile;
-    byFile.format = format;
-    byFile.plan = plan;
+    byFile.format = {GetParam(), 44100, 2};
+    byFile.plan = {{70000, true}, {9000, false}, {95000, true},
+                   {6000, false}, {60000, true}, {44100 * 4, false}};
     byFile.UseFile({});
     ASSERT_TRUE(byFile.Run());
     ASSERT_EQ(byFile.ctl->GetLastEnd(), RecordingEnd::EndGap);
@@ -33,10 +31,9 @@ TEST_P(RecordingPortAudio, SongFilesEqualThoseOfTheFileBackend) {
     // about the files; another attempt is made.
     for (int attempt = 1;; ++attempt) {
         Recording live;
-        live.format = format;
+        live.format = byFile.format;
         live.input = byFile.input;
-        std::ofstream(live.dir / "tape.raw", std::ios::binary)
-            .write(live.input.data(), std::streamsize(live.input.size()));
+        testsupport::WriteFile(live.dir / "tape.raw", live.input);
         setenv("VELLISTO_TAPE_IN", (live.dir / "tape.raw").c_str(), 1);
         live.Init({}, MakePortAudioBackend());
         live.ctl->m_settings.nWaveInID = -1;  // the system default: the tape

@@ -7,7 +7,8 @@ vellisto_gtest(control_tests SOURCES control_test.cpp LIBS vellisto_engine velli
 # A block buffer too large to allocate must fail quietly, not abort the sanitizer's allocator.
 set_tests_properties(control_tests PROPERTIES ENVIRONMENT
     "VELLISTO_SOURCE_DIR=${PROJECT_SOURCE_DIR};ASAN_OPTIONS=allocator_may_return_null=1;TSAN_OPTIONS=allocator_may_return_null=1")
-vellisto_gtest(recording_alloc_tests SOURCES recording_alloc_test.cpp LIBS vellisto_engine vellisto_capture_testing
+vellisto_gtest(recording_alloc_tests SOURCES recording_alloc_test.cpp
+    LIBS vellisto_engine vellisto_capture_testing vellisto_thread_allocations
     LABELS recording)
 
 # The real capture path: PortAudio reads a raw file through ALSA's file plugin, configured by

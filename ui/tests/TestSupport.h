@@ -1,17 +1,18 @@
-// Shared by the window tests: a temporary working directory and profile, WAV input files written
-// directly, and a check that a song file was finished (RIFF and data sizes agree with its length).
+// Shared by the window tests: a temporary working directory, profile and data folder, input WAV
+// files of tone and silence and a check that a song file was finished (both through the shared
+// test support), and a handler for the next modal window.
 #pragma once
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <initializer_list>
+
+#include "TestFiles.h"
 
 constexpr int kRate = 44100;
 constexpr int kBytesPerSecond = kRate * 4;  // 16-bit stereo
@@ -22,43 +23,22 @@ inline QString Path(const QString& name) { return QDir(g_workDir).filePath(name)
 // A 16-bit stereo WAV of tone and silence segments: positive seconds of a 440 Hz tone at
 // -12 dBFS, negative seconds of digital silence.
 inline void WriteWav(const QString& path, std::initializer_list<double> segments) {
-    QByteArray pcm;
-    QDataStream samples(&pcm, QIODevice::WriteOnly);
-    samples.setByteOrder(QDataStream::LittleEndian);
-    for (double seconds : segments)
+    testsupport::Bytes pcm;
+    for (double seconds : segments) {
         for (int i = 0; i < int(std::fabs(seconds) * kRate); ++i) {
-            const qint16 v = seconds > 0 ? qint16(8000 * std::sin(2 * M_PI * 440 * i / kRate)) : 0;
-            samples << v << v;
+            const int16_t v =
+                seconds > 0 ? int16_t(8000 * std::sin(2 * M_PI * 440 * i / kRate)) : 0;
+            const char* bytes = reinterpret_cast<const char*>(&v);
+            for (int ch = 0; ch < 2; ++ch) pcm.insert(pcm.end(), bytes, bytes + 2);
         }
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QDataStream out(&file);
-    out.setByteOrder(QDataStream::LittleEndian);
-    out.writeRawData("RIFF", 4);
-    out << quint32(36 + pcm.size());
-    out.writeRawData("WAVEfmt ", 8);
-    out << quint32(16) << quint16(1) << quint16(2) << quint32(kRate) << quint32(kBytesPerSecond)
-        << quint16(4) << quint16(16);
-    out.writeRawData("data", 4);
-    out << quint32(pcm.size());
-    out.writeRawData(pcm.constData(), int(pcm.size()));
+    }
+    testsupport::WriteWav(path.toStdString(), {16, kRate, 2}, pcm);
 }
 
 // Data bytes of a finished WAV file, or -1 when its sizes do not agree with the file's length.
 inline qint64 FinishedDataBytes(const QString& path) {
-    QFile file(path);
-    const QByteArray all = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    auto u32 = [&all](qsizetype at) {
-        uint32_t v;
-        std::memcpy(&v, all.constData() + at, 4);
-        return qint64(v);
-    };
-    if (all.size() < 44 || !all.startsWith("RIFF") || all.mid(8, 4) != "WAVE" ||
-        u32(4) + 8 != all.size())
-        return -1;
-    for (qsizetype at = 12; at + 8 <= all.size(); at += 8 + u32(at + 4) + (u32(at + 4) & 1))
-        if (all.mid(at, 4) == "data") return at + 8 + u32(at + 4) == all.size() ? u32(at + 4) : -1;
-    return -1;
+    const testsupport::WavFile wav = testsupport::ReadWav(path.toStdString());
+    return wav.szProblem.empty() ? qint64(wav.nDataBytes) : -1;
 }
 
 // Runs the handler on the next modal window other than `except` as soon as it shows.

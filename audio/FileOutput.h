@@ -1,0 +1,25 @@
+// Where the bytes of a RIFF file go. A CRiffFile writes to the file system itself unless its
+// owner hands it an output; the splitter uses one to write song files on a thread of their own
+// and, for a dry run, to count the bytes without writing them. The recorder uses none.
+//
+// Called by whichever thread uses the writer that holds it (one at a time), with the calls of
+// one file in order: Open, any number of WriteAt, Close.
+#pragma once
+
+#include <sys/types.h>
+#include <sys/uio.h>
+
+#include <cstdint>
+
+class IFileOutput {
+public:
+    virtual ~IFileOutput() = default;
+
+    // As open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666): a handle of 0 or more, or
+    // -1 with errno set.
+    virtual int Open(const char* path) = 0;
+    // As pwritev at offset: the bytes taken (possibly fewer than offered), or -1 with errno set.
+    virtual ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) = 0;
+    // As close: 0, or -1 with errno set; the handle is released either way.
+    virtual int Close(int handle) = 0;
+};

@@ -1,0 +1,20 @@
+// The desktop's volume-control program, which the mixer buttons and a failed auto-configuration
+// open for the user. The window side implements it (a detached process); tests record the
+// launches. User-interface thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class MixerView { Recording, Playback };
+
+class IVolumeControl {
+public:
+    virtual ~IVolumeControl() = default;
+
+    // Starts the program on that view, detached. deviceId is the capture device id
+    // (WAVE_MAPPER, -1, for the system default), card the mixer's name of its card (see
+    // ICaptureBackend::GetMixerDeviceName; empty when unknown). False when no program could be
+    // started.
+    virtual bool Open(MixerView view, uint32_t deviceId, const std::string& card) = 0;
+};

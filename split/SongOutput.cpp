@@ -1,0 +1,234 @@
+#include "SongOutput.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+CSongOutput::CSongOutput(Mode mode, const WAVEFORMATEX& format) : m_mode(mode), m_format(format) {
+    // PCM headers end at 44; the recorder's float headers carry cbSize and end at 46.
+    m_nDataStart = format.wFormatTag == WAVE_FORMAT_PCM ? 44 : 46;
+    if (m_mode == Mode::Write) {
+        m_pRing.reset(new unsigned char[kSlots * kSlotBytes]);
+        m_writer = std::thread(&CSongOutput::WriterMain, this);
+    }
+}
+
+CSongOutput::~CSongOutput() {
+    if (m_writer.joinable()) {
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            m_bExit = true;
+        }
+        m_wake.notify_one();
+        m_writer.join();
+    }
+}
+
+bool CSongOutput::Created(const std::string& path) const {
+    for (auto it = m_files.rbegin(); it != m_files.rend(); ++it) {
+        if (it->strPath == path) return it->bCreated;
+    }
+    return false;
+}
+
+ssize_t CSongOutput::Fail(const std::string& path, int error) {
+    m_failures.push_back(Failure{path, error});
+    errno = error;
+    return -1;
+}
+
+int CSongOutput::Open(const char* path) {
+    File file;
+    file.strPath = path;
+    const int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        m_files.push_back(file);
+        return static_cast<int>(Fail(path, error));
+    }
+    file.bCreated = true;
+    m_files.push_back(file);
+    m_nCurrent = static_cast<int>(m_files.size()) - 1;
+    m_nCurrentFd = fd;
+    m_nCarry = 0;
+    if (m_mode == Mode::List) {
+        // The stand-in stays empty; the handle only names it.
+        ::close(fd);
+        return 0;
+    }
+    return fd;
+}
+
+ssize_t CSongOutput::WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) {
+    if (m_nCurrent < 0 || handle != (m_mode == Mode::List ? 0 : m_nCurrentFd)) {
+        errno = EBADF;
+        return -1;
+    }
+    File& file = m_files[static_cast<size_t>(m_nCurrent)];
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) total += pieces[i].iov_len;
+    if (m_mode == Mode::List) {
+        Count(file, pieces, count, offset);
+        return static_cast<ssize_t>(total);
+    }
+
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (m_nError != 0 && m_nFailedFd == handle) return Fail(file.strPath, m_nError);
+    }
+    // Into whole slots, waiting for room; a slot never holds bytes of two places.
+    uint64_t at = offset;
+    for (int i = 0; i < count; ++i) {
+        const auto* src = static_cast<const unsigned char*>(pieces[i].iov_base);
+        size_t left = pieces[i].iov_len;
+        while (left > 0) {
+            uint64_t index = 0;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_done.wait(lock, [this] { return m_nTail - m_nWritten < kSlots; });
+                index = m_nTail % kSlots;
+            }
+            const size_t n = std::min(left, kSlotBytes);
+            std::memcpy(m_pRing.get() + index * kSlotBytes, src, n);
+            bool wake = false;
+            {
+                std::lock_guard<std::mutex> guard(m_mutex);
+                m_slots[index] = Slot{handle, at, n};
+                ++m_nTail;
+                // Woken for a few slots at a time: a wake-up per block would cost the two
+                // threads more than the writing itself.
+                wake = m_bWriterIdle && m_nTail - m_nHead >= kWakeBatch;
+            }
+            if (wake) m_wake.notify_one();
+            src += n;
+            left -= n;
+            at += n;
+        }
+    }
+    // Size fields patched later are written below the end; only new bytes are samples.
+    const uint64_t end = offset + total;
+    if (end > m_nDataStart) file.nDataBytes = std::max(file.nDataBytes, end - m_nDataStart);
+    return static_cast<ssize_t>(total);
+}
+
+int CSongOutput::Close(int handle) {
+    if (m_nCurrent < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    const std::string path = m_files[static_cast<size_t>(m_nCurrent)].strPath;
+    m_nCurrent = -1;
+    m_nCurrentFd = -1;
+    if (m_mode == Mode::List) return 0;
+    const int error = Drain();
+    const int closed = ::close(handle);
+    const int closeError = errno;
+    if (error != 0) return static_cast<int>(Fail(path, error));
+    if (closed != 0) return static_cast<int>(Fail(path, closeError));
+    return 0;
+}
+
+int CSongOutput::Drain() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_bDraining = true;
+    m_wake.notify_one();
+    m_done.wait(lock, [this] { return m_nWritten == m_nTail; });
+    m_bDraining = false;
+    const int error = m_nError;
+    m_nError = 0;
+    m_nFailedFd = -1;
+    return error;
+}
+
+void CSongOutput::WriterMain() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_bWriterIdle = true;
+        m_wake.wait(lock, [this] {
+            return m_bExit ||
+                   (m_nHead < m_nTail && (m_bDraining || m_nTail - m_nHead >= kWakeBatch));
+        });
+        m_bWriterIdle = false;
+        if (m_nHead == m_nTail) return;  // exit, with nothing left to write
+        const uint64_t index = m_nHead % kSlots;
+        const Slot slot = m_slots[index];
+        ++m_nHead;
+        // After a failure the file's later bytes are dropped: it is unfinished anyway.
+        const bool skip = m_nError != 0 && m_nFailedFd == slot.nFd;
+        lock.unlock();
+        int error = 0;
+        const unsigned char* data = m_pRing.get() + index * kSlotBytes;
+        size_t done = 0;
+        while (!skip && done < slot.nBytes) {
+            const ssize_t n = ::pwrite(slot.nFd, data + done, slot.nBytes - done,
+                                       static_cast<off_t>(slot.nOffset + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                error = n < 0 ? errno : EIO;
+                break;
+            }
+            done += static_cast<size_t>(n);
+        }
+        lock.lock();
+        if (error != 0 && m_nError == 0) {
+            m_nError = error;
+            m_nFailedFd = slot.nFd;
+        }
+        ++m_nWritten;
+        m_done.notify_all();
+    }
+}
+
+void CSongOutput::Count(File& file, const iovec* pieces, int count, uint64_t offset) {
+    // The writer writes each byte of a file once, in order, apart from size fields that it
+    // patches in the header later: every byte past the file's end so far is new.
+    const uint64_t fileEnd = m_nDataStart + file.nDataBytes;
+    uint64_t at = offset;
+    for (int i = 0; i < count; ++i) {
+        const auto* bytes = static_cast<const unsigned char*>(pieces[i].iov_base);
+        const uint64_t len = pieces[i].iov_len;
+        const uint64_t from = std::max({at, fileEnd, m_nDataStart});
+        if (from < at + len) {
+            Measure(file, bytes + (from - at), static_cast<size_t>(at + len - from));
+            file.nDataBytes = at + len - m_nDataStart;
+        }
+        at += len;
+    }
+}
+
+void CSongOutput::Measure(File& file, const unsigned char* bytes, size_t n) {
+    const bool int16 = m_format.wBitsPerSample == 16;
+    const size_t width = int16 ? 2 : 4;
+    auto take = [&](const unsigned char* p) {
+        float a;
+        bool clipped;
+        if (int16) {
+            int16_t s;
+            std::memcpy(&s, p, 2);
+            a = std::fabs(static_cast<float>(s)) / 32768.0f;
+            clipped = s >= 32767 || s <= -32767;
+        } else {
+            float s;
+            std::memcpy(&s, p, 4);
+            a = std::fabs(s);
+            clipped = a >= 1.0f;
+        }
+        file.fPeak = std::max(file.fPeak, a);
+        file.nClipped += clipped;
+    };
+    while (m_nCarry > 0 && n > 0) {
+        m_carry[m_nCarry++] = *bytes++;
+        --n;
+        if (m_nCarry == width) {
+            take(m_carry);
+            m_nCarry = 0;
+        }
+    }
+    size_t i = 0;
+    for (; i + width <= n; i += width) take(bytes + i);
+    for (; i < n; ++i) m_carry[m_nCarry++] = bytes[i];
+}

@@ -1,0 +1,113 @@
+// Where the splitter's song files go: the writer of the recording control hands every file's
+// bytes to this output instead of writing them itself.
+//
+// Write mode: the files are written on a writer thread of their own, so that the recording
+// thread, which analyses, never waits for the disk. WriteAt copies the bytes into a bounded
+// ring of whole 64 KiB slots (allocated once) and returns; a write that failed is reported by
+// the next WriteAt or Close of that file, with its error number. Close waits until the file's
+// bytes are on their way to the disk, closes it and reports a failure the same way.
+//
+// List mode (a dry run): no byte is written. Each Open creates an empty stand-in of that name
+// (the splitter names them in a folder of the run's own), so that whatever the recording
+// control later deletes is seen; the bytes are only counted, with the peak and the clipped
+// samples of each file.
+//
+// Both modes remember every file opened, in order, with its size: the songs a run wrote are
+// known exactly, and only files this run created are ever cleaned up. One thread at a time
+// calls Open, WriteAt and Close (the recording thread while it runs, the splitter's main
+// thread before and after); the records are read after the recording has ended.
+#pragma once
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "FileOutput.h"
+#include "WaveFormat.h"
+
+class CSongOutput final : public IFileOutput {
+public:
+    enum class Mode { Write, List };
+
+    struct File {
+        std::string strPath;      // as opened
+        bool bCreated = false;    // opened (created or truncated) by this run
+        uint64_t nDataBytes = 0;  // sample bytes that reached the file (List: that would have)
+        float fPeak = 0;          // List mode: largest magnitude, 1.0 = full scale
+        uint64_t nClipped = 0;    // List mode: samples at or beyond full scale
+    };
+    // A failure the writer saw, with the system's reason.
+    struct Failure {
+        std::string strPath;
+        int nErrno = 0;
+    };
+
+    // format: the song files' sample format.
+    CSongOutput(Mode mode, const WAVEFORMATEX& format);
+    ~CSongOutput() override;
+    CSongOutput(const CSongOutput&) = delete;
+    CSongOutput& operator=(const CSongOutput&) = delete;
+
+    int Open(const char* path) override;
+    ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) override;
+    int Close(int handle) override;
+
+    Mode GetMode() const { return m_mode; }
+    // In the order opened; a path opened twice has two records.
+    const std::vector<File>& GetFiles() const { return m_files; }
+    const std::vector<Failure>& GetFailures() const { return m_failures; }
+    // Was the file at path created by this run (the last record of that path)?
+    bool Created(const std::string& path) const;
+
+private:
+    static constexpr size_t kSlotBytes = 65536;
+    static constexpr size_t kSlots = 16;
+    static constexpr uint64_t kWakeBatch = 4;  // slots waiting before the writer is woken
+    struct Slot {
+        int nFd = -1;
+        uint64_t nOffset = 0;
+        size_t nBytes = 0;
+    };
+
+    void Count(File& file, const iovec* pieces, int count, uint64_t offset);
+    void Measure(File& file, const unsigned char* bytes, size_t n);
+    ssize_t Fail(const std::string& path, int error);
+    void WriterMain();
+    // Waits until the writer thread has written every slot; returns the first error since the
+    // last call (0 for none). Caller's thread.
+    int Drain();
+
+    Mode m_mode;
+    WAVEFORMATEX m_format;
+    uint64_t m_nDataStart = 44;  // where the samples of a song file begin
+    std::vector<File> m_files;
+    std::vector<Failure> m_failures;
+    int m_nCurrent = -1;  // index into m_files of the open file
+    int m_nCurrentFd = -1;
+    // A sample cut in two between two writes waits here for its other bytes (List mode).
+    unsigned char m_carry[4] = {};
+    size_t m_nCarry = 0;
+
+    // Write mode: the ring and the writer thread. m_slots' bytes are written by the caller and
+    // read by the writer thread; who owns a slot is decided under m_mutex by m_nHead/m_nTail.
+    std::unique_ptr<unsigned char[]> m_pRing;
+    Slot m_slots[kSlots];
+    std::mutex m_mutex;
+    std::condition_variable m_wake;  // the writer thread waits for work here
+    std::condition_variable m_done;  // the caller waits for room or for the ring to drain here
+    uint64_t m_nHead = 0;            // under m_mutex: next slot the writer takes
+    uint64_t m_nTail = 0;            // under m_mutex: next slot the caller fills
+    uint64_t m_nWritten = 0;         // under m_mutex: slots the writer has finished
+    int m_nError = 0;            // under m_mutex: first failed write's errno since the last Drain
+    int m_nFailedFd = -1;        // under m_mutex: the descriptor it failed on
+    bool m_bExit = false;        // under m_mutex
+    bool m_bWriterIdle = false;  // under m_mutex: the writer thread waits for work
+    bool m_bDraining = false;    // under m_mutex: the caller waits for every slot to be written
+    std::thread m_writer;
+};

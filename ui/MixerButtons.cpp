@@ -1,0 +1,129 @@
+#include "MixerButtons.h"
+
+#include <QAbstractButton>
+#include <QMessageBox>
+#include <QProcess>
+#include <QStandardPaths>
+#include <mutex>
+
+#include "QSettingsProfileStore.h"
+#include "RecordingControl.h"
+
+namespace {
+const char* const kProblemOpening = "Problem opening WAVEIN device.";
+const char* const kCouldNotAutoConfigure =
+    "Vellisto could not automatically configure your recording mixer.\nYour recording mixer is "
+    "now being displayed for you to manually \nset up.";
+const char* const kNoProgram =
+    "No volume-control program could be started.\nInstall pavucontrol, or alsa-utils (alsamixer) "
+    "together with a terminal emulator such as xterm.";
+const char* const kErrorTitle = "Error";
+}  // namespace
+
+bool CVolumeControlProgram::Open(MixerView view, uint32_t /*deviceId*/, const std::string& card) {
+    const bool recording = view == MixerView::Recording;
+    // pavucontrol shows every card; its tabs count from 1: 3 output, 4 input devices.
+    const QString pavucontrol = QStandardPaths::findExecutable(QStringLiteral("pavucontrol"));
+    if (!pavucontrol.isEmpty() &&
+        QProcess::startDetached(
+            pavucontrol, {recording ? QStringLiteral("--tab=4") : QStringLiteral("--tab=3")})) {
+        return true;
+    }
+    // alsamixer is pointed at the card; the system default (-1) is the `default` device.
+    const QString terminal = QStandardPaths::findExecutable(QStringLiteral("x-terminal-emulator"));
+    const QString alsamixer = QStandardPaths::findExecutable(QStringLiteral("alsamixer"));
+    if (terminal.isEmpty() || alsamixer.isEmpty()) return false;
+    return QProcess::startDetached(
+        terminal,
+        {QStringLiteral("-e"), alsamixer, QStringLiteral("-D"),
+         card.empty() ? QStringLiteral("default") : QString::fromStdString(card),
+         QStringLiteral("-V"), recording ? QStringLiteral("capture") : QStringLiteral("playback")});
+}
+
+CMixerButtons::CMixerButtons(QWidget* window, CRecordingControl& control)
+    : m_pWindow(window), m_control(control) {}
+
+void CMixerButtons::Connect(QAbstractButton* recMixer, QAbstractButton* playMixer,
+                            QAbstractButton* autoConfig) {
+    QObject::connect(recMixer, &QAbstractButton::clicked, m_pWindow, [this] { OnRecMixer(); });
+    QObject::connect(playMixer, &QAbstractButton::clicked, m_pWindow, [this] { OnPlayMixer(); });
+    QObject::connect(autoConfig, &QAbstractButton::clicked, m_pWindow, [this] { OnAutoConfig(); });
+}
+
+CMixerButtons::CaptureCheck CMixerButtons::OpenCapture() {
+    std::lock_guard guard(m_control.GetLock());
+    CWaveIn& waveIn = m_control.GetWaveIn();
+    const RecSettings& settings = m_control.m_settings;
+    CaptureCheck check;
+    check.nOpened =
+        waveIn.OpenFormat(static_cast<short>(settings.wBitsPerSample), settings.nSamplesPerSec,
+                          static_cast<short>(settings.wChannels));
+    check.bFailed = waveIn.GetErrorFlag() != 0;
+    check.nDeviceID = waveIn.GetDeviceID();
+    check.hWaveIn = waveIn.GetHandle();
+    check.strCard = waveIn.GetBackend()->GetMixerDeviceName(check.nDeviceID);
+    return check;
+}
+
+void CMixerButtons::CloseCapture(const CaptureCheck& check) {
+    // Only a device opened here: one that a recording holds stays open. A device opened with
+    // its flag raised (an odd format) is closed too, not left open for good.
+    if (check.nOpened != 0) return;
+    std::lock_guard guard(m_control.GetLock());
+    m_control.GetWaveIn().Close();
+}
+
+void CMixerButtons::OpenMixerProgram(MixerView view) {
+    const CaptureCheck check = OpenCapture();
+    if (check.bFailed) {
+        CloseCapture(check);
+        ShowMessage(kProblemOpening);
+        return;
+    }
+    Open(view, check.nDeviceID, check.strCard);
+    CloseCapture(check);
+}
+
+void CMixerButtons::OnRecMixer() { OpenMixerProgram(MixerView::Recording); }
+
+void CMixerButtons::OnPlayMixer() { OpenMixerProgram(MixerView::Playback); }
+
+void CMixerButtons::OnAutoConfig() {
+    const CaptureCheck check = OpenCapture();
+    if (check.bFailed) {
+        CloseCapture(check);
+        ShowMessage(kCouldNotAutoConfigure);
+        // The message promises the mixer. Record Mixer's own check of the device would only
+        // fail again and show none, so the program is opened directly.
+        Open(MixerView::Recording, check.nDeviceID, check.strCard);
+        return;
+    }
+    {
+        CRecMixer mixer(m_makeBackend ? m_makeBackend() : MakeAlsaMixerBackend(), *this, *this);
+        mixer.Open(check.hWaveIn, check.nDeviceID);
+        const bool opened = mixer.IsOpen();
+        if (opened) mixer.AutoConfigure();
+        if (mixer.GetErrorFlag()) ShowBox(mixer.GetErrorText(), kErrorTitle, false);
+        if (opened) mixer.Close();  // a failure here is recorded, not shown
+    }
+    CloseCapture(check);
+}
+
+bool CMixerButtons::Open(MixerView view, uint32_t deviceId, const std::string& card) {
+    if (m_pProgram->Open(view, deviceId, card)) return true;
+    ShowMessage(kNoProgram);
+    return false;
+}
+
+void CMixerButtons::ShowMessage(const std::string& text) {
+    // The application's standard box: titled with the application name, an exclamation icon.
+    ShowBox(text, CQSettingsProfileStore::kApplication, true);
+}
+
+void CMixerButtons::ShowBox(const std::string& text, const char* title, bool warningIcon) {
+    QMessageBox box(warningIcon ? QMessageBox::Warning : QMessageBox::NoIcon,
+                    QString::fromLatin1(title), QString::fromStdString(text), QMessageBox::Ok,
+                    m_pWindow);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
