@@ -1,5 +1,5 @@
-// vellisto: the recorder window. Takes no options of its own (Qt's own, such as -platform,
-// still work).
+// vellisto: the recorder window. Its only options are --version and --help (Qt's own, such as
+// -platform, still work); both answer without a display.
 #include <xcb/xcb.h>
 
 #include <cstdio>
@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "RecorderApp.h"
+#include "VellistoVersion.h"
 
 namespace {
 bool HasEnv(const char* name) {
@@ -28,6 +29,21 @@ bool DisplayAvailable(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::printf("vellisto %s\n", VELLISTO_VERSION);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::printf(
+                "Usage: vellisto [Qt options]\n"
+                "Records a sound-card input into one WAV file per song, split at the gaps.\n"
+                "  --version  print the version and exit\n"
+                "  --help     print this help and exit\n"
+                "See vellisto(1); to split an existing recording: vellisto-split --help\n");
+            return 0;
+        }
+    }
     if (!DisplayAvailable(argc, argv)) {
         std::fprintf(stderr,
                      "vellisto: the recorder window needs a graphical display, and none was "
@@ -36,6 +52,8 @@ int main(int argc, char** argv) {
                      "    vellisto-split --help\n");
         return 2;
     }
+    // Lets a Wayland compositor find the menu entry (icon, name) for the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral(VELLISTO_APP_ID));
     CRecorderApp app(argc, argv);
     return app.InitInstance();
 }

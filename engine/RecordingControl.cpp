@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -15,7 +14,10 @@
 
 namespace {
 
-std::atomic<CRecordingControl*> g_pMeterSource{nullptr};
+// The control the LED meters read from. The mutex is held across each read, so that clearing
+// the source (or destroying the control) returns only once no read of it is in progress.
+std::mutex g_meterSourceMutex;
+CRecordingControl* g_pMeterSource = nullptr;  // under g_meterSourceMutex
 
 const char* const kErrorTitle = "ERROR";
 
@@ -33,7 +35,10 @@ CRecordingControl::CRecordingControl(IRecorderWindow* window,
     : m_pWindow(window), m_waveIn(std::move(backend)) {}
 
 CRecordingControl::~CRecordingControl() {
-    if (g_pMeterSource.load() == this) g_pMeterSource.store(nullptr);
+    {
+        std::lock_guard<std::mutex> guard(g_meterSourceMutex);
+        if (g_pMeterSource == this) g_pMeterSource = nullptr;
+    }
     if (m_thread.joinable()) {
         {
             std::lock_guard<CCriticalSection> guard(m_lock);
@@ -490,10 +495,14 @@ void CRecordingControl::WaveInNotify(void* /*handle*/, unsigned /*message*/, voi
     static_cast<CEvent*>(instance)->Set();
 }
 
-void SetMeterLevelSource(CRecordingControl* control) { g_pMeterSource.store(control); }
+void SetMeterLevelSource(CRecordingControl* control) {
+    std::lock_guard<std::mutex> guard(g_meterSourceMutex);
+    g_pMeterSource = control;
+}
 
 void GetMeterLevels(int channel, int* power, int* peak, int* clips) {
-    CRecordingControl* control = g_pMeterSource.load();
+    std::lock_guard<std::mutex> guard(g_meterSourceMutex);
+    CRecordingControl* control = g_pMeterSource;
     if (!control) {
         *power = -100;
         *peak = -100;

@@ -129,7 +129,9 @@ private:
 // NaN counts as the readouts' floor.
 int32_t MeterDecibels(float magnitude);
 
-// The control the LED meters read from, registered by the main window (null: none). Any thread.
+// The control the LED meters read from, registered by the main window (null: none). Any thread
+// not holding the recording lock: it waits for a read in progress, so once it returns the
+// previous control is no longer read (the control's destructor clears itself the same way).
 void SetMeterLevelSource(CRecordingControl* control);
 // LED meter thread: the levels of the registered control; -100 dB and 0 clips when none is.
 void GetMeterLevels(int channel, int* power, int* peak, int* clips);

@@ -11,7 +11,10 @@ packages=(
     libsndfile1-dev sox libsox-fmt-base ffmpeg cuetools time
     libcli11-dev
     xvfb xdotool xterm fonts-dejavu-core
-    pulseaudio pulseaudio-utils libasound2-plugins alsa-utils
+    # the install-tree test and the Debian package (cpack)
+    desktop-file-utils appstream dpkg-dev file
+    # the mixer tests and the real-time soak (bench/soak.sh)
+    pulseaudio pulseaudio-utils libasound2-plugins alsa-utils stress-ng
 )
 
 missing=()

@@ -5,6 +5,8 @@
 #include <ostream>
 #include <string>
 
+#include "VellistoVersion.h"
+
 namespace {
 
 const char kDescription[] =
@@ -63,6 +65,7 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
                       std::ostream& err) {
     CLI::App app(kDescription, "vellisto-split");
     app.footer(kFooter);
+    app.set_version_flag("--version", "vellisto-split " VELLISTO_VERSION);
 
     app.add_option("input", options->inputs,
                    "the WAV files to split, each as if alone; \"-\" is standard input")
@@ -132,6 +135,9 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         out << app.help();
+        return kExitOk;
+    } catch (const CLI::CallForVersion& e) {
+        out << e.what() << "\n";
         return kExitOk;
     } catch (const CLI::ParseError& e) {
         err << "vellisto-split: " << e.what() << "\n"

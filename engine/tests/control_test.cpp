@@ -2,6 +2,9 @@
 // texts and meters, the finish, and the song file naming.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "recording_fixture.h"
 
 using namespace rectest;
@@ -249,6 +252,40 @@ TEST(ControlProgress, MetersTakeTheLoudestUntilTheMeterThreadHasReadThem) {
     expectLevels(0, 1000, 1000);
     SetMeterLevelSource(nullptr);
     expectLevels(0, -100, -100);
+}
+
+// The window clears the meters' source and then destroys the control while the meter thread
+// may be reading it: once cleared (or destroyed) the control is no longer read. The sanitizer
+// builds see a read of a destroyed control.
+TEST(ControlProgress, MeterReadsNeverOutliveTheControl) {
+    std::atomic<bool> done{false};
+    std::atomic<long> reads{0};
+    std::atomic<bool> clearing{false};
+    std::thread meter([&] {
+        int power = 0, peak = 0, clips = 0;
+        while (!done.load()) {
+            GetMeterLevels(0, &power, &peak, &clips);
+            reads.fetch_add(1);
+            if (clearing.load()) std::this_thread::yield();  // lets the clearing side in
+        }
+    });
+    CTestWindow win;
+    for (int i = 0; i < 20000; ++i) {
+        auto ctl =
+            std::make_unique<CRecordingControl>(&win, std::make_unique<CTestCaptureBackend>());
+        SetMeterLevelSource(ctl.get());
+        const long before = reads.load();
+        while (reads.load() < before + 2) std::this_thread::yield();  // the thread reads it
+        clearing.store(true);
+        if (i % 2 == 0) SetMeterLevelSource(nullptr);  // else the destructor clears it
+        ctl.reset();
+        clearing.store(false);
+    }
+    done.store(true);
+    meter.join();
+    int power = 0, peak = 0, clips = 0;
+    GetMeterLevels(0, &power, &peak, &clips);
+    EXPECT_EQ(peak, -100);
 }
 
 TEST(ControlFinish, ExitDuringARecordingStopsAndFinishesDirectly) {
