@@ -14,7 +14,9 @@ class CErrorState {
 public:
     static constexpr int kTextSize = 1024;
 
-    explicit CErrorState(const char* initialText = "") { std::snprintf(m_szText, kTextSize, "%s", initialText); }
+    explicit CErrorState(const char* initialText = "") {
+        std::snprintf(m_szText, kTextSize, "%s", initialText);
+    }
 
     void Clear() { m_nFlag = 0; }
 

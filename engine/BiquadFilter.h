@@ -6,7 +6,7 @@
 #include "ErrorState.h"
 
 class CBiquadFilter {
-  public:
+public:
     CBiquadFilter() = default;
     virtual ~CBiquadFilter() = default;
 
@@ -24,7 +24,7 @@ class CBiquadFilter {
     int m_nFrequency = 0;   // Hz; for "HP" the mirrored frequency the low-pass step designs for
     int m_nSampleRate = 0;  // samples per second the design was made for
 
-  private:
+private:
     void DesignLowPass(int frequency, int sampleRate);
 
     CErrorState m_error;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
     portaudio19-dev libasound2-dev
     libsndfile1-dev sox libsox-fmt-base ffmpeg cuetools time

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test through CTest:
+#   0. every C++ source laid out as .clang-format says;
 #   1. the normal build (all tests, the window's tests offscreen and under Xvfb);
 #   2. every test again under AddressSanitizer + UBSan (leaks inside system libraries that Qt
 #      loads are suppressed by scripts/lsan.supp);
@@ -14,6 +15,14 @@ jobs=${VELLISTO_JOBS:-2}
 "$root/scripts/install-deps.sh"
 
 step() { printf '\n=== %s ===\n' "$*"; }
+
+step "layout (clang-format)"
+# The tracked sources; a copy without git history checks every source outside the build folders.
+if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git -C "$root" ls-files -z '*.cpp' '*.h'
+else
+    (cd "$root" && find . -path './build*' -prune -o \( -name '*.cpp' -o -name '*.h' \) -print0)
+fi | (cd "$root" && xargs -0 clang-format --dry-run -Werror)
 
 step "build"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

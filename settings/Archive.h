@@ -13,7 +13,7 @@
 #include <string>
 
 class CArchiveWriter {
-  public:
+public:
     static constexpr size_t kBufferSize = 4096;
 
     // The sink receives each full buffer and the rest on Flush; returning false makes this and
@@ -40,7 +40,7 @@ class CArchiveWriter {
     bool Flush();
     bool Failed() const { return m_bFailed; }
 
-  private:
+private:
     Sink m_sink;
     uint8_t m_buffer[kBufferSize];
     size_t m_nUsed = 0;
@@ -48,7 +48,7 @@ class CArchiveWriter {
 };
 
 class CArchiveReader {
-  public:
+public:
     CArchiveReader(const uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}
 
     bool ReadU8(uint8_t& v);
@@ -65,7 +65,7 @@ class CArchiveReader {
     size_t Position() const { return m_nPos; }
     bool Failed() const { return m_bFailed; }
 
-  private:
+private:
     bool Take(void* dest, size_t size);
     bool ReadStringLength(uint32_t& length, bool& wide);
 

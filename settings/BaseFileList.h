@@ -5,7 +5,7 @@
 #include <string>
 
 class IBaseFileList {
-  public:
+public:
     virtual ~IBaseFileList() = default;
 
     // Inserts the path at the top and selects it.

@@ -5,7 +5,7 @@
 #include <string>
 
 class IPresetBox {
-  public:
+public:
     virtual ~IPresetBox() = default;
 
     virtual void ResetContent() = 0;

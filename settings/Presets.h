@@ -18,7 +18,7 @@ class CArchiveWriter;
 constexpr size_t kMaxPresetName = 259;
 
 class CPresets {
-  public:
+public:
     static constexpr uint16_t kSchema = 11;    // written, read
     static constexpr uint16_t kOldSchema = 1;  // the earlier version's files, read only
     static constexpr const char* kClassName = "CPresets";

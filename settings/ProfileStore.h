@@ -11,7 +11,7 @@
 #include <vector>
 
 class IProfileStore {
-  public:
+public:
     virtual ~IProfileStore() = default;
 
     // The stored number, or def when the value is missing or not a number.
@@ -27,7 +27,7 @@ class IProfileStore {
 };
 
 class CMemoryProfileStore : public IProfileStore {
-  public:
+public:
     int32_t GetProfileInt(const std::string& section, const std::string& key, int32_t def) override;
     std::string GetProfileString(const std::string& section, const std::string& key,
                                  const std::string& def) override;

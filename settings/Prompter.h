@@ -8,7 +8,7 @@
 enum class PromptIcon { None, Question, Warning, Information, Stop };
 
 class IPrompter {
-  public:
+public:
     virtual ~IPrompter() = default;
 
     // Yes and No buttons; true for Yes.

@@ -25,7 +25,7 @@ struct WindowPlacement {
 };
 
 class IWindowPlacement {
-  public:
+public:
     virtual ~IWindowPlacement() = default;
 
     virtual WindowPlacement GetWindowPlacement() = 0;

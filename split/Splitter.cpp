@@ -29,8 +29,8 @@
 #include "SignalAnalyzer.h"
 #include "SongOutput.h"
 #include "TerminalWindow.h"
-#include "Windows1252.h"
 #include "WaveFileWriter.h"
+#include "Windows1252.h"
 
 namespace fs = std::filesystem;
 

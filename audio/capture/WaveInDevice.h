@@ -8,7 +8,7 @@
 #include "CaptureBackend.h"
 
 class CWaveInDevice {
-  public:
+public:
     CWaveInDevice() = default;
     explicit CWaveInDevice(const WaveInCaps& caps);
     virtual ~CWaveInDevice() = default;
