@@ -133,9 +133,9 @@ void CompareWithReference(bool dcBlock, bool smartGap) {
     auto* const refBytes = reinterpret_cast<unsigned char*>(stream.data());
     auto* const myBytes = reinterpret_cast<unsigned char*>(mine.data());
     const long total = long(stream.size() * sizeof(T));
-    // Mostly whole capture buffers, with a few short ones; a block ending inside a frame (an odd
-    // number of samples) shifts the channel parity of what follows in both alike.
-    const long sizes[] = {65536, 65536, 65536 - long(sizeof(T)), 65536, 1000, 65536, 12, 65536};
+    // Mostly whole capture buffers, with a few short ones and an empty one; a block ending inside
+    // a frame (an odd number of samples) shifts the channel parity of what follows in both alike.
+    const long sizes[] = {65536, 65536, 65536 - long(sizeof(T)), 65536, 1000, 0, 65536, 12, 65536};
     int gaps = 0, ends = 0;
     for (long k = 0, pos = 0; pos < total; ++k) {
         SCOPED_TRACE(k);

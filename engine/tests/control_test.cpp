@@ -143,8 +143,6 @@ TEST(ControlRecord, OverwriteQuestionNamesTheLowestExistingFile) {
                       "be overwritten.\n\nDo you want to overwrite the file(s)?");
         EXPECT_EQ(r.win.boxes[0].title, "File Exists");
         EXPECT_EQ(r.win.boxes[0].icon, MsgIcon::Question);
-        // No is the default: Enter must not overwrite the previous take.
-        EXPECT_EQ(r.win.boxes[0].buttons, MsgButtons::YesNoDefaultNo);
         EXPECT_EQ(r.win.log, (std::vector<std::string>{"box:File Exists", "wait:750"}));
         // No: nothing created or touched.
         ExpectNotStarted(r);

@@ -1,5 +1,5 @@
-// A whole recording through the control: input, backend, window, and the split points the gap
-// rule predicts for an input made of loud and near-silent stretches.
+// A whole recording through the control: input, backend, window, and the split points the
+// analyser finds in an input made of loud and near-silent stretches.
 #pragma once
 
 #include <cmath>
@@ -34,37 +34,21 @@ inline void ConfigureAnalyzer(CSignalAnalyzer& a, const Format& format, const De
 
 struct Prediction {
     std::vector<long> cuts;  // byte offsets of the splits in the input
-    long nEndByte = -1;      // byte offset of the sample where End Gap was reached, or -1
+    long nEndBlock = -1;     // the block in which End Gap was reached, or -1
 };
 
-// The gap rule on stereo input as one stream (thresholds from the analyser; loud frames are
-// loud in both channels): a split where Gap Size of silence has passed and at least Minimum
-// Song Size since the previous split; the end once End Gap of silence has passed.
-inline Prediction Predict(const Format& format, const std::vector<Segment>& plan,
-                          const CSignalAnalyzer& a) {
-    const long sampleBytes = format.nBits / 8;
+// Where the analyser, fed the input in whole blocks as the recording thread feeds it, splits and
+// ends. (Its gap rule is checked to the bit against a plain rendering in its own tests; this
+// predicts where the song files must be cut.)
+inline Prediction Predict(std::vector<char> input, CSignalAnalyzer a) {
+    a.PrepareRecording();
     Prediction p;
-    long lastLoud = 0, lastSplit = 0, frame = 0;
-    for (const Segment& s : plan) {
-        const long s0 = 2 * frame;
-        frame += s.nFrames;
-        const long s1 = 2 * frame;
-        if (s.bLoud) {
-            lastLoud = s1 - 1;
-            continue;
-        }
-        for (;;) {
-            const long split =
-                std::max({lastLoud + a.m_nGapSamples, lastSplit + a.m_nMinSongSamples, s0});
-            const long end = std::max(lastLoud + a.m_nEndGapSamples, s0);
-            if (end < s1 && end <= split) {
-                p.nEndByte = end * sampleBytes;
-                return p;
-            }
-            if (split >= s1) break;
-            p.cuts.push_back(split / 2 * 2 * sampleBytes);
-            lastSplit = split;
-        }
+    for (long at = 0; at < long(input.size()) && p.nEndBlock < 0; at += kBlock) {
+        int gap = 0, end = 0;
+        long offset = 0;
+        a.ProcessBlock(&input[at], std::min(kBlock, long(input.size()) - at), &gap, &offset, &end);
+        if (gap) p.cuts.push_back(at + offset);
+        if (end) p.nEndBlock = at / kBlock;
     }
     return p;
 }
@@ -120,7 +104,7 @@ struct Recording {
     }
     bool Run() { return Start() && win.PumpUntilDone(); }
 
-    Prediction Predicted() const { return Predict(format, plan, ctl->GetAnalyzer()); }
+    Prediction Predicted() const { return Predict(input, ctl->GetAnalyzer()); }
     std::vector<fs::path> Files() const { return SongFiles(dir, "SideA", ".wav"); }
     std::vector<std::vector<char>> Songs() const {
         std::vector<std::vector<char>> songs;

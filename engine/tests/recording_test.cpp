@@ -19,10 +19,10 @@ void ExpectSongsMatch(const Recording& r, const Prediction& p) {
     std::vector<long> bounds{0};
     bounds.insert(bounds.end(), p.cuts.begin(), p.cuts.end());
     const long total = long(r.input.size());
-    const long end = p.nEndByte < 0 ? total : std::min(total, (p.nEndByte / kBlock + 1) * kBlock);
+    const long end = p.nEndBlock < 0 ? total : std::min(total, (p.nEndBlock + 1) * kBlock);
     bounds.push_back(end);
     const long lastSongBytes = end - (p.cuts.empty() ? 0 : p.cuts.back() / kBlock * kBlock);
-    const bool lastDeleted = p.nEndByte >= 0 && r.ctl->GetAnalyzer().IsShortFile(lastSongBytes);
+    const bool lastDeleted = p.nEndBlock >= 0 && r.ctl->GetAnalyzer().IsShortFile(lastSongBytes);
     const auto songs = r.Songs();
     ASSERT_EQ(songs.size(), bounds.size() - 1 - (lastDeleted ? 1 : 0));
     for (size_t k = 0; k < songs.size(); ++k) {
@@ -31,7 +31,7 @@ void ExpectSongsMatch(const Recording& r, const Prediction& p) {
             << bounds[k + 1] - bounds[k];
     }
     EXPECT_EQ(r.ctl->GetLastEnd(),
-              p.nEndByte >= 0 ? RecordingEnd::EndGap : RecordingEnd::ShortBlock);
+              p.nEndBlock >= 0 ? RecordingEnd::EndGap : RecordingEnd::ShortBlock);
 }
 
 }  // namespace
@@ -57,8 +57,8 @@ TEST(Recording, SplitsAtBlockEdgesAndTogetherWithTheEnd) {
     for (loud = 5 * kFrames16; loud < 6 * kFrames16 && both.plan.empty(); loud += 500) {
         const std::vector<Segment> plan{
             {40000, true}, {3000, false}, {loud - 43000, true}, {30000, false}};
-        p = Predict(both.format, plan, a);
-        if (p.cuts.size() == 2 && p.nEndByte / kBlock == p.cuts[1] / kBlock) both.plan = plan;
+        p = Predict(MakeSamples(both.format, plan), a);
+        if (p.cuts.size() == 2 && p.nEndBlock == p.cuts[1] / kBlock) both.plan = plan;
     }
     ASSERT_FALSE(both.plan.empty()) << "no input layout puts split and end in one block";
     both.UseFile({});
@@ -78,10 +78,10 @@ TEST(Recording, EndGapDeletesTheTrailingShortFileAtTheDefaultSettings) {
         r.UseFile({.fGapSize = 1.0, .fMinSong = 30.01, .fEndGap = 7.01});
         const Prediction p = r.Predicted();
         ASSERT_EQ(p.cuts.size(), 2u);
-        ASSERT_GE(p.nEndByte, 0);
+        ASSERT_GE(p.nEndBlock, 0);
         if (stop) {  // pressed while the block in which End Gap is reached is handled
             r.win.onProgress = [&](size_t index) {
-                if (long(index) + 1 == p.nEndByte / kBlock) r.ctl->OnStop();
+                if (long(index) + 1 == p.nEndBlock) r.ctl->OnStop();
             };
         }
         ASSERT_TRUE(r.Run());
@@ -90,7 +90,6 @@ TEST(Recording, EndGapDeletesTheTrailingShortFileAtTheDefaultSettings) {
             EXPECT_TRUE(r.JoinedIsPrefix());
         } else {
             ExpectSongsMatch(r, p);
-            EXPECT_EQ(r.win.texts[IDC_CURFILE], "Cur File: SideA2.wav");  // the last one kept
         }
     }
     // All silence: End Gap before any split keeps the first file.
@@ -292,31 +291,67 @@ TEST(Recording, EachReportDescribesTheBytesOnDisk) {
     EXPECT_EQ(r.win.texts[IDC_CLIPPED], "Clipped Pts: " + std::to_string(clipped));
 }
 
-// A mono side and its stereo copy (both channels equal) give song files of the same frames.
+// A mono side and its stereo copy (both channels equal), DC Block and Smart Gap on, in both
+// formats: song files of the same blocked samples, cut at the same frames, readouts on both
+// bars, and each clipped sample counted once.
 TEST(Recording, MonoSplitsWhereItsStereoCopySplits) {
-    // Songs of at least Minimum Song Size (10 s at 11,025 frames a second), one with a pause
-    // shorter than Gap Size inside it.
-    const std::vector<Segment> plan = {{120000, true}, {3000, false},  {8000, true},
-                                       {1500, false},  {115000, true}, {2500, false},
-                                       {116000, true}, {30000, false}};
-    std::vector<std::vector<size_t>> frames;
-    for (int channels : {1, 2}) {
-        Recording r;
-        r.format = {16, 11025, channels};
-        r.plan = plan;
-        const auto mono = MakeSamples({16, 11025, 1}, plan);
-        for (size_t at = 0; at < mono.size(); at += 2) {
-            for (int ch = 0; ch < channels; ++ch)
-                r.input.insert(r.input.end(), &mono[at], &mono[at] + 2);
+    // Songs of 12 s, 16.6 s (with a quiet passage of 0.6 s) and 13 s between gaps of 2 s and 3 s,
+    // then End Gap of silence; noise with a DC offset throughout, and a few clipped samples.
+    const std::pair<double, bool> plan[] = {{12, true}, {2, false}, {8, true},  {0.6, false},
+                                            {8, true},  {3, false}, {13, true}, {4, false}};
+    std::vector<float> mono;
+    uint32_t seed = 7;
+    for (auto [seconds, loud] : plan) {
+        for (long i = 0; i < long(seconds * 11025); ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            mono.push_back(0.02f +
+                           (loud ? 0.5f : 0.002f) * float(int32_t(seed >> 16) - 32768) / 32768.0f);
         }
-        r.UseFile({.fGapSize = 0.2, .fMinSong = 10.0, .fEndGap = 2.0});
-        ASSERT_TRUE(r.Run());
-        EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::EndGap);
-        frames.emplace_back();
-        for (const auto& song : r.Songs()) frames.back().push_back(song.size() / (2 * channels));
     }
-    EXPECT_EQ(frames[0].size(), 4u);
-    EXPECT_EQ(frames[0], frames[1]);
+    mono[40000] = mono[400000] = -1.5f;
+    mono[40001] = mono[400001] = 1.5f;
+    for (int bits : {16, 32}) {
+        SCOPED_TRACE(bits);
+        std::vector<std::vector<char>> left[2];  // the song files' first channel
+        std::string clipped[2];
+        for (int channels : {1, 2}) {
+            Recording r;
+            r.format = {bits, 11025, channels};
+            const size_t sampleBytes = size_t(bits / 8);
+            for (float x : mono) {
+                const int16_t s16 = int16_t(std::clamp(x, -1.0f, 1.0f) * 32767);
+                const char* p = bits == 16 ? reinterpret_cast<const char*>(&s16)
+                                           : reinterpret_cast<const char*>(&x);
+                for (int ch = 0; ch < channels; ++ch)
+                    r.input.insert(r.input.end(), p, p + sampleBytes);
+            }
+            r.UseFile({.fGapSize = 1.0, .fMinSong = 10.0, .fEndGap = 3.0});
+            r.ctl->GetAnalyzer().SetDCBlock(1);
+            r.ctl->GetAnalyzer().SetIgnoreClicks(1);
+            r.win.onProgress = [&](size_t) {
+                int level[2][3];
+                for (int ch = 0; ch < 2; ++ch)
+                    r.ctl->GetMeterLevels(ch, &level[ch][0], &level[ch][1], &level[ch][2]);
+                EXPECT_TRUE(std::equal(level[0], level[0] + 3, level[1]));
+            };
+            ASSERT_TRUE(r.Run());
+            EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::EndGap);
+            for (const auto& song : r.Songs()) {
+                left[channels - 1].emplace_back();
+                for (size_t at = 0; at < song.size(); at += sampleBytes * size_t(channels))
+                    left[channels - 1].back().insert(left[channels - 1].back().end(), &song[at],
+                                                     &song[at] + sampleBytes);
+            }
+            clipped[channels - 1] = r.win.texts[IDC_CLIPPED];
+        }
+        // Split at both gaps (not at the quiet passage) and in the closing silence, whose short
+        // file End Gap deleted.
+        EXPECT_EQ(left[1].size(), 3u);
+        EXPECT_TRUE(left[0] == left[1]);
+        EXPECT_EQ(clipped[0].substr(0, 13), "Clipped Pts: ");
+        EXPECT_EQ(std::stoi(clipped[0].substr(13)) * 2, std::stoi(clipped[1].substr(13)));
+        EXPECT_GT(std::stoi(clipped[0].substr(13)), 0);
+    }
 }
 
 TEST(Recording, OverrunsOfUnknownLengthAreReportedAsSuch) {
