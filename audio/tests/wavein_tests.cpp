@@ -281,15 +281,11 @@ TEST(FileBackend, HeaderChecksNameTheFault) {
     EXPECT_EQ(info.nDataBytes, 2996u);
     EXPECT_TRUE(info.bSizeToEnd);
     EXPECT_EQ(info.nDeclaredBytes, 4000u);
+    // (Text, 24-bit, missing files and folders are refused through the splitter's inputs.)
     const std::pair<std::string, std::string> bad[] = {
-        {write("text.wav", Bytes(13, 'h')), "is not a WAV file"},
-        {write("24.wav", MakeWav({24, 44100, 2}, samples)),
-         "holds 24-bit PCM samples; only 16-bit PCM and 32-bit float"},
-        {write("8.wav", MakeWav({8, 44100, 2}, samples)), "8-bit PCM"},
+        {write("8.wav", MakeWav({8, 44100, 2}, samples)), "holds 8-bit PCM samples"},
         {write("half.wav", MakeWav(pcm, Bytes(4002))), "ends inside a frame"},
         {write("stub.wav", stub), "truncated"},
-        {(dir / "missing.wav").string(), "Cannot read"},
-        {dir.Path(), "Cannot read"},
     };
     for (const auto& [path, text] : bad) {
         EXPECT_FALSE(ReadWavFileInfo(path, &info, &error)) << path;
