@@ -62,40 +62,6 @@ TEST(PersistentSettings, SaveWritesEveryValueAndLoadTakesThemAsTheyAre) {
     EXPECT_EQ(std::string(next.szPreset), std::string(259, 'p'));
 }
 
-TEST(PersistentSettings, BaseFileHistoryKeepsTheSelectedOneFirst) {
-    using Paths = std::vector<std::string>;
-    CMemoryProfileStore profile;
-    profile.WriteProfileString(kSection, "OutfileName0", "/music/X.wav");
-    profile.WriteProfileString(kSection, "OutfileName1", "/music/Y.wav");
-    profile.WriteProfileString(kSection, "OutfileName2", "/music/Z.wav");
-    CFakeMainWindow w;
-    LoadSettings(profile, w.Targets());
-    EXPECT_EQ(w.files.m_paths, (Paths{"/music/X.wav", "/music/Y.wav", "/music/Z.wav"}));
-    EXPECT_EQ(w.files.m_nSel, 0);
-
-    w.files.m_nSel = 1;  // the user picks Y
-    SaveSettings(profile, w.Targets());
-    auto entries = [&] {
-        Paths out;
-        for (int n = 0; n < 4; ++n) {
-            out.push_back(
-                profile.GetProfileString(kSection, "OutfileName" + std::to_string(n), "?"));
-        }
-        return out;
-    };
-    EXPECT_EQ(entries(), (Paths{"/music/Y.wav", "/music/X.wav", "/music/Z.wav", ""}));
-
-    // Empty entries are skipped; with nothing selected entry 0 is empty.
-    profile.WriteProfileString(kSection, "OutfileName0", "");
-    profile.WriteProfileString(kSection, "OutfileName3", "/a/W.wav");
-    CFakeMainWindow v;
-    LoadSettings(profile, v.Targets());
-    EXPECT_EQ(v.files.m_paths, (Paths{"/music/X.wav", "/music/Z.wav", "/a/W.wav"}));
-    v.files.m_nSel = -1;
-    SaveSettings(profile, v.Targets());
-    EXPECT_EQ(entries(), (Paths{"", "/music/X.wav", "/music/Z.wav", "/a/W.wav"}));
-}
-
 TEST(WindowPlacementRestore, PositionsBeyondTheScreenArePulledBackAndMinusOneMeansNone) {
     const WindowPlacement current{0, kShowMaximized, {100, 50, 500, 350}};
     WindowPlacement out;

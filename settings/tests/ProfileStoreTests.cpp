@@ -19,32 +19,6 @@ const std::string g_configHome = g_configDir.Path();
 
 }  // namespace
 
-TEST(QSettingsProfile, RoundTripThroughTheUsersConfigurationFile) {
-    {
-        CQSettingsProfileStore profile;
-        CFakeMainWindow w;
-        LoadSettings(profile, w.Targets());
-        w.files.AddBaseFile("/music/X.wav");
-        w.settings.nGapSize = -20000;
-        w.window.m_placement = {0, kShowNormal, {3000, 40, 3400, 340}};
-        SaveSettings(profile, w.Targets());
-        EXPECT_TRUE(profile.Sync());
-    }
-    const auto bytes = ReadBytes(g_configHome + "/Zelk/Vellistro.conf");
-    const std::string text(bytes.begin(), bytes.end());
-    EXPECT_THAT(text, HasSubstr("[Version%201]"));
-    EXPECT_THAT(text, HasSubstr("Gap%20Size=-20000"));
-    EXPECT_THAT(text, HasSubstr("WaveInID=-1"));
-
-    CQSettingsProfileStore profile;
-    CFakeMainWindow w;
-    LoadSettings(profile, w.Targets());
-    EXPECT_EQ(w.settings.nGapSize, -20000);
-    EXPECT_EQ(w.settings.nWaveInID, -1);
-    EXPECT_EQ(w.files.m_paths, std::vector<std::string>{"/music/X.wav"});
-    EXPECT_EQ(w.window.m_placement.normal, (PlacementRect{1888, 40, 2288, 340}));
-}
-
 TEST(QSettingsProfile, NumbersReadAsSigned32BitAndStringsComeBackByteForByte) {
     const std::string path = g_configHome + "/by-hand.ini";
     const std::string ini =
