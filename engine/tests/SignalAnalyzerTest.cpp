@@ -1,13 +1,10 @@
-#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
-#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "RecSettings.h"
