@@ -49,6 +49,7 @@
 
 #include "CaptureBackend.h"
 #include "FileCaptureBackend.h"
+#include "PresetStore.h"
 #include "RecordingControl.h"
 
 namespace fs = std::filesystem;
@@ -420,17 +421,12 @@ int Record(const CArgs& a) {
     s.nSamplesPerSec = uint32_t(rate);
     s.wBitsPerSample = uint16_t(bits);
     s.nWaveInID = deviceId;
+    // The song files hold the captured bytes, and the splits follow the gap rule to the frame.
+    s.bDCBlock = 0;
+    s.bIgnoreClicks = 0;
     ctl.m_settings = s;
     CSignalAnalyzer& an = ctl.GetAnalyzer();
-    an.SetSamplesPerSec(s.nSamplesPerSec);
-    an.SetBitsPerSample(s.wBitsPerSample);
-    an.SetChannels(s.wChannels);
-    an.SetGapSizePosition(s.nGapSize);
-    an.SetGapLevelPosition(s.nGapLevel);
-    an.SetMinSongSizePosition(s.nMinSongSize);
-    an.SetEndSizePosition(s.nEndSize);
-    an.SetDCBlock(0);
-    an.SetIgnoreClicks(0);
+    ApplyPresetToAnalyzer(s, an, [](const char* text) { CArgs::Die(text); });
 
     const auto started = Clock::now();
     ctl.OnRecord();
