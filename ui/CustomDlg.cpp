@@ -144,7 +144,8 @@ void CCustomDlg::OnInitDialog() {
     CPresetStore::FillPresetCombo(*m_pPresetList, *m_pPresets, m_pszPreset);
 
     // Every device of the list carries its position as the device id; "System Default" comes
-    // last and is not selected, so a device id of -1 shows no selection.
+    // last with -1. It is shown selected when it is the setting, so the box never looks empty
+    // for the default; a saved device that is no longer present shows no selection.
     {
         const QSignalBlocker block(m_pDeviceBox);
         m_pDeviceBox->clear();
@@ -155,6 +156,7 @@ void CCustomDlg::OnInitDialog() {
             if (i == m_settings.nWaveInID) selected = i;
         }
         m_pDeviceBox->addItem(QStringLiteral("System Default"), -1);
+        if (m_settings.nWaveInID == -1) selected = m_pDeviceBox->count() - 1;
         m_pDeviceBox->setCurrentIndex(selected);
     }
 

@@ -193,11 +193,17 @@ private slots:
             QCOMPARE(d.dlg.m_settings.nWaveInID, -1);
         }
         // The process-wide device list was emptied: the next dialog lists each device once,
-        // and the default device shows no selection.
-        Dialog d;
-        QCOMPARE(d.Box(D::IDC_DEVICE)->count(), 3);
-        QCOMPARE(d.Box(D::IDC_DEVICE)->currentIndex(), -1);
-        QVERIFY(d.Button(D::IDC_RATE44)->isChecked() && d.Button(D::IDC_BITS16)->isChecked());
+        // and the default device shows "System Default".
+        {
+            Dialog d;
+            QCOMPARE(d.Box(D::IDC_DEVICE)->count(), 3);
+            QCOMPARE(d.Box(D::IDC_DEVICE)->currentText(), QStringLiteral("System Default"));
+            QVERIFY(d.Button(D::IDC_RATE44)->isChecked() && d.Button(D::IDC_BITS16)->isChecked());
+        }
+        // A saved device that is gone selects nothing, and the setting stays until one is picked.
+        Dialog gone({-1764, -582, -5293, -1236, 0, 1, 48000, 32, 2, 7});
+        QCOMPARE(gone.Box(D::IDC_DEVICE)->currentIndex(), -1);
+        QCOMPARE(gone.dlg.m_settings.nWaveInID, 7);
     }
 
     void presetOperationsWithTheirQuestions() {
