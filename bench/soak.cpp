@@ -51,6 +51,7 @@
 #include "FileCaptureBackend.h"
 #include "PresetStore.h"
 #include "RecordingControl.h"
+#include "RecordingMailbox.h"
 
 namespace fs = std::filesystem;
 
@@ -293,7 +294,7 @@ ssize_t __wrap_pwritev(int fd, const iovec* iov, int count, off_t offset) {
 namespace {
 
 // The window, headless: every box goes to the report, Yes/No questions are answered Yes, and
-// the recording thread's two messages queue up in a fixed ring for the main thread.
+// the recording thread's two messages wait in the windows' own mailbox for the main thread.
 class CSoakWindow : public IRecorderWindow {
 public:
     std::string strBasePath;
@@ -321,42 +322,35 @@ public:
         return true;
     }
     void PostRecordingProgress(const RecordingProgress& progress) override {
-        Push({progress, false});
+        if (m_mailbox.PostProgress(progress)) Wake();
     }
-    void PostRecordingDone() override { Push({{}, true}); }
+    void PostRecordingDone() override {
+        if (m_mailbox.PostDone()) Wake();
+    }
 
-    // Main thread: the next message, or false after the timeout.
-    bool Next(RecordingProgress* progress, bool* done, std::chrono::milliseconds timeout) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        if (!m_cond.wait_for(lock, timeout, [this] { return m_nHead != m_nTail; })) return false;
-        const Msg& m = m_ring[m_nHead++ % m_ring.size()];
-        *progress = m.progress;
-        *done = m.bDone;
-        return true;
+    // Main thread: hands what waits to the control once woken, or after the timeout. Returns
+    // true when the recording's done message was handled.
+    bool Deliver(CRecordingControl& control, std::chrono::milliseconds timeout) {
+        {
+            std::unique_lock<std::mutex> lock(m_wakeMutex);
+            m_wake.wait_for(lock, timeout, [this] { return m_bWoken; });
+            m_bWoken = false;
+        }
+        return m_mailbox.DeliverTo(control);
     }
-    int Overflows() const { return m_nOverflow.load(); }
 
 private:
-    struct Msg {
-        RecordingProgress progress;
-        bool bDone = false;
-    };
-    void Push(const Msg& msg) {
+    void Wake() {
         {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_nTail - m_nHead >= m_ring.size()) {
-                ++m_nOverflow;
-                return;
-            }
-            m_ring[m_nTail++ % m_ring.size()] = msg;
+            std::lock_guard<std::mutex> lock(m_wakeMutex);
+            m_bWoken = true;
         }
-        m_cond.notify_one();
+        m_wake.notify_one();
     }
-    std::mutex m_mutex;
-    std::condition_variable m_cond;
-    std::vector<Msg> m_ring = std::vector<Msg>(1 << 16);
-    size_t m_nHead = 0, m_nTail = 0;
-    std::atomic<int> m_nOverflow{0};
+    CRecordingMailbox m_mailbox;
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+    bool m_bWoken = false;  // under m_wakeMutex
 };
 
 long ResidentKiB() {
@@ -437,15 +431,7 @@ int Record(const CArgs& a) {
     bool stopped = false;
     auto lastLine = started;
     for (;;) {
-        RecordingProgress progress;
-        bool done = false;
-        if (win.Next(&progress, &done, std::chrono::seconds(1))) {
-            if (done) {
-                ctl.OnRecordingDone();
-                break;
-            }
-            ctl.OnRecordingProgress(progress);
-        }
+        if (win.Deliver(ctl, std::chrono::seconds(1))) break;
         const auto now = Clock::now();
         const double seconds = double(ctl.GetTotalBytes()) / byteRate;
         // Memory after every minute of audio from the first on (the second minute is the
@@ -489,7 +475,6 @@ int Record(const CArgs& a) {
       << "rss_kib_max=" << rssMax << "\n"
       << "rss_samples=" << rssSamples << "\n"
 
-      << "window_ring_overflows=" << win.Overflows() << "\n"
       << "boxes=" << win.boxes.size() << "\n";
     for (size_t i = 0; i < win.boxes.size(); ++i) {
         std::string text = win.boxes[i];
