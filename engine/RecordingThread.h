@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ErrorState.h"
+#include "RecordingOutcome.h"
 #include "SongFileName.h"
 
 class CSignalAnalyzer;
@@ -20,45 +20,10 @@ class CWaveFileWriter;
 class CWaveIn;
 class CEvent;
 class CCriticalSection;
-class IRecorderWindow;
-
-// How a recording ended.
-enum class RecordingEnd {
-    None,         // still running
-    Stop,         // the stop flag
-    EndGap,       // the analyser reported End Gap of silence
-    ShortBlock,   // the device delivered less than a full buffer (end of input, read failure)
-    WriterError,  // a write, a close at a split or opening the next file failed
-    NoAudio,      // no buffer arrived for the no-audio timeout
-    DeviceError,  // the device failed (a sound card pulled out)
-    FileRemoved,  // the song file (or its folder) was deleted during the recording
-};
-
-// Written by the recording thread under the recording lock; read by the recording control
-// after the done message.
-struct RecordingOutcome {
-    RecordingEnd end = RecordingEnd::None;
-    // The message the thread ends with ("ERROR" box), shown first by the finish.
-    int bError = 0;
-    char szError[CErrorState::kTextSize] = {};
-    // 1 when the writer failed while opening the next song file: that file holds no audio.
-    int bNextFileFailed = 0;
-    int nSongNumber = 1;        // number of the song file current at the end
-    int64_t nSongBytes = 0;     // bytes in that file
-    int64_t nTotalBytes = 0;    // bytes recorded
-    int64_t nClippedTotal = 0;  // clipped samples of the recording
-    // Frames the capture side lost during the recording, and the song files (numbers) that
-    // were current when the loss was seen.
-    uint64_t nLostFrames = 0;
-    uint64_t nOverflows = 0;  // overruns the host reported without a frame count
-    static constexpr int kMaxLostSongs = 16;
-    int nLostSongs[kMaxLostSongs] = {};
-    int nLostSongCount = 0;
-    int bLostSongsMore = 0;  // more files than nLostSongs holds
-};
+class IRecordingSink;
 
 struct RecordingThreadParams {
-    IRecorderWindow* pWindow = nullptr;  // receiver of the posted messages
+    IRecordingSink* pSink = nullptr;  // receiver of the posted messages
     CSignalAnalyzer* pAnalyzer = nullptr;
     CWaveFileWriter* pWriter = nullptr;  // holds the open first file with its header written
     CWaveIn* pWaveIn = nullptr;          // open and capturing

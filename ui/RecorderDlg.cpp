@@ -32,10 +32,11 @@
 #include "PresetStore.h"
 #include "RecorderToolTip.h"
 #include "RecordingControl.h"
+#include "RecordingPresenter.h"
+#include "RecordingTexts.h"
 #include "Resources.h"
 
 namespace {
-constexpr const char* kCaption = "Zelk Vellisto";
 constexpr int kMainTemplate = 102;
 constexpr int kIconApp = 128;
 constexpr int kIconRecord = 136;
@@ -77,6 +78,7 @@ CRecorderDlg::CRecorderDlg(std::unique_ptr<ICaptureBackend> backend, IProfileSto
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       m_pControl(std::make_unique<CRecordingControl>(this, std::move(backend))),
+      m_pPresenter(std::make_unique<CRecordingPresenter>(*this, *m_pControl)),
       m_profile(profile) {
     m_hIcon = LoadIconResource(kIconApp);
     m_nWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -95,6 +97,7 @@ CRecorderDlg::~CRecorderDlg() {
     while (m_nWaitCursors > 0) SetWaitCursor(false);
     CloseHelp();
     // The control ends a recording still running; its thread must not post to a closed fd.
+    m_pPresenter.reset();
     m_pControl.reset();
     if (m_nWakeFd >= 0) ::close(m_nWakeFd);
 }
@@ -305,11 +308,11 @@ void CRecorderDlg::RunCommand(Command&& command) {
 
 void CRecorderDlg::OnRecord() {
     if (m_bClosing || m_bFinished) return;
-    RunCommand([this] { m_pControl->OnRecord(); });
+    RunCommand([this] { m_pPresenter->OnRecord(); });
 }
 
 void CRecorderDlg::OnStop() {
-    RunCommand([this] { m_pControl->OnStop(); });
+    RunCommand([this] { m_pPresenter->OnStop(); });
 }
 
 void CRecorderDlg::OnHotKey() {
@@ -351,7 +354,7 @@ void CRecorderDlg::WakeForMessages() {
 void CRecorderDlg::OnRecordingMessages() {
     uint64_t count = 0;
     if (m_nWakeFd >= 0) (void)!::read(m_nWakeFd, &count, sizeof count);
-    m_mailbox.DeliverTo(*m_pControl);
+    m_mailbox.DeliverTo(*m_pPresenter);
 }
 
 MsgAnswer CRecorderDlg::MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
@@ -560,7 +563,7 @@ void CRecorderDlg::OnSize(bool minimised) {
         m_meterThread.SetRunning(!minimised && !m_bFinished);
     }
     m_nSizeType = minimised ? 1 : 0;
-    if (!minimised) setWindowTitle(QString::fromLatin1(kCaption));
+    if (!minimised) setWindowTitle(QString::fromLatin1(recording_texts::kCaption));
 }
 
 SettingsTargets CRecorderDlg::MakeSettingsTargets() {
@@ -578,10 +581,7 @@ SettingsTargets CRecorderDlg::MakeSettingsTargets() {
 void CRecorderDlg::OnOK() {
     if (m_bClosing || m_bFinished) return;
     m_bClosing = true;
-    if (m_pControl->IsRecording()) {
-        m_pControl->OnStop();
-        m_pControl->OnRecordingDone();
-    }
+    m_pPresenter->StopAndFinish();
     m_pPresetStore->SavePresets();
     SaveSettings(m_profile, MakeSettingsTargets());
     m_pBaseFile->clear();

@@ -22,8 +22,9 @@
 #include "LedMeter.h"
 #include "MeterThread.h"
 #include "Prompter.h"
-#include "RecorderWindow.h"
+#include "RecorderView.h"
 #include "RecordingMailbox.h"
+#include "RecordingSink.h"
 #include "WindowPlacement.h"
 
 class QCheckBox;
@@ -38,6 +39,7 @@ class CMixerButtons;
 class CPresetStore;
 class CRecorderToolTip;
 class CRecordingControl;
+class CRecordingPresenter;
 struct SettingsTargets;
 class IProfileStore;
 
@@ -54,7 +56,8 @@ constexpr int IDC_METER_RIGHT = 1034;
 constexpr int IDC_PRESETS_FRAME = 1106;
 
 class CRecorderDlg : public QDialog,
-                     public IRecorderWindow,
+                     public IRecorderView,
+                     public IRecordingSink,
                      public IBaseFileList,
                      public IWindowPlacement,
                      public IPrompter {
@@ -85,7 +88,7 @@ public:
     // of Record, say) the exit waits until the command has returned.
     void RequestClose();
 
-    // IRecorderWindow
+    // IRecorderView
     MsgAnswer MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override;
     void SetItemText(int id, const std::string& text) override;
@@ -99,6 +102,8 @@ public:
     std::string GetBaseFileText() override;
     std::string GetBaseFilePath() override;
     bool Wait(int ms) override;
+
+    // IRecordingSink
     // Recording thread.
     void PostRecordingProgress(const RecordingProgress& progress) override;
     // Recording thread.
@@ -126,6 +131,7 @@ public:
     // The control with that id (null for none).
     QWidget* GetItem(int id) const;
     CRecordingControl& GetControl() { return *m_pControl; }
+    CRecordingPresenter& GetPresenter() { return *m_pPresenter; }
     CPresetStore& GetPresetStore() { return *m_pPresetStore; }
     CLedMeter& GetMeter(int channel) { return channel == 0 ? *m_pMeterLeft : *m_pMeterRight; }
     CMeterThread& GetMeterThread() { return m_meterThread; }
@@ -168,6 +174,7 @@ private:
     static QString ToText(const std::string& bytes);
 
     std::unique_ptr<CRecordingControl> m_pControl;
+    std::unique_ptr<CRecordingPresenter> m_pPresenter;
     IProfileStore& m_profile;
 
     int m_bLargeFonts = 0;
@@ -207,7 +214,7 @@ private:
     std::unique_ptr<CMixerButtons> m_pMixerButtons;
 
     // The recording thread's messages wait in the mailbox; the thread writes to the eventfd when
-    // it leaves one in an empty mailbox, and the notifier hands them to the control.
+    // it leaves one in an empty mailbox, and the notifier hands them to the presenter.
     CRecordingMailbox m_mailbox;
     int m_nWakeFd = -1;
     QSocketNotifier* m_pWakeNotifier = nullptr;
