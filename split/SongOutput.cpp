@@ -44,6 +44,15 @@ ssize_t CSongOutput::Fail(const std::string& path, int error) {
 int CSongOutput::Open(const char* path) {
     File file;
     file.strPath = path;
+    if (m_mode == Mode::List) {
+        // A dry run touches no file: the handle only names the song file it would write.
+        file.bCreated = true;
+        m_files.push_back(file);
+        m_nCurrent = static_cast<int>(m_files.size()) - 1;
+        m_nCurrentFd = 0;
+        m_nCarry = 0;
+        return 0;
+    }
     const int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int error = errno;
@@ -55,11 +64,6 @@ int CSongOutput::Open(const char* path) {
     m_nCurrent = static_cast<int>(m_files.size()) - 1;
     m_nCurrentFd = fd;
     m_nCarry = 0;
-    if (m_mode == Mode::List) {
-        // The stand-in stays empty; the handle only names it.
-        ::close(fd);
-        return 0;
-    }
     return fd;
 }
 

@@ -102,15 +102,6 @@ bool NamedThroughProc(const std::string& path) {
     return false;
 }
 
-// A fresh private folder for a dry run's stand-in files; "" when none can be made.
-std::string MakeScratchFolder() {
-    std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec) base = "/tmp";
-    std::string pattern = (base / "vellisto-split-list-XXXXXX").string();
-    return mkdtemp(pattern.data()) ? pattern : std::string();
-}
-
 }  // namespace
 
 std::string ShellQuote(const std::string& text) {
@@ -135,10 +126,6 @@ CSplitter::CSplitter(const SplitOptions& options, std::ostream& out, std::ostrea
 
 CSplitter::~CSplitter() {
     if (m_nFd >= 0) ::close(m_nFd);
-    if (!m_strScratch.empty()) {
-        std::error_code ec;
-        fs::remove_all(m_strScratch, ec);
-    }
 }
 
 bool CSplitter::Interrupted() const { return m_pInterrupt && m_pInterrupt->load() != 0; }
@@ -539,8 +526,8 @@ bool CSplitter::AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes) {
     return true;
 }
 
-void CSplitter::CollectSongs(const CSongOutput& output, const CSongFileName& written,
-                             const std::vector<uint64_t>& splitBytes) {
+void CSplitter::CollectSongs(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
+                             const std::string& removed) {
     m_songs.clear();
     const uint64_t frameBytes = std::max<uint16_t>(m_info.format.nBlockAlign, 1);
     uint64_t at = 0;
@@ -548,11 +535,14 @@ void CSplitter::CollectSongs(const CSongOutput& output, const CSongFileName& wri
     for (const CSongOutput::File& file : output.GetFiles()) {
         const uint64_t start = at;
         at += file.nDataBytes;
+        // Left out: a file never made, the trailing silence the recording deleted (or, in a dry
+        // run, would have), and an unfinished file removed after a failure.
         std::error_code ec;
-        if (!file.bCreated || !fs::exists(file.strPath, ec)) continue;
+        if (!file.bCreated || file.strPath == removed ||
+            (!m_options.bList && !fs::exists(file.strPath, ec)))
+            continue;
         SplitSong song;
-        const long number = written.NumberOf(file.strPath);
-        song.strPath = number > 0 ? m_songNames.Name(number) : file.strPath;
+        song.strPath = file.strPath;
         song.nStartFrame = start / frameBytes;
         song.nFrames = file.nDataBytes / frameBytes;
         song.fPeak = file.fPeak;
@@ -567,14 +557,7 @@ void CSplitter::CollectSongs(const CSongOutput& output, const CSongFileName& wri
 
 int CSplitter::Record() {
     const bool list = m_options.bList;
-    std::string controlBase = m_strBasePath;
-    if (list) {
-        // A dry run records into stand-ins in a folder of its own: the recording control may
-        // then delete what it likes, and never a file of the user's.
-        m_strScratch = MakeScratchFolder();
-        if (m_strScratch.empty()) return Fail(std::string("cannot list: ") + std::strerror(errno));
-        controlBase = m_strScratch + "/" + m_strBaseName;
-    }
+    const std::string controlBase = m_strBasePath;
     CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format);
     CTerminalWindow window(m_err, m_bShowProgress);
     const int fd = fcntl(m_nFd, F_DUPFD_CLOEXEC, 3);
@@ -591,6 +574,8 @@ int CSplitter::Record() {
     control.m_settings.wChannels = m_info.format.nChannels;
     control.m_settings.nWaveInID = -1;
     if (m_options.nMaxSongBytes > 0) control.m_nMaxSongBytes = m_options.nMaxSongBytes;
+    // A dry run writes no file and so deletes none; the report names the one it would.
+    control.m_bRemoveSilentTail = !list;
 
     // The view needs the thresholds Record will prepare; preparing twice changes nothing.
     analyser.PrepareRecording();
@@ -604,7 +589,7 @@ int CSplitter::Record() {
     control.GetWriter().SetFileName(controlBase.c_str());
 
     StartOutcome start = control.Prepare({true, m_strBaseName, controlBase});
-    if (!start.Refused() && start.existing.nLowest > 0 && !m_options.bForce) {
+    if (!start.Refused() && start.existing.nLowest > 0 && !m_options.bForce && !list) {
         control.Abandon();
         return Fail(start.existing.strLowest +
                     " exists (and possibly more numbered song files); use --force to "
@@ -656,21 +641,24 @@ int CSplitter::Record() {
              std::to_string(taken) + " of " + std::to_string(inputBytes) + " bytes)");
         failed = true;
     }
-    if (failed && output.Created(lastPath)) {
+    if (failed && !list && output.Created(lastPath)) {
         // The song file being written when the run failed does not hold its whole song; the
         // files before it are finished songs and stay. A file this run did not create (the
         // user's, at a name it could not take) is never touched.
         std::error_code ec;
         if (fs::remove(lastPath, ec)) {
-            if (!list)
-                m_err << "vellisto-split: removed the unfinished song file " << lastPath << "\n";
+            m_err << "vellisto-split: removed the unfinished song file " << lastPath << "\n";
         } else if (ec) {
             m_err << "vellisto-split: cannot remove the unfinished song file " << lastPath << ": "
                   << ec.message() << "\n";
         }
     }
 
-    CollectSongs(output, CSongFileName(controlBase), view.GetSplitBytes());
+    std::string removed;
+    for (const SongFileRecord& f : window.GetReport().files) {
+        if (f.bRemoved) removed = f.strPath;
+    }
+    CollectSongs(output, view.GetSplitBytes(), removed);
 
     if (!failed && m_info.bStream && !m_info.bSizeToEnd && end == RecordingEnd::ShortBlock &&
         taken < m_info.nDataBytes) {
@@ -944,15 +932,8 @@ int CSplitter::SongCount() {
 
     // The cut pass: the analyser's processing of every block (DC Block), written in pieces.
     const bool list = m_options.bList;
-    std::string base = m_strBasePath;
-    if (list) {
-        m_strScratch = MakeScratchFolder();
-        if (m_strScratch.empty()) return Fail(std::string("cannot list: ") + std::strerror(errno));
-        base = m_strScratch + "/" + m_strBaseName;
-    } else if (!CheckOverwrite()) {
-        return kExitFailed;
-    }
-    const CSongFileName names(base);
+    if (!list && !CheckOverwrite()) return kExitFailed;
+    const CSongFileName names(m_strBasePath);
     CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format);
     CTerminalWindow window(m_err, false);
     CWaveFileWriter writer;
@@ -1027,13 +1008,13 @@ int CSplitter::SongCount() {
     const bool interrupted = Interrupted();
     if (interrupted)
         Fail("interrupted after " + Time(at / m_info.format.nBlockAlign) + " of the input");
-    if ((failed || interrupted) && output.Created(lastPath)) {
+    if ((failed || interrupted) && !list && output.Created(lastPath)) {
         std::error_code ec;
-        if (fs::remove(lastPath, ec) && !list) {
+        if (fs::remove(lastPath, ec)) {
             m_err << "vellisto-split: removed the unfinished song file " << lastPath << "\n";
         }
     }
-    CollectSongs(output, names, cutBytes);
+    CollectSongs(output, cutBytes, "");
     if (failed || interrupted) {
         if (!m_options.bQuiet && !m_songs.empty()) PrintSummary();
         return interrupted ? kExitSignal + m_pInterrupt->load() : kExitFailed;

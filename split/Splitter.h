@@ -73,8 +73,10 @@ private:
     int SongCount();
     int Probe();
     bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
-    void CollectSongs(const CSongOutput& output, const CSongFileName& written,
-                      const std::vector<uint64_t>& splitBytes);
+    // The song files of the run, from the output's record; removed: a file the recording
+    // deleted (or in a dry run would have), "" for none.
+    void CollectSongs(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
+                      const std::string& removed);
     void Explain(const CDetectorView& view, int songsWanted);
     void PrintList(const CDetectorView* view, uint64_t endGapAt);
     int WriteLabelsAndCue();
@@ -99,7 +101,6 @@ private:
     std::string m_strBasePath;  // as the song files are named from it: folder, name, extension
     std::string m_strBaseName;  // its file name alone, as the recorder displays it
     CSongFileName m_songNames;  // the song files named from m_strBasePath
-    std::string m_strScratch;   // a dry run's private folder
     std::array<std::string, kParamCount> m_paramErrors;
     CSignalAnalyzer m_params;  // the run's parameters; every analyser of the run is a copy
     std::vector<SplitSong> m_songs;

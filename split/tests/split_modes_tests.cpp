@@ -82,6 +82,42 @@ TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
     EXPECT_EQ(Lines(ReadText(dir / "Side.cue"))[0], "FILE \"Side.wav\" WAVE");
 }
 
+// A dry run touches no file anywhere: song files of an earlier run stay as they are and need no
+// --force, no folder is made for stand-ins, and the trailing silence End Gap would delete is not
+// listed, exactly as the real run then writes.
+TEST(SplitModes, ADryRunTouchesNoFile) {
+    CTempDir dir;
+    fs::create_directory(dir / "tmp");
+    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    const Format cd{16, 44100, 2};
+    WriteWav(dir / "B.wav", cd,
+             MakeSamples(cd, {{11 * 44100, true},
+                              {3 * 44100, false},
+                              {11 * 44100, true},
+                              {8 * 44100, false},
+                              {5 * 44100, true}}));
+    const std::vector<std::string> options = {"--dc-block", "off",        "--smart-gap",
+                                              "off",        "--min-song", "10"};
+    WriteFile(dir / "B1.wav", {'o', 'l', 'd'});
+    WriteFile(dir / "B3.wav", {'o', 'l', 'd'});
+    std::vector<std::string> args = {dir / "B.wav", "--list"};
+    args.insert(args.end(), options.begin(), options.end());
+    const SplitRun list = Split(args);
+    ::unsetenv("TMPDIR");
+    ASSERT_EQ(list.nCode, 0) << list.strErr;
+    EXPECT_EQ(Files(dir), (std::vector<std::string>{"B.wav", "B1.wav", "B3.wav", "tmp"}));
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
+    EXPECT_EQ(ReadText(dir / "B3.wav"), "old");
+    EXPECT_THAT(list.strOut, HasSubstr("B2.wav"));
+    EXPECT_THAT(list.strOut, Not(HasSubstr("B3.wav")));  // the trailing silence
+
+    args = {dir / "B.wav", "--force"};
+    args.insert(args.end(), options.begin(), options.end());
+    ASSERT_EQ(Split(args).nCode, 0);
+    EXPECT_EQ(SongFiles(dir, "B", ".wav").size(), 2u);
+    EXPECT_FALSE(fs::exists(dir / "B3.wav"));
+}
+
 TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
     CTempDir dir;
     // Quiet passages inside songs last 1.5 s (longer than Gap Size), the gaps 2.5 s; the run-out
