@@ -27,10 +27,7 @@ CRecordingControl::~CRecordingControl() {
         if (g_pMeterSource == this) g_pMeterSource = nullptr;
     }
     if (m_thread.joinable()) {
-        {
-            std::lock_guard<CCriticalSection> guard(m_lock);
-            m_bStopFlag = 1;
-        }
+        m_bStopFlag = 1;
         m_thread.join();
     }
     if (m_bRecording) {
@@ -166,11 +163,8 @@ StartOutcome CRecordingControl::Start() {
         return outcome;
     }
 
-    {
-        std::lock_guard<CCriticalSection> guard(m_lock);
-        std::snprintf(m_szDisplayName, kPathSize, "%s", displayName.c_str());
-        std::snprintf(m_szFilePath, kPathSize, "%s", filePath.c_str());
-    }
+    std::snprintf(m_szDisplayName, kPathSize, "%s", displayName.c_str());
+    std::snprintf(m_szFilePath, kPathSize, "%s", filePath.c_str());
 
     m_params = RecordingThreadParams{};
     m_params.pSink = m_pSink;
@@ -192,11 +186,8 @@ StartOutcome CRecordingControl::Start() {
     m_params.nWaitSliceMs = m_nWaitSliceMs;
     m_params.nNoAudioTimeoutMs = m_nNoAudioTimeoutMs;
 
-    {
-        std::lock_guard<CCriticalSection> guard(m_lock);
-        m_bStopFlag = 0;
-        m_outcome = RecordingOutcome{};
-    }
+    m_bStopFlag = 0;
+    m_outcome = RecordingOutcome{};
     m_nTotalBytes = 0;
     m_nSongBytes = 0;
     m_nClippedTotal = 0;
@@ -215,10 +206,7 @@ StartOutcome CRecordingControl::Start() {
     return StartOutcome{};
 }
 
-void CRecordingControl::OnStop() {
-    std::lock_guard<CCriticalSection> guard(m_lock);
-    m_bStopFlag = 1;
-}
+void CRecordingControl::OnStop() { m_bStopFlag = 1; }
 
 // A readout in whole dB, truncated toward zero. NaN (float input holding NaN) counts as the
 // readouts' floor and the result is held to a range the meters can take, so that the
@@ -229,7 +217,7 @@ int32_t MeterDecibels(float magnitude) {
     return static_cast<int32_t>(std::trunc(std::clamp(db, -1000.0f, 1000.0f)));
 }
 
-// Takes a report's readouts of one channel into the meter values; under the lock.
+// Takes a report's readouts of one channel into the meter values; under the meter lock.
 void CRecordingControl::UpdateMeter(int channel, const RecordingProgress& progress) {
     const float power = progress.fPower[channel];
     const int32_t peak = MeterDecibels(progress.fPeak[channel]);
@@ -247,7 +235,7 @@ void CRecordingControl::UpdateMeter(int channel, const RecordingProgress& progre
 
 void CRecordingControl::OnRecordingProgress(const RecordingProgress& progress) {
     {
-        std::lock_guard<CCriticalSection> guard(m_lock);
+        std::lock_guard<std::mutex> guard(m_meterMutex);
         UpdateMeter(0, progress);
         UpdateMeter(1, progress);
     }
@@ -295,23 +283,19 @@ RecordingReport CRecordingControl::MakeReport(const RecordingOutcome& outcome,
 
 RecordingReport CRecordingControl::Finish() {
     if (m_thread.joinable()) {
-        if (!m_threadEnded.Lock(3000)) {
-            // Closing the writer and the device under a running thread would corrupt the song
-            // file: make sure it ends, then wait for it.
-            std::lock_guard<CCriticalSection> guard(m_lock);
-            m_bStopFlag = 1;
-        }
+        // Closing the writer and the device under a running thread would corrupt the song file:
+        // make sure it ends, then wait for it (after its done message it has ended already).
+        if (!m_threadEnded.Lock(3000)) m_bStopFlag = 1;
         m_thread.join();
     }
     if (!m_bRecording) return RecordingReport{};
     m_bRecording = false;
 
-    RecordingOutcome outcome;
-    int stopFlag = 0;
+    // The thread has been joined: what it wrote is ours to read.
+    const RecordingOutcome outcome = m_outcome;
+    const int stopFlag = m_bStopFlag;
     {
-        std::lock_guard<CCriticalSection> guard(m_lock);
-        outcome = m_outcome;
-        stopFlag = m_bStopFlag;
+        std::lock_guard<std::mutex> guard(m_meterMutex);
         for (int ch = 0; ch < 2; ++ch) {
             m_nMeterPeak[ch] = -100;
             m_nMeterPower[ch] = -100;
@@ -367,7 +351,7 @@ RecordingReport CRecordingControl::Finish() {
 
 void CRecordingControl::GetMeterLevels(int channel, int* power, int* peak, int* clips) {
     const int ch = channel == 0 ? 0 : 1;
-    std::lock_guard<CCriticalSection> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_meterMutex);
     *power = m_nMeterPower[ch];
     *peak = m_nMeterPeak[ch];
     *clips = m_nMeterClips[ch];

@@ -9,10 +9,36 @@
 // thread's two messages go to the IRecordingSink given at construction. Everything runs on the
 // owner's thread except GetMeterLevels (LED meter thread) and WaveInNotify (the capture
 // backend's thread).
+//
+// Locks of a recording, in the order they may nest (a lock is never taken while one below it
+// is held):
+//
+//   lock                      guards                          taken by
+//   ------------------------  ------------------------------  ---------------------------------
+//   g_meterSourceMutex        the control the LED meters      LED meter thread, owner's thread
+//   (RecordingControl.cpp)    read                            (SetMeterLevelSource)
+//   m_meterMutex              the meter values                owner's thread (a report, the
+//                                                             finish), LED meter thread
+//   m_lock (recording lock)   the analyser, the writer, the   recording thread only, around
+//                             capture device, the outcome     each block and its ending
+//                             and the path fields while the   (tests hold it to hold the
+//                             thread runs                     thread up)
+//   CQueuedCaptureBackend's   the capture queue               the device's caller, the
+//   lock                                                      backend's device thread
+//   CRecordingMailbox's and   a waiting message; a signal     recording thread (post), owner's
+//   CEvent's mutexes                                          thread (deliver); any thread
+//
+// The owner's thread never takes the recording lock: it touches the analyser, the writer and
+// the device only before Start and after Finish has joined the thread, and the stop request is
+// an atomic flag. So a song file's write that stalls, or a capture device that does not answer,
+// holds up the recording thread alone; the window, its meters and Stop keep working. What
+// crosses between the threads is a copy (a report in the mailbox, the outcome after the join).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -61,16 +87,16 @@ public:
     // (the done message of a recording finished directly).
     RecordingReport Finish();
 
-    // LED meter thread (and any other): channel 0 left, any other value right. Takes the lock.
+    // LED meter thread (and any other): channel 0 left, any other value right. Takes the meter
+    // lock only.
     void GetMeterLevels(int channel, int* power, int* peak, int* clips);
 
     // Capture backend's thread: signals the recording event passed as instance.
     static void WaveInNotify(void* handle, unsigned message, void* instance, uintptr_t param1,
                              uintptr_t param2);
 
-    // Accessors for the owner's thread. The analyser, the writer and the capture device are
-    // shared with the recording thread while a recording runs: take the recording lock to read
-    // them then.
+    // Accessors for the owner's thread. The analyser, the writer and the capture device belong
+    // to the recording thread while a recording runs: use them only while none does.
     CSignalAnalyzer& GetAnalyzer() { return m_analyzer; }
     CWaveFileWriter& GetWriter() { return m_writer; }
     CWaveIn& GetWaveIn() { return m_waveIn; }
@@ -122,9 +148,9 @@ private:
     RecordingThreadParams m_params;
     RecordingOutcome m_outcome;
 
-    bool m_bRecording = false;  // owner's thread
-    bool m_bPrepared = false;   // between a None answer of Prepare and Start or Abandon
-    int m_bStopFlag = 0;        // under the lock
+    bool m_bRecording = false;        // owner's thread
+    bool m_bPrepared = false;         // between a None answer of Prepare and Start or Abandon
+    std::atomic<int> m_bStopFlag{0};  // set by the owner's thread, read by the recording thread
     char* m_pBlockBuffer = nullptr;
     int m_nSongNumber = 1;
     int64_t m_nTotalBytes = 0;
@@ -138,7 +164,8 @@ private:
     CSongFileName m_displayNames;
     RecordingEnd m_lastEnd = RecordingEnd::None;
 
-    // Meter values in dB, per channel; under the lock.
+    // Meter values in dB, per channel; under m_meterMutex.
+    std::mutex m_meterMutex;
     int32_t m_nMeterPeak[2] = {-100, -100};
     int32_t m_nMeterPower[2] = {-100, -100};
     int32_t m_nMeterClips[2] = {0, 0};

@@ -212,7 +212,7 @@ bool CBlockLoop::WaitForBuffer() {
         {
             std::lock_guard<CCriticalSection> guard(*m_p.pLock);
             if (m_p.pWaveIn->IsBufferDone()) return true;
-            if (*m_p.pStopFlag) {
+            if (m_p.pStopFlag->load()) {
                 m_end = RecordingEnd::Stop;
                 return false;
             }
@@ -254,7 +254,7 @@ void CBlockLoop::Run() {
             byteCount = static_cast<long>(m_p.pWaveIn->ReadBuffer(m_pBlock));
             HandleBlock(byteCount, &progress);
             if (m_end == RecordingEnd::None) {
-                if (*m_p.pStopFlag) {
+                if (m_p.pStopFlag->load()) {
                     m_end = RecordingEnd::Stop;
                 } else if (m_bEndGapReached) {
                     m_end = RecordingEnd::EndGap;

@@ -3,12 +3,14 @@
 // the analyser reports, closes the file at the split point and opens the next numbered one.
 // It posts a progress message after every block and a done message when it ends.
 //
-// The recording control fills RecordingThreadParams on the user-interface thread, keeps it and
-// every object it points to alive until the thread has ended, and reads the outcome under the
-// recording lock after the done message. The block loop allocates nothing; the file names of
-// the next song are built in fixed 260-byte fields.
+// The recording control fills RecordingThreadParams on its owner's thread, keeps it and every
+// object it points to alive until the thread has ended, and reads the outcome once it has joined
+// the thread. The thread holds the recording lock (see the lock map in RecordingControl.h) while
+// it handles a block; no other thread of the program waits on it. The block loop allocates nothing;
+// the file names of the next song are built in fixed 260-byte fields.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -33,7 +35,7 @@ struct RecordingThreadParams {
     char* pszFilePath = nullptr;         // kPathSize bytes, the current file's full path
     CEvent* pEvent = nullptr;            // auto-reset, signalled by the capture notification
     CCriticalSection* pLock = nullptr;   // the recording lock
-    int* pStopFlag = nullptr;            // 1 once Stop was pressed; read under the lock
+    const std::atomic<int>* pStopFlag = nullptr;  // 1 once Stop was pressed
     // How the song files are named: their paths and their names as shown. Owned by the
     // recording control, unchanged while the thread runs.
     const CSongFileName* pPathNames = nullptr;

@@ -558,10 +558,7 @@ void CRecorderDlg::changeEvent(QEvent* event) {
 }
 
 void CRecorderDlg::OnSize(bool minimised) {
-    {
-        std::lock_guard guard(m_pControl->GetLock());
-        m_meterThread.SetRunning(!minimised && !m_bFinished);
-    }
+    m_meterThread.SetRunning(!minimised && !m_bFinished);
     m_nSizeType = minimised ? 1 : 0;
     if (!minimised) setWindowTitle(QString::fromLatin1(recording_texts::kCaption));
 }
