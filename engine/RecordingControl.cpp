@@ -138,7 +138,11 @@ StartOutcome CRecordingControl::Start() {
     m_waveIn.Open(&format, &CRecordingControl::WaveInNotify, &m_recordingEvent, CALLBACK_FUNCTION);
     if (m_waveIn.GetErrorFlag()) return Refuse(StartRefusal::DeviceOpen, m_waveIn.GetErrorText());
 
-    m_waveIn.AllocateBuffers(static_cast<unsigned long>(m_nBufferSize));
+    const double bytesPerSecond = double(format.nAvgBytesPerSec);
+    const double wanted = std::ceil(m_fCaptureQueueSeconds * bytesPerSecond /
+                                    double(std::max<long>(m_nBufferSize, 1)));
+    const int buffers = static_cast<int>(std::clamp(wanted, 2.0, double(CWaveIn::kMaxBuffers)));
+    m_waveIn.AllocateBuffers(static_cast<unsigned long>(m_nBufferSize), buffers);
     if (m_waveIn.GetErrorFlag()) {
         return Refuse(StartRefusal::DeviceBuffers, m_waveIn.GetErrorText());
     }

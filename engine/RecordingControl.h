@@ -122,6 +122,10 @@ public:
 
     // Capture buffer and block size in bytes.
     long m_nBufferSize = 65536;
+    // Seconds of audio the capture buffers hold together (at least two buffers): how long a
+    // stalled disk may hold the recording thread up before the device loses audio. Tests that
+    // want the device to run out of buffers at once make it 0.
+    double m_fCaptureQueueSeconds = 6.0;
     // Limits of the recording thread (see RecordingThreadParams); tests make them small.
     uint64_t m_nMaxSongBytes = 0xFFFFFFFFull - 64;
     int m_nWaitSliceMs = 250;

@@ -438,6 +438,34 @@ TEST(Recording, ARemovedSongFolderEndsTheRecordingWithinABlock) {
     EXPECT_FALSE(r.ctl->IsRecording());
 }
 
+// A capture read that never comes back (a card that stops answering) is given up after the
+// no-audio limit: the recording ends with that failure and finished files while the read still
+// hangs, and the device is closed in the background once it returns.
+TEST(Recording, AStuckReadIsGivenUpAndTheDeviceClosedWhenItReturns) {
+    Recording r({{40 * kFrames16, true}});
+    r.UseTest({}, Delivery::Automatic);
+    r.pTest->HangAfter(3 * kBlock + 1000);
+    r.ctl->m_nWaitSliceMs = 20;
+    r.ctl->m_nNoAudioTimeoutMs = 300;
+    ASSERT_TRUE(r.Start());
+    ASSERT_TRUE(r.win.PumpUntilDone());
+    // Finished, device closed from our side, and the read is still out.
+    EXPECT_TRUE(r.pTest->IsHanging());
+    EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::NoAudio);
+    ASSERT_EQ(r.win.report.failures.size(), 1u);
+    EXPECT_EQ(r.win.report.failures[0].kind, FailureKind::NoAudio);
+    EXPECT_TRUE(r.win.report.strDeviceCloseError.empty());
+    EXPECT_TRUE(r.Joined() == r.Slice(0, 3 * kBlock));
+    EXPECT_EQ(r.ctl->GetWaveIn().GetHandle(), nullptr);
+    EXPECT_TRUE(r.pTest->IsClosingInBackground());
+    // Meanwhile the device does not open again.
+    EXPECT_FALSE(r.win.Record());
+    EXPECT_EQ(r.win.start.refusal, StartRefusal::DeviceOpen);
+
+    r.pTest->ReleaseHang();
+    EXPECT_TRUE(r.pTest->WaitSourceClosed(60000));
+}
+
 // The disk fills in the middle of a song, after its first buffers were written: the recording
 // ends with the writer's reason, and the song file holds the audio that reached the disk as a
 // finished file.
@@ -524,6 +552,7 @@ TEST(RecordingIntegrity, ForcedSplitsLoseRepeatAndReorderNothing) {
 TEST(RecordingIntegrity, LostFramesAreReportedExactlyAndWhere) {
     Recording r({{8 * kFrames16 + 1500, true}});
     r.UseTest({}, Delivery::Manual);
+    r.ctl->m_fCaptureQueueSeconds = 0;  // two buffers
     ASSERT_TRUE(r.Start());
     {
         // A recording thread held up fills both buffers; what comes then is lost.
