@@ -118,33 +118,36 @@ void CRecorderDlg::CreateControls() {
     m_baseUnits = items.units;
     m_items = std::move(items.byId);
 
-    m_pRecord = static_cast<QPushButton*>(GetItem(IDC_RECORD));
-    m_pStop = static_cast<QPushButton*>(GetItem(IDC_STOP));
-    m_pBaseFile = static_cast<QComboBox*>(GetItem(IDC_BASEFILE));
-    m_pPresets = static_cast<QComboBox*>(GetItem(IDC_PRESETS));
-    m_pPurple = static_cast<QCheckBox*>(GetItem(IDC_PURPLE));
-    m_pPicture = static_cast<QLabel*>(GetItem(IDC_PICTURE));
-    m_pMeterLeft = static_cast<CLedMeter*>(GetItem(IDC_METER_LEFT));
-    m_pMeterRight = static_cast<CLedMeter*>(GetItem(IDC_METER_RIGHT));
+    m_pRecord = Item<QPushButton>(IDC_RECORD);
+    m_pStop = Item<QPushButton>(IDC_STOP);
+    m_pNew = Item<QPushButton>(IDC_NEW);
+    m_pExit = Item<QPushButton>(IDOK_EXIT);
+    m_pCustomize = Item<QPushButton>(IDC_CUSTOMIZE);
+    m_pHelp = Item<QPushButton>(IDC_HELP);
+    m_pRecMixer = Item<QPushButton>(IDC_RECMIXER);
+    m_pPlayMixer = Item<QPushButton>(IDC_PLAYMIXER);
+    m_pAutoConfig = Item<QPushButton>(IDC_AUTOCONFIG);
+    m_pBaseFile = Item<QComboBox>(IDC_BASEFILE);
+    m_pPresets = Item<QComboBox>(IDC_PRESETS);
+    m_pPurple = Item<QCheckBox>(IDC_PURPLE);
+    m_pPicture = Item<QLabel>(IDC_PICTURE);
+    m_pInfoLines = {Item<QLabel>(IDC_CURFILE), Item<QLabel>(IDC_CLIPPED),
+                    Item<QLabel>(IDC_SONGTIME), Item<QLabel>(IDC_TOTALTIME)};
+    m_pMeterLeft = Item<CLedMeter>(IDC_METER_LEFT);
+    m_pMeterRight = Item<CLedMeter>(IDC_METER_RIGHT);
 
     connect(m_pRecord, &QPushButton::clicked, this, &CRecorderDlg::OnRecord);
     connect(m_pStop, &QPushButton::clicked, this, &CRecorderDlg::OnStop);
-    connect(static_cast<QPushButton*>(GetItem(IDC_NEW)), &QPushButton::clicked, this,
-            &CRecorderDlg::OnNew);
-    connect(static_cast<QPushButton*>(GetItem(IDOK_EXIT)), &QPushButton::clicked, this,
-            &CRecorderDlg::OnOK);
+    connect(m_pNew, &QPushButton::clicked, this, &CRecorderDlg::OnNew);
+    connect(m_pExit, &QPushButton::clicked, this, &CRecorderDlg::OnOK);
     connect(m_pBaseFile, &QComboBox::activated, this, &CRecorderDlg::OnSelChangeBaseFile);
     connect(m_pPresets, &QComboBox::activated, this, &CRecorderDlg::OnSelChangePreset);
     connect(m_pPurple, &QCheckBox::clicked, this, &CRecorderDlg::OnPurple);
-    connect(static_cast<QPushButton*>(GetItem(IDC_CUSTOMIZE)), &QPushButton::clicked, this,
-            &CRecorderDlg::OnCustomize);
-    connect(static_cast<QPushButton*>(GetItem(IDC_HELP)), &QPushButton::clicked, this,
-            [] { ShowHelp(); });
+    connect(m_pCustomize, &QPushButton::clicked, this, &CRecorderDlg::OnCustomize);
+    connect(m_pHelp, &QPushButton::clicked, this, [] { ShowHelp(); });
     InstallHelpKey(this);
     m_pMixerButtons = std::make_unique<CMixerButtons>(this, *m_pControl);
-    m_pMixerButtons->Connect(qobject_cast<QPushButton*>(GetItem(IDC_RECMIXER)),
-                             qobject_cast<QPushButton*>(GetItem(IDC_PLAYMIXER)),
-                             qobject_cast<QPushButton*>(GetItem(IDC_AUTOCONFIG)));
+    m_pMixerButtons->Connect(m_pRecMixer, m_pPlayMixer, m_pAutoConfig);
 }
 
 void CRecorderDlg::OnInitDialog() {
@@ -210,15 +213,23 @@ void CRecorderDlg::OnInitDialog() {
     m_pToolTip->AddWindowTool(m_pRecord, 105);
     m_pToolTip->AddWindowTool(m_pStop, 106);
     m_pToolTip->AddWindowTool(m_pBaseFile, 110);
-    m_pToolTip->AddWindowTool(GetItem(IDC_NEW), 111);
-    m_pToolTip->AddWindowTool(GetItem(IDC_PLAYMIXER), 102);
-    m_pToolTip->AddWindowTool(GetItem(IDC_RECMIXER), 103);
-    m_pToolTip->AddWindowTool(GetItem(IDC_AUTOCONFIG), 104);
+    m_pToolTip->AddWindowTool(m_pNew, 111);
+    m_pToolTip->AddWindowTool(m_pPlayMixer, 102);
+    m_pToolTip->AddWindowTool(m_pRecMixer, 103);
+    m_pToolTip->AddWindowTool(m_pAutoConfig, 104);
     m_pToolTip->AddRectTool(this, 109, m_pMeterLeft->geometry(), IDC_METER_LEFT);
     m_pToolTip->AddRectTool(this, 113, m_pMeterRight->geometry(), IDC_METER_RIGHT);
     m_pToolTip->Activate(true);
 
     m_pRecord->setFocus();
+}
+
+template <typename Widget>
+Widget* CRecorderDlg::Item(int id) const {
+    auto* widget = dynamic_cast<Widget*>(GetItem(id));
+    // The template and this code disagree: a fault of the program, caught at its start.
+    if (!widget) qFatal("control %d of the main window is missing or of another kind", id);
+    return widget;
 }
 
 QWidget* CRecorderDlg::GetItem(int id) const {
@@ -252,8 +263,7 @@ void CRecorderDlg::ApplyControlColours() {
     for (QComboBox* box : {m_pBaseFile, m_pPresets}) ApplyComboColours(box, m_scheme);
 
     const ControlColours info = ColoursFor(ControlClass::InfoLine, m_scheme);
-    for (int id : {IDC_CURFILE, IDC_CLIPPED, IDC_SONGTIME, IDC_TOTALTIME}) {
-        QWidget* line = GetItem(id);
+    for (QLabel* line : m_pInfoLines) {
         QPalette pal = line->palette();
         pal.setColor(QPalette::Window, info.clrBackground);
         pal.setColor(QPalette::WindowText, info.clrText);

@@ -12,6 +12,7 @@
 
 #include <QDialog>
 #include <QPixmap>
+#include <array>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,18 +43,6 @@ class CRecordingControl;
 class CRecordingPresenter;
 struct SettingsTargets;
 class IProfileStore;
-
-// Control ids of the window that the recording control does not name.
-constexpr int IDOK_EXIT = 1;
-constexpr int IDC_RECMIXER = 1001;
-constexpr int IDC_PLAYMIXER = 1005;
-constexpr int IDC_AUTOCONFIG = 1006;
-constexpr int IDC_RECINFO = 1019;
-constexpr int IDC_HELP = 1028;
-constexpr int IDC_PURPLE = 1031;
-constexpr int IDC_METER_LEFT = 1032;
-constexpr int IDC_METER_RIGHT = 1034;
-constexpr int IDC_PRESETS_FRAME = 1106;
 
 class CRecorderDlg : public QDialog,
                      public IRecorderView,
@@ -200,8 +189,19 @@ private:
     QIcon m_hIcon;
 
     std::map<int, QWidget*> m_items;
+    // The controls, fetched once from the template with checked casts.
+    template <typename Widget>
+    Widget* Item(int id) const;
     QPushButton* m_pRecord = nullptr;
     QPushButton* m_pStop = nullptr;
+    QPushButton* m_pNew = nullptr;
+    QPushButton* m_pExit = nullptr;
+    QPushButton* m_pCustomize = nullptr;
+    QPushButton* m_pHelp = nullptr;
+    QPushButton* m_pRecMixer = nullptr;
+    QPushButton* m_pPlayMixer = nullptr;
+    QPushButton* m_pAutoConfig = nullptr;
+    std::array<QLabel*, 4> m_pInfoLines{};  // Cur File, Clipped Pts, Song Time, Total Time
     QComboBox* m_pBaseFile = nullptr;
     QComboBox* m_pPresets = nullptr;
     QCheckBox* m_pPurple = nullptr;

@@ -6,18 +6,7 @@
 
 #include <string>
 
-// Control ids of the main window.
-constexpr int IDC_RECORD = 1000;
-constexpr int IDC_BASEFILE = 1002;  // Base File Name box
-constexpr int IDC_PRESETS = 1003;   // Presets box
-constexpr int IDC_NEW = 1004;
-constexpr int IDC_STOP = 1011;
-constexpr int IDC_CURFILE = 1015;    // "Cur File: ..." label
-constexpr int IDC_SONGTIME = 1016;   // "Song Time  mm:ss" label
-constexpr int IDC_TOTALTIME = 1017;  // "Total Time  mm:ss" label
-constexpr int IDC_CUSTOMIZE = 1018;  // Customize... button
-constexpr int IDC_CLIPPED = 1020;    // "Clipped Pts: n" label
-constexpr int IDC_PICTURE = 1033;    // recording picture
+#include "ControlIds.h"
 
 enum class MsgIcon { Stop, Warning, Question, Information };
 // YesNoDefaultNo: Enter answers No.
