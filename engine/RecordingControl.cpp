@@ -70,6 +70,13 @@ void CRecordingControl::EnableRecordingControls(bool recording) {
     m_pWindow->EnableItem(IDC_STOP, recording);
 }
 
+void CRecordingControl::SetSettings(const RecSettings& settings,
+                                    const OnRejectedSetting& onRejected) {
+    m_settings = settings;
+    ApplySettings(m_settings, m_analyzer, onRejected);
+    m_waveIn.SetDeviceID(static_cast<uint32_t>(m_settings.nWaveInID));
+}
+
 bool CRecordingControl::IsRecording() {
     std::lock_guard<CCriticalSection> guard(m_lock);
     return m_bRecording != 0;

@@ -260,11 +260,11 @@ TEST(PresetSave, KilledAtAnyStepLeavesTheOldOrTheNewPresets) {
     }
 }
 
-TEST(PresetApply, SelectedPresetIsAppliedWithEveryErrorShown) {
+// The store only picks: whatever the record holds reaches the owner, which checks it.
+TEST(PresetApply, SelectedPresetBecomesCurrentAndGivesItsRecordAsStored) {
     CScratchDir dir;
     RecSettings odd = MakeSettings(5);
-    odd.nGapLevel = 3;     // above 0: no level at all
-    odd.nEndSize = -5293;  // one past the top of the end-gap trackbar: 30.0057 seconds
+    odd.nGapLevel = 3;  // above 0: no level at all
     odd.nWaveInID = 1;
     WriteBytes(dir.File("Single1.pre"),
                WritePresetsArchive({CPresets("Album/Tape", {}), CPresets("Odd", odd)}));
@@ -273,25 +273,12 @@ TEST(PresetApply, SelectedPresetIsAppliedWithEveryErrorShown) {
     EXPECT_EQ(s.box.m_nSel, 0);  // the stored current name
     ASSERT_EQ(s.box.SelectStringExact("odd"), 1);
 
-    CFakeMainWindow w;
-    s.store.OnSelChangePreset(w.settings, w.analyser, w.waveIn);
-    EXPECT_EQ(w.settings, odd);
+    EXPECT_EQ(s.store.OnSelChangePreset(), odd);
     EXPECT_STREQ(s.store.m_szPreset, "Odd");
-    EXPECT_EQ(w.waveIn.GetDeviceID(), 1u);
-    EXPECT_EQ(w.analyser.GetSamplesPerSec(), odd.nSamplesPerSec);
-    EXPECT_GT(w.analyser.GetEndGap(), 30.0f);  // applied regardless
-    ASSERT_EQ(s.prompter.m_shown.size(), 2u);
-    EXPECT_EQ(s.prompter.m_shown[0].text, "Gap level is not between -6 and -144 dB.\n");
-    EXPECT_EQ(s.prompter.m_shown[1].text, "End gap is not between 1 and 30 seconds.\n");
-    for (const ShownPrompt& p : s.prompter.m_shown) {
-        EXPECT_EQ(p.title, "ERROR");
-        EXPECT_EQ(p.icon, PromptIcon::Stop);
-    }
+    EXPECT_TRUE(s.prompter.m_shown.empty());
 
-    // An entry whose preset is gone applies nothing.
+    // An entry whose preset is gone gives nothing.
     s.store.m_presets.pop_back();
-    w.settings = {};
-    s.store.OnSelChangePreset(w.settings, w.analyser, w.waveIn);
-    EXPECT_EQ(w.settings, RecSettings{});
-    EXPECT_EQ(s.prompter.m_shown.size(), 2u);
+    EXPECT_EQ(s.store.OnSelChangePreset(), std::nullopt);
+    EXPECT_STREQ(s.store.m_szPreset, "Odd");
 }
