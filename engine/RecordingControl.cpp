@@ -97,6 +97,13 @@ void CRecordingControl::OnRecord() {
         return;
     }
 
+    // A format from a preset, the profile or a hand-edited file that the analyser would misread
+    // (no gap ever found): refused before any question is asked or any file touched.
+    if (const auto setting = FindUnsupportedFormat(m_settings, m_waveIn.TakesAnyRate())) {
+        ShowError(UnsupportedFormatText(*setting, m_settings));
+        return;
+    }
+
     FreeBlockBuffer();
     if (m_nBufferSize > 0) m_pBlockBuffer = new (std::nothrow) char[m_nBufferSize];
     if (!m_pBlockBuffer) {
@@ -149,8 +156,10 @@ void CRecordingControl::OnRecord() {
     m_waveIn.SetDeviceID(static_cast<uint32_t>(settings.nWaveInID));
     m_waveIn.QueryFormat(&format);
     if (m_waveIn.GetErrorFlag()) {
-        const bool rate48 = settings.nSamplesPerSec == 48000;
-        const bool float32 = settings.wBitsPerSample == 32;
+        // Without any device there is no sound card to blame.
+        const bool refused = m_waveIn.GetErrorKind() != CaptureError::NoDevice;
+        const bool rate48 = refused && settings.nSamplesPerSec == 48000;
+        const bool float32 = refused && settings.wBitsPerSample == 32;
         std::string text;
         if (rate48 && float32) {
             text =
