@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <string>
+#include <vector>
 
 #include "PresetLocation.h"
 #include "PresetStore.h"
@@ -26,6 +28,16 @@ struct Session {
     CPresetStore store{box, prompter};
 };
 
+// While set, every fsync and rename of this program is noted with the paths it names. The
+// program is linked with -Wl,--wrap for both, so the presets code calls the wrappers below.
+std::vector<std::string>* g_pDiskLog = nullptr;
+
+std::string PathOf(int fd) {
+    char path[4096];
+    const ssize_t n = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), path, sizeof path);
+    return n > 0 ? std::string(path, static_cast<size_t>(n)) : "?";
+}
+
 // A start-up in a new session: the presets it loads and what it showed.
 std::vector<CPresets> LoadFresh(std::vector<ShownPrompt>* shown = nullptr) {
     Session s;
@@ -35,6 +47,21 @@ std::vector<CPresets> LoadFresh(std::vector<ShownPrompt>* shown = nullptr) {
 }
 
 }  // namespace
+
+extern "C" {
+int __real_fsync(int fd);
+int __real_rename(const char* from, const char* to);
+
+int __wrap_fsync(int fd) {
+    if (g_pDiskLog) g_pDiskLog->push_back("fsync " + PathOf(fd));
+    return __real_fsync(fd);
+}
+
+int __wrap_rename(const char* from, const char* to) {
+    if (g_pDiskLog) g_pDiskLog->push_back(std::string("rename ") + from + " " + to);
+    return __real_rename(from, to);
+}
+}
 
 // Started from a folder without presets: the starting presets, and nothing written until the
 // user changes them; then the file goes to the data folder, wherever the program runs by then.
@@ -220,6 +247,25 @@ TEST(PresetSave, FailureLeavesThePresetsFileByteIdenticalAndTellsTheUser) {
         EXPECT_EQ(ReadBytes(dir.File("Single1.pre")), original);
         EXPECT_FALSE(fs::is_regular_file(dir.File("Temp.pre")));
     }
+}
+
+// A power cut after a save must find the old file or the whole new one: the new file's bytes
+// reach the disk before it replaces the old one, and the folder after, so the rename holds.
+TEST(PresetSave, TheNewFileIsSyncedBeforeItReplacesTheOldAndTheFolderAfter) {
+    CScratchDir dir;
+    WriteBytes(dir.File("Single1.pre"), WritePresetsArchive(MakePresets(2)));
+    Session s;
+    s.store.LoadPresets();
+    s.store.m_presets.emplace_back("New", MakeSettings(9));
+    std::vector<std::string> log;
+    g_pDiskLog = &log;
+    const bool saved = s.store.SavePresets();
+    g_pDiskLog = nullptr;
+    ASSERT_TRUE(saved);
+    const std::string folder = fs::canonical(dir.Path()).string();
+    const std::string temp = dir.File("Temp.pre"), presets = dir.File("Single1.pre");
+    EXPECT_EQ(log, (std::vector<std::string>{"fsync " + folder + "/Temp.pre",
+                                             "rename " + temp + " " + presets, "fsync " + folder}));
 }
 
 TEST(PresetSave, KilledAtAnyStepLeavesTheOldOrTheNewPresets) {
