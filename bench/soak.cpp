@@ -49,7 +49,6 @@
 
 #include "CaptureBackend.h"
 #include "FileCaptureBackend.h"
-#include "PresetStore.h"
 #include "RecordingControl.h"
 #include "RecordingMailbox.h"
 
@@ -418,9 +417,8 @@ int Record(const CArgs& a) {
     // The song files hold the captured bytes, and the splits follow the gap rule to the frame.
     s.bDCBlock = 0;
     s.bIgnoreClicks = 0;
-    ctl.m_settings = s;
+    ctl.SetSettings(s, [](RecSetting, const char* text) { CArgs::Die(text); });
     CSignalAnalyzer& an = ctl.GetAnalyzer();
-    ApplyPresetToAnalyzer(s, an, [](const char* text) { CArgs::Die(text); });
 
     const auto started = Clock::now();
     ctl.OnRecord();

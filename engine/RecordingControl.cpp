@@ -70,6 +70,13 @@ void CRecordingControl::EnableRecordingControls(bool recording) {
     m_pWindow->EnableItem(IDC_STOP, recording);
 }
 
+void CRecordingControl::SetSettings(const RecSettings& settings,
+                                    const OnRejectedSetting& onRejected) {
+    m_settings = settings;
+    ApplySettings(m_settings, m_analyzer, onRejected);
+    m_waveIn.SetDeviceID(static_cast<uint32_t>(m_settings.nWaveInID));
+}
+
 bool CRecordingControl::IsRecording() {
     std::lock_guard<CCriticalSection> guard(m_lock);
     return m_bRecording != 0;
@@ -87,6 +94,13 @@ void CRecordingControl::OnRecord() {
         m_pWindow->MessageBox("You need to enter a Base File Name.", "Missing Destination",
                               MsgIcon::Warning, MsgButtons::Ok);
         m_pWindow->OnNew();
+        return;
+    }
+
+    // A format from a preset, the profile or a hand-edited file that the analyser would misread
+    // (no gap ever found): refused before any question is asked or any file touched.
+    if (const auto setting = FindUnsupportedFormat(m_settings, m_waveIn.TakesAnyRate())) {
+        ShowError(UnsupportedFormatText(*setting, m_settings));
         return;
     }
 
@@ -142,8 +156,10 @@ void CRecordingControl::OnRecord() {
     m_waveIn.SetDeviceID(static_cast<uint32_t>(settings.nWaveInID));
     m_waveIn.QueryFormat(&format);
     if (m_waveIn.GetErrorFlag()) {
-        const bool rate48 = settings.nSamplesPerSec == 48000;
-        const bool float32 = settings.wBitsPerSample == 32;
+        // Without any device there is no sound card to blame.
+        const bool refused = m_waveIn.GetErrorKind() != CaptureError::NoDevice;
+        const bool rate48 = refused && settings.nSamplesPerSec == 48000;
+        const bool float32 = refused && settings.wBitsPerSample == 32;
         std::string text;
         if (rate48 && float32) {
             text =

@@ -22,6 +22,7 @@
 #include "LedMeter.h"
 #include "MeterThread.h"
 #include "Prompter.h"
+#include "RecSettings.h"
 #include "RecorderWindow.h"
 #include "RecordingMailbox.h"
 #include "WindowPlacement.h"
@@ -164,6 +165,8 @@ private:
     void OnSize(bool minimised);
     // What the persistent settings read at start-up and write at exit.
     SettingsTargets MakeSettingsTargets();
+    // Hands a record to the recording control; each value it rejects shows in a box.
+    void SetSettings(const RecSettings& settings);
     std::string ChooseSaveFile(const std::string& initialPath);
     static QString ToText(const std::string& bytes);
 

@@ -325,3 +325,45 @@ TEST(ControlFinish, AFailedDeleteOfTheShortLastFileIsReported) {
     EXPECT_FALSE(r.ctl->HasBlockBuffer());
     EXPECT_EQ(r.win.nFocus, IDC_RECORD);
 }
+
+// A format the analyser would misread is refused by name before the overwrite question and any
+// file, whether the record came from the profile, a preset or a hand-edited file. Without any
+// capture device the device check says so instead of blaming the format.
+TEST(ControlRecord, UnsupportedFormatsAndAMissingDeviceAreRefusedByName) {
+    const std::string noDevice = "No recording device was found.\nPlease check that a sound card";
+    const struct {
+        uint32_t rate;
+        uint16_t bits, channels;
+        bool devices;
+        std::string text;  // the box's text begins so
+    } cases[] = {
+        {44100, 24, 2, true, "Cannot record with 24 bits per sample.\n"},
+        {44100, 8, 2, true, "Cannot record with 8 bits per sample.\n"},
+        {48000, 64, 1, true, "Cannot record with 64 bits per sample.\n"},
+        {44100, 16, 6, true, "Cannot record with 6 channels.\n"},
+        {44100, 32, 0, true, "Cannot record with 0 channels.\n"},
+        {96000, 16, 2, true, "Cannot record with a Sampling Rate of 96000 samples per second.\n"},
+        {0, 16, 2, true, "Cannot record with a Sampling Rate of 0 samples per second.\n"},
+        {44100, 16, 2, false, noDevice},
+        {48000, 32, 2, false, noDevice},  // not "does not support 48 kHz and/or 24 bit"
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Recording r({{1000, true}});
+        r.UseTest({}, CTestCaptureBackend::Delivery::Automatic);
+        if (!c.devices) r.pTest->SetDevices({});
+        Touch(r.dir / "SideA1.wav");
+        RecSettings settings;
+        settings.nSamplesPerSec = c.rate;
+        settings.wBitsPerSample = c.bits;
+        settings.wChannels = c.channels;
+        r.ctl->SetSettings(settings);
+        r.ctl->OnRecord();
+        ASSERT_EQ(r.win.boxes.size(), c.devices ? 1u : 2u);
+        EXPECT_THAT(r.win.boxes.back().text, StartsWith(c.text));
+        EXPECT_EQ(r.win.boxes.back().title, "ERROR");
+        EXPECT_EQ(r.win.boxes.back().icon, MsgIcon::Stop);
+        ExpectNotStarted(r);
+        EXPECT_TRUE(Untouched(r.dir / "SideA1.wav"));
+    }
+}
