@@ -49,7 +49,6 @@
 
 #include "CaptureBackend.h"
 #include "FileCaptureBackend.h"
-#include "PresetStore.h"
 #include "RecordingControl.h"
 #include "RecordingMailbox.h"
 #include "RecordingTexts.h"
@@ -406,9 +405,8 @@ int Record(const CArgs& a) {
     // The song files hold the captured bytes, and the splits follow the gap rule to the frame.
     s.bDCBlock = 0;
     s.bIgnoreClicks = 0;
-    ctl.m_settings = s;
+    ctl.SetSettings(s, [](RecSetting, const char* text) { CArgs::Die(text); });
     CSignalAnalyzer& an = ctl.GetAnalyzer();
-    ApplyPresetToAnalyzer(s, an, [](const char* text) { CArgs::Die(text); });
 
     const auto started = Clock::now();
     // Song files of an earlier run are overwritten, as after Yes to the window's question.

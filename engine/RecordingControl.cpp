@@ -43,6 +43,13 @@ void CRecordingControl::FreeBlockBuffer() {
     m_pBlockBuffer = nullptr;
 }
 
+void CRecordingControl::SetSettings(const RecSettings& settings,
+                                    const OnRejectedSetting& onRejected) {
+    m_settings = settings;
+    ApplySettings(m_settings, m_analyzer, onRejected);
+    m_waveIn.SetDeviceID(static_cast<uint32_t>(m_settings.nWaveInID));
+}
+
 StartOutcome CRecordingControl::Prepare(const RecordRequest& request) {
     StartOutcome outcome;
     // Record is disabled while recording, but the hot key toggles it from anywhere.
@@ -53,6 +60,17 @@ StartOutcome CRecordingControl::Prepare(const RecordRequest& request) {
     m_bPrepared = false;
     if (m_writer.GetFileName()[0] == 0 || !request.bHasBaseFile) {
         outcome.refusal = StartRefusal::NoBaseName;
+        return outcome;
+    }
+
+    // A format from a preset, the profile or a hand-edited file that the analyser would misread
+    // (no gap ever found): refused before any question is asked or any file touched.
+    if (const auto setting = FindUnsupportedFormat(m_settings, m_waveIn.TakesAnyRate())) {
+        outcome.refusal = StartRefusal::FormatUnsupported;
+        outcome.setting = *setting;
+        outcome.nRate = m_settings.nSamplesPerSec;
+        outcome.nBits = static_cast<uint16_t>(m_settings.wBitsPerSample);
+        outcome.nChannels = static_cast<uint16_t>(m_settings.wChannels);
         return outcome;
     }
 
@@ -128,6 +146,10 @@ StartOutcome CRecordingControl::Start() {
     m_waveIn.SetDeviceID(static_cast<uint32_t>(settings.nWaveInID));
     m_waveIn.QueryFormat(&format);
     if (m_waveIn.GetErrorFlag()) {
+        // Without any device there is no sound card to blame.
+        if (m_waveIn.GetErrorKind() == CaptureError::NoDevice) {
+            return Refuse(StartRefusal::NoDevice, m_waveIn.GetErrorText());
+        }
         StartOutcome outcome = Refuse(StartRefusal::DeviceFormat, m_waveIn.GetErrorText());
         outcome.nRate = settings.nSamplesPerSec;
         outcome.nBits = static_cast<uint16_t>(settings.wBitsPerSample);

@@ -117,8 +117,12 @@ public:
     bool HasBlockBuffer() const { return m_pBlockBuffer != nullptr; }
 
     // The settings Record reads: sample rate, bits per sample, channels and capture device id;
-    // the time display uses the same. The window changes them only while no recording runs.
+    // the time display uses the same. Changed through SetSettings, only while no recording runs.
     RecSettings m_settings;
+    // Takes a record (from the profile, a preset or Custom Settings) and applies it to the
+    // analyser and the capture device. A position the analyser rejects falls back to the
+    // default after onRejected has been told (ApplySettings). User-interface thread.
+    void SetSettings(const RecSettings& settings, const OnRejectedSetting& onRejected = {});
 
     // Capture buffer and block size in bytes.
     long m_nBufferSize = 65536;

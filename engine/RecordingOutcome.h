@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "ErrorState.h"
+#include "RecSettings.h"
 #include "SongFileName.h"
 
 // What the recording thread reports after a block. It carries everything the window shows, as
@@ -51,19 +52,22 @@ struct RecordingProgress {
 
 // Why Record did not start. Each check runs before anything is created, in this order.
 enum class StartRefusal {
-    None,              // started (or, after Prepare, ready to start)
-    NoBaseName,        // no base file chosen
-    NoMemory,          // the block buffer could not be had
-    NameTooLong,       // the base name leaves no room for song numbers (strPath)
-    Declined,          // the overwrite question was answered No, or the user left meanwhile
-    DeviceFormat,      // the device does not take the format (nRate, nBits; strDetail: the
-                       // device's own message)
-    DeviceOpen,        // the device did not open (strDetail)
-    DeviceBuffers,     // its buffers could not be prepared (strDetail)
-    DeviceStart,       // it did not start (strDetail)
-    FileNotCreatable,  // the first song file (strPath) could not be made (strDetail: the
-                       // writer's message with the system's reason)
-    ThreadNotStarted,  // the recording thread could not be started (strDetail: the system's)
+    None,               // started (or, after Prepare, ready to start)
+    NoBaseName,         // no base file chosen
+    NoMemory,           // the block buffer could not be had
+    NameTooLong,        // the base name leaves no room for song numbers (strPath)
+    Declined,           // the overwrite question was answered No, or the user left meanwhile
+    FormatUnsupported,  // the settings' format is one the analyser would misread (setting, and
+                        // nRate, nBits, nChannels)
+    NoDevice,           // no capture device at all (strDetail: the device's own message)
+    DeviceFormat,       // the device does not take the format (nRate, nBits; strDetail: the
+                        // device's own message)
+    DeviceOpen,         // the device did not open (strDetail)
+    DeviceBuffers,      // its buffers could not be prepared (strDetail)
+    DeviceStart,        // it did not start (strDetail)
+    FileNotCreatable,   // the first song file (strPath) could not be made (strDetail: the
+                        // writer's message with the system's reason)
+    ThreadNotStarted,   // the recording thread could not be started (strDetail: the system's)
 };
 
 // Numbered song files of the base name that exist already: a recording would overwrite them.
@@ -81,7 +85,8 @@ struct StartOutcome {
     uint32_t nRate = 0;
     uint16_t nBits = 0;
     uint16_t nChannels = 0;
-    ExistingSongs existing;  // after Prepare: what Start would overwrite
+    RecSetting setting = RecSetting::SamplesPerSec;  // FormatUnsupported: the field refused
+    ExistingSongs existing;                          // after Prepare: what Start would overwrite
 
     bool Refused() const { return refusal != StartRefusal::None; }
 };

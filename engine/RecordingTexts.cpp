@@ -34,6 +34,38 @@ std::string TimeLabel(const char* label, int64_t bytes, int bitsPerSample, int c
 
 }  // namespace
 
+std::string UnsupportedFormatText(RecSetting setting, const RecSettings& settings) {
+    // Bits and channels have no control in Custom Settings: only a preset brings other values.
+    char text[512];
+    switch (setting) {
+        case RecSetting::SamplesPerSec:
+            std::snprintf(text, sizeof text,
+                          "Cannot record with a Sampling Rate of %u samples per second.\n"
+                          "Only 11025, 22050, 44100 and 48000 can be recorded.\n"
+                          "Please choose a Sampling Rate in the Customize settings window.\n",
+                          static_cast<unsigned>(settings.nSamplesPerSec));
+            break;
+        case RecSetting::BitsPerSample:
+            std::snprintf(text, sizeof text,
+                          "Cannot record with %u bits per sample.\n"
+                          "Only 16 bit and 24 bit (32-bit floating-point) samples can be "
+                          "recorded.\n"
+                          "The setting comes from a preset or the saved settings: please choose "
+                          "another preset.\n",
+                          static_cast<unsigned>(settings.wBitsPerSample));
+            break;
+        default:
+            std::snprintf(text, sizeof text,
+                          "Cannot record with %u channels.\n"
+                          "Only 1 channel (mono) and 2 channels (stereo) can be recorded.\n"
+                          "The setting comes from a preset or the saved settings: please choose "
+                          "another preset.\n",
+                          static_cast<unsigned>(settings.wChannels));
+            break;
+    }
+    return text;
+}
+
 std::string RefusalText(const StartOutcome& outcome) {
     switch (outcome.refusal) {
         case StartRefusal::None:
@@ -46,6 +78,15 @@ std::string RefusalText(const StartOutcome& outcome) {
                    "Close some programs and try again.\n";
         case StartRefusal::NameTooLong:
             return "The file name is too long:\n" + outcome.strPath + "\n";
+        case StartRefusal::FormatUnsupported: {
+            RecSettings format;
+            format.nSamplesPerSec = outcome.nRate;
+            format.wBitsPerSample = outcome.nBits;
+            format.wChannels = outcome.nChannels;
+            return UnsupportedFormatText(outcome.setting, format);
+        }
+        case StartRefusal::NoDevice:
+            return outcome.strDetail;
         case StartRefusal::DeviceFormat: {
             const bool rate48 = outcome.nRate == 48000;
             const bool float32 = outcome.nBits == 32;

@@ -23,6 +23,9 @@ extern const char kExistsTitle[];
 
 // Why Record did not start ("" for None and Declined, which say nothing).
 std::string RefusalText(const StartOutcome& outcome);
+// What Record says about a format field it cannot record right, naming the setting and its
+// value.
+std::string UnsupportedFormatText(RecSetting setting, const RecSettings& settings);
 // Its title: "Missing Destination" for a missing base name, else kErrorTitle.
 std::string RefusalTitle(StartRefusal refusal);
 

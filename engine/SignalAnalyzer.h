@@ -17,6 +17,7 @@
 #include "AnalysisObserver.h"
 #include "BiquadFilter.h"
 #include "ErrorState.h"
+#include "RecSettings.h"
 
 class CSignalAnalyzer {
 public:
@@ -117,6 +118,8 @@ private:
     // Truncation toward zero that saturates at the int32 range and maps NaN to 0: values left
     // out of range by a failed setter must not make a conversion undefined.
     static int32_t TruncToInt32(double v);
+    // Stores the value of position p in `value` and checks it against its accepted range.
+    void SetPosition(float& value, RecSetting setting, int p);
 
     float m_fGapSize = 1.0f;        // seconds
     float m_fGapLevel = -35.0f;     // dBFS

@@ -5,18 +5,11 @@
 #include <cstdio>
 #include <limits>
 
+#include "ParamScales.h"
 #include "RecSettings.h"
 #include "SignalAnalyzer.h"
 
 namespace {
-
-// Positions per second of the gap-size scale.
-constexpr double kGapSizeScale = 1764.0;
-// Positions per second of the minimum-song and end-gap scales: 176.4 as a float (176.399994),
-// which is why whole seconds lose a unit (10 s -> -1763).
-constexpr float kSongScale = 176.4f;
-// Full scale of the gap-level position: the amplitude of a 16-bit sample.
-constexpr double kLevelScale = 32768.0;
 
 // -p without overflow for INT_MIN, rounded to float as every scale starts with.
 float NegatedPosition(int p) { return static_cast<float>(-static_cast<int64_t>(p)); }
@@ -37,6 +30,17 @@ float GapLevelFromPosition(int p) {
     return static_cast<float>(20.0 * double{log});
 }
 
+// Truncation toward zero that saturates at the int32 range and maps NaN to 0: values left out
+// of range by a failed setter must not make a conversion undefined.
+int32_t SaturatingTrunc(double v) {
+    if (std::isnan(v)) return 0;
+    constexpr double kMax = std::numeric_limits<int32_t>::max();
+    constexpr double kMin = std::numeric_limits<int32_t>::min();
+    if (v >= kMax) return std::numeric_limits<int32_t>::max();
+    if (v <= kMin) return std::numeric_limits<int32_t>::min();
+    return static_cast<int32_t>(v);
+}
+
 // Fails when v is below low, else when it is above high; NaN fails as well, which the
 // plain two comparisons would let through.
 bool InRange(float v, double low, double high) { return double{v} >= low && double{v} <= high; }
@@ -55,70 +59,111 @@ std::string PrintSeconds(int32_t seconds) {
 
 }  // namespace
 
-int32_t CSignalAnalyzer::TruncToInt32(double v) {
-    if (std::isnan(v)) return 0;
-    constexpr double kMax = std::numeric_limits<int32_t>::max();
-    constexpr double kMin = std::numeric_limits<int32_t>::min();
-    if (v >= kMax) return std::numeric_limits<int32_t>::max();
-    if (v <= kMin) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);
+float ValueFromPosition(RecSetting setting, int p) {
+    switch (setting) {
+        case RecSetting::GapSize:
+            return GapSizeFromPosition(p);
+        case RecSetting::GapLevel:
+            return GapLevelFromPosition(p);
+        default:
+            return SongSecondsFromPosition(p);
+    }
 }
 
-void CSignalAnalyzer::SetGapSizePosition(int p) {
-    m_error.Clear();
-    m_fGapSize = GapSizeFromPosition(p);
-    if (!InRange(m_fGapSize, 0.01, 5.0))
-        m_error.Fail("Gap size is not between 0.01 and 5 seconds.\n");
+int32_t PositionFromValue(RecSetting setting, float v) {
+    switch (setting) {
+        case RecSetting::GapSize:
+            // The product of two floats is exact in double; it is truncated without rounding
+            // to float.
+            return SaturatingTrunc(double{v} * -kGapSizeScale);
+        case RecSetting::GapLevel: {
+            const float exponent = v / 20.0f;
+            const float amplitude = static_cast<float>(std::pow(10.0, double{exponent}));
+            return SaturatingTrunc(double{amplitude} * -kLevelScale);
+        }
+        default:
+            return SaturatingTrunc(double{v} * -double{kSongScale});
+    }
 }
+
+double PositionMagnitude(RecSetting setting, double value) {
+    switch (setting) {
+        case RecSetting::GapSize:
+            return value * kGapSizeScale;
+        case RecSetting::GapLevel:
+            return std::pow(10.0, value / 20.0) * kLevelScale;
+        default:
+            return value * double{kSongScale};
+    }
+}
+
+bool IsAcceptedValue(RecSetting setting, float v) {
+    switch (setting) {
+        case RecSetting::GapSize:
+            return InRange(v, 0.01, 5.0);
+        case RecSetting::GapLevel:
+            return InRange(v, -144.0, -6.0);
+        case RecSetting::MinSongSize:
+            return InRange(v, 1.0, 200.0);
+        default:
+            // 30 s has no exact position on the 176.4 scale: the top of the trackbar, labelled
+            // "30 secs", is 30.0000019 s. The bound is that position's value, so every position
+            // the trackbar offers passes and the next one up (30.0057 s) still fails.
+            return InRange(v, 1.0, SongSecondsFromPosition(kEndSizeTrackbar.nLowest));
+    }
+}
+
+const char* RangeMessage(RecSetting setting) {
+    switch (setting) {
+        case RecSetting::GapSize:
+            return "Gap size is not between 0.01 and 5 seconds.\n";
+        case RecSetting::GapLevel:
+            return "Gap level is not between -6 and -144 dB.\n";
+        case RecSetting::MinSongSize:
+            return "Minimum song size is not between 1 and 200 seconds.\n";
+        default:
+            return "End gap is not between 1 and 30 seconds.\n";
+    }
+}
+
+int32_t CSignalAnalyzer::TruncToInt32(double v) { return SaturatingTrunc(v); }
+
+void CSignalAnalyzer::SetPosition(float& value, RecSetting setting, int p) {
+    m_error.Clear();
+    value = ValueFromPosition(setting, p);
+    if (!IsAcceptedValue(setting, value)) m_error.Fail("%s", RangeMessage(setting));
+}
+
+void CSignalAnalyzer::SetGapSizePosition(int p) { SetPosition(m_fGapSize, RecSetting::GapSize, p); }
 
 int CSignalAnalyzer::GetGapSizePosition() {
     m_error.Clear();
-    // The product of two floats is exact in double; it is truncated without rounding to float.
-    return TruncToInt32(double{m_fGapSize} * -kGapSizeScale);
+    return PositionFromValue(RecSetting::GapSize, m_fGapSize);
 }
 
 void CSignalAnalyzer::SetGapLevelPosition(int p) {
-    m_error.Clear();
-    m_fGapLevel = GapLevelFromPosition(p);
-    if (!InRange(m_fGapLevel, -144.0, -6.0))
-        m_error.Fail("Gap level is not between -6 and -144 dB.\n");
+    SetPosition(m_fGapLevel, RecSetting::GapLevel, p);
 }
 
 int CSignalAnalyzer::GetGapLevelPosition() {
     m_error.Clear();
-    const float exponent = m_fGapLevel / 20.0f;
-    const float amplitude = static_cast<float>(std::pow(10.0, double{exponent}));
-    return TruncToInt32(double{amplitude} * -kLevelScale);
+    return PositionFromValue(RecSetting::GapLevel, m_fGapLevel);
 }
 
 void CSignalAnalyzer::SetMinSongSizePosition(int p) {
-    m_error.Clear();
-    m_fMinSongSize = SongSecondsFromPosition(p);
-    if (!InRange(m_fMinSongSize, 1.0, 200.0)) {
-        m_error.Fail("Minimum song size is not between 1 and 200 seconds.\n");
-    }
+    SetPosition(m_fMinSongSize, RecSetting::MinSongSize, p);
 }
 
 int CSignalAnalyzer::GetMinSongSizePosition() {
     m_error.Clear();
-    return TruncToInt32(double{m_fMinSongSize} * -double{kSongScale});
+    return PositionFromValue(RecSetting::MinSongSize, m_fMinSongSize);
 }
 
-void CSignalAnalyzer::SetEndSizePosition(int p) {
-    m_error.Clear();
-    m_fEndGap = SongSecondsFromPosition(p);
-    // 30 s has no exact position on the 176.4 scale: the top of the trackbar, labelled "30 secs",
-    // is 30.0000019 s. The bound is that position's value, so every position the trackbar
-    // offers passes and the next one up (30.0057 s) still fails.
-    const double endGapTop = SongSecondsFromPosition(kEndSizeTrackbar.nLowest);
-    if (!InRange(m_fEndGap, 1.0, endGapTop)) {
-        m_error.Fail("End gap is not between 1 and 30 seconds.\n");
-    }
-}
+void CSignalAnalyzer::SetEndSizePosition(int p) { SetPosition(m_fEndGap, RecSetting::EndSize, p); }
 
 int CSignalAnalyzer::GetEndSizePosition() {
     m_error.Clear();
-    return TruncToInt32(double{m_fEndGap} * -double{kSongScale});
+    return PositionFromValue(RecSetting::EndSize, m_fEndGap);
 }
 
 void CSignalAnalyzer::SetDCBlock(int b) {
@@ -180,7 +225,7 @@ std::string CSignalAnalyzer::FormatGapLevel(int p) {
 }
 
 std::string CSignalAnalyzer::FormatMinSongSize(int p) {
-    return PrintSeconds(TruncToInt32(SongSecondsFromPosition(p)));
+    return PrintSeconds(SaturatingTrunc(SongSecondsFromPosition(p)));
 }
 
 std::string CSignalAnalyzer::FormatEndSize(int p) { return FormatMinSongSize(p); }

@@ -1,1 +1,1 @@
-target_sources(vellisto_engine PRIVATE BiquadFilter.cpp SignalAnalyzer.cpp SignalAnalyzerParams.cpp)
+target_sources(vellisto_engine PRIVATE BiquadFilter.cpp RecSettings.cpp SignalAnalyzer.cpp SignalAnalyzerParams.cpp)

@@ -36,7 +36,7 @@ cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVELLISTO_SANIT
 cmake --build "$root/build-asan" -j"$jobs"
 step "tests (address, undefined)"
 LSAN_OPTIONS=suppressions="$root/scripts/lsan.supp" \
-    ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs" -LE nosan
+    ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs"
 
 step "build (thread)"
 cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DVELLISTO_SANITIZE=thread \

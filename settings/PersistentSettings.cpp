@@ -5,8 +5,6 @@
 #include <string>
 
 #include "Presets.h"
-#include "SignalAnalyzer.h"
-#include "WaveIn.h"
 
 namespace {
 
@@ -18,44 +16,30 @@ std::string OutfileName(int n) { return "OutfileName" + std::to_string(n); }
 
 void LoadSettings(IProfileStore& profile, const SettingsTargets& t) {
     const std::string section = kProfileSection;
-    RecSettings& s = *t.pSettings;
-    CSignalAnalyzer& analyser = *t.pAnalyzer;
-
     // Entry 0 is added last, so it ends on top and selected.
     for (int n = kBaseFileEntries - 1; n >= 0; --n) {
         const std::string path = profile.GetProfileString(section, OutfileName(n), "");
         if (!path.empty()) t.pBaseFiles->AddBaseFile(path);
     }
 
-    // The defaults are what the analyser holds now (its construction defaults at start-up).
-    // Range errors stay in the analyser silently; they show when the values are used.
-    s.nGapSize = profile.GetProfileInt(section, "Gap Size", analyser.GetGapSizePosition());
-    analyser.SetGapSizePosition(s.nGapSize);
-    s.nGapLevel = profile.GetProfileInt(section, "Gap Level", analyser.GetGapLevelPosition());
-    analyser.SetGapLevelPosition(s.nGapLevel);
-    s.nMinSongSize =
-        profile.GetProfileInt(section, "Min Song Size", analyser.GetMinSongSizePosition());
-    analyser.SetMinSongSizePosition(s.nMinSongSize);
-    s.nEndSize = profile.GetProfileInt(section, "End Size", analyser.GetEndSizePosition());
-    analyser.SetEndSizePosition(s.nEndSize);
-    s.bDCBlock = profile.GetProfileInt(section, "DC Block", analyser.GetDCBlock());
-    analyser.SetDCBlock(s.bDCBlock);
-    s.bIgnoreClicks = profile.GetProfileInt(section, "Ignore Clicks", analyser.GetIgnoreClicks());
-    analyser.SetIgnoreClicks(s.bIgnoreClicks);
-
+    // The defaults are the record held now: at start-up the analyser's construction defaults
+    // as positions.
+    RecSettings s = *t.pSettings;
+    s.nGapSize = profile.GetProfileInt(section, "Gap Size", s.nGapSize);
+    s.nGapLevel = profile.GetProfileInt(section, "Gap Level", s.nGapLevel);
+    s.nMinSongSize = profile.GetProfileInt(section, "Min Song Size", s.nMinSongSize);
+    s.nEndSize = profile.GetProfileInt(section, "End Size", s.nEndSize);
+    s.bDCBlock = profile.GetProfileInt(section, "DC Block", s.bDCBlock);
+    s.bIgnoreClicks = profile.GetProfileInt(section, "Ignore Clicks", s.bIgnoreClicks);
     // Bits and channels are stored widened as signed 16-bit values and cut back to 16 bits.
-    s.wBitsPerSample = static_cast<uint16_t>(profile.GetProfileInt(
-        section, "Bits Per Sample", static_cast<int16_t>(analyser.GetBitsPerSample())));
-    analyser.SetBitsPerSample(s.wBitsPerSample);
-    s.nSamplesPerSec = static_cast<uint32_t>(profile.GetProfileInt(
-        section, "Samples Per Sec", static_cast<int32_t>(analyser.GetSamplesPerSec())));
-    analyser.SetSamplesPerSec(s.nSamplesPerSec);
+    s.wBitsPerSample = static_cast<uint16_t>(
+        profile.GetProfileInt(section, "Bits Per Sample", static_cast<int16_t>(s.wBitsPerSample)));
+    s.nSamplesPerSec = static_cast<uint32_t>(
+        profile.GetProfileInt(section, "Samples Per Sec", static_cast<int32_t>(s.nSamplesPerSec)));
     s.wChannels = static_cast<uint16_t>(
-        profile.GetProfileInt(section, "Channels", static_cast<int16_t>(analyser.GetChannels())));
-    analyser.SetChannels(s.wChannels);
-
+        profile.GetProfileInt(section, "Channels", static_cast<int16_t>(s.wChannels)));
     s.nWaveInID = profile.GetProfileInt(section, "WaveInID", -1);
-    t.pWaveIn->SetDeviceID(static_cast<uint32_t>(s.nWaveInID));
+    t.setSettings(s);
 
     // 259 bytes and the terminator; a longer stored name is cut.
     const std::string preset = profile.GetProfileString(section, "Preset", kDefaultPresetName);

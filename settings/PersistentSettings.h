@@ -5,33 +5,32 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "BaseFileList.h"
 #include "ProfileStore.h"
 #include "RecSettings.h"
 #include "WindowPlacement.h"
 
-class CSignalAnalyzer;
-class CWaveIn;
-
 constexpr const char* kProfileSection = "Version 1";
 constexpr const char* kDefaultPresetName = "Album/Tape";
 
 // What the two operations read and write: the main window's members.
 struct SettingsTargets {
-    RecSettings* pSettings = nullptr;      // m_settings
-    CSignalAnalyzer* pAnalyzer = nullptr;  // the main window's analyser
-    CWaveIn* pWaveIn = nullptr;            // the capture device
-    char* pszPreset = nullptr;             // m_szPreset, 260 bytes
-    int* pbPurple = nullptr;               // m_bPurple
+    // The record its owner holds (the recording control's): its values stand in for keys the
+    // profile lacks, and SaveSettings writes it.
+    const RecSettings* pSettings = nullptr;
+    // Hands the record read to its owner, which applies it (CRecordingControl::SetSettings).
+    std::function<void(const RecSettings&)> setSettings;
+    char* pszPreset = nullptr;  // m_szPreset, 260 bytes
+    int* pbPurple = nullptr;    // m_bPurple
     IBaseFileList* pBaseFiles = nullptr;
     IWindowPlacement* pWindow = nullptr;
 };
 
 // Reads every value (missing ones give their defaults) and hands it on: base files through
-// AddBaseFile, the record through the analyser's setters (range errors stay silent) and the
-// device id through SetDeviceID, the preset name cut to 259 bytes, the scheme flag, and the
-// window placement.
+// AddBaseFile, the record whole through setSettings, the preset name cut to 259 bytes, the
+// scheme flag, and the window placement.
 void LoadSettings(IProfileStore& profile, const SettingsTargets& targets);
 
 // Writes every value; removes the selected base file from the list.

@@ -11,8 +11,6 @@
 
 #include "Archive.h"
 #include "PresetLocation.h"
-#include "SignalAnalyzer.h"
-#include "WaveIn.h"
 
 namespace {
 
@@ -365,48 +363,11 @@ void CPresetStore::FillPresetCombo(IPresetBox& box, const std::vector<CPresets>&
     box.SelectStringExact(currentName);
 }
 
-void CPresetStore::OnSelChangePreset(RecSettings& settings, CSignalAnalyzer& analyser,
-                                     CWaveIn& waveIn) {
+std::optional<RecSettings> CPresetStore::OnSelChangePreset() {
     std::string text;
-    if (!m_box.GetSelectedText(text)) return;
-    // A stale entry (a preset deleted meanwhile) applies nothing.
+    if (!m_box.GetSelectedText(text)) return std::nullopt;
     const CPresets* preset = FindPreset(text);
-    if (preset == nullptr) return;
+    if (preset == nullptr) return std::nullopt;
     SetCurrentPresetName(preset->m_strName);
-    const RecSettings p = preset->m_settings;
-
-    settings = p;
-    ApplyPresetToAnalyzer(p, analyser, [&](const char* errorText) {
-        m_prompter.ShowMessage(errorText, "ERROR", PromptIcon::Stop);
-    });
-    waveIn.SetDeviceID(static_cast<uint32_t>(p.nWaveInID));
-    if (waveIn.GetErrorFlag()) {
-        m_prompter.ShowMessage(waveIn.GetErrorText(), "ERROR", PromptIcon::Stop);
-    }
-}
-
-void ApplyPresetToAnalyzer(const RecSettings& s, CSignalAnalyzer& analyser,
-                           const std::function<void(const char* errorText)>& onError) {
-    // The error flag is read right after each setter: the next call clears it.
-    auto check = [&] {
-        if (analyser.GetErrorFlag() && onError) onError(analyser.GetErrorText());
-    };
-    analyser.SetGapSizePosition(s.nGapSize);
-    check();
-    analyser.SetGapLevelPosition(s.nGapLevel);
-    check();
-    analyser.SetMinSongSizePosition(s.nMinSongSize);
-    check();
-    analyser.SetEndSizePosition(s.nEndSize);
-    check();
-    analyser.SetDCBlock(s.bDCBlock);
-    check();
-    analyser.SetIgnoreClicks(s.bIgnoreClicks);
-    check();
-    analyser.SetBitsPerSample(s.wBitsPerSample);
-    check();
-    analyser.SetSamplesPerSec(s.nSamplesPerSec);
-    check();
-    analyser.SetChannels(s.wChannels);
-    check();
+    return preset->m_settings;
 }

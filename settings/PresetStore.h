@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,19 +21,9 @@
 #include "Prompter.h"
 #include "RecSettings.h"
 
-class CSignalAnalyzer;
-class CWaveIn;
-
 // Bytes of a path buffer. Larger than the 260 of the earlier Windows versions because a Linux
 // working directory may legitimately be longer than 250 characters.
 constexpr size_t kPresetPathSize = 4096;
-
-// Hands the first nine fields of a record to the analyser's setters in the order the main
-// window uses (gap size, gap level, minimum song size, end gap, DC block, Smart Gap, bits,
-// rate, channels) and passes each error text to onError; every value is applied regardless.
-// The device id is the caller's. Used by OnSelChangePreset and by the splitter.
-void ApplyPresetToAnalyzer(const RecSettings& settings, CSignalAnalyzer& analyser,
-                           const std::function<void(const char* errorText)>& onError);
 
 class CPresetStore {
 public:
@@ -57,9 +48,10 @@ public:
     static void FillPresetCombo(IPresetBox& box, const std::vector<CPresets>& presets,
                                 const char* currentName);
 
-    // The main window's preset box changed its selection: takes the preset, applies it through
-    // the analyser's setters and the capture device, showing each error titled "ERROR".
-    void OnSelChangePreset(RecSettings& settings, CSignalAnalyzer& analyser, CWaveIn& waveIn);
+    // The main window's preset box changed its selection: makes that preset the current one and
+    // gives its record, for the owner of the settings to apply. Nothing for a stale entry (a
+    // preset deleted meanwhile).
+    std::optional<RecSettings> OnSelChangePreset();
 
     // First preset of that name in list order, or null.
     CPresets* FindPreset(const std::string& name) { return FindPresetByName(m_presets, name); }

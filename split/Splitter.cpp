@@ -23,6 +23,7 @@
 #include <thread>
 
 #include "DetectorView.h"
+#include "ParamScales.h"
 #include "PresetLocation.h"
 #include "PresetsFile.h"
 #include "RecordingControl.h"
@@ -43,12 +44,6 @@ constexpr uint32_t kMaxRate = 384000;
 
 // The block the recorder captures and analyses at a time, bytes.
 constexpr long kBlockBytes = 65536;
-
-// Trackbar positions per second of the gap-size scale, and of the minimum-song and end-gap
-// scales (176.4 as a float, as the recorder's scale has it); the level scale's full scale.
-constexpr double kGapSizeScale = 1764.0;
-constexpr float kSongScale = 176.4f;
-constexpr double kLevelScale = 32768.0;
 
 // The values the options accept, as their help names them. A typed value becomes the nearest
 // position the recorder can hold, so every value named here is accepted.
@@ -328,31 +323,15 @@ void SetPosition(CSignalAnalyzer& analyser, int param, int p) {
     }
 }
 
-float ValueOf(const CSignalAnalyzer& analyser, int param) {
-    switch (param) {
-        case 0:
-            return analyser.GetGapSize();
-        case 1:
-            return analyser.GetGapLevel();
-        case 2:
-            return analyser.GetMinSongSize();
-        default:
-            return analyser.GetEndGap();
-    }
-}
-
-// The position (as a positive magnitude) a typed value lies at on its parameter's scale.
-double IdealPosition(int param, double value) {
-    if (param == 1) return std::pow(10.0, value / 20.0) * kLevelScale;
-    return value * (param == 0 ? kGapSizeScale : double{kSongScale});
-}
+// The splitter's parameters are the first four settings of the record, in the same order.
+RecSetting SettingOf(int param) { return static_cast<RecSetting>(param); }
 
 // The position nearest to value that the analyser accepts, searching a few positions around
 // the nearest one (a bound of the accepted range may fall between two positions, and levels
 // below -90.3 dB all lie below position 1). 0 when none is near.
 int NearestValidPosition(int param, double value) {
-    CSignalAnalyzer probe;
-    const double ideal = IdealPosition(param, value);
+    const RecSetting setting = SettingOf(param);
+    const double ideal = PositionMagnitude(setting, value);
     if (!std::isfinite(ideal) || ideal > 1e9) return 0;
     const long centre = std::lround(ideal);
     int best = 0;
@@ -360,9 +339,9 @@ int NearestValidPosition(int param, double value) {
     for (long d = 0; d <= 3; ++d) {
         for (long p : {centre - d, centre + d}) {
             if (p < 1) continue;
-            SetPosition(probe, param, static_cast<int>(-p));
-            if (probe.GetErrorFlag()) continue;
-            const double distance = std::fabs(double{ValueOf(probe, param)} - value);
+            const float held = ValueFromPosition(setting, static_cast<int>(-p));
+            if (!IsAcceptedValue(setting, held)) continue;
+            const double distance = std::fabs(double{held} - value);
             if (best == 0 || distance < bestDistance) {
                 best = static_cast<int>(p);
                 bestDistance = distance;
@@ -386,11 +365,10 @@ bool CSplitter::SetTyped(CSignalAnalyzer& analyser, Param param, double value) {
     SetPosition(analyser, param, -p);
     NoteParamError(analyser, param, source);
     if (analyser.GetErrorFlag()) {
-        CSignalAnalyzer probe;
         double ends[2];
         for (int k = 0; k < 2; ++k) {
-            SetPosition(probe, param, -NearestValidPosition(param, k ? range.fHigh : range.fLow));
-            ends[k] = ValueOf(probe, param);
+            const int end = NearestValidPosition(param, k ? range.fHigh : range.fLow);
+            ends[k] = ValueFromPosition(SettingOf(param), -end);
         }
         const char* format = param == 1 ? "%.1f" : "%.4g";
         const int lowFirst = param == 1 ? 1 : 0;  // levels read from the top, like the message
@@ -440,18 +418,11 @@ int CSplitter::ApplyPreset(CSignalAnalyzer& analyser) {
 
     // In the order the main window applies a preset. The preset's sample format and device do
     // not apply: the input file has its own format and is the device.
-    const RecSettings& s = preset->m_settings;
+    RecSettings s = preset->m_settings;
     const std::string source = "preset \"" + DecodeWindows1252(preset->m_strName) + "\"";
-    analyser.SetGapSizePosition(s.nGapSize);
-    NoteParamError(analyser, kGapSize, source);
-    analyser.SetGapLevelPosition(s.nGapLevel);
-    NoteParamError(analyser, kGapLevel, source);
-    analyser.SetMinSongSizePosition(s.nMinSongSize);
-    NoteParamError(analyser, kMinSong, source);
-    analyser.SetEndSizePosition(s.nEndSize);
-    NoteParamError(analyser, kEndGap, source);
-    analyser.SetDCBlock(s.bDCBlock);
-    analyser.SetIgnoreClicks(s.bIgnoreClicks);
+    ApplyDetectionSettings(s, analyser, [&](RecSetting setting, const char* text) {
+        m_paramErrors[static_cast<size_t>(setting)] = source + ": " + text;
+    });
     return -1;
 }
 

@@ -510,21 +510,24 @@ void CRecorderDlg::OnNew() {
 }
 
 void CRecorderDlg::OnSelChangePreset() {
-    m_pPresetStore->OnSelChangePreset(m_pControl->m_settings, m_pControl->GetAnalyzer(),
-                                      m_pControl->GetWaveIn());
+    if (const std::optional<RecSettings> picked = m_pPresetStore->OnSelChangePreset()) {
+        SetSettings(*picked);
+    }
+}
+
+void CRecorderDlg::SetSettings(const RecSettings& settings) {
+    m_pControl->SetSettings(settings, [this](RecSetting, const char* text) {
+        ShowMessage(text, "ERROR", PromptIcon::Stop);
+    });
 }
 
 void CRecorderDlg::OnCustomize() {
     CCustomDlg dlg(&m_pPresetStore->m_presets, m_pPresetStore->m_szPreset, &m_scheme,
                    m_pControl->GetWaveIn().GetBackend(), this);
     dlg.m_settings = m_pControl->m_settings;
-    if (dlg.DoModal() == QDialog::Accepted) {
-        m_pControl->m_settings = dlg.m_settings;
-        // Through the setters, errors not shown: every trackbar position is valid, and a value
-        // out of range that came with a preset is reported when that preset is picked here.
-        ApplyPresetToAnalyzer(dlg.m_settings, m_pControl->GetAnalyzer(), nullptr);
-        m_pControl->GetWaveIn().SetDeviceID(static_cast<uint32_t>(dlg.m_settings.nWaveInID));
-    }
+    // Every trackbar position is valid: only a value out of range that came with a preset picked
+    // in the dialog can be rejected.
+    if (dlg.DoModal() == QDialog::Accepted) SetSettings(dlg.m_settings);
     m_pPresetStore->FillPresetCombo();
 }
 
@@ -576,8 +579,7 @@ void CRecorderDlg::OnSize(bool minimised) {
 SettingsTargets CRecorderDlg::MakeSettingsTargets() {
     SettingsTargets targets;
     targets.pSettings = &m_pControl->m_settings;
-    targets.pAnalyzer = &m_pControl->GetAnalyzer();
-    targets.pWaveIn = &m_pControl->GetWaveIn();
+    targets.setSettings = [this](const RecSettings& settings) { SetSettings(settings); };
     targets.pszPreset = m_pPresetStore->m_szPreset;
     targets.pbPurple = &m_bPurple;
     targets.pBaseFiles = this;

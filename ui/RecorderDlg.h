@@ -23,6 +23,7 @@
 #include "LedMeter.h"
 #include "MeterThread.h"
 #include "Prompter.h"
+#include "RecSettings.h"
 #include "RecorderView.h"
 #include "RecordingMailbox.h"
 #include "RecordingSink.h"
@@ -159,6 +160,8 @@ private:
     void OnSize(bool minimised);
     // What the persistent settings read at start-up and write at exit.
     SettingsTargets MakeSettingsTargets();
+    // Hands a record to the recording control; each value it rejects shows in a box.
+    void SetSettings(const RecSettings& settings);
     std::string ChooseSaveFile(const std::string& initialPath);
     static QString ToText(const std::string& bytes);
 

@@ -70,6 +70,7 @@ void CRecordingPresenter::OnRecord() {
         ShowError(texts::RefusalText(started));
         // Where the base file or the settings have to change, the base file is where to start.
         if (started.refusal == StartRefusal::DeviceFormat ||
+            started.refusal == StartRefusal::NoDevice ||
             started.refusal == StartRefusal::DeviceOpen ||
             started.refusal == StartRefusal::FileNotCreatable) {
             m_view.FocusItem(IDC_BASEFILE);

@@ -89,6 +89,13 @@ public:
     // returns true. Owner thread.
     virtual bool GetDeviceFailure(char* /*text*/, size_t /*size*/) const { return false; }
 
+    // False when there is no capture device at all (no sound card, no sound server), so that a
+    // refused format or open can say so. User-interface thread.
+    virtual bool HasCaptureDevice() { return GetDeviceCount() > 0; }
+    // Does the device record at whatever rate it is asked for (a file played as a device, which
+    // has its own), rather than at the rates a sound card is offered at?
+    virtual bool TakesAnyRate() const { return false; }
+
     // The mixer's name for the card behind capture device deviceId (WAVE_MAPPER: the system
     // default), open or not: for ALSA its control device ("hw:0", "pulse", "default"). Empty
     // when the backend knows of no mixer. User-interface thread.

@@ -84,6 +84,8 @@ public:
     int GetDeviceCount() override;
     bool GetDeviceCaps(uint32_t deviceId, WaveInCaps* caps) override;
     bool QueryFormat(uint32_t deviceId, const WAVEFORMATEX& format) override;
+    // The file's rate is the recording's.
+    bool TakesAnyRate() const override { return true; }
     // A stream's blocked read gives way to these.
     bool Stop() override;
     bool Reset() override;

@@ -6,6 +6,11 @@
 
 namespace {
 
+const char kNoDevice[] =
+    "No recording device was found.\n"
+    "Please check that a sound card is connected and switched on, and that the sound server\n"
+    "(PipeWire or PulseAudio) is running; then choose the Recording Device in the Customize\n"
+    "settings window.\n";
 const char kQueryFailed[] = "Sorry, sound card does not support this RECORD WAV format.\n";
 const char kOpenFailed[] =
     "Error with sound card driver (cannot open RECORD device).\n"
@@ -25,6 +30,19 @@ const char kCloseFailed[] = "Error with sound card driver (cannot close RECORD d
 }  // namespace
 
 CWaveIn::CWaveIn() : CWaveIn(MakePortAudioBackend()) {}
+
+void CWaveIn::Fail(CaptureError kind, const char* text) {
+    m_errorKind = kind;
+    m_error.Fail("%s", text);
+}
+
+void CWaveIn::FailDevice(CaptureError kind, const char* text) {
+    if (m_pBackend->HasCaptureDevice()) {
+        Fail(kind, text);
+    } else {
+        Fail(CaptureError::NoDevice, kNoDevice);
+    }
+}
 
 CWaveIn::CWaveIn(std::unique_ptr<ICaptureBackend> backend) : m_pBackend(std::move(backend)) {}
 
@@ -54,7 +72,8 @@ void* CWaveIn::GetHandle() {
 
 void CWaveIn::QueryFormat(const WAVEFORMATEX* format) {
     m_error.Clear();
-    if (!format || !m_pBackend->QueryFormat(m_nDeviceID, *format)) m_error.Fail(kQueryFailed);
+    if (!format || !m_pBackend->QueryFormat(m_nDeviceID, *format))
+        FailDevice(CaptureError::FormatRefused, kQueryFailed);
 }
 
 void CWaveIn::Open(const WAVEFORMATEX* format, WaveInNotifyFn callback, void* instance,
@@ -62,7 +81,7 @@ void CWaveIn::Open(const WAVEFORMATEX* format, WaveInNotifyFn callback, void* in
     m_error.Clear();
     const WaveInNotifyFn notify = (flags & CALLBACK_FUNCTION) ? callback : nullptr;
     if (!format || !m_pBackend->Open(m_nDeviceID, *format, notify, instance)) {
-        m_error.Fail(kOpenFailed);
+        FailDevice(CaptureError::OpenFailed, kOpenFailed);
         return;
     }
     m_bOpen = true;
@@ -73,9 +92,9 @@ int CWaveIn::OpenFormat(short bitsPerSample, unsigned long samplesPerSec, short 
     if (m_bOpen) return -1;
     bool acceptable = true;
     const WAVEFORMATEX format = MakeWaveFormat(bitsPerSample, samplesPerSec, channels, &acceptable);
-    if (!acceptable) m_error.Fail(kBadBits);
+    if (!acceptable) Fail(CaptureError::BadBits, kBadBits);
     if (!m_pBackend->Open(m_nDeviceID, format, nullptr, nullptr)) {
-        m_error.Fail(kOpenFailed);
+        FailDevice(CaptureError::OpenFailed, kOpenFailed);
         return 1;
     }
     m_bOpen = true;
@@ -85,7 +104,7 @@ int CWaveIn::OpenFormat(short bitsPerSample, unsigned long samplesPerSec, short 
 void CWaveIn::AllocateBuffers(unsigned long size, int count) {
     m_error.Clear();
     if (size > UINT32_MAX || count < 2 || count > kMaxBuffers) {
-        m_error.Fail(kNoMemory);
+        Fail(CaptureError::NoMemory, kNoMemory);
         return;
     }
     // A larger size than the blocks were made with would let the device write past their end,
@@ -93,7 +112,7 @@ void CWaveIn::AllocateBuffers(unsigned long size, int count) {
     for (const WAVEHDR& header : m_header) {
         if (header.dwFlags.load() & WHDR_INQUEUE) {
             if (size > m_nAllocated || count != m_nBuffers) {
-                m_error.Fail(kNoMemory);
+                Fail(CaptureError::NoMemory, kNoMemory);
                 return;
             }
             break;
@@ -122,7 +141,7 @@ void CWaveIn::AllocateBuffers(unsigned long size, int count) {
         if (m_pBuffer[i]) continue;
         m_pBuffer[i] = new (std::nothrow) char[m_nAllocated];
         if (!m_pBuffer[i]) {
-            m_error.Fail(kNoMemory);
+            Fail(CaptureError::NoMemory, kNoMemory);
             return;
         }
     }
@@ -132,7 +151,7 @@ bool CWaveIn::ArmHeader(int index) {
     WAVEHDR& header = m_header[index];
     // Never rewrite a header the device still owns.
     if (!m_pBuffer[index] || (header.dwFlags.load() & WHDR_INQUEUE)) {
-        m_error.Fail(kPrepareFailed);
+        Fail(CaptureError::PrepareFailed, kPrepareFailed);
         return false;
     }
     header.lpData = m_pBuffer[index];
@@ -140,11 +159,11 @@ bool CWaveIn::ArmHeader(int index) {
     header.dwFlags.store(0);
     header.dwLoops = 0;
     if (!m_pBackend->PrepareHeader(&header)) {
-        m_error.Fail(kPrepareFailed);
+        Fail(CaptureError::PrepareFailed, kPrepareFailed);
         return false;
     }
     if (!m_pBackend->AddBuffer(&header)) {
-        m_error.Fail(kAddFailed);
+        Fail(CaptureError::AddFailed, kAddFailed);
         return false;
     }
     return true;
@@ -155,7 +174,7 @@ void CWaveIn::Start() {
     // Started already: the queue order, and so the current index, belongs to the device.
     for (const WAVEHDR& header : m_header) {
         if (header.dwFlags.load() & WHDR_INQUEUE) {
-            m_error.Fail(kPrepareFailed);
+            Fail(CaptureError::PrepareFailed, kPrepareFailed);
             return;
         }
     }
@@ -164,7 +183,7 @@ void CWaveIn::Start() {
         if (!ArmHeader(i)) return;
     }
     m_nCurrent = 0;
-    if (!m_pBackend->Start()) m_error.Fail(kStartFailed);
+    if (!m_pBackend->Start()) Fail(CaptureError::StartFailed, kStartFailed);
 }
 
 bool CWaveIn::IsBufferDone() const {
@@ -176,7 +195,7 @@ unsigned long CWaveIn::ReadBuffer(void* dest) {
     WAVEHDR& header = m_header[m_nCurrent];
     // A header that was never completed is refused like one still in the device's queue.
     if (!(header.dwFlags.load() & WHDR_DONE) || !m_pBackend->UnprepareHeader(&header)) {
-        m_error.Fail(kUnprepareFailed);
+        Fail(CaptureError::UnprepareFailed, kUnprepareFailed);
         return 0;
     }
     const uint32_t bytes = std::min(header.dwBytesRecorded.load(), header.dwBufferLength);
@@ -190,7 +209,7 @@ unsigned long CWaveIn::ReadBuffer(void* dest) {
 unsigned long CWaveIn::Stop(void* dest) {
     m_error.Clear();
     if (!m_pBackend->Stop()) {
-        m_error.Fail(kStopFailed);
+        Fail(CaptureError::StopFailed, kStopFailed);
         return 0;
     }
     return TakeCompleted(dest);
@@ -219,8 +238,8 @@ unsigned long CWaveIn::TakeCompleted(void* dest) {
 
 void CWaveIn::Close() {
     m_error.Clear();
-    if (!m_pBackend->Reset()) m_error.Fail(kResetFailed);
-    if (!m_pBackend->Close()) m_error.Fail(kCloseFailed);
+    if (!m_pBackend->Reset()) Fail(CaptureError::ResetFailed, kResetFailed);
+    if (!m_pBackend->Close()) Fail(CaptureError::CloseFailed, kCloseFailed);
     m_bOpen = false;
 }
 

@@ -16,6 +16,24 @@
 #include "ErrorState.h"
 #include "WaveFormat.h"
 
+// What the last failed operation of CWaveIn ran into; None while its error flag is down. A front
+// tells a missing device from a refused format by this, not by the text.
+enum class CaptureError {
+    None,
+    NoDevice,  // no capture device at all: no sound card, no sound server
+    FormatRefused,
+    OpenFailed,
+    BadBits,
+    NoMemory,
+    PrepareFailed,
+    AddFailed,
+    StartFailed,
+    UnprepareFailed,
+    StopFailed,
+    ResetFailed,
+    CloseFailed,
+};
+
 class CWaveIn {
 public:
     // Uses the PortAudio backend.
@@ -60,8 +78,14 @@ public:
 
     int GetErrorFlag() const { return m_error.Flag(); }
     const char* GetErrorText() const { return m_error.Text(); }
+    CaptureError GetErrorKind() const { return m_error.Flag() ? m_errorKind : CaptureError::None; }
+    // Does the device record at any rate asked for (a file played as a device)?
+    bool TakesAnyRate() const { return m_pBackend->TakesAnyRate(); }
 
 private:
+    void Fail(CaptureError kind, const char* text);
+    // A refused format or open: no device at all, else the given kind.
+    void FailDevice(CaptureError kind, const char* text);
     bool ArmHeader(int index);
     unsigned long TakeCompleted(void* dest);
 
@@ -76,6 +100,7 @@ private:
     WAVEHDR m_header[kMaxBuffers];
     uint32_t m_nBytesTaken = 0;
     CErrorState m_error;
+    CaptureError m_errorKind = CaptureError::None;
 };
 
 // The flag of Open that selects a notification function.

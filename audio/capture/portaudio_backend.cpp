@@ -4,11 +4,17 @@
 // while a blocking reader is paced by its own reads and gets every byte in order.
 #include <alsa/asoundlib.h>
 #include <fcntl.h>
+#include <pa_linux_alsa.h>
 #include <portaudio.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "QueuedCaptureBackend.h"
 
@@ -16,24 +22,80 @@ namespace {
 
 void SilentAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
+// What PortAudio's start-up wrote while standard error was diverted (see EnsurePortAudio), and
+// the real standard error. Set only while Pa_Initialize runs.
+int g_nStartUpLog = -1;
+int g_nRealStderr = -1;
+
+// Copies the start-up log to fd. Async-signal-safe: runs in the abort handler too.
+void ReplayStartUpLog(int fd) {
+    if (g_nStartUpLog < 0 || lseek(g_nStartUpLog, 0, SEEK_SET) != 0) return;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(g_nStartUpLog, buffer, sizeof buffer)) > 0) {
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = write(fd, buffer + done, static_cast<size_t>(n - done));
+            if (w <= 0) return;
+            done += w;
+        }
+    }
+}
+
+void WriteText(int fd, const char* text) {
+    if (write(fd, text, std::strlen(text)) < 0) return;
+}
+
+constexpr const char kStartUpFailed[] =
+    ": the sound system (PortAudio over ALSA) could not be set up; its messages:\n";
+
+// PortAudio aborts (an assertion) when ALSA has no default device, as with an empty ALSA
+// configuration: the line that says why must reach the terminal.
+extern "C" void ReplayStartUpLogOnAbort(int) {
+    if (g_nRealStderr >= 0) {
+        dup2(g_nRealStderr, STDERR_FILENO);
+        WriteText(STDERR_FILENO, program_invocation_short_name);
+        WriteText(STDERR_FILENO, kStartUpFailed);
+        ReplayStartUpLog(STDERR_FILENO);
+    }
+    // Returning lets abort() go on and end the process as it would have.
+}
+
 // PortAudio is set up once per process, on first use, and kept: setting it up again costs a
 // device scan each time. Its start-up prints some hundred lines of ALSA and JACK chatter on a
-// machine without sound hardware; alsa-lib's goes to a silent handler and the rest to
-// /dev/null, which is why stderr is diverted for the call.
+// machine without sound hardware; alsa-lib's goes to a silent handler, and the rest (the JACK
+// lines cannot be silenced otherwise) is held in a memory file while standard error is
+// diverted there. It reaches the terminal only when the start-up fails or aborts.
 bool EnsurePortAudio() {
     static const bool ready = [] {
         snd_lib_error_set_handler(&SilentAlsaError);
         std::fflush(stderr);
-        const int saved = dup(STDERR_FILENO);
-        const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        if (saved >= 0 && devNull >= 0) dup2(devNull, STDERR_FILENO);
+        g_nRealStderr = dup(STDERR_FILENO);
+        g_nStartUpLog = memfd_create("vellisto-portaudio-start", MFD_CLOEXEC);
+        if (g_nStartUpLog < 0) g_nStartUpLog = open("/dev/null", O_RDWR | O_CLOEXEC);
+        struct sigaction onAbort = {};
+        struct sigaction previous = {};
+        onAbort.sa_handler = &ReplayStartUpLogOnAbort;
+        sigemptyset(&onAbort.sa_mask);
+        const bool handled = g_nRealStderr >= 0 && g_nStartUpLog >= 0 &&
+                             sigaction(SIGABRT, &onAbort, &previous) == 0;
+        const bool diverted = handled && dup2(g_nStartUpLog, STDERR_FILENO) >= 0;
         const PaError error = Pa_Initialize();
         std::fflush(stderr);
-        if (saved >= 0) {
-            dup2(saved, STDERR_FILENO);
-            close(saved);
+        if (handled) sigaction(SIGABRT, &previous, nullptr);
+        if (diverted) {
+            dup2(g_nRealStderr, STDERR_FILENO);
+            if (error != paNoError) {
+                WriteText(STDERR_FILENO, program_invocation_short_name);
+                WriteText(STDERR_FILENO, kStartUpFailed);
+                ReplayStartUpLog(STDERR_FILENO);
+                std::fprintf(stderr, "%s: %s\n", program_invocation_short_name,
+                             Pa_GetErrorText(error));
+            }
         }
-        if (devNull >= 0) close(devNull);
+        for (int* fd : {&g_nStartUpLog, &g_nRealStderr}) {
+            if (*fd >= 0) close(*fd);
+            *fd = -1;
+        }
         return error == paNoError;
     }();
     return ready;
@@ -88,10 +150,12 @@ bool MakeParameters(uint32_t deviceId, const WAVEFORMATEX& format, PaStreamParam
     return true;
 }
 
-// A blocking input stream (no callback) for the format, or null.
-PaStream* OpenStream(uint32_t deviceId, const WAVEFORMATEX& format) {
+// A blocking input stream (no callback) for the format, or null. *device: what it was opened on.
+PaStream* OpenStream(uint32_t deviceId, const WAVEFORMATEX& format,
+                     PaDeviceIndex* device = nullptr) {
     PaStreamParameters params;
     if (!MakeParameters(deviceId, format, &params)) return nullptr;
+    if (device) *device = params.device;
     PaStream* stream = nullptr;
     const PaError error =
         Pa_OpenStream(&stream, &params, nullptr, format.nSamplesPerSec,
@@ -152,9 +216,13 @@ public:
 
 protected:
     bool OpenSource(uint32_t deviceId, const WAVEFORMATEX& format, SourceTraits* traits) override {
-        PaStream* stream = OpenStream(deviceId, format);
+        PaDeviceIndex device = paNoDevice;
+        PaStream* stream = OpenStream(deviceId, format, &device);
         if (!stream) return false;
         m_pStream = stream;
+        const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
+        std::snprintf(m_szDevice, sizeof m_szDevice, "%s",
+                      info && info->name ? info->name : "the recording device");
         m_nFrameBytes = format.nBlockAlign;
         traits->bPaced = false;
         traits->bLossy = true;
@@ -193,23 +261,40 @@ protected:
             // The device has failed (a USB card pulled out): a short block ends the recording,
             // which says why.
             result.bEnd = true;
-            if (error == paUnanticipatedHostError) {
-                const PaHostErrorInfo* host = Pa_GetLastHostErrorInfo();
-                std::snprintf(m_szFailure, sizeof m_szFailure, "%s (%s, %ld)",
-                              Pa_GetErrorText(error),
-                              host && host->errorText ? host->errorText : "no details",
-                              host ? host->errorCode : 0L);
-            } else {
-                std::snprintf(m_szFailure, sizeof m_szFailure, "%s (%d)", Pa_GetErrorText(error),
-                              static_cast<int>(error));
-            }
+            std::snprintf(m_szFailure, sizeof m_szFailure, "the device \"%s\" reported: %s",
+                          m_szDevice, FailureReason(error).c_str());
             result.pszFailure = m_szFailure;
         }
         return result;
     }
 
 private:
+    // The system's reason for a failed read. For some failures PortAudio leaves its host error
+    // empty ("Unanticipated host error" with no text and code 0): then whether the card is
+    // still there is the reason worth telling.
+    std::string FailureReason(PaError error) const {
+        const PaHostErrorInfo* host =
+            error == paUnanticipatedHostError ? Pa_GetLastHostErrorInfo() : nullptr;
+        if (host && host->errorText && host->errorText[0]) return host->errorText;
+        if (host && host->errorCode != 0 && host->hostApiType == paALSA) {
+            return snd_strerror(static_cast<int>(host->errorCode));
+        }
+        int card = -1;
+        if (PaAlsa_GetStreamInputCard(m_pStream, &card) == paNoError && card >= 0) {
+            snd_ctl_t* control = nullptr;
+            const std::string name = "hw:" + std::to_string(card);
+            const int opened = snd_ctl_open(&control, name.c_str(), 0);
+            if (opened < 0) {
+                return std::string("the sound card is no longer present (") + snd_strerror(opened) +
+                       ")";
+            }
+            snd_ctl_close(control);
+        }
+        return Pa_GetErrorText(error);
+    }
+
     PaStream* m_pStream = nullptr;
+    char m_szDevice[128] = {};
     char m_szFailure[256] = {};
     uint32_t m_nFrameBytes = 1;
 };

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "WaveInDevice.h"
@@ -52,6 +53,39 @@ TEST_F(PortAudioCapture, StartUpKeepsTheTerminalQuiet) {
     close(saved), close(file);
     EXPECT_GE(count, 1);
     EXPECT_EQ(fs::file_size(log), 0u) << "PortAudio start-up wrote to stderr";
+}
+
+// What the ALSA configuration gives at start-up is fixed for the process: these run the
+// start-up again in a fresh copy of the program.
+TEST_F(PortAudioCapture, WithoutAnyCaptureDeviceRecordSaysSo) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const fs::path missing = *s_dir / "no-tape.raw";  // the tape device then only plays
+    EXPECT_EXIT(
+        {
+            setenv("VELLISTO_TAPE_IN", missing.c_str(), 1);
+            CWaveIn waveIn;
+            const WAVEFORMATEX format = MakeWaveFormat(16, 44100, 2);
+            waveIn.QueryFormat(&format);
+            std::fprintf(stderr, "%s", waveIn.GetErrorText());
+            std::exit(waveIn.GetErrorKind() == CaptureError::NoDevice ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "^No recording device was found.\nPlease check");
+}
+
+// Without a default device in the ALSA configuration PortAudio 19.6 aborts inside its start-up;
+// the line that says why reaches standard error, after one of our own.
+TEST_F(PortAudioCapture, AnAbortedStartUpStillSaysWhy) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const fs::path config = *s_dir / "no-default.conf";
+    const std::string text = "pcm.nothing { type null }\n";
+    WriteFile(config, Bytes(text.begin(), text.end()));
+    EXPECT_DEATH(
+        {
+            setenv("ALSA_CONFIG_PATH", config.c_str(), 1);
+            MakePortAudioBackend()->GetDeviceCount();
+        },
+        "the sound system \\(PortAudio over ALSA\\) could not be set up; its messages:\n"
+        ".*pa_linux_alsa.c.*Assertion");
 }
 
 TEST_F(PortAudioCapture, DeviceListPositionOpensTheTapeAndTheFormatCheckIsReal) {

@@ -1,3 +1,3 @@
 vellisto_gtest(analyser_tests
-    SOURCES BiquadFilterTest.cpp SignalAnalyzerTest.cpp SignalAnalyzerReferenceTest.cpp
+    SOURCES BiquadFilterTest.cpp RecSettingsTest.cpp SignalAnalyzerTest.cpp SignalAnalyzerReferenceTest.cpp
     LIBS vellisto_engine)

@@ -286,3 +286,57 @@ TEST(ControlFinish, AFailedDeleteOfTheShortLastFileIsReported) {
     // The finish still completes: buffer freed.
     EXPECT_FALSE(r.ctl->HasBlockBuffer());
 }
+
+// A format the analyser would misread is refused by name before the overwrite question and any
+// file, whether the record came from the profile, a preset or a hand-edited file. Without any
+// capture device the device check says so instead of blaming the format.
+TEST(ControlRecord, UnsupportedFormatsAndAMissingDeviceAreRefusedByName) {
+    const std::string noDevice = "No recording device was found.\nPlease check that a sound card";
+    const struct {
+        uint32_t rate;
+        uint16_t bits, channels;
+        bool devices;
+        StartRefusal refusal;
+        RecSetting setting;
+        std::string text;  // the refusal's text begins so
+    } cases[] = {
+        {44100, 24, 2, true, StartRefusal::FormatUnsupported, RecSetting::BitsPerSample,
+         "Cannot record with 24 bits per sample.\n"},
+        {44100, 8, 2, true, StartRefusal::FormatUnsupported, RecSetting::BitsPerSample,
+         "Cannot record with 8 bits per sample.\n"},
+        {48000, 64, 1, true, StartRefusal::FormatUnsupported, RecSetting::BitsPerSample,
+         "Cannot record with 64 bits per sample.\n"},
+        {44100, 16, 6, true, StartRefusal::FormatUnsupported, RecSetting::Channels,
+         "Cannot record with 6 channels.\n"},
+        {44100, 32, 0, true, StartRefusal::FormatUnsupported, RecSetting::Channels,
+         "Cannot record with 0 channels.\n"},
+        {96000, 16, 2, true, StartRefusal::FormatUnsupported, RecSetting::SamplesPerSec,
+         "Cannot record with a Sampling Rate of 96000 samples per second.\n"},
+        {0, 16, 2, true, StartRefusal::FormatUnsupported, RecSetting::SamplesPerSec,
+         "Cannot record with a Sampling Rate of 0 samples per second.\n"},
+        {44100, 16, 2, false, StartRefusal::NoDevice, {}, noDevice},
+        {48000, 32, 2, false, StartRefusal::NoDevice, {}, noDevice},  // not "does not support..."
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        Recording r({{1000, true}});
+        r.UseTest({}, CTestCaptureBackend::Delivery::Automatic);
+        if (!c.devices) r.pTest->SetDevices({});
+        Touch(r.dir / "SideA1.wav");
+        RecSettings settings;
+        settings.nSamplesPerSec = c.rate;
+        settings.wBitsPerSample = c.bits;
+        settings.wChannels = c.channels;
+        r.ctl->SetSettings(settings);
+        EXPECT_FALSE(r.win.Record());
+        EXPECT_EQ(r.win.start.refusal, c.refusal);
+        if (c.refusal == StartRefusal::FormatUnsupported) {
+            EXPECT_EQ(r.win.start.setting, c.setting);
+            // Refused before the question.
+            EXPECT_EQ(r.win.asked.nLowest, 0);
+        }
+        EXPECT_THAT(recording_texts::RefusalText(r.win.start), StartsWith(c.text));
+        ExpectNotStarted(r);
+        EXPECT_TRUE(Untouched(r.dir / "SideA1.wav"));
+    }
+}

@@ -58,6 +58,7 @@ TEST(RecordingTexts, EveryRefusalHasItsText) {
         {Refusal(StartRefusal::DeviceFormat, "", device, 44100, 32),
          "Your sound card does not support 24 bit " + settings, "ERROR"},
         {Refusal(StartRefusal::DeviceFormat, "", device, 22050, 16), device, "ERROR"},
+        {Refusal(StartRefusal::NoDevice, "", "none said\n"), "none said\n", "ERROR"},
         {Refusal(StartRefusal::DeviceOpen, "", "open said\n"), "open said\n", "ERROR"},
         {Refusal(StartRefusal::DeviceBuffers, "", "buffers said\n"), "buffers said\n", "ERROR"},
         {Refusal(StartRefusal::DeviceStart, "", "start said\n"), "start said\n", "ERROR"},
@@ -71,6 +72,26 @@ TEST(RecordingTexts, EveryRefusalHasItsText) {
         EXPECT_EQ(texts::RefusalText(c.outcome), c.text);
         EXPECT_EQ(texts::RefusalTitle(c.outcome.refusal), c.title);
     }
+    // A format field the analyser would misread, named with its value.
+    StartOutcome format = Refusal(StartRefusal::FormatUnsupported, "", "", 44100, 24);
+    format.nChannels = 2;
+    format.setting = RecSetting::BitsPerSample;
+    EXPECT_EQ(texts::RefusalText(format),
+              "Cannot record with 24 bits per sample.\nOnly 16 bit and 24 bit (32-bit "
+              "floating-point) samples can be recorded.\nThe setting comes from a preset or the "
+              "saved settings: please choose another preset.\n");
+    format.setting = RecSetting::Channels;
+    format.nChannels = 6;
+    EXPECT_EQ(texts::RefusalText(format),
+              "Cannot record with 6 channels.\nOnly 1 channel (mono) and 2 channels (stereo) can "
+              "be recorded.\nThe setting comes from a preset or the saved settings: please choose "
+              "another preset.\n");
+    format.setting = RecSetting::SamplesPerSec;
+    format.nRate = 96000;
+    EXPECT_EQ(texts::RefusalText(format),
+              "Cannot record with a Sampling Rate of 96000 samples per second.\nOnly 11025, 22050, "
+              "44100 and 48000 can be recorded.\nPlease choose a Sampling Rate in the Customize "
+              "settings window.\n");
 
     ExistingSongs existing;
     existing.nLowest = 3;

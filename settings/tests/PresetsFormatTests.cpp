@@ -6,6 +6,7 @@
 #include "PresetStore.h"
 #include "PresetsFile.h"
 #include "SettingsTestSupport.h"
+#include "SignalAnalyzer.h"
 #include "Windows1252.h"
 
 namespace {
@@ -186,9 +187,11 @@ TEST(PresetNames, StartingPresetsAreValid) {
     EXPECT_EQ(presets[0], CPresets("Album/Tape", RecSettings{}));
     for (const CPresets& preset : presets) {
         CSignalAnalyzer analyser;
-        ApplyPresetToAnalyzer(preset.m_settings, analyser, [&](const char* text) {
+        RecSettings settings = preset.m_settings;
+        ApplySettings(settings, analyser, [&](RecSetting, const char* text) {
             ADD_FAILURE() << preset.GetName() << ": " << text;
         });
+        EXPECT_EQ(FindUnsupportedFormat(settings), std::nullopt) << preset.GetName();
         EXPECT_GE(preset.m_settings.nEndSize, preset.m_settings.nMinSongSize);
     }
 }

@@ -17,10 +17,7 @@
 #include "PresetBox.h"
 #include "Presets.h"
 #include "Prompter.h"
-#include "SignalAnalyzer.h"
-#include "TestCaptureBackend.h"
 #include "TestFiles.h"
-#include "WaveIn.h"
 
 using testing::HasSubstr, testing::StartsWith;
 
@@ -110,18 +107,19 @@ public:
     int m_nSetCalls = 0;
 };
 
-// The main window's members that the persistent settings read and write.
+// The main window's members that the persistent settings read and write; the record is
+// taken as handed.
 struct CFakeMainWindow {
     RecSettings settings;
-    CSignalAnalyzer analyser;
-    CWaveIn waveIn{std::make_unique<CTestCaptureBackend>()};
     char szPreset[260] = "";
     int bPurple = 0;
     CFakeBaseFileList files;
     CFakeWindow window;
 
     SettingsTargets Targets() {
-        return {&settings, &analyser, &waveIn, szPreset, &bPurple, &files, &window};
+        return {&settings, [this](const RecSettings& s) { settings = s; },
+                szPreset,  &bPurple,
+                &files,    &window};
     }
 };
 
