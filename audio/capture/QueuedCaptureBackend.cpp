@@ -45,6 +45,12 @@ bool CQueuedCaptureBackend::IsClosingInBackground() const {
     return m_bCloseLater;
 }
 
+bool CQueuedCaptureBackend::WaitClosedInBackground(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [this] { return !m_bCloseLater; });
+}
+
 bool CQueuedCaptureBackend::IsOpen() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_bOpen;
@@ -427,6 +433,7 @@ void CQueuedCaptureBackend::ThreadMain() {
         CloseSource();
         lock.lock();
         m_bCloseLater = false;
+        m_idle.notify_all();
         return;
     }
     if (notify) notify(handle, WIM_CLOSE, instance, 0, 0);

@@ -54,7 +54,9 @@ public:
     static constexpr int kStuckReadMs = 500;
 
     // Owner thread: is a read given up on still out (the device cannot open again yet)?
-    bool IsClosingInBackground() const;
+    bool IsClosingInBackground() const override;
+    // Any thread: waits up to timeoutMs for such a device to have been closed; true once it is.
+    bool WaitClosedInBackground(int timeoutMs);
 
 protected:
     // How the device thread treats a source, chosen when it opens.

@@ -52,6 +52,9 @@ CWaveIn::~CWaveIn() {
         m_pBackend->Reset();
         m_pBackend->Close();
     }
+    // A device still waiting for a read that may never return (the program is leaving) is let
+    // go, not waited for: its thread touches only the backend's own memory, which stays.
+    if (m_pBackend && m_pBackend->IsClosingInBackground()) (void)m_pBackend.release();
     for (char* buffer : m_pBuffer) delete[] buffer;
 }
 

@@ -24,6 +24,7 @@
 
 #include "FileCaptureBackend.h"
 #include "ProfileStore.h"
+#include "QueuedCaptureBackend.h"
 #include "RecorderDlg.h"
 #include "RecordingControl.h"
 #include "RecordingPresenter.h"
@@ -264,6 +265,10 @@ private slots:
         QVERIFY(g_bHanging.load());
         QTest::qWait(std::max(0, hangMs - int(endedMs)));
         ReleaseHang();
+        // Once the read returns, the device closes its source by itself.
+        auto* device =
+            dynamic_cast<CQueuedCaptureBackend*>(dlg.GetControl().GetWaveIn().GetBackend());
+        QVERIFY(device && device->WaitClosedInBackground(20000));
         watch.Finish();
         std::printf(
             "read hung %d ms, no-audio limit %d ms: recording ended %.0f ms after the "
