@@ -69,11 +69,12 @@ public:
     CRecordingControl& operator=(const CRecordingControl&) = delete;
 
     // Owner's thread. Record in two steps, so that a front can ask before overwriting: Prepare
-    // runs the checks that need no device (a base name, the block buffer, room for song
-    // numbers) and finds the numbered files a recording would overwrite (outcome.existing);
-    // it creates nothing. After a None answer, Start opens and starts the device, creates the
-    // first song file and starts the thread, or Abandon lets the prepared start go. A refusal
-    // of either leaves nothing open or allocated. Both refuse (Declined) while recording.
+    // runs the checks that need no device (a base name, a format the analyser reads right, the
+    // block buffer, room for song numbers) and finds the numbered files a recording would overwrite
+    // (outcome.existing); it creates nothing. After a None answer, Start opens and starts the
+    // device, creates the first song file and starts the thread, or Abandon lets the prepared start
+    // go. A refusal of either leaves nothing open or allocated. Both refuse (Declined) while
+    // recording.
     StartOutcome Prepare(const RecordRequest& request);
     StartOutcome Start();
     void Abandon();
@@ -164,8 +165,9 @@ private:
     int64_t m_nTotalBytes = 0;
     int64_t m_nSongBytes = 0;
     int64_t m_nClippedTotal = 0;
-    char m_szDisplayName[kPathSize] = {};  // under the lock while recording
-    char m_szFilePath[kPathSize] = {};     // under the lock while recording
+    // The current song file's name as shown and its path: the recording thread's while it runs.
+    char m_szDisplayName[kPathSize] = {};
+    char m_szFilePath[kPathSize] = {};
     // How this recording's song files are named: full paths and names as shown. Set by
     // Prepare, read by the recording thread while it runs.
     CSongFileName m_pathNames;
