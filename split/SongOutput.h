@@ -7,10 +7,9 @@
 // the next WriteAt or Close of that file, with its error number. Close waits until the file's
 // bytes are on their way to the disk, closes it and reports a failure the same way.
 //
-// List mode (a dry run): no byte is written. Each Open creates an empty stand-in of that name
-// (the splitter names them in a folder of the run's own), so that whatever the recording
-// control later deletes is seen; the bytes are only counted, with the peak and the clipped
-// samples of each file.
+// List mode (a dry run): no file is made and no byte is written. Each Open only names the song
+// file it would write; the bytes are counted, with the peak and the clipped samples of each
+// file. Which file the recording would delete as trailing silence its end report says.
 //
 // Both modes remember every file opened, in order, with its size: the songs a run wrote are
 // known exactly, and only files this run created are ever cleaned up. One thread at a time
