@@ -23,8 +23,8 @@
 class CSignalAnalyzer;
 class CWaveIn;
 
-// Bytes of a path buffer. Larger than the 260 of the earlier Windows versions because a Linux
-// working directory may legitimately be longer than 250 characters.
+// Bytes of a path buffer. Larger than the 260 earlier versions allowed because a working
+// directory may legitimately be longer than 250 characters.
 constexpr size_t kPresetPathSize = 4096;
 
 // Hands the first nine fields of a record to the analyser's setters in the order the main

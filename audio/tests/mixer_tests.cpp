@@ -61,7 +61,7 @@ FakeMixerSource Src(uint32_t type, const char* name, bool selected = true) {
     return source;
 }
 
-// Every source type of the Part, all selected.
+// Every source type a mixer line can report, all selected.
 std::vector<FakeMixerSource> EverySource() {
     std::vector<FakeMixerSource> sources;
     for (uint32_t type = MIXERLINE_COMPONENTTYPE_SRC_UNDEFINED;
