@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -19,6 +20,7 @@
 #include "RecorderToolTip.h"
 #include "SignalAnalyzer.h"
 #include "WaveInDevice.h"
+#include "Windows1252.h"
 
 namespace {
 
@@ -115,6 +117,7 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const Sc
         edit->setText(text);
         edit->setCursorPosition(cursor);
     });
+    m_pPresetBox->lineEdit()->installEventFilter(this);
     m_focusConnection =
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
             if (old && IsWithin(old, m_pPresetBox) && now && now->window() == this &&
@@ -310,9 +313,27 @@ void CCustomDlg::OnAddPreset() {
         m_pPresetBox->setFocus();
         return;
     }
-    const int existing = m_pPresetList->FindStringExact(text);
+    // The presets file keeps names in one 8-bit code page. A character it has no byte for would
+    // come back as '?', and two names differing only there would become one name twice.
+    const std::string lost = Windows1252Unencodable(text.toStdString());
+    if (!lost.empty()) {
+        QStringList characters;
+        for (char32_t c : QString::fromStdString(lost).toUcs4())
+            characters.append(QString::fromUcs4(&c, 1));
+        ShowMessage(QStringLiteral("The preset name cannot keep these characters: %1\n"
+                                   "Please type the name without them.")
+                        .arg(characters.join(QLatin1Char(' '))),
+                    kPresetError, QMessageBox::Warning);
+        m_pPresetBox->setFocus();
+        return;
+    }
+    // Duplicates are looked for under the name as it will be stored, cut to the length the
+    // current-preset name can hold.
+    const std::string stored = CutPresetName(CComboPresetBox::Stored(text));
+    const QString name = CComboPresetBox::Shown(stored);
+    const int existing = m_pPresetList->FindStringExact(name);
     if (existing >= 0) {
-        const QString question = QStringLiteral("The preset, %1, exists.\n").arg(text) +
+        const QString question = QStringLiteral("The preset, %1, exists.\n").arg(name) +
                                  QStringLiteral(
                                      "Are you sure you want to over-write this preset?\n\n"
                                      "If you want to add a new preset follow these steps:\n"
@@ -331,8 +352,7 @@ void CCustomDlg::OnAddPreset() {
     record.bDCBlock = static_cast<QAbstractButton*>(GetItem(IDC_DCBLOCK))->isChecked() ? 1 : 0;
     record.bIgnoreClicks =
         static_cast<QAbstractButton*>(GetItem(IDC_SMARTGAP))->isChecked() ? 1 : 0;
-    // The name as the presets file holds it: Windows-1252, at most kMaxPresetName bytes.
-    const CPresets preset(CComboPresetBox::Stored(text), record);
+    const CPresets preset(stored, record);
     try {
         m_pPresets->push_back(preset);
     } catch (const std::bad_alloc&) {
@@ -364,22 +384,40 @@ void CCustomDlg::OnDeletePreset() {
         return;
     }
     DeletePresetAt(selected);
-    // The first entry becomes the current preset by name only: the controls keep their values.
-    if (m_pPresetBox->count() > 0) {
-        m_pPresetBox->setCurrentIndex(0);
-        SetCurrentPresetName(CComboPresetBox::Stored(m_pPresetBox->itemText(0)));
-    } else {
-        m_pPresetBox->setEditText(QString());
-        m_pszPreset[0] = '\0';
-    }
+    // No other preset becomes current: the controls still show the deleted one's values, and a
+    // name in the box would claim they were that preset's. The box stays blank until one is
+    // chosen, in the main window too.
+    m_pPresetBox->setCurrentIndex(-1);
+    m_pPresetBox->setEditText(QString());
+    m_pszPreset[0] = '\0';
     FocusDefaultButton();
 }
 
-void CCustomDlg::OnKillFocusPresets(QWidget* now) {
-    if (m_pPresetBox->currentIndex() >= 0 || m_pPresetBox->currentText().isEmpty()) return;
-    if (now == GetItem(IDC_ADDPRESET) || now == GetItem(IDC_DELETEPRESET)) return;
+bool CCustomDlg::HasTypedName() const {
+    return m_pPresetBox->currentIndex() < 0 && !m_pPresetBox->currentText().isEmpty();
+}
+
+void CCustomDlg::OfferToAddTypedName() {
     const QString question =
         QStringLiteral("You have changed the current preset name.\n") +
         QStringLiteral("Do you want to add the new preset, %1?\n").arg(m_pPresetBox->currentText());
     if (AskYesNo(question, kPresetWarning)) OnAddPreset();
+}
+
+void CCustomDlg::OnKillFocusPresets(QWidget* now) {
+    if (!HasTypedName()) return;
+    if (now == GetItem(IDC_ADDPRESET) || now == GetItem(IDC_DELETEPRESET)) return;
+    OfferToAddTypedName();
+}
+
+bool CCustomDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Enter after typing a name would otherwise press Done and lose the name.
+    if (watched == m_pPresetBox->lineEdit() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && HasTypedName()) {
+            OfferToAddTypedName();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
