@@ -1,9 +1,11 @@
 #include "HelpViewer.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
@@ -95,12 +97,42 @@ void CHelpViewer::OnAbout() {
     about->show();
 }
 
+QStringList HelpFolderCandidates(const QString& programDir) {
+    const QString program = QDir::cleanPath(programDir);
+    QStringList folders = {
+        QDir::cleanPath(QDir(program).absoluteFilePath(QStringLiteral(VELLISTO_HELP_FROM_BIN)))};
+    // A build path compiled in is meaningless on another machine, or after the build is gone.
+    const QString build = QDir::cleanPath(QStringLiteral(VELLISTO_BUILD_DIR));
+    if (program == build || program.startsWith(build + QLatin1Char('/')))
+        folders.append(QStringLiteral(VELLISTO_HELP_SOURCE_DIR));
+    return folders;
+}
+
 QStringList HelpFolderCandidates() {
     if (State().candidates) return *State().candidates;
-    return {QDir(QCoreApplication::applicationDirPath())
-                .absoluteFilePath(QStringLiteral("../share/vellisto/help")),
-            QStringLiteral(VELLISTO_HELP_SOURCE_DIR)};
+    return HelpFolderCandidates(QCoreApplication::applicationDirPath());
 }
+
+namespace {
+
+// Without its help the program would otherwise also hide About, which only the help window
+// offers besides the main window's context menu.
+void ReportMissingHelp(const QStringList& folders) {
+    QWidget* parent = QApplication::activeModalWidget();
+    if (!parent) parent = QApplication::activeWindow();
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Zelk Vellisto Help"),
+                    QStringLiteral("The help pages were not found. They were looked for in:\n%1\n\n"
+                                   "Installing the program again puts them back.")
+                        .arg(folders.join(QLatin1Char('\n'))),
+                    QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* about = box.addButton(
+        QString::fromLatin1(LoadResString(101)).remove(QLatin1Char('&')), QMessageBox::ActionRole);
+    box.exec();
+    if (box.clickedButton() == about) ShowAbout(parent);
+}
+
+}  // namespace
 
 CHelpViewer* ShowHelp() {
     HelpState& state = State();
@@ -113,7 +145,10 @@ CHelpViewer* ShowHelp() {
             }
         }
     }
-    if (state.strFolder.isEmpty()) return nullptr;
+    if (state.strFolder.isEmpty()) {
+        ReportMissingHelp(HelpFolderCandidates());
+        return nullptr;
+    }
     if (!state.pViewer) state.pViewer = new CHelpViewer(state.strFolder);
     state.pViewer->ShowDefaultTopic();
     state.pViewer->show();

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "AboutDlg.h"
 #include "ComboPresetBox.h"
 #include "CustomDlg.h"
 #include "DialogBuilder.h"
@@ -138,6 +139,7 @@ void CRecorderDlg::CreateControls() {
     connect(static_cast<QPushButton*>(GetItem(IDC_HELP)), &QPushButton::clicked, this,
             [] { ShowHelp(); });
     InstallHelpKey(this);
+    AddAboutToContextMenu(this);
     m_pMixerButtons = std::make_unique<CMixerButtons>(this, *m_pControl);
     m_pMixerButtons->Connect(qobject_cast<QPushButton*>(GetItem(IDC_RECMIXER)),
                              qobject_cast<QPushButton*>(GetItem(IDC_PLAYMIXER)),
