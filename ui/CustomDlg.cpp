@@ -96,6 +96,8 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const Sc
             [this](bool checked) { m_settings.bDCBlock = checked ? 1 : 0; });
     connect(button(IDC_SMARTGAP), &QAbstractButton::clicked, this,
             [this](bool checked) { m_settings.bIgnoreClicks = checked ? 1 : 0; });
+    connect(button(IDC_GLOBALHOTKEY), &QAbstractButton::clicked, this,
+            [this](bool checked) { m_bGlobalHotKey = checked; });
     for (const RateButton& rate : kRateButtons) {
         connect(button(rate.nId), &QAbstractButton::clicked, this,
                 [this, n = rate.nRate] { m_settings.nSamplesPerSec = n; });
@@ -181,6 +183,7 @@ void CCustomDlg::OnInitDialog() {
 
     static_cast<QAbstractButton*>(GetItem(IDC_DCBLOCK))->setChecked(m_settings.bDCBlock != 0);
     static_cast<QAbstractButton*>(GetItem(IDC_SMARTGAP))->setChecked(m_settings.bIgnoreClicks != 0);
+    static_cast<QAbstractButton*>(GetItem(IDC_GLOBALHOTKEY))->setChecked(m_bGlobalHotKey);
     CheckRateButton(m_settings.nSamplesPerSec);
     CheckBitsButton(m_settings.wBitsPerSample);
 

@@ -38,6 +38,7 @@ public:
     static constexpr int IDC_ENDSIZE_LABEL = 1031;
     static constexpr int IDC_DCBLOCK = 1022;
     static constexpr int IDC_SMARTGAP = 1035;
+    static constexpr int IDC_GLOBALHOTKEY = 1043;
     static constexpr int IDC_RATE11 = 1041;
     static constexpr int IDC_RATE22 = 1042;
     static constexpr int IDC_RATE44 = 1036;
@@ -75,6 +76,8 @@ public:
 
     // The working copy: set before DoModal, read after Done.
     RecSettings m_settings;
+    // Ctrl+S from any application; set before DoModal, read after Done.
+    bool m_bGlobalHotKey = true;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -327,11 +327,15 @@ private slots:
             main.show();
             QCOMPARE(Entries(main.Presets()), QStringList({"Album/Tape", "Live Concert",
                                                            "Noisy Record", "Quiet Classical"}));
+            QVERIFY(main.GetItem(IDC_RECORD)->toolTip().contains(QStringLiteral("Ctrl+S")));
             main.Customize([&](View& d) {
                 d.Bar(D::IDC_GAPSIZE)->setValue(-3000);
                 d.Bar(D::IDC_ENDSIZE)->setValue(-5292);  // the top, "30 secs"
                 d.Type(euro);
                 d.Button(D::IDC_ADDPRESET)->click();
+                // Ctrl+S from any application is on unless switched off, and kept at exit.
+                QVERIFY(d.Button(D::IDC_GLOBALHOTKEY)->isChecked());
+                d.Button(D::IDC_GLOBALHOTKEY)->click();
                 d.pDlg->accept();
             });
             QCOMPARE(main.GetControl().m_settings.nGapSize, -3000);
@@ -358,6 +362,7 @@ private slots:
             QCOMPARE(main.GetControl().m_settings.nEndSize, -5292);
             QCOMPARE(main.boxes, QStringList());
             main.OnOK();
+            QCOMPARE(profile.GetProfileInt("Version 1", "Global Ctrl+S", 1), 0);
         }
         QFile file(Path("data/Zelk/Vellistro/Single1.pre"));
         QVERIFY(file.open(QIODevice::ReadOnly));
