@@ -107,6 +107,10 @@ constexpr StringEntry kStrings[] = {
     {110, "Select base filename from list"},
     {111, "Create new base file"},
     {113, "Level Right (2dB/LED)"},
+    {114,
+     "DC Block removes a constant offset from the input. It also lowers deep bass (at 44.1 kHz "
+     "about -3 dB at 60 Hz, -4 dB at 50 Hz, -10 dB at 20 Hz). Switch it off for music with deep "
+     "bass that matters when your sound card adds no offset."},
 };
 
 struct ImageEntry {

@@ -92,6 +92,7 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const Sc
                 [this, id = bar.nId] { OnVScroll(id); });
     }
     auto button = [this](int id) { return static_cast<QAbstractButton*>(GetItem(id)); };
+    ShowToggleState(button(IDC_DCBLOCK));
     connect(button(IDC_DCBLOCK), &QAbstractButton::clicked, this,
             [this](bool checked) { m_settings.bDCBlock = checked ? 1 : 0; });
     connect(button(IDC_SMARTGAP), &QAbstractButton::clicked, this,
@@ -191,6 +192,7 @@ void CCustomDlg::OnInitDialog() {
         m_pToolTip = new CRecorderToolTip(this);
         m_pToolTip->AddWindowTool(GetItem(IDC_ADDPRESET), 107);
         m_pToolTip->AddWindowTool(GetItem(IDC_DELETEPRESET), 108);
+        m_pToolTip->AddWindowTool(GetItem(IDC_DCBLOCK), 114);
     }
     m_pToolTip->Activate(true);
 }

@@ -206,6 +206,36 @@ private slots:
         QCOMPARE(gone.dlg.m_settings.nWaveInID, 7);
     }
 
+    // On and off read at a glance in both schemes: the text says which, and the two states differ
+    // in colour by far more than a pressed button's shade. The tooltip warns about deep bass.
+    void dcBlockShowsItsState() {
+        Dialog d;
+        for (bool purple : {true, false}) {
+            d.scheme = SchemeFor(purple, 16777216, QApplication::palette());
+            d.dlg.OnInitDialog();
+            QAbstractButton* dc = d.Button(D::IDC_DCBLOCK);
+            if (!dc->isChecked()) dc->click();
+            const QImage on = dc->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(dc->text(), QStringLiteral("DC Block On"));
+            dc->click();
+            const QImage off = dc->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(dc->text(), QStringLiteral("DC Block Off"));
+            QCOMPARE(d.dlg.m_settings.bDCBlock, 0);
+            QCOMPARE(on.size(), off.size());
+            qint64 difference = 0;
+            for (int y = 0; y < on.height(); ++y) {
+                for (int x = 0; x < on.width(); ++x) {
+                    const QRgb a = on.pixel(x, y), b = off.pixel(x, y);
+                    difference += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                                  std::abs(qBlue(a) - qBlue(b));
+                }
+            }
+            const qint64 perChannel = difference / (3 * qint64(on.width()) * on.height());
+            QVERIFY2(perChannel > 60, qPrintable(QString::number(perChannel)));
+            QVERIFY(dc->toolTip().contains(QStringLiteral("deep bass")));
+        }
+    }
+
     void presetOperationsWithTheirQuestions() {
         Dialog d;
         QComboBox* box = d.Box(D::IDC_PRESETS);
