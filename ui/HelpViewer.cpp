@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -16,6 +17,7 @@
 
 #include "AboutDlg.h"
 #include "Resources.h"
+#include "ScreenFit.h"
 
 namespace {
 
@@ -115,6 +117,33 @@ QStringList HelpFolderCandidates() {
 
 namespace {
 
+// Beside the window that asked, right or left of it where the help fits there, so that the
+// meters and controls stay in view; where it fits on neither side, against the screen's left
+// edge, where it covers the main window's picture and presets rather than its meters and its
+// Record button.
+void PlaceBeside(QWidget* help, const QWidget* asking) {
+    QScreen* screen = ScreenOf(asking);
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    const QMargins margins = FrameMarginsOf(asking ? asking : help);
+    QRect frame = QRect(QPoint(), help->size()).marginsAdded(margins);
+    frame.moveCenter(area.center());
+    if (asking) {
+        const QRect owner = asking->frameGeometry();
+        QRect right = frame, left = frame;
+        right.moveTopLeft(QPoint(owner.right() + 1, owner.top()));
+        left.moveTopRight(QPoint(owner.left() - 1, owner.top()));
+        if (area.contains(right)) {
+            frame = right;
+        } else if (area.contains(left)) {
+            frame = left;
+        } else {
+            frame.moveTopLeft(QPoint(area.left(), owner.top()));
+        }
+    }
+    help->move(frame.topLeft());
+}
+
 // Without its help the program would otherwise also hide About, which only the help window
 // offers besides the main window's context menu.
 void ReportMissingHelp(const QStringList& folders) {
@@ -149,7 +178,11 @@ CHelpViewer* ShowHelp() {
         ReportMissingHelp(HelpFolderCandidates());
         return nullptr;
     }
-    if (!state.pViewer) state.pViewer = new CHelpViewer(state.strFolder);
+    QWidget* asking = QApplication::activeWindow();
+    if (!state.pViewer) {
+        state.pViewer = new CHelpViewer(state.strFolder);
+        PlaceBeside(state.pViewer, asking);
+    }
     state.pViewer->ShowDefaultTopic();
     state.pViewer->show();
     state.pViewer->raise();

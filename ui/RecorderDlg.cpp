@@ -35,6 +35,7 @@
 #include "RecorderToolTip.h"
 #include "RecordingControl.h"
 #include "Resources.h"
+#include "ScreenFit.h"
 
 namespace {
 constexpr const char* kCaption = "Zelk Vellisto";
@@ -150,6 +151,7 @@ void CRecorderDlg::CreateControls() {
 void CRecorderDlg::OnInitDialog() {
     CreateControls();
     setWindowIcon(m_hIcon);
+    KeepWindowsOnScreen(this);
 
     // Exit from the keyboard, through the path that saves. (Escape does nothing.)
     auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
