@@ -202,6 +202,18 @@ TEST(RecMixer, AFailedStepNeverEndsAsAConfiguredSource) {
     }
 }
 
+// A recording destination with no source lines (a sound server's device, as ALSA's "pulse"
+// shows it): the reason, and the volume control on the view where a program's input is chosen.
+TEST(RecMixer, NoSourcesToChooseSaysWhyAndOpensTheProgramsInputs) {
+    Rig rig(FakeMixerCard::Recording(kMixer, {}));
+    rig.mixer.AutoConfigure();
+    EXPECT_NE(rig.mixer.GetErrorFlag(), 0);
+    EXPECT_NE(rig.Text().find("offers one master capture control and no input to choose"),
+              std::string::npos);
+    EXPECT_EQ(rig.host.launches, std::vector<Launch>({{MixerView::Streams, 0xFFFFFFFFu, "hw:3"}}));
+    EXPECT_TRUE(rig.host.messages.empty());
+}
+
 TEST(RecMixer, VolumeGoesToTheRecordingDestinationWhateverItsIndex) {
     FakeMixerCard data;
     data.destinations.push_back({MIXERLINE_COMPONENTTYPE_DST_WAVEIN, kMixer, {Src(kLine, "Line")}});
