@@ -15,6 +15,7 @@
 
 #include "CaptureBackend.h"
 #include "ComboPresetBox.h"
+#include "DeviceLabels.h"
 #include "HelpViewer.h"
 #include "PresetStore.h"
 #include "RecorderToolTip.h"
@@ -151,18 +152,28 @@ void CCustomDlg::OnInitDialog() {
 
     // Every device of the list carries its position as the device id; "System Default" comes
     // last with -1. It is shown selected when it is the setting, so the box never looks empty
-    // for the default; a saved device that is no longer present shows no selection.
+    // for the default; a saved device that is no longer present shows no selection. Devices
+    // are named as ALSA describes them, and those that are the system default again under
+    // another name are left out: "System Default" stands for them, selected too.
     {
         const QSignalBlocker block(m_pDeviceBox);
         m_pDeviceBox->clear();
         if (m_pDevices) CWaveInDevice::EnumerateDevices(*m_pDevices);
+        const std::vector<PcmHint> hints = AlsaPcmHints();
         int selected = -1;
+        bool defaultSelected = m_settings.nWaveInID == -1;
         for (int i = 0; i < CWaveInDevice::GetDeviceCount(); ++i) {
-            m_pDeviceBox->addItem(QString::fromUtf8(CWaveInDevice::GetDevice(i)->m_szPname), i);
-            if (i == m_settings.nWaveInID) selected = i;
+            const std::string label =
+                CaptureDeviceLabel(CWaveInDevice::GetDevice(i)->m_szPname, hints);
+            if (label.empty()) {
+                if (i == m_settings.nWaveInID) defaultSelected = true;
+                continue;
+            }
+            m_pDeviceBox->addItem(QString::fromStdString(label), i);
+            if (i == m_settings.nWaveInID) selected = m_pDeviceBox->count() - 1;
         }
         m_pDeviceBox->addItem(QStringLiteral("System Default"), -1);
-        if (m_settings.nWaveInID == -1) selected = m_pDeviceBox->count() - 1;
+        if (defaultSelected) selected = m_pDeviceBox->count() - 1;
         m_pDeviceBox->setCurrentIndex(selected);
     }
 

@@ -8,12 +8,14 @@
 #include <sys/prctl.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "CaptureBackend.h"
+#include "CustomDlg.h"
 #include "MixerBackend.h"
 #include "MixerTestSupport.h"
 #include "ProfileStore.h"
@@ -106,6 +108,30 @@ private slots:
             QVERIFY(!dlg.GetControl().GetWaveIn().GetHandle());
         }
         qputenv("PATH", path);
+    }
+
+    // PortAudio lists the sound server as "pulse" and again as "default": the device box shows it
+    // once, as "System Default", selected for a fresh profile.
+    void deviceBoxShowsTheSoundServerOnceAsSystemDefault() {
+        CMemoryProfileStore profile;
+        CRecorderDlg dlg(MakePortAudioBackend(), profile);
+        QStringList entries;
+        QString selected;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            auto* custom = qobject_cast<CCustomDlg*>(modal);
+            QVERIFY(custom);
+            auto* box = static_cast<QComboBox*>(custom->GetItem(CCustomDlg::IDC_DEVICE));
+            for (int i = 0; i < box->count(); ++i) entries.append(box->itemText(i));
+            selected = box->currentText();
+            custom->reject();
+        });
+        dlg.OnCustomize();
+        QCOMPARE(entries.count(QStringLiteral("System Default")), 1);
+        QVERIFY2(!entries.contains(QStringLiteral("pulse")) &&
+                     !entries.contains(QStringLiteral("default")),
+                 qPrintable(entries.join(", ")));
+        QCOMPARE(selected, QStringLiteral("System Default"));
+        dlg.OnOK();
     }
 
 private:
