@@ -49,6 +49,7 @@ constexpr DlgItem kCustomItems[] = {
     {1031, DlgKind::Label, "10 secs", 137, 137, 26, 8, kDlgCentre, 0},
     {1022, DlgKind::CheckBox, "DC Block", 24, 147, 53, 16, kDlgPushLike | kDlgTabStop, 0},
     {1035, DlgKind::CheckBox, "Smart Gap", 101, 151, 49, 10, kDlgTabStop, 0},
+    {1043, DlgKind::CheckBox, "Ctrl+S from any application", 14, 164, 150, 10, kDlgTabStop, 0},
     {1040, DlgKind::GroupBox, "Sampling Rate", 171, 28, 118, 43, kDlgCentre, 0},
     {1041, DlgKind::RadioButton, "11 kHz", 182, 42, 49, 10, kDlgGroup, 0},
     {1042, DlgKind::RadioButton, "22 kHz", 236, 42, 49, 10, 0, 0},
@@ -98,7 +99,7 @@ constexpr StringEntry kStrings[] = {
     {102, "Open the playback mixer"},
     {103, "Open the recording mixer"},
     {104, "Auto configures Rec Mixer"},
-    {105, "Record"},
+    {105, "Record (Ctrl+S)"},
     {106, "Stop recording"},
     {107, "Add a Preset"},
     {108, "Delete a Preset"},
@@ -106,6 +107,10 @@ constexpr StringEntry kStrings[] = {
     {110, "Select base filename from list"},
     {111, "Create new base file"},
     {113, "Level Right (2dB/LED)"},
+    {114,
+     "DC Block removes a constant offset from the input. It also lowers deep bass (at 44.1 kHz "
+     "about -3 dB at 60 Hz, -4 dB at 50 Hz, -10 dB at 20 Hz). Switch it off for music with deep "
+     "bass that matters when your sound card adds no offset."},
 };
 
 struct ImageEntry {

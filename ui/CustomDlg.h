@@ -38,6 +38,7 @@ public:
     static constexpr int IDC_ENDSIZE_LABEL = 1031;
     static constexpr int IDC_DCBLOCK = 1022;
     static constexpr int IDC_SMARTGAP = 1035;
+    static constexpr int IDC_GLOBALHOTKEY = 1043;
     static constexpr int IDC_RATE11 = 1041;
     static constexpr int IDC_RATE22 = 1042;
     static constexpr int IDC_RATE44 = 1036;
@@ -75,9 +76,17 @@ public:
 
     // The working copy: set before DoModal, read after Done.
     RecSettings m_settings;
+    // Ctrl+S from any application; set before DoModal, read after Done.
+    bool m_bGlobalHotKey = true;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void DeletePresetAt(int index);
+    // A name typed into the preset box that is no entry of it.
+    bool HasTypedName() const;
+    void OfferToAddTypedName();
     void SetCurrentPresetName(const std::string& name);
     void MoveTrackbar(int trackbarId, int position);
     void CheckRateButton(uint32_t rate);

@@ -22,17 +22,20 @@
 #include <cstdint>
 #include <mutex>
 
+#include "AboutDlg.h"
 #include "ComboPresetBox.h"
 #include "CustomDlg.h"
 #include "DialogBuilder.h"
 #include "GlobalHotKey.h"
 #include "HelpViewer.h"
+#include "HotKeySetting.h"
 #include "MixerButtons.h"
 #include "PersistentSettings.h"
 #include "PresetStore.h"
 #include "RecorderToolTip.h"
 #include "RecordingControl.h"
 #include "Resources.h"
+#include "ScreenFit.h"
 
 namespace {
 constexpr const char* kCaption = "Zelk Vellisto";
@@ -138,6 +141,7 @@ void CRecorderDlg::CreateControls() {
     connect(static_cast<QPushButton*>(GetItem(IDC_HELP)), &QPushButton::clicked, this,
             [] { ShowHelp(); });
     InstallHelpKey(this);
+    AddAboutToContextMenu(this);
     m_pMixerButtons = std::make_unique<CMixerButtons>(this, *m_pControl);
     m_pMixerButtons->Connect(qobject_cast<QPushButton*>(GetItem(IDC_RECMIXER)),
                              qobject_cast<QPushButton*>(GetItem(IDC_PLAYMIXER)),
@@ -147,17 +151,7 @@ void CRecorderDlg::CreateControls() {
 void CRecorderDlg::OnInitDialog() {
     CreateControls();
     setWindowIcon(m_hIcon);
-
-    // Ctrl+S from any application where the display allows a global grab; inside the window
-    // otherwise.
-    m_pHotKey = new CGlobalHotKey(this);
-    if (m_pHotKey->RegisterCtrlKey('s')) {
-        connect(m_pHotKey, &CGlobalHotKey::Activated, this, &CRecorderDlg::OnHotKey);
-    } else {
-        m_pShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
-        m_pShortcut->setContext(Qt::WindowShortcut);
-        connect(m_pShortcut, &QShortcut::activated, this, &CRecorderDlg::OnHotKey);
-    }
+    KeepWindowsOnScreen(this);
 
     // Exit from the keyboard, through the path that saves. (Escape does nothing.)
     auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
@@ -167,6 +161,8 @@ void CRecorderDlg::OnInitDialog() {
     m_pPresetBox = std::make_unique<CComboPresetBox>(m_pPresets);
     m_pPresetStore = std::make_unique<CPresetStore>(*m_pPresetBox, *this);
     LoadSettings(m_profile, MakeSettingsTargets());
+    m_bGlobalHotKey = LoadGlobalHotKey(m_profile);
+    ApplyHotKey();
     m_pPresetStore->LoadPresets();
 
     m_pControl->m_nBufferSize = 65536;
@@ -224,6 +220,22 @@ QWidget* CRecorderDlg::GetItem(int id) const {
 }
 
 bool CRecorderDlg::HasGlobalHotKey() const { return m_pHotKey && m_pHotKey->IsRegistered(); }
+
+void CRecorderDlg::ApplyHotKey() {
+    if (!m_pHotKey) {
+        m_pHotKey = new CGlobalHotKey(this);
+        connect(m_pHotKey, &CGlobalHotKey::Activated, this, &CRecorderDlg::OnHotKey);
+        m_pShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
+        m_pShortcut->setContext(Qt::WindowShortcut);
+        connect(m_pShortcut, &QShortcut::activated, this, &CRecorderDlg::OnHotKey);
+    }
+    if (!m_bGlobalHotKey)
+        m_pHotKey->Unregister();
+    else if (!m_pHotKey->IsRegistered())
+        m_pHotKey->RegisterCtrlKey('s');
+    // The grab takes the key before any window sees it; only without it does the window's own.
+    m_pShortcut->setEnabled(!m_pHotKey->IsRegistered());
+}
 
 // ---------------------------------------------------------------------------------------------
 // Appearance
@@ -512,9 +524,14 @@ void CRecorderDlg::OnCustomize() {
     CCustomDlg dlg(&m_pPresetStore->m_presets, m_pPresetStore->m_szPreset, &m_scheme,
                    m_pControl->GetWaveIn().GetBackend(), this);
     dlg.m_settings = m_pControl->m_settings;
+    dlg.m_bGlobalHotKey = m_bGlobalHotKey;
     // Every trackbar position is valid: only a value out of range that came with a preset picked
     // in the dialog can be rejected.
-    if (dlg.DoModal() == QDialog::Accepted) SetSettings(dlg.m_settings);
+    if (dlg.DoModal() == QDialog::Accepted) {
+        m_bGlobalHotKey = dlg.m_bGlobalHotKey;
+        ApplyHotKey();
+        SetSettings(dlg.m_settings);
+    }
     m_pPresetStore->FillPresetCombo();
 }
 
@@ -586,6 +603,7 @@ void CRecorderDlg::OnOK() {
     }
     m_pPresetStore->SavePresets();
     SaveSettings(m_profile, MakeSettingsTargets());
+    SaveGlobalHotKey(m_profile, m_bGlobalHotKey);
     m_pBaseFile->clear();
     m_bFinished = true;
     m_bClosing = false;

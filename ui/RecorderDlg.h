@@ -167,6 +167,9 @@ private:
     SettingsTargets MakeSettingsTargets();
     // Hands a record to the recording control; each value it rejects shows in a box.
     void SetSettings(const RecSettings& settings);
+    // Ctrl+S from any application when the user wants it and the display allows a global grab;
+    // inside the window otherwise.
+    void ApplyHotKey();
     std::string ChooseSaveFile(const std::string& initialPath);
     static QString ToText(const std::string& bytes);
 
@@ -207,6 +210,7 @@ private:
     std::unique_ptr<CPresetStore> m_pPresetStore;
     CGlobalHotKey* m_pHotKey = nullptr;
     QShortcut* m_pShortcut = nullptr;
+    bool m_bGlobalHotKey = true;  // the user lets Ctrl+S work from any application
     std::unique_ptr<CMixerButtons> m_pMixerButtons;
 
     // The recording thread's messages wait in the mailbox; the thread writes to the eventfd when

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "DeviceLabels.h"
 #include "FileCaptureBackend.h"
 #include "WaveInDevice.h"
 #include "capture_test_util.h"
@@ -253,6 +254,32 @@ TEST(WaveInDevice, ListIsAppendedEmptiedAndBoundsChecked) {
     EXPECT_STREQ(CWaveInDevice::GetDevice(4)->m_szPname, "");
     CWaveInDevice::RemoveAllDevices();
     EXPECT_THROW(CWaveInDevice::GetDevice(0), std::out_of_range);
+}
+
+// ALSA's descriptions name the plugin devices; the system default under its other names is left
+// out, since "System Default" stands for it.
+TEST(DeviceLabels, DescriptionsWhereAlsaHasThemAndTheDefaultOnce) {
+    const PcmHint card{"sysdefault:CARD=PCH", "HDA Intel PCH, ALC892 Analog"};
+    const PcmHint pulse{"pulse", "PulseAudio Sound Server"};
+    const PcmHint onPulse{"default", "Default ALSA Output (currently PulseAudio Sound Server)"};
+    const PcmHint onPipeWire{"default", "Default ALSA Output (currently PipeWire Media Server)"};
+    const PcmHint onCard{"default", "Default Audio Device"};
+    const struct {
+        const char* name;
+        std::vector<PcmHint> hints;
+        const char* label;
+    } cases[] = {
+        {"default", {}, ""},
+        {"pulse", {pulse, onPulse}, ""},
+        {"pipewire", {onPipeWire}, ""},
+        {"pulse", {pulse, onPipeWire}, ""},
+        {"pulse", {pulse, onCard}, "PulseAudio Sound Server (pulse)"},
+        {"pulse", {}, "pulse"},
+        {"sysdefault", {card, pulse}, "HDA Intel PCH, ALC892 Analog (sysdefault)"},
+        {"sysdefaultx", {card}, "sysdefaultx"},
+        {"HDA Intel PCH: ALC892 Analog (hw:0,0)", {card}, "HDA Intel PCH: ALC892 Analog (hw:0,0)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(CaptureDeviceLabel(c.name, c.hints), c.label) << c.name;
 }
 
 TEST(FileBackend, HeaderChecksNameTheFault) {
