@@ -29,6 +29,7 @@
 #include "GlobalHotKey.h"
 #include "HelpViewer.h"
 #include "MixerButtons.h"
+#include "MusicFolder.h"
 #include "PersistentSettings.h"
 #include "PresetStore.h"
 #include "RecorderToolTip.h"
@@ -500,6 +501,9 @@ std::string CRecorderDlg::ChooseSaveFile(const std::string& initialPath) {
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (initialPath != "*.wav") {
         dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(initialPath)));
+    } else {
+        // Not the folder the program happened to be started from.
+        dialog.setDirectory(MusicFolder());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();

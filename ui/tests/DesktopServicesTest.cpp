@@ -1,7 +1,7 @@
 // The window's desktop services on a private D-Bus daemon that this test starts, serving as both
 // the system and the session bus, with stand-ins for logind and the notification service on a
-// connection of their own: the sleep inhibitor around every kind of ending and the notification
-// of a side that ends in the background.
+// connection of their own: the sleep inhibitor around every kind of ending, the notification
+// of a side that ends in the background, and the folder the first base-file dialog opens in.
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
@@ -306,6 +306,51 @@ private slots:
         QVERIFY(FinishedDataBytes(Path("Solo1.wav")) > 0);
         dlg.OnOK();
         Register(true);
+    }
+
+    // The first New of a run opens in the Music folder the desktop names, or at home when it is
+    // missing; later ones in the folder of the base name chosen.
+    void baseFileDialogFolders() {
+        const QString music = Path("Tunes");
+        QVERIFY(QDir().mkpath(music));
+        QVERIFY(QDir().mkpath(Path("cfg")));
+        QVERIFY(QDir().mkpath(Path("other")));
+        QFile dirs(Path("cfg/user-dirs.dirs"));
+        QVERIFY(dirs.open(QIODevice::WriteOnly));
+        dirs.write("XDG_MUSIC_DIR=\"" + music.toUtf8() + "\"\n");
+        dirs.close();
+
+        CMemoryProfileStore profile;
+        CRecorderDlg dlg(std::make_unique<CTestCaptureBackend>(), profile);
+        QStringList opened;
+        auto choose = [&](const QString& path) {
+            OnNextModal(&dlg, [&opened, path](QWidget* modal) {
+                auto* files = qobject_cast<QFileDialog*>(modal);
+                QVERIFY(files);
+                opened.append(files->directory().absolutePath());
+                if (path.isEmpty()) {
+                    static_cast<QDialog*>(files)->reject();
+                    return;
+                }
+                files->setDirectory(QFileInfo(path).absolutePath());
+                files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                    ->setText(QFileInfo(path).fileName());
+                static_cast<QDialog*>(files)->accept();
+            });
+            dlg.OnNew();
+        };
+        choose(QString());
+        choose(Path("other/SideB.wav"));
+        choose(QString());
+        QVERIFY(QDir(music).removeRecursively());
+        CRecorderDlg fresh(std::make_unique<CTestCaptureBackend>(), profile);
+        OnNextModal(&fresh, [&opened](QWidget* modal) {
+            opened.append(static_cast<QFileDialog*>(modal)->directory().absolutePath());
+            static_cast<QDialog*>(modal)->reject();
+        });
+        fresh.OnNew();
+        QCOMPARE(opened, (QStringList{music, music, Path("other"), QDir::homePath()}));
+        QFile::remove(Path("cfg/user-dirs.dirs"));
     }
 };
 
