@@ -1,5 +1,5 @@
 // One recorder at a time, with the real program (VELLISTO_EXE) started next to an instance this
-// test holds, and next to a real first start that is then killed as a crash would end it.
+// test holds, and next to a real first start, which is then killed as a crash would end it.
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
@@ -68,16 +68,21 @@ private slots:
         // Its window is up once it listens.
         QTRY_VERIFY_WITH_TIMEOUT(Listens(probe.GetSocketPath()), 60000);
         QVERIFY(!probe.Claim());
+        // A second start while it runs: its window answers.
+        QProcess second;
+        Start(second);
+        Finish(second);
+        QCOMPARE(second.exitCode(), 0);
         crashed.kill();
         Finish(crashed);
         QVERIFY(QFile::exists(probe.GetSocketPath()));  // left behind
 
         QVERIFY(probe.Claim());
         QSignalSpy shown(&probe, &CSingleInstance::ShowRequested);
-        QProcess second;
-        Start(second);
-        Finish(second);
-        QCOMPARE(second.exitCode(), 0);
+        QProcess third;
+        Start(third);
+        Finish(third);
+        QCOMPARE(third.exitCode(), 0);
         QCOMPARE(shown.size(), 1);
     }
 };
