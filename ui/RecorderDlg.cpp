@@ -499,11 +499,16 @@ std::string CRecorderDlg::ChooseSaveFile(const std::string& initialPath) {
     // Record asks its own question before it overwrites numbered song files.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    if (initialPath != "*.wav") {
-        dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(initialPath)));
-    } else {
+    const QFileInfo initial(QFile::decodeName(QByteArray::fromStdString(initialPath)));
+    if (initialPath == "*.wav") {
         // Not the folder the program happened to be started from.
         dialog.setDirectory(MusicFolder());
+    } else if (!initial.absoluteDir().exists()) {
+        // The folder is gone (a drive unplugged, say): the name is still a useful offer.
+        dialog.setDirectory(MusicFolder());
+        dialog.selectFile(initial.fileName());
+    } else {
+        dialog.selectFile(initial.filePath());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();

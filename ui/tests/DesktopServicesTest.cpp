@@ -309,7 +309,7 @@ private slots:
     }
 
     // The first New of a run opens in the Music folder the desktop names, or at home when it is
-    // missing; later ones in the folder of the base name chosen.
+    // missing; later ones in the folder of the base name chosen, while that folder exists.
     void baseFileDialogFolders() {
         const QString music = Path("Tunes");
         QVERIFY(QDir().mkpath(music));
@@ -342,6 +342,8 @@ private slots:
         choose(QString());
         choose(Path("other/SideB.wav"));
         choose(QString());
+        QVERIFY(QDir(Path("other")).removeRecursively());
+        choose(QString());
         QVERIFY(QDir(music).removeRecursively());
         CRecorderDlg fresh(std::make_unique<CTestCaptureBackend>(), profile);
         OnNextModal(&fresh, [&opened](QWidget* modal) {
@@ -349,7 +351,7 @@ private slots:
             static_cast<QDialog*>(modal)->reject();
         });
         fresh.OnNew();
-        QCOMPARE(opened, (QStringList{music, music, Path("other"), QDir::homePath()}));
+        QCOMPARE(opened, (QStringList{music, music, Path("other"), music, QDir::homePath()}));
         QFile::remove(Path("cfg/user-dirs.dirs"));
     }
 };
