@@ -87,6 +87,11 @@ std::string CRecordingControl::GetFilePath() {
     return m_szFilePath;
 }
 
+RecordingOutcome CRecordingControl::GetLastOutcome() {
+    std::lock_guard<CCriticalSection> guard(m_lock);
+    return m_outcome;
+}
+
 void CRecordingControl::OnRecord() {
     // Record is disabled while recording, but the hot key toggles it from anywhere.
     if (IsRecording() || m_thread.joinable()) return;

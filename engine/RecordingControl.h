@@ -63,6 +63,8 @@ public:
     int GetSongNumber() const { return m_nSongNumber; }
     // How the last recording ended (valid after OnRecordingDone).
     RecordingEnd GetLastEnd() const { return m_lastEnd; }
+    // What the last recording's thread reported at its end (valid after OnRecordingDone).
+    RecordingOutcome GetLastOutcome();  // takes the lock
     bool HasBlockBuffer() const { return m_pBlockBuffer != nullptr; }
 
     // The settings Record reads: sample rate, bits per sample, channels and capture device id;

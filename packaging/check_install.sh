@@ -20,7 +20,7 @@ expect_file() {
 expect_file bin/vellisto
 expect_file bin/vellisto-split
 [ -x "$prefix/bin/vellisto" ] && [ -x "$prefix/bin/vellisto-split" ] || fail "programs not executable"
-for page in index connecting files level settings splitter; do
+for page in index connecting files level settings splitter desktop; do
     expect_file "share/vellisto/help/$page.md"
 done
 expect_file "share/applications/$id.desktop"

@@ -25,17 +25,20 @@
 #include "AboutDlg.h"
 #include "ComboPresetBox.h"
 #include "CustomDlg.h"
+#include "DesktopNotifier.h"
 #include "DialogBuilder.h"
 #include "GlobalHotKey.h"
 #include "HelpViewer.h"
 #include "HotKeySetting.h"
 #include "MixerButtons.h"
+#include "MusicFolder.h"
 #include "PersistentSettings.h"
 #include "PresetStore.h"
 #include "RecorderToolTip.h"
 #include "RecordingControl.h"
 #include "Resources.h"
 #include "ScreenFit.h"
+#include "SleepInhibitor.h"
 
 namespace {
 constexpr const char* kCaption = "Zelk Vellisto";
@@ -211,6 +214,9 @@ void CRecorderDlg::OnInitDialog() {
     m_pToolTip->AddRectTool(this, 113, m_pMeterRight->geometry(), IDC_METER_RIGHT);
     m_pToolTip->Activate(true);
 
+    m_pInhibitor = new CSleepInhibitor(this);
+    m_pNotifier = new CDesktopNotifier(this);
+
     m_pRecord->setFocus();
 }
 
@@ -317,7 +323,10 @@ void CRecorderDlg::RunCommand(Command&& command) {
 
 void CRecorderDlg::OnRecord() {
     if (m_bClosing || m_bFinished) return;
-    RunCommand([this] { m_pControl->OnRecord(); });
+    RunCommand([this] {
+        m_pControl->OnRecord();
+        FollowRecordingState();
+    });
 }
 
 void CRecorderDlg::OnStop() {
@@ -363,11 +372,33 @@ void CRecorderDlg::WakeForMessages() {
 void CRecorderDlg::OnRecordingMessages() {
     uint64_t count = 0;
     if (m_nWakeFd >= 0) (void)!::read(m_nWakeFd, &count, sizeof count);
-    m_mailbox.DeliverTo(*m_pControl);
+    if (m_mailbox.DeliverTo(*m_pControl)) FollowRecordingState();
+}
+
+void CRecorderDlg::FollowRecordingState() {
+    const bool recording = m_pControl->IsRecording();
+    if (recording == m_bSideRunning) return;
+    m_bSideRunning = recording;
+    if (recording) {
+        m_pInhibitor->Acquire();
+        return;
+    }
+    m_pInhibitor->Release();
+    if (m_bClosing || isActiveWindow()) return;
+    // End Gap may have removed a last file that held only the closing silence; a next file
+    // that could not be opened holds nothing.
+    int files = m_pControl->GetSongNumber();
+    if (!QFileInfo(QFile::decodeName(QByteArray::fromStdString(m_pControl->GetFilePath())))
+             .isFile())
+        --files;
+    m_pNotifier->NotifySideDone(SideNoticeFor(m_pControl->GetLastOutcome(), files));
 }
 
 MsgAnswer CRecorderDlg::MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                                    MsgButtons buttons) {
+    // The end of a recording may ask first (a failed device, lost audio), and the box may wait
+    // for hours: the inhibitor goes and the notification comes before it opens.
+    FollowRecordingState();
     QMessageBox box(
         ToQtIcon(icon), ToText(title), ToText(text),
         buttons == MsgButtons::Ok ? QMessageBox::Ok : (QMessageBox::Yes | QMessageBox::No), this);
@@ -480,8 +511,16 @@ std::string CRecorderDlg::ChooseSaveFile(const std::string& initialPath) {
     // Record asks its own question before it overwrites numbered song files.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    if (initialPath != "*.wav") {
-        dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(initialPath)));
+    const QFileInfo initial(QFile::decodeName(QByteArray::fromStdString(initialPath)));
+    if (initialPath == "*.wav") {
+        // Not the folder the program happened to be started from.
+        dialog.setDirectory(MusicFolder());
+    } else if (!initial.absoluteDir().exists()) {
+        // The folder is gone (a drive unplugged, say): the name is still a useful offer.
+        dialog.setDirectory(MusicFolder());
+        dialog.selectFile(initial.fileName());
+    } else {
+        dialog.selectFile(initial.filePath());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
@@ -600,6 +639,7 @@ void CRecorderDlg::OnOK() {
     if (m_pControl->IsRecording()) {
         m_pControl->OnStop();
         m_pControl->OnRecordingDone();
+        FollowRecordingState();
     }
     m_pPresetStore->SavePresets();
     SaveSettings(m_profile, MakeSettingsTargets());

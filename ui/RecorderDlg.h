@@ -34,11 +34,13 @@ class QPushButton;
 class QShortcut;
 class QSocketNotifier;
 class CComboPresetBox;
+class CDesktopNotifier;
 class CGlobalHotKey;
 class CMixerButtons;
 class CPresetStore;
 class CRecorderToolTip;
 class CRecordingControl;
+class CSleepInhibitor;
 struct SettingsTargets;
 class IProfileStore;
 
@@ -140,6 +142,7 @@ public:
     void SetColourCount(int numColors) { m_nNumColors = numColors; }
     bool HasGlobalHotKey() const;
     bool HasFinished() const { return m_bFinished; }
+    CSleepInhibitor& GetSleepInhibitor() { return *m_pInhibitor; }
 
     // The default offered by the next New after a confirmed choice: "Untitled.wav" in the
     // folder of the file chosen.
@@ -172,6 +175,9 @@ private:
     void ApplyHotKey();
     std::string ChooseSaveFile(const std::string& initialPath);
     static QString ToText(const std::string& bytes);
+    // Holds the sleep inhibitor while a recording runs; when one has ended, lets it go and, with
+    // the window in the background, sends the desktop notification.
+    void FollowRecordingState();
 
     std::unique_ptr<CRecordingControl> m_pControl;
     IProfileStore& m_profile;
@@ -212,6 +218,9 @@ private:
     QShortcut* m_pShortcut = nullptr;
     bool m_bGlobalHotKey = true;  // the user lets Ctrl+S work from any application
     std::unique_ptr<CMixerButtons> m_pMixerButtons;
+    CSleepInhibitor* m_pInhibitor = nullptr;
+    CDesktopNotifier* m_pNotifier = nullptr;
+    bool m_bSideRunning = false;  // as FollowRecordingState last saw it
 
     // The recording thread's messages wait in the mailbox; the thread writes to the eventfd when
     // it leaves one in an empty mailbox, and the notifier hands them to the control.
