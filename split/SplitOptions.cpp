@@ -16,8 +16,9 @@ const char kDescription[] =
     "-o) reads a stream from standard input.";
 
 const char kFooter[] =
-    "Exit codes: 0 done, 1 an input or the destination failed, 2 bad options or out-of-range\n"
-    "parameters, 128+n interrupted by signal n; with several inputs the worst of them.\n"
+    "Exit codes: 0 done, 1 an input or the destination failed, 2 bad options, out-of-range\n"
+    "parameters or paths that would write over an input or each other's songs, 128+n\n"
+    "interrupted by signal n; with several inputs the worst of them.\n"
     "Options beside --preset override its values.";
 
 std::string Lower(std::string text) {
@@ -128,7 +129,9 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     app.add_option("-j,--jobs", options->nJobs, "split N inputs at once (default: one per core)")
         ->type_name("N")
         ->check(CLI::Range(1, 256));
-    app.add_flag("-f,--force", options->bForce, "overwrite existing song files");
+    app.add_flag("-f,--force", options->bForce,
+                 "overwrite existing song files, label file and cue sheet (never an input or "
+                 "a WAV file)");
     app.add_flag("-q,--quiet", options->bQuiet, "no progress bar and no summary");
 
     try {

@@ -26,6 +26,7 @@
 #include "PresetLocation.h"
 #include "PresetsFile.h"
 #include "RecordingControl.h"
+#include "RunPaths.h"
 #include "SignalAnalyzer.h"
 #include "SongOutput.h"
 #include "TerminalWindow.h"
@@ -242,32 +243,14 @@ int CSplitter::OpenInput() {
 }
 
 bool CSplitter::ChooseOutput() {
-    std::string base = m_options.strOutput.empty() ? m_options.strInput : m_options.strOutput;
-    if (!m_options.strOutput.empty()) {
-        std::error_code ec;
-        if (base.back() == '/' || fs::is_directory(base, ec)) {
-            if (m_options.strInput == "-") {
-                Fail(
-                    "reading standard input, -o names the song files, not a folder (for "
-                    "example: -o " +
-                    base + (base.back() == '/' ? "" : "/") + "Side.wav)");
-                return false;
-            }
-            if (base.back() != '/') base += '/';
-            base += FileNamePart(m_options.strInput);
-        }
-    }
-    std::string name(FileNamePart(base));
-    if (name.empty() || name == "." || name == "..") {
-        Fail("the output base " + base + " names no file");
+    std::string error;
+    const std::string base = SongBase(m_options, m_options.strInput, &error);
+    if (base.empty()) {
+        Fail(error);
         return false;
     }
-    if (name.find('.') == std::string::npos) {
-        base += ".wav";
-        name += ".wav";
-    }
     m_strBasePath = base;
-    m_strBaseName = name;
+    m_strBaseName = FileNamePart(base);
     m_songNames = CSongFileName(base);
     return true;
 }
@@ -286,23 +269,6 @@ bool CSplitter::CheckDestination() {
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
         Fail("cannot write the song files to " + folder + ": " + std::strerror(errno));
         return false;
-    }
-
-    // Song files are created by truncating: one of them must never be the input itself (named
-    // like a song file of this base, or a link to it), whatever --force says.
-    struct stat in {};
-    if (fstat(m_nFd, &in) != 0 || !S_ISREG(in.st_mode)) return true;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (m_songNames.NumberOf(name) == 0) continue;
-        struct stat song {};
-        if (::stat(it->path().c_str(), &song) == 0 && song.st_dev == in.st_dev &&
-            song.st_ino == in.st_ino) {
-            Fail("the song files would overwrite the input " + m_strName + " (as " +
-                 it->path().string() + "); choose another base name with -o");
-            return false;
-        }
     }
     return true;
 }
@@ -538,6 +504,23 @@ bool CSplitter::AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes) {
     return true;
 }
 
+// The song file being written when the run failed does not hold its whole song; the files
+// before it are finished songs and stay. A file this run did not create (the user's, at a name
+// it could not take) is never touched.
+void CSplitter::RemoveUnfinished(const CSongOutput& output, const std::string& path) {
+    if (!output.Created(path)) return;
+    const bool list = output.GetMode() == CSongOutput::Mode::List;
+    std::error_code ec;
+    // An unfinished file never reached its name: the output has removed it already.
+    const bool removed = (!list && !output.Finished(path)) || fs::remove(path, ec);
+    if (removed && !list) {
+        m_err << "vellisto-split: removed the unfinished song file " << path << "\n";
+    } else if (ec) {
+        m_err << "vellisto-split: cannot remove the unfinished song file " << path << ": "
+              << ec.message() << "\n";
+    }
+}
+
 void CSplitter::CollectSongs(const CSongOutput& output, const CSongFileName& written,
                              const std::vector<uint64_t>& splitBytes) {
     m_songs.clear();
@@ -574,7 +557,8 @@ int CSplitter::Record() {
         if (m_strScratch.empty()) return Fail(std::string("cannot list: ") + std::strerror(errno));
         controlBase = m_strScratch + "/" + m_strBaseName;
     }
-    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format);
+    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format,
+                       m_options.bForce);
     CTerminalWindow window(m_err, m_options.bForce, m_bShowProgress);
     window.SetOutput(&output);
     const int fd = fcntl(m_nFd, F_DUPFD_CLOEXEC, 3);
@@ -654,19 +638,7 @@ int CSplitter::Record() {
              std::to_string(taken) + " of " + std::to_string(inputBytes) + " bytes)");
         failed = true;
     }
-    if (failed && output.Created(lastPath)) {
-        // The song file being written when the run failed does not hold its whole song; the
-        // files before it are finished songs and stay. A file this run did not create (the
-        // user's, at a name it could not take) is never touched.
-        std::error_code ec;
-        if (fs::remove(lastPath, ec)) {
-            if (!list)
-                m_err << "vellisto-split: removed the unfinished song file " << lastPath << "\n";
-        } else if (ec) {
-            m_err << "vellisto-split: cannot remove the unfinished song file " << lastPath << ": "
-                  << ec.message() << "\n";
-        }
-    }
+    if (failed) RemoveUnfinished(output, lastPath);
 
     CollectSongs(output, CSongFileName(controlBase), view.GetSplitBytes());
 
@@ -821,15 +793,14 @@ int CSplitter::WriteLabelsAndCue() {
         return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     };
     if (!m_options.strLabels.empty()) {
-        std::ofstream file(m_options.strLabels, std::ios::binary | std::ios::trunc);
+        std::string text;
         for (const SplitSong& s : m_songs) {
             char row[96];
             std::snprintf(row, sizeof row, "%.6f\t%.6f\t", s.nStartFrame / rate,
                           (s.nStartFrame + s.nFrames) / rate);
-            file << row << label(s) << "\n";
+            text += row + label(s) + "\n";
         }
-        file.close();
-        if (!file)
+        if (!WriteNewFile(m_options.strLabels, text))
             return Fail("cannot write the label file " + m_options.strLabels + ": " +
                         std::strerror(errno));
     }
@@ -840,8 +811,7 @@ int CSplitter::WriteLabelsAndCue() {
         const bool beside = fs::equivalent(FolderPart(input), FolderPart(m_options.strCue), ec);
         const std::string named =
             beside ? std::string(FileNamePart(input)) : fs::absolute(input, ec).string();
-        std::ofstream file(m_options.strCue, std::ios::binary | std::ios::trunc);
-        file << "FILE \"" << named << "\" WAVE\n";
+        std::string text = "FILE \"" + named + "\" WAVE\n";
         int track = 0;
         for (const SplitSong& s : m_songs) {
             // 75 frames a second, rounded down.
@@ -853,14 +823,33 @@ int CSplitter::WriteLabelsAndCue() {
                 ++track, label(s).c_str(), static_cast<unsigned long long>(frames / 75 / 60),
                 static_cast<unsigned long long>(frames / 75 % 60),
                 static_cast<unsigned long long>(frames % 75));
-            file << row;
+            text += row;
         }
-        file.close();
-        if (!file)
+        if (!WriteNewFile(m_options.strCue, text))
             return Fail("cannot write the cue sheet " + m_options.strCue + ": " +
                         std::strerror(errno));
     }
     return kExitOk;
+}
+
+// A label file or cue sheet: created, never written over unless --force said so.
+bool CSplitter::WriteNewFile(const std::string& path, const std::string& text) const {
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (m_options.bForce ? O_TRUNC : O_EXCL);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            ::close(fd);
+            errno = error;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return ::close(fd) == 0;
 }
 
 void CSplitter::PrintSummary() {
@@ -951,7 +940,8 @@ int CSplitter::SongCount() {
         return kExitFailed;
     }
     const CSongFileName names(base);
-    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format);
+    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format,
+                       m_options.bForce);
     CTerminalWindow window(m_err, true, false);
     window.SetOutput(&output);
     CWaveFileWriter writer;
@@ -1026,12 +1016,7 @@ int CSplitter::SongCount() {
     const bool interrupted = Interrupted();
     if (interrupted)
         Fail("interrupted after " + Time(at / m_info.format.nBlockAlign) + " of the input");
-    if ((failed || interrupted) && output.Created(lastPath)) {
-        std::error_code ec;
-        if (fs::remove(lastPath, ec) && !list) {
-            m_err << "vellisto-split: removed the unfinished song file " << lastPath << "\n";
-        }
-    }
+    if (failed || interrupted) RemoveUnfinished(output, lastPath);
     CollectSongs(output, names, cutBytes);
     if (failed || interrupted) {
         if (!m_options.bQuiet && !m_songs.empty()) PrintSummary();
@@ -1207,10 +1192,11 @@ int Worse(int a, int b) {
 int RunSplitCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress, const std::atomic<int>* interrupt) {
     SplitOptions options;
-    const int rc = ParseSplitOptions(argc, argv, &options, out, err);
+    int rc = ParseSplitOptions(argc, argv, &options, out, err);
     if (rc >= 0) return rc;
     const size_t count = options.inputs.size();
     if (count == 1) {
+        if ((rc = CheckRunPaths(options, err)) >= 0) return rc;
         options.strInput = options.inputs[0];
         CSplitter splitter(options, out, err, showProgress && !options.bQuiet, interrupt);
         return splitter.Run();
@@ -1231,6 +1217,7 @@ int RunSplitCommand(int argc, const char* const* argv, std::ostream& out, std::o
     if (std::count(options.inputs.begin(), options.inputs.end(), "-") > 0) {
         return usage("standard input (\"-\") can only be split alone");
     }
+    if ((rc = CheckRunPaths(options, err)) >= 0) return rc;
 
     // Each input as if alone, several at once; their output in the order given.
     struct Result {

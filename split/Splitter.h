@@ -73,11 +73,13 @@ private:
     int SongCount();
     int Probe();
     bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
+    void RemoveUnfinished(const CSongOutput& output, const std::string& path);
     void CollectSongs(const CSongOutput& output, const CSongFileName& written,
                       const std::vector<uint64_t>& splitBytes);
     void Explain(const CDetectorView& view, int songsWanted);
     void PrintList(const CDetectorView* view, uint64_t endGapAt);
     int WriteLabelsAndCue();
+    bool WriteNewFile(const std::string& path, const std::string& text) const;
     void PrintSummary();
     bool Interrupted() const;
     int Fail(const std::string& text, int code = kExitFailed);

@@ -177,7 +177,7 @@ TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
     fs::rename(dir / "SideA.wav", dir / "Side1.wav");
     const std::string input = ReadText(dir / "Side1.wav");
     const SplitRun self = Split({dir / "Side1.wav", "-o", dir / "Side.wav", "--force"});
-    EXPECT_EQ(self.nCode, 1);
+    EXPECT_EQ(self.nCode, 2);
     EXPECT_THAT(self.strErr, HasSubstr("would overwrite the input"));
     EXPECT_EQ(ReadText(dir / "Side1.wav"), input);
     EXPECT_FALSE(fs::exists(dir / "Side2.wav"));
