@@ -16,7 +16,8 @@ const char kDescription[] =
     "-o) reads a stream from standard input.";
 
 const char kFooter[] =
-    "Exit codes: 0 done, 1 an input or the destination failed, 2 bad options, out-of-range\n"
+    "Exit codes: 0 done, 1 an input or the destination failed (or audio above Gap Level\n"
+    "followed End Gap), 2 bad options, out-of-range\n"
     "parameters or paths that would write over an input or each other's songs, 128+n\n"
     "interrupted by signal n; with several inputs the worst of them.\n"
     "Options beside --preset override its values.";

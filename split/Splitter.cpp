@@ -228,16 +228,29 @@ int CSplitter::OpenInput() {
                     "384000 can be split");
     }
     if (m_info.nDataBytes == 0) return Fail(m_strName + " holds no audio");
+    const std::string notice = "vellisto-split: notice: " + m_strName;
+    const std::string fileBytes =
+        m_info.bStream ? std::string() : " (" + std::to_string(m_info.nDataBytes) + " bytes)";
     if (m_info.bSizeToEnd) {
-        m_err << "vellisto-split: notice: " << m_strName << " declares " << m_info.nDeclaredBytes
-              << " bytes of audio, "
-              << (m_info.nDeclaredBytes == 0xFFFFFFFFu || m_info.nDeclaredBytes == 0x7FFFF000u
+        const uint32_t declared = m_info.nDeclaredBytes;
+        m_err << notice << " declares " << declared << " bytes of audio, "
+              << (declared == 0xFFFFFFFFu || declared == 0x7FFFF000u
                       ? "a streaming writer's placeholder"
-                      : "more than the file holds")
-              << "; it is read to the end"
-              << (m_info.bStream ? std::string()
-                                 : " (" + std::to_string(m_info.nDataBytes) + " bytes)")
-              << "\n";
+                  : declared == 0             ? "as a writer leaves it when it is interrupted"
+                  : m_info.nPartialBytes != 0 ? "which ends inside a frame, and more bytes follow"
+                                              : "more than the file holds")
+              << "; it is read to the end" << (m_info.nPartialBytes != 0 ? " in whole frames" : "")
+              << fileBytes << "\n";
+    } else if (m_info.nPartialBytes != 0) {
+        m_err << notice << " declares " << m_info.nDeclaredBytes
+              << " bytes of audio, which ends inside a frame; the " << m_info.nPartialBytes
+              << (m_info.nPartialBytes == 1 ? " byte" : " bytes")
+              << " of the partial frame are left out\n";
+    }
+    if (m_info.nSecondDataOffset != 0) {
+        m_err << notice << " holds a second data chunk (" << m_info.nSecondDataBytes
+              << " bytes at byte " << m_info.nSecondDataOffset
+              << ") after the first; only the first is split\n";
     }
     return -1;
 }
@@ -638,7 +651,10 @@ int CSplitter::Record() {
              std::to_string(taken) + " of " + std::to_string(inputBytes) + " bytes)");
         failed = true;
     }
-    if (failed) RemoveUnfinished(output, lastPath);
+    // A stream cannot be read again: the song being written when it was interrupted is kept,
+    // finished up to the interruption. A file's is removed, and a second run splits it whole.
+    const bool keepLast = interrupted && m_info.bStream && window.GetErrors().empty();
+    if (failed && !keepLast) RemoveUnfinished(output, lastPath);
 
     CollectSongs(output, CSongFileName(controlBase), view.GetSplitBytes());
 
@@ -647,12 +663,17 @@ int CSplitter::Record() {
         m_err << "vellisto-split: notice: " << m_strName << " ended after " << taken << " of the "
               << m_info.nDataBytes << " bytes of audio its header declares; split to its end\n";
     }
-    const bool endGap = !failed && end == RecordingEnd::EndGap && taken < inputBytes;
-    if (endGap && !list) {
-        m_err << "vellisto-split: notice: End Gap of silence ended the recording at "
-              << Time(taken / frameBytes) << "; the last "
-              << Time((inputBytes - taken) / frameBytes) << " of " << m_strName
-              << " were not split (a longer --end-gap goes on past such a silence)\n";
+    // Read to the end: what End Gap left is looked at, and a stream's writer is not cut off.
+    const bool endedEarly = !failed && end == RecordingEnd::EndGap;
+    Rest rest;
+    if (!failed && (endedEarly || m_info.bStream))
+        rest = ReadRest(analyser, taken, *file, endedEarly);
+    const bool endGap = endedEarly && rest.nBytes > 0;
+    if (endGap) {
+        m_err << "vellisto-split: " << (rest.nAboveFrames > 0 ? "" : "notice: ")
+              << EndGapText(taken, rest)
+              << (rest.nAboveFrames > 0 ? " (a longer --end-gap goes on past such a silence)" : "")
+              << "\n";
     }
     if (!list) {
         std::error_code ec;
@@ -693,11 +714,104 @@ int CSplitter::Record() {
     }
     const int written = WriteLabelsAndCue();
     if (list) {
-        PrintList(&view, endGap ? taken / frameBytes : 0);
+        PrintList(&view, endGap ? EndGapText(taken, rest) : std::string());
     } else if (!m_options.bQuiet) {
         PrintSummary();
     }
-    return written;
+    // Music after End Gap is music the user has not got.
+    return written != kExitOk || rest.nAboveFrames == 0 ? written : kExitFailed;
+}
+
+std::string CSplitter::EndGapText(uint64_t taken, const Rest& rest) const {
+    const uint64_t frameBytes = m_info.format.nBlockAlign;
+    std::string text = "End Gap ended the side at " + Time(taken / frameBytes) + "; " +
+                       Time(rest.nBytes / frameBytes) + " after it was not split, ";
+    return text + (rest.nAboveFrames > 0 ? Time(rest.nAboveFrames) + " of it above Gap Level"
+                                         : "nothing of it above Gap Level");
+}
+
+CSplitter::Rest CSplitter::ReadRest(const CSignalAnalyzer& ended, uint64_t taken,
+                                    const CFileCaptureBackend& device, bool analyse) {
+    Rest rest;
+    CSignalAnalyzer analyser = ended;
+    CDetectorView view(analyser, DetectorSamplesPerSecond(), m_info.format.wBitsPerSample == 16,
+                       true);
+    analyser.SetObserver(&view);
+    const uint64_t frameBytes = m_info.format.nBlockAlign;
+    std::unique_ptr<char[]> block(new char[kBlockBytes]);
+    auto process = [&](size_t n) {
+        int gap = 0, endGap = 0;
+        long offset = 0;
+        analyser.ProcessBlock(block.get(), static_cast<long>(n), &gap, &offset, &endGap);
+    };
+    if (!m_info.bStream) {
+        for (uint64_t at = taken; analyse && at < m_info.nDataBytes && !Interrupted();) {
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(kBlockBytes, m_info.nDataBytes - at));
+            ssize_t n =
+                ::pread(m_nFd, block.get(), want, static_cast<off_t>(m_info.nDataOffset + at));
+            if (n < 0 && errno == EINTR) continue;
+            n -= n % static_cast<ssize_t>(frameBytes);
+            if (n <= 0) break;
+            process(static_cast<size_t>(n));
+            at += static_cast<uint64_t>(n);
+            rest.nBytes += static_cast<uint64_t>(n);
+        }
+    } else {
+        uint64_t audio = m_info.nDataBytes == WavFileInfo::kToTheEnd
+                             ? WavFileInfo::kToTheEnd
+                             : m_info.nDataBytes - std::min(m_info.nDataBytes, taken);
+        size_t fill = 0;
+        auto consume = [&](const char* bytes, size_t n) {
+            while (n > 0 && audio > 0) {
+                const size_t c =
+                    static_cast<size_t>(std::min<uint64_t>({n, kBlockBytes - fill, audio}));
+                std::memcpy(block.get() + fill, bytes, c);
+                fill += c;
+                bytes += c;
+                n -= c;
+                if (audio != WavFileInfo::kToTheEnd) audio -= c;
+                if (fill == kBlockBytes) {
+                    if (analyse) process(fill);
+                    rest.nBytes += fill;
+                    fill = 0;
+                }
+            }
+            // Bytes after the audio (chunks that follow it) are read and left.
+        };
+        std::unique_ptr<char[]> in(new char[kBlockBytes]);
+        // First what the device read ahead of the recording, then the stream on from there.
+        uint64_t at = taken;
+        const uint64_t read = device.GetBytesTaken();
+        while (at < read) {
+            const size_t n = device.CopyRecent(
+                at, in.get(), static_cast<size_t>(std::min<uint64_t>(kBlockBytes, read - at)));
+            if (n == 0) {
+                // No longer kept (never with the recorder's two blocks): counted, unseen.
+                rest.nBytes += read - at;
+                if (audio != WavFileInfo::kToTheEnd) audio -= std::min(audio, read - at);
+                break;
+            }
+            consume(in.get(), n);
+            at += n;
+        }
+        while (!Interrupted()) {
+            const ssize_t n = ::read(m_nFd, in.get(), kBlockBytes);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            consume(in.get(), static_cast<size_t>(n));
+        }
+        fill -= fill % frameBytes;
+        if (fill > 0 && analyse) process(fill);
+        rest.nBytes += fill;
+    }
+    analyser.SetObserver(nullptr);
+    view.Finish();
+    uint64_t above = 0;
+    for (float level : view.GetGrid()) above += level > view.GetLinearGapLevel();
+    rest.nAboveFrames = std::min(above * static_cast<uint64_t>(view.GetGridSamples()) / 2,
+                                 rest.nBytes / frameBytes);
+    return rest;
 }
 
 // Why a side gave fewer songs than it should: the longest quiet stretch against Gap Size and
@@ -745,8 +859,7 @@ void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
     }
 }
 
-void CSplitter::PrintList(const CDetectorView* view, uint64_t endGapFrame) {
-    const uint32_t rate = m_info.format.nSamplesPerSec;
+void CSplitter::PrintList(const CDetectorView* view, const std::string& endGapText) {
     m_out << m_strName << ": " << m_songs.size() << (m_songs.size() == 1 ? " song" : " songs")
           << " (dry run: no song file written)\n";
     m_out << "  song  start     end       length    peak dBFS  clipped  file\n";
@@ -779,9 +892,7 @@ void CSplitter::PrintList(const CDetectorView* view, uint64_t endGapFrame) {
             m_out << row << what << "\n";
         }
     }
-    if (endGapFrame > 0) {
-        m_out << "  End Gap ended the side at " << Duration(endGapFrame, rate) << "\n";
-    }
+    if (!endGapText.empty()) m_out << "  " << endGapText << "\n";
     m_out.flush();
 }
 
@@ -1024,7 +1135,7 @@ int CSplitter::SongCount() {
     }
     const int rc = WriteLabelsAndCue();
     if (list) {
-        PrintList(nullptr, 0);
+        PrintList(nullptr, std::string());
     } else if (!m_options.bQuiet) {
         PrintSummary();
     }

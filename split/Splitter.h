@@ -77,7 +77,18 @@ private:
     void CollectSongs(const CSongOutput& output, const CSongFileName& written,
                       const std::vector<uint64_t>& splitBytes);
     void Explain(const CDetectorView& view, int songsWanted);
-    void PrintList(const CDetectorView* view, uint64_t endGapAt);
+    // What follows the point where the recording ended: its bytes and, looked at by the
+    // recording's analyser going on, how much of it is above Gap Level.
+    struct Rest {
+        uint64_t nBytes = 0;
+        uint64_t nAboveFrames = 0;
+    };
+    // Reads the input on after `taken` data bytes to its end (a stream's writer then finishes
+    // in peace), looking at the audio when `analyse`.
+    Rest ReadRest(const CSignalAnalyzer& ended, uint64_t taken, const CFileCaptureBackend& device,
+                  bool analyse);
+    std::string EndGapText(uint64_t taken, const Rest& rest) const;
+    void PrintList(const CDetectorView* view, const std::string& endGapText);
     int WriteLabelsAndCue();
     bool WriteNewFile(const std::string& path, const std::string& text) const;
     void PrintSummary();

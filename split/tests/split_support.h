@@ -158,11 +158,13 @@ struct Spawned {
         if (nInput >= 0) ::close(nInput);
         nInput = -1;
     }
-    // The exit status, or 128 + the signal that ended it.
-    int Wait() {
-        CloseInput();
+    // The exit status, or 128 + the signal that ended it; its input is closed first unless
+    // it is to end by itself.
+    int Wait(bool closeInput = true) {
+        if (closeInput) CloseInput();
         int status = 0;
         if (::waitpid(nPid, &status, 0) != nPid) return -1;
+        CloseInput();
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
 };
