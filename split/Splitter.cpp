@@ -517,6 +517,30 @@ bool CSplitter::AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes) {
     return true;
 }
 
+// The files that begin at or after the first of the last `pieces` splits hold nothing above
+// Gap Level: run-out, no songs.
+void CSplitter::RemoveRunOut(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
+                             int pieces) {
+    if (pieces <= 0 || static_cast<size_t>(pieces) > splitBytes.size()) return;
+    const uint64_t from = splitBytes[splitBytes.size() - static_cast<size_t>(pieces)];
+    const bool list = output.GetMode() == CSongOutput::Mode::List;
+    std::vector<std::string> removed;
+    uint64_t start = 0;
+    for (const CSongOutput::File& file : output.GetFiles()) {
+        std::error_code ec;
+        if (start >= from && file.bCreated && fs::remove(file.strPath, ec)) {
+            removed.emplace_back(FileNamePart(file.strPath));
+        }
+        start += file.nDataBytes;
+    }
+    if (removed.empty()) return;
+    const bool one = removed.size() == 1;
+    m_err << "vellisto-split: notice: " << (list ? "" : "removed ") << removed.front()
+          << (one ? "" : " to " + removed.back())
+          << (list ? (one ? " would hold" : " would hold") : (one ? ": it held" : ": they held"))
+          << " nothing above Gap Level after the last song (run-out, no song)\n";
+}
+
 // The song file being written when the run failed does not hold its whole song; the files
 // before it are finished songs and stay. A file this run did not create (the user's, at a name
 // it could not take) is never touched.
@@ -655,6 +679,7 @@ int CSplitter::Record() {
     // finished up to the interruption. A file's is removed, and a second run splits it whole.
     const bool keepLast = interrupted && m_info.bStream && window.GetErrors().empty();
     if (failed && !keepLast) RemoveUnfinished(output, lastPath);
+    if (!failed) RemoveRunOut(output, view.GetSplitBytes(), analyser.TrailingRunOutPieces());
 
     CollectSongs(output, CSongFileName(controlBase), view.GetSplitBytes());
 

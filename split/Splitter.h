@@ -73,6 +73,8 @@ private:
     int SongCount();
     int Probe();
     bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
+    void RemoveRunOut(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
+                      int pieces);
     void RemoveUnfinished(const CSongOutput& output, const std::string& path);
     void CollectSongs(const CSongOutput& output, const CSongFileName& written,
                       const std::vector<uint64_t>& splitBytes);

@@ -92,7 +92,8 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
         {10 * kRate, true}, {4 * kRate, false}};
     const auto data = WriteSide(dir / "Side.wav", plan);
     ASSERT_EQ(Split(Exact({dir / "Side.wav", "-o", dir / "Live.wav"})).nCode, 0);
-    EXPECT_EQ(SongFiles(dir, "Live", ".wav").size(), 6u);  // the live rule cuts at all five
+    // The live rule cuts at all five, and once in the run-out, which is no song.
+    EXPECT_EQ(SongFiles(dir, "Live", ".wav").size(), 5u);
 
     SplitRun run = Split(Exact({dir / "Side.wav", "--songs", "3"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
@@ -183,6 +184,43 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
         const long gapStart = gap + static_cast<long>(k + 1) * song + static_cast<long>(k) * gap;
         EXPECT_GT(cut, gapStart + kRate - 1) << k;
         EXPECT_LT(cut, gapStart + gap) << k;
+    }
+}
+
+TEST(SplitModes, ALastPieceOfRunOutIsNotKept) {
+    CTempDir dir;
+    // A long run-out that End Gap (30 s) does not end, and a song file split again: its Gap
+    // Size of silence at the end is a gap, after which 0.1 s remain.
+    WriteSide(dir / "Long.wav", {{5 * kRate, true}, {11 * kRate, false}});
+    WriteSide(dir / "Song.wav", {{5 * kRate, true}, {kRate + kRate / 10, false}});
+    WriteSide(dir / "Two.wav",
+              {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}, {2 * kRate, false}});
+    struct Row {
+        std::vector<std::string> args;
+        size_t nSongs;
+        std::string strSaid;
+    };
+    // The 11 s of run-out are cut every 4 s (Gap Size plus Minimum Song Size): three pieces.
+    const Row rows[] = {
+        {{dir / "Long.wav", "--end-gap", "30"}, 1, "removed Long2.wav to Long4.wav: they held"},
+        {{dir / "Song.wav"}, 1, "removed Song2.wav: it held"},
+        {{dir / "Two.wav"}, 2, "removed Two3.wav: it held"},
+    };
+    for (const auto& [args, songs, said] : rows) {
+        SCOPED_TRACE(args[0]);
+        const std::string stem = fs::path(args[0]).stem();
+        SplitRun run = Split(Exact(args));
+        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        EXPECT_EQ(SongFiles(dir, stem, ".wav").size(), songs);
+        EXPECT_THAT(run.strErr, HasSubstr(said + " nothing above Gap Level after the last song"));
+        EXPECT_FALSE(fs::exists(dir / (stem + std::to_string(songs + 1) + ".wav")));
+        // The listing agrees.
+        std::vector<std::string> list = args;
+        list.insert(list.end(), {"--list", "-o", dir / "L.wav"});
+        run = Split(Exact(list));
+        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        EXPECT_THAT(run.strOut,
+                    HasSubstr(std::to_string(songs) + (songs == 1 ? " song " : " songs ")));
     }
 }
 

@@ -80,11 +80,17 @@ TEST(SplitTest, SongFilesEqualThoseOfADirectRecordingOfTheSameInput) {
 
 TEST(SplitTest, HowTheRecordingEnds) {
     CTempDir dir;
-    // The end of the input is a short block: the trailing file stays, however short.
+    // The end of the input is a short block: the trailing file stays, however short, unless it
+    // holds nothing above Gap Level.
     WriteSide(dir / "A.wav", {{5 * kRate, true}, {3 * kRate / 2, false}});
     SplitRun run = Split(Exact({dir / "A.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_EQ(ReadSongData(dir / "A2.wav", kStereo16).size(), (3 * kRate / 2 - kCutInSilence) * 4u);
+    EXPECT_FALSE(fs::exists(dir / "A2.wav"));
+    WriteSide(dir / "D.wav", {{5 * kRate, true}, {3 * kRate / 2, false}, {kRate / 10, true}});
+    run = Split(Exact({dir / "D.wav"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_EQ(ReadSongData(dir / "D2.wav", kStereo16).size(),
+              (3 * kRate / 2 + kRate / 10 - kCutInSilence) * 4u);
 
     // End Gap of silence ends it: the short trailing file goes, and the rest of the input is
     // said to be left unsplit. (At 44,100 per second the blocks are short enough that the
