@@ -144,7 +144,10 @@ CSplitter::~CSplitter() {
 bool CSplitter::Interrupted() const { return m_pInterrupt && m_pInterrupt->load() != 0; }
 
 int CSplitter::Fail(const std::string& text, int code) {
-    m_err << "vellisto-split: " << text << "\n";
+    // With several inputs every error says whose it is.
+    const bool named = m_options.inputs.size() < 2 || m_strName.empty() ||
+                       text.find(m_strName) != std::string::npos;
+    m_err << "vellisto-split: " << (named ? "" : m_strName + ": ") << text << "\n";
     m_err.flush();
     return code;
 }
@@ -271,6 +274,13 @@ bool CSplitter::ChooseOutput() {
 bool CSplitter::CheckDestination() {
     const std::string folder = FolderPart(m_strBasePath);
     struct stat st {};
+    std::error_code made;
+    // As mkdir -p: the folder -o names is made, with its parents.
+    if (::stat(folder.c_str(), &st) != 0 && errno == ENOENT &&
+        !fs::create_directories(folder, made) && made) {
+        Fail("cannot make the folder " + folder + " for the song files: " + made.message());
+        return false;
+    }
     if (::stat(folder.c_str(), &st) != 0) {
         Fail("cannot write the song files to " + folder + ": " + std::strerror(errno));
         return false;
@@ -694,9 +704,11 @@ int CSplitter::Record() {
     if (!failed && (endedEarly || m_info.bStream))
         rest = ReadRest(analyser, taken, *file, endedEarly);
     const bool endGap = endedEarly && rest.nBytes > 0;
+    const bool oneSong = m_songs.size() <= 1;
     if (endGap) {
-        m_err << "vellisto-split: " << (rest.nAboveFrames > 0 ? "" : "notice: ")
-              << EndGapText(taken, rest)
+        // With one song, End Gap is the reason why.
+        m_err << (oneSong ? WhyHead(0) : "vellisto-split: ")
+              << (rest.nAboveFrames > 0 || oneSong ? "" : "notice: ") << EndGapText(taken, rest)
               << (rest.nAboveFrames > 0 ? " (a longer --end-gap goes on past such a silence)" : "")
               << "\n";
     }
@@ -719,7 +731,7 @@ int CSplitter::Record() {
         return interrupted ? kExitSignal + signal : kExitFailed;
     }
 
-    if (m_songs.size() <= 1) {
+    if (oneSong && !endGap) {
         if (list) {
             Explain(view, 0);
         } else if (!m_info.bStream) {
@@ -839,6 +851,11 @@ CSplitter::Rest CSplitter::ReadRest(const CSignalAnalyzer& ended, uint64_t taken
     return rest;
 }
 
+std::string CSplitter::WhyHead(int songsWanted) const {
+    const std::string input = m_options.inputs.size() > 1 ? m_strName + ": " : std::string();
+    return "vellisto-split: " + input + (songsWanted > 0 ? "why fewer: " : "why one song: ");
+}
+
 // Why a side gave fewer songs than it should: the longest quiet stretch against Gap Size and
 // the quietest Gap-Size-long passage against Gap Level, both after Minimum Song Size.
 void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
@@ -846,8 +863,7 @@ void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
     const int64_t gapSize = view.GetGapSamples();
     const double level = view.Decibels(view.GetLinearGapLevel());
     const double perSecond = static_cast<double>(DetectorSamplesPerSecond());
-    const std::string head =
-        songsWanted > 0 ? "vellisto-split: why fewer: " : "vellisto-split: why one song: ";
+    const std::string head = WhyHead(songsWanted);
     if (view.GetSamples() <= minSong) {
         m_err << head << "the side lasts " << SampleTime(view.GetSamples())
               << ", not more than Minimum Song Size (" << Number(minSong / perSecond, "%.2f")

@@ -79,6 +79,7 @@ private:
     void CollectSongs(const CSongOutput& output, const CSongFileName& written,
                       const std::vector<uint64_t>& splitBytes);
     void Explain(const CDetectorView& view, int songsWanted);
+    std::string WhyHead(int songsWanted) const;
     // What follows the point where the recording ended: its bytes and, looked at by the
     // recording's analyser going on, how much of it is above Gap Level.
     struct Rest {

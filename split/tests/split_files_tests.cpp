@@ -116,3 +116,24 @@ TEST(SplitFiles, AKilledSplitLeavesOnlyFinishedSongsUnderSongNames) {
     const Bytes first(side.begin(), side.begin() + (5 * kRate + kCutInSilence) * 4);
     EXPECT_EQ(ReadSongData(dir / "S1.wav", kStereo16), first);
 }
+
+TEST(SplitFiles, TheOutputFolderIsMadeAndEachErrorNamesItsInput) {
+    CTempDir dir;
+    WriteSide(dir / "A.wav", kTwoSongs);
+    WriteSide(dir / "B.wav", kTwoSongs);
+    std::ofstream(dir / "file") << "not a folder";
+    SplitRun run = Split(Exact({dir / "A.wav", "-o", dir / "new/deep/Tape.wav"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_EQ(SongFiles(dir, "new/deep/Tape", ".wav").size(), 2u);
+    run = Split(Exact({dir / "A.wav", dir / "B.wav", "-o", dir / "two/"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_EQ(SongFiles(dir, "two/B", ".wav").size(), 2u);
+
+    run = Split(Exact({dir / "A.wav", dir / "B.wav", "-o", dir / "file/sub/", "-f"}));
+    EXPECT_EQ(run.nCode, 1);
+    for (const char* input : {"A.wav", "B.wav"}) {
+        EXPECT_THAT(run.strErr, HasSubstr("vellisto-split: " + (dir / input).string() +
+                                          ": cannot write the song files to " +
+                                          (dir / "file/sub").string() + ": Not a directory"));
+    }
+}

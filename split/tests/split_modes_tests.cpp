@@ -133,6 +133,24 @@ TEST(SplitModes, OneSongIsExplained) {
     EXPECT_THAT(run.strErr,
                 HasSubstr("the quietest 1.00 s after the first 00:04.0 reaches -30.0 dB (at "
                           "00:05.0); Gap Level is -35.0 dB"));
+
+    // End Gap ended the side: that is the reason, not the stretches before it; with several
+    // inputs each names its own.
+    // Three songs at -30 dB, all below a Gap Level of -6 dB.
+    auto side = MakeSamples(kStereo16, {{20 * kRate, false}});
+    for (long from : {0L, 7L * kRate, 14L * kRate}) Tone(side, from, 5 * kRate, -30);
+    WriteWav(dir / "Side.wav", kStereo16, side);
+    WriteWav(dir / "Two.wav", kStereo16, side);
+    run =
+        Split(Exact({dir / "Side.wav", dir / "Two.wav", "--gap-level", "-6", "-o", dir / "out/"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    for (const char* input : {"Side.wav", "Two.wav"}) {
+        EXPECT_THAT(run.strErr, HasSubstr("vellisto-split: " + (dir / input).string() +
+                                          ": why one song: End Gap ended the side at 00:07.4; "
+                                          "00:12.5 after it was not split, nothing of it above "
+                                          "Gap Level\n"));
+    }
+    EXPECT_THAT(run.strErr, Not(HasSubstr("the side lasts")));
 }
 
 TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {

@@ -108,8 +108,9 @@ TEST(SplitTest, HowTheRecordingEnds) {
     WriteSide(dir / "C.wav", {{9 * kRate, false}});
     run = Split({dir / "C.wav", "--dc-block", "off", "--smart-gap", "off"});
     ASSERT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_THAT(run.strErr, HasSubstr("notice: End Gap ended the side at 00:07.4; 00:01.5 after "
-                                      "it was not split, nothing of it above Gap Level"));
+    EXPECT_THAT(run.strErr,
+                HasSubstr("why one song: End Gap ended the side at 00:07.4; 00:01.5 after "
+                          "it was not split, nothing of it above Gap Level"));
     EXPECT_GE(ReadSongData(dir / "C1.wav", kStereo16).size(), 7u * kRate * 4);
 }
 
@@ -137,7 +138,7 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
         {{dir / "empty.wav"}, 1, "holds no audio"},
         {{dir / "missing.wav"}, 1, "missing.wav: No such file"},
         {{dir / "folder.wav"}, 1, "it is a folder"},
-        {{good, "-o", dir / "nowhere/x.wav"}, 1, "nowhere: No such file or directory"},
+        {{good, "-o", dir / "text.wav/sub/x.wav"}, 1, "text.wav/sub: Not a directory"},
         {{good, "-o", dir / "text.wav/x.wav"}, 1, "text.wav: it is not a folder"},
         {{good, "--gap-size", "5.1"}, 2, "Gap size is not between 0.01 and 5 seconds.\n"},
         {{good, "--gap-level", "-5"}, 2, "Gap level is not between -6 and -144 dB.\n"},
