@@ -92,7 +92,7 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
         {10 * kRate, true}, {4 * kRate, false}};
     const auto data = WriteSide(dir / "Side.wav", plan);
     ASSERT_EQ(Split(Exact({dir / "Side.wav", "-o", dir / "Live.wav"})).nCode, 0);
-    // The live rule cuts at all five, and once in the run-out, which is no song.
+    // The live rule cuts at all four, and once in the run-out, which is no song.
     EXPECT_EQ(SongFiles(dir, "Live", ".wav").size(), 5u);
 
     SplitRun run = Split(Exact({dir / "Side.wav", "--songs", "3"}));
@@ -100,8 +100,12 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
     const auto songs = SongData(dir, "Side", kStereo16);
     ASSERT_EQ(songs.size(), 3u);
     EXPECT_EQ(Join(songs), data);
-    EXPECT_EQ(songs[0].size() / 4, size_t(23 * kRate / 2 + kCutInSilence));
-    EXPECT_EQ(songs[1].size() / 4, size_t(5 * kRate / 2 + 23 * kRate / 2));
+    // Inside the gaps (11.5 to 14 s, 25.5 to 28 s), with Gap Size of them around each cut.
+    const size_t cut1 = songs[0].size() / 4, cut2 = cut1 + songs[1].size() / 4;
+    EXPECT_GE(cut1, size_t(12 * kRate));
+    EXPECT_LE(cut1, size_t(27 * kRate / 2));
+    EXPECT_GE(cut2, size_t(26 * kRate));
+    EXPECT_LE(cut2, size_t(55 * kRate / 2));
 
     // More songs than gaps: the stretches found are listed, and the side is cut at them.
     run = Split(Exact({dir / "Side.wav", "--songs", "7", "-o", dir / "Many.wav"}));
@@ -109,6 +113,45 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
     EXPECT_EQ(SongFiles(dir, "Many", ".wav").size(), 5u);
     EXPECT_THAT(run.strErr, HasSubstr("has 4 gaps for 7 songs"));
     EXPECT_THAT(run.strErr, HasSubstr("at 00:11.4, 2.50 s"));
+}
+
+TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
+    CTempDir dir;
+    // Songs at -20 dB whose codas and intros at -45 dB lie below Gap Level: each quiet stretch
+    // is a coda, a silent gap and an intro (6 to 17 s, 23 to 32.5 s), and the run-out follows.
+    const long s = kRate;
+    Bytes side(size_t(83 * s / 2) * 4, 0);
+    const std::tuple<long, long, double> tones[] = {
+        {0, 6 * s, -20},         {6 * s, 5 * s, -45},  {13 * s, 4 * s, -45},
+        {17 * s, 6 * s, -20},    {23 * s, 3 * s, -45}, {55 * s / 2, 5 * s, -45},
+        {65 * s / 2, 6 * s, -20}};
+    for (const auto& [from, frames, db] : tones) Tone(side, from, frames, db);
+    WriteWav(dir / "Quiet.wav", kStereo16, side);
+    SplitRun run = Split(Exact({dir / "Quiet.wav", "--songs", "3"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    auto songs = SongData(dir, "Quiet", kStereo16);
+    ASSERT_EQ(songs.size(), 3u);
+    EXPECT_EQ(Join(songs), side);
+    // In the middle of the silent gaps (11 to 13 s, 26 to 27.5 s), to the 10 ms grid.
+    const long cut1 = long(songs[0].size() / 4), cut2 = cut1 + long(songs[1].size() / 4);
+    EXPECT_NEAR(cut1, 12 * s, s / 100 + 1);
+    EXPECT_NEAR(cut2, 107 * s / 4, s / 100 + 1);
+
+    // The run-out is never a gap: two gaps for four songs.
+    run = Split(Exact({dir / "Quiet.wav", "--songs", "4", "-o", dir / "Four.wav"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("has 2 gaps for 4 songs"));
+    EXPECT_EQ(SongFiles(dir, "Four", ".wav").size(), 3u);
+
+    // Two stretches closer than Minimum Song Size (4 s): only the longer is cut.
+    WriteSide(dir / "Near.wav",
+              {{5 * s, true}, {3 * s, false}, {s, true}, {5 * s / 2, false}, {5 * s, true}});
+    run = Split(Exact({dir / "Near.wav", "--songs", "3"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    songs = SongData(dir, "Near", kStereo16);
+    ASSERT_EQ(songs.size(), 2u);
+    EXPECT_NEAR(long(songs[0].size() / 4), 13 * s / 2, s / 100 + 1);
+    EXPECT_THAT(run.strErr, HasSubstr("has 1 gap for 3 songs"));
 }
 
 TEST(SplitModes, OneSongIsExplained) {
