@@ -116,15 +116,15 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     cue->type_name("FILE");
     CLI::Option* songs =
         app.add_option("--songs", options->nSongs,
-                       "the side holds N songs: split the N-1 longest gaps, at least "
-                       "--min-song apart, each at its quietest Gap-Size part (End Gap does not end "
-                       "the side; "
-                       "not a live split)")
+                       "the side holds N songs: split the N-1 longest gaps, at least --min-song "
+                       "apart, each at its quietest Gap-Size part (End Gap does not end the "
+                       "side; not a live split)")
             ->type_name("N")
             ->check(CLI::Range(1, 100000));
     app.add_flag("--probe", options->bProbe,
                  "measure the noise floor in the gaps and the quietest passages inside songs, "
-                 "suggest --gap-level and --end-gap; write nothing")
+                 "suggest --gap-level and --end-gap and list the songs they give; write "
+                 "nothing")
         ->excludes(list)
         ->excludes(labels)
         ->excludes(cue)

@@ -17,6 +17,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <system_error>
@@ -1293,8 +1294,17 @@ int CSplitter::Probe() {
         }
     }
     if (step == 0) {
-        m_out << "  no clear gaps between songs: the quiet passages lie within "
-              << Number(widest, "%.1f") << " dB of each other\n";
+        // A clean side may have no quiet passages to compare: its songs may be split already.
+        std::ostringstream listing;
+        const size_t songs = TrialSplit(m_options, listing);
+        if (songs >= 2) {
+            m_out << "  the settings given already split the side into " << songs << " songs:\n"
+                  << listing.str() << "  " << ProbeCommand(std::nullopt, std::nullopt) << "\n";
+        } else {
+            m_out << "  no clear gaps between songs: the quiet passages lie within "
+                  << Number(widest, "%.1f") << " dB of each other\n";
+        }
+        m_out.flush();
         return kExitOk;
     }
     const double floorTop = sorted[step - 1].level;
@@ -1321,34 +1331,98 @@ int CSplitter::Probe() {
             lastLoud = k;
         }
     }
-    for (int64_t k = std::max<int64_t>(firstLoud, 0); k <= lastLoud; ++k) {
+    // The lead-in counts: End Gap of it would end the side before the first song.
+    for (int64_t k = 0; k <= lastLoud; ++k) {
         run = grid[k] <= threshold ? run + 1 : 0;
         longest = std::max(longest, run);
     }
     const double longestSeconds = longest * seconds;
-    // The command carries the options the probe ran with: the levels depend on them.
+    m_out << "  suggested Gap Level: " << Number(suggested, "%.1f") << " dB, between the floor ("
+          << Number(floorTop, "%.1f") << " dB) and the songs (" << Number(songs, "%.1f")
+          << " dB)\n";
+    std::optional<double> endGap;
+    if (longestSeconds >= analyser.GetEndGap()) {
+        endGap = std::min(30.0, std::ceil(longestSeconds + 1.0));
+        m_out << "  suggested End Gap: " << Number(*endGap) << " s, longer than the longest quiet "
+              << "stretch before the run-out, the lead-in included ("
+              << Number(longestSeconds, "%.1f") << " s)"
+              << (longestSeconds + 1.0 > 30.0 ? "; End Gap holds at most 30 s" : "") << "\n";
+    }
+    // The suggestion, tried as --list would.
+    SplitOptions trial = m_options;
+    trial.fGapLevel = std::round(suggested * 10.0) / 10.0;
+    trial.bGapLevelGiven = true;
+    if (endGap) {
+        trial.fEndGap = *endGap;
+        trial.bEndGapGiven = true;
+    }
+    std::ostringstream listing, given;
+    const size_t found = TrialSplit(trial, listing);
+    // A clean side: the settings given may split it as well already.
+    if (found >= 2 && TrialSplit(m_options, given) == found) {
+        m_out << "  the settings given already split the side into " << found << " songs:\n"
+              << given.str() << "  " << ProbeCommand(std::nullopt, std::nullopt) << "\n";
+        m_out.flush();
+        return kExitOk;
+    }
+    m_out << "  at that level the side splits into " << found << (found == 1 ? " song" : " songs")
+          << ":\n"
+          << listing.str() << "  " << ProbeCommand(suggested, endGap) << "\n";
+    m_out.flush();
+    return kExitOk;
+}
+
+// The command line of a probe's suggestion: the options it ran with (the levels depend on
+// them) and the level and End Gap it suggests.
+std::string CSplitter::ProbeCommand(std::optional<double> level,
+                                    std::optional<double> endGap) const {
     const SplitOptions& o = m_options;
     std::string command = "vellisto-split";
     if (!o.strPreset.empty()) command += " --preset " + ShellQuote(o.strPreset);
+    if (!o.strPresetsFile.empty()) command += " --presets " + ShellQuote(o.strPresetsFile);
     if (o.bGapSizeGiven) command += " --gap-size " + Number(o.fGapSize);
-    command += " --gap-level " + Number(suggested, "%.1f");
+    if (level) {
+        command += " --gap-level " + Number(*level, "%.1f");
+    } else if (o.bGapLevelGiven) {
+        command += " --gap-level " + Number(o.fGapLevel);
+    }
     if (o.bMinSongSizeGiven) command += " --min-song " + Number(o.fMinSongSize);
-    if (o.bDCBlockGiven) command += std::string(" --dc-block ") + (o.bDCBlock ? "on" : "off");
-    if (o.bSmartGapGiven) command += std::string(" --smart-gap ") + (o.bSmartGap ? "on" : "off");
-    m_out << "  suggested Gap Level: " << Number(suggested, "%.1f") << " dB, between the floor ("
-          << Number(floorTop, "%.1f") << " dB) and the songs (" << Number(songs, "%.1f") << " dB); "
-          << gaps.size() + 1 << " songs at that level\n";
-    if (longestSeconds >= analyser.GetEndGap()) {
-        const double endGap = std::min(30.0, std::ceil(longestSeconds + 1.0));
-        m_out << "  suggested End Gap: " << Number(endGap) << " s, longer than the longest quiet "
-              << "stretch before the run-out (" << Number(longestSeconds, "%.1f") << " s)\n";
-        command += " --end-gap " + Number(endGap);
+    if (endGap) {
+        command += " --end-gap " + Number(*endGap);
     } else if (o.bEndGapGiven) {
         command += " --end-gap " + Number(o.fEndGap);
     }
-    m_out << "  " << command << " " << ShellQuote(m_options.strInput) << "\n";
-    m_out.flush();
-    return kExitOk;
+    if (o.bDCBlockGiven) command += std::string(" --dc-block ") + (o.bDCBlock ? "on" : "off");
+    if (o.bSmartGapGiven) command += std::string(" --smart-gap ") + (o.bSmartGap ? "on" : "off");
+    return command + " " + ShellQuote(m_options.strInput);
+}
+
+// A dry run of the input with other options: its song rows go to `listing`, its notices
+// nowhere (the probe speaks for it). The number of songs.
+size_t CSplitter::TrialSplit(const SplitOptions& options, std::ostream& listing) {
+    SplitOptions trial = options;
+    trial.bProbe = false;
+    trial.bList = true;
+    trial.bQuiet = true;
+    trial.nSongs = 0;
+    trial.strLabels.clear();
+    trial.strCue.clear();
+    std::ostringstream out, err;
+    CSplitter splitter(trial, out, err, false, m_pInterrupt);
+    splitter.Run();
+    // The song rows of the listing, without its heading and its gaps.
+    std::istringstream rows(out.str());
+    std::string line;
+    bool songRows = false;
+    while (std::getline(rows, line)) {
+        if (line.rfind("  song ", 0) == 0) {
+            songRows = true;
+        } else if (line.rfind("  gap ", 0) == 0 || line.rfind("  End Gap", 0) == 0) {
+            songRows = false;
+        }
+        if (songRows || line.rfind("  End Gap", 0) == 0) listing << line << "\n";
+    }
+    return splitter.GetSongs().size();
 }
 
 int CSplitter::Run() {

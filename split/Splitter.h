@@ -20,6 +20,7 @@
 #include <atomic>
 #include <cstdint>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,8 @@ private:
     int Record();
     int SongCount();
     int Probe();
+    std::string ProbeCommand(std::optional<double> level, std::optional<double> endGap) const;
+    size_t TrialSplit(const SplitOptions& options, std::ostream& listing);
     bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
     void RemoveRunOut(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
                       int pieces);

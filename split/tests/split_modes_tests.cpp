@@ -198,10 +198,11 @@ TEST(SplitModes, OneSongIsExplained) {
 
 TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
     CTempDir dir;
-    // Lead-in, four songs of 8 s with a 1.5 s passage at -40 dB in each, gaps of 2 s, a short
-    // run-out; the floor is a -60 dB tone. Default DC Block and Smart Gap.
-    const long song = 8 * kRate, gap = 2 * kRate;
-    std::vector<Segment> plan = {{gap, false}};
+    // A lead-in of 7.4 s (longer than the default End Gap), four songs of 8 s with a 1.5 s
+    // passage at -40 dB in each, gaps of 2 s, a short run-out; the floor is a -60 dB tone.
+    // Default DC Block and Smart Gap; songs of at least 7.5 s.
+    const long song = 8 * kRate, gap = 2 * kRate, leadIn = 74 * kRate / 10;
+    std::vector<Segment> plan = {{leadIn, false}};
     for (int k = 0; k < 4; ++k)
         plan.insert(plan.end(), {{song, true}, {k < 3 ? gap : kRate / 2, false}});
     auto data = MakeSamples(kStereo16, plan);
@@ -220,7 +221,7 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
         at += s.nFrames;
     }
     WriteWav(dir / "Side.wav", kStereo16, data);
-    const SplitRun probe = Split({dir / "Side.wav", "--probe", "--min-song", "4"});
+    const SplitRun probe = Split({dir / "Side.wav", "--probe", "--min-song", "7.5"});
     ASSERT_EQ(probe.nCode, 0) << probe.strErr;
     std::smatch m;
     ASSERT_TRUE(
@@ -230,11 +231,18 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
     EXPECT_NEAR(std::stod(m[2]), -60.0, 1.0);
     ASSERT_TRUE(std::regex_search(probe.strOut, m, std::regex(R"(inside songs: (\S+) dB)")));
     EXPECT_NEAR(std::stod(m[1]), -40.0, 1.0);
-    ASSERT_TRUE(std::regex_search(probe.strOut, m,
-                                  std::regex(R"(vellisto-split --gap-level (\S+) --min-song 4 )")));
+    // End Gap outlasts the lead-in; the suggestion was tried before it was printed.
+    EXPECT_THAT(probe.strOut, HasSubstr("suggested End Gap: 9 s"));
+    EXPECT_THAT(probe.strOut, HasSubstr("at that level the side splits into 4 songs:\n"));
+    ASSERT_TRUE(std::regex_search(
+        probe.strOut, m,
+        std::regex(
+            R"(\n  vellisto-split --gap-level (\S+) --min-song 7.5 --end-gap 9 '.*Side.wav'\n)")))
+        << probe.strOut;
     EXPECT_FALSE(fs::exists(dir / "Side1.wav"));
 
-    const SplitRun split = Split({dir / "Side.wav", "--min-song", "4", "--gap-level", m[1]});
+    const SplitRun split =
+        Split({dir / "Side.wav", "--min-song", "7.5", "--gap-level", m[1], "--end-gap", "9"});
     ASSERT_EQ(split.nCode, 0) << split.strErr;
     const auto songs = SongFiles(dir, "Side", ".wav");
     ASSERT_EQ(songs.size(), 4u);
@@ -242,10 +250,22 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
     long cut = 0;
     for (size_t k = 0; k + 1 < songs.size(); ++k) {
         cut += static_cast<long>(ReadSongData(songs[k], kStereo16).size() / 4);
-        const long gapStart = gap + static_cast<long>(k + 1) * song + static_cast<long>(k) * gap;
+        const long gapStart = leadIn + static_cast<long>(k + 1) * song + static_cast<long>(k) * gap;
         EXPECT_GT(cut, gapStart + kRate - 1) << k;
         EXPECT_LT(cut, gapStart + gap) << k;
     }
+}
+
+TEST(SplitModes, ProbeSaysWhenTheSettingsGivenAlreadySplitTheSide) {
+    CTempDir dir;
+    WriteSide(dir / "Clean.wav", kThreeSongs);
+    const SplitRun probe = Split(Exact({dir / "Clean.wav", "--probe"}));
+    ASSERT_EQ(probe.nCode, 0) << probe.strErr;
+    EXPECT_THAT(probe.strOut, HasSubstr("the settings given already split the side into 3 songs"));
+    EXPECT_THAT(probe.strOut,
+                HasSubstr("  vellisto-split --min-song 4 --dc-block off --smart-gap off '"));
+    EXPECT_THAT(probe.strOut, Not(HasSubstr("no clear gaps")));
+    EXPECT_TRUE(SongFiles(dir, "Clean", ".wav").empty());
 }
 
 TEST(SplitModes, ALastPieceOfRunOutIsNotKept) {
