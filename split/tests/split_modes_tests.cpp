@@ -462,3 +462,61 @@ TEST(SplitFaults, ASongGoingOnInTheNextFileIsSaid) {
                     HasSubstr("(goes on from the file before: a WAV file holds at most 4 GiB)"));
     }
 }
+
+TEST(SplitModes, EveryExampleOfTheManualRuns) {
+    CTempDir dir;
+    // Inputs the examples name, at 11,025 per second: noise songs long enough for their
+    // settings, gaps of faint noise on a DC offset (-66 dB once DC Block has taken it away,
+    // below the -52 dB the probe example passes on).
+    auto side = [](long songSeconds, int songs) {
+        std::vector<Segment> plan;
+        for (int k = 0; k < songs; ++k) {
+            plan.push_back({songSeconds * kRate, true});
+            plan.push_back({2 * kRate, false});
+        }
+        return NoisySide(kStereo16, plan);
+    };
+    WriteWav(dir / "SideA.wav", kStereo16, side(31, 3));
+    WriteWav(dir / "SideB.wav", kStereo16, side(31, 6));
+    WriteWav(dir / "tape.wav", kStereo16, side(61, 2));
+    WriteWav(dir / "Concert.wav", kStereo16, side(20, 1));
+    ASSERT_EQ(Shell("sox tape.wav tape.flac", dir), 0) << ReadText(dir / "err.txt");
+    ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);  // the starting presets
+
+    std::ifstream manual(VELLISTO_MANUAL_PATH);
+    std::vector<std::string> examples;
+    bool inExamples = false, inBlock = false;
+    for (std::string line; std::getline(manual, line);) {
+        if (line.rfind(".SH", 0) == 0) inExamples = line == ".SH EXAMPLES";
+        if (!inExamples) continue;
+        if (line == ".EX") {
+            inBlock = true;
+            examples.emplace_back();
+        } else if (line == ".EE") {
+            inBlock = false;
+        } else if (inBlock) {
+            for (size_t at; (at = line.find("\\-")) != std::string::npos;) line.erase(at, 1);
+            for (size_t at = 0; (at = line.find("vellisto-split", at)) != std::string::npos;) {
+                line.replace(at, 14, "\"$S\"");
+            }
+            examples.back() += (examples.back().empty() ? "" : " && ") + line;
+        }
+    }
+    ASSERT_EQ(examples.size(), 6u);
+    for (size_t k = 0; k < examples.size(); ++k) {
+        SCOPED_TRACE(examples[k]);
+        const std::string folder = "ex" + std::to_string(k);
+        fs::create_directory(dir / folder);
+        for (const char* input : {"SideA.wav", "SideB.wav", "tape.wav", "Concert.wav", "tape.flac"})
+            fs::create_hard_link(dir / input, dir / folder / input);
+        EXPECT_EQ(Shell("cd " + folder + " && " + examples[k], dir), 0)
+            << ReadText(dir / "err.txt");
+        EXPECT_THAT(ReadText(dir / "out.txt"), HasSubstr("song")) << ReadText(dir / "out.txt");
+    }
+    EXPECT_EQ(SongFiles(dir, "ex0/SideA", ".wav").size(), 3u);
+    EXPECT_EQ(SongFiles(dir, "ex1/out/Tape", ".wav").size(), 2u);
+    EXPECT_EQ(SongFiles(dir, "ex4/SideB", ".wav").size(), 6u);
+    EXPECT_EQ(SongFiles(dir, "ex5/out/SideB", ".wav").size(), 6u);
+    EXPECT_EQ(SongFiles(dir, "ex5/out/Tape", ".wav").size(), 2u);
+    ::unsetenv("XDG_DATA_HOME");
+}
