@@ -1,5 +1,6 @@
 #include "RunPaths.h"
 
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -13,6 +14,10 @@
 #include "SplitOptions.h"
 
 namespace fs = std::filesystem;
+
+bool HasWavExtension(std::string_view name) {
+    return name.size() >= 4 && strncasecmp(name.data() + name.size() - 4, ".wav", 4) == 0;
+}
 
 std::string SongBase(const SplitOptions& options, const std::string& input, std::string* error) {
     std::string base = options.strOutput.empty() ? input : options.strOutput;
@@ -35,7 +40,13 @@ std::string SongBase(const SplitOptions& options, const std::string& input, std:
         *error = "the output base " + base + " names no file";
         return {};
     }
-    if (name.find('.') == std::string::npos) base += ".wav";
+    if (name.find('.') == std::string::npos) {
+        base += ".wav";
+    } else if (!options.strOutput.empty() && !HasWavExtension(name)) {
+        // The song files are WAV files whatever their name says.
+        *error = "-o " + options.strOutput + ": the song files are WAV files; name them .wav";
+        return {};
+    }
     return base;
 }
 
@@ -81,8 +92,7 @@ bool Overlap(const CSongFileName& a, const CSongFileName& b, std::string* exampl
 }
 
 bool IsWav(const std::string& path) {
-    const std::string name(FileNamePart(path));
-    if (name.size() >= 4 && strcasecmp(name.c_str() + name.size() - 4, ".wav") == 0) return true;
+    if (HasWavExtension(FileNamePart(path))) return true;
     char head[12] = {};
     FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return false;
@@ -109,7 +119,7 @@ int CheckRunPaths(const SplitOptions& options, std::ostream& err) {
     };
     std::vector<Input> inputs;
     for (const std::string& name : options.inputs) {
-        Input in{&name, name == "-" ? std::nullopt : IdOf(name), {}, {}, {}};
+        Input in{&name, name == "-" ? std::nullopt : IdOf(name), {}, {}, CSongFileName()};
         std::string error;
         in.strBase = SongBase(options, name, &error);
         // An input without a base fails on its own, later, and writes nothing.
@@ -156,6 +166,13 @@ int CheckRunPaths(const SplitOptions& options, std::ostream& err) {
     }
 
     if (!options.strOutput.empty()) {
+        std::error_code ec;
+        const std::string name(FileNamePart(options.strOutput));
+        if (options.strOutput.back() != '/' && !fs::is_directory(options.strOutput, ec) &&
+            name.find('.') != std::string::npos && !HasWavExtension(name)) {
+            return refuse("-o " + options.strOutput +
+                          ": the song files are WAV files; name them .wav");
+        }
         if (const Input* hit = inputAt(options.strOutput)) {
             std::error_code ec;
             if (!fs::is_directory(options.strOutput, ec)) {
@@ -185,6 +202,25 @@ int CheckRunPaths(const SplitOptions& options, std::ostream& err) {
         if (fs::exists(fs::symlink_status(path, ec)) && !options.bForce) {
             return refuse(std::string(w.szOption) + " " + path +
                           " exists; use --force to overwrite it");
+        }
+    }
+    // Names a label file or cue sheet cannot hold: a label ends at a tab or a line end; a cue
+    // sheet quotes its names and has no escape.
+    for (const Input& in : inputs) {
+        const std::string stem(FileNamePart(in.names.Stem()));
+        if (!options.strLabels.empty() && stem.find_first_of("\t\r\n") != std::string::npos) {
+            return refuse("--labels: the song names of " + *in.pName +
+                          " hold a tab or a line end, which a label file cannot hold");
+        }
+        if (options.strCue.empty()) continue;
+        if (*in.pName == "-") {
+            return refuse("--cue names the WAV file the songs are in; standard input has no name");
+        }
+        if ((stem + std::string(FileNamePart(*in.pName))).find_first_of("\"\r\n") !=
+            std::string::npos) {
+            return refuse("--cue: the name of " + *in.pName +
+                          " or of its songs holds a quotation mark or a line end, which a cue "
+                          "sheet cannot hold");
         }
     }
     if (!options.strLabels.empty() && options.strLabels == options.strCue) {

@@ -5,11 +5,16 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 
 struct SplitOptions;
 
+// A name that ends in .wav in any letter case.
+bool HasWavExtension(std::string_view name);
+
 // The base path input's song files are named from (-o, a folder given by -o, or the input
-// itself; ".wav" added to a name without an extension). "" with *error set when there is none.
+// itself; ".wav" added to a name without an extension). "" with *error set when there is none
+// or -o names files of another type.
 std::string SongBase(const SplitOptions& options, const std::string& input, std::string* error);
 
 // Refuses, naming both, two inputs whose song files would share a name, and a song file, -o,

@@ -120,6 +120,14 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
                        "apart, each at its quietest Gap-Size part (End Gap does not end the "
                        "side; not a live split)")
             ->type_name("N")
+            ->check(
+                [](const std::string& text) {
+                    return !text.empty() &&
+                                   text.find_first_not_of("0123456789") == std::string::npos
+                               ? std::string()
+                               : "--songs expects a whole number, not " + text;
+                },
+                "")
             ->check(CLI::Range(1, 100000));
     app.add_flag("--probe", options->bProbe,
                  "measure the noise floor in the gaps and the quietest passages inside songs, "
@@ -135,7 +143,8 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     app.add_flag("-f,--force", options->bForce,
                  "overwrite existing song files, label file and cue sheet (never an input or "
                  "a WAV file)");
-    app.add_flag("-q,--quiet", options->bQuiet, "no progress bar and no summary");
+    app.add_flag("-q,--quiet", options->bQuiet,
+                 "no progress bar, no summary and no notices: errors only");
 
     try {
         app.parse(argc, argv);

@@ -1,6 +1,7 @@
 #include "Splitter.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,6 +143,8 @@ CSplitter::~CSplitter() {
     }
 }
 
+std::ostream& CSplitter::Note() { return m_options.bQuiet ? m_discard : m_err; }
+
 bool CSplitter::Interrupted() const { return m_pInterrupt && m_pInterrupt->load() != 0; }
 
 int CSplitter::Fail(const std::string& text, int code) {
@@ -212,8 +215,13 @@ int CSplitter::OpenInput() {
         if (m_info.problem == WavProblem::SampleType) {
             // Each file name a word of its own, whatever it holds.
             const std::string stem = stdinput ? "side" : CSongFileName(input).Stem();
+            // Integer samples deeper than 16 bits keep their depth as 32-bit float; 16-bit
+            // would lose it.
+            const bool deeper =
+                m_info.format.wFormatTag == WAVE_FORMAT_PCM && m_info.format.wBitsPerSample > 16;
             error += "; convert it first, for example: sox " + ShellQuote(stdinput ? "-" : input) +
-                     " -b 16 -e signed-integer " + ShellQuote(stem + "-16bit.wav");
+                     (deeper ? " -e floating-point -b 32 " : " -b 16 -e signed-integer ") +
+                     ShellQuote(stem + (deeper ? "-float.wav" : "-16bit.wav"));
         }
         return Fail(error);
     }
@@ -237,24 +245,24 @@ int CSplitter::OpenInput() {
         m_info.bStream ? std::string() : " (" + std::to_string(m_info.nDataBytes) + " bytes)";
     if (m_info.bSizeToEnd) {
         const uint32_t declared = m_info.nDeclaredBytes;
-        m_err << notice << " declares " << declared << " bytes of audio, "
-              << (declared == 0xFFFFFFFFu || declared == 0x7FFFF000u
-                      ? "a streaming writer's placeholder"
-                  : declared == 0             ? "as a writer leaves it when it is interrupted"
-                  : m_info.nPartialBytes != 0 ? "which ends inside a frame, and more bytes follow"
-                                              : "more than the file holds")
-              << "; it is read to the end" << (m_info.nPartialBytes != 0 ? " in whole frames" : "")
-              << fileBytes << "\n";
+        Note() << notice << " declares " << declared << " bytes of audio, "
+               << (declared == 0xFFFFFFFFu || declared == 0x7FFFF000u
+                       ? "a streaming writer's placeholder"
+                   : declared == 0             ? "as a writer leaves it when it is interrupted"
+                   : m_info.nPartialBytes != 0 ? "which ends inside a frame, and more bytes follow"
+                                               : "more than the file holds")
+               << "; it is read to the end" << (m_info.nPartialBytes != 0 ? " in whole frames" : "")
+               << fileBytes << "\n";
     } else if (m_info.nPartialBytes != 0) {
-        m_err << notice << " declares " << m_info.nDeclaredBytes
-              << " bytes of audio, which ends inside a frame; the " << m_info.nPartialBytes
-              << (m_info.nPartialBytes == 1 ? " byte" : " bytes")
-              << " of the partial frame are left out\n";
+        Note() << notice << " declares " << m_info.nDeclaredBytes
+               << " bytes of audio, which ends inside a frame; the " << m_info.nPartialBytes
+               << (m_info.nPartialBytes == 1 ? " byte" : " bytes")
+               << " of the partial frame are left out\n";
     }
     if (m_info.nSecondDataOffset != 0) {
-        m_err << notice << " holds a second data chunk (" << m_info.nSecondDataBytes
-              << " bytes at byte " << m_info.nSecondDataOffset
-              << ") after the first; only the first is split\n";
+        Note() << notice << " holds a second data chunk (" << m_info.nSecondDataBytes
+               << " bytes at byte " << m_info.nSecondDataOffset
+               << ") after the first; only the first is split\n";
     }
     return -1;
 }
@@ -418,13 +426,20 @@ int CSplitter::ApplyPreset(CSignalAnalyzer& analyser) {
                     "\": " + std::strerror(report.nErrno));
     }
     if (report.bDamaged) {
-        m_err << "vellisto-split: notice: the presets file \"" << presetsFile << "\" is damaged ("
-              << report.strProblem << "); " << report.nRecovered << " of " << report.nCounted
-              << " presets could be read\n";
+        Note() << "vellisto-split: notice: the presets file \"" << presetsFile << "\" is damaged ("
+               << report.strProblem << "); " << report.nRecovered << " of " << report.nCounted
+               << " presets could be read\n";
     }
     // The file holds Windows-1252 names; the terminal types and shows UTF-8.
     const CPresets* preset = FindPresetByName(presets, m_options.strPreset);
     if (!preset) preset = FindPresetByName(presets, EncodeWindows1252(m_options.strPreset));
+    // As the recorder's preset box picks a name: in any letter case.
+    for (size_t k = 0; !preset && k < presets.size(); ++k) {
+        if (strcasecmp(presets[k].m_strName.c_str(),
+                       EncodeWindows1252(m_options.strPreset).c_str()) == 0) {
+            preset = &presets[k];
+        }
+    }
     if (!preset) {
         std::string known;
         for (const CPresets& p : presets) {
@@ -546,10 +561,10 @@ void CSplitter::RemoveRunOut(const CSongOutput& output, const std::vector<uint64
     }
     if (removed.empty()) return;
     const bool one = removed.size() == 1;
-    m_err << "vellisto-split: notice: " << (list ? "" : "removed ") << removed.front()
-          << (one ? "" : " to " + removed.back())
-          << (list ? (one ? " would hold" : " would hold") : (one ? ": it held" : ": they held"))
-          << " nothing above Gap Level after the last song (run-out, no song)\n";
+    Note() << "vellisto-split: notice: " << (list ? "" : "removed ") << removed.front()
+           << (one ? "" : " to " + removed.back())
+           << (list ? (one ? " would hold" : " would hold") : (one ? ": it held" : ": they held"))
+           << " nothing above Gap Level after the last song (run-out, no song)\n";
 }
 
 // The song file being written when the run failed does not hold its whole song; the files
@@ -696,8 +711,8 @@ int CSplitter::Record() {
 
     if (!failed && m_info.bStream && !m_info.bSizeToEnd && end == RecordingEnd::ShortBlock &&
         taken < m_info.nDataBytes) {
-        m_err << "vellisto-split: notice: " << m_strName << " ended after " << taken << " of the "
-              << m_info.nDataBytes << " bytes of audio its header declares; split to its end\n";
+        Note() << "vellisto-split: notice: " << m_strName << " ended after " << taken << " of the "
+               << m_info.nDataBytes << " bytes of audio its header declares; split to its end\n";
     }
     // Read to the end: what End Gap left is looked at, and a stream's writer is not cut off.
     const bool endedEarly = !failed && end == RecordingEnd::EndGap;
@@ -708,10 +723,12 @@ int CSplitter::Record() {
     const bool oneSong = m_songs.size() <= 1;
     if (endGap) {
         // With one song, End Gap is the reason why.
-        m_err << (oneSong ? WhyHead(0) : "vellisto-split: ")
-              << (rest.nAboveFrames > 0 || oneSong ? "" : "notice: ") << EndGapText(taken, rest)
-              << (rest.nAboveFrames > 0 ? " (a longer --end-gap goes on past such a silence)" : "")
-              << "\n";
+        // Music left unsplit is an error, and said even with -q.
+        (rest.nAboveFrames > 0 ? m_err : Note())
+            << (oneSong ? WhyHead(0) : "vellisto-split: ")
+            << (rest.nAboveFrames > 0 || oneSong ? "" : "notice: ") << EndGapText(taken, rest)
+            << (rest.nAboveFrames > 0 ? " (a longer --end-gap goes on past such a silence)" : "")
+            << "\n";
     }
     if (!list) {
         std::error_code ec;
@@ -720,11 +737,11 @@ int CSplitter::Record() {
         if (fs::exists(m_songNames.Name(lastNumber + 1), ec)) {
             long last = lastNumber + 1;
             while (fs::exists(m_songNames.Name(last + 1), ec)) ++last;
-            m_err << "vellisto-split: notice: " << m_songNames.Name(lastNumber + 1)
-                  << (last > lastNumber + 1
-                          ? " to " + std::string(FileNamePart(m_songNames.Name(last))) + " are"
-                          : std::string(" is"))
-                  << " left from an earlier run\n";
+            Note() << "vellisto-split: notice: " << m_songNames.Name(lastNumber + 1)
+                   << (last > lastNumber + 1
+                           ? " to " + std::string(FileNamePart(m_songNames.Name(last))) + " are"
+                           : std::string(" is"))
+                   << " left from an earlier run\n";
         }
     }
     if (failed) {
@@ -866,9 +883,9 @@ void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
     const double perSecond = static_cast<double>(DetectorSamplesPerSecond());
     const std::string head = WhyHead(songsWanted);
     if (view.GetSamples() <= minSong) {
-        m_err << head << "the side lasts " << SampleTime(view.GetSamples())
-              << ", not more than Minimum Song Size (" << Number(minSong / perSecond, "%.2f")
-              << " s) before which no gap ends a song\n";
+        Note() << head << "the side lasts " << SampleTime(view.GetSamples())
+               << ", not more than Minimum Song Size (" << Number(minSong / perSecond, "%.2f")
+               << " s) before which no gap ends a song\n";
         return;
     }
     // With some gaps found (a song count), the reasons concern the stretches besides them.
@@ -881,23 +898,23 @@ void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
     const std::string after = "after the first " + SampleTime(minSong);
     const std::string besides = songsWanted > 0 ? " besides those" : "";
     if (longest.nLength == 0) {
-        m_err << head << "nothing " << after << besides << " stays at or below Gap Level ("
-              << Number(level, "%.1f") << " dB)\n";
+        Note() << head << "nothing " << after << besides << " stays at or below Gap Level ("
+               << Number(level, "%.1f") << " dB)\n";
     } else {
-        m_err << head << "the longest stretch" << besides << " at or below Gap Level ("
-              << Number(level, "%.1f") << " dB) " << after << " lasts "
-              << Number(longest.nLength / perSecond, "%.2f") << " s (at "
-              << SampleTime(longest.nStart) << "); Gap Size is "
-              << Number(gapSize / perSecond, "%.2f") << " s\n";
+        Note() << head << "the longest stretch" << besides << " at or below Gap Level ("
+               << Number(level, "%.1f") << " dB) " << after << " lasts "
+               << Number(longest.nLength / perSecond, "%.2f") << " s (at "
+               << SampleTime(longest.nStart) << "); Gap Size is "
+               << Number(gapSize / perSecond, "%.2f") << " s\n";
     }
     const Passage quietest =
         view.QuietestPassage(gapSize, std::max<int64_t>(0, minSong - gapSize),
                              songsWanted > 0 ? view.GetGaps() : std::vector<QuietStretch>{});
     if (quietest.nStart >= 0) {
-        m_err << head << "the quietest " << Number(gapSize / perSecond, "%.2f") << " s" << besides
-              << " " << after << " reaches " << Number(view.Decibels(quietest.fLevel), "%.1f")
-              << " dB (at " << SampleTime(quietest.nStart) << "); Gap Level is "
-              << Number(level, "%.1f") << " dB\n";
+        Note() << head << "the quietest " << Number(gapSize / perSecond, "%.2f") << " s" << besides
+               << " " << after << " reaches " << Number(view.Decibels(quietest.fLevel), "%.1f")
+               << " dB (at " << SampleTime(quietest.nStart) << "); Gap Level is "
+               << Number(level, "%.1f") << " dB\n";
     }
 }
 
@@ -1100,14 +1117,14 @@ int CSplitter::SongCount() {
     }
     std::sort(cuts.begin(), cuts.end());
     if (static_cast<int>(cuts.size()) < wanted - 1) {
-        m_err << "vellisto-split: notice: " << m_strName << " has " << cuts.size()
-              << (cuts.size() == 1 ? " gap" : " gaps") << " for " << wanted
-              << " songs; the stretches of at least Gap Size at or below Gap Level"
-              << (candidates.empty() ? " after Minimum Song Size: none" : ":") << "\n";
+        Note() << "vellisto-split: notice: " << m_strName << " has " << cuts.size()
+               << (cuts.size() == 1 ? " gap" : " gaps") << " for " << wanted
+               << " songs; the stretches of at least Gap Size at or below Gap Level"
+               << (candidates.empty() ? " after Minimum Song Size: none" : ":") << "\n";
         for (const QuietStretch& s : candidates) {
-            m_err << "vellisto-split:   at " << SampleTime(s.nStart) << ", "
-                  << Number(s.nLength / double(perSecond), "%.2f") << " s, loudest "
-                  << Number(view.Decibels(s.fLoudest), "%.1f") << " dB\n";
+            Note() << "vellisto-split:   at " << SampleTime(s.nStart) << ", "
+                   << Number(s.nLength / double(perSecond), "%.2f") << " s, loudest "
+                   << Number(view.Decibels(s.fLoudest), "%.1f") << " dB\n";
         }
         Explain(view, wanted);
     }

@@ -19,8 +19,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <iosfwd>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -99,6 +99,8 @@ private:
     bool WriteNewFile(const std::string& path, const std::string& text) const;
     void PrintSummary();
     bool Interrupted() const;
+    // Where notices go: to the error stream, or nowhere with -q.
+    std::ostream& Note();
     int Fail(const std::string& text, int code = kExitFailed);
     std::string Time(uint64_t frames) const;
     std::string SampleTime(int64_t samples) const;
@@ -109,6 +111,7 @@ private:
     SplitOptions m_options;
     std::ostream& m_out;
     std::ostream& m_err;
+    std::ostream m_discard{nullptr};
     bool m_bShowProgress;
     const std::atomic<int>* m_pInterrupt;
 

@@ -398,6 +398,7 @@ TEST(SplitFaults, AStreamedWavSplitsLikeItsSeekableCopy) {
     EXPECT_FALSE(fs::exists("/dev/stdin1.wav"));
 }
 
+// 24-bit integer input: the hint keeps its depth as 32-bit float, which is split as it is.
 TEST(SplitFaults, TheConversionHintIsSafeToPaste) {
     CTempDir dir;
     const std::string name = "a';touch X;'.wav";
@@ -413,8 +414,8 @@ TEST(SplitFaults, TheConversionHintIsSafeToPaste) {
     ASSERT_EQ(Shell("sh hint.sh", dir), 0);
     const std::string stem = (dir / "a';touch X;'").string();
     EXPECT_EQ(Lines(ReadText(dir / "out.txt")),
-              (std::vector<std::string>{(dir / name).string(), "-b", "16", "-e", "signed-integer",
-                                        stem + "-16bit.wav"}));
+              (std::vector<std::string>{(dir / name).string(), "-e", "floating-point", "-b", "32",
+                                        stem + "-float.wav"}));
     EXPECT_FALSE(fs::exists(dir / "X"));
     // No hint where the sample type is not the trouble: the header ends before "data".
     wav.resize(36);

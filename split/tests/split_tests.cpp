@@ -268,10 +268,15 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
     run = Split({"In.wav", "--preset", "Caf\xc3\xa9 \xe2\x82\xac", "-o", "C.wav"});
     EXPECT_EQ(run.nCode, 0) << run.strErr;
 
-    run = Split({"In.wav", "--preset", "album/tape"});
+    // In any letter case, as the recorder's preset box picks one.
+    run = Split({"In.wav", "--preset", "CAF\xc3\xa9 \xe2\x82\xac", "-o", "K.wav"});
+    EXPECT_EQ(run.nCode, 0) << run.strErr;
+    run = Split({"In.wav", "--preset", "album/tape", "-o", "L.wav"});
+    EXPECT_EQ(run.nCode, 0) << run.strErr;
+    run = Split({"In.wav", "--preset", "album tape"});
     EXPECT_EQ(run.nCode, 2);
     EXPECT_THAT(run.strErr,
-                HasSubstr("no preset named \"album/tape\" in \"" + dir.Path() +
+                HasSubstr("no preset named \"album tape\" in \"" + dir.Path() +
                           "/Zelk/Vellistro/Single1.pre\" (it holds "
                           "\"Album/Tape\", \"Short gaps\", \"Bad end\", \"Short gaps\", "
                           "\"Caf\xc3\xa9 \xe2\x82\xac\")"));
@@ -363,4 +368,79 @@ TEST(SplitTest, DefaultModeWritesTheSameBytesAsTheEarlierSplitter) {
                        "Fl2.wav 977622 df7950c4d9efd7d4",
                        "Fl3.wav 1234806 c3bd5589139fdc43",
                    }));
+}
+
+TEST(SplitTest, EachSwitchOfAPresetAndOfTheCommandLineReachesTheAnalyserByItself) {
+    CTempDir dir;
+    ::setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);
+    fs::create_directories(dir / "Zelk/Vellistro");
+    // DC Block changes every byte of this side; Smart Gap where its quiet stretches end.
+    const std::vector<Segment> plan = {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}};
+    WriteWav(dir / "In.wav", kStereo16, NoisySide(kStereo16, plan));
+    RecSettings dcOnly = Preset(-1764, -705, -1236), smartOnly = dcOnly;
+    dcOnly.bDCBlock = 1;
+    smartOnly.bIgnoreClicks = 1;
+    const std::vector<uint8_t> archive =
+        WritePresetsArchive({CPresets("DC only", dcOnly), CPresets("Smart only", smartOnly)});
+    WriteFile(dir / "Zelk/Vellistro/Single1.pre", Bytes(archive.begin(), archive.end()));
+    struct Row {
+        std::vector<std::string> args;
+        std::string strStem;
+    };
+    // The switches' values in any letter case.
+    const Row rows[] = {
+        {{"--preset", "DC only"}, "PresetDC"},
+        {{"--min-song", "4", "--dc-block", "ON", "--smart-gap", "Off"}, "TypedDC"},
+        {{"--preset", "Smart only"}, "PresetSmart"},
+        {{"--min-song", "4", "--dc-block", "off", "--smart-gap", "oN"}, "TypedSmart"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {dir / "In.wav", "-o", dir / (row.strStem + ".wav")});
+        const SplitRun run = Split(args);
+        ASSERT_EQ(run.nCode, 0) << row.strStem << ": " << run.strErr;
+    }
+    for (int k = 1; k <= 2; ++k) {
+        const std::string n = std::to_string(k) + ".wav";
+        EXPECT_EQ(ReadText(dir / ("PresetDC" + n)), ReadText(dir / ("TypedDC" + n))) << k;
+        EXPECT_EQ(ReadText(dir / ("PresetSmart" + n)), ReadText(dir / ("TypedSmart" + n))) << k;
+        EXPECT_NE(ReadText(dir / ("PresetDC" + n)), ReadText(dir / ("PresetSmart" + n))) << k;
+    }
+    ::unsetenv("XDG_DATA_HOME");
+}
+
+TEST(SplitTest, SmallerFaultsOfTheCommandLine) {
+    CTempDir dir;
+    WriteSide(dir / "In.wav", {{5 * kRate, true}, {9 * kRate, false}});
+    WriteSide(dir / "a\"b.wav", kTwoSongs);
+    WriteSide(dir / "t\tb.wav", kTwoSongs);
+    struct Row {
+        std::vector<std::string> args;
+        int nCode;
+        std::string strSaid;
+    };
+    const Row rows[] = {
+        {{dir / "In.wav", "--songs", "2.5"}, 2, "--songs expects a whole number, not 2.5"},
+        {{dir / "In.wav", "-o", dir / "Tape.flac"}, 2, "name them .wav"},
+        {{dir / "a\"b.wav", "--cue", dir / "x.cue"}, 2, "which a cue sheet cannot hold"},
+        {{dir / "t\tb.wav", "--labels", dir / "x.txt"}, 2, "which a label file cannot hold"},
+        {{"-", "-o", dir / "S.wav", "--cue", dir / "x.cue"}, 2, "standard input has no name"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args[1]);
+        const SplitRun run = Split(row.args);
+        EXPECT_EQ(run.nCode, row.nCode);
+        EXPECT_THAT(run.strErr, HasSubstr(row.strSaid));
+    }
+    EXPECT_FALSE(fs::exists(dir / "Tape1.flac"));
+    EXPECT_TRUE(SongFiles(dir, "a\"b", ".wav").empty());
+    // -q: errors only. This side's End Gap notice and run-out notice are not errors.
+    SplitRun run = Split(Exact({dir / "In.wav", "-q", "-o", dir / "Q.wav"}));
+    EXPECT_EQ(run.nCode, 0);
+    EXPECT_EQ(run.strErr, "");
+    EXPECT_EQ(run.strOut, "");
+    run = Split(Exact({dir / "In.wav", "-o", dir / "N.wav"}));
+    EXPECT_THAT(run.strErr, HasSubstr("notice"));
+    run = Split({dir / "missing.wav", "-q"});
+    EXPECT_THAT(run.strErr, HasSubstr("missing.wav"));
 }
