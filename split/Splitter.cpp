@@ -72,9 +72,9 @@ std::string Number(double v, const char* format = "%g") {
     return text;
 }
 
-// mm:ss.s, truncated to the tenth like the recorder's clock truncates to the second.
+// mm:ss.s, rounded to the nearest tenth as audio editors show times.
 std::string Duration(uint64_t frames, uint32_t rate) {
-    const uint64_t tenths = rate ? frames * 10 / rate : 0;
+    const uint64_t tenths = rate ? (frames * 20 + rate) / (2 * uint64_t{rate}) : 0;
     char text[48];
     std::snprintf(text, sizeof text, "%02llu:%02llu.%llu",
                   static_cast<unsigned long long>(tenths / 600),
@@ -944,10 +944,20 @@ void CSplitter::PrintList(const CDetectorView* view, const std::string& endGapTe
                     what = "split at " + Time(split / m_info.format.nBlockAlign);
                 }
             }
+            // The quietest 10 ms of the stretch (its loudest sample): a single sample's level
+            // would be a zero crossing's.
+            const std::vector<float>& grid = view->GetGrid();
+            const int64_t cell = view->GetGridSamples();
+            const int64_t last = std::min<int64_t>((gap.nStart + gap.nLength) / cell,
+                                                   static_cast<int64_t>(grid.size()));
+            float quietest = gap.fLoudest;
+            for (int64_t k = (gap.nStart + cell - 1) / cell; k < last; ++k) {
+                quietest = std::min(quietest, grid[static_cast<size_t>(k)]);
+            }
             char row[160];
             std::snprintf(row, sizeof row, "        %-8s  %-8s  %11.1f  %10.1f  ",
                           SampleTime(gap.nStart).c_str(), SampleTime(gap.nLength).c_str(),
-                          view->Decibels(gap.fQuietest), view->Decibels(gap.fLoudest));
+                          view->Decibels(quietest), view->Decibels(gap.fLoudest));
             m_out << row << what << "\n";
         }
     }
@@ -984,8 +994,9 @@ int CSplitter::WriteLabelsAndCue() {
         std::string text = "FILE \"" + named + "\" WAVE\n";
         int track = 0;
         for (const SplitSong& s : m_songs) {
-            // 75 frames a second, rounded down.
-            const uint64_t frames = s.nStartFrame * 75 / m_info.format.nSamplesPerSec;
+            // 75 frames a second, rounded to the nearest as editors place an index.
+            const uint64_t rate = m_info.format.nSamplesPerSec;
+            const uint64_t frames = (s.nStartFrame * 150 + rate) / (2 * rate);
             char row[160];
             std::snprintf(
                 row, sizeof row,

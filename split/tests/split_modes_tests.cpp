@@ -57,8 +57,8 @@ TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
     const auto rows = Lines(list.strOut);
     ASSERT_GE(rows.size(), 8u) << list.strOut;
     const std::regex song(R"(\s+\d+\s+(\S+)\s+(\S+)\s+\S+\s+\S+\s+(\d+)\s+(\S+))");
-    const std::vector<std::string> want[] = {{"00:00.0", "00:05.9", "0", "Side1.wav"},
-                                             {"00:05.9", "00:14.0", "1", "Side2.wav"},
+    const std::vector<std::string> want[] = {{"00:00.0", "00:06.0", "0", "Side1.wav"},
+                                             {"00:06.0", "00:14.0", "1", "Side2.wav"},
                                              {"00:14.0", "00:20.5", "0", "Side3.wav"}};
     for (size_t k = 0; k < 3; ++k) {
         std::smatch m;
@@ -66,19 +66,31 @@ TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
         EXPECT_EQ((std::vector<std::string>{m[1], m[2], m[3], m[4]}), want[k]);
     }
     EXPECT_THAT(rows[3], HasSubstr(" -0.0 "));  // the full-scale sample
-    // The quiet frames reach 500 (-36.3 dB) and 0 (the floor): as the detector saw them.
+    // The quiet frames reach 500 (-36.3 dB), as the detector saw them.
     EXPECT_TRUE(std::regex_search(
-        list.strOut, std::regex(R"(\n +00:05\.0 +00:02\.0 +-100\.0 +-36\.3  split at 00:05\.9\n)")))
+        list.strOut,
+        std::regex(R"(\n +00:05\.0 +00:02\.0 +-\d+\.\d +-36\.3  split at 00:06\.0\n)")))
         << list.strOut;
+    // A gap's quietest level is that of its quietest 10 ms, not a zero crossing's (-100).
+    auto hum = MakeSamples(kStereo16, plan);
+    Tone(hum, 5 * kRate, 2 * kRate, -60.0);
+    WriteWav(dir / "Hum.wav", kStereo16, hum);
+    const SplitRun humList = Split(Exact({dir / "Hum.wav", "--list"}));
+    std::smatch quiet;
+    ASSERT_TRUE(std::regex_search(humList.strOut, quiet,
+                                  std::regex(R"(\n +00:05\.0 +00:02\.0 +(-\d+\.\d) )")))
+        << humList.strOut;
+    EXPECT_NEAR(std::stod(quiet[1]), -60.0, 0.5);
     EXPECT_THAT(list.strOut, HasSubstr("  split at 00:14.0"));
 
-    // Labels in seconds with six decimals; cue frames rounded down, as a cue tool reads them.
+    // Labels in seconds with six decimals; cue frames and listed times rounded to the nearest,
+    // as editors show them (5.999909 s is 00:06.0 and 0:06.00).
     EXPECT_EQ(ReadText(dir / "Side.txt"),
               "0.000000\t5.999909\tSide1\n5.999909\t14.011066\tSide2\n"
               "14.011066\t20.511111\tSide3\n");
     ASSERT_EQ(Shell("cueprint -d '%N\\n' -t '' Side.cue && cuebreakpoints Side.cue", dir), 0)
         << ReadText(dir / "err.txt");
-    EXPECT_EQ(ReadText(dir / "out.txt"), "3\n0:05.74\n0:14.00\n");
+    EXPECT_EQ(ReadText(dir / "out.txt"), "3\n0:06.00\n0:14.01\n");
     EXPECT_EQ(Lines(ReadText(dir / "Side.cue"))[0], "FILE \"Side.wav\" WAVE");
 }
 
@@ -112,7 +124,7 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_EQ(SongFiles(dir, "Many", ".wav").size(), 5u);
     EXPECT_THAT(run.strErr, HasSubstr("has 4 gaps for 7 songs"));
-    EXPECT_THAT(run.strErr, HasSubstr("at 00:11.4, 2.50 s"));
+    EXPECT_THAT(run.strErr, HasSubstr("at 00:11.5, 2.50 s"));
 }
 
 TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
@@ -190,7 +202,7 @@ TEST(SplitModes, OneSongIsExplained) {
     for (const char* input : {"Side.wav", "Two.wav"}) {
         EXPECT_THAT(run.strErr, HasSubstr("vellisto-split: " + (dir / input).string() +
                                           ": why one song: End Gap ended the side at 00:07.4; "
-                                          "00:12.5 after it was not split, nothing of it above "
+                                          "00:12.6 after it was not split, nothing of it above "
                                           "Gap Level\n"));
     }
     EXPECT_THAT(run.strErr, Not(HasSubstr("the side lasts")));

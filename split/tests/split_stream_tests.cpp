@@ -31,16 +31,16 @@ TEST(SplitStreams, MusicAfterEndGapIsSaidAndTheWriterIsNotCutOff) {
     // The writer's own status goes to cat.txt: it must finish, not die of SIGPIPE (141).
     const Row rows[] = {
         {"{ cat Side.wav; echo $? >cat.txt; } | \"$S\" - -o P.wav" + exact, 1,
-         "vellisto-split: End Gap ended the side at 00:19.3; 00:06.6 after it was not split, "
+         "vellisto-split: End Gap ended the side at 00:19.3; 00:06.7 after it was not split, "
          "00:05.0 of it above Gap Level (a longer --end-gap goes on past such a silence)"},
         {"\"$S\" Side.wav -o F.wav" + exact, 1,
-         "vellisto-split: End Gap ended the side at 00:19.3; 00:06.6 after it was not split, "
+         "vellisto-split: End Gap ended the side at 00:19.3; 00:06.7 after it was not split, "
          "00:05.0 of it above Gap Level"},
         {"{ cat Quiet.wav; echo $? >cat.txt; } | \"$S\" - -o Q.wav" + exact, 0,
-         "notice: End Gap ended the side at 00:19.3; 00:04.6 after it was not split, nothing of "
+         "notice: End Gap ended the side at 00:19.3; 00:04.7 after it was not split, nothing of "
          "it above Gap Level"},
         {"{ cat Quiet.wav; echo $? >cat.txt; } | \"$S\" - -o L.wav --list" + exact, 0,
-         "  End Gap ended the side at 00:19.3; 00:04.6 after it was not split, nothing of it "
+         "  End Gap ended the side at 00:19.3; 00:04.7 after it was not split, nothing of it "
          "above Gap Level"},
     };
     for (const Row& row : rows) {

@@ -109,7 +109,7 @@ TEST(SplitTest, HowTheRecordingEnds) {
     run = Split({dir / "C.wav", "--dc-block", "off", "--smart-gap", "off"});
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_THAT(run.strErr,
-                HasSubstr("why one song: End Gap ended the side at 00:07.4; 00:01.5 after "
+                HasSubstr("why one song: End Gap ended the side at 00:07.4; 00:01.6 after "
                           "it was not split, nothing of it above Gap Level"));
     EXPECT_GE(ReadSongData(dir / "C1.wav", kStereo16).size(), 7u * kRate * 4);
 }
