@@ -8,7 +8,8 @@
 # Generates a 60-minute side (44,100 per second, stereo, 16-bit: about 635 MB) of music-like
 # noise with a few seconds of hiss between songs every three to four minutes, and its first
 # 10 minutes, in WORK_DIR (default: a fresh folder under $TMPDIR, removed at the end; it needs
-# about 3.5 GB). When Debian's wesnoth-1.16-music is installed, a third side is real recorded
+# about 3.5 GB). When Debian's wesnoth-1.16-music is installed (`apt-get install
+# wesnoth-1.16-music`: 150 MB the tests do not need), a third side is real recorded
 # music: its ogg tracks decoded with sox and joined with 2 s of low hiss, 60 minutes of them.
 # The splitter runs with --end-gap 30, so that a long quiet passage inside a track does not
 # end the side early; ffmpeg and sox look at the whole file.

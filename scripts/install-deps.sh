@@ -17,8 +17,6 @@ packages=(
     desktop-file-utils appstream dpkg-dev file
     # the mixer tests and the real-time soak (bench/soak.sh)
     pulseaudio pulseaudio-utils libasound2-plugins alsa-utils stress-ng
-    # an hour of real music for bench/split_bench.sh, and perf to profile it
-    wesnoth-1.16-music linux-perf
 )
 
 missing=()
