@@ -1,10 +1,13 @@
 #include "RecorderApp.h"
 
+#include <cstdio>
+
 #include "Appearance.h"
 #include "CaptureBackend.h"
 #include "QSettingsProfileStore.h"
 #include "RecorderDlg.h"
 #include "ShutdownRequests.h"
+#include "SingleInstance.h"
 
 CRecorderApp::CRecorderApp(int& argc, char** argv) : QApplication(argc, argv) {}
 
@@ -14,9 +17,29 @@ int CRecorderApp::InitInstance() {
     setApplicationName(QString::fromLatin1(CQSettingsProfileStore::kApplication));
     setWindowIcon(LoadIconResource(128));
 
+    // A second recorder would fight the first over the device, the settings and the presets.
+    CSingleInstance instance;
+    if (!instance.Claim()) {
+        if (instance.AskFirstToShow()) return 0;
+        std::fprintf(stderr,
+                     "vellisto: Vellisto is already running, but its window does not "
+                     "answer.\n");
+        return 1;
+    }
+
     CShutdownRequests shutdown;
     CQSettingsProfileStore profile;
     CRecorderDlg dlg(MakePortAudioBackend(), profile);
+    QObject::connect(&instance, &CSingleInstance::ShowRequested, &dlg, [&dlg] {
+        if (dlg.isMinimized()) dlg.showNormal();
+        dlg.raise();
+        dlg.activateWindow();
+        // A question of the window's stays in front of it.
+        if (QWidget* modal = activeModalWidget(); modal && modal != &dlg) {
+            modal->raise();
+            modal->activateWindow();
+        }
+    });
     QObject::connect(&shutdown, &CShutdownRequests::ShutdownRequested, &dlg,
                      &CRecorderDlg::RequestClose);
     dlg.exec();

@@ -95,6 +95,7 @@ void CSignalAnalyzer::PrepareRecording() {
 
     m_nLastLoudIndex = 0;
     m_nLastSplitIndex = 0;
+    m_nRunOutSplits = 0;
     for (int ch = 0; ch < 2; ++ch) {
         m_fDCPrevInput[ch] = 0;
         m_fDCPrevOutput[ch] = 0;
@@ -193,6 +194,7 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
     const int64_t slowPathDistance = gapSamples < endGapSamples ? gapSamples : endGapSamples;
     int64_t lastLoud = m_nLastLoudIndex;
     int64_t lastSplit = m_nLastSplitIndex;
+    int runOutSplits = m_nRunOutSplits;
     bool gap = false;
     bool endGap = false;
     long offset = 0;
@@ -259,6 +261,7 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
                 } else if (d >= gapSamples && i - lastSplit >= minSongSamples) {
                     gap = true;
                     offset = frameOffset;
+                    runOutSplits = lastLoud > lastSplit ? 1 : runOutSplits + 1;
                     lastSplit = i;
                 }
             }
@@ -297,6 +300,7 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
     }
     m_nLastLoudIndex = lastLoud;
     m_nLastSplitIndex = lastSplit;
+    m_nRunOutSplits = runOutSplits;
     if (gap) {
         if (gapFound != nullptr) *gapFound = 1;
         if (splitOffset != nullptr) *splitOffset = offset;

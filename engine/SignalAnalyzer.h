@@ -42,6 +42,14 @@ public:
     // for 16-bit blocks and 8 for float; a mono frame half that).
     bool IsShortFile(long byteCount);
 
+    // The pieces at the end of the recording that hold nothing above Gap Level: the splits
+    // reported since the last sample above it (0 when one came after the last split). They are
+    // run-out (or the silence before the end), no songs, and a recording or a split need not
+    // keep them. The piece before the first split is the recording itself and never counts.
+    int TrailingRunOutPieces() const {
+        return m_nLastLoudIndex <= m_nLastSplitIndex ? m_nRunOutSplits : 0;
+    }
+
     // Parameter block: positions are the (negative) trackbar positions of RecSettings.
     void SetGapSizePosition(int p);
     int GetGapSizePosition();
@@ -139,6 +147,7 @@ private:
     // past its range after about six hours at 48000 per second.
     int64_t m_nLastLoudIndex = 0;
     int64_t m_nLastSplitIndex = 0;
+    int m_nRunOutSplits = 0;  // splits reported since the last loud sample
     float m_fClipLimit = 32767.0f;
 
     CErrorState m_error{"No error"};

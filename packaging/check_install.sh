@@ -20,7 +20,7 @@ expect_file() {
 expect_file bin/vellisto
 expect_file bin/vellisto-split
 [ -x "$prefix/bin/vellisto" ] && [ -x "$prefix/bin/vellisto-split" ] || fail "programs not executable"
-for page in index connecting files level settings splitter; do
+for page in index connecting files level settings splitter desktop; do
     expect_file "share/vellisto/help/$page.md"
 done
 expect_file "share/applications/$id.desktop"
@@ -56,6 +56,8 @@ for page in vellisto vellisto-split; do
     gzip -t "$prefix/share/man/man1/$page.1.gz" || fail "$page.1.gz is not gzip"
     gzip -dc "$prefix/share/man/man1/$page.1.gz" | grep -q "^\.TH .*Vellisto $version" ||
         fail "$page.1 does not name version $version"
+    gzip -dc "$prefix/share/man/man1/$page.1.gz" | grep -q '^\.TH [A-Z-]* 1 "[0-9]\{4\}-[0-9][0-9]-[0-9][0-9]"' ||
+        fail "$page.1 carries no date"
 done
 grep -q "^Exec=vellisto$" "$prefix/share/applications/$id.desktop" || fail "Exec is not vellisto"
 grep -q "^Categories=AudioVideo;Audio;Recorder;$" "$prefix/share/applications/$id.desktop" ||

@@ -53,6 +53,7 @@ struct CustomDlgIds {
     static constexpr int IDC_RATE_FRAME = 1040;
     static constexpr int IDC_RATE11 = 1041;
     static constexpr int IDC_RATE22 = 1042;
+    static constexpr int IDC_GLOBALHOTKEY = 1043;  // "Ctrl+S from any application"
     static constexpr int IDC_HELP = 57670;
     static constexpr int IDC_DELETEPRESET = 57672;
     static constexpr int IDC_ADDPRESET = 57673;

@@ -52,6 +52,8 @@ constexpr DlgItem kCustomItems[] = {
     {CustomDlgIds::IDC_DCBLOCK, DlgKind::CheckBox, "DC Block", 24, 147, 53, 16,
      kDlgPushLike | kDlgTabStop, 0},
     {CustomDlgIds::IDC_SMARTGAP, DlgKind::CheckBox, "Smart Gap", 101, 151, 49, 10, kDlgTabStop, 0},
+    {CustomDlgIds::IDC_GLOBALHOTKEY, DlgKind::CheckBox, "Ctrl+S from any application", 14, 164, 150,
+     10, kDlgTabStop, 0},
     {CustomDlgIds::IDC_RATE_FRAME, DlgKind::GroupBox, "Sampling Rate", 171, 28, 118, 43, kDlgCentre,
      0},
     {CustomDlgIds::IDC_RATE11, DlgKind::RadioButton, "11 kHz", 182, 42, 49, 10, kDlgGroup, 0},
@@ -105,7 +107,7 @@ constexpr StringEntry kStrings[] = {
     {102, "Open the playback mixer"},
     {103, "Open the recording mixer"},
     {104, "Auto configures Rec Mixer"},
-    {105, "Record"},
+    {105, "Record (Ctrl+S)"},
     {106, "Stop recording"},
     {107, "Add a Preset"},
     {108, "Delete a Preset"},
@@ -113,6 +115,10 @@ constexpr StringEntry kStrings[] = {
     {110, "Select base filename from list"},
     {111, "Create new base file"},
     {113, "Level Right (2dB/LED)"},
+    {114,
+     "DC Block removes a constant offset from the input. It also lowers deep bass (at 44.1 kHz "
+     "about -3 dB at 60 Hz, -4 dB at 50 Hz, -10 dB at 20 Hz). Switch it off for music with deep "
+     "bass that matters when your sound card adds no offset."},
 };
 
 struct ImageEntry {

@@ -11,6 +11,8 @@ packages=(
     libsndfile1-dev sox libsox-fmt-base ffmpeg cuetools time
     libcli11-dev
     xvfb xdotool xterm fonts-dejavu-core
+    # the desktop-services tests run a private bus
+    dbus-daemon
     # the install-tree test and the Debian package (cpack)
     desktop-file-utils appstream dpkg-dev file
     # the mixer tests and the real-time soak (bench/soak.sh)

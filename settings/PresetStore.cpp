@@ -239,7 +239,11 @@ void CPresetStore::LoadPresets(const std::string& dir, const std::string& startD
     const bool anyFile = loaded || Exists(presetPath) || Exists(oldKeptPath);
     if (!loaded) {
         PresetLoadReport report;
-        if (!LoadPresetsFile(presetPath, m_presets, &report)) {
+        if (LoadPresetsFile(presetPath, m_presets, &report)) {
+            // A "Temp.pre" beside a whole presets file is what an older save left behind; kept,
+            // it would bring its presets back at a start that found the presets file missing.
+            if (Exists(tempPath)) ::unlink(tempPath.c_str());
+        } else {
             if (report.bOpened) {
                 m_bKeepOldPresetFile = true;
                 ReportDamage(presetPath, report);

@@ -21,8 +21,8 @@
 #include "Prompter.h"
 #include "RecSettings.h"
 
-// Bytes of a path buffer. Larger than the 260 of the earlier Windows versions because a Linux
-// working directory may legitimately be longer than 250 characters.
+// Bytes of a path buffer. Larger than the 260 earlier versions allowed because a working
+// directory may legitimately be longer than 250 characters.
 constexpr size_t kPresetPathSize = 4096;
 
 class CPresetStore {

@@ -18,8 +18,13 @@ void AppendUtf8(std::string& out, char32_t c) {
     } else if (c < 0x800) {
         out += static_cast<char>(0xC0 | (c >> 6));
         out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
+    } else if (c < 0x10000) {
         out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
         out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (c & 0x3F));
     }
@@ -90,5 +95,17 @@ std::string EncodeWindows1252(std::string_view utf8) {
     std::string out;
     out.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) out += ByteFor(NextCodePoint(utf8, i));
+    return out;
+}
+
+std::string Windows1252Unencodable(std::string_view utf8) {
+    std::u32string seen;
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const char32_t c = NextCodePoint(utf8, i);
+        if (ByteFor(c) != '?' || c == U'?' || seen.find(c) != std::u32string::npos) continue;
+        seen += c;
+        AppendUtf8(out, c);
+    }
     return out;
 }

@@ -14,3 +14,7 @@ std::string DecodeWindows1252(std::string_view bytes);
 // UTF-8 to Windows-1252 bytes. A character the code page cannot hold, and a byte that is not
 // valid UTF-8, each become '?', the code page's replacement.
 std::string EncodeWindows1252(std::string_view utf8);
+
+// The characters of utf8 that EncodeWindows1252 would turn into '?', each once, in the order
+// they first appear, as UTF-8 (a malformed byte shows as U+FFFD). Empty when the text survives.
+std::string Windows1252Unencodable(std::string_view utf8);

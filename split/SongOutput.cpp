@@ -1,14 +1,19 @@
 #include "SongOutput.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
-CSongOutput::CSongOutput(Mode mode, const WAVEFORMATEX& format) : m_mode(mode), m_format(format) {
+#include "SongFileName.h"
+
+CSongOutput::CSongOutput(Mode mode, const WAVEFORMATEX& format, bool overwrite)
+    : m_mode(mode), m_format(format), m_bOverwrite(overwrite) {
     // PCM headers end at 44; the recorder's float headers carry cbSize and end at 46.
     m_nDataStart = format.wFormatTag == WAVE_FORMAT_PCM ? 44 : 46;
     if (m_mode == Mode::Write) {
@@ -26,6 +31,11 @@ CSongOutput::~CSongOutput() {
         m_wake.notify_one();
         m_writer.join();
     }
+    // A file still open was never finished: it does not stay, not even under its temporary name.
+    if (m_mode == Mode::Write && m_nCurrent >= 0) {
+        ::close(m_nCurrentFd);
+        ::unlink(m_files[static_cast<size_t>(m_nCurrent)].strTemp.c_str());
+    }
 }
 
 bool CSongOutput::Created(const std::string& path) const {
@@ -33,6 +43,48 @@ bool CSongOutput::Created(const std::string& path) const {
         if (it->strPath == path) return it->bCreated;
     }
     return false;
+}
+
+bool CSongOutput::Finished(const std::string& path) const {
+    for (auto it = m_files.rbegin(); it != m_files.rend(); ++it) {
+        if (it->strPath == path) return it->bFinished;
+    }
+    return false;
+}
+
+int CSongOutput::CreateTemp(const std::string& path, std::string* temp) {
+    const std::string folder = FolderPart(path);
+    std::string name(FileNamePart(path));
+    // Within a folder's limit on a name however long the song's name is.
+    if (name.size() > 200) name.resize(200);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *temp = folder + "/." + name + "." + std::to_string(::getpid()) + "-" +
+                std::to_string(++m_nTempCount) + ".part";
+        const int fd = ::open(temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+int CSongOutput::Publish(const File& file) const {
+    const char* from = file.strTemp.c_str();
+    const char* to = file.strPath.c_str();
+    if (m_bOverwrite) return ::rename(from, to);
+    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    // A file system that cannot rename without replacing: a new link is as exclusive.
+    if (::link(from, to) == 0) {
+        ::unlink(from);
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP) return -1;
+    // Nor link: the last resort looks before it leaps.
+    struct stat st {};
+    if (::lstat(to, &st) == 0) {
+        errno = EEXIST;
+        return -1;
+    }
+    return ::rename(from, to);
 }
 
 ssize_t CSongOutput::Fail(const std::string& path, int error) {
@@ -44,16 +96,17 @@ ssize_t CSongOutput::Fail(const std::string& path, int error) {
 int CSongOutput::Open(const char* path) {
     File file;
     file.strPath = path;
+    int fd = -1;
     if (m_mode == Mode::List) {
-        // A dry run touches no file: the handle only names the song file it would write.
-        file.bCreated = true;
-        m_files.push_back(file);
-        m_nCurrent = static_cast<int>(m_files.size()) - 1;
-        m_nCurrentFd = 0;
-        m_nCarry = 0;
-        return 0;
+        fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } else {
+        struct stat st {};
+        if (::lstat(path, &st) == 0 && (!m_bOverwrite || S_ISDIR(st.st_mode))) {
+            m_files.push_back(file);
+            return static_cast<int>(Fail(path, S_ISDIR(st.st_mode) ? EISDIR : EEXIST));
+        }
+        fd = CreateTemp(file.strPath, &file.strTemp);
     }
-    const int fd = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int error = errno;
         m_files.push_back(file);
@@ -64,6 +117,11 @@ int CSongOutput::Open(const char* path) {
     m_nCurrent = static_cast<int>(m_files.size()) - 1;
     m_nCurrentFd = fd;
     m_nCarry = 0;
+    if (m_mode == Mode::List) {
+        // The stand-in stays empty; the handle only names it.
+        ::close(fd);
+        return 0;
+    }
     return fd;
 }
 
@@ -124,15 +182,19 @@ int CSongOutput::Close(int handle) {
         errno = EBADF;
         return -1;
     }
-    const std::string path = m_files[static_cast<size_t>(m_nCurrent)].strPath;
+    File& file = m_files[static_cast<size_t>(m_nCurrent)];
     m_nCurrent = -1;
     m_nCurrentFd = -1;
     if (m_mode == Mode::List) return 0;
     const int error = Drain();
     const int closed = ::close(handle);
-    const int closeError = errno;
-    if (error != 0) return static_cast<int>(Fail(path, error));
-    if (closed != 0) return static_cast<int>(Fail(path, closeError));
+    int failure = error != 0 ? error : closed != 0 ? errno : 0;
+    if (failure == 0 && Publish(file) != 0) failure = errno;
+    if (failure != 0) {
+        ::unlink(file.strTemp.c_str());
+        return static_cast<int>(Fail(file.strPath, failure));
+    }
+    file.bFinished = true;
     return 0;
 }
 

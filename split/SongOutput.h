@@ -7,9 +7,16 @@
 // the next WriteAt or Close of that file, with its error number. Close waits until the file's
 // bytes are on their way to the disk, closes it and reports a failure the same way.
 //
-// List mode (a dry run): no file is made and no byte is written. Each Open only names the song
-// file it would write; the bytes are counted, with the peak and the clipped samples of each
-// file. Which file the recording would delete as trailing silence its end report says.
+// List mode (a dry run): no byte is written. Each Open creates an empty stand-in of that name
+// (the splitter names them in a folder of the run's own), so that whatever the recording
+// control later deletes is seen; the bytes are only counted, with the peak and the clipped
+// samples of each file.
+//
+// Write mode never puts an unfinished song under a song name: each file is written under a
+// hidden temporary name in its own folder (".SideA1.wav.<pid>-<n>.part") and renamed to its name
+// by a Close that succeeded; a failed one removes it. An existing file of that name is refused
+// (EEXIST) unless the output may overwrite, at Open and again at the rename, so a file that
+// appeared meanwhile is not replaced either.
 //
 // Both modes remember every file opened, in order, with its size: the songs a run wrote are
 // known exactly, and only files this run created are ever cleaned up. One thread at a time
@@ -36,7 +43,9 @@ public:
 
     struct File {
         std::string strPath;      // as opened
+        std::string strTemp;      // Write mode: where it is written until it is finished
         bool bCreated = false;    // opened (created or truncated) by this run
+        bool bFinished = false;   // Write mode: closed well and under its name
         uint64_t nDataBytes = 0;  // sample bytes that reached the file (List: that would have)
         float fPeak = 0;          // List mode: largest magnitude, 1.0 = full scale
         uint64_t nClipped = 0;    // List mode: samples at or beyond full scale
@@ -47,8 +56,8 @@ public:
         int nErrno = 0;
     };
 
-    // format: the song files' sample format.
-    CSongOutput(Mode mode, const WAVEFORMATEX& format);
+    // format: the song files' sample format; overwrite: an existing song file may be replaced.
+    CSongOutput(Mode mode, const WAVEFORMATEX& format, bool overwrite = false);
     ~CSongOutput() override;
     CSongOutput(const CSongOutput&) = delete;
     CSongOutput& operator=(const CSongOutput&) = delete;
@@ -63,6 +72,8 @@ public:
     const std::vector<Failure>& GetFailures() const { return m_failures; }
     // Was the file at path created by this run (the last record of that path)?
     bool Created(const std::string& path) const;
+    // Write mode: was the file at path finished under its name (the last record of that path)?
+    bool Finished(const std::string& path) const;
 
 private:
     static constexpr size_t kSlotBytes = 65536;
@@ -77,6 +88,10 @@ private:
     void Count(File& file, const iovec* pieces, int count, uint64_t offset);
     void Measure(File& file, const unsigned char* bytes, size_t n);
     ssize_t Fail(const std::string& path, int error);
+    // Creates a fresh temporary file for path; its descriptor, or -1 with errno set.
+    int CreateTemp(const std::string& path, std::string* temp);
+    // Puts the finished temporary file under its name.
+    int Publish(const File& file) const;
     void WriterMain();
     // Waits until the writer thread has written every slot; returns the first error since the
     // last call (0 for none). Caller's thread.
@@ -84,6 +99,8 @@ private:
 
     Mode m_mode;
     WAVEFORMATEX m_format;
+    bool m_bOverwrite;
+    unsigned m_nTempCount = 0;   // numbers the temporary names
     uint64_t m_nDataStart = 44;  // where the samples of a song file begin
     std::vector<File> m_files;
     std::vector<Failure> m_failures;

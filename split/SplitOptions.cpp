@@ -16,8 +16,10 @@ const char kDescription[] =
     "-o) reads a stream from standard input.";
 
 const char kFooter[] =
-    "Exit codes: 0 done, 1 an input or the destination failed, 2 bad options or out-of-range\n"
-    "parameters, 128+n interrupted by signal n; with several inputs the worst of them.\n"
+    "Exit codes: 0 done, 1 an input or the destination failed (or audio above Gap Level\n"
+    "followed End Gap), 2 bad options, out-of-range\n"
+    "parameters or paths that would write over an input or each other's songs, 128+n\n"
+    "interrupted by signal n; with several inputs the worst of them.\n"
     "Options beside --preset override its values.";
 
 std::string Lower(std::string text) {
@@ -114,13 +116,23 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     cue->type_name("FILE");
     CLI::Option* songs =
         app.add_option("--songs", options->nSongs,
-                       "the side holds N songs: split at the N-1 longest gaps, at least "
-                       "--min-song apart (End Gap does not end the side; not a live split)")
+                       "the side holds N songs: split the N-1 longest gaps, at least --min-song "
+                       "apart, each at its quietest Gap-Size part (End Gap does not end the "
+                       "side; not a live split)")
             ->type_name("N")
+            ->check(
+                [](const std::string& text) {
+                    return !text.empty() &&
+                                   text.find_first_not_of("0123456789") == std::string::npos
+                               ? std::string()
+                               : "--songs expects a whole number, not " + text;
+                },
+                "")
             ->check(CLI::Range(1, 100000));
     app.add_flag("--probe", options->bProbe,
                  "measure the noise floor in the gaps and the quietest passages inside songs, "
-                 "suggest --gap-level and --end-gap; write nothing")
+                 "suggest --gap-level and --end-gap and list the songs they give; write "
+                 "nothing")
         ->excludes(list)
         ->excludes(labels)
         ->excludes(cue)
@@ -128,8 +140,11 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     app.add_option("-j,--jobs", options->nJobs, "split N inputs at once (default: one per core)")
         ->type_name("N")
         ->check(CLI::Range(1, 256));
-    app.add_flag("-f,--force", options->bForce, "overwrite existing song files");
-    app.add_flag("-q,--quiet", options->bQuiet, "no progress bar and no summary");
+    app.add_flag("-f,--force", options->bForce,
+                 "overwrite existing song files, label file and cue sheet (never an input or "
+                 "a WAV file)");
+    app.add_flag("-q,--quiet", options->bQuiet,
+                 "no progress bar, no summary and no notices: errors only");
 
     try {
         app.parse(argc, argv);

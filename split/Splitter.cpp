@@ -1,6 +1,7 @@
 #include "Splitter.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <system_error>
@@ -28,6 +30,7 @@
 #include "PresetsFile.h"
 #include "RecordingControl.h"
 #include "RecordingTexts.h"
+#include "RunPaths.h"
 #include "SignalAnalyzer.h"
 #include "SongOutput.h"
 #include "TerminalWindow.h"
@@ -65,9 +68,9 @@ std::string Number(double v, const char* format = "%g") {
     return text;
 }
 
-// mm:ss.s, truncated to the tenth like the recorder's clock truncates to the second.
+// mm:ss.s, rounded to the nearest tenth as audio editors show times.
 std::string Duration(uint64_t frames, uint32_t rate) {
-    const uint64_t tenths = rate ? frames * 10 / rate : 0;
+    const uint64_t tenths = rate ? (frames * 20 + rate) / (2 * uint64_t{rate}) : 0;
     char text[48];
     std::snprintf(text, sizeof text, "%02llu:%02llu.%llu",
                   static_cast<unsigned long long>(tenths / 600),
@@ -97,6 +100,15 @@ bool NamedThroughProc(const std::string& path) {
     return false;
 }
 
+// A fresh private folder for a dry run's stand-in files; "" when none can be made.
+std::string MakeScratchFolder() {
+    std::error_code ec;
+    fs::path base = fs::temp_directory_path(ec);
+    if (ec) base = "/tmp";
+    std::string pattern = (base / "vellisto-split-list-XXXXXX").string();
+    return mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
 }  // namespace
 
 std::string ShellQuote(const std::string& text) {
@@ -121,12 +133,21 @@ CSplitter::CSplitter(const SplitOptions& options, std::ostream& out, std::ostrea
 
 CSplitter::~CSplitter() {
     if (m_nFd >= 0) ::close(m_nFd);
+    if (!m_strScratch.empty()) {
+        std::error_code ec;
+        fs::remove_all(m_strScratch, ec);
+    }
 }
+
+std::ostream& CSplitter::Note() { return m_options.bQuiet ? m_discard : m_err; }
 
 bool CSplitter::Interrupted() const { return m_pInterrupt && m_pInterrupt->load() != 0; }
 
 int CSplitter::Fail(const std::string& text, int code) {
-    m_err << "vellisto-split: " << text << "\n";
+    // With several inputs every error says whose it is.
+    const bool named = m_options.inputs.size() < 2 || m_strName.empty() ||
+                       text.find(m_strName) != std::string::npos;
+    m_err << "vellisto-split: " << (named ? "" : m_strName + ": ") << text << "\n";
     m_err.flush();
     return code;
 }
@@ -190,8 +211,13 @@ int CSplitter::OpenInput() {
         if (m_info.problem == WavProblem::SampleType) {
             // Each file name a word of its own, whatever it holds.
             const std::string stem = stdinput ? "side" : CSongFileName(input).Stem();
+            // Integer samples deeper than 16 bits keep their depth as 32-bit float; 16-bit
+            // would lose it.
+            const bool deeper =
+                m_info.format.wFormatTag == WAVE_FORMAT_PCM && m_info.format.wBitsPerSample > 16;
             error += "; convert it first, for example: sox " + ShellQuote(stdinput ? "-" : input) +
-                     " -b 16 -e signed-integer " + ShellQuote(stem + "-16bit.wav");
+                     (deeper ? " -e floating-point -b 32 " : " -b 16 -e signed-integer ") +
+                     ShellQuote(stem + (deeper ? "-float.wav" : "-16bit.wav"));
         }
         return Fail(error);
     }
@@ -210,47 +236,42 @@ int CSplitter::OpenInput() {
                     "384000 can be split");
     }
     if (m_info.nDataBytes == 0) return Fail(m_strName + " holds no audio");
+    const std::string notice = "vellisto-split: notice: " + m_strName;
+    const std::string fileBytes =
+        m_info.bStream ? std::string() : " (" + std::to_string(m_info.nDataBytes) + " bytes)";
     if (m_info.bSizeToEnd) {
-        m_err << "vellisto-split: notice: " << m_strName << " declares " << m_info.nDeclaredBytes
-              << " bytes of audio, "
-              << (m_info.nDeclaredBytes == 0xFFFFFFFFu || m_info.nDeclaredBytes == 0x7FFFF000u
-                      ? "a streaming writer's placeholder"
-                      : "more than the file holds")
-              << "; it is read to the end"
-              << (m_info.bStream ? std::string()
-                                 : " (" + std::to_string(m_info.nDataBytes) + " bytes)")
-              << "\n";
+        const uint32_t declared = m_info.nDeclaredBytes;
+        Note() << notice << " declares " << declared << " bytes of audio, "
+               << (declared == 0xFFFFFFFFu || declared == 0x7FFFF000u
+                       ? "a streaming writer's placeholder"
+                   : declared == 0             ? "as a writer leaves it when it is interrupted"
+                   : m_info.nPartialBytes != 0 ? "which ends inside a frame, and more bytes follow"
+                                               : "more than the file holds")
+               << "; it is read to the end" << (m_info.nPartialBytes != 0 ? " in whole frames" : "")
+               << fileBytes << "\n";
+    } else if (m_info.nPartialBytes != 0) {
+        Note() << notice << " declares " << m_info.nDeclaredBytes
+               << " bytes of audio, which ends inside a frame; the " << m_info.nPartialBytes
+               << (m_info.nPartialBytes == 1 ? " byte" : " bytes")
+               << " of the partial frame are left out\n";
+    }
+    if (m_info.nSecondDataOffset != 0) {
+        Note() << notice << " holds a second data chunk (" << m_info.nSecondDataBytes
+               << " bytes at byte " << m_info.nSecondDataOffset
+               << ") after the first; only the first is split\n";
     }
     return -1;
 }
 
 bool CSplitter::ChooseOutput() {
-    std::string base = m_options.strOutput.empty() ? m_options.strInput : m_options.strOutput;
-    if (!m_options.strOutput.empty()) {
-        std::error_code ec;
-        if (base.back() == '/' || fs::is_directory(base, ec)) {
-            if (m_options.strInput == "-") {
-                Fail(
-                    "reading standard input, -o names the song files, not a folder (for "
-                    "example: -o " +
-                    base + (base.back() == '/' ? "" : "/") + "Side.wav)");
-                return false;
-            }
-            if (base.back() != '/') base += '/';
-            base += FileNamePart(m_options.strInput);
-        }
-    }
-    std::string name(FileNamePart(base));
-    if (name.empty() || name == "." || name == "..") {
-        Fail("the output base " + base + " names no file");
+    std::string error;
+    const std::string base = SongBase(m_options, m_options.strInput, &error);
+    if (base.empty()) {
+        Fail(error);
         return false;
     }
-    if (name.find('.') == std::string::npos) {
-        base += ".wav";
-        name += ".wav";
-    }
     m_strBasePath = base;
-    m_strBaseName = name;
+    m_strBaseName = FileNamePart(base);
     m_songNames = CSongFileName(base);
     return true;
 }
@@ -258,6 +279,13 @@ bool CSplitter::ChooseOutput() {
 bool CSplitter::CheckDestination() {
     const std::string folder = FolderPart(m_strBasePath);
     struct stat st {};
+    std::error_code made;
+    // As mkdir -p: the folder -o names is made, with its parents.
+    if (::stat(folder.c_str(), &st) != 0 && errno == ENOENT &&
+        !fs::create_directories(folder, made) && made) {
+        Fail("cannot make the folder " + folder + " for the song files: " + made.message());
+        return false;
+    }
     if (::stat(folder.c_str(), &st) != 0) {
         Fail("cannot write the song files to " + folder + ": " + std::strerror(errno));
         return false;
@@ -269,23 +297,6 @@ bool CSplitter::CheckDestination() {
     if (::access(folder.c_str(), W_OK | X_OK) != 0) {
         Fail("cannot write the song files to " + folder + ": " + std::strerror(errno));
         return false;
-    }
-
-    // Song files are created by truncating: one of them must never be the input itself (named
-    // like a song file of this base, or a link to it), whatever --force says.
-    struct stat in {};
-    if (fstat(m_nFd, &in) != 0 || !S_ISREG(in.st_mode)) return true;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (m_songNames.NumberOf(name) == 0) continue;
-        struct stat song {};
-        if (::stat(it->path().c_str(), &song) == 0 && song.st_dev == in.st_dev &&
-            song.st_ino == in.st_ino) {
-            Fail("the song files would overwrite the input " + m_strName + " (as " +
-                 it->path().string() + "); choose another base name with -o");
-            return false;
-        }
     }
     return true;
 }
@@ -394,13 +405,20 @@ int CSplitter::ApplyPreset(CSignalAnalyzer& analyser) {
                     "\": " + std::strerror(report.nErrno));
     }
     if (report.bDamaged) {
-        m_err << "vellisto-split: notice: the presets file \"" << presetsFile << "\" is damaged ("
-              << report.strProblem << "); " << report.nRecovered << " of " << report.nCounted
-              << " presets could be read\n";
+        Note() << "vellisto-split: notice: the presets file \"" << presetsFile << "\" is damaged ("
+               << report.strProblem << "); " << report.nRecovered << " of " << report.nCounted
+               << " presets could be read\n";
     }
     // The file holds Windows-1252 names; the terminal types and shows UTF-8.
     const CPresets* preset = FindPresetByName(presets, m_options.strPreset);
     if (!preset) preset = FindPresetByName(presets, EncodeWindows1252(m_options.strPreset));
+    // As the recorder's preset box picks a name: in any letter case.
+    for (size_t k = 0; !preset && k < presets.size(); ++k) {
+        if (strcasecmp(presets[k].m_strName.c_str(),
+                       EncodeWindows1252(m_options.strPreset).c_str()) == 0) {
+            preset = &presets[k];
+        }
+    }
     if (!preset) {
         std::string known;
         for (const CPresets& p : presets) {
@@ -497,8 +515,49 @@ bool CSplitter::AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes) {
     return true;
 }
 
-void CSplitter::CollectSongs(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
-                             const std::string& removed) {
+// The files that begin at or after the first of the last `pieces` splits hold nothing above
+// Gap Level: run-out, no songs.
+void CSplitter::RemoveRunOut(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
+                             int pieces) {
+    if (pieces <= 0 || static_cast<size_t>(pieces) > splitBytes.size()) return;
+    const uint64_t from = splitBytes[splitBytes.size() - static_cast<size_t>(pieces)];
+    const bool list = output.GetMode() == CSongOutput::Mode::List;
+    std::vector<std::string> removed;
+    uint64_t start = 0;
+    for (const CSongOutput::File& file : output.GetFiles()) {
+        std::error_code ec;
+        if (start >= from && file.bCreated && fs::remove(file.strPath, ec)) {
+            removed.emplace_back(FileNamePart(file.strPath));
+        }
+        start += file.nDataBytes;
+    }
+    if (removed.empty()) return;
+    const bool one = removed.size() == 1;
+    Note() << "vellisto-split: notice: " << (list ? "" : "removed ") << removed.front()
+           << (one ? "" : " to " + removed.back())
+           << (list ? (one ? " would hold" : " would hold") : (one ? ": it held" : ": they held"))
+           << " nothing above Gap Level after the last song (run-out, no song)\n";
+}
+
+// The song file being written when the run failed does not hold its whole song; the files
+// before it are finished songs and stay. A file this run did not create (the user's, at a name
+// it could not take) is never touched.
+void CSplitter::RemoveUnfinished(const CSongOutput& output, const std::string& path) {
+    if (!output.Created(path)) return;
+    const bool list = output.GetMode() == CSongOutput::Mode::List;
+    std::error_code ec;
+    // An unfinished file never reached its name: the output has removed it already.
+    const bool removed = (!list && !output.Finished(path)) || fs::remove(path, ec);
+    if (removed && !list) {
+        m_err << "vellisto-split: removed the unfinished song file " << path << "\n";
+    } else if (ec) {
+        m_err << "vellisto-split: cannot remove the unfinished song file " << path << ": "
+              << ec.message() << "\n";
+    }
+}
+
+void CSplitter::CollectSongs(const CSongOutput& output, const CSongFileName& written,
+                             const std::vector<uint64_t>& splitBytes) {
     m_songs.clear();
     const uint64_t frameBytes = std::max<uint16_t>(m_info.format.nBlockAlign, 1);
     uint64_t at = 0;
@@ -506,14 +565,11 @@ void CSplitter::CollectSongs(const CSongOutput& output, const std::vector<uint64
     for (const CSongOutput::File& file : output.GetFiles()) {
         const uint64_t start = at;
         at += file.nDataBytes;
-        // Left out: a file never made, the trailing silence the recording deleted (or, in a dry
-        // run, would have), and an unfinished file removed after a failure.
         std::error_code ec;
-        if (!file.bCreated || file.strPath == removed ||
-            (!m_options.bList && !fs::exists(file.strPath, ec)))
-            continue;
+        if (!file.bCreated || !fs::exists(file.strPath, ec)) continue;
         SplitSong song;
-        song.strPath = file.strPath;
+        const long number = written.NumberOf(file.strPath);
+        song.strPath = number > 0 ? m_songNames.Name(number) : file.strPath;
         song.nStartFrame = start / frameBytes;
         song.nFrames = file.nDataBytes / frameBytes;
         song.fPeak = file.fPeak;
@@ -528,8 +584,16 @@ void CSplitter::CollectSongs(const CSongOutput& output, const std::vector<uint64
 
 int CSplitter::Record() {
     const bool list = m_options.bList;
-    const std::string controlBase = m_strBasePath;
-    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format);
+    std::string controlBase = m_strBasePath;
+    if (list) {
+        // A dry run records into stand-ins in a folder of its own: the recording control may
+        // then delete what it likes, and never a file of the user's.
+        m_strScratch = MakeScratchFolder();
+        if (m_strScratch.empty()) return Fail(std::string("cannot list: ") + std::strerror(errno));
+        controlBase = m_strScratch + "/" + m_strBaseName;
+    }
+    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format,
+                       m_options.bForce);
     CTerminalWindow window(m_err, m_bShowProgress);
     const int fd = fcntl(m_nFd, F_DUPFD_CLOEXEC, 3);
     if (fd < 0) return Fail("Cannot read " + m_strName + ": " + std::strerror(errno));
@@ -545,8 +609,6 @@ int CSplitter::Record() {
     control.m_settings.wChannels = m_info.format.nChannels;
     control.m_settings.nWaveInID = -1;
     if (m_options.nMaxSongBytes > 0) control.m_nMaxSongBytes = m_options.nMaxSongBytes;
-    // A dry run writes no file and so deletes none; the report names the one it would.
-    control.m_bRemoveSilentTail = !list;
 
     // The view needs the thresholds Record will prepare; preparing twice changes nothing.
     analyser.PrepareRecording();
@@ -560,7 +622,7 @@ int CSplitter::Record() {
     control.GetWriter().SetFileName(controlBase.c_str());
 
     StartOutcome start = control.Prepare({true, m_strBaseName, controlBase});
-    if (!start.Refused() && start.existing.nLowest > 0 && !m_options.bForce && !list) {
+    if (!start.Refused() && start.existing.nLowest > 0 && !m_options.bForce) {
         control.Abandon();
         return Fail(start.existing.strLowest +
                     " exists (and possibly more numbered song files); use --force to "
@@ -612,36 +674,34 @@ int CSplitter::Record() {
              std::to_string(taken) + " of " + std::to_string(inputBytes) + " bytes)");
         failed = true;
     }
-    if (failed && !list && output.Created(lastPath)) {
-        // The song file being written when the run failed does not hold its whole song; the
-        // files before it are finished songs and stay. A file this run did not create (the
-        // user's, at a name it could not take) is never touched.
-        std::error_code ec;
-        if (fs::remove(lastPath, ec)) {
-            m_err << "vellisto-split: removed the unfinished song file " << lastPath << "\n";
-        } else if (ec) {
-            m_err << "vellisto-split: cannot remove the unfinished song file " << lastPath << ": "
-                  << ec.message() << "\n";
-        }
-    }
+    // A stream cannot be read again: the song being written when it was interrupted is kept,
+    // finished up to the interruption. A file's is removed, and a second run splits it whole.
+    const bool keepLast = interrupted && m_info.bStream && window.GetErrors().empty();
+    if (failed && !keepLast) RemoveUnfinished(output, lastPath);
+    if (!failed) RemoveRunOut(output, view.GetSplitBytes(), analyser.TrailingRunOutPieces());
 
-    std::string removed;
-    for (const SongFileRecord& f : window.GetReport().files) {
-        if (f.bRemoved) removed = f.strPath;
-    }
-    CollectSongs(output, view.GetSplitBytes(), removed);
+    CollectSongs(output, CSongFileName(controlBase), view.GetSplitBytes());
 
     if (!failed && m_info.bStream && !m_info.bSizeToEnd && end == RecordingEnd::ShortBlock &&
         taken < m_info.nDataBytes) {
-        m_err << "vellisto-split: notice: " << m_strName << " ended after " << taken << " of the "
-              << m_info.nDataBytes << " bytes of audio its header declares; split to its end\n";
+        Note() << "vellisto-split: notice: " << m_strName << " ended after " << taken << " of the "
+               << m_info.nDataBytes << " bytes of audio its header declares; split to its end\n";
     }
-    const bool endGap = !failed && end == RecordingEnd::EndGap && taken < inputBytes;
-    if (endGap && !list) {
-        m_err << "vellisto-split: notice: End Gap of silence ended the recording at "
-              << Time(taken / frameBytes) << "; the last "
-              << Time((inputBytes - taken) / frameBytes) << " of " << m_strName
-              << " were not split (a longer --end-gap goes on past such a silence)\n";
+    // Read to the end: what End Gap left is looked at, and a stream's writer is not cut off.
+    const bool endedEarly = !failed && end == RecordingEnd::EndGap;
+    Rest rest;
+    if (!failed && (endedEarly || m_info.bStream))
+        rest = ReadRest(analyser, taken, *file, endedEarly);
+    const bool endGap = endedEarly && rest.nBytes > 0;
+    const bool oneSong = m_songs.size() <= 1;
+    if (endGap) {
+        // With one song, End Gap is the reason why.
+        // Music left unsplit is an error, and said even with -q.
+        (rest.nAboveFrames > 0 ? m_err : Note())
+            << (oneSong ? WhyHead(0) : "vellisto-split: ")
+            << (rest.nAboveFrames > 0 || oneSong ? "" : "notice: ") << EndGapText(taken, rest)
+            << (rest.nAboveFrames > 0 ? " (a longer --end-gap goes on past such a silence)" : "")
+            << "\n";
     }
     if (!list) {
         std::error_code ec;
@@ -650,11 +710,11 @@ int CSplitter::Record() {
         if (fs::exists(m_songNames.Name(lastNumber + 1), ec)) {
             long last = lastNumber + 1;
             while (fs::exists(m_songNames.Name(last + 1), ec)) ++last;
-            m_err << "vellisto-split: notice: " << m_songNames.Name(lastNumber + 1)
-                  << (last > lastNumber + 1
-                          ? " to " + std::string(FileNamePart(m_songNames.Name(last))) + " are"
-                          : std::string(" is"))
-                  << " left from an earlier run\n";
+            Note() << "vellisto-split: notice: " << m_songNames.Name(lastNumber + 1)
+                   << (last > lastNumber + 1
+                           ? " to " + std::string(FileNamePart(m_songNames.Name(last))) + " are"
+                           : std::string(" is"))
+                   << " left from an earlier run\n";
         }
     }
     if (failed) {
@@ -662,7 +722,7 @@ int CSplitter::Record() {
         return interrupted ? kExitSignal + signal : kExitFailed;
     }
 
-    if (m_songs.size() <= 1) {
+    if (oneSong && !endGap) {
         if (list) {
             Explain(view, 0);
         } else if (!m_info.bStream) {
@@ -682,11 +742,109 @@ int CSplitter::Record() {
     }
     const int written = WriteLabelsAndCue();
     if (list) {
-        PrintList(&view, endGap ? taken / frameBytes : 0);
+        PrintList(&view, endGap ? EndGapText(taken, rest) : std::string());
     } else if (!m_options.bQuiet) {
         PrintSummary();
     }
-    return written;
+    // Music after End Gap is music the user has not got.
+    return written != kExitOk || rest.nAboveFrames == 0 ? written : kExitFailed;
+}
+
+std::string CSplitter::EndGapText(uint64_t taken, const Rest& rest) const {
+    const uint64_t frameBytes = m_info.format.nBlockAlign;
+    std::string text = "End Gap ended the side at " + Time(taken / frameBytes) + "; " +
+                       Time(rest.nBytes / frameBytes) + " after it was not split, ";
+    return text + (rest.nAboveFrames > 0 ? Time(rest.nAboveFrames) + " of it above Gap Level"
+                                         : "nothing of it above Gap Level");
+}
+
+CSplitter::Rest CSplitter::ReadRest(const CSignalAnalyzer& ended, uint64_t taken,
+                                    const CFileCaptureBackend& device, bool analyse) {
+    Rest rest;
+    CSignalAnalyzer analyser = ended;
+    CDetectorView view(analyser, DetectorSamplesPerSecond(), m_info.format.wBitsPerSample == 16,
+                       true);
+    analyser.SetObserver(&view);
+    const uint64_t frameBytes = m_info.format.nBlockAlign;
+    std::unique_ptr<char[]> block(new char[kBlockBytes]);
+    auto process = [&](size_t n) {
+        int gap = 0, endGap = 0;
+        long offset = 0;
+        analyser.ProcessBlock(block.get(), static_cast<long>(n), &gap, &offset, &endGap);
+    };
+    if (!m_info.bStream) {
+        for (uint64_t at = taken; analyse && at < m_info.nDataBytes && !Interrupted();) {
+            const size_t want =
+                static_cast<size_t>(std::min<uint64_t>(kBlockBytes, m_info.nDataBytes - at));
+            ssize_t n =
+                ::pread(m_nFd, block.get(), want, static_cast<off_t>(m_info.nDataOffset + at));
+            if (n < 0 && errno == EINTR) continue;
+            n -= n % static_cast<ssize_t>(frameBytes);
+            if (n <= 0) break;
+            process(static_cast<size_t>(n));
+            at += static_cast<uint64_t>(n);
+            rest.nBytes += static_cast<uint64_t>(n);
+        }
+    } else {
+        uint64_t audio = m_info.nDataBytes == WavFileInfo::kToTheEnd
+                             ? WavFileInfo::kToTheEnd
+                             : m_info.nDataBytes - std::min(m_info.nDataBytes, taken);
+        size_t fill = 0;
+        auto consume = [&](const char* bytes, size_t n) {
+            while (n > 0 && audio > 0) {
+                const size_t c =
+                    static_cast<size_t>(std::min<uint64_t>({n, kBlockBytes - fill, audio}));
+                std::memcpy(block.get() + fill, bytes, c);
+                fill += c;
+                bytes += c;
+                n -= c;
+                if (audio != WavFileInfo::kToTheEnd) audio -= c;
+                if (fill == kBlockBytes) {
+                    if (analyse) process(fill);
+                    rest.nBytes += fill;
+                    fill = 0;
+                }
+            }
+            // Bytes after the audio (chunks that follow it) are read and left.
+        };
+        std::unique_ptr<char[]> in(new char[kBlockBytes]);
+        // First what the device read ahead of the recording, then the stream on from there.
+        uint64_t at = taken;
+        const uint64_t read = device.GetBytesTaken();
+        while (at < read) {
+            const size_t n = device.CopyRecent(
+                at, in.get(), static_cast<size_t>(std::min<uint64_t>(kBlockBytes, read - at)));
+            if (n == 0) {
+                // No longer kept (never with the recorder's two blocks): counted, unseen.
+                rest.nBytes += read - at;
+                if (audio != WavFileInfo::kToTheEnd) audio -= std::min(audio, read - at);
+                break;
+            }
+            consume(in.get(), n);
+            at += n;
+        }
+        while (!Interrupted()) {
+            const ssize_t n = ::read(m_nFd, in.get(), kBlockBytes);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            consume(in.get(), static_cast<size_t>(n));
+        }
+        fill -= fill % frameBytes;
+        if (fill > 0 && analyse) process(fill);
+        rest.nBytes += fill;
+    }
+    analyser.SetObserver(nullptr);
+    view.Finish();
+    uint64_t above = 0;
+    for (float level : view.GetGrid()) above += level > view.GetLinearGapLevel();
+    rest.nAboveFrames = std::min(above * static_cast<uint64_t>(view.GetGridSamples()) / 2,
+                                 rest.nBytes / frameBytes);
+    return rest;
+}
+
+std::string CSplitter::WhyHead(int songsWanted) const {
+    const std::string input = m_options.inputs.size() > 1 ? m_strName + ": " : std::string();
+    return "vellisto-split: " + input + (songsWanted > 0 ? "why fewer: " : "why one song: ");
 }
 
 // Why a side gave fewer songs than it should: the longest quiet stretch against Gap Size and
@@ -696,12 +854,11 @@ void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
     const int64_t gapSize = view.GetGapSamples();
     const double level = view.Decibels(view.GetLinearGapLevel());
     const double perSecond = static_cast<double>(DetectorSamplesPerSecond());
-    const std::string head =
-        songsWanted > 0 ? "vellisto-split: why fewer: " : "vellisto-split: why one song: ";
+    const std::string head = WhyHead(songsWanted);
     if (view.GetSamples() <= minSong) {
-        m_err << head << "the side lasts " << SampleTime(view.GetSamples())
-              << ", not more than Minimum Song Size (" << Number(minSong / perSecond, "%.2f")
-              << " s) before which no gap ends a song\n";
+        Note() << head << "the side lasts " << SampleTime(view.GetSamples())
+               << ", not more than Minimum Song Size (" << Number(minSong / perSecond, "%.2f")
+               << " s) before which no gap ends a song\n";
         return;
     }
     // With some gaps found (a song count), the reasons concern the stretches besides them.
@@ -714,28 +871,27 @@ void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
     const std::string after = "after the first " + SampleTime(minSong);
     const std::string besides = songsWanted > 0 ? " besides those" : "";
     if (longest.nLength == 0) {
-        m_err << head << "nothing " << after << besides << " stays at or below Gap Level ("
-              << Number(level, "%.1f") << " dB)\n";
+        Note() << head << "nothing " << after << besides << " stays at or below Gap Level ("
+               << Number(level, "%.1f") << " dB)\n";
     } else {
-        m_err << head << "the longest stretch" << besides << " at or below Gap Level ("
-              << Number(level, "%.1f") << " dB) " << after << " lasts "
-              << Number(longest.nLength / perSecond, "%.2f") << " s (at "
-              << SampleTime(longest.nStart) << "); Gap Size is "
-              << Number(gapSize / perSecond, "%.2f") << " s\n";
+        Note() << head << "the longest stretch" << besides << " at or below Gap Level ("
+               << Number(level, "%.1f") << " dB) " << after << " lasts "
+               << Number(longest.nLength / perSecond, "%.2f") << " s (at "
+               << SampleTime(longest.nStart) << "); Gap Size is "
+               << Number(gapSize / perSecond, "%.2f") << " s\n";
     }
     const Passage quietest =
         view.QuietestPassage(gapSize, std::max<int64_t>(0, minSong - gapSize),
                              songsWanted > 0 ? view.GetGaps() : std::vector<QuietStretch>{});
     if (quietest.nStart >= 0) {
-        m_err << head << "the quietest " << Number(gapSize / perSecond, "%.2f") << " s" << besides
-              << " " << after << " reaches " << Number(view.Decibels(quietest.fLevel), "%.1f")
-              << " dB (at " << SampleTime(quietest.nStart) << "); Gap Level is "
-              << Number(level, "%.1f") << " dB\n";
+        Note() << head << "the quietest " << Number(gapSize / perSecond, "%.2f") << " s" << besides
+               << " " << after << " reaches " << Number(view.Decibels(quietest.fLevel), "%.1f")
+               << " dB (at " << SampleTime(quietest.nStart) << "); Gap Level is "
+               << Number(level, "%.1f") << " dB\n";
     }
 }
 
-void CSplitter::PrintList(const CDetectorView* view, uint64_t endGapFrame) {
-    const uint32_t rate = m_info.format.nSamplesPerSec;
+void CSplitter::PrintList(const CDetectorView* view, const std::string& endGapText) {
     m_out << m_strName << ": " << m_songs.size() << (m_songs.size() == 1 ? " song" : " songs")
           << " (dry run: no song file written)\n";
     m_out << "  song  start     end       length    peak dBFS  clipped  file\n";
@@ -761,16 +917,24 @@ void CSplitter::PrintList(const CDetectorView* view, uint64_t endGapFrame) {
                     what = "split at " + Time(split / m_info.format.nBlockAlign);
                 }
             }
+            // The quietest 10 ms of the stretch (its loudest sample): a single sample's level
+            // would be a zero crossing's.
+            const std::vector<float>& grid = view->GetGrid();
+            const int64_t cell = view->GetGridSamples();
+            const int64_t last = std::min<int64_t>((gap.nStart + gap.nLength) / cell,
+                                                   static_cast<int64_t>(grid.size()));
+            float quietest = gap.fLoudest;
+            for (int64_t k = (gap.nStart + cell - 1) / cell; k < last; ++k) {
+                quietest = std::min(quietest, grid[static_cast<size_t>(k)]);
+            }
             char row[160];
             std::snprintf(row, sizeof row, "        %-8s  %-8s  %11.1f  %10.1f  ",
                           SampleTime(gap.nStart).c_str(), SampleTime(gap.nLength).c_str(),
-                          view->Decibels(gap.fQuietest), view->Decibels(gap.fLoudest));
+                          view->Decibels(quietest), view->Decibels(gap.fLoudest));
             m_out << row << what << "\n";
         }
     }
-    if (endGapFrame > 0) {
-        m_out << "  End Gap ended the side at " << Duration(endGapFrame, rate) << "\n";
-    }
+    if (!endGapText.empty()) m_out << "  " << endGapText << "\n";
     m_out.flush();
 }
 
@@ -782,15 +946,14 @@ int CSplitter::WriteLabelsAndCue() {
         return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
     };
     if (!m_options.strLabels.empty()) {
-        std::ofstream file(m_options.strLabels, std::ios::binary | std::ios::trunc);
+        std::string text;
         for (const SplitSong& s : m_songs) {
             char row[96];
             std::snprintf(row, sizeof row, "%.6f\t%.6f\t", s.nStartFrame / rate,
                           (s.nStartFrame + s.nFrames) / rate);
-            file << row << label(s) << "\n";
+            text += row + label(s) + "\n";
         }
-        file.close();
-        if (!file)
+        if (!WriteNewFile(m_options.strLabels, text))
             return Fail("cannot write the label file " + m_options.strLabels + ": " +
                         std::strerror(errno));
     }
@@ -801,12 +964,12 @@ int CSplitter::WriteLabelsAndCue() {
         const bool beside = fs::equivalent(FolderPart(input), FolderPart(m_options.strCue), ec);
         const std::string named =
             beside ? std::string(FileNamePart(input)) : fs::absolute(input, ec).string();
-        std::ofstream file(m_options.strCue, std::ios::binary | std::ios::trunc);
-        file << "FILE \"" << named << "\" WAVE\n";
+        std::string text = "FILE \"" + named + "\" WAVE\n";
         int track = 0;
         for (const SplitSong& s : m_songs) {
-            // 75 frames a second, rounded down.
-            const uint64_t frames = s.nStartFrame * 75 / m_info.format.nSamplesPerSec;
+            // 75 frames a second, rounded to the nearest as editors place an index.
+            const uint64_t rate = m_info.format.nSamplesPerSec;
+            const uint64_t frames = (s.nStartFrame * 150 + rate) / (2 * rate);
             char row[160];
             std::snprintf(
                 row, sizeof row,
@@ -814,14 +977,33 @@ int CSplitter::WriteLabelsAndCue() {
                 ++track, label(s).c_str(), static_cast<unsigned long long>(frames / 75 / 60),
                 static_cast<unsigned long long>(frames / 75 % 60),
                 static_cast<unsigned long long>(frames % 75));
-            file << row;
+            text += row;
         }
-        file.close();
-        if (!file)
+        if (!WriteNewFile(m_options.strCue, text))
             return Fail("cannot write the cue sheet " + m_options.strCue + ": " +
                         std::strerror(errno));
     }
     return kExitOk;
+}
+
+// A label file or cue sheet: created, never written over unless --force said so.
+bool CSplitter::WriteNewFile(const std::string& path, const std::string& text) const {
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (m_options.bForce ? O_TRUNC : O_EXCL);
+    const int fd = ::open(path.c_str(), flags, 0666);
+    if (fd < 0) return false;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int error = n < 0 ? errno : EIO;
+            ::close(fd);
+            errno = error;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return ::close(fd) == 0;
 }
 
 void CSplitter::PrintSummary() {
@@ -856,11 +1038,44 @@ int CSplitter::SongCount() {
     if (!read) return Interrupted() ? kExitSignal + m_pInterrupt->load() : kExitFailed;
     view.Finish();
 
-    // The live rule cuts a stretch where its silence reaches Gap Size, at the frame that holds
-    // that sample.
+    // A stretch is cut where a person would: in the middle of its quietest Gap-Size-long
+    // window (of equally quiet ones, the one in the middle), not where the live rule would (Gap
+    // Size into it: in a coda that runs into the gap, before the song has ended).
     const int64_t gapSize = view.GetGapSamples();
     const int64_t minSong = view.GetMinSongSamples();
-    auto cutSample = [&](const QuietStretch& s) { return s.nStart - 1 + gapSize; };
+    const std::vector<float>& grid = view.GetGrid();
+    const int64_t cell = view.GetGridSamples();
+    const int64_t width = std::max<int64_t>(1, (gapSize + cell - 1) / cell);
+    auto cutSample = [&](const QuietStretch& s) {
+        const int64_t first = (s.nStart + cell - 1) / cell;  // the whole cells inside it
+        const int64_t end =
+            std::min<int64_t>((s.nStart + s.nLength) / cell, static_cast<int64_t>(grid.size()));
+        const int64_t middle2 = 2 * s.nStart + s.nLength;  // twice the stretch's middle
+        // Too short for a whole window on the grid: its middle.
+        if (end - first < width) return middle2 / 2;
+        std::vector<float> windows;
+        for (int64_t k = first; k + width <= end; ++k) {
+            windows.push_back(*std::max_element(grid.begin() + static_cast<long>(k),
+                                                grid.begin() + static_cast<long>(k + width)));
+        }
+        // Among equally quiet windows (a silent gap between a coda and an intro), the one
+        // nearest the middle of where they lie.
+        const float quietest = *std::min_element(windows.begin(), windows.end());
+        int64_t low = -1, high = -1;
+        for (int64_t k = 0; k < static_cast<int64_t>(windows.size()); ++k) {
+            if (windows[static_cast<size_t>(k)] != quietest) continue;
+            if (low < 0) low = k;
+            high = k;
+        }
+        int64_t best = low;
+        for (int64_t k = low; k <= high; ++k) {
+            if (windows[static_cast<size_t>(k)] == quietest &&
+                std::llabs(2 * k - (low + high)) < std::llabs(2 * best - (low + high))) {
+                best = k;
+            }
+        }
+        return (first + best) * cell + width * cell / 2;
+    };
     // The silence that runs to the end of the side is its run-out, no gap between songs; and
     // every song, the first and the last too, lasts at least Minimum Song Size.
     std::vector<QuietStretch> candidates;
@@ -886,14 +1101,14 @@ int CSplitter::SongCount() {
     }
     std::sort(cuts.begin(), cuts.end());
     if (static_cast<int>(cuts.size()) < wanted - 1) {
-        m_err << "vellisto-split: notice: " << m_strName << " has " << cuts.size()
-              << (cuts.size() == 1 ? " gap" : " gaps") << " for " << wanted
-              << " songs; the stretches of at least Gap Size at or below Gap Level"
-              << (candidates.empty() ? " after Minimum Song Size: none" : ":") << "\n";
+        Note() << "vellisto-split: notice: " << m_strName << " has " << cuts.size()
+               << (cuts.size() == 1 ? " gap" : " gaps") << " for " << wanted
+               << " songs; the stretches of at least Gap Size at or below Gap Level"
+               << (candidates.empty() ? " after Minimum Song Size: none" : ":") << "\n";
         for (const QuietStretch& s : candidates) {
-            m_err << "vellisto-split:   at " << SampleTime(s.nStart) << ", "
-                  << Number(s.nLength / double(perSecond), "%.2f") << " s, loudest "
-                  << Number(view.Decibels(s.fLoudest), "%.1f") << " dB\n";
+            Note() << "vellisto-split:   at " << SampleTime(s.nStart) << ", "
+                   << Number(s.nLength / double(perSecond), "%.2f") << " s, loudest "
+                   << Number(view.Decibels(s.fLoudest), "%.1f") << " dB\n";
         }
         Explain(view, wanted);
     }
@@ -903,9 +1118,17 @@ int CSplitter::SongCount() {
 
     // The cut pass: the analyser's processing of every block (DC Block), written in pieces.
     const bool list = m_options.bList;
-    if (!list && !CheckOverwrite()) return kExitFailed;
-    const CSongFileName names(m_strBasePath);
-    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format);
+    std::string base = m_strBasePath;
+    if (list) {
+        m_strScratch = MakeScratchFolder();
+        if (m_strScratch.empty()) return Fail(std::string("cannot list: ") + std::strerror(errno));
+        base = m_strScratch + "/" + m_strBaseName;
+    } else if (!CheckOverwrite()) {
+        return kExitFailed;
+    }
+    const CSongFileName names(base);
+    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format,
+                       m_options.bForce);
     CTerminalWindow window(m_err, false);
     CWaveFileWriter writer;
     writer.SetOutput(&output);
@@ -979,20 +1202,15 @@ int CSplitter::SongCount() {
     const bool interrupted = Interrupted();
     if (interrupted)
         Fail("interrupted after " + Time(at / m_info.format.nBlockAlign) + " of the input");
-    if ((failed || interrupted) && !list && output.Created(lastPath)) {
-        std::error_code ec;
-        if (fs::remove(lastPath, ec)) {
-            m_err << "vellisto-split: removed the unfinished song file " << lastPath << "\n";
-        }
-    }
-    CollectSongs(output, cutBytes, "");
+    if (failed || interrupted) RemoveUnfinished(output, lastPath);
+    CollectSongs(output, names, cutBytes);
     if (failed || interrupted) {
         if (!m_options.bQuiet && !m_songs.empty()) PrintSummary();
         return interrupted ? kExitSignal + m_pInterrupt->load() : kExitFailed;
     }
     const int rc = WriteLabelsAndCue();
     if (list) {
-        PrintList(nullptr, 0);
+        PrintList(nullptr, std::string());
     } else if (!m_options.bQuiet) {
         PrintSummary();
     }
@@ -1076,8 +1294,17 @@ int CSplitter::Probe() {
         }
     }
     if (step == 0) {
-        m_out << "  no clear gaps between songs: the quiet passages lie within "
-              << Number(widest, "%.1f") << " dB of each other\n";
+        // A clean side may have no quiet passages to compare: its songs may be split already.
+        std::ostringstream listing;
+        const size_t songs = TrialSplit(m_options, listing);
+        if (songs >= 2) {
+            m_out << "  the settings given already split the side into " << songs << " songs:\n"
+                  << listing.str() << "  " << ProbeCommand(std::nullopt, std::nullopt) << "\n";
+        } else {
+            m_out << "  no clear gaps between songs: the quiet passages lie within "
+                  << Number(widest, "%.1f") << " dB of each other\n";
+        }
+        m_out.flush();
         return kExitOk;
     }
     const double floorTop = sorted[step - 1].level;
@@ -1104,34 +1331,98 @@ int CSplitter::Probe() {
             lastLoud = k;
         }
     }
-    for (int64_t k = std::max<int64_t>(firstLoud, 0); k <= lastLoud; ++k) {
+    // The lead-in counts: End Gap of it would end the side before the first song.
+    for (int64_t k = 0; k <= lastLoud; ++k) {
         run = grid[k] <= threshold ? run + 1 : 0;
         longest = std::max(longest, run);
     }
     const double longestSeconds = longest * seconds;
-    // The command carries the options the probe ran with: the levels depend on them.
+    m_out << "  suggested Gap Level: " << Number(suggested, "%.1f") << " dB, between the floor ("
+          << Number(floorTop, "%.1f") << " dB) and the songs (" << Number(songs, "%.1f")
+          << " dB)\n";
+    std::optional<double> endGap;
+    if (longestSeconds >= analyser.GetEndGap()) {
+        endGap = std::min(30.0, std::ceil(longestSeconds + 1.0));
+        m_out << "  suggested End Gap: " << Number(*endGap) << " s, longer than the longest quiet "
+              << "stretch before the run-out, the lead-in included ("
+              << Number(longestSeconds, "%.1f") << " s)"
+              << (longestSeconds + 1.0 > 30.0 ? "; End Gap holds at most 30 s" : "") << "\n";
+    }
+    // The suggestion, tried as --list would.
+    SplitOptions trial = m_options;
+    trial.fGapLevel = std::round(suggested * 10.0) / 10.0;
+    trial.bGapLevelGiven = true;
+    if (endGap) {
+        trial.fEndGap = *endGap;
+        trial.bEndGapGiven = true;
+    }
+    std::ostringstream listing, given;
+    const size_t found = TrialSplit(trial, listing);
+    // A clean side: the settings given may split it as well already.
+    if (found >= 2 && TrialSplit(m_options, given) == found) {
+        m_out << "  the settings given already split the side into " << found << " songs:\n"
+              << given.str() << "  " << ProbeCommand(std::nullopt, std::nullopt) << "\n";
+        m_out.flush();
+        return kExitOk;
+    }
+    m_out << "  at that level the side splits into " << found << (found == 1 ? " song" : " songs")
+          << ":\n"
+          << listing.str() << "  " << ProbeCommand(suggested, endGap) << "\n";
+    m_out.flush();
+    return kExitOk;
+}
+
+// The command line of a probe's suggestion: the options it ran with (the levels depend on
+// them) and the level and End Gap it suggests.
+std::string CSplitter::ProbeCommand(std::optional<double> level,
+                                    std::optional<double> endGap) const {
     const SplitOptions& o = m_options;
     std::string command = "vellisto-split";
     if (!o.strPreset.empty()) command += " --preset " + ShellQuote(o.strPreset);
+    if (!o.strPresetsFile.empty()) command += " --presets " + ShellQuote(o.strPresetsFile);
     if (o.bGapSizeGiven) command += " --gap-size " + Number(o.fGapSize);
-    command += " --gap-level " + Number(suggested, "%.1f");
+    if (level) {
+        command += " --gap-level " + Number(*level, "%.1f");
+    } else if (o.bGapLevelGiven) {
+        command += " --gap-level " + Number(o.fGapLevel);
+    }
     if (o.bMinSongSizeGiven) command += " --min-song " + Number(o.fMinSongSize);
-    if (o.bDCBlockGiven) command += std::string(" --dc-block ") + (o.bDCBlock ? "on" : "off");
-    if (o.bSmartGapGiven) command += std::string(" --smart-gap ") + (o.bSmartGap ? "on" : "off");
-    m_out << "  suggested Gap Level: " << Number(suggested, "%.1f") << " dB, between the floor ("
-          << Number(floorTop, "%.1f") << " dB) and the songs (" << Number(songs, "%.1f") << " dB); "
-          << gaps.size() + 1 << " songs at that level\n";
-    if (longestSeconds >= analyser.GetEndGap()) {
-        const double endGap = std::min(30.0, std::ceil(longestSeconds + 1.0));
-        m_out << "  suggested End Gap: " << Number(endGap) << " s, longer than the longest quiet "
-              << "stretch before the run-out (" << Number(longestSeconds, "%.1f") << " s)\n";
-        command += " --end-gap " + Number(endGap);
+    if (endGap) {
+        command += " --end-gap " + Number(*endGap);
     } else if (o.bEndGapGiven) {
         command += " --end-gap " + Number(o.fEndGap);
     }
-    m_out << "  " << command << " " << ShellQuote(m_options.strInput) << "\n";
-    m_out.flush();
-    return kExitOk;
+    if (o.bDCBlockGiven) command += std::string(" --dc-block ") + (o.bDCBlock ? "on" : "off");
+    if (o.bSmartGapGiven) command += std::string(" --smart-gap ") + (o.bSmartGap ? "on" : "off");
+    return command + " " + ShellQuote(m_options.strInput);
+}
+
+// A dry run of the input with other options: its song rows go to `listing`, its notices
+// nowhere (the probe speaks for it). The number of songs.
+size_t CSplitter::TrialSplit(const SplitOptions& options, std::ostream& listing) {
+    SplitOptions trial = options;
+    trial.bProbe = false;
+    trial.bList = true;
+    trial.bQuiet = true;
+    trial.nSongs = 0;
+    trial.strLabels.clear();
+    trial.strCue.clear();
+    std::ostringstream out, err;
+    CSplitter splitter(trial, out, err, false, m_pInterrupt);
+    splitter.Run();
+    // The song rows of the listing, without its heading and its gaps.
+    std::istringstream rows(out.str());
+    std::string line;
+    bool songRows = false;
+    while (std::getline(rows, line)) {
+        if (line.rfind("  song ", 0) == 0) {
+            songRows = true;
+        } else if (line.rfind("  gap ", 0) == 0 || line.rfind("  End Gap", 0) == 0) {
+            songRows = false;
+        }
+        if (songRows || line.rfind("  End Gap", 0) == 0) listing << line << "\n";
+    }
+    return splitter.GetSongs().size();
 }
 
 int CSplitter::Run() {
@@ -1160,10 +1451,11 @@ int Worse(int a, int b) {
 int RunSplitCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress, const std::atomic<int>* interrupt) {
     SplitOptions options;
-    const int rc = ParseSplitOptions(argc, argv, &options, out, err);
+    int rc = ParseSplitOptions(argc, argv, &options, out, err);
     if (rc >= 0) return rc;
     const size_t count = options.inputs.size();
     if (count == 1) {
+        if ((rc = CheckRunPaths(options, err)) >= 0) return rc;
         options.strInput = options.inputs[0];
         CSplitter splitter(options, out, err, showProgress && !options.bQuiet, interrupt);
         return splitter.Run();
@@ -1184,6 +1476,7 @@ int RunSplitCommand(int argc, const char* const* argv, std::ostream& out, std::o
     if (std::count(options.inputs.begin(), options.inputs.end(), "-") > 0) {
         return usage("standard input (\"-\") can only be split alone");
     }
+    if ((rc = CheckRunPaths(options, err)) >= 0) return rc;
 
     // Each input as if alone, several at once; their output in the order given.
     struct Result {

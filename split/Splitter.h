@@ -19,7 +19,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <iosfwd>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -72,16 +73,34 @@ private:
     int Record();
     int SongCount();
     int Probe();
+    std::string ProbeCommand(std::optional<double> level, std::optional<double> endGap) const;
+    size_t TrialSplit(const SplitOptions& options, std::ostream& listing);
     bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
-    // The song files of the run, from the output's record; removed: a file the recording
-    // deleted (or in a dry run would have), "" for none.
-    void CollectSongs(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
-                      const std::string& removed);
+    void RemoveRunOut(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
+                      int pieces);
+    void RemoveUnfinished(const CSongOutput& output, const std::string& path);
+    void CollectSongs(const CSongOutput& output, const CSongFileName& written,
+                      const std::vector<uint64_t>& splitBytes);
     void Explain(const CDetectorView& view, int songsWanted);
-    void PrintList(const CDetectorView* view, uint64_t endGapAt);
+    std::string WhyHead(int songsWanted) const;
+    // What follows the point where the recording ended: its bytes and, looked at by the
+    // recording's analyser going on, how much of it is above Gap Level.
+    struct Rest {
+        uint64_t nBytes = 0;
+        uint64_t nAboveFrames = 0;
+    };
+    // Reads the input on after `taken` data bytes to its end (a stream's writer then finishes
+    // in peace), looking at the audio when `analyse`.
+    Rest ReadRest(const CSignalAnalyzer& ended, uint64_t taken, const CFileCaptureBackend& device,
+                  bool analyse);
+    std::string EndGapText(uint64_t taken, const Rest& rest) const;
+    void PrintList(const CDetectorView* view, const std::string& endGapText);
     int WriteLabelsAndCue();
+    bool WriteNewFile(const std::string& path, const std::string& text) const;
     void PrintSummary();
     bool Interrupted() const;
+    // Where notices go: to the error stream, or nowhere with -q.
+    std::ostream& Note();
     int Fail(const std::string& text, int code = kExitFailed);
     std::string Time(uint64_t frames) const;
     std::string SampleTime(int64_t samples) const;
@@ -92,6 +111,7 @@ private:
     SplitOptions m_options;
     std::ostream& m_out;
     std::ostream& m_err;
+    std::ostream m_discard{nullptr};
     bool m_bShowProgress;
     const std::atomic<int>* m_pInterrupt;
 
@@ -101,6 +121,7 @@ private:
     std::string m_strBasePath;  // as the song files are named from it: folder, name, extension
     std::string m_strBaseName;  // its file name alone, as the recorder displays it
     CSongFileName m_songNames;  // the song files named from m_strBasePath
+    std::string m_strScratch;   // a dry run's private folder
     std::array<std::string, kParamCount> m_paramErrors;
     CSignalAnalyzer m_params;  // the run's parameters; every analyser of the run is a copy
     std::vector<SplitSong> m_songs;

@@ -115,6 +115,7 @@ int main(int argc, char** argv) {
          Card({{MIXERLINE_COMPONENTTYPE_SRC_MICROPHONE, "Mic"}})},
         {"autoconfig-manual", IDC_AUTOCONFIG,
          Card({{MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC, "CD"}})},
+        {"autoconfig-sound-server", IDC_AUTOCONFIG, Card({})},
         {"autoconfig-no-mixer", IDC_AUTOCONFIG, unopenable},
         {"no-volume-program", IDC_PLAYMIXER, line, false, false},
     };

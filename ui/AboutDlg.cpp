@@ -1,10 +1,12 @@
 #include "AboutDlg.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QPushButton>
 
 #include "Appearance.h"
 #include "DialogBuilder.h"
+#include "Resources.h"
 #include "VellistoVersion.h"
 
 namespace {
@@ -30,4 +32,16 @@ CAboutDlg::CAboutDlg(QWidget* parent)
 
 QString CAboutDlg::VersionLine() {
     return QStringLiteral("Vellisto Version ") + QStringLiteral(VELLISTO_VERSION);
+}
+
+void ShowAbout(QWidget* parent) {
+    CAboutDlg about(parent);
+    about.exec();
+}
+
+void AddAboutToContextMenu(QWidget* window) {
+    auto* about = new QAction(QString::fromLatin1(LoadResString(101)), window);
+    QObject::connect(about, &QAction::triggered, window, [window] { ShowAbout(window); });
+    window->addAction(about);
+    window->setContextMenuPolicy(Qt::ActionsContextMenu);
 }

@@ -1,6 +1,7 @@
 // About, built from dialog template 100: the program's icon and picture, the version of this
 // build, what the program does and its licence, black on grey. Opened from the help window,
-// modal to it; it changes nothing. User-interface thread.
+// modal to it, and from the main window's context menu; it changes nothing. User-interface
+// thread.
 #pragma once
 
 #include <QDialog>
@@ -14,3 +15,10 @@ public:
     // "Vellisto Version " and the version the build carries.
     static QString VersionLine();
 };
+
+// Runs About modally over parent (may be null).
+void ShowAbout(QWidget* parent);
+
+// Gives window a context menu whose entry "About Zelk Vellisto" runs About over it: the system
+// menu entry a window of this platform does not have.
+void AddAboutToContextMenu(QWidget* window);

@@ -1,5 +1,6 @@
 #include "Appearance.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QIcon>
@@ -98,6 +99,18 @@ void ApplyWindowColours(QWidget* window, const SchemeColours& scheme) {
     pal.setColor(QPalette::Disabled, QPalette::Window, other.clrBackground);
     window->setPalette(pal);
     window->setAutoFillBackground(true);
+}
+
+void ShowToggleState(QAbstractButton* button) {
+    const QString name = button->text();
+    button->setStyleSheet(
+        QStringLiteral("QPushButton:checked { background-color: rgb(50, 200, 50); color: black;"
+                       " border: 1px solid rgb(0, 90, 0); border-radius: 3px; }"));
+    const auto show = [button, name](bool on) {
+        button->setText(name + (on ? QStringLiteral(" On") : QStringLiteral(" Off")));
+    };
+    QObject::connect(button, &QAbstractButton::toggled, button, show);
+    show(button->isChecked());
 }
 
 void ApplyComboColours(QComboBox* box, const SchemeColours& scheme) {

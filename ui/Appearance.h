@@ -61,6 +61,11 @@ void ApplyWindowColours(QWidget* window, const SchemeColours& scheme);
 // A combo box's field and list in the combo colours, green on black in both schemes.
 void ApplyComboColours(QComboBox* box, const SchemeColours& scheme);
 
+class QAbstractButton;
+// A push button that stays down (DC Block): its name followed by "On" or "Off", and lit when
+// on, so the state reads at a glance in either scheme (a pressed button is barely darker).
+void ShowToggleState(QAbstractButton* button);
+
 // Renders an SVG bitmap resource to fill the given size, at the pixel ratio of the screen.
 QPixmap LoadPicture(int id, const QSize& size, qreal pixelRatio);
 QIcon LoadIconResource(int id);

@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -14,11 +15,13 @@
 
 #include "CaptureBackend.h"
 #include "ComboPresetBox.h"
+#include "DeviceLabels.h"
 #include "HelpViewer.h"
 #include "PresetStore.h"
 #include "RecorderToolTip.h"
 #include "SignalAnalyzer.h"
 #include "WaveInDevice.h"
+#include "Windows1252.h"
 
 namespace {
 
@@ -90,10 +93,13 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const Sc
                 [this, id = bar.nId] { OnVScroll(id); });
     }
     auto button = [this](int id) { return static_cast<QAbstractButton*>(GetItem(id)); };
+    ShowToggleState(button(IDC_DCBLOCK));
     connect(button(IDC_DCBLOCK), &QAbstractButton::clicked, this,
             [this](bool checked) { m_settings.bDCBlock = checked ? 1 : 0; });
     connect(button(IDC_SMARTGAP), &QAbstractButton::clicked, this,
             [this](bool checked) { m_settings.bIgnoreClicks = checked ? 1 : 0; });
+    connect(button(IDC_GLOBALHOTKEY), &QAbstractButton::clicked, this,
+            [this](bool checked) { m_bGlobalHotKey = checked; });
     for (const RateButton& rate : kRateButtons) {
         connect(button(rate.nId), &QAbstractButton::clicked, this,
                 [this, n = rate.nRate] { m_settings.nSamplesPerSec = n; });
@@ -115,6 +121,7 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const Sc
         edit->setText(text);
         edit->setCursorPosition(cursor);
     });
+    m_pPresetBox->lineEdit()->installEventFilter(this);
     m_focusConnection =
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
             if (old && IsWithin(old, m_pPresetBox) && now && now->window() == this &&
@@ -145,18 +152,28 @@ void CCustomDlg::OnInitDialog() {
 
     // Every device of the list carries its position as the device id; "System Default" comes
     // last with -1. It is shown selected when it is the setting, so the box never looks empty
-    // for the default; a saved device that is no longer present shows no selection.
+    // for the default; a saved device that is no longer present shows no selection. Devices
+    // are named as ALSA describes them, and those that are the system default again under
+    // another name are left out: "System Default" stands for them, selected too.
     {
         const QSignalBlocker block(m_pDeviceBox);
         m_pDeviceBox->clear();
         if (m_pDevices) CWaveInDevice::EnumerateDevices(*m_pDevices);
+        const std::vector<PcmHint> hints = AlsaPcmHints();
         int selected = -1;
+        bool defaultSelected = m_settings.nWaveInID == -1;
         for (int i = 0; i < CWaveInDevice::GetDeviceCount(); ++i) {
-            m_pDeviceBox->addItem(QString::fromUtf8(CWaveInDevice::GetDevice(i)->m_szPname), i);
-            if (i == m_settings.nWaveInID) selected = i;
+            const std::string label =
+                CaptureDeviceLabel(CWaveInDevice::GetDevice(i)->m_szPname, hints);
+            if (label.empty()) {
+                if (i == m_settings.nWaveInID) defaultSelected = true;
+                continue;
+            }
+            m_pDeviceBox->addItem(QString::fromStdString(label), i);
+            if (i == m_settings.nWaveInID) selected = m_pDeviceBox->count() - 1;
         }
         m_pDeviceBox->addItem(QStringLiteral("System Default"), -1);
-        if (m_settings.nWaveInID == -1) selected = m_pDeviceBox->count() - 1;
+        if (defaultSelected) selected = m_pDeviceBox->count() - 1;
         m_pDeviceBox->setCurrentIndex(selected);
     }
 
@@ -178,6 +195,7 @@ void CCustomDlg::OnInitDialog() {
 
     static_cast<QAbstractButton*>(GetItem(IDC_DCBLOCK))->setChecked(m_settings.bDCBlock != 0);
     static_cast<QAbstractButton*>(GetItem(IDC_SMARTGAP))->setChecked(m_settings.bIgnoreClicks != 0);
+    static_cast<QAbstractButton*>(GetItem(IDC_GLOBALHOTKEY))->setChecked(m_bGlobalHotKey);
     CheckRateButton(m_settings.nSamplesPerSec);
     CheckBitsButton(m_settings.wBitsPerSample);
 
@@ -185,6 +203,7 @@ void CCustomDlg::OnInitDialog() {
         m_pToolTip = new CRecorderToolTip(this);
         m_pToolTip->AddWindowTool(GetItem(IDC_ADDPRESET), 107);
         m_pToolTip->AddWindowTool(GetItem(IDC_DELETEPRESET), 108);
+        m_pToolTip->AddWindowTool(GetItem(IDC_DCBLOCK), 114);
     }
     m_pToolTip->Activate(true);
 }
@@ -310,9 +329,27 @@ void CCustomDlg::OnAddPreset() {
         m_pPresetBox->setFocus();
         return;
     }
-    const int existing = m_pPresetList->FindStringExact(text);
+    // The presets file keeps names in one 8-bit code page. A character it has no byte for would
+    // come back as '?', and two names differing only there would become one name twice.
+    const std::string lost = Windows1252Unencodable(text.toStdString());
+    if (!lost.empty()) {
+        QStringList characters;
+        for (char32_t c : QString::fromStdString(lost).toUcs4())
+            characters.append(QString::fromUcs4(&c, 1));
+        ShowMessage(QStringLiteral("The preset name cannot keep these characters: %1\n"
+                                   "Please type the name without them.")
+                        .arg(characters.join(QLatin1Char(' '))),
+                    kPresetError, QMessageBox::Warning);
+        m_pPresetBox->setFocus();
+        return;
+    }
+    // Duplicates are looked for under the name as it will be stored, cut to the length the
+    // current-preset name can hold.
+    const std::string stored = CutPresetName(CComboPresetBox::Stored(text));
+    const QString name = CComboPresetBox::Shown(stored);
+    const int existing = m_pPresetList->FindStringExact(name);
     if (existing >= 0) {
-        const QString question = QStringLiteral("The preset, %1, exists.\n").arg(text) +
+        const QString question = QStringLiteral("The preset, %1, exists.\n").arg(name) +
                                  QStringLiteral(
                                      "Are you sure you want to over-write this preset?\n\n"
                                      "If you want to add a new preset follow these steps:\n"
@@ -331,8 +368,7 @@ void CCustomDlg::OnAddPreset() {
     record.bDCBlock = static_cast<QAbstractButton*>(GetItem(IDC_DCBLOCK))->isChecked() ? 1 : 0;
     record.bIgnoreClicks =
         static_cast<QAbstractButton*>(GetItem(IDC_SMARTGAP))->isChecked() ? 1 : 0;
-    // The name as the presets file holds it: Windows-1252, at most kMaxPresetName bytes.
-    const CPresets preset(CComboPresetBox::Stored(text), record);
+    const CPresets preset(stored, record);
     try {
         m_pPresets->push_back(preset);
     } catch (const std::bad_alloc&) {
@@ -364,22 +400,40 @@ void CCustomDlg::OnDeletePreset() {
         return;
     }
     DeletePresetAt(selected);
-    // The first entry becomes the current preset by name only: the controls keep their values.
-    if (m_pPresetBox->count() > 0) {
-        m_pPresetBox->setCurrentIndex(0);
-        SetCurrentPresetName(CComboPresetBox::Stored(m_pPresetBox->itemText(0)));
-    } else {
-        m_pPresetBox->setEditText(QString());
-        m_pszPreset[0] = '\0';
-    }
+    // No other preset becomes current: the controls still show the deleted one's values, and a
+    // name in the box would claim they were that preset's. The box stays blank until one is
+    // chosen, in the main window too.
+    m_pPresetBox->setCurrentIndex(-1);
+    m_pPresetBox->setEditText(QString());
+    m_pszPreset[0] = '\0';
     FocusDefaultButton();
 }
 
-void CCustomDlg::OnKillFocusPresets(QWidget* now) {
-    if (m_pPresetBox->currentIndex() >= 0 || m_pPresetBox->currentText().isEmpty()) return;
-    if (now == GetItem(IDC_ADDPRESET) || now == GetItem(IDC_DELETEPRESET)) return;
+bool CCustomDlg::HasTypedName() const {
+    return m_pPresetBox->currentIndex() < 0 && !m_pPresetBox->currentText().isEmpty();
+}
+
+void CCustomDlg::OfferToAddTypedName() {
     const QString question =
         QStringLiteral("You have changed the current preset name.\n") +
         QStringLiteral("Do you want to add the new preset, %1?\n").arg(m_pPresetBox->currentText());
     if (AskYesNo(question, kPresetWarning)) OnAddPreset();
+}
+
+void CCustomDlg::OnKillFocusPresets(QWidget* now) {
+    if (!HasTypedName()) return;
+    if (now == GetItem(IDC_ADDPRESET) || now == GetItem(IDC_DELETEPRESET)) return;
+    OfferToAddTypedName();
+}
+
+bool CCustomDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Enter after typing a name would otherwise press Done and lose the name.
+    if (watched == m_pPresetBox->lineEdit() && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && HasTypedName()) {
+            OfferToAddTypedName();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }

@@ -53,9 +53,17 @@ public:
 
     // The working copy: set before DoModal, read after Done.
     RecSettings m_settings;
+    // Ctrl+S from any application; set before DoModal, read after Done.
+    bool m_bGlobalHotKey = true;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void DeletePresetAt(int index);
+    // A name typed into the preset box that is no entry of it.
+    bool HasTypedName() const;
+    void OfferToAddTypedName();
     void SetCurrentPresetName(const std::string& name);
     void MoveTrackbar(int trackbarId, int position);
     void CheckRateButton(uint32_t rate);

@@ -1,11 +1,14 @@
 #include "HelpViewer.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -14,6 +17,7 @@
 
 #include "AboutDlg.h"
 #include "Resources.h"
+#include "ScreenFit.h"
 
 namespace {
 
@@ -95,12 +99,69 @@ void CHelpViewer::OnAbout() {
     about->show();
 }
 
+QStringList HelpFolderCandidates(const QString& programDir) {
+    const QString program = QDir::cleanPath(programDir);
+    QStringList folders = {
+        QDir::cleanPath(QDir(program).absoluteFilePath(QStringLiteral(VELLISTO_HELP_FROM_BIN)))};
+    // A build path compiled in is meaningless on another machine, or after the build is gone.
+    const QString build = QDir::cleanPath(QStringLiteral(VELLISTO_BUILD_DIR));
+    if (program == build || program.startsWith(build + QLatin1Char('/')))
+        folders.append(QStringLiteral(VELLISTO_HELP_SOURCE_DIR));
+    return folders;
+}
+
 QStringList HelpFolderCandidates() {
     if (State().candidates) return *State().candidates;
-    return {QDir(QCoreApplication::applicationDirPath())
-                .absoluteFilePath(QStringLiteral("../share/vellisto/help")),
-            QStringLiteral(VELLISTO_HELP_SOURCE_DIR)};
+    return HelpFolderCandidates(QCoreApplication::applicationDirPath());
 }
+
+namespace {
+
+// Beside the window that asked, right or left of it where the help fits there, so that the
+// meters and controls stay in view; where it fits on neither side, against the screen's left
+// edge, where it covers the main window's picture and presets rather than its meters and its
+// Record button.
+void PlaceBeside(QWidget* help, const QWidget* asking) {
+    QScreen* screen = ScreenOf(asking);
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    const QMargins margins = FrameMarginsOf(asking ? asking : help);
+    QRect frame = QRect(QPoint(), help->size()).marginsAdded(margins);
+    frame.moveCenter(area.center());
+    if (asking) {
+        const QRect owner = asking->frameGeometry();
+        QRect right = frame, left = frame;
+        right.moveTopLeft(QPoint(owner.right() + 1, owner.top()));
+        left.moveTopRight(QPoint(owner.left() - 1, owner.top()));
+        if (area.contains(right)) {
+            frame = right;
+        } else if (area.contains(left)) {
+            frame = left;
+        } else {
+            frame.moveTopLeft(QPoint(area.left(), owner.top()));
+        }
+    }
+    help->move(frame.topLeft());
+}
+
+// Without its help the program would otherwise also hide About, which only the help window
+// offers besides the main window's context menu.
+void ReportMissingHelp(const QStringList& folders) {
+    QWidget* parent = QApplication::activeModalWidget();
+    if (!parent) parent = QApplication::activeWindow();
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Zelk Vellisto Help"),
+                    QStringLiteral("The help pages were not found. They were looked for in:\n%1\n\n"
+                                   "Installing the program again puts them back.")
+                        .arg(folders.join(QLatin1Char('\n'))),
+                    QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* about = box.addButton(
+        QString::fromLatin1(LoadResString(101)).remove(QLatin1Char('&')), QMessageBox::ActionRole);
+    box.exec();
+    if (box.clickedButton() == about) ShowAbout(parent);
+}
+
+}  // namespace
 
 CHelpViewer* ShowHelp() {
     HelpState& state = State();
@@ -113,8 +174,15 @@ CHelpViewer* ShowHelp() {
             }
         }
     }
-    if (state.strFolder.isEmpty()) return nullptr;
-    if (!state.pViewer) state.pViewer = new CHelpViewer(state.strFolder);
+    if (state.strFolder.isEmpty()) {
+        ReportMissingHelp(HelpFolderCandidates());
+        return nullptr;
+    }
+    QWidget* asking = QApplication::activeWindow();
+    if (!state.pViewer) {
+        state.pViewer = new CHelpViewer(state.strFolder);
+        PlaceBeside(state.pViewer, asking);
+    }
     state.pViewer->ShowDefaultTopic();
     state.pViewer->show();
     state.pViewer->raise();

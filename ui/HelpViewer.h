@@ -4,8 +4,8 @@
 // while a recording runs; it opens About as well.
 //
 // Process-wide, user-interface thread only. The help text is looked for once, at the first
-// request; when it is not found, every request does nothing, silently, for the rest of the run.
-// Closing the window hides it; CloseHelp deletes it when the program ends.
+// request; when it is not found, every request says where it was looked for, with a way to
+// About. Closing the window hides it; CloseHelp deletes it when the program ends.
 #pragma once
 
 #include <QStringList>
@@ -37,17 +37,20 @@ private:
     QTextBrowser* m_pBrowser;
 };
 
-// Opens the help window at its default topic (or brings it forward); null, with nothing shown,
-// when the help text cannot be found.
+// Opens the help window at its default topic (or brings it forward); null when the help text
+// cannot be found, after a message box saying where it was looked for, which offers About.
 CHelpViewer* ShowHelp();
 
 // F1 in that window opens the help.
 void InstallHelpKey(QWidget* window);
 
 // The folders the help text is looked for in, in order: share/vellisto/help beside the
-// program's bin folder (an installed program), then docs/help of the source tree it was built
-// from. The first that holds the default topic wins.
+// program's bin folder (an installed program, whatever its prefix), then, only for a program
+// that lies in the build folder it was built in, docs/help of the source tree. The first that
+// holds the default topic wins.
 QStringList HelpFolderCandidates();
+// The same for a program in programDir.
+QStringList HelpFolderCandidates(const QString& programDir);
 
 // Closes the help window, if open; the program's end.
 void CloseHelp();

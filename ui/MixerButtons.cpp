@@ -21,12 +21,13 @@ const char* const kErrorTitle = "Error";
 }  // namespace
 
 bool CVolumeControlProgram::Open(MixerView view, uint32_t /*deviceId*/, const std::string& card) {
-    const bool recording = view == MixerView::Recording;
-    // pavucontrol shows every card; its tabs count from 1: 3 output, 4 input devices.
+    const bool recording = view != MixerView::Playback;
+    // pavucontrol shows every card; its tabs count from 1: 2 recording (the input of each
+    // program), 3 output devices, 4 input devices.
     const QString pavucontrol = QStandardPaths::findExecutable(QStringLiteral("pavucontrol"));
+    const char* tab = view == MixerView::Streams ? "--tab=2" : recording ? "--tab=4" : "--tab=3";
     if (!pavucontrol.isEmpty() &&
-        QProcess::startDetached(
-            pavucontrol, {recording ? QStringLiteral("--tab=4") : QStringLiteral("--tab=3")})) {
+        QProcess::startDetached(pavucontrol, {QString::fromLatin1(tab)})) {
         return true;
     }
     // alsamixer is pointed at the card; the system default (-1) is the `default` device.

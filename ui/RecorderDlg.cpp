@@ -22,12 +22,16 @@
 #include <cstdint>
 #include <mutex>
 
+#include "AboutDlg.h"
 #include "ComboPresetBox.h"
 #include "CustomDlg.h"
+#include "DesktopNotifier.h"
 #include "DialogBuilder.h"
 #include "GlobalHotKey.h"
 #include "HelpViewer.h"
+#include "HotKeySetting.h"
 #include "MixerButtons.h"
+#include "MusicFolder.h"
 #include "PersistentSettings.h"
 #include "PresetStore.h"
 #include "RecorderToolTip.h"
@@ -35,6 +39,8 @@
 #include "RecordingPresenter.h"
 #include "RecordingTexts.h"
 #include "Resources.h"
+#include "ScreenFit.h"
+#include "SleepInhibitor.h"
 
 namespace {
 constexpr int kMainTemplate = 102;
@@ -146,6 +152,7 @@ void CRecorderDlg::CreateControls() {
     connect(m_pCustomize, &QPushButton::clicked, this, &CRecorderDlg::OnCustomize);
     connect(m_pHelp, &QPushButton::clicked, this, [] { ShowHelp(); });
     InstallHelpKey(this);
+    AddAboutToContextMenu(this);
     m_pMixerButtons = std::make_unique<CMixerButtons>(this, *m_pControl);
     m_pMixerButtons->Connect(m_pRecMixer, m_pPlayMixer, m_pAutoConfig);
 }
@@ -153,17 +160,7 @@ void CRecorderDlg::CreateControls() {
 void CRecorderDlg::OnInitDialog() {
     CreateControls();
     setWindowIcon(m_hIcon);
-
-    // Ctrl+S from any application where the display allows a global grab; inside the window
-    // otherwise.
-    m_pHotKey = new CGlobalHotKey(this);
-    if (m_pHotKey->RegisterCtrlKey('s')) {
-        connect(m_pHotKey, &CGlobalHotKey::Activated, this, &CRecorderDlg::OnHotKey);
-    } else {
-        m_pShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
-        m_pShortcut->setContext(Qt::WindowShortcut);
-        connect(m_pShortcut, &QShortcut::activated, this, &CRecorderDlg::OnHotKey);
-    }
+    KeepWindowsOnScreen(this);
 
     // Exit from the keyboard, through the path that saves. (Escape does nothing.)
     auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
@@ -173,6 +170,8 @@ void CRecorderDlg::OnInitDialog() {
     m_pPresetBox = std::make_unique<CComboPresetBox>(m_pPresets);
     m_pPresetStore = std::make_unique<CPresetStore>(*m_pPresetBox, *this);
     LoadSettings(m_profile, MakeSettingsTargets());
+    m_bGlobalHotKey = LoadGlobalHotKey(m_profile);
+    ApplyHotKey();
     m_pPresetStore->LoadPresets();
 
     m_pControl->m_nBufferSize = 65536;
@@ -221,6 +220,10 @@ void CRecorderDlg::OnInitDialog() {
     m_pToolTip->AddRectTool(this, 113, m_pMeterRight->geometry(), IDC_METER_RIGHT);
     m_pToolTip->Activate(true);
 
+    m_pInhibitor = new CSleepInhibitor(this);
+    m_pNotifier = new CDesktopNotifier(this);
+    m_pPresenter->AddObserver(this);
+
     m_pRecord->setFocus();
 }
 
@@ -238,6 +241,22 @@ QWidget* CRecorderDlg::GetItem(int id) const {
 }
 
 bool CRecorderDlg::HasGlobalHotKey() const { return m_pHotKey && m_pHotKey->IsRegistered(); }
+
+void CRecorderDlg::ApplyHotKey() {
+    if (!m_pHotKey) {
+        m_pHotKey = new CGlobalHotKey(this);
+        connect(m_pHotKey, &CGlobalHotKey::Activated, this, &CRecorderDlg::OnHotKey);
+        m_pShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_S), this);
+        m_pShortcut->setContext(Qt::WindowShortcut);
+        connect(m_pShortcut, &QShortcut::activated, this, &CRecorderDlg::OnHotKey);
+    }
+    if (!m_bGlobalHotKey)
+        m_pHotKey->Unregister();
+    else if (!m_pHotKey->IsRegistered())
+        m_pHotKey->RegisterCtrlKey('s');
+    // The grab takes the key before any window sees it; only without it does the window's own.
+    m_pShortcut->setEnabled(!m_pHotKey->IsRegistered());
+}
 
 // ---------------------------------------------------------------------------------------------
 // Appearance
@@ -361,6 +380,14 @@ void CRecorderDlg::WakeForMessages() {
     (void)!::write(m_nWakeFd, &one, sizeof one);
 }
 
+void CRecorderDlg::OnRecordingStarted() { m_pInhibitor->Acquire(); }
+
+void CRecorderDlg::OnRecordingEnded(const RecordingReport& report) {
+    m_pInhibitor->Release();
+    if (m_bClosing || isActiveWindow()) return;
+    m_pNotifier->NotifySideDone(SideNoticeFor(report));
+}
+
 void CRecorderDlg::OnRecordingMessages() {
     uint64_t count = 0;
     if (m_nWakeFd >= 0) (void)!::read(m_nWakeFd, &count, sizeof count);
@@ -481,8 +508,16 @@ std::string CRecorderDlg::ChooseSaveFile(const std::string& initialPath) {
     // Record asks its own question before it overwrites numbered song files.
     dialog.setOption(QFileDialog::DontConfirmOverwrite);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
-    if (initialPath != "*.wav") {
-        dialog.selectFile(QFile::decodeName(QByteArray::fromStdString(initialPath)));
+    const QFileInfo initial(QFile::decodeName(QByteArray::fromStdString(initialPath)));
+    if (initialPath == "*.wav") {
+        // Not the folder the program happened to be started from.
+        dialog.setDirectory(MusicFolder());
+    } else if (!initial.absoluteDir().exists()) {
+        // The folder is gone (a drive unplugged, say): the name is still a useful offer.
+        dialog.setDirectory(MusicFolder());
+        dialog.selectFile(initial.fileName());
+    } else {
+        dialog.selectFile(initial.filePath());
     }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
     return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
@@ -525,9 +560,14 @@ void CRecorderDlg::OnCustomize() {
     CCustomDlg dlg(&m_pPresetStore->m_presets, m_pPresetStore->m_szPreset, &m_scheme,
                    m_pControl->GetWaveIn().GetBackend(), this);
     dlg.m_settings = m_pControl->m_settings;
+    dlg.m_bGlobalHotKey = m_bGlobalHotKey;
     // Every trackbar position is valid: only a value out of range that came with a preset picked
     // in the dialog can be rejected.
-    if (dlg.DoModal() == QDialog::Accepted) SetSettings(dlg.m_settings);
+    if (dlg.DoModal() == QDialog::Accepted) {
+        m_bGlobalHotKey = dlg.m_bGlobalHotKey;
+        ApplyHotKey();
+        SetSettings(dlg.m_settings);
+    }
     m_pPresetStore->FillPresetCombo();
 }
 
@@ -593,6 +633,7 @@ void CRecorderDlg::OnOK() {
     m_pPresenter->StopAndFinish();
     m_pPresetStore->SavePresets();
     SaveSettings(m_profile, MakeSettingsTargets());
+    SaveGlobalHotKey(m_profile, m_bGlobalHotKey);
     m_pBaseFile->clear();
     m_bFinished = true;
     m_bClosing = false;

@@ -26,6 +26,7 @@
 #include "RecSettings.h"
 #include "RecorderView.h"
 #include "RecordingMailbox.h"
+#include "RecordingPresenter.h"
 #include "RecordingSink.h"
 #include "WindowPlacement.h"
 
@@ -36,18 +37,21 @@ class QPushButton;
 class QShortcut;
 class QSocketNotifier;
 class CComboPresetBox;
+class CDesktopNotifier;
 class CGlobalHotKey;
 class CMixerButtons;
 class CPresetStore;
 class CRecorderToolTip;
 class CRecordingControl;
 class CRecordingPresenter;
+class CSleepInhibitor;
 struct SettingsTargets;
 class IProfileStore;
 
 class CRecorderDlg : public QDialog,
                      public IRecorderView,
                      public IRecordingSink,
+                     public IRecordingObserver,
                      public IBaseFileList,
                      public IWindowPlacement,
                      public IPrompter {
@@ -93,6 +97,12 @@ public:
     std::string GetBaseFilePath() override;
     bool Wait(int ms) override;
 
+    // IRecordingObserver: holds the sleep inhibitor while a recording runs; when one has ended,
+    // lets it go and, with the window in the background, sends the desktop notification (before
+    // any box of the end, which may wait for hours).
+    void OnRecordingStarted() override;
+    void OnRecordingEnded(const RecordingReport& report) override;
+
     // IRecordingSink
     // Recording thread.
     void PostRecordingProgress(const RecordingProgress& progress) override;
@@ -135,6 +145,7 @@ public:
     void SetColourCount(int numColors) { m_nNumColors = numColors; }
     bool HasGlobalHotKey() const;
     bool HasFinished() const { return m_bFinished; }
+    CSleepInhibitor& GetSleepInhibitor() { return *m_pInhibitor; }
 
     // The default offered by the next New after a confirmed choice: "Untitled.wav" in the
     // folder of the file chosen.
@@ -162,6 +173,9 @@ private:
     SettingsTargets MakeSettingsTargets();
     // Hands a record to the recording control; each value it rejects shows in a box.
     void SetSettings(const RecSettings& settings);
+    // Ctrl+S from any application when the user wants it and the display allows a global grab;
+    // inside the window otherwise.
+    void ApplyHotKey();
     std::string ChooseSaveFile(const std::string& initialPath);
     static QString ToText(const std::string& bytes);
 
@@ -214,7 +228,10 @@ private:
     std::unique_ptr<CPresetStore> m_pPresetStore;
     CGlobalHotKey* m_pHotKey = nullptr;
     QShortcut* m_pShortcut = nullptr;
+    bool m_bGlobalHotKey = true;  // the user lets Ctrl+S work from any application
     std::unique_ptr<CMixerButtons> m_pMixerButtons;
+    CSleepInhibitor* m_pInhibitor = nullptr;
+    CDesktopNotifier* m_pNotifier = nullptr;
 
     // The recording thread's messages wait in the mailbox; the thread writes to the eventfd when
     // it leaves one in an empty mailbox, and the notifier hands them to the presenter.

@@ -123,6 +123,8 @@ void CRecordingPresenter::ShowProgress() {
 void CRecordingPresenter::OnRecordingDone() {
     const RecordingReport report = m_control.Finish();
     if (!report.bValid) return;
+    // Before any box: a box of the end may wait for hours.
+    for (IRecordingObserver* observer : m_observers) observer->OnRecordingEnded(report);
     m_view.ShowRecordingPicture(false);
     // The labels end with the recording's own totals.
     ShowProgress();
@@ -142,5 +144,4 @@ void CRecordingPresenter::OnRecordingDone() {
         m_view.SetItemText(IDC_CURFILE, m_strCurFileText);
     }
     m_view.FocusItem(IDC_RECORD);
-    for (IRecordingObserver* observer : m_observers) observer->OnRecordingEnded(report);
 }

@@ -15,7 +15,8 @@
 
 class CRecordingControl;
 
-// Told about recordings, on the user-interface thread, after the window has shown them.
+// Told about recordings, on the user-interface thread: a start once the window shows it, an end
+// as soon as it is known, before the window's boxes about it.
 class IRecordingObserver {
 public:
     virtual ~IRecordingObserver() = default;

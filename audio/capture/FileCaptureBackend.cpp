@@ -42,6 +42,11 @@ public:
     bool Read(void* dest, size_t n) {
         auto* out = static_cast<char*>(dest);
         while (n > 0) {
+            // A stream that never blocks (zeros without end) is stopped here.
+            if (m_pInterrupt && m_pInterrupt->load() != 0) {
+                m_problem = WavProblem::Interrupted;
+                return false;
+            }
             const ssize_t got = m_bSeekable ? ::pread(m_fd, out, n, static_cast<off_t>(m_nPos))
                                             : ::read(m_fd, out, n);
             if (got < 0 && errno == EINTR) {
@@ -73,6 +78,7 @@ public:
         return true;
     }
     uint64_t Pos() const { return m_nPos; }
+    int Fd() const { return m_fd; }
     // Why the last Read failed: None at the end of the input.
     WavProblem Problem() const { return m_nErrno ? WavProblem::Unreadable : m_problem; }
     int Errno() const { return m_nErrno; }
@@ -88,6 +94,38 @@ private:
 
 // The data sizes streaming writers put in a header they cannot go back to.
 bool IsStreamingPlaceholder(uint32_t size) { return size == 0xFFFFFFFFu || size == 0x7FFFF000u; }
+
+// A stream's header, unknown chunks included, ends within this many bytes, or it is given up.
+constexpr uint64_t kStreamHeaderLimit = 16u << 20;
+
+bool IsChunkId(const unsigned char* id) {
+    for (int k = 0; k < 4; ++k) {
+        if (id[k] < 0x20 || id[k] > 0x7E) return false;
+    }
+    return true;
+}
+
+// Does a chunk (or a pad byte and a chunk) begin at `at` of a file?
+bool ChunkFollows(int fd, uint64_t at) {
+    unsigned char id[5];
+    const ssize_t n = ::pread(fd, id, sizeof id, static_cast<off_t>(at));
+    return (n >= 4 && IsChunkId(id)) || (n == 5 && IsChunkId(id + 1));
+}
+
+// The first "data" chunk among a file's chunks from `at` on, into info.
+void FindSecondData(int fd, uint64_t at, uint64_t fileSize, WavFileInfo* info) {
+    for (int k = 0; k < 1000 && at + 8 <= fileSize; ++k) {
+        unsigned char chunk[8];
+        if (::pread(fd, chunk, 8, static_cast<off_t>(at)) != 8 || !IsChunkId(chunk)) return;
+        const uint32_t size = Le32(chunk + 4);
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            info->nSecondDataOffset = at + 8;
+            info->nSecondDataBytes = size;
+            return;
+        }
+        at += 8 + uint64_t{size} + (size & 1);
+    }
+}
 
 // fileSize: the whole file's length, 0 for a stream.
 bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, WavFileInfo* info,
@@ -118,6 +156,11 @@ bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, Wav
         if ((!stream && in.Pos() + 8 > fileSize) || !in.Read(chunk, sizeof chunk)) break;
         const uint32_t size = Le32(chunk + 4);
         const uint64_t body = in.Pos();
+        if (stream && std::memcmp(chunk, "data", 4) != 0 && body + size > kStreamHeaderLimit) {
+            return fail(WavProblem::Damaged,
+                        " shows no data chunk in its first 16 MiB; not a WAV stream that can be "
+                        "split");
+        }
         if (std::memcmp(chunk, "fmt ", 4) == 0) {
             unsigned char fmt[40] = {};
             const size_t want = std::min<size_t>(size, sizeof fmt);
@@ -157,17 +200,24 @@ bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, Wav
             info->nDataOffset = body;
             info->nDeclaredBytes = size;
             info->bStream = stream;
-            if (IsStreamingPlaceholder(size) || (!stream && body + size > fileSize)) {
+            auto toTheEnd = [&] {
                 info->bSizeToEnd = true;
                 info->nDataBytes = stream ? WavFileInfo::kToTheEnd
                                           : (fileSize - body) / f.nBlockAlign * f.nBlockAlign;
                 return true;
+            };
+            const bool follows = stream || body + size < fileSize;
+            if (IsStreamingPlaceholder(size) || (!stream && body + size > fileSize) ||
+                (size == 0 && follows)) {
+                return toTheEnd();
             }
-            if (size % f.nBlockAlign != 0) {
-                return fail(WavProblem::Damaged,
-                            " is truncated or damaged (the data ends inside a frame)");
+            info->nPartialBytes = size % f.nBlockAlign;
+            if (info->nPartialBytes != 0 && !stream && follows &&
+                !ChunkFollows(in.Fd(), body + size)) {
+                return toTheEnd();
             }
-            info->nDataBytes = size;
+            info->nDataBytes = size - info->nPartialBytes;
+            if (!stream) FindSecondData(in.Fd(), body + size + (size & 1), fileSize, info);
             return true;
         }
         if (std::memcmp(chunk, "fmt ", 4) != 0 && !in.Skip(uint64_t{size} + (size & 1))) {
@@ -282,6 +332,9 @@ bool CFileCaptureBackend::OpenSource(uint32_t deviceId, const WAVEFORMATEX& form
     }
     m_nRemaining = m_info.nDataBytes;
     m_nBytesRead.store(0);
+    m_nBytesDropped.store(0);
+    m_nRecentEnd = 0;
+    if (m_info.bStream && !m_pRecent) m_pRecent.reset(new char[kRecentBytes]);
     m_nReadErrno.store(0);
     m_bCancel.store(false);
     if (m_pacing == FilePacing::RealTime) {
@@ -319,6 +372,19 @@ bool CFileCaptureBackend::Close() {
     return CQueuedCaptureBackend::Close();
 }
 
+size_t CFileCaptureBackend::CopyRecent(uint64_t from, void* dest, size_t bytes) const {
+    if (!m_pRecent || from > m_nRecentEnd || m_nRecentEnd - from > kRecentBytes) return 0;
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(bytes, m_nRecentEnd - from));
+    auto* out = static_cast<char*>(dest);
+    for (size_t k = 0; k < n;) {
+        const size_t at = static_cast<size_t>((from + k) % kRecentBytes);
+        const size_t c = std::min(n - k, kRecentBytes - at);
+        std::memcpy(out + k, m_pRecent.get() + at, c);
+        k += c;
+    }
+    return n;
+}
+
 CQueuedCaptureBackend::ReadResult CFileCaptureBackend::ReadSource(void* dest, uint32_t bytes) {
     ReadResult result;
     const uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(bytes, m_nRemaining));
@@ -338,10 +404,21 @@ CQueuedCaptureBackend::ReadResult CFileCaptureBackend::ReadSource(void* dest, ui
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) m_nReadErrno.store(errno);
         if (got <= 0) break;
+        if (m_pRecent) {
+            for (ssize_t k = 0; k < got;) {
+                const size_t at = static_cast<size_t>(m_nRecentEnd % kRecentBytes);
+                const size_t n = std::min(static_cast<size_t>(got - k), kRecentBytes - at);
+                std::memcpy(m_pRecent.get() + at, out + result.nBytes + k, n);
+                m_nRecentEnd += n;
+                k += static_cast<ssize_t>(n);
+            }
+        }
         result.nBytes += static_cast<uint32_t>(got);
     }
     // A read error ends the input like the end of the data does; whole frames only.
-    result.nBytes -= result.nBytes % FrameBytes();
+    const uint32_t partial = result.nBytes % FrameBytes();
+    if (partial != 0) m_nBytesDropped.fetch_add(partial);
+    result.nBytes -= partial;
     if (m_nRemaining != WavFileInfo::kToTheEnd) m_nRemaining -= result.nBytes;
     m_nBytesRead.fetch_add(result.nBytes);
     result.bEnd = !result.bStall && result.nBytes < bytes;

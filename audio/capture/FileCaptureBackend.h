@@ -14,8 +14,11 @@
 // a stream, once, and a blocked read gives way to Stop, Reset and Close.
 //
 // Streaming writers cannot patch the data size: a size that is a streaming placeholder
-// (0xFFFFFFFF, 0x7FFFF000) or runs past the end of the file means "to the end of the file"
-// (whole frames), and the info says so (bSizeToEnd).
+// (0xFFFFFFFF, 0x7FFFF000), runs past the end of the file, or is 0 with bytes after it (what
+// an interrupted writer leaves) means "to the end of the file" (whole frames), and the info
+// says so (bSizeToEnd). A size that ends inside a frame is read to the end of the file when
+// bytes that are no chunk follow it, and otherwise in the whole frames it declares
+// (nPartialBytes). A stream that shows no data chunk in its first 16 MiB is given up.
 //
 // The device list holds one device, named after the file; ids 0 and -1 (WAVE_MAPPER) open it.
 // QueryFormat and Open accept exactly the file's format (tag, channels, rate, bits) and refuse
@@ -52,6 +55,13 @@ struct WavFileInfo {
     // was taken as "to the end" and nDeclaredBytes holds what it said.
     bool bSizeToEnd = false;
     uint32_t nDeclaredBytes = 0;
+    // The declared size ended inside a frame: those bytes of a partial frame were left out (or,
+    // with bSizeToEnd, the data was read to the end of the file instead).
+    uint32_t nPartialBytes = 0;
+    // A file's second "data" chunk after the first (which alone is the audio): where its bytes
+    // start and how many it declares; 0 when there is none.
+    uint64_t nSecondDataOffset = 0;
+    uint32_t nSecondDataBytes = 0;
     WavProblem problem = WavProblem::None;  // set when the header was refused
     static constexpr uint64_t kToTheEnd = UINT64_MAX;
 };
@@ -59,8 +69,9 @@ struct WavFileInfo {
 // Reads and checks the header of a 16-bit PCM or 32-bit float WAV. Any thread.
 bool ReadWavFileInfo(const std::string& path, WavFileInfo* info, std::string* error);
 // The same from an open descriptor, which is left at the first sample byte; name stands for
-// the input in the messages. A read that a signal interrupts fails (problem Interrupted) when
-// *interrupt is set then, and is retried otherwise.
+// the input in the messages. Once *interrupt is set (before a read, or by the signal that
+// interrupts one) the header fails with problem Interrupted; an interrupted read is retried
+// otherwise.
 bool ReadWavHeader(int fd, const std::string& name, WavFileInfo* info, std::string* error,
                    const std::atomic<int>* interrupt = nullptr);
 
@@ -77,6 +88,13 @@ public:
     const WavFileInfo& GetFileInfo() const { return m_info; }
     // Data bytes read from the file since Open. Any thread (a progress display).
     uint64_t GetBytesRead() const { return m_nBytesRead.load(); }
+    // Bytes taken from the input since Open: those read and a partial frame left out where a
+    // read ended (a stream's reader goes on after them). Any thread.
+    uint64_t GetBytesTaken() const { return m_nBytesRead.load() + m_nBytesDropped.load(); }
+    // A stream's last bytes, read ahead into buffers the recording never took: copies up to
+    // `bytes` of them from data byte `from` (counted as GetBytesTaken counts) into dest and
+    // returns how many; 0 once they are no longer kept (it keeps the last MiB). After Close.
+    size_t CopyRecent(uint64_t from, void* dest, size_t bytes) const;
     // The error number of a read that failed (the input then ended early), 0 when none did.
     // Any thread.
     int GetReadError() const { return m_nReadErrno.load(); }
@@ -113,6 +131,11 @@ private:
     int m_hFile = -1;
     uint64_t m_nRemaining = 0;
     std::atomic<uint64_t> m_nBytesRead{0};
+    std::atomic<uint64_t> m_nBytesDropped{0};
+    // A stream's last bytes, in a ring allocated at Open (the device thread never allocates).
+    static constexpr size_t kRecentBytes = 1u << 20;
+    std::unique_ptr<char[]> m_pRecent;
+    uint64_t m_nRecentEnd = 0;  // stream bytes that went through the ring
 };
 
 std::unique_ptr<ICaptureBackend> MakeFileCaptureBackend(const std::string& wavPath,

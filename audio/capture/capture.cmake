@@ -2,6 +2,7 @@
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(VELLISTO_CAPTURE_DEPS REQUIRED IMPORTED_TARGET portaudio-2.0 alsa)
 target_sources(vellisto_audio PRIVATE
+    capture/DeviceLabels.cpp
     capture/WaveIn.cpp
     capture/WaveInDevice.cpp
     capture/QueuedCaptureBackend.cpp

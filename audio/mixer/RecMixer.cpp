@@ -19,6 +19,12 @@ const char* const kNoValueList = "No controls exist in mixer.";
 const char* const kManualSetUp =
     "Could not Set Volume level on record mixer.\nYou must do it manually.\n\nThe recording "
     "mixer is now being opened for you.";
+const char* const kNoInputToChoose =
+    "Vellisto cannot set the recording level on this device: it offers one master capture "
+    "control and no input to choose, as a sound server (PulseAudio or PipeWire) does. There the "
+    "input is chosen for each program.\n\nThe volume control is now being opened on its "
+    "Recording tab: choose the input for Vellisto there while it records, and set the level on "
+    "the Input Devices tab.";
 const char* const kMonoWarning =
     "No Line-In recording channel was found. \nThe microphone was chosen for you.\n\nYou may "
     "continue recording using this device.\nHowever, your audio will be in mono.";
@@ -175,6 +181,13 @@ void CRecMixer::DeselectAll(std::initializer_list<uint32_t> sourceTypes) {
     for (uint32_t type : sourceTypes) SelectSource(type, false);
 }
 
+bool CRecMixer::HasNoSources() {
+    MixerLineInfo destination;
+    return m_bMixerOpen &&
+           m_pBackend->GetLineInfoByType(MIXERLINE_COMPONENTTYPE_DST_WAVEIN, &destination) &&
+           destination.nConnections == 0;
+}
+
 void CRecMixer::AutoConfigure() {
     const char* chosen = nullptr;
     m_error.Clear();
@@ -205,6 +218,11 @@ void CRecMixer::AutoConfigure() {
                  MIXERLINE_COMPONENTTYPE_SRC_PCSPEAKER, MIXERLINE_COMPONENTTYPE_SRC_WAVEOUT});
             m_error.Clear();
             m_messages.ShowMessage(kMonoWarning);
+            return;
+        }
+        if (HasNoSources()) {
+            m_error.Fail("%s", kNoInputToChoose);
+            m_volumeControl.Open(MixerView::Streams, m_nDeviceID, m_strCard);
             return;
         }
         m_error.Fail("%s", kManualSetUp);

@@ -53,6 +53,9 @@ public:
 private:
     bool FindSource(uint32_t sourceType, MixerLineInfo* source);
     void DeselectAll(std::initializer_list<uint32_t> sourceTypes);
+    // The recording destination has a master control and no source lines: a sound server's
+    // device, where the input is chosen per program and not on the card.
+    bool HasNoSources();
 
     std::unique_ptr<IMixerBackend> m_pBackend;
     IVolumeControl& m_volumeControl;

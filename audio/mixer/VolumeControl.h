@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <string>
 
-enum class MixerView { Recording, Playback };
+// Recording and Playback: the card's capture and playback controls. Streams: which input each
+// program records from, which a sound server (PulseAudio, PipeWire) sets per program.
+enum class MixerView { Recording, Playback, Streams };
 
 class IVolumeControl {
 public:

@@ -61,7 +61,7 @@ FakeMixerSource Src(uint32_t type, const char* name, bool selected = true) {
     return source;
 }
 
-// Every source type of the Part, all selected.
+// Every source type a mixer line can report, all selected.
 std::vector<FakeMixerSource> EverySource() {
     std::vector<FakeMixerSource> sources;
     for (uint32_t type = MIXERLINE_COMPONENTTYPE_SRC_UNDEFINED;
@@ -200,6 +200,18 @@ TEST(RecMixer, AFailedStepNeverEndsAsAConfiguredSource) {
         EXPECT_TRUE(rig.host.messages.empty());
         EXPECT_EQ(rig.card->SelectedTypes(), selected);
     }
+}
+
+// A recording destination with no source lines (a sound server's device, as ALSA's "pulse"
+// shows it): the reason, and the volume control on the view where a program's input is chosen.
+TEST(RecMixer, NoSourcesToChooseSaysWhyAndOpensTheProgramsInputs) {
+    Rig rig(FakeMixerCard::Recording(kMixer, {}));
+    rig.mixer.AutoConfigure();
+    EXPECT_NE(rig.mixer.GetErrorFlag(), 0);
+    EXPECT_NE(rig.Text().find("offers one master capture control and no input to choose"),
+              std::string::npos);
+    EXPECT_EQ(rig.host.launches, std::vector<Launch>({{MixerView::Streams, 0xFFFFFFFFu, "hw:3"}}));
+    EXPECT_TRUE(rig.host.messages.empty());
 }
 
 TEST(RecMixer, VolumeGoesToTheRecordingDestinationWhateverItsIndex) {

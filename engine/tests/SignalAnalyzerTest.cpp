@@ -103,6 +103,44 @@ TEST(ProcessBlock, SplitOffsetsAndTheMinimumSongSize) {
     EXPECT_EQ(r.splitOffset, 999 / 2 * 4);
 }
 
+TEST(ProcessBlock, TrailingPiecesAreRunOutOnlyWhenNothingRoseAboveGapLevelAfterThem) {
+    // Gap 100, minimum song 400: loud 0..499, then the split at 599.
+    struct Row {
+        const char* szAfter;
+        std::vector<std::pair<int, int16_t>> after;  // samples after the first 1000: count, value
+        int nRunOut;
+    };
+    const Row rows[] = {
+        {"quiet to the end: splits at 999 and 1399", {{500, 0}}, 3},
+        {"level exactly at Gap Level (not above)", {{500, 582}}, 3},
+        {"one loud sample after the splits", {{450, 0}, {1, 3000}, {50, 0}}, 0},
+        {"a song, then splits at 1599 and 1999", {{500, 3000}, {700, 0}}, 2},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.szAfter);
+        CSignalAnalyzer a = DetectorOnly(16, 100, 400, 100000);
+        I16 first(1000, 0);
+        for (int i = 0; i < 500; ++i) first[i] = 3000;
+        EXPECT_EQ(a.TrailingRunOutPieces(), 0);
+        EXPECT_EQ(Process(a, first).gapFound, 1);
+        I16 rest;
+        for (const auto& [count, value] : row.after) rest.insert(rest.end(), count, value);
+        Process(a, rest);
+        EXPECT_EQ(a.TrailingRunOutPieces(), row.nRunOut);
+    }
+    // No split yet: the piece is the recording, however quiet; a new recording starts afresh.
+    CSignalAnalyzer b = DetectorOnly(16, 100, 400, 100000);
+    I16 quiet(300, 0);
+    Process(b, quiet);
+    EXPECT_EQ(b.TrailingRunOutPieces(), 0);
+    I16 split(1000, 3000);
+    split.insert(split.end(), 200, 0);
+    Process(b, split);
+    EXPECT_EQ(b.TrailingRunOutPieces(), 1);
+    b.PrepareRecording();
+    EXPECT_EQ(b.TrailingRunOutPieces(), 0);
+}
+
 TEST(ProcessBlock, FilterStatesCarryAcrossRecordingsAndDCStateDoesNot) {
     CSignalAnalyzer a;
     I16 music(4096);

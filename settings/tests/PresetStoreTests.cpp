@@ -132,14 +132,27 @@ TEST(PresetStartUp, TempFileTakesThePlaceOfAMissingPresetsFileOnlyWhenWhole) {
         EXPECT_EQ(ReadBytes(dir.File("Temp.pre.damaged")), partial);
     }
     {
-        CScratchDir dir;  // both present: the presets file wins, the save replaces Temp.pre
+        // Both present: the presets file wins and the stale Temp.pre goes at once, so that a
+        // later start without the presets file cannot bring its presets back.
+        CScratchDir dir;
         WriteBytes(dir.File("Single1.pre"), WritePresetsArchive(MakePresets(2, "Kept ")));
         WriteBytes(dir.File("Temp.pre"), WritePresetsArchive(MakePresets(4, "Stale ")));
         Session s;
         s.store.LoadPresets();
         EXPECT_EQ(s.store.m_presets, MakePresets(2, "Kept "));
-        ASSERT_TRUE(s.store.SavePresets());
-        EXPECT_EQ(LoadFresh(), MakePresets(2, "Kept "));
+        EXPECT_FALSE(fs::exists(dir.File("Temp.pre")));
+        ASSERT_TRUE(s.store.SavePresets());  // nothing changed: nothing written
+        fs::remove(dir.File("Single1.pre"));
+        EXPECT_EQ(LoadFresh(), StartingPresets());
+    }
+    {
+        // A damaged presets file loads nothing: Temp.pre may be all that is left, so it stays.
+        CScratchDir dir;
+        WriteBytes(dir.File("Single1.pre"), Bytes{0x05, 0x00, 0xFF});
+        WriteBytes(dir.File("Temp.pre"), WritePresetsArchive(MakePresets(4, "Stale ")));
+        Session s;
+        s.store.LoadPresets();
+        EXPECT_TRUE(fs::exists(dir.File("Temp.pre")));
     }
 }
 

@@ -179,6 +179,11 @@ TEST(PresetNames, Windows1252BytesDecodeAndEncodeBackUnchanged) {
     EXPECT_EQ(DecodeWindows1252("Caf\xE9"), "Caf\xC3\xA9");
     // What the code page cannot hold, and broken UTF-8, become '?'.
     EXPECT_EQ(EncodeWindows1252("\xD0\x96 \xF0\x9F\x8E\xB5 \xC3 \xE2\x82"), "? ? ? ??");
+    // Those characters can be named before anything is lost: each once, a typed '?' is none.
+    EXPECT_EQ(Windows1252Unencodable("Jazz? \xE6\x97\xA5\xE6\x9C\xAC\xE6\x97\xA5 \xE2\x82\xAC"),
+              "\xE6\x97\xA5\xE6\x9C\xAC");
+    EXPECT_EQ(Windows1252Unencodable("\xF0\x9F\x8E\xB5 \xC3"), "\xF0\x9F\x8E\xB5\xEF\xBF\xBD");
+    EXPECT_EQ(Windows1252Unencodable("Caf\xC3\xA9 \xE2\x80\x93 Best"), "");
 }
 
 TEST(PresetNames, StartingPresetsAreValid) {

@@ -57,8 +57,8 @@ TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
     const auto rows = Lines(list.strOut);
     ASSERT_GE(rows.size(), 8u) << list.strOut;
     const std::regex song(R"(\s+\d+\s+(\S+)\s+(\S+)\s+\S+\s+\S+\s+(\d+)\s+(\S+))");
-    const std::vector<std::string> want[] = {{"00:00.0", "00:05.9", "0", "Side1.wav"},
-                                             {"00:05.9", "00:14.0", "1", "Side2.wav"},
+    const std::vector<std::string> want[] = {{"00:00.0", "00:06.0", "0", "Side1.wav"},
+                                             {"00:06.0", "00:14.0", "1", "Side2.wav"},
                                              {"00:14.0", "00:20.5", "0", "Side3.wav"}};
     for (size_t k = 0; k < 3; ++k) {
         std::smatch m;
@@ -66,56 +66,32 @@ TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
         EXPECT_EQ((std::vector<std::string>{m[1], m[2], m[3], m[4]}), want[k]);
     }
     EXPECT_THAT(rows[3], HasSubstr(" -0.0 "));  // the full-scale sample
-    // The quiet frames reach 500 (-36.3 dB) and 0 (the floor): as the detector saw them.
+    // The quiet frames reach 500 (-36.3 dB), as the detector saw them.
     EXPECT_TRUE(std::regex_search(
-        list.strOut, std::regex(R"(\n +00:05\.0 +00:02\.0 +-100\.0 +-36\.3  split at 00:05\.9\n)")))
+        list.strOut,
+        std::regex(R"(\n +00:05\.0 +00:02\.0 +-\d+\.\d +-36\.3  split at 00:06\.0\n)")))
         << list.strOut;
+    // A gap's quietest level is that of its quietest 10 ms, not a zero crossing's (-100).
+    auto hum = MakeSamples(kStereo16, plan);
+    Tone(hum, 5 * kRate, 2 * kRate, -60.0);
+    WriteWav(dir / "Hum.wav", kStereo16, hum);
+    const SplitRun humList = Split(Exact({dir / "Hum.wav", "--list"}));
+    std::smatch quiet;
+    ASSERT_TRUE(std::regex_search(humList.strOut, quiet,
+                                  std::regex(R"(\n +00:05\.0 +00:02\.0 +(-\d+\.\d) )")))
+        << humList.strOut;
+    EXPECT_NEAR(std::stod(quiet[1]), -60.0, 0.5);
     EXPECT_THAT(list.strOut, HasSubstr("  split at 00:14.0"));
 
-    // Labels in seconds with six decimals; cue frames rounded down, as a cue tool reads them.
+    // Labels in seconds with six decimals; cue frames and listed times rounded to the nearest,
+    // as editors show them (5.999909 s is 00:06.0 and 0:06.00).
     EXPECT_EQ(ReadText(dir / "Side.txt"),
               "0.000000\t5.999909\tSide1\n5.999909\t14.011066\tSide2\n"
               "14.011066\t20.511111\tSide3\n");
     ASSERT_EQ(Shell("cueprint -d '%N\\n' -t '' Side.cue && cuebreakpoints Side.cue", dir), 0)
         << ReadText(dir / "err.txt");
-    EXPECT_EQ(ReadText(dir / "out.txt"), "3\n0:05.74\n0:14.00\n");
+    EXPECT_EQ(ReadText(dir / "out.txt"), "3\n0:06.00\n0:14.01\n");
     EXPECT_EQ(Lines(ReadText(dir / "Side.cue"))[0], "FILE \"Side.wav\" WAVE");
-}
-
-// A dry run touches no file anywhere: song files of an earlier run stay as they are and need no
-// --force, no folder is made for stand-ins, and the trailing silence End Gap would delete is not
-// listed, exactly as the real run then writes.
-TEST(SplitModes, ADryRunTouchesNoFile) {
-    CTempDir dir;
-    fs::create_directory(dir / "tmp");
-    ::setenv("TMPDIR", (dir / "tmp").c_str(), 1);
-    const Format cd{16, 44100, 2};
-    WriteWav(dir / "B.wav", cd,
-             MakeSamples(cd, {{11 * 44100, true},
-                              {3 * 44100, false},
-                              {11 * 44100, true},
-                              {8 * 44100, false},
-                              {5 * 44100, true}}));
-    const std::vector<std::string> options = {"--dc-block", "off",        "--smart-gap",
-                                              "off",        "--min-song", "10"};
-    WriteFile(dir / "B1.wav", {'o', 'l', 'd'});
-    WriteFile(dir / "B3.wav", {'o', 'l', 'd'});
-    std::vector<std::string> args = {dir / "B.wav", "--list"};
-    args.insert(args.end(), options.begin(), options.end());
-    const SplitRun list = Split(args);
-    ::unsetenv("TMPDIR");
-    ASSERT_EQ(list.nCode, 0) << list.strErr;
-    EXPECT_EQ(Files(dir), (std::vector<std::string>{"B.wav", "B1.wav", "B3.wav", "tmp"}));
-    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
-    EXPECT_EQ(ReadText(dir / "B3.wav"), "old");
-    EXPECT_THAT(list.strOut, HasSubstr("B2.wav"));
-    EXPECT_THAT(list.strOut, Not(HasSubstr("B3.wav")));  // the trailing silence
-
-    args = {dir / "B.wav", "--force"};
-    args.insert(args.end(), options.begin(), options.end());
-    ASSERT_EQ(Split(args).nCode, 0);
-    EXPECT_EQ(SongFiles(dir, "B", ".wav").size(), 2u);
-    EXPECT_FALSE(fs::exists(dir / "B3.wav"));
 }
 
 TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
@@ -128,22 +104,66 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
         {10 * kRate, true}, {4 * kRate, false}};
     const auto data = WriteSide(dir / "Side.wav", plan);
     ASSERT_EQ(Split(Exact({dir / "Side.wav", "-o", dir / "Live.wav"})).nCode, 0);
-    EXPECT_EQ(SongFiles(dir, "Live", ".wav").size(), 6u);  // the live rule cuts at all five
+    // The live rule cuts at all four, and once in the run-out, which is no song.
+    EXPECT_EQ(SongFiles(dir, "Live", ".wav").size(), 5u);
 
     SplitRun run = Split(Exact({dir / "Side.wav", "--songs", "3"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     const auto songs = SongData(dir, "Side", kStereo16);
     ASSERT_EQ(songs.size(), 3u);
     EXPECT_EQ(Join(songs), data);
-    EXPECT_EQ(songs[0].size() / 4, size_t(23 * kRate / 2 + kCutInSilence));
-    EXPECT_EQ(songs[1].size() / 4, size_t(5 * kRate / 2 + 23 * kRate / 2));
+    // Inside the gaps (11.5 to 14 s, 25.5 to 28 s), with Gap Size of them around each cut.
+    const size_t cut1 = songs[0].size() / 4, cut2 = cut1 + songs[1].size() / 4;
+    EXPECT_GE(cut1, size_t(12 * kRate));
+    EXPECT_LE(cut1, size_t(27 * kRate / 2));
+    EXPECT_GE(cut2, size_t(26 * kRate));
+    EXPECT_LE(cut2, size_t(55 * kRate / 2));
 
     // More songs than gaps: the stretches found are listed, and the side is cut at them.
     run = Split(Exact({dir / "Side.wav", "--songs", "7", "-o", dir / "Many.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_EQ(SongFiles(dir, "Many", ".wav").size(), 5u);
     EXPECT_THAT(run.strErr, HasSubstr("has 4 gaps for 7 songs"));
-    EXPECT_THAT(run.strErr, HasSubstr("at 00:11.4, 2.50 s"));
+    EXPECT_THAT(run.strErr, HasSubstr("at 00:11.5, 2.50 s"));
+}
+
+TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
+    CTempDir dir;
+    // Songs at -20 dB whose codas and intros at -45 dB lie below Gap Level: each quiet stretch
+    // is a coda, a silent gap and an intro (6 to 17 s, 23 to 32.5 s), and the run-out follows.
+    const long s = kRate;
+    Bytes side(size_t(83 * s / 2) * 4, 0);
+    const std::tuple<long, long, double> tones[] = {
+        {0, 6 * s, -20},         {6 * s, 5 * s, -45},  {13 * s, 4 * s, -45},
+        {17 * s, 6 * s, -20},    {23 * s, 3 * s, -45}, {55 * s / 2, 5 * s, -45},
+        {65 * s / 2, 6 * s, -20}};
+    for (const auto& [from, frames, db] : tones) Tone(side, from, frames, db);
+    WriteWav(dir / "Quiet.wav", kStereo16, side);
+    SplitRun run = Split(Exact({dir / "Quiet.wav", "--songs", "3"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    auto songs = SongData(dir, "Quiet", kStereo16);
+    ASSERT_EQ(songs.size(), 3u);
+    EXPECT_EQ(Join(songs), side);
+    // In the middle of the silent gaps (11 to 13 s, 26 to 27.5 s), to the 10 ms grid.
+    const long cut1 = long(songs[0].size() / 4), cut2 = cut1 + long(songs[1].size() / 4);
+    EXPECT_NEAR(cut1, 12 * s, s / 100 + 1);
+    EXPECT_NEAR(cut2, 107 * s / 4, s / 100 + 1);
+
+    // The run-out is never a gap: two gaps for four songs.
+    run = Split(Exact({dir / "Quiet.wav", "--songs", "4", "-o", dir / "Four.wav"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("has 2 gaps for 4 songs"));
+    EXPECT_EQ(SongFiles(dir, "Four", ".wav").size(), 3u);
+
+    // Two stretches closer than Minimum Song Size (4 s): only the longer is cut.
+    WriteSide(dir / "Near.wav",
+              {{5 * s, true}, {3 * s, false}, {s, true}, {5 * s / 2, false}, {5 * s, true}});
+    run = Split(Exact({dir / "Near.wav", "--songs", "3"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    songs = SongData(dir, "Near", kStereo16);
+    ASSERT_EQ(songs.size(), 2u);
+    EXPECT_NEAR(long(songs[0].size() / 4), 13 * s / 2, s / 100 + 1);
+    EXPECT_THAT(run.strErr, HasSubstr("has 1 gap for 3 songs"));
 }
 
 TEST(SplitModes, OneSongIsExplained) {
@@ -168,14 +188,33 @@ TEST(SplitModes, OneSongIsExplained) {
     EXPECT_THAT(run.strErr,
                 HasSubstr("the quietest 1.00 s after the first 00:04.0 reaches -30.0 dB (at "
                           "00:05.0); Gap Level is -35.0 dB"));
+
+    // End Gap ended the side: that is the reason, not the stretches before it; with several
+    // inputs each names its own.
+    // Three songs at -30 dB, all below a Gap Level of -6 dB.
+    auto side = MakeSamples(kStereo16, {{20 * kRate, false}});
+    for (long from : {0L, 7L * kRate, 14L * kRate}) Tone(side, from, 5 * kRate, -30);
+    WriteWav(dir / "Side.wav", kStereo16, side);
+    WriteWav(dir / "Two.wav", kStereo16, side);
+    run =
+        Split(Exact({dir / "Side.wav", dir / "Two.wav", "--gap-level", "-6", "-o", dir / "out/"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    for (const char* input : {"Side.wav", "Two.wav"}) {
+        EXPECT_THAT(run.strErr, HasSubstr("vellisto-split: " + (dir / input).string() +
+                                          ": why one song: End Gap ended the side at 00:07.4; "
+                                          "00:12.6 after it was not split, nothing of it above "
+                                          "Gap Level\n"));
+    }
+    EXPECT_THAT(run.strErr, Not(HasSubstr("the side lasts")));
 }
 
 TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
     CTempDir dir;
-    // Lead-in, four songs of 8 s with a 1.5 s passage at -40 dB in each, gaps of 2 s, a short
-    // run-out; the floor is a -60 dB tone. Default DC Block and Smart Gap.
-    const long song = 8 * kRate, gap = 2 * kRate;
-    std::vector<Segment> plan = {{gap, false}};
+    // A lead-in of 7.4 s (longer than the default End Gap), four songs of 8 s with a 1.5 s
+    // passage at -40 dB in each, gaps of 2 s, a short run-out; the floor is a -60 dB tone.
+    // Default DC Block and Smart Gap; songs of at least 7.5 s.
+    const long song = 8 * kRate, gap = 2 * kRate, leadIn = 74 * kRate / 10;
+    std::vector<Segment> plan = {{leadIn, false}};
     for (int k = 0; k < 4; ++k)
         plan.insert(plan.end(), {{song, true}, {k < 3 ? gap : kRate / 2, false}});
     auto data = MakeSamples(kStereo16, plan);
@@ -194,7 +233,7 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
         at += s.nFrames;
     }
     WriteWav(dir / "Side.wav", kStereo16, data);
-    const SplitRun probe = Split({dir / "Side.wav", "--probe", "--min-song", "4"});
+    const SplitRun probe = Split({dir / "Side.wav", "--probe", "--min-song", "7.5"});
     ASSERT_EQ(probe.nCode, 0) << probe.strErr;
     std::smatch m;
     ASSERT_TRUE(
@@ -204,11 +243,18 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
     EXPECT_NEAR(std::stod(m[2]), -60.0, 1.0);
     ASSERT_TRUE(std::regex_search(probe.strOut, m, std::regex(R"(inside songs: (\S+) dB)")));
     EXPECT_NEAR(std::stod(m[1]), -40.0, 1.0);
-    ASSERT_TRUE(std::regex_search(probe.strOut, m,
-                                  std::regex(R"(vellisto-split --gap-level (\S+) --min-song 4 )")));
+    // End Gap outlasts the lead-in; the suggestion was tried before it was printed.
+    EXPECT_THAT(probe.strOut, HasSubstr("suggested End Gap: 9 s"));
+    EXPECT_THAT(probe.strOut, HasSubstr("at that level the side splits into 4 songs:\n"));
+    ASSERT_TRUE(std::regex_search(
+        probe.strOut, m,
+        std::regex(
+            R"(\n  vellisto-split --gap-level (\S+) --min-song 7.5 --end-gap 9 '.*Side.wav'\n)")))
+        << probe.strOut;
     EXPECT_FALSE(fs::exists(dir / "Side1.wav"));
 
-    const SplitRun split = Split({dir / "Side.wav", "--min-song", "4", "--gap-level", m[1]});
+    const SplitRun split =
+        Split({dir / "Side.wav", "--min-song", "7.5", "--gap-level", m[1], "--end-gap", "9"});
     ASSERT_EQ(split.nCode, 0) << split.strErr;
     const auto songs = SongFiles(dir, "Side", ".wav");
     ASSERT_EQ(songs.size(), 4u);
@@ -216,9 +262,58 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
     long cut = 0;
     for (size_t k = 0; k + 1 < songs.size(); ++k) {
         cut += static_cast<long>(ReadSongData(songs[k], kStereo16).size() / 4);
-        const long gapStart = gap + static_cast<long>(k + 1) * song + static_cast<long>(k) * gap;
+        const long gapStart = leadIn + static_cast<long>(k + 1) * song + static_cast<long>(k) * gap;
         EXPECT_GT(cut, gapStart + kRate - 1) << k;
         EXPECT_LT(cut, gapStart + gap) << k;
+    }
+}
+
+TEST(SplitModes, ProbeSaysWhenTheSettingsGivenAlreadySplitTheSide) {
+    CTempDir dir;
+    WriteSide(dir / "Clean.wav", kThreeSongs);
+    const SplitRun probe = Split(Exact({dir / "Clean.wav", "--probe"}));
+    ASSERT_EQ(probe.nCode, 0) << probe.strErr;
+    EXPECT_THAT(probe.strOut, HasSubstr("the settings given already split the side into 3 songs"));
+    EXPECT_THAT(probe.strOut,
+                HasSubstr("  vellisto-split --min-song 4 --dc-block off --smart-gap off '"));
+    EXPECT_THAT(probe.strOut, Not(HasSubstr("no clear gaps")));
+    EXPECT_TRUE(SongFiles(dir, "Clean", ".wav").empty());
+}
+
+TEST(SplitModes, ALastPieceOfRunOutIsNotKept) {
+    CTempDir dir;
+    // A long run-out that End Gap (30 s) does not end, and a song file split again: its Gap
+    // Size of silence at the end is a gap, after which 0.1 s remain.
+    WriteSide(dir / "Long.wav", {{5 * kRate, true}, {11 * kRate, false}});
+    WriteSide(dir / "Song.wav", {{5 * kRate, true}, {kRate + kRate / 10, false}});
+    WriteSide(dir / "Two.wav",
+              {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}, {2 * kRate, false}});
+    struct Row {
+        std::vector<std::string> args;
+        size_t nSongs;
+        std::string strSaid;
+    };
+    // The 11 s of run-out are cut every 4 s (Gap Size plus Minimum Song Size): three pieces.
+    const Row rows[] = {
+        {{dir / "Long.wav", "--end-gap", "30"}, 1, "removed Long2.wav to Long4.wav: they held"},
+        {{dir / "Song.wav"}, 1, "removed Song2.wav: it held"},
+        {{dir / "Two.wav"}, 2, "removed Two3.wav: it held"},
+    };
+    for (const auto& [args, songs, said] : rows) {
+        SCOPED_TRACE(args[0]);
+        const std::string stem = fs::path(args[0]).stem();
+        SplitRun run = Split(Exact(args));
+        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        EXPECT_EQ(SongFiles(dir, stem, ".wav").size(), songs);
+        EXPECT_THAT(run.strErr, HasSubstr(said + " nothing above Gap Level after the last song"));
+        EXPECT_FALSE(fs::exists(dir / (stem + std::to_string(songs + 1) + ".wav")));
+        // The listing agrees.
+        std::vector<std::string> list = args;
+        list.insert(list.end(), {"--list", "-o", dir / "L.wav"});
+        run = Split(Exact(list));
+        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        EXPECT_THAT(run.strOut,
+                    HasSubstr(std::to_string(songs) + (songs == 1 ? " song " : " songs ")));
     }
 }
 
@@ -315,6 +410,7 @@ TEST(SplitFaults, AStreamedWavSplitsLikeItsSeekableCopy) {
     EXPECT_FALSE(fs::exists("/dev/stdin1.wav"));
 }
 
+// 24-bit integer input: the hint keeps its depth as 32-bit float, which is split as it is.
 TEST(SplitFaults, TheConversionHintIsSafeToPaste) {
     CTempDir dir;
     const std::string name = "a';touch X;'.wav";
@@ -330,8 +426,8 @@ TEST(SplitFaults, TheConversionHintIsSafeToPaste) {
     ASSERT_EQ(Shell("sh hint.sh", dir), 0);
     const std::string stem = (dir / "a';touch X;'").string();
     EXPECT_EQ(Lines(ReadText(dir / "out.txt")),
-              (std::vector<std::string>{(dir / name).string(), "-b", "16", "-e", "signed-integer",
-                                        stem + "-16bit.wav"}));
+              (std::vector<std::string>{(dir / name).string(), "-e", "floating-point", "-b", "32",
+                                        stem + "-float.wav"}));
     EXPECT_FALSE(fs::exists(dir / "X"));
     // No hint where the sample type is not the trouble: the header ends before "data".
     wav.resize(36);
@@ -378,4 +474,62 @@ TEST(SplitFaults, ASongGoingOnInTheNextFileIsSaid) {
         EXPECT_THAT(lines[k],
                     HasSubstr("(goes on from the file before: a WAV file holds at most 4 GiB)"));
     }
+}
+
+TEST(SplitModes, EveryExampleOfTheManualRuns) {
+    CTempDir dir;
+    // Inputs the examples name, at 11,025 per second: noise songs long enough for their
+    // settings, gaps of faint noise on a DC offset (-66 dB once DC Block has taken it away,
+    // below the -52 dB the probe example passes on).
+    auto side = [](long songSeconds, int songs) {
+        std::vector<Segment> plan;
+        for (int k = 0; k < songs; ++k) {
+            plan.push_back({songSeconds * kRate, true});
+            plan.push_back({2 * kRate, false});
+        }
+        return NoisySide(kStereo16, plan);
+    };
+    WriteWav(dir / "SideA.wav", kStereo16, side(31, 3));
+    WriteWav(dir / "SideB.wav", kStereo16, side(31, 6));
+    WriteWav(dir / "tape.wav", kStereo16, side(61, 2));
+    WriteWav(dir / "Concert.wav", kStereo16, side(20, 1));
+    ASSERT_EQ(Shell("sox tape.wav tape.flac", dir), 0) << ReadText(dir / "err.txt");
+    ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);  // the starting presets
+
+    std::ifstream manual(VELLISTO_MANUAL_PATH);
+    std::vector<std::string> examples;
+    bool inExamples = false, inBlock = false;
+    for (std::string line; std::getline(manual, line);) {
+        if (line.rfind(".SH", 0) == 0) inExamples = line == ".SH EXAMPLES";
+        if (!inExamples) continue;
+        if (line == ".EX") {
+            inBlock = true;
+            examples.emplace_back();
+        } else if (line == ".EE") {
+            inBlock = false;
+        } else if (inBlock) {
+            for (size_t at; (at = line.find("\\-")) != std::string::npos;) line.erase(at, 1);
+            for (size_t at = 0; (at = line.find("vellisto-split", at)) != std::string::npos;) {
+                line.replace(at, 14, "\"$S\"");
+            }
+            examples.back() += (examples.back().empty() ? "" : " && ") + line;
+        }
+    }
+    ASSERT_EQ(examples.size(), 6u);
+    for (size_t k = 0; k < examples.size(); ++k) {
+        SCOPED_TRACE(examples[k]);
+        const std::string folder = "ex" + std::to_string(k);
+        fs::create_directory(dir / folder);
+        for (const char* input : {"SideA.wav", "SideB.wav", "tape.wav", "Concert.wav", "tape.flac"})
+            fs::create_hard_link(dir / input, dir / folder / input);
+        EXPECT_EQ(Shell("cd " + folder + " && " + examples[k], dir), 0)
+            << ReadText(dir / "err.txt");
+        EXPECT_THAT(ReadText(dir / "out.txt"), HasSubstr("song")) << ReadText(dir / "out.txt");
+    }
+    EXPECT_EQ(SongFiles(dir, "ex0/SideA", ".wav").size(), 3u);
+    EXPECT_EQ(SongFiles(dir, "ex1/out/Tape", ".wav").size(), 2u);
+    EXPECT_EQ(SongFiles(dir, "ex4/SideB", ".wav").size(), 6u);
+    EXPECT_EQ(SongFiles(dir, "ex5/out/SideB", ".wav").size(), 6u);
+    EXPECT_EQ(SongFiles(dir, "ex5/out/Tape", ".wav").size(), 2u);
+    ::unsetenv("XDG_DATA_HOME");
 }

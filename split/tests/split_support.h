@@ -2,13 +2,20 @@
 // parameters, and the generated sides' format, cut position and noise.
 #pragma once
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <sstream>
+#include <thread>
 
 #include "Splitter.h"
 #include "recording_support.h"
+
+extern char** environ;
 
 namespace splittest {
 
@@ -126,6 +133,86 @@ inline Bytes NoisySide(const Format& format, const std::vector<Segment>& plan) {
 // Writes a 16-bit stereo sample into generated data.
 inline void PutSample(Bytes& data, long frame, int channel, int16_t v) {
     std::memcpy(data.data() + (frame * 2 + channel) * 2, &v, 2);
+}
+
+}  // namespace splittest
+
+namespace splittest {
+
+// The splitter as a program with standard input from a pipe this side writes; output and
+// errors go to out.txt and err.txt in `dir`.
+struct Spawned {
+    pid_t nPid = -1;
+    int nInput = -1;  // write end of its standard input
+    // Writes everything; false when the program stopped reading.
+    bool Feed(const Bytes& bytes) const {
+        size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(nInput, bytes.data() + done, bytes.size() - done);
+            if (n <= 0) return false;
+            done += size_t(n);
+        }
+        return true;
+    }
+    void CloseInput() {
+        if (nInput >= 0) ::close(nInput);
+        nInput = -1;
+    }
+    // The exit status, or 128 + the signal that ended it; its input is closed first unless
+    // it is to end by itself.
+    int Wait(bool closeInput = true) {
+        if (closeInput) CloseInput();
+        int status = 0;
+        if (::waitpid(nPid, &status, 0) != nPid) return -1;
+        CloseInput();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+};
+
+inline Spawned SpawnSplit(const CTempDir& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), VELLISTO_SPLIT_PATH);
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int pipeFds[2];
+    EXPECT_EQ(::pipe2(pipeFds, O_CLOEXEC), 0);
+    ::signal(SIGPIPE, SIG_IGN);  // a program that stops reading fails Feed instead
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
+    posix_spawn_file_actions_addopen(&actions, 1, (dir / "out.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, (dir / "err.txt").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    Spawned spawned;
+    EXPECT_EQ(
+        posix_spawn(&spawned.nPid, VELLISTO_SPLIT_PATH, &actions, nullptr, argv.data(), environ),
+        0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[0]);
+    spawned.nInput = pipeFds[1];
+    return spawned;
+}
+
+// A WAV header for a stream: the sizes a streaming writer leaves (0xFFFFFFFF), and the samples
+// after it.
+inline Bytes StreamedWav(const Format& format, const Bytes& samples) {
+    Bytes wav = MakeWav(format, samples);
+    const uint32_t unknown = 0xFFFFFFFFu;
+    std::memcpy(&wav[4], &unknown, 4);
+    std::memcpy(&wav[40], &unknown, 4);
+    return wav;
+}
+
+// Waits (up to a minute, for a busy machine) until `ready` holds.
+template <typename Ready>
+bool WaitUntil(Ready ready) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!ready()) {
+        if (std::chrono::steady_clock::now() > limit) return false;
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 }  // namespace splittest

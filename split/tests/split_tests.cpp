@@ -45,9 +45,10 @@ TEST(SplitTest, SongFilesEqualThoseOfADirectRecordingOfTheSameInput) {
                                        {8 * 44100, false},
                                        {5 * 44100, true}};
     WriteWav(dir / "Tape.wav", format, NoisySide(format, plan));
+    // The 5 s song after End Gap is music the user has not got: said, and the run fails.
     const SplitRun run = Split({dir / "Tape.wav"});
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_THAT(run.strErr, HasSubstr("notice: End Gap of silence ended the recording"));
+    ASSERT_EQ(run.nCode, 1) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("00:05.0 of it above Gap Level"));
 
     CTestFront window;
     window.request.strShown = "Tape.wav";
@@ -78,11 +79,17 @@ TEST(SplitTest, SongFilesEqualThoseOfADirectRecordingOfTheSameInput) {
 
 TEST(SplitTest, HowTheRecordingEnds) {
     CTempDir dir;
-    // The end of the input is a short block: the trailing file stays, however short.
+    // The end of the input is a short block: the trailing file stays, however short, unless it
+    // holds nothing above Gap Level.
     WriteSide(dir / "A.wav", {{5 * kRate, true}, {3 * kRate / 2, false}});
     SplitRun run = Split(Exact({dir / "A.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_EQ(ReadSongData(dir / "A2.wav", kStereo16).size(), (3 * kRate / 2 - kCutInSilence) * 4u);
+    EXPECT_FALSE(fs::exists(dir / "A2.wav"));
+    WriteSide(dir / "D.wav", {{5 * kRate, true}, {3 * kRate / 2, false}, {kRate / 10, true}});
+    run = Split(Exact({dir / "D.wav"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_EQ(ReadSongData(dir / "D2.wav", kStereo16).size(),
+              (3 * kRate / 2 + kRate / 10 - kCutInSilence) * 4u);
 
     // End Gap of silence ends it: the short trailing file goes, and the rest of the input is
     // said to be left unsplit. (At 44,100 per second the blocks are short enough that the
@@ -91,15 +98,18 @@ TEST(SplitTest, HowTheRecordingEnds) {
     WriteWav(dir / "B.wav", cd,
              MakeSamples(cd, {{11 * 44100, true}, {8 * 44100, false}, {5 * 44100, true}}));
     run = Split({dir / "B.wav", "--dc-block", "off", "--smart-gap", "off", "--min-song", "10"});
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    ASSERT_EQ(run.nCode, 1) << run.strErr;
     EXPECT_EQ(SongFiles(dir, "B", ".wav").size(), 1u);
-    EXPECT_THAT(run.strErr, HasSubstr("were not split"));
+    EXPECT_THAT(run.strErr, HasSubstr("after it was not split, 00:05.0 of it above Gap Level"));
     EXPECT_THAT(run.strOut, HasSubstr("1 song file, "));
 
     // All silence: the first file stays, holding End Gap of silence.
     WriteSide(dir / "C.wav", {{9 * kRate, false}});
     run = Split({dir / "C.wav", "--dc-block", "off", "--smart-gap", "off"});
     ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_THAT(run.strErr,
+                HasSubstr("why one song: End Gap ended the side at 00:07.4; 00:01.6 after "
+                          "it was not split, nothing of it above Gap Level"));
     EXPECT_GE(ReadSongData(dir / "C1.wav", kStereo16).size(), 7u * kRate * 4);
 }
 
@@ -127,7 +137,7 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
         {{dir / "empty.wav"}, 1, "holds no audio"},
         {{dir / "missing.wav"}, 1, "missing.wav: No such file"},
         {{dir / "folder.wav"}, 1, "it is a folder"},
-        {{good, "-o", dir / "nowhere/x.wav"}, 1, "nowhere: No such file or directory"},
+        {{good, "-o", dir / "text.wav/sub/x.wav"}, 1, "text.wav/sub: Not a directory"},
         {{good, "-o", dir / "text.wav/x.wav"}, 1, "text.wav: it is not a folder"},
         {{good, "--gap-size", "5.1"}, 2, "Gap size is not between 0.01 and 5 seconds.\n"},
         {{good, "--gap-level", "-5"}, 2, "Gap level is not between -6 and -144 dB.\n"},
@@ -176,7 +186,7 @@ TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
     fs::rename(dir / "SideA.wav", dir / "Side1.wav");
     const std::string input = ReadText(dir / "Side1.wav");
     const SplitRun self = Split({dir / "Side1.wav", "-o", dir / "Side.wav", "--force"});
-    EXPECT_EQ(self.nCode, 1);
+    EXPECT_EQ(self.nCode, 2);
     EXPECT_THAT(self.strErr, HasSubstr("would overwrite the input"));
     EXPECT_EQ(ReadText(dir / "Side1.wav"), input);
     EXPECT_FALSE(fs::exists(dir / "Side2.wav"));
@@ -257,10 +267,15 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
     run = Split({"In.wav", "--preset", "Caf\xc3\xa9 \xe2\x82\xac", "-o", "C.wav"});
     EXPECT_EQ(run.nCode, 0) << run.strErr;
 
-    run = Split({"In.wav", "--preset", "album/tape"});
+    // In any letter case, as the recorder's preset box picks one.
+    run = Split({"In.wav", "--preset", "CAF\xc3\xa9 \xe2\x82\xac", "-o", "K.wav"});
+    EXPECT_EQ(run.nCode, 0) << run.strErr;
+    run = Split({"In.wav", "--preset", "album/tape", "-o", "L.wav"});
+    EXPECT_EQ(run.nCode, 0) << run.strErr;
+    run = Split({"In.wav", "--preset", "album tape"});
     EXPECT_EQ(run.nCode, 2);
     EXPECT_THAT(run.strErr,
-                HasSubstr("no preset named \"album/tape\" in \"" + dir.Path() +
+                HasSubstr("no preset named \"album tape\" in \"" + dir.Path() +
                           "/Zelk/Vellistro/Single1.pre\" (it holds "
                           "\"Album/Tape\", \"Short gaps\", \"Bad end\", \"Short gaps\", "
                           "\"Caf\xc3\xa9 \xe2\x82\xac\")"));
@@ -331,7 +346,7 @@ TEST(SplitTest, DefaultModeWritesTheSameBytesAsTheEarlierSplitter) {
                                          {6 * 22050, true}};
     WriteWav(dir / "Cd.wav", cd, NoisySide(cd, cdPlan));
     WriteWav(dir / "Fl.wav", fl, NoisySide(fl, flPlan));
-    ASSERT_EQ(Split({dir / "Cd.wav", "--min-song", "10"}).nCode, 0);
+    ASSERT_EQ(Split({dir / "Cd.wav", "--min-song", "10"}).nCode, 1);  // music after End Gap
     ASSERT_EQ(Split({dir / "Fl.wav", "--min-song", "4"}).nCode, 0);
     std::vector<std::string> got;
     for (const char* stem : {"Cd", "Fl"}) {
@@ -352,4 +367,79 @@ TEST(SplitTest, DefaultModeWritesTheSameBytesAsTheEarlierSplitter) {
                        "Fl2.wav 977622 df7950c4d9efd7d4",
                        "Fl3.wav 1234806 c3bd5589139fdc43",
                    }));
+}
+
+TEST(SplitTest, EachSwitchOfAPresetAndOfTheCommandLineReachesTheAnalyserByItself) {
+    CTempDir dir;
+    ::setenv("XDG_DATA_HOME", dir.Path().c_str(), 1);
+    fs::create_directories(dir / "Zelk/Vellistro");
+    // DC Block changes every byte of this side; Smart Gap where its quiet stretches end.
+    const std::vector<Segment> plan = {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}};
+    WriteWav(dir / "In.wav", kStereo16, NoisySide(kStereo16, plan));
+    RecSettings dcOnly = Preset(-1764, -705, -1236), smartOnly = dcOnly;
+    dcOnly.bDCBlock = 1;
+    smartOnly.bIgnoreClicks = 1;
+    const std::vector<uint8_t> archive =
+        WritePresetsArchive({CPresets("DC only", dcOnly), CPresets("Smart only", smartOnly)});
+    WriteFile(dir / "Zelk/Vellistro/Single1.pre", Bytes(archive.begin(), archive.end()));
+    struct Row {
+        std::vector<std::string> args;
+        std::string strStem;
+    };
+    // The switches' values in any letter case.
+    const Row rows[] = {
+        {{"--preset", "DC only"}, "PresetDC"},
+        {{"--min-song", "4", "--dc-block", "ON", "--smart-gap", "Off"}, "TypedDC"},
+        {{"--preset", "Smart only"}, "PresetSmart"},
+        {{"--min-song", "4", "--dc-block", "off", "--smart-gap", "oN"}, "TypedSmart"},
+    };
+    for (const Row& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), {dir / "In.wav", "-o", dir / (row.strStem + ".wav")});
+        const SplitRun run = Split(args);
+        ASSERT_EQ(run.nCode, 0) << row.strStem << ": " << run.strErr;
+    }
+    for (int k = 1; k <= 2; ++k) {
+        const std::string n = std::to_string(k) + ".wav";
+        EXPECT_EQ(ReadText(dir / ("PresetDC" + n)), ReadText(dir / ("TypedDC" + n))) << k;
+        EXPECT_EQ(ReadText(dir / ("PresetSmart" + n)), ReadText(dir / ("TypedSmart" + n))) << k;
+        EXPECT_NE(ReadText(dir / ("PresetDC" + n)), ReadText(dir / ("PresetSmart" + n))) << k;
+    }
+    ::unsetenv("XDG_DATA_HOME");
+}
+
+TEST(SplitTest, SmallerFaultsOfTheCommandLine) {
+    CTempDir dir;
+    WriteSide(dir / "In.wav", {{5 * kRate, true}, {9 * kRate, false}});
+    WriteSide(dir / "a\"b.wav", kTwoSongs);
+    WriteSide(dir / "t\tb.wav", kTwoSongs);
+    struct Row {
+        std::vector<std::string> args;
+        int nCode;
+        std::string strSaid;
+    };
+    const Row rows[] = {
+        {{dir / "In.wav", "--songs", "2.5"}, 2, "--songs expects a whole number, not 2.5"},
+        {{dir / "In.wav", "-o", dir / "Tape.flac"}, 2, "name them .wav"},
+        {{dir / "a\"b.wav", "--cue", dir / "x.cue"}, 2, "which a cue sheet cannot hold"},
+        {{dir / "t\tb.wav", "--labels", dir / "x.txt"}, 2, "which a label file cannot hold"},
+        {{"-", "-o", dir / "S.wav", "--cue", dir / "x.cue"}, 2, "standard input has no name"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args[1]);
+        const SplitRun run = Split(row.args);
+        EXPECT_EQ(run.nCode, row.nCode);
+        EXPECT_THAT(run.strErr, HasSubstr(row.strSaid));
+    }
+    EXPECT_FALSE(fs::exists(dir / "Tape1.flac"));
+    EXPECT_TRUE(SongFiles(dir, "a\"b", ".wav").empty());
+    // -q: errors only. This side's End Gap notice and run-out notice are not errors.
+    SplitRun run = Split(Exact({dir / "In.wav", "-q", "-o", dir / "Q.wav"}));
+    EXPECT_EQ(run.nCode, 0);
+    EXPECT_EQ(run.strErr, "");
+    EXPECT_EQ(run.strOut, "");
+    run = Split(Exact({dir / "In.wav", "-o", dir / "N.wav"}));
+    EXPECT_THAT(run.strErr, HasSubstr("notice"));
+    run = Split({dir / "missing.wav", "-q"});
+    EXPECT_THAT(run.strErr, HasSubstr("missing.wav"));
 }

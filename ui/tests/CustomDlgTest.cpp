@@ -206,6 +206,36 @@ private slots:
         QCOMPARE(gone.dlg.m_settings.nWaveInID, 7);
     }
 
+    // On and off read at a glance in both schemes: the text says which, and the two states differ
+    // in colour by far more than a pressed button's shade. The tooltip warns about deep bass.
+    void dcBlockShowsItsState() {
+        Dialog d;
+        for (bool purple : {true, false}) {
+            d.scheme = SchemeFor(purple, 16777216, QApplication::palette());
+            d.dlg.OnInitDialog();
+            QAbstractButton* dc = d.Button(D::IDC_DCBLOCK);
+            if (!dc->isChecked()) dc->click();
+            const QImage on = dc->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(dc->text(), QStringLiteral("DC Block On"));
+            dc->click();
+            const QImage off = dc->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            QCOMPARE(dc->text(), QStringLiteral("DC Block Off"));
+            QCOMPARE(d.dlg.m_settings.bDCBlock, 0);
+            QCOMPARE(on.size(), off.size());
+            qint64 difference = 0;
+            for (int y = 0; y < on.height(); ++y) {
+                for (int x = 0; x < on.width(); ++x) {
+                    const QRgb a = on.pixel(x, y), b = off.pixel(x, y);
+                    difference += std::abs(qRed(a) - qRed(b)) + std::abs(qGreen(a) - qGreen(b)) +
+                                  std::abs(qBlue(a) - qBlue(b));
+                }
+            }
+            const qint64 perChannel = difference / (3 * qint64(on.width()) * on.height());
+            QVERIFY2(perChannel > 60, qPrintable(QString::number(perChannel)));
+            QVERIFY(dc->toolTip().contains(QStringLiteral("deep bass")));
+        }
+    }
+
     void presetOperationsWithTheirQuestions() {
         Dialog d;
         QComboBox* box = d.Box(D::IDC_PRESETS);
@@ -245,14 +275,17 @@ private slots:
         QCOMPARE(box->currentText(), QString(d.szPreset));
         QVERIFY(!d.dlg.focusWidget());  // the preset box gave the focus away
 
-        // Deleting selects the first entry by name only: the controls keep their values.
+        // Deleting leaves no preset current: the controls keep the deleted one's values, and no
+        // other name claims them.
         Answer(&d.dlg, QMessageBox::Yes, &shown);
         d.Button(D::IDC_DELETEPRESET)->click();
         QCOMPARE(shown.takeFirst(),
                  QStringLiteral("Preset Warning: Are you sure you want to delete the preset, "
                                 "album/tape?\n"));
         QCOMPARE(d.Names(), QStringList({"Zebra", "beta"}));
-        QCOMPARE(QString(d.szPreset), QStringLiteral("beta"));
+        QCOMPARE(box->currentIndex(), -1);
+        QCOMPARE(box->currentText(), QString());
+        QCOMPARE(QString(d.szPreset), QString());
         QCOMPARE(d.dlg.m_settings, d.presets[0].m_settings);
 
         // Minus on a typed name clears it without a question; on nothing it says so.
@@ -274,6 +307,46 @@ private slots:
                                 "you want to add the new preset, Tape 2?\n"));
     }
 
+    // Enter in the name field asks to add the name instead of pressing Done; names the presets
+    // file cannot keep are refused, and duplicates are found under the name as stored.
+    void typedNamesAreKeptAsTyped() {
+        Dialog d;
+        QComboBox* box = d.Box(D::IDC_PRESETS);
+        QStringList shown;
+        d.Type("Tape 3");
+        Answer(&d.dlg, QMessageBox::Yes, &shown);
+        QTest::keyClick(box->lineEdit(), Qt::Key_Return);
+        QCOMPARE(shown,
+                 QStringList({"Preset Warning: You have changed the current preset name.\nDo you "
+                              "want to add the new preset, Tape 3?\n"}));
+        shown.clear();
+        QVERIFY(d.dlg.isVisible());
+        QCOMPARE(d.Names().last(), QStringLiteral("Tape 3"));
+        QCOMPARE(QString(d.szPreset), QStringLiteral("Tape 3"));
+
+        // "日本" has no bytes in the presets file's code page.
+        d.Type(QString::fromUtf8("Jazz \xE6\x97\xA5\xE6\x9C\xAC\xE6\x97\xA5"));
+        Answer(&d.dlg, QMessageBox::Ok, &shown);
+        d.Button(D::IDC_ADDPRESET)->click();
+        QCOMPARE(shown.takeFirst(),
+                 QString::fromUtf8("Preset Error: The preset name cannot keep these characters: "
+                                   "\xE6\x97\xA5 \xE6\x9C\xAC\nPlease type the name without "
+                                   "them."));
+        QCOMPARE(d.presets.size(), size_t(4));
+
+        // Two long names that differ only beyond what a name can hold are the same preset.
+        const QString stored(int(kMaxPresetName), QLatin1Char('L'));
+        d.Type(stored);
+        d.Button(D::IDC_ADDPRESET)->click();
+        QCOMPARE(d.presets.back().GetName(), stored.toStdString());
+        d.Type(stored.toLower() + QStringLiteral("onger"));
+        Answer(&d.dlg, QMessageBox::No, &shown);
+        d.Button(D::IDC_ADDPRESET)->click();
+        QVERIFY(shown.takeFirst().startsWith("Preset Warning: The preset, " + stored.toLower() +
+                                             ", exists."));
+        QCOMPARE(d.presets.size(), size_t(5));
+    }
+
     // Done applies through the setters, Esc applies nothing; the presets changed either way stay,
     // are written to the data folder at exit with their Windows-1252 names, and come back.
     void throughTheMainWindowAndTheDataFolder() {
@@ -284,11 +357,15 @@ private slots:
             main.show();
             QCOMPARE(Entries(main.Presets()), QStringList({"Album/Tape", "Live Concert",
                                                            "Noisy Record", "Quiet Classical"}));
+            QVERIFY(main.GetItem(IDC_RECORD)->toolTip().contains(QStringLiteral("Ctrl+S")));
             main.Customize([&](View& d) {
                 d.Bar(D::IDC_GAPSIZE)->setValue(-3000);
                 d.Bar(D::IDC_ENDSIZE)->setValue(-5292);  // the top, "30 secs"
                 d.Type(euro);
                 d.Button(D::IDC_ADDPRESET)->click();
+                // Ctrl+S from any application is on unless switched off, and kept at exit.
+                QVERIFY(d.Button(D::IDC_GLOBALHOTKEY)->isChecked());
+                d.Button(D::IDC_GLOBALHOTKEY)->click();
                 d.pDlg->accept();
             });
             QCOMPARE(main.GetControl().m_settings.nGapSize, -3000);
@@ -305,6 +382,7 @@ private slots:
             });
             QCOMPARE(main.GetControl().m_settings.nGapSize, -3000);
             QVERIFY(!Entries(main.Presets()).contains("Noisy Record"));
+            QCOMPARE(main.Presets()->currentIndex(), -1);  // none until one is chosen
             main.boxes.clear();
 
             // The preset at the top of the end-gap trackbar applies without an error.
@@ -314,6 +392,7 @@ private slots:
             QCOMPARE(main.GetControl().m_settings.nEndSize, -5292);
             QCOMPARE(main.boxes, QStringList());
             main.OnOK();
+            QCOMPARE(profile.GetProfileInt("Version 1", "Global Ctrl+S", 1), 0);
         }
         QFile file(Path("data/Zelk/Vellistro/Single1.pre"));
         QVERIFY(file.open(QIODevice::ReadOnly));

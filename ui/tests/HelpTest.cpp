@@ -1,7 +1,10 @@
 // Help and About, offscreen: the help window takes keys while the main window or the Custom
-// Settings dialog is modal and while a recording runs; a help text that cannot be found makes
-// Help do nothing, and is not looked for again; About shows the build's version.
+// Settings dialog is modal and while a recording runs; a help text that cannot be found is
+// reported with where it was looked for and a way to About, and is not looked for again; About
+// shows the build's version and is reachable from the main window's context menu.
 #include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBrowser>
@@ -83,7 +86,7 @@ private slots:
         QVERIFY(checked);
     }
 
-    void missingHelpDoesNothingAndIsNotLookedForAgain() {
+    void missingHelpSaysWhereAndOffersAbout() {
         SetHelpFolderCandidates({Path("nohelp")});
         CMemoryProfileStore profile;
         CRecorderDlg dlg(
@@ -91,17 +94,84 @@ private slots:
             profile);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QStringList seen;
+        // Each request: the box, then About from its button (or OK).
+        auto expectBox = [&](bool about) {
+            OnNextModal(&dlg, [&seen, about](QWidget* modal) {
+                auto* box = qobject_cast<QMessageBox*>(modal);
+                QVERIFY(box);
+                seen.append(box->text());
+                QAbstractButton* button = box->button(QMessageBox::Ok);
+                for (QAbstractButton* b : box->buttons())
+                    if (b->text() == QStringLiteral("About Zelk Vellisto"))
+                        button = about ? b : button;
+                if (about) {
+                    OnNextModal(box, [&seen](QWidget* next) {
+                        seen.append(next->windowTitle());
+                        static_cast<QDialog*>(next)->accept();
+                    });
+                }
+                button->click();
+            });
+        };
+        expectBox(true);
         QTest::keyClick(&dlg, Qt::Key_F1);
+        QCOMPARE(seen, QStringList({"The help pages were not found. They were looked for in:\n" +
+                                        Path("nohelp") +
+                                        "\n\nInstalling the program again puts them back.",
+                                    "About Zelk Vellisto"}));
         QVERIFY(!OpenViewer());
+
+        // Not looked for again, though it is there now.
         QVERIFY(QDir().mkpath(Path("nohelp")));
         QFile topic(Path("nohelp/index.md"));
         QVERIFY(topic.open(QIODevice::WriteOnly));
         topic.write("# Help\n");
         topic.close();
+        expectBox(false);
         static_cast<QPushButton*>(dlg.GetItem(IDC_HELP))->click();
-        QVERIFY(!ShowHelp());
+        QCOMPARE(seen.size(), 3);
         QVERIFY(!OpenViewer());
-        QVERIFY(!QApplication::activeModalWidget());
+        dlg.OnOK();
+    }
+
+    // An installed program looks beside its own folder, whatever the prefix; the source tree
+    // only serves a program in its build folder.
+    void helpIsLookedForBesideTheProgram() {
+        QCOMPARE(HelpFolderCandidates(QStringLiteral("/opt/vellisto/bin")),
+                 QStringList({"/opt/vellisto/share/vellisto/help"}));
+        const QStringList fromBuild = HelpFolderCandidates(QCoreApplication::applicationDirPath());
+        QCOMPARE(fromBuild.size(), 2);
+        QVERIFY(fromBuild[1].endsWith("/docs/help"));
+    }
+
+    void aboutFromTheMainWindowsContextMenu() {
+        CMemoryProfileStore profile;
+        CRecorderDlg dlg(
+            MakeFileCaptureBackend(Path("in.wav").toStdString(), FilePacing::AsFastAsRead),
+            profile);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QString about;
+        OnNextModal(&dlg, [&about](QWidget* modal) {
+            about = modal->windowTitle();
+            static_cast<QDialog*>(modal)->accept();
+        });
+        // The menu runs a loop of its own: pick its entry from inside it.
+        QStringList entries;
+        auto* poll = new QTimer(&dlg);
+        connect(poll, &QTimer::timeout, [poll, &entries] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            poll->stop();
+            for (QAction* action : menu->actions()) entries.append(action->text());
+            menu->setActiveAction(menu->actions().value(0));
+            QTest::keyClick(menu, Qt::Key_Return);
+        });
+        poll->start(10);
+        QTest::mouseClick(dlg.windowHandle(), Qt::RightButton, {}, QPoint(3, dlg.height() - 3));
+        QTRY_COMPARE(about, QStringLiteral("About Zelk Vellisto"));
+        QCOMPARE(entries, QStringList({"&About Zelk Vellisto"}));
         dlg.OnOK();
     }
 

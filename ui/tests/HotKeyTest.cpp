@@ -1,8 +1,10 @@
 // Ctrl+S from another application, on a real X server (run_under_xvfb.sh starts one).
 #include <xcb/xcb.h>
 
+#include <QAbstractButton>
 #include <QProcess>
 
+#include "CustomDlg.h"
 #include "FileCaptureBackend.h"
 #include "GlobalHotKey.h"
 #include "ProfileStore.h"
@@ -11,6 +13,52 @@
 #include "TestSupport.h"
 
 namespace {
+// Another client's grab of Ctrl+S on the root window, as a desktop's own shortcut would take it.
+class COtherClientGrab {
+public:
+    COtherClientGrab() : m_pConnection(xcb_connect(nullptr, nullptr)) {}
+    // Lets go before disconnecting, with a round trip, so that the key is free for whatever
+    // this process asks next: a closed connection is cleaned up whenever the server gets to it.
+    ~COtherClientGrab() {
+        if (m_nCode) {
+            free(xcb_request_check(
+                m_pConnection,
+                xcb_ungrab_key_checked(m_pConnection, m_nCode, m_root, XCB_MOD_MASK_CONTROL)));
+        }
+        xcb_disconnect(m_pConnection);
+    }
+    // False when someone else holds the key (or there is no 's' on the keyboard).
+    bool Grab() {
+        if (!m_pConnection || xcb_connection_has_error(m_pConnection)) return false;
+        const xcb_setup_t* setup = xcb_get_setup(m_pConnection);
+        const xcb_window_t root = xcb_setup_roots_iterator(setup).data->root;
+        for (int code = setup->min_keycode; code <= setup->max_keycode; ++code) {
+            auto* map = xcb_get_keyboard_mapping_reply(
+                m_pConnection, xcb_get_keyboard_mapping(m_pConnection, xcb_keycode_t(code), 1),
+                nullptr);
+            const bool isS = map && xcb_get_keyboard_mapping_keysyms(map)[0] == 's';
+            free(map);
+            if (!isS) continue;
+            xcb_generic_error_t* error = xcb_request_check(
+                m_pConnection, xcb_grab_key_checked(m_pConnection, 1, root, XCB_MOD_MASK_CONTROL,
+                                                    xcb_keycode_t(code), XCB_GRAB_MODE_ASYNC,
+                                                    XCB_GRAB_MODE_ASYNC));
+            const bool refused = error != nullptr;
+            free(error);
+            if (refused) return false;
+            m_root = root;
+            m_nCode = xcb_keycode_t(code);
+            return true;
+        }
+        return false;
+    }
+
+private:
+    xcb_connection_t* m_pConnection;
+    xcb_window_t m_root = 0;
+    xcb_keycode_t m_nCode = 0;
+};
+
 bool Xdotool(const QStringList& args, QString* output = nullptr) {
     QProcess p;
     p.start(QStringLiteral("xdotool"), args);
@@ -52,23 +100,8 @@ private slots:
         CGlobalHotKey probe;
         QVERIFY(probe.RegisterCtrlKey('s'));  // free at first
         probe.Unregister();
-        xcb_connection_t* other = xcb_connect(nullptr, nullptr);
-        QVERIFY(other && !xcb_connection_has_error(other));
-        const xcb_setup_t* setup = xcb_get_setup(other);
-        const xcb_window_t root = xcb_setup_roots_iterator(setup).data->root;
-        bool grabbed = false;
-        for (int code = setup->min_keycode; code <= setup->max_keycode && !grabbed; ++code) {
-            auto* map = xcb_get_keyboard_mapping_reply(
-                other, xcb_get_keyboard_mapping(other, xcb_keycode_t(code), 1), nullptr);
-            if (map && xcb_get_keyboard_mapping_keysyms(map)[0] == 's') {
-                xcb_request_check(other,
-                                  xcb_grab_key_checked(other, 1, root, XCB_MOD_MASK_CONTROL, code,
-                                                       XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
-                grabbed = true;
-            }
-            free(map);
-        }
-        QVERIFY(grabbed);
+        COtherClientGrab other;
+        QVERIFY(other.Grab());
         {
             CMemoryProfileStore profile;
             CRecorderDlg dlg(MakeFileCaptureBackend("none.wav", FilePacing::RealTime), profile);
@@ -78,7 +111,32 @@ private slots:
             QVERIFY(again.GetFailure().contains(QStringLiteral("another program")));
             dlg.OnOK();
         }
-        xcb_disconnect(other);
+    }
+
+    // Switched off, Ctrl+S is left to the other applications (another client can take it);
+    // Custom Settings switches it back on, and the profile keeps that.
+    void switchedOffLeavesCtrlSToOtherApplications() {
+        CMemoryProfileStore profile;
+        profile.WriteProfileInt("Version 1", "Global Ctrl+S", 0);
+        CRecorderDlg dlg(MakeFileCaptureBackend("none.wav", FilePacing::RealTime), profile);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QVERIFY(!dlg.HasGlobalHotKey());
+        QVERIFY(COtherClientGrab().Grab());
+        OnNextModal(&dlg, [](QWidget* modal) {
+            auto* custom = qobject_cast<CCustomDlg*>(modal);
+            QVERIFY(custom);
+            auto* box =
+                static_cast<QAbstractButton*>(custom->GetItem(CCustomDlg::IDC_GLOBALHOTKEY));
+            QVERIFY(!box->isChecked());
+            box->click();
+            custom->accept();
+        });
+        dlg.OnCustomize();
+        QVERIFY(dlg.HasGlobalHotKey());
+        QVERIFY(!COtherClientGrab().Grab());
+        dlg.OnOK();
+        QCOMPARE(profile.GetProfileInt("Version 1", "Global Ctrl+S", 0), 1);
     }
 
     // With an xterm holding the focus, the key starts a recording and brings the window

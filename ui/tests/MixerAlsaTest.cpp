@@ -8,12 +8,14 @@
 #include <sys/prctl.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "CaptureBackend.h"
+#include "CustomDlg.h"
 #include "MixerBackend.h"
 #include "MixerTestSupport.h"
 #include "ProfileStore.h"
@@ -87,7 +89,7 @@ private slots:
         QVERIFY(backend->Close());
     }
 
-    void autoConfigEndsOnTheManualPathAndOpensTheProgram() {
+    void autoConfigOnASoundServerSaysWhyAndOpensTheRecordingTab() {
         QTemporaryDir bin;
         WriteStubProgram(bin.path(), "pavucontrol");
         const QByteArray path = qgetenv("PATH");
@@ -97,15 +99,39 @@ private slots:
             CRecorderDlg dlg(MakePortAudioBackend(), profile);
             BoxCatcher catcher;
             static_cast<QAbstractButton*>(dlg.GetItem(IDC_AUTOCONFIG))->click();
-            QCOMPARE(catcher.boxes,
-                     QStringList{BoxCatcher::Box("Error", QMessageBox::NoIcon,
-                                                 "Could not Set Volume level on record mixer.\nYou "
-                                                 "must do it manually.\n\nThe recording mixer is "
-                                                 "now being opened for you.")});
-            QCOMPARE(StubArguments(bin.path(), "pavucontrol"), QStringList{"--tab=4"});
+            // The sound server's one master control: why nothing was set, and the tab where a
+            // program's input is chosen.
+            QCOMPARE(catcher.boxes.size(), 1);
+            QVERIFY(catcher.boxes[0].contains("offers one master capture control"));
+            QVERIFY(catcher.boxes[0].contains("chosen for each program"));
+            QCOMPARE(StubArguments(bin.path(), "pavucontrol"), QStringList{"--tab=2"});
             QVERIFY(!dlg.GetControl().GetWaveIn().GetHandle());
         }
         qputenv("PATH", path);
+    }
+
+    // PortAudio lists the sound server as "pulse" and again as "default": the device box shows it
+    // once, as "System Default", selected for a fresh profile.
+    void deviceBoxShowsTheSoundServerOnceAsSystemDefault() {
+        CMemoryProfileStore profile;
+        CRecorderDlg dlg(MakePortAudioBackend(), profile);
+        QStringList entries;
+        QString selected;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            auto* custom = qobject_cast<CCustomDlg*>(modal);
+            QVERIFY(custom);
+            auto* box = static_cast<QComboBox*>(custom->GetItem(CCustomDlg::IDC_DEVICE));
+            for (int i = 0; i < box->count(); ++i) entries.append(box->itemText(i));
+            selected = box->currentText();
+            custom->reject();
+        });
+        dlg.OnCustomize();
+        QCOMPARE(entries.count(QStringLiteral("System Default")), 1);
+        QVERIFY2(!entries.contains(QStringLiteral("pulse")) &&
+                     !entries.contains(QStringLiteral("default")),
+                 qPrintable(entries.join(", ")));
+        QCOMPARE(selected, QStringLiteral("System Default"));
+        dlg.OnOK();
     }
 
 private:

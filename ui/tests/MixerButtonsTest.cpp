@@ -153,6 +153,9 @@ private slots:
         WriteStubProgram(bin.path(), "pavucontrol");
         QVERIFY(program.Open(MixerView::Recording, kDefaultDevice, "default"));
         QCOMPARE(StubArguments(bin.path(), "pavucontrol"), QStringList{"--tab=4"});
+        QVERIFY(QFile::remove(bin.path() + "/pavucontrol.log"));
+        QVERIFY(program.Open(MixerView::Streams, kDefaultDevice, "default"));
+        QCOMPARE(StubArguments(bin.path(), "pavucontrol"), QStringList{"--tab=2"});
         qputenv("PATH", path);
     }
 };

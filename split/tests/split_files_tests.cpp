@@ -1,0 +1,139 @@
+// What the splitter must never do to the user's files, tried as a careless shell and a killed
+// run would: write a cue sheet over a recording, let two inputs' songs collide, leave half a
+// song under a song's name.
+#include <signal.h>
+
+#include "split_support.h"
+
+using namespace splittest;
+
+namespace {
+
+// Every file under a folder with its size and a hash of its bytes.
+std::map<std::string, std::string> Snapshot(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(folder)) {
+        if (e.is_directory()) continue;
+        const std::string bytes = ReadText(e.path());
+        files[e.path().string()] =
+            std::to_string(bytes.size()) + ":" + std::to_string(std::hash<std::string>{}(bytes));
+    }
+    return files;
+}
+
+}  // namespace
+
+TEST(SplitFiles, LabelsAndCueNeverWriteOverAnInputOrARecording) {
+    CTempDir dir;
+    WriteSide(dir / "SideA.wav", kTwoSongs);
+    WriteSide(dir / "SideB.wav", kTwoSongs);
+    fs::create_symlink(dir / "SideB.wav", dir / "link.cue");
+    std::ofstream(dir / "old.txt") << "keep me";
+    const auto before = Snapshot(dir.Path());
+    // What the shell makes of --cue Side*.wav, and its likes: each refused before any work.
+    const std::vector<std::vector<std::string>> refused = {
+        {"--list", "--cue", dir / "SideA.wav", dir / "SideB.wav"},
+        {"--labels", dir / "SideA.wav", dir / "SideB.wav", "--force"},
+        {"--cue", dir / "link.cue", dir / "SideB.wav", "--force"},
+        {"--labels", dir / "old.txt", dir / "SideB.wav"},
+        {"--cue", dir / "new.wav", dir / "SideB.wav", "--force"},
+        {"-o", dir / "SideB.wav", dir / "SideB.wav"},
+    };
+    for (const auto& args : refused) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        const SplitRun run = Split(Exact(args));
+        EXPECT_EQ(run.nCode, 2) << run.strErr;
+        EXPECT_THAT(run.strErr, HasSubstr(args[args[0] == "--list" ? 2 : 1]));
+        EXPECT_EQ(Snapshot(dir.Path()), before);
+    }
+    EXPECT_THAT(Split(Exact(refused[3])).strErr, HasSubstr("exists; use --force"));
+    // --force lets an old label file go, never a recording.
+    const SplitRun forced =
+        Split(Exact({"--list", "--labels", dir / "old.txt", dir / "SideB.wav", "--force"}));
+    ASSERT_EQ(forced.nCode, 0) << forced.strErr;
+    EXPECT_THAT(ReadText(dir / "old.txt"), StartsWith("0.000000\t"));
+}
+
+TEST(SplitFiles, InputsWhoseSongNamesMeetAreRefusedBeforeAnythingIsWritten) {
+    CTempDir dir;
+    fs::create_directories(dir / "a");
+    fs::create_directories(dir / "b");
+    fs::create_directories(dir / "out");
+    for (const char* name : {"a/Side.wav", "b/Side.wav", "X.wav", "X1.wav", "X0.wav", "Y.wav"})
+        WriteSide(dir / name, kTwoSongs);
+    const auto before = Snapshot(dir.Path());
+    struct Row {
+        std::vector<std::string> args;
+        std::string strShared;  // a song file both would write; "" when they may run together
+    };
+    const Row rows[] = {
+        {{dir / "a/Side.wav", dir / "b/Side.wav", "-o", dir / "out/"}, dir / "out/Side1.wav"},
+        {{dir / "X.wav", dir / "X1.wav", "--force"}, dir / "X11.wav"},
+        {{dir / "Y.wav", dir / "X1.wav", dir / "X.wav", "-j", "1"}, dir / "X11.wav"},
+        {{dir / "Y.wav", dir.Path() + "/./Y.wav"}, dir / "Y1.wav"},
+        {{dir / "X.wav", dir / "X0.wav", dir / "Y.wav", "-o", dir / "out"}, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::PrintToString(row.args));
+        const SplitRun run = Split(Exact(row.args));
+        if (!row.strShared.empty()) {
+            EXPECT_EQ(run.nCode, 2);
+            EXPECT_THAT(run.strErr, HasSubstr(fs::path(row.strShared).filename().string()));
+            EXPECT_EQ(Snapshot(dir.Path()), before);
+        } else {
+            EXPECT_EQ(run.nCode, 0) << run.strErr;
+            EXPECT_TRUE(fs::exists(dir / "out/X02.wav"));
+        }
+    }
+    // A song name of one input that is the other input, through a link: refused even with
+    // --force.
+    fs::remove_all(dir / "out");
+    fs::create_directory(dir / "out");
+    fs::create_symlink(dir / "a/Side.wav", dir / "out/Y1.wav");
+    const auto linked = Snapshot(dir.Path());
+    const SplitRun run = Split(Exact({dir / "a/Side.wav", dir / "Y.wav", "-o", dir / "out", "-f"}));
+    EXPECT_EQ(run.nCode, 2);
+    EXPECT_THAT(run.strErr,
+                HasSubstr("would overwrite the input " + (dir / "a/Side.wav").string()));
+    EXPECT_EQ(Snapshot(dir.Path()), linked);
+}
+
+TEST(SplitFiles, AKilledSplitLeavesOnlyFinishedSongsUnderSongNames) {
+    CTempDir dir;
+    const Bytes side = MakeSamples(kStereo16, kThreeSongs);
+    // Up to 3 s into song 2, well past the block that holds the cut.
+    const size_t fed = (9 * kRate + 1) * 4;
+    Spawned split = SpawnSplit(dir, Exact({"-", "-o", dir / "S.wav"}));
+    Bytes wav = StreamedWav(kStereo16, side);
+    wav.resize(44 + fed);
+    ASSERT_TRUE(split.Feed(wav));
+    // Until song 2 is being written: song 1 is done then.
+    EXPECT_TRUE(WaitUntil([&] { return Files(dir).size() >= 4; }))
+        << testing::PrintToString(Files(dir));
+    ::kill(split.nPid, SIGKILL);
+    EXPECT_EQ(split.Wait(), 128 + SIGKILL);
+    EXPECT_FALSE(fs::exists(dir / "S2.wav"));
+    const Bytes first(side.begin(), side.begin() + (5 * kRate + kCutInSilence) * 4);
+    EXPECT_EQ(ReadSongData(dir / "S1.wav", kStereo16), first);
+}
+
+TEST(SplitFiles, TheOutputFolderIsMadeAndEachErrorNamesItsInput) {
+    CTempDir dir;
+    WriteSide(dir / "A.wav", kTwoSongs);
+    WriteSide(dir / "B.wav", kTwoSongs);
+    std::ofstream(dir / "file") << "not a folder";
+    SplitRun run = Split(Exact({dir / "A.wav", "-o", dir / "new/deep/Tape.wav"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_EQ(SongFiles(dir, "new/deep/Tape", ".wav").size(), 2u);
+    run = Split(Exact({dir / "A.wav", dir / "B.wav", "-o", dir / "two/"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_EQ(SongFiles(dir, "two/B", ".wav").size(), 2u);
+
+    run = Split(Exact({dir / "A.wav", dir / "B.wav", "-o", dir / "file/sub/", "-f"}));
+    EXPECT_EQ(run.nCode, 1);
+    for (const char* input : {"A.wav", "B.wav"}) {
+        EXPECT_THAT(run.strErr, HasSubstr("vellisto-split: " + (dir / input).string() +
+                                          ": cannot write the song files to " +
+                                          (dir / "file/sub").string() + ": Not a directory"));
+    }
+}
