@@ -362,7 +362,7 @@ RecordingReport CRecordingControl::Finish() {
         !report.files.empty() && m_analyzer.IsShortFile(static_cast<long>(m_nSongBytes))) {
         SongFileRecord& last = report.files.back();
         std::error_code ec;
-        if (m_bRemoveSilentTail && !std::filesystem::remove(last.strPath, ec) && ec) {
+        if (!std::filesystem::remove(last.strPath, ec) && ec) {
             report.strRemoveFailedPath = last.strPath;
             report.strRemoveFailedReason = ec.message();
         } else {

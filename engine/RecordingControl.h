@@ -135,9 +135,6 @@ public:
     uint64_t m_nMaxSongBytes = 0xFFFFFFFFull - 64;
     int m_nWaitSliceMs = 250;
     int m_nNoAudioTimeoutMs = 0;
-    // Whether Finish deletes a trailing song file of nothing but silence (a dry run of the
-    // splitter writes no files and deletes none; the report says which one it would be).
-    bool m_bRemoveSilentTail = true;
 
 private:
     void FreeBlockBuffer();
