@@ -51,6 +51,7 @@
 #include "FileCaptureBackend.h"
 #include "RecordingControl.h"
 #include "RecordingMailbox.h"
+#include "RecordingTexts.h"
 
 namespace fs = std::filesystem;
 
@@ -292,53 +293,38 @@ ssize_t __wrap_pwritev(int fd, const iovec* iov, int count, off_t offset) {
 
 namespace {
 
-// The window, headless: every box goes to the report, Yes/No questions are answered Yes, and
-// the recording thread's two messages wait in the windows' own mailbox for the main thread.
-class CSoakWindow : public IRecorderWindow {
+// The recorder's front, headless: the recording thread's two messages wait in the windows' own
+// mailbox for the main thread, which hands them to the control; the end report is kept.
+class CSoakFront : public IRecordingSink, public IRecordingListener {
 public:
-    std::string strBasePath;
-    std::vector<std::string> boxes;
+    explicit CSoakFront(CRecordingControl** control) : m_ppControl(control) {}
 
-    MsgAnswer MessageBox(const std::string& text, const std::string& title, MsgIcon,
-                         MsgButtons buttons) override {
-        boxes.push_back(title + ": " + text);
-        std::fprintf(stderr, "[%s] %s\n", title.c_str(), text.c_str());
-        return buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Yes;
-    }
-    void SetItemText(int, const std::string&) override {}
-    void EnableItem(int, bool) override {}
-    void FocusItem(int) override {}
-    void SetCaption(const std::string&) override {}
-    void ShowRecordingPicture(bool) override {}
-    void SetWaitCursor(bool) override {}
-    bool IsMinimized() override { return false; }
-    bool HasBaseFileSelection() override { return true; }
-    std::string GetBaseFileText() override { return fs::path(strBasePath).filename(); }
-    std::string GetBaseFilePath() override { return strBasePath; }
-    void OnNew() override {}
-    bool Wait(int ms) override {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        return true;
-    }
+    RecordingReport report;
+
     void PostRecordingProgress(const RecordingProgress& progress) override {
         if (m_mailbox.PostProgress(progress)) Wake();
     }
     void PostRecordingDone() override {
         if (m_mailbox.PostDone()) Wake();
     }
+    void OnRecordingProgress(const RecordingProgress& progress) override {
+        (*m_ppControl)->OnRecordingProgress(progress);
+    }
+    void OnRecordingDone() override { report = (*m_ppControl)->Finish(); }
 
     // Main thread: hands what waits to the control once woken, or after the timeout. Returns
     // true when the recording's done message was handled.
-    bool Deliver(CRecordingControl& control, std::chrono::milliseconds timeout) {
+    bool Deliver(std::chrono::milliseconds timeout) {
         {
             std::unique_lock<std::mutex> lock(m_wakeMutex);
             m_wake.wait_for(lock, timeout, [this] { return m_bWoken; });
             m_bWoken = false;
         }
-        return m_mailbox.DeliverTo(control);
+        return m_mailbox.DeliverTo(*this);
     }
 
 private:
+    CRecordingControl** m_ppControl;
     void Wake() {
         {
             std::lock_guard<std::mutex> lock(m_wakeMutex);
@@ -406,10 +392,12 @@ int Record(const CArgs& a) {
         backend = MakeFileCaptureBackend(a.Str("input"), FilePacing::AsFastAsRead);
     }
 
-    CSoakWindow win;
-    CRecordingControl ctl(&win, std::move(backend));
-    win.strBasePath = (dir / "SideA.wav").string();
-    ctl.GetWriter().SetFileName(win.strBasePath.c_str());
+    CRecordingControl* control = nullptr;
+    CSoakFront front(&control);
+    CRecordingControl ctl(&front, std::move(backend));
+    control = &ctl;
+    const std::string basePath = (dir / "SideA.wav").string();
+    ctl.GetWriter().SetFileName(basePath.c_str());
     RecSettings s;  // the recorder's defaults: gaps of 1 s at -35 dB, songs of 30 s, End Gap 7 s
     s.nSamplesPerSec = uint32_t(rate);
     s.wBitsPerSample = uint16_t(bits);
@@ -421,15 +409,19 @@ int Record(const CArgs& a) {
     CSignalAnalyzer& an = ctl.GetAnalyzer();
 
     const auto started = Clock::now();
-    ctl.OnRecord();
-    if (!ctl.IsRecording()) CArgs::Die("the recording did not start");
+    // Song files of an earlier run are overwritten, as after Yes to the window's question.
+    StartOutcome start = ctl.Prepare({true, "SideA.wav", basePath});
+    if (!start.Refused()) start = ctl.Start();
+    if (start.Refused()) {
+        CArgs::Die("the recording did not start: " + recording_texts::RefusalText(start));
+    }
     const double byteRate = double(rate) * bits / 8 * 2;
     long rssMin = 0, rssMax = 0, rssFirst = 0, rssSamples = 0;
     double nextSample = 60;
     bool stopped = false;
     auto lastLine = started;
     for (;;) {
-        if (win.Deliver(ctl, std::chrono::seconds(1))) break;
+        if (front.Deliver(std::chrono::seconds(1))) break;
         const auto now = Clock::now();
         const double seconds = double(ctl.GetTotalBytes()) / byteRate;
         // Memory after every minute of audio from the first on (the second minute is the
@@ -457,7 +449,7 @@ int Record(const CArgs& a) {
     const double wall = std::chrono::duration<double>(Clock::now() - started).count();
 
     std::ofstream r(a.Str("report"));
-    r << "end=" << EndName(ctl.GetLastEnd()) << "\n"
+    r << "end=" << EndName(front.report.end) << "\n"
       << "total_bytes=" << ctl.GetTotalBytes() << "\n"
       << "seconds_recorded=" << double(ctl.GetTotalBytes()) / byteRate << "\n"
       << "wall_seconds=" << wall << "\n"
@@ -473,11 +465,18 @@ int Record(const CArgs& a) {
       << "rss_kib_max=" << rssMax << "\n"
       << "rss_samples=" << rssSamples << "\n"
 
-      << "boxes=" << win.boxes.size() << "\n";
-    for (size_t i = 0; i < win.boxes.size(); ++i) {
-        std::string text = win.boxes[i];
+      << "failures=" << front.report.failures.size() << "\n"
+      << "song_files="
+      << std::count_if(front.report.files.begin(), front.report.files.end(),
+                       [](const SongFileRecord& f) { return !f.bRemoved; })
+      << "\n";
+    // What the window would have said, for the reader of the report.
+    const std::vector<std::string> messages = recording_texts::EndMessages(front.report);
+    r << "messages=" << messages.size() << "\n";
+    for (size_t i = 0; i < messages.size(); ++i) {
+        std::string text = messages[i];
         for (char& c : text) c = c == '\n' ? ' ' : c;
-        r << "box" << i << "=" << text << "\n";
+        r << "message" << i << "=" << text << "\n";
     }
     return r.good() ? 0 : 1;
 }

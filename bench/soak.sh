@@ -116,7 +116,7 @@ realtime_run() {  # name seconds stress(0/1) songs gap [record options...]
         "in $(grep -E '^wall_seconds=' "$work/$name.report" | cut -d= -f2) s;" \
         "CPU busy $busy% of $(nproc) cores, load average $load" \
         "$([ "$stress" = 1 ] && echo "(stress-ng: every core and 2 disk writers)")"
-    grep -E '^(end|lost_frames|overruns|stalls|stall_ms|boxes|box[0-9]+)=' "$work/$name.report" |
+    grep -E '^(end|lost_frames|overruns|stalls|stall_ms|failures|messages|message[0-9]+)=' "$work/$name.report" |
         sed 's/^/   /' | tee -a "$summary"
     "$soak" check "${plan[@]}" --out "$work/$name" --report "$work/$name.report" \
         --songs-expected "$songs" | tee "$work/$name.check" | sed 's/^/   /' | tee -a "$summary"
@@ -142,7 +142,7 @@ for run in $runs; do
             rm -f "$work/long-in.wav"
             say "== long: $(grep -E '^seconds_recorded=' "$work/long.report" | cut -d= -f2) s recorded" \
                 "in $(grep -E '^wall_seconds=' "$work/long.report" | cut -d= -f2) s (file backend)"
-            grep -E '^(end|lost_frames|rss_[a-z_]+|boxes|box[0-9]+)=' "$work/long.report" |
+            grep -E '^(end|lost_frames|rss_[a-z_]+|failures|messages|message[0-9]+)=' "$work/long.report" |
                 sed 's/^/   /' | tee -a "$summary"
             ls -l "$work/long" | sed 's/^/   /' | tee -a "$summary"
             "$soak" check "${plan[@]}" --out "$work/long" --report "$work/long.report" \

@@ -59,35 +59,3 @@ std::optional<RecSetting> FindUnsupportedFormat(const RecSettings& settings, boo
     if (settings.wChannels != 1 && settings.wChannels != 2) return RecSetting::Channels;
     return std::nullopt;
 }
-
-std::string UnsupportedFormatText(RecSetting setting, const RecSettings& settings) {
-    // Bits and channels have no control in Custom Settings: only a preset brings other values.
-    char text[512];
-    switch (setting) {
-        case RecSetting::SamplesPerSec:
-            std::snprintf(text, sizeof text,
-                          "Cannot record with a Sampling Rate of %u samples per second.\n"
-                          "Only 11025, 22050, 44100 and 48000 can be recorded.\n"
-                          "Please choose a Sampling Rate in the Customize settings window.\n",
-                          static_cast<unsigned>(settings.nSamplesPerSec));
-            break;
-        case RecSetting::BitsPerSample:
-            std::snprintf(text, sizeof text,
-                          "Cannot record with %u bits per sample.\n"
-                          "Only 16 bit and 24 bit (32-bit floating-point) samples can be "
-                          "recorded.\n"
-                          "The setting comes from a preset or the saved settings: please choose "
-                          "another preset.\n",
-                          static_cast<unsigned>(settings.wBitsPerSample));
-            break;
-        default:
-            std::snprintf(text, sizeof text,
-                          "Cannot record with %u channels.\n"
-                          "Only 1 channel (mono) and 2 channels (stereo) can be recorded.\n"
-                          "The setting comes from a preset or the saved settings: please choose "
-                          "another preset.\n",
-                          static_cast<unsigned>(settings.wChannels));
-            break;
-    }
-    return text;
-}

@@ -81,5 +81,3 @@ inline constexpr uint32_t kMaxAnyRate = 384000;
 // misread, and no gap would ever be found. The recorder records at 11025, 22050, 44100 or
 // 48000 per second; a device that takes any rate (anyRate) at 1 to kMaxAnyRate.
 std::optional<RecSetting> FindUnsupportedFormat(const RecSettings& settings, bool anyRate = false);
-// What Record says about that field, naming the setting and its value.
-std::string UnsupportedFormatText(RecSetting setting, const RecSettings& settings);

@@ -1,9 +1,6 @@
 #include "RecordingControl.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -19,20 +16,10 @@ namespace {
 std::mutex g_meterSourceMutex;
 CRecordingControl* g_pMeterSource = nullptr;  // under g_meterSourceMutex
 
-const char* const kErrorTitle = "ERROR";
-
-std::string Format(const char* format, const std::string& text, long number) {
-    const int n = std::snprintf(nullptr, 0, format, text.c_str(), number);
-    std::string out(n > 0 ? static_cast<size_t>(n) : 0, '\0');
-    std::snprintf(out.data(), out.size() + 1, format, text.c_str(), number);
-    return out;
-}
-
 }  // namespace
 
-CRecordingControl::CRecordingControl(IRecorderWindow* window,
-                                     std::unique_ptr<ICaptureBackend> backend)
-    : m_pWindow(window), m_waveIn(std::move(backend)) {}
+CRecordingControl::CRecordingControl(IRecordingSink* sink, std::unique_ptr<ICaptureBackend> backend)
+    : m_pSink(sink), m_waveIn(std::move(backend)) {}
 
 CRecordingControl::~CRecordingControl() {
     {
@@ -40,14 +27,11 @@ CRecordingControl::~CRecordingControl() {
         if (g_pMeterSource == this) g_pMeterSource = nullptr;
     }
     if (m_thread.joinable()) {
-        {
-            std::lock_guard<CCriticalSection> guard(m_lock);
-            m_bStopFlag = 1;
-        }
+        m_bStopFlag = 1;
         m_thread.join();
     }
     if (m_bRecording) {
-        // Finish the song file even when the window goes away without a finish of its own.
+        // Finish the song file even when the owner goes away without a finish of its own.
         m_waveIn.Close();
         if (m_writer.IsOpen()) m_writer.Close();
     }
@@ -59,17 +43,6 @@ void CRecordingControl::FreeBlockBuffer() {
     m_pBlockBuffer = nullptr;
 }
 
-void CRecordingControl::ShowError(const std::string& text) {
-    m_pWindow->MessageBox(text, kErrorTitle, MsgIcon::Stop, MsgButtons::Ok);
-}
-
-void CRecordingControl::EnableRecordingControls(bool recording) {
-    for (int id : {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE}) {
-        m_pWindow->EnableItem(id, !recording);
-    }
-    m_pWindow->EnableItem(IDC_STOP, recording);
-}
-
 void CRecordingControl::SetSettings(const RecSettings& settings,
                                     const OnRejectedSetting& onRejected) {
     m_settings = settings;
@@ -77,79 +50,91 @@ void CRecordingControl::SetSettings(const RecSettings& settings,
     m_waveIn.SetDeviceID(static_cast<uint32_t>(m_settings.nWaveInID));
 }
 
-bool CRecordingControl::IsRecording() {
-    std::lock_guard<CCriticalSection> guard(m_lock);
-    return m_bRecording != 0;
-}
-
-std::string CRecordingControl::GetFilePath() {
-    std::lock_guard<CCriticalSection> guard(m_lock);
-    return m_szFilePath;
-}
-
-RecordingOutcome CRecordingControl::GetLastOutcome() {
-    std::lock_guard<CCriticalSection> guard(m_lock);
-    return m_outcome;
-}
-
-void CRecordingControl::OnRecord() {
+StartOutcome CRecordingControl::Prepare(const RecordRequest& request) {
+    StartOutcome outcome;
     // Record is disabled while recording, but the hot key toggles it from anywhere.
-    if (IsRecording() || m_thread.joinable()) return;
-    if (m_writer.GetFileName()[0] == 0 || !m_pWindow->HasBaseFileSelection()) {
-        m_pWindow->MessageBox("You need to enter a Base File Name.", "Missing Destination",
-                              MsgIcon::Warning, MsgButtons::Ok);
-        m_pWindow->OnNew();
-        return;
+    if (m_bRecording || m_thread.joinable()) {
+        outcome.refusal = StartRefusal::Declined;
+        return outcome;
+    }
+    m_bPrepared = false;
+    if (m_writer.GetFileName()[0] == 0 || !request.bHasBaseFile) {
+        outcome.refusal = StartRefusal::NoBaseName;
+        return outcome;
     }
 
     // A format from a preset, the profile or a hand-edited file that the analyser would misread
     // (no gap ever found): refused before any question is asked or any file touched.
     if (const auto setting = FindUnsupportedFormat(m_settings, m_waveIn.TakesAnyRate())) {
-        ShowError(UnsupportedFormatText(*setting, m_settings));
-        return;
+        outcome.refusal = StartRefusal::FormatUnsupported;
+        outcome.setting = *setting;
+        outcome.nRate = m_settings.nSamplesPerSec;
+        outcome.nBits = static_cast<uint16_t>(m_settings.wBitsPerSample);
+        outcome.nChannels = static_cast<uint16_t>(m_settings.wChannels);
+        return outcome;
     }
 
     FreeBlockBuffer();
     if (m_nBufferSize > 0) m_pBlockBuffer = new (std::nothrow) char[m_nBufferSize];
     if (!m_pBlockBuffer) {
-        ShowError(
-            "Not enough memory to create the recording buffer.\n"
-            "Close some programs and try again.\n");
-        return;
+        outcome.refusal = StartRefusal::NoMemory;
+        return outcome;
     }
 
-    const CSongFileName displayNames(m_pWindow->GetBaseFileText());
-    const std::string displayName = displayNames.Name(1);
-    const std::string basePath = m_pWindow->GetBaseFilePath();
-    const CSongFileName songs(basePath);
-
+    const CSongFileName displayNames(request.strShown);
+    const CSongFileName songs(request.strPath);
     // Path fields hold 259 characters; room for any song number keeps every later name whole
     // instead of cut off into a different file.
     constexpr size_t kNumberRoom = 10;
     if (songs.Stem().size() + songs.Extension().size() + kNumberRoom >= kPathSize ||
-        displayName.size() + kNumberRoom >= kPathSize) {
-        ShowError("The file name is too long:\n" + basePath + "\n");
-        m_pWindow->FocusItem(IDC_BASEFILE);
+        displayNames.Name(1).size() + kNumberRoom >= kPathSize) {
         FreeBlockBuffer();
-        return;
+        outcome.refusal = StartRefusal::NameTooLong;
+        outcome.strPath = request.strPath;
+        return outcome;
     }
 
-    const long existing = songs.LowestExisting();
-    if (existing > 0) {
-        const std::string question = Format(
-            "The file, %s, exists.\nIf you will be recording %ld song(s),\nthis file and "
-            "possibly any sequentially \nnumbered files will be overwritten.\n\nDo you want to "
-            "overwrite the file(s)?",
-            songs.Name(existing), existing);
-        // No is the default: the question may come from the global hot key while the user
-        // types elsewhere, and Enter must not overwrite the previous take.
-        const MsgAnswer answer = m_pWindow->MessageBox(question, "File Exists", MsgIcon::Question,
-                                                       MsgButtons::YesNoDefaultNo);
-        const bool stay = m_pWindow->Wait(750);
-        if (answer != MsgAnswer::Yes || !stay) {
-            FreeBlockBuffer();
-            return;
-        }
+    outcome.existing.numbers = songs.ExistingNumbers();
+    if (!outcome.existing.numbers.empty()) {
+        outcome.existing.nLowest = outcome.existing.numbers.front();
+        outcome.existing.strLowest = songs.Name(outcome.existing.nLowest);
+    }
+    m_pathNames = songs;
+    m_displayNames = displayNames;
+    m_bPrepared = true;
+    return outcome;
+}
+
+void CRecordingControl::Abandon() {
+    if (!m_bPrepared) return;
+    m_bPrepared = false;
+    FreeBlockBuffer();
+}
+
+StartOutcome CRecordingControl::Refuse(StartRefusal refusal, std::string detail) {
+    StartOutcome outcome;
+    outcome.refusal = refusal;
+    outcome.strDetail = std::move(detail);
+    if (refusal == StartRefusal::ThreadNotStarted) {
+        m_writer.Close();
+    } else if (m_writer.IsOpen()) {
+        // Leave no half-made file open in the writer.
+        m_writer.Release();
+    }
+    if (refusal == StartRefusal::FileNotCreatable || refusal == StartRefusal::ThreadNotStarted) {
+        m_waveIn.Stop(m_pBlockBuffer);
+    }
+    m_waveIn.Close();
+    FreeBlockBuffer();
+    m_bPrepared = false;
+    return outcome;
+}
+
+StartOutcome CRecordingControl::Start() {
+    if (!m_bPrepared || m_bRecording || m_thread.joinable()) {
+        StartOutcome outcome;
+        outcome.refusal = StartRefusal::Declined;
+        return outcome;
     }
 
     // The device is checked, opened and started before the first song file is created, so
@@ -162,63 +147,36 @@ void CRecordingControl::OnRecord() {
     m_waveIn.QueryFormat(&format);
     if (m_waveIn.GetErrorFlag()) {
         // Without any device there is no sound card to blame.
-        const bool refused = m_waveIn.GetErrorKind() != CaptureError::NoDevice;
-        const bool rate48 = refused && settings.nSamplesPerSec == 48000;
-        const bool float32 = refused && settings.wBitsPerSample == 32;
-        std::string text;
-        if (rate48 && float32) {
-            text =
-                "Your sound card does not support 48 kHz and/or 24 bit recording.\nPlease "
-                "change one or both of these features in the \nCustomize settings window.\n";
-        } else if (rate48) {
-            text =
-                "Your sound card does not support 48 kHz recording.\nPlease change this "
-                "feature in the Customize settings window.\n";
-        } else if (float32) {
-            text =
-                "Your sound card does not support 24 bit recording.\nPlease change this "
-                "feature in the Customize settings window.\n";
-        } else {
-            text = m_waveIn.GetErrorText();
+        if (m_waveIn.GetErrorKind() == CaptureError::NoDevice) {
+            return Refuse(StartRefusal::NoDevice, m_waveIn.GetErrorText());
         }
-        ShowError(text);
-        m_pWindow->FocusItem(IDC_BASEFILE);
-        m_waveIn.Close();
-        FreeBlockBuffer();
-        return;
+        StartOutcome outcome = Refuse(StartRefusal::DeviceFormat, m_waveIn.GetErrorText());
+        outcome.nRate = settings.nSamplesPerSec;
+        outcome.nBits = static_cast<uint16_t>(settings.wBitsPerSample);
+        outcome.nChannels = static_cast<uint16_t>(settings.wChannels);
+        return outcome;
     }
 
     m_waveIn.Open(&format, &CRecordingControl::WaveInNotify, &m_recordingEvent, CALLBACK_FUNCTION);
-    if (m_waveIn.GetErrorFlag()) {
-        ShowError(m_waveIn.GetErrorText());
-        m_pWindow->FocusItem(IDC_BASEFILE);
-        m_waveIn.Close();
-        FreeBlockBuffer();
-        return;
-    }
+    if (m_waveIn.GetErrorFlag()) return Refuse(StartRefusal::DeviceOpen, m_waveIn.GetErrorText());
 
-    auto failDevice = [this] {
-        ShowError(m_waveIn.GetErrorText());
-        m_waveIn.Close();
-        FreeBlockBuffer();
-    };
-
-    m_waveIn.AllocateBuffers(static_cast<unsigned long>(m_nBufferSize));
+    const double bytesPerSecond = double(format.nAvgBytesPerSec);
+    const double wanted = std::ceil(m_fCaptureQueueSeconds * bytesPerSecond /
+                                    double(std::max<long>(m_nBufferSize, 1)));
+    const int buffers = static_cast<int>(std::clamp(wanted, 2.0, double(CWaveIn::kMaxBuffers)));
+    m_waveIn.AllocateBuffers(static_cast<unsigned long>(m_nBufferSize), buffers);
     if (m_waveIn.GetErrorFlag()) {
-        failDevice();
-        return;
+        return Refuse(StartRefusal::DeviceBuffers, m_waveIn.GetErrorText());
     }
 
     m_analyzer.PrepareRecording();
 
     // The device fills its two buffers meanwhile; creating the file takes far less than one.
     m_waveIn.Start();
-    if (m_waveIn.GetErrorFlag()) {
-        failDevice();
-        return;
-    }
+    if (m_waveIn.GetErrorFlag()) return Refuse(StartRefusal::DeviceStart, m_waveIn.GetErrorText());
 
-    const std::string filePath = songs.Name(1);
+    const std::string filePath = m_pathNames.Name(1);
+    const std::string displayName = m_displayNames.Name(1);
     m_writer.SetFileName(filePath.c_str());
     m_writer.Create();
     if (!m_writer.GetErrorFlag()) {
@@ -226,27 +184,16 @@ void CRecordingControl::OnRecord() {
                            static_cast<short>(settings.wChannels), m_nBufferSize);
     }
     if (m_writer.GetErrorFlag()) {
-        ShowError(m_writer.GetErrorText());
-        m_pWindow->FocusItem(IDC_BASEFILE);
-        // Leave no half-made file open in the writer.
-        if (m_writer.IsOpen()) m_writer.Release();
-        m_waveIn.Stop(m_pBlockBuffer);
-        m_waveIn.Close();
-        FreeBlockBuffer();
-        return;
+        StartOutcome outcome = Refuse(StartRefusal::FileNotCreatable, m_writer.GetErrorText());
+        outcome.strPath = filePath;
+        return outcome;
     }
 
-    {
-        std::lock_guard<CCriticalSection> guard(m_lock);
-        std::snprintf(m_szDisplayName, kPathSize, "%s", displayName.c_str());
-        std::snprintf(m_szFilePath, kPathSize, "%s", filePath.c_str());
-    }
-    m_strCurFileText = "Cur File: " + displayName;
-    m_pathNames = songs;
-    m_displayNames = displayNames;
+    std::snprintf(m_szDisplayName, kPathSize, "%s", displayName.c_str());
+    std::snprintf(m_szFilePath, kPathSize, "%s", filePath.c_str());
 
     m_params = RecordingThreadParams{};
-    m_params.pWindow = m_pWindow;
+    m_params.pSink = m_pSink;
     m_params.pAnalyzer = &m_analyzer;
     m_params.pWriter = &m_writer;
     m_params.pWaveIn = &m_waveIn;
@@ -265,12 +212,8 @@ void CRecordingControl::OnRecord() {
     m_params.nWaitSliceMs = m_nWaitSliceMs;
     m_params.nNoAudioTimeoutMs = m_nNoAudioTimeoutMs;
 
-    {
-        std::lock_guard<CCriticalSection> guard(m_lock);
-        m_bStopFlag = 0;
-        m_bRecording = 1;
-        m_outcome = RecordingOutcome{};
-    }
+    m_bStopFlag = 0;
+    m_outcome = RecordingOutcome{};
     m_nTotalBytes = 0;
     m_nSongBytes = 0;
     m_nClippedTotal = 0;
@@ -282,32 +225,14 @@ void CRecordingControl::OnRecord() {
             m_threadEnded.Set();
         });
     } catch (const std::system_error& e) {
-        {
-            std::lock_guard<CCriticalSection> guard(m_lock);
-            m_bRecording = 0;
-        }
-        ShowError(std::string("Cannot start the recording thread.\n") + e.what() + "\n");
-        m_waveIn.Stop(m_pBlockBuffer);
-        m_waveIn.Close();
-        m_writer.Close();
-        FreeBlockBuffer();
-        return;
+        return Refuse(StartRefusal::ThreadNotStarted, e.what());
     }
-
-    EnableRecordingControls(true);
-    m_pWindow->FocusItem(IDC_STOP);
+    m_bPrepared = false;
+    m_bRecording = true;
+    return StartOutcome{};
 }
 
-void CRecordingControl::OnStop() {
-    m_pWindow->SetWaitCursor(true);
-    {
-        std::lock_guard<CCriticalSection> guard(m_lock);
-        m_bStopFlag = 1;
-    }
-    // Leaving the program meanwhile changes nothing here: the recording is stopping anyway.
-    (void)m_pWindow->Wait(500);
-    m_pWindow->SetWaitCursor(false);
-}
+void CRecordingControl::OnStop() { m_bStopFlag = 1; }
 
 // A readout in whole dB, truncated toward zero. NaN (float input holding NaN) counts as the
 // readouts' floor and the result is held to a range the meters can take, so that the
@@ -318,7 +243,7 @@ int32_t MeterDecibels(float magnitude) {
     return static_cast<int32_t>(std::trunc(std::clamp(db, -1000.0f, 1000.0f)));
 }
 
-// Takes a report's readouts of one channel into the meter values; under the lock.
+// Takes a report's readouts of one channel into the meter values; under the meter lock.
 void CRecordingControl::UpdateMeter(int channel, const RecordingProgress& progress) {
     const float power = progress.fPower[channel];
     const int32_t peak = MeterDecibels(progress.fPeak[channel]);
@@ -334,27 +259,9 @@ void CRecordingControl::UpdateMeter(int channel, const RecordingProgress& progre
     }
 }
 
-void CRecordingControl::FormatTime(int64_t bytes, char* out, size_t outSize, const char* label) {
-    const int64_t bits = m_settings.wBitsPerSample;
-    const int64_t channels = m_settings.wChannels;
-    const int64_t rate = m_settings.nSamplesPerSec;
-    const int64_t bytesPerSecond = bits * channels / 8 * rate;
-    const int64_t bytesPerMinute = (bits * channels * 60 / 8) * rate;
-    long long minutes = 0;
-    long long seconds = 0;
-    if (bytesPerSecond > 0 && bytesPerMinute > 0) {
-        minutes = bytes / bytesPerMinute;
-        seconds = bytes / bytesPerSecond - minutes * 60;
-    }
-    std::snprintf(out, outSize, "%s  %02lld:%02lld", label, minutes, seconds);
-}
-
-long CRecordingControl::OnRecordingProgress(const RecordingProgress& progress) {
-    ++m_nPictureCounter;
-    m_pWindow->ShowRecordingPicture(m_nPictureCounter % 2 == 1);
-
+void CRecordingControl::OnRecordingProgress(const RecordingProgress& progress) {
     {
-        std::lock_guard<CCriticalSection> guard(m_lock);
+        std::lock_guard<std::mutex> guard(m_meterMutex);
         UpdateMeter(0, progress);
         UpdateMeter(1, progress);
     }
@@ -364,95 +271,57 @@ long CRecordingControl::OnRecordingProgress(const RecordingProgress& progress) {
     m_nSongBytes = progress.nSongBytes;
     m_nTotalBytes = progress.nTotalBytes;
     m_nClippedTotal = progress.nClippedTotal;
-    ShowProgress();
-    return 1;
 }
 
-void CRecordingControl::ShowProgress() {
-    const std::string displayName = m_displayNames.Name(m_nSongNumber);
-    m_strCurFileText = "Cur File: " + displayName;
-    m_pWindow->SetItemText(IDC_CURFILE, m_strCurFileText);
-
-    char text[64];
-    std::snprintf(text, sizeof text, "Clipped Pts: %lld", static_cast<long long>(m_nClippedTotal));
-    m_pWindow->SetItemText(IDC_CLIPPED, text);
-    FormatTime(m_nSongBytes, text, sizeof text, "Song Time");
-    m_pWindow->SetItemText(IDC_SONGTIME, text);
-    FormatTime(m_nTotalBytes, text, sizeof text, "Total Time");
-    m_pWindow->SetItemText(IDC_TOTALTIME, text);
-
-    if (m_pWindow->IsMinimized()) m_pWindow->SetCaption(displayName + ": Zelk Vellisto");
-}
-
-std::string CRecordingControl::DescribeLostAudio(const RecordingOutcome& outcome) {
-    const double rate = m_settings.nSamplesPerSec > 0 ? m_settings.nSamplesPerSec : 1;
-    const auto frames = static_cast<unsigned long long>(outcome.nLostFrames);
-    const auto overruns = static_cast<unsigned long long>(outcome.nOverflows);
-    char head[320];
-    if (frames > 0 && overruns > 0) {
-        std::snprintf(head, sizeof head,
-                      "Audio was lost: the sound card delivered %llu frame(s) (%.3f seconds) "
-                      "that could not be taken in time,\nand it reported %llu overrun(s) of "
-                      "unknown length.",
-                      frames, static_cast<double>(frames) / rate, overruns);
-    } else if (frames > 0) {
-        std::snprintf(head, sizeof head,
-                      "Audio was lost: the sound card delivered %llu frame(s) (%.3f seconds) "
-                      "that could not be taken in time.",
-                      frames, static_cast<double>(frames) / rate);
-    } else {
-        // The host said audio was lost, not how much.
-        std::snprintf(head, sizeof head,
-                      "Audio was lost: the sound card reported %llu overrun(s); how much audio "
-                      "each one lost is not known.",
-                      overruns);
-    }
-    std::string text = std::string(head) + "\nAffected song file(s):";
+RecordingReport CRecordingControl::MakeReport(const RecordingOutcome& outcome,
+                                              bool stopPressed) const {
+    RecordingReport report;
+    report.bValid = true;
+    report.end = outcome.end;
+    report.bStopPressed = stopPressed;
+    report.failures.assign(outcome.failures, outcome.failures + outcome.nFailures);
+    report.nLostFrames = outcome.nLostFrames;
+    report.nOverflows = outcome.nOverflows;
     for (int i = 0; i < outcome.nLostSongCount; ++i) {
-        text += (i == 0 ? " " : ", ") + m_displayNames.Name(outcome.nLostSongs[i]);
+        report.lostIn.push_back(m_displayNames.Name(outcome.nLostSongs[i]));
     }
-    if (outcome.bLostSongsMore) text += " and later files";
-    text += "\n";
-    return text;
+    report.bLostInMore = outcome.bLostSongsMore != 0;
+    report.nRate = m_settings.nSamplesPerSec;
+    report.bNextFileFailed = outcome.bNextFileFailed != 0;
+    report.nSongNumber = outcome.nSongNumber;
+    report.nLastAudioSong = outcome.nSongNumber - (report.bNextFileFailed ? 1 : 0);
+    report.nSongBytes = outcome.nSongBytes;
+    report.nTotalBytes = outcome.nTotalBytes;
+    report.nClippedTotal = outcome.nClippedTotal;
+    const int64_t frameBytes =
+        std::max<int64_t>(int64_t(m_settings.wBitsPerSample) / 8 * m_settings.wChannels, 1);
+    for (int n = 1; n <= report.nLastAudioSong; ++n) {
+        SongFileRecord file;
+        file.nNumber = n;
+        file.strPath = m_pathNames.Name(n);
+        file.strShown = m_displayNames.Name(n);
+        file.nBytes = n <= RecordingOutcome::kMaxListedSongs ? outcome.nFileBytes[n - 1] : 0;
+        file.nFrames = file.nBytes / frameBytes;
+        report.files.push_back(std::move(file));
+    }
+    return report;
 }
 
-long CRecordingControl::OnRecordingDone() {
+RecordingReport CRecordingControl::Finish() {
     if (m_thread.joinable()) {
-        if (!m_threadEnded.Lock(3000)) {
-            // Closing the writer and the device under a running thread would corrupt the song
-            // file: make sure it ends, then wait for it.
-            std::lock_guard<CCriticalSection> guard(m_lock);
-            m_bStopFlag = 1;
-        }
+        // Closing the writer and the device under a running thread would corrupt the song file:
+        // make sure it ends, then wait for it (after its done message it has ended already).
+        if (!m_threadEnded.Lock(3000)) m_bStopFlag = 1;
         m_thread.join();
     }
+    if (!m_bRecording) return RecordingReport{};
+    m_bRecording = false;
 
-    RecordingOutcome outcome;
-    int stopFlag = 0;
+    // The thread has been joined: what it wrote is ours to read.
+    const RecordingOutcome outcome = m_outcome;
+    const int stopFlag = m_bStopFlag;
     {
-        std::lock_guard<CCriticalSection> guard(m_lock);
-        if (!m_bRecording) return 1;
-        m_bRecording = 0;
-        m_pWindow->ShowRecordingPicture(false);
-        outcome = m_outcome;
-        stopFlag = m_bStopFlag;
-    }
-    m_lastEnd = outcome.end;
-    // The report of the last block may have been merged away or still be waiting: the labels
-    // end with the recording's own totals.
-    m_nSongNumber = outcome.nSongNumber;
-    m_nSongBytes = outcome.nSongBytes;
-    m_nTotalBytes = outcome.nTotalBytes;
-    m_nClippedTotal = outcome.nClippedTotal;
-    ShowProgress();
-    // The thread's own ending message comes first, where a box of the thread would have been.
-    if (outcome.bError) ShowError(outcome.szError);
-
-    EnableRecordingControls(false);
-    if (m_pWindow->IsMinimized()) m_pWindow->SetCaption("DONE: Zelk Vellisto");
-
-    {
-        std::lock_guard<CCriticalSection> guard(m_lock);
+        std::lock_guard<std::mutex> guard(m_meterMutex);
         for (int ch = 0; ch < 2; ++ch) {
             m_nMeterPeak[ch] = -100;
             m_nMeterPower[ch] = -100;
@@ -460,10 +329,18 @@ long CRecordingControl::OnRecordingDone() {
             m_bMeterTaken[ch] = 0;
         }
     }
+    m_lastEnd = outcome.end;
+    RecordingReport report = MakeReport(outcome, stopFlag != 0);
+    // The report of the last block may have been merged away or still be waiting: the counters
+    // end with the recording's own totals.
+    m_nSongNumber = outcome.nSongNumber;
+    m_nSongBytes = outcome.nSongBytes;
+    m_nTotalBytes = outcome.nTotalBytes;
+    m_nClippedTotal = outcome.nClippedTotal;
 
     m_waveIn.Close();
     const bool deviceFailed = m_waveIn.GetErrorFlag() != 0;
-    if (deviceFailed) ShowError(m_waveIn.GetErrorText());
+    if (deviceFailed) report.strDeviceCloseError = m_waveIn.GetErrorText();
 
     bool writerFailed = false;
     // After a failed open of the next song file the writer may hold no file at all.
@@ -473,38 +350,34 @@ long CRecordingControl::OnRecordingDone() {
         // A file that failed during the recording has been reported already and fails again
         // here for the same reason: once is enough.
         if (writerFailed && outcome.end != RecordingEnd::WriterError) {
-            ShowError(m_writer.GetErrorText());
+            report.strWriterCloseError = m_writer.GetErrorText();
         }
         // The file is let go even so: a full disk must not stay busy until the program ends.
         if (writerFailed) m_writer.Release();
     }
 
-    if (outcome.nLostFrames > 0 || outcome.nOverflows > 0) ShowError(DescribeLostAudio(outcome));
-
     // Only a recording that ended by End Gap leaves a trailing file of nothing but silence; after
     // Stop, a device failure or a short block the last file holds the last of the audio.
-    const std::string filePath = GetFilePath();
     if (!deviceFailed && !writerFailed && stopFlag == 0 && outcome.end == RecordingEnd::EndGap &&
-        m_analyzer.IsShortFile(static_cast<long>(m_nSongBytes))) {
+        !report.files.empty() && m_analyzer.IsShortFile(static_cast<long>(m_nSongBytes))) {
+        SongFileRecord& last = report.files.back();
         std::error_code ec;
-        if (!std::filesystem::remove(filePath, ec) && ec) {
-            ShowError("Cannot delete the short last song file " + filePath + ".\n" + ec.message() +
-                      ".\n");
-        } else if (m_nSongNumber > 1) {
-            // The file shown is gone: show the last one kept.
-            m_strCurFileText = "Cur File: " + m_displayNames.Name(m_nSongNumber - 1);
-            m_pWindow->SetItemText(IDC_CURFILE, m_strCurFileText);
+        if (!std::filesystem::remove(last.strPath, ec) && ec) {
+            report.strRemoveFailedPath = last.strPath;
+            report.strRemoveFailedReason = ec.message();
+        } else {
+            last.bRemoved = true;
+            report.nLastAudioSong = last.nNumber - 1;
         }
     }
 
     FreeBlockBuffer();
-    m_pWindow->FocusItem(IDC_RECORD);
-    return 1;
+    return report;
 }
 
 void CRecordingControl::GetMeterLevels(int channel, int* power, int* peak, int* clips) {
     const int ch = channel == 0 ? 0 : 1;
-    std::lock_guard<CCriticalSection> guard(m_lock);
+    std::lock_guard<std::mutex> guard(m_meterMutex);
     *power = m_nMeterPower[ch];
     *peak = m_nMeterPeak[ch];
     *clips = m_nMeterClips[ch];

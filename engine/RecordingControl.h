@@ -1,21 +1,50 @@
-// The main window's recording side, without the window: Record's checks and start-up, Stop,
-// the progress display fed by the recording thread's messages, the finish that closes the
-// device and the last song file, and the hand-over of levels to the LED meters.
+// A recording, without any front: Record's checks and start-up, Stop, the counters fed by the
+// recording thread's messages, the finish that closes the device and the last song file, and
+// the hand-over of levels to the LED meters. It answers in values (RecordingOutcome.h) and shows
+// nothing; the window's presenter, the splitter and the soak tell those values their own way.
 //
-// The main window owns one for its whole run and talks to the screen through IRecorderWindow.
-// The control owns every object of a recording: the analyser, the writer, the capture device,
-// the recording event, the recording lock, the recording thread and its parameter block.
-// Everything runs on the user-interface thread except GetMeterLevels (LED meter thread) and
-// WaveInNotify (the capture backend's thread).
+// Its owner (the main window, the splitter, the soak) keeps one for its whole run. The control
+// owns every object of a recording: the analyser, the writer, the capture device, the
+// recording event, the recording lock, the recording thread and its parameter block. The
+// thread's two messages go to the IRecordingSink given at construction. Everything runs on the
+// owner's thread except GetMeterLevels (LED meter thread) and WaveInNotify (the capture
+// backend's thread).
+//
+// Locks of a recording, in the order they may nest (a lock is never taken while one below it
+// is held):
+//
+//   lock                      guards                          taken by
+//   ------------------------  ------------------------------  ---------------------------------
+//   g_meterSourceMutex        the control the LED meters      LED meter thread, owner's thread
+//   (RecordingControl.cpp)    read                            (SetMeterLevelSource)
+//   m_meterMutex              the meter values                owner's thread (a report, the
+//                                                             finish), LED meter thread
+//   m_lock (recording lock)   the analyser, the writer, the   recording thread only, around
+//                             capture device, the outcome     each block and its ending
+//                             and the path fields while the   (tests hold it to hold the
+//                             thread runs                     thread up)
+//   CQueuedCaptureBackend's   the capture queue               the device's caller, the
+//   lock                                                      backend's device thread
+//   CRecordingMailbox's and   a waiting message; a signal     recording thread (post), owner's
+//   CEvent's mutexes                                          thread (deliver); any thread
+//
+// The owner's thread never takes the recording lock: it touches the analyser, the writer and
+// the device only before Start and after Finish has joined the thread, and the stop request is
+// an atomic flag. So a song file's write that stalls, or a capture device that does not answer,
+// holds up the recording thread alone; the window, its meters and Stop keep working. What
+// crosses between the threads is a copy (a report in the mailbox, the outcome after the join).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
 #include "RecSettings.h"
-#include "RecorderWindow.h"
+#include "RecordingOutcome.h"
+#include "RecordingSink.h"
 #include "RecordingThread.h"
 #include "SignalAnalyzer.h"
 #include "SongFileName.h"
@@ -23,48 +52,69 @@
 #include "WaveFileWriter.h"
 #include "WaveIn.h"
 
+// The base file Record starts from, as the front's Base File Name box holds it.
+struct RecordRequest {
+    bool bHasBaseFile = true;  // an entry is selected
+    std::string strShown;      // its name as shown; song files are shown under this name
+    std::string strPath;       // its full path
+};
+
 class CRecordingControl {
 public:
     // The capture device is built on the given backend (PortAudio in the recorder, the file or
     // test backend in tests and the splitter).
-    CRecordingControl(IRecorderWindow* window, std::unique_ptr<ICaptureBackend> backend);
+    CRecordingControl(IRecordingSink* sink, std::unique_ptr<ICaptureBackend> backend);
     virtual ~CRecordingControl();
     CRecordingControl(const CRecordingControl&) = delete;
     CRecordingControl& operator=(const CRecordingControl&) = delete;
 
-    // User-interface thread.
-    void OnRecord();
+    // Owner's thread. Record in two steps, so that a front can ask before overwriting: Prepare
+    // runs the checks that need no device (a base name, a format the analyser reads right, the
+    // block buffer, room for song numbers) and finds the numbered files a recording would overwrite
+    // (outcome.existing); it creates nothing. After a None answer, Start opens and starts the
+    // device, creates the first song file and starts the thread, or Abandon lets the prepared start
+    // go. A refusal of either leaves nothing open or allocated. Both refuse (Declined) while
+    // recording.
+    StartOutcome Prepare(const RecordRequest& request);
+    StartOutcome Start();
+    void Abandon();
+    // Asks the recording thread to stop; returns at once. Its done message follows.
     void OnStop();
-    long OnRecordingProgress(const RecordingProgress& progress);  // returns 1
-    long OnRecordingDone();                                       // returns 1
+    // A progress report taken from the sink: the counters and the meters follow it.
+    void OnRecordingProgress(const RecordingProgress& progress);
+    // After the done message (or directly, after OnStop, when the owner leaves): waits for the
+    // thread, closes the device and the last song file, removes a trailing file of nothing but
+    // silence and says how the recording went. bValid is false when no recording was running
+    // (the done message of a recording finished directly).
+    RecordingReport Finish();
 
-    // LED meter thread (and any other): channel 0 left, any other value right. Takes the lock.
+    // LED meter thread (and any other): channel 0 left, any other value right. Takes the meter
+    // lock only.
     void GetMeterLevels(int channel, int* power, int* peak, int* clips);
 
     // Capture backend's thread: signals the recording event passed as instance.
     static void WaveInNotify(void* handle, unsigned message, void* instance, uintptr_t param1,
                              uintptr_t param2);
 
-    // Accessors for the window (user-interface thread). The analyser, the writer and the
-    // capture device are shared with the recording thread while a recording runs: take the
-    // recording lock to read them then.
+    // Accessors for the owner's thread. The analyser, the writer and the capture device belong
+    // to the recording thread while a recording runs: use them only while none does.
     CSignalAnalyzer& GetAnalyzer() { return m_analyzer; }
     CWaveFileWriter& GetWriter() { return m_writer; }
     CWaveIn& GetWaveIn() { return m_waveIn; }
     CCriticalSection& GetLock() { return m_lock; }
-    bool IsRecording();  // takes the lock
-    const std::string& GetCurFileText() const { return m_strCurFileText; }
-    // A copy of the current song file's full path (takes the lock).
-    std::string GetFilePath();
+    bool IsRecording() const { return m_bRecording; }
+    // The current song file's full path (the last report's, or the finish's).
+    std::string GetFilePath() const { return m_pathNames.Name(m_nSongNumber); }
+    // A song file's name as shown.
+    std::string ShownName(int number) const { return m_displayNames.Name(number); }
+    // The counters as the last handled report (or the finish) gave them: 64-bit, so long float
+    // recordings do not wrap.
     int64_t GetTotalBytes() const { return m_nTotalBytes; }
     int64_t GetSongBytes() const { return m_nSongBytes; }
     int64_t GetClippedTotal() const { return m_nClippedTotal; }
-    // The number of the song file the last handled report named.
     int GetSongNumber() const { return m_nSongNumber; }
-    // How the last recording ended (valid after OnRecordingDone).
+    // How the last recording ended (valid after Finish).
     RecordingEnd GetLastEnd() const { return m_lastEnd; }
-    // What the last recording's thread reported at its end (valid after OnRecordingDone).
-    RecordingOutcome GetLastOutcome();  // takes the lock
     bool HasBlockBuffer() const { return m_pBlockBuffer != nullptr; }
 
     // The settings Record reads: sample rate, bits per sample, channels and capture device id;
@@ -77,6 +127,10 @@ public:
 
     // Capture buffer and block size in bytes.
     long m_nBufferSize = 65536;
+    // Seconds of audio the capture buffers hold together (at least two buffers): how long a
+    // stalled disk may hold the recording thread up before the device loses audio. Tests that
+    // want the device to run out of buffers at once make it 0.
+    double m_fCaptureQueueSeconds = 6.0;
     // Limits of the recording thread (see RecordingThreadParams); tests make them small.
     uint64_t m_nMaxSongBytes = 0xFFFFFFFFull - 64;
     int m_nWaitSliceMs = 250;
@@ -84,15 +138,12 @@ public:
 
 private:
     void FreeBlockBuffer();
-    void EnableRecordingControls(bool recording);
-    void ShowError(const std::string& text);
     void UpdateMeter(int channel, const RecordingProgress& progress);
-    // Shows the current file, the clipped points and the two times from the counters below.
-    void ShowProgress();
-    void FormatTime(int64_t bytes, char* out, size_t outSize, const char* label);
-    std::string DescribeLostAudio(const RecordingOutcome& outcome);
+    // Undoes a start that failed at the given step.
+    StartOutcome Refuse(StartRefusal refusal, std::string detail = {});
+    RecordingReport MakeReport(const RecordingOutcome& outcome, bool stopPressed) const;
 
-    IRecorderWindow* m_pWindow;
+    IRecordingSink* m_pSink;
     CSignalAnalyzer m_analyzer;
     CWaveFileWriter m_writer;
     CWaveIn m_waveIn;
@@ -103,32 +154,29 @@ private:
     RecordingThreadParams m_params;
     RecordingOutcome m_outcome;
 
-    int m_bRecording = 0;  // under the lock
-    int m_bStopFlag = 0;   // under the lock
+    bool m_bRecording = false;        // owner's thread
+    bool m_bPrepared = false;         // between a None answer of Prepare and Start or Abandon
+    std::atomic<int> m_bStopFlag{0};  // set by the owner's thread, read by the recording thread
     char* m_pBlockBuffer = nullptr;
-    // The progress display, as the last report (or the finish) gave it: 64-bit, so long float
-    // recordings do not wrap.
     int m_nSongNumber = 1;
     int64_t m_nTotalBytes = 0;
     int64_t m_nSongBytes = 0;
     int64_t m_nClippedTotal = 0;
-    char m_szDisplayName[kPathSize] = {};  // under the lock while recording
-    char m_szFilePath[kPathSize] = {};     // under the lock while recording
-    std::string m_strCurFileText;
-    // How this recording's song files are named: full paths and names as shown. Set by Record,
-    // read by the recording thread while it runs.
+    // The current song file's name as shown and its path: the recording thread's while it runs.
+    char m_szDisplayName[kPathSize] = {};
+    char m_szFilePath[kPathSize] = {};
+    // How this recording's song files are named: full paths and names as shown. Set by
+    // Prepare, read by the recording thread while it runs.
     CSongFileName m_pathNames;
     CSongFileName m_displayNames;
     RecordingEnd m_lastEnd = RecordingEnd::None;
 
-    // Meter values in dB, per channel; under the lock.
+    // Meter values in dB, per channel; under m_meterMutex.
+    std::mutex m_meterMutex;
     int32_t m_nMeterPeak[2] = {-100, -100};
     int32_t m_nMeterPower[2] = {-100, -100};
     int32_t m_nMeterClips[2] = {0, 0};
     int m_bMeterTaken[2] = {0, 0};
-
-    // Flips the recording picture on every progress message, for the whole run.
-    uint64_t m_nPictureCounter = 0;
 };
 
 // A readout (peak magnitude or root of the power, 1.0 full scale) in whole dB for the meters;

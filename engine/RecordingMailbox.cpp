@@ -1,7 +1,5 @@
 #include "RecordingMailbox.h"
 
-#include "RecordingControl.h"
-
 bool CRecordingMailbox::PostProgress(const RecordingProgress& progress) {
     std::lock_guard<std::mutex> guard(m_mutex);
     const bool wasEmpty = !m_bProgress && !m_bDone;
@@ -21,7 +19,7 @@ bool CRecordingMailbox::PostDone() {
     return wasEmpty;
 }
 
-bool CRecordingMailbox::DeliverTo(CRecordingControl& control) {
+bool CRecordingMailbox::DeliverTo(IRecordingListener& listener) {
     RecordingProgress progress;
     bool hasProgress = false;
     bool done = false;
@@ -32,9 +30,9 @@ bool CRecordingMailbox::DeliverTo(CRecordingControl& control) {
         done = m_bDone;
         m_bProgress = m_bDone = false;
     }
-    // The handlers run without m_mutex: they take the recording lock, and the recording thread
+    // The handlers run without m_mutex: they may take locks of their own, and the recording thread
     // may post meanwhile.
-    if (hasProgress) control.OnRecordingProgress(progress);
-    if (done) control.OnRecordingDone();
+    if (hasProgress) listener.OnRecordingProgress(progress);
+    if (done) listener.OnRecordingDone();
     return done;
 }

@@ -11,18 +11,16 @@
 
 #include <mutex>
 
-#include "RecorderWindow.h"
-
-class CRecordingControl;
+#include "RecordingSink.h"
 
 class CRecordingMailbox {
 public:
     bool PostProgress(const RecordingProgress& progress);
     bool PostDone();
 
-    // Hands what waits to the control: the merged progress report first, then the done
+    // Hands what waits to the listener: the merged progress report first, then the done
     // message. Returns true when the done message was handled.
-    bool DeliverTo(CRecordingControl& control);
+    bool DeliverTo(IRecordingListener& listener);
 
 private:
     std::mutex m_mutex;

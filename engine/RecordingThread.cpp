@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "RecorderWindow.h"
+#include "RecordingSink.h"
 #include "SignalAnalyzer.h"
 #include "Sync.h"
 #include "WaveFileWriter.h"
@@ -45,7 +45,8 @@ private:
     void CheckFileStillThere();
     void NoteLostFrames();
     void NoteOutcome();
-    void Fail(const char* text);
+    void Fail(FailureKind kind, int number, const char* path, const char* text);
+    void NoteFileBytes();
 
     RecordingThreadParams m_p;
     RecordingOutcome* m_pOut = nullptr;
@@ -67,20 +68,27 @@ private:
     RecordingEnd m_end = RecordingEnd::None;
 };
 
-void CBlockLoop::Fail(const char* text) {
-    if (m_pOut->bError) {
-        // Keep the first failure in front; a later one (Stop after a writer failure) follows.
-        const size_t used = std::strlen(m_pOut->szError);
-        std::snprintf(m_pOut->szError + used, sizeof m_pOut->szError - used, "\n%s", text);
-    } else {
-        m_pOut->bError = 1;
-        std::snprintf(m_pOut->szError, sizeof m_pOut->szError, "%s", text);
+void CBlockLoop::Fail(FailureKind kind, int number, const char* path, const char* text) {
+    // Keep the first failure in front; a later one (Stop after a writer failure) follows.
+    if (m_pOut->nFailures >= RecordingOutcome::kMaxFailures) return;
+    RecordingFailure& f = m_pOut->failures[m_pOut->nFailures++];
+    f.kind = kind;
+    f.nNumber = number;
+    std::snprintf(f.szPath, sizeof f.szPath, "%s", path ? path : "");
+    std::snprintf(f.szText, sizeof f.szText, "%s", text ? text : "");
+}
+
+// The current song file's size in the outcome's list of files.
+void CBlockLoop::NoteFileBytes() {
+    if (m_nSongNumber >= 1 && m_nSongNumber <= RecordingOutcome::kMaxListedSongs) {
+        m_pOut->nFileBytes[m_nSongNumber - 1] = static_cast<int64_t>(m_nSongBytes);
     }
 }
 
 bool CBlockLoop::WriterFailed(bool openingNextFile) {
     if (!m_p.pWriter->GetErrorFlag()) return false;
-    Fail(m_p.pWriter->GetErrorText());
+    Fail(FailureKind::Writer, m_nSongNumber, m_p.pWriter->GetFileName(),
+         m_p.pWriter->GetErrorText());
     if (openingNextFile) m_pOut->bNextFileFailed = 1;
     m_end = RecordingEnd::WriterError;
     return true;
@@ -91,15 +99,16 @@ bool CBlockLoop::WriterFailed(bool openingNextFile) {
 bool CBlockLoop::NextFile() {
     m_p.pWriter->Close();
     if (WriterFailed(false)) return false;
+    NoteFileBytes();
     ++m_nSongNumber;
     m_nSongBytes = 0;
+    NoteFileBytes();
     if (!m_p.pPathNames->NameInto(m_p.pszFilePath, kPathSize, m_nSongNumber) ||
         !m_p.pDisplayNames->NameInto(m_p.pszDisplayName, kPathSize, m_nSongNumber)) {
-        char text[CErrorState::kTextSize];
-        std::snprintf(text, sizeof text, "The name of song file %d is too long:\n%s%d%s\n",
-                      m_nSongNumber, m_p.pPathNames->Stem().c_str(), m_nSongNumber,
+        char name[CErrorState::kTextSize];
+        std::snprintf(name, sizeof name, "%s%d%s", m_p.pPathNames->Stem().c_str(), m_nSongNumber,
                       m_p.pPathNames->Extension().c_str());
-        Fail(text);
+        Fail(FailureKind::NextNameTooLong, m_nSongNumber, nullptr, name);
         m_pOut->bNextFileFailed = 1;
         m_end = RecordingEnd::WriterError;
         return false;
@@ -130,12 +139,7 @@ bool CBlockLoop::WritePiece(const char* data, long count, RecordingProgress* pro
 // into an unlinked file, lost without a word: its link count tells. Under the lock.
 void CBlockLoop::CheckFileStillThere() {
     if (m_end != RecordingEnd::None || !m_p.pWriter->IsFileRemoved()) return;
-    char text[CErrorState::kTextSize];
-    std::snprintf(text, sizeof text,
-                  "The song file %s was removed while it was being recorded (the file or its "
-                  "folder was deleted).\nThe recording has been stopped.\n",
-                  m_p.pszFilePath);
-    Fail(text);
+    Fail(FailureKind::FileRemoved, m_nSongNumber, m_p.pszFilePath, nullptr);
     m_end = RecordingEnd::FileRemoved;
 }
 
@@ -164,6 +168,7 @@ void CBlockLoop::NoteOutcome() {
     m_pOut->nSongBytes = static_cast<int64_t>(m_nSongBytes);
     m_pOut->nTotalBytes = m_nTotalBytes;
     m_pOut->nClippedTotal = m_nClippedTotal;
+    NoteFileBytes();
 }
 
 void CBlockLoop::HandleBlock(long byteCount, RecordingProgress* progress) {
@@ -207,19 +212,14 @@ bool CBlockLoop::WaitForBuffer() {
         {
             std::lock_guard<CCriticalSection> guard(*m_p.pLock);
             if (m_p.pWaveIn->IsBufferDone()) return true;
-            if (*m_p.pStopFlag) {
+            if (m_p.pStopFlag->load()) {
                 m_end = RecordingEnd::Stop;
                 return false;
             }
         }
         if (std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(m_nNoAudioMs)) {
             std::lock_guard<CCriticalSection> guard(*m_p.pLock);
-            char text[CErrorState::kTextSize];
-            std::snprintf(text, sizeof text,
-                          "No audio arrived from the sound card for %d seconds.\n"
-                          "The recording has been stopped; the song files are finished.\n",
-                          (m_nNoAudioMs + 999) / 1000);
-            Fail(text);
+            Fail(FailureKind::NoAudio, (m_nNoAudioMs + 999) / 1000, nullptr, nullptr);
             m_end = RecordingEnd::NoAudio;
             return false;
         }
@@ -254,7 +254,7 @@ void CBlockLoop::Run() {
             byteCount = static_cast<long>(m_p.pWaveIn->ReadBuffer(m_pBlock));
             HandleBlock(byteCount, &progress);
             if (m_end == RecordingEnd::None) {
-                if (*m_p.pStopFlag) {
+                if (m_p.pStopFlag->load()) {
                     m_end = RecordingEnd::Stop;
                 } else if (m_bEndGapReached) {
                     m_end = RecordingEnd::EndGap;
@@ -263,7 +263,7 @@ void CBlockLoop::Run() {
             NoteOutcome();
         }
         // Posted without the lock: the window's own queue has a lock of its own.
-        m_p.pWindow->PostRecordingProgress(progress);
+        m_p.pSink->PostRecordingProgress(progress);
         if (m_end != RecordingEnd::None) break;
         std::this_thread::yield();
         if (byteCount != m_nBufferSize) {
@@ -280,7 +280,9 @@ void CBlockLoop::Run() {
     {
         std::lock_guard<CCriticalSection> guard(*m_p.pLock);
         stopped = static_cast<long>(m_p.pWaveIn->Stop(m_pBlock));
-        if (m_p.pWaveIn->GetErrorFlag()) Fail(m_p.pWaveIn->GetErrorText());
+        if (m_p.pWaveIn->GetErrorFlag()) {
+            Fail(FailureKind::DeviceStop, 0, nullptr, m_p.pWaveIn->GetErrorText());
+        }
     }
     while (m_end == RecordingEnd::Stop && stopped > 0) {
         RecordingProgress progress;
@@ -290,25 +292,20 @@ void CBlockLoop::Run() {
             NoteOutcome();
             stopped = static_cast<long>(m_p.pWaveIn->ReadStopped(m_pBlock));
         }
-        m_p.pWindow->PostRecordingProgress(progress);
+        m_p.pSink->PostRecordingProgress(progress);
     }
     {
         std::lock_guard<CCriticalSection> guard(*m_p.pLock);
         char failure[CErrorState::kTextSize / 2];
         if (m_end == RecordingEnd::ShortBlock &&
             m_p.pWaveIn->GetDeviceFailure(failure, sizeof failure)) {
-            char text[CErrorState::kTextSize];
-            std::snprintf(text, sizeof text,
-                          "The sound card failed during the recording: %s\n"
-                          "The recording has been stopped; the song files are finished.\n",
-                          failure);
-            Fail(text);
+            Fail(FailureKind::DeviceFailed, 0, nullptr, failure);
             m_end = RecordingEnd::DeviceError;
         }
         NoteLostFrames();
         NoteOutcome();
     }
-    m_p.pWindow->PostRecordingDone();
+    m_p.pSink->PostRecordingDone();
 }
 
 }  // namespace

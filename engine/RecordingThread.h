@@ -3,16 +3,18 @@
 // the analyser reports, closes the file at the split point and opens the next numbered one.
 // It posts a progress message after every block and a done message when it ends.
 //
-// The recording control fills RecordingThreadParams on the user-interface thread, keeps it and
-// every object it points to alive until the thread has ended, and reads the outcome under the
-// recording lock after the done message. The block loop allocates nothing; the file names of
-// the next song are built in fixed 260-byte fields.
+// The recording control fills RecordingThreadParams on its owner's thread, keeps it and every
+// object it points to alive until the thread has ended, and reads the outcome once it has joined
+// the thread. The thread holds the recording lock (see the lock map in RecordingControl.h) while
+// it handles a block; no other thread of the program waits on it. The block loop allocates nothing;
+// the file names of the next song are built in fixed 260-byte fields.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
-#include "ErrorState.h"
+#include "RecordingOutcome.h"
 #include "SongFileName.h"
 
 class CSignalAnalyzer;
@@ -20,45 +22,10 @@ class CWaveFileWriter;
 class CWaveIn;
 class CEvent;
 class CCriticalSection;
-class IRecorderWindow;
-
-// How a recording ended.
-enum class RecordingEnd {
-    None,         // still running
-    Stop,         // the stop flag
-    EndGap,       // the analyser reported End Gap of silence
-    ShortBlock,   // the device delivered less than a full buffer (end of input, read failure)
-    WriterError,  // a write, a close at a split or opening the next file failed
-    NoAudio,      // no buffer arrived for the no-audio timeout
-    DeviceError,  // the device failed (a sound card pulled out)
-    FileRemoved,  // the song file (or its folder) was deleted during the recording
-};
-
-// Written by the recording thread under the recording lock; read by the recording control
-// after the done message.
-struct RecordingOutcome {
-    RecordingEnd end = RecordingEnd::None;
-    // The message the thread ends with ("ERROR" box), shown first by the finish.
-    int bError = 0;
-    char szError[CErrorState::kTextSize] = {};
-    // 1 when the writer failed while opening the next song file: that file holds no audio.
-    int bNextFileFailed = 0;
-    int nSongNumber = 1;        // number of the song file current at the end
-    int64_t nSongBytes = 0;     // bytes in that file
-    int64_t nTotalBytes = 0;    // bytes recorded
-    int64_t nClippedTotal = 0;  // clipped samples of the recording
-    // Frames the capture side lost during the recording, and the song files (numbers) that
-    // were current when the loss was seen.
-    uint64_t nLostFrames = 0;
-    uint64_t nOverflows = 0;  // overruns the host reported without a frame count
-    static constexpr int kMaxLostSongs = 16;
-    int nLostSongs[kMaxLostSongs] = {};
-    int nLostSongCount = 0;
-    int bLostSongsMore = 0;  // more files than nLostSongs holds
-};
+class IRecordingSink;
 
 struct RecordingThreadParams {
-    IRecorderWindow* pWindow = nullptr;  // receiver of the posted messages
+    IRecordingSink* pSink = nullptr;  // receiver of the posted messages
     CSignalAnalyzer* pAnalyzer = nullptr;
     CWaveFileWriter* pWriter = nullptr;  // holds the open first file with its header written
     CWaveIn* pWaveIn = nullptr;          // open and capturing
@@ -68,7 +35,7 @@ struct RecordingThreadParams {
     char* pszFilePath = nullptr;         // kPathSize bytes, the current file's full path
     CEvent* pEvent = nullptr;            // auto-reset, signalled by the capture notification
     CCriticalSection* pLock = nullptr;   // the recording lock
-    int* pStopFlag = nullptr;            // 1 once Stop was pressed; read under the lock
+    const std::atomic<int>* pStopFlag = nullptr;  // 1 once Stop was pressed
     // How the song files are named: their paths and their names as shown. Owned by the
     // recording control, unchanged while the thread runs.
     const CSongFileName* pPathNames = nullptr;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -68,22 +69,28 @@ long CSongFileName::NumberOf(std::string_view name) const {
 }
 
 long CSongFileName::LowestExisting() const {
+    const std::vector<long> numbers = ExistingNumbers();
+    return numbers.empty() ? 0 : numbers.front();
+}
+
+std::vector<long> CSongFileName::ExistingNumbers() const {
     namespace fs = std::filesystem;
+    std::vector<long> numbers;
     std::error_code ec;
     fs::directory_iterator it(FolderPart(m_strStem), ec);
     if (ec) {
         // A folder that cannot be listed still answers questions about single names.
         struct stat st;
         for (long k = 1; k <= 9; ++k) {
-            if (::stat(Name(k).c_str(), &st) == 0) return k;
+            if (::stat(Name(k).c_str(), &st) == 0) numbers.push_back(k);
         }
-        return 0;
+        return numbers;
     }
-    long lowest = 0;
     for (; it != fs::directory_iterator(); it.increment(ec)) {
         if (ec) break;
         const long k = NumberOf(it->path().filename().string());
-        if (k > 0 && (lowest == 0 || k < lowest)) lowest = k;
+        if (k > 0) numbers.push_back(k);
     }
-    return lowest;
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
 }

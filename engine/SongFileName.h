@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 constexpr int kPathSize = 260;  // bytes of a path field, terminator included
 
@@ -41,6 +42,8 @@ public:
     long NumberOf(std::string_view name) const;
     // The lowest number whose song file exists in the base's folder, 0 when none does.
     long LowestExisting() const;
+    // Every number whose song file exists in the base's folder, ascending.
+    std::vector<long> ExistingNumbers() const;
 
     const std::string& Stem() const { return m_strStem; }
     const std::string& Extension() const { return m_strExtension; }

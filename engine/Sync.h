@@ -1,7 +1,7 @@
 // The two synchronisation objects of a recording: the recording event, which the capture
-// device's notification signals and the recording thread waits on, and the recording lock, the
-// one lock that serialises the user-interface thread, the recording thread and the LED meter
-// thread. Both are owned by the recording control and outlive the recording thread.
+// device's notification signals and the recording thread waits on, and the recording lock that
+// the recording thread holds while it handles a block. Both are owned by the recording control
+// and outlive the recording thread; the lock map is in RecordingControl.h.
 #pragma once
 
 #include <chrono>
@@ -54,9 +54,8 @@ private:
     bool m_bSignalled = false;
 };
 
-// The recording lock. Re-entrant like the platform critical section it stands for, so a
-// window handler that already holds it (pausing the meters, say) may call code that takes it
-// again. Usable with std::lock_guard. Any thread.
+// The recording lock. Re-entrant like the platform critical section it stands for. Usable with
+// std::lock_guard. Any thread.
 class CCriticalSection {
 public:
     CCriticalSection() = default;

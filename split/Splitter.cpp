@@ -29,6 +29,7 @@
 #include "PresetLocation.h"
 #include "PresetsFile.h"
 #include "RecordingControl.h"
+#include "RecordingTexts.h"
 #include "RunPaths.h"
 #include "SignalAnalyzer.h"
 #include "SongOutput.h"
@@ -593,8 +594,7 @@ int CSplitter::Record() {
     }
     CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format,
                        m_options.bForce);
-    CTerminalWindow window(m_err, m_options.bForce, m_bShowProgress);
-    window.SetOutput(&output);
+    CTerminalWindow window(m_err, m_bShowProgress);
     const int fd = fcntl(m_nFd, F_DUPFD_CLOEXEC, 3);
     if (fd < 0) return Fail("Cannot read " + m_strName + ": " + std::strerror(errno));
     auto backend = MakeFileCaptureBackend(fd, m_strName, m_info, FilePacing::AsFastAsRead);
@@ -618,18 +618,20 @@ int CSplitter::Record() {
     control.GetWriter().SetOutput(&output);
 
     window.SetControl(&control);
-    window.SetBaseFile(m_strBaseName, controlBase);
     // While idle the writer holds the selected base file, which Record checks for.
     control.GetWriter().SetFileName(controlBase.c_str());
 
-    control.OnRecord();
-    if (!control.IsRecording()) {
-        if (window.WasAskedToOverwrite() && !m_options.bForce) {
-            return Fail(window.GetExistingFile() +
-                        " exists (and possibly more numbered song files); use --force to "
-                        "overwrite them");
-        }
-        return kExitFailed;  // the control has shown why
+    StartOutcome start = control.Prepare({true, m_strBaseName, controlBase});
+    if (!start.Refused() && start.existing.nLowest > 0 && !m_options.bForce) {
+        control.Abandon();
+        return Fail(start.existing.strLowest +
+                    " exists (and possibly more numbered song files); use --force to "
+                    "overwrite them");
+    }
+    if (!start.Refused()) start = control.Start();
+    if (start.Refused()) {
+        window.ShowError(recording_texts::RefusalText(start));
+        return kExitFailed;
     }
 
     int signal = 0;
@@ -650,7 +652,7 @@ int CSplitter::Record() {
     analyser.SetObserver(nullptr);
     view.Finish();
 
-    const RecordingEnd end = control.GetLastEnd();
+    const RecordingEnd end = window.GetReport().end;
     const std::string lastPath = control.GetFilePath();
     const uint64_t taken = static_cast<uint64_t>(control.GetTotalBytes());
     m_nTakenBytes = taken;
@@ -1127,8 +1129,7 @@ int CSplitter::SongCount() {
     const CSongFileName names(base);
     CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format,
                        m_options.bForce);
-    CTerminalWindow window(m_err, true, false);
-    window.SetOutput(&output);
+    CTerminalWindow window(m_err, false);
     CWaveFileWriter writer;
     writer.SetOutput(&output);
     CSignalAnalyzer cutter = m_params;
@@ -1141,7 +1142,7 @@ int CSplitter::SongCount() {
     bool failed = false;
     auto check = [&] {
         if (!writer.GetErrorFlag()) return true;
-        window.MessageBox(writer.GetErrorText(), "ERROR", MsgIcon::Stop, MsgButtons::Ok);
+        window.ShowError(writer.GetErrorText());
         failed = true;
         return false;
     };

@@ -2,18 +2,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <ostream>
 
 #include "RecordingControl.h"
-#include "SongOutput.h"
+#include "RecordingTexts.h"
 
 namespace {
 
 constexpr int kBarWidth = 30;
 
-// A message box text as one line: its lines joined, without the line ends the fixed texts
-// carry.
+// A message as one line: its lines joined, without the line ends the fixed texts carry.
 std::string OneLine(std::string text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     std::string line;
@@ -29,59 +27,15 @@ std::string OneLine(std::string text) {
 
 }  // namespace
 
-CTerminalWindow::CTerminalWindow(std::ostream& err, bool force, bool showProgress)
-    : m_err(err), m_bForce(force), m_bShowProgress(showProgress) {}
+CTerminalWindow::CTerminalWindow(std::ostream& err, bool showProgress)
+    : m_err(err), m_bShowProgress(showProgress) {}
 
-void CTerminalWindow::SetBaseFile(const std::string& displayName, const std::string& path) {
-    m_strBaseText = displayName;
-    m_strBasePath = path;
-}
-
-MsgAnswer CTerminalWindow::MessageBox(const std::string& text, const std::string& title,
-                                      MsgIcon /*icon*/, MsgButtons buttons) {
-    if (buttons != MsgButtons::Ok) {
-        // The only question of a recording is the overwrite question; its text names the
-        // lowest-numbered song file that exists.
-        const std::string head = "The file, ";
-        const size_t end = text.find(", exists.");
-        m_strExistingFile = text.compare(0, head.size(), head) == 0 && end != std::string::npos
-                                ? text.substr(head.size(), end - head.size())
-                                : text;
-        return m_bForce ? MsgAnswer::Yes : MsgAnswer::No;
-    }
-    // A failure can reach the window twice (the recording's own message, then the failed
-    // close of the same file): once is enough.
-    for (const std::string& shown : m_errors) {
-        if (shown == text) return MsgAnswer::Ok;
-    }
+void CTerminalWindow::ShowError(const std::string& text) {
+    if (std::find(m_errors.begin(), m_errors.end(), text) != m_errors.end()) return;
     ClearProgress();
     m_errors.push_back(text);
-    std::string body = OneLine(text);
-    // The writer's texts name the file; the output saw why it failed. Where the text does not
-    // say so already, the system's reason takes the place of the guess.
-    if (m_pOutput) {
-        for (const CSongOutput::Failure& f : m_pOutput->GetFailures()) {
-            const std::string reason = std::strerror(f.nErrno);
-            if (body.find(f.strPath) == std::string::npos || body.find(reason) != std::string::npos)
-                continue;
-            const std::string guess = " Probably in use by another program!";
-            const size_t at = body.find(guess);
-            if (at != std::string::npos) body.erase(at, guess.size());
-            body += " " + reason + ".";
-            break;
-        }
-    }
-    if (title == "ERROR") {
-        m_err << "vellisto-split: " << body << "\n";
-    } else {
-        m_err << "vellisto-split: " << title << ": " << body << "\n";
-    }
+    m_err << "vellisto-split: " << OneLine(text) << "\n";
     m_err.flush();
-    return MsgAnswer::Ok;
-}
-
-void CTerminalWindow::SetItemText(int id, const std::string& text) {
-    if (id == IDC_CURFILE) m_strCurFile = text;
 }
 
 void CTerminalWindow::PostRecordingProgress(const RecordingProgress& progress) {
@@ -106,7 +60,17 @@ bool CTerminalWindow::Pump(int timeoutMs) {
                         [this] { return m_nPosted != m_nSeen; });
         m_nSeen = m_nPosted;
     }
-    return m_mailbox.DeliverTo(*m_pControl);
+    return m_mailbox.DeliverTo(*this);
+}
+
+void CTerminalWindow::OnRecordingProgress(const RecordingProgress& progress) {
+    m_pControl->OnRecordingProgress(progress);
+    m_strCurFile = m_pControl->ShownName(progress.nSongNumber);
+}
+
+void CTerminalWindow::OnRecordingDone() {
+    m_report = m_pControl->Finish();
+    for (const std::string& text : recording_texts::EndMessages(m_report)) ShowError(text);
 }
 
 void CTerminalWindow::DrawProgress(double done) {
@@ -117,11 +81,7 @@ void CTerminalWindow::DrawProgress(double done) {
                        std::string(static_cast<size_t>(kBarWidth - filled), '.') + "] ";
     const int percent = static_cast<int>(done * 100.0);
     line += (percent < 10 ? "  " : percent < 100 ? " " : "") + std::to_string(percent) + "%  ";
-    // "Cur File: SideA3.wav" shows as "SideA3.wav".
-    const std::string label = "Cur File: ";
-    line += m_strCurFile.compare(0, label.size(), label) == 0 ? m_strCurFile.substr(label.size())
-                                                              : m_strCurFile;
-    line += "   ";
+    line += m_strCurFile + "   ";
     m_err << line;
     m_err.flush();
     m_bProgressDrawn = true;

@@ -1,13 +1,12 @@
-// The recorder's window as a terminal sees it, for vellisto-split: the overwrite question is
-// answered from --force, "ERROR" boxes become lines on stderr, the labels are kept for the
-// progress bar, and the recording thread's two posted messages wait in a queue that the main
-// loop pumps into the recording control.
+// The recorder's front on a terminal, for vellisto-split: the recording thread's two messages
+// wait in a mailbox that the main loop pumps; the progress bar follows the reports, and the
+// messages a recording ends with (or an error of the splitter's own writing) become lines on
+// stderr, each said once.
 //
 // Owned by the splitter's main thread for one run. Every member runs on that thread, except
-// PostRecordingProgress and PostRecordingDone (recording thread, recording lock held).
+// PostRecordingProgress and PostRecordingDone (recording thread).
 #pragma once
 
-#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <iosfwd>
@@ -15,37 +14,17 @@
 #include <string>
 #include <vector>
 
-#include "RecorderWindow.h"
 #include "RecordingMailbox.h"
+#include "RecordingSink.h"
 
 class CRecordingControl;
-class CSongOutput;
 
-class CTerminalWindow : public IRecorderWindow {
+class CTerminalWindow : public IRecordingSink, public IRecordingListener {
 public:
-    // err receives the error texts and the progress bar; force answers the overwrite question.
-    CTerminalWindow(std::ostream& err, bool force, bool showProgress);
+    // err receives the error lines and the progress bar.
+    CTerminalWindow(std::ostream& err, bool showProgress);
 
     void SetControl(CRecordingControl* control) { m_pControl = control; }
-    // The song files' output, whose failures give the system's reason to the writer's texts.
-    void SetOutput(const CSongOutput* output) { m_pOutput = output; }
-    void SetBaseFile(const std::string& displayName, const std::string& path);
-
-    MsgAnswer MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
-                         MsgButtons buttons) override;
-    void SetItemText(int id, const std::string& text) override;
-    void EnableItem(int, bool) override {}
-    void FocusItem(int) override {}
-    void SetCaption(const std::string&) override {}
-    void ShowRecordingPicture(bool) override {}
-    void SetWaitCursor(bool) override {}
-    bool IsMinimized() override { return false; }
-    bool HasBaseFileSelection() override { return true; }
-    std::string GetBaseFileText() override { return m_strBaseText; }
-    std::string GetBaseFilePath() override { return m_strBasePath; }
-    void OnNew() override {}
-    // Nothing on a terminal needs the pause a message box needs to vanish.
-    bool Wait(int) override { return true; }
 
     // Recording thread: never blocks for long and never allocates.
     void PostRecordingProgress(const RecordingProgress& progress) override;
@@ -53,32 +32,34 @@ public:
     void PostRecordingDone() override;
 
     // Hands the queued messages to the control, waiting up to timeoutMs for one to arrive.
-    // Returns true once the done message has been handled.
+    // Returns true once the done message has been handled; the report is then in GetReport.
     bool Pump(int timeoutMs);
+
+    // IRecordingListener
+    void OnRecordingProgress(const RecordingProgress& progress) override;
+    void OnRecordingDone() override;
+
+    // Says an error on a line of its own; a text said already is not said again.
+    void ShowError(const std::string& text);
 
     // Redraws the progress bar (done: 0 to 1); does nothing unless the bar is shown.
     void DrawProgress(double done);
     // Removes the bar so that ordinary lines can follow.
     void ClearProgress();
 
-    // Was the overwrite question asked, and about which file?
-    bool WasAskedToOverwrite() const { return !m_strExistingFile.empty(); }
-    const std::string& GetExistingFile() const { return m_strExistingFile; }
-    // The error texts shown, in order; a text shown already is not shown again.
+    // How the recording ended (valid once Pump returned true).
+    const RecordingReport& GetReport() const { return m_report; }
+    // The error texts said, in order.
     const std::vector<std::string>& GetErrors() const { return m_errors; }
 
 private:
     std::ostream& m_err;
-    bool m_bForce;
     bool m_bShowProgress;
     bool m_bProgressDrawn = false;
     CRecordingControl* m_pControl = nullptr;
-    const CSongOutput* m_pOutput = nullptr;
-    std::string m_strBaseText;
-    std::string m_strBasePath;
-    std::string m_strCurFile;  // the "Cur File: " label
-    std::string m_strExistingFile;
+    std::string m_strCurFile;  // the song file the last report named, as shown
     std::vector<std::string> m_errors;
+    RecordingReport m_report;
 
     // The recording thread's messages wait here; m_nPosted counts the done messages posted,
     // under m_mutex, and m_cond wakes the main loop for them.

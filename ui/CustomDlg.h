@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Appearance.h"
+#include "ControlIds.h"
 #include "DialogBuilder.h"
 #include "Presets.h"
 #include "RecSettings.h"
@@ -24,35 +25,11 @@ class CRecorderToolTip;
 class QComboBox;
 class QSlider;
 
-class CCustomDlg : public QDialog {
+// The control ids are CustomDlgIds' (CCustomDlg::IDC_...).
+class CCustomDlg : public QDialog, public CustomDlgIds {
     Q_OBJECT
 
 public:
-    static constexpr int IDC_GAPSIZE = 1020;
-    static constexpr int IDC_GAPLEVEL = 1021;
-    static constexpr int IDC_MINSONG = 1027;
-    static constexpr int IDC_ENDSIZE = 1029;
-    static constexpr int IDC_GAPSIZE_LABEL = 1023;
-    static constexpr int IDC_GAPLEVEL_LABEL = 1024;
-    static constexpr int IDC_MINSONG_LABEL = 1030;
-    static constexpr int IDC_ENDSIZE_LABEL = 1031;
-    static constexpr int IDC_DCBLOCK = 1022;
-    static constexpr int IDC_SMARTGAP = 1035;
-    static constexpr int IDC_GLOBALHOTKEY = 1043;
-    static constexpr int IDC_RATE11 = 1041;
-    static constexpr int IDC_RATE22 = 1042;
-    static constexpr int IDC_RATE44 = 1036;
-    static constexpr int IDC_RATE48 = 1037;
-    static constexpr int IDC_BITS16 = 1038;
-    static constexpr int IDC_BITS24 = 1039;
-    static constexpr int IDC_DEVICE = 1006;
-    static constexpr int IDC_PRESETS = 1003;
-    static constexpr int IDC_ADDPRESET = 57673;
-    static constexpr int IDC_DELETEPRESET = 57672;
-    static constexpr int IDC_DEFAULT = 1012;
-    static constexpr int IDC_DONE = 1;
-    static constexpr int IDC_HELP = 57670;
-
     // presets and pszPreset (260 bytes) are the main window's; scheme its colours; devices the
     // capture backend whose devices the device box lists. All must outlive the dialog.
     CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const SchemeColours* scheme,

@@ -11,11 +11,11 @@ CDesktopNotifier::CDesktopNotifier(QObject* parent) : QObject(parent) {}
 CDesktopNotifier::CDesktopNotifier(const QDBusConnection& bus, QObject* parent)
     : QObject(parent), m_bus(bus) {}
 
-SideNotice SideNoticeFor(const RecordingOutcome& outcome, int filesWritten) {
+SideNotice SideNoticeFor(const RecordingReport& report) {
     SideNotice notice;
-    notice.nFilesWritten = filesWritten;
-    notice.bAudioLost = outcome.nLostFrames > 0 || outcome.nOverflows > 0;
-    notice.bFailed = outcome.end != RecordingEnd::Stop && outcome.end != RecordingEnd::EndGap;
+    for (const SongFileRecord& file : report.files) notice.nFilesWritten += file.bRemoved ? 0 : 1;
+    notice.bAudioLost = report.nLostFrames > 0 || report.nOverflows > 0;
+    notice.bFailed = report.end != RecordingEnd::Stop && report.end != RecordingEnd::EndGap;
     return notice;
 }
 

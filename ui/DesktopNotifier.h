@@ -10,7 +10,7 @@
 #include <QString>
 #include <optional>
 
-#include "RecordingThread.h"
+#include "RecordingOutcome.h"
 
 // How a side ended, as far as a user away from the window needs to know.
 struct SideNotice {
@@ -19,9 +19,9 @@ struct SideNotice {
     bool bFailed = false;     // ended by the device, the disk or a file, not by Stop or End Gap
 };
 
-// A finished recording's notice: lost frames or overruns count as lost audio, any end but Stop
-// and End Gap as a failure.
-SideNotice SideNoticeFor(const RecordingOutcome& outcome, int filesWritten);
+// A finished recording's notice: the song files it kept, lost frames or overruns count as lost
+// audio, any end but Stop and End Gap as a failure.
+SideNotice SideNoticeFor(const RecordingReport& report);
 
 class CDesktopNotifier : public QObject {
     Q_OBJECT

@@ -52,14 +52,19 @@ void CMixerButtons::Connect(QAbstractButton* recMixer, QAbstractButton* playMixe
 }
 
 CMixerButtons::CaptureCheck CMixerButtons::OpenCapture() {
-    std::lock_guard guard(m_control.GetLock());
     CWaveIn& waveIn = m_control.GetWaveIn();
     const RecSettings& settings = m_control.m_settings;
     CaptureCheck check;
-    check.nOpened =
-        waveIn.OpenFormat(static_cast<short>(settings.wBitsPerSample), settings.nSamplesPerSec,
-                          static_cast<short>(settings.wChannels));
-    check.bFailed = waveIn.GetErrorFlag() != 0;
+    if (m_control.IsRecording()) {
+        // The recording holds the device open, and its thread owns the device's state: the
+        // device id and the handle were set before the thread started.
+        check.nOpened = -1;
+    } else {
+        check.nOpened =
+            waveIn.OpenFormat(static_cast<short>(settings.wBitsPerSample), settings.nSamplesPerSec,
+                              static_cast<short>(settings.wChannels));
+        check.bFailed = waveIn.GetErrorFlag() != 0;
+    }
     check.nDeviceID = waveIn.GetDeviceID();
     check.hWaveIn = waveIn.GetHandle();
     check.strCard = waveIn.GetBackend()->GetMixerDeviceName(check.nDeviceID);
@@ -70,7 +75,6 @@ void CMixerButtons::CloseCapture(const CaptureCheck& check) {
     // Only a device opened here: one that a recording holds stays open. A device opened with
     // its flag raised (an odd format) is closed too, not left open for good.
     if (check.nOpened != 0) return;
-    std::lock_guard guard(m_control.GetLock());
     m_control.GetWaveIn().Close();
 }
 

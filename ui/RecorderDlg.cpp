@@ -36,12 +36,13 @@
 #include "PresetStore.h"
 #include "RecorderToolTip.h"
 #include "RecordingControl.h"
+#include "RecordingPresenter.h"
+#include "RecordingTexts.h"
 #include "Resources.h"
 #include "ScreenFit.h"
 #include "SleepInhibitor.h"
 
 namespace {
-constexpr const char* kCaption = "Zelk Vellisto";
 constexpr int kMainTemplate = 102;
 constexpr int kIconApp = 128;
 constexpr int kIconRecord = 136;
@@ -83,6 +84,7 @@ CRecorderDlg::CRecorderDlg(std::unique_ptr<ICaptureBackend> backend, IProfileSto
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       m_pControl(std::make_unique<CRecordingControl>(this, std::move(backend))),
+      m_pPresenter(std::make_unique<CRecordingPresenter>(*this, *m_pControl)),
       m_profile(profile) {
     m_hIcon = LoadIconResource(kIconApp);
     m_nWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -101,6 +103,7 @@ CRecorderDlg::~CRecorderDlg() {
     while (m_nWaitCursors > 0) SetWaitCursor(false);
     CloseHelp();
     // The control ends a recording still running; its thread must not post to a closed fd.
+    m_pPresenter.reset();
     m_pControl.reset();
     if (m_nWakeFd >= 0) ::close(m_nWakeFd);
 }
@@ -121,34 +124,37 @@ void CRecorderDlg::CreateControls() {
     m_baseUnits = items.units;
     m_items = std::move(items.byId);
 
-    m_pRecord = static_cast<QPushButton*>(GetItem(IDC_RECORD));
-    m_pStop = static_cast<QPushButton*>(GetItem(IDC_STOP));
-    m_pBaseFile = static_cast<QComboBox*>(GetItem(IDC_BASEFILE));
-    m_pPresets = static_cast<QComboBox*>(GetItem(IDC_PRESETS));
-    m_pPurple = static_cast<QCheckBox*>(GetItem(IDC_PURPLE));
-    m_pPicture = static_cast<QLabel*>(GetItem(IDC_PICTURE));
-    m_pMeterLeft = static_cast<CLedMeter*>(GetItem(IDC_METER_LEFT));
-    m_pMeterRight = static_cast<CLedMeter*>(GetItem(IDC_METER_RIGHT));
+    m_pRecord = Item<QPushButton>(IDC_RECORD);
+    m_pStop = Item<QPushButton>(IDC_STOP);
+    m_pNew = Item<QPushButton>(IDC_NEW);
+    m_pExit = Item<QPushButton>(IDOK_EXIT);
+    m_pCustomize = Item<QPushButton>(IDC_CUSTOMIZE);
+    m_pHelp = Item<QPushButton>(IDC_HELP);
+    m_pRecMixer = Item<QPushButton>(IDC_RECMIXER);
+    m_pPlayMixer = Item<QPushButton>(IDC_PLAYMIXER);
+    m_pAutoConfig = Item<QPushButton>(IDC_AUTOCONFIG);
+    m_pBaseFile = Item<QComboBox>(IDC_BASEFILE);
+    m_pPresets = Item<QComboBox>(IDC_PRESETS);
+    m_pPurple = Item<QCheckBox>(IDC_PURPLE);
+    m_pPicture = Item<QLabel>(IDC_PICTURE);
+    m_pInfoLines = {Item<QLabel>(IDC_CURFILE), Item<QLabel>(IDC_CLIPPED),
+                    Item<QLabel>(IDC_SONGTIME), Item<QLabel>(IDC_TOTALTIME)};
+    m_pMeterLeft = Item<CLedMeter>(IDC_METER_LEFT);
+    m_pMeterRight = Item<CLedMeter>(IDC_METER_RIGHT);
 
     connect(m_pRecord, &QPushButton::clicked, this, &CRecorderDlg::OnRecord);
     connect(m_pStop, &QPushButton::clicked, this, &CRecorderDlg::OnStop);
-    connect(static_cast<QPushButton*>(GetItem(IDC_NEW)), &QPushButton::clicked, this,
-            &CRecorderDlg::OnNew);
-    connect(static_cast<QPushButton*>(GetItem(IDOK_EXIT)), &QPushButton::clicked, this,
-            &CRecorderDlg::OnOK);
+    connect(m_pNew, &QPushButton::clicked, this, &CRecorderDlg::OnNew);
+    connect(m_pExit, &QPushButton::clicked, this, &CRecorderDlg::OnOK);
     connect(m_pBaseFile, &QComboBox::activated, this, &CRecorderDlg::OnSelChangeBaseFile);
     connect(m_pPresets, &QComboBox::activated, this, &CRecorderDlg::OnSelChangePreset);
     connect(m_pPurple, &QCheckBox::clicked, this, &CRecorderDlg::OnPurple);
-    connect(static_cast<QPushButton*>(GetItem(IDC_CUSTOMIZE)), &QPushButton::clicked, this,
-            &CRecorderDlg::OnCustomize);
-    connect(static_cast<QPushButton*>(GetItem(IDC_HELP)), &QPushButton::clicked, this,
-            [] { ShowHelp(); });
+    connect(m_pCustomize, &QPushButton::clicked, this, &CRecorderDlg::OnCustomize);
+    connect(m_pHelp, &QPushButton::clicked, this, [] { ShowHelp(); });
     InstallHelpKey(this);
     AddAboutToContextMenu(this);
     m_pMixerButtons = std::make_unique<CMixerButtons>(this, *m_pControl);
-    m_pMixerButtons->Connect(qobject_cast<QPushButton*>(GetItem(IDC_RECMIXER)),
-                             qobject_cast<QPushButton*>(GetItem(IDC_PLAYMIXER)),
-                             qobject_cast<QPushButton*>(GetItem(IDC_AUTOCONFIG)));
+    m_pMixerButtons->Connect(m_pRecMixer, m_pPlayMixer, m_pAutoConfig);
 }
 
 void CRecorderDlg::OnInitDialog() {
@@ -206,18 +212,27 @@ void CRecorderDlg::OnInitDialog() {
     m_pToolTip->AddWindowTool(m_pRecord, 105);
     m_pToolTip->AddWindowTool(m_pStop, 106);
     m_pToolTip->AddWindowTool(m_pBaseFile, 110);
-    m_pToolTip->AddWindowTool(GetItem(IDC_NEW), 111);
-    m_pToolTip->AddWindowTool(GetItem(IDC_PLAYMIXER), 102);
-    m_pToolTip->AddWindowTool(GetItem(IDC_RECMIXER), 103);
-    m_pToolTip->AddWindowTool(GetItem(IDC_AUTOCONFIG), 104);
+    m_pToolTip->AddWindowTool(m_pNew, 111);
+    m_pToolTip->AddWindowTool(m_pPlayMixer, 102);
+    m_pToolTip->AddWindowTool(m_pRecMixer, 103);
+    m_pToolTip->AddWindowTool(m_pAutoConfig, 104);
     m_pToolTip->AddRectTool(this, 109, m_pMeterLeft->geometry(), IDC_METER_LEFT);
     m_pToolTip->AddRectTool(this, 113, m_pMeterRight->geometry(), IDC_METER_RIGHT);
     m_pToolTip->Activate(true);
 
     m_pInhibitor = new CSleepInhibitor(this);
     m_pNotifier = new CDesktopNotifier(this);
+    m_pPresenter->AddObserver(this);
 
     m_pRecord->setFocus();
+}
+
+template <typename Widget>
+Widget* CRecorderDlg::Item(int id) const {
+    auto* widget = dynamic_cast<Widget*>(GetItem(id));
+    // The template and this code disagree: a fault of the program, caught at its start.
+    if (!widget) qFatal("control %d of the main window is missing or of another kind", id);
+    return widget;
 }
 
 QWidget* CRecorderDlg::GetItem(int id) const {
@@ -267,8 +282,7 @@ void CRecorderDlg::ApplyControlColours() {
     for (QComboBox* box : {m_pBaseFile, m_pPresets}) ApplyComboColours(box, m_scheme);
 
     const ControlColours info = ColoursFor(ControlClass::InfoLine, m_scheme);
-    for (int id : {IDC_CURFILE, IDC_CLIPPED, IDC_SONGTIME, IDC_TOTALTIME}) {
-        QWidget* line = GetItem(id);
+    for (QLabel* line : m_pInfoLines) {
         QPalette pal = line->palette();
         pal.setColor(QPalette::Window, info.clrBackground);
         pal.setColor(QPalette::WindowText, info.clrText);
@@ -323,14 +337,11 @@ void CRecorderDlg::RunCommand(Command&& command) {
 
 void CRecorderDlg::OnRecord() {
     if (m_bClosing || m_bFinished) return;
-    RunCommand([this] {
-        m_pControl->OnRecord();
-        FollowRecordingState();
-    });
+    RunCommand([this] { m_pPresenter->OnRecord(); });
 }
 
 void CRecorderDlg::OnStop() {
-    RunCommand([this] { m_pControl->OnStop(); });
+    RunCommand([this] { m_pPresenter->OnStop(); });
 }
 
 void CRecorderDlg::OnHotKey() {
@@ -369,36 +380,22 @@ void CRecorderDlg::WakeForMessages() {
     (void)!::write(m_nWakeFd, &one, sizeof one);
 }
 
+void CRecorderDlg::OnRecordingStarted() { m_pInhibitor->Acquire(); }
+
+void CRecorderDlg::OnRecordingEnded(const RecordingReport& report) {
+    m_pInhibitor->Release();
+    if (m_bClosing || isActiveWindow()) return;
+    m_pNotifier->NotifySideDone(SideNoticeFor(report));
+}
+
 void CRecorderDlg::OnRecordingMessages() {
     uint64_t count = 0;
     if (m_nWakeFd >= 0) (void)!::read(m_nWakeFd, &count, sizeof count);
-    if (m_mailbox.DeliverTo(*m_pControl)) FollowRecordingState();
-}
-
-void CRecorderDlg::FollowRecordingState() {
-    const bool recording = m_pControl->IsRecording();
-    if (recording == m_bSideRunning) return;
-    m_bSideRunning = recording;
-    if (recording) {
-        m_pInhibitor->Acquire();
-        return;
-    }
-    m_pInhibitor->Release();
-    if (m_bClosing || isActiveWindow()) return;
-    // End Gap may have removed a last file that held only the closing silence; a next file
-    // that could not be opened holds nothing.
-    int files = m_pControl->GetSongNumber();
-    if (!QFileInfo(QFile::decodeName(QByteArray::fromStdString(m_pControl->GetFilePath())))
-             .isFile())
-        --files;
-    m_pNotifier->NotifySideDone(SideNoticeFor(m_pControl->GetLastOutcome(), files));
+    m_mailbox.DeliverTo(*m_pPresenter);
 }
 
 MsgAnswer CRecorderDlg::MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                                    MsgButtons buttons) {
-    // The end of a recording may ask first (a failed device, lost audio), and the box may wait
-    // for hours: the inhibitor goes and the notification comes before it opens.
-    FollowRecordingState();
     QMessageBox box(
         ToQtIcon(icon), ToText(title), ToText(text),
         buttons == MsgButtons::Ok ? QMessageBox::Ok : (QMessageBox::Yes | QMessageBox::No), this);
@@ -614,12 +611,9 @@ void CRecorderDlg::changeEvent(QEvent* event) {
 }
 
 void CRecorderDlg::OnSize(bool minimised) {
-    {
-        std::lock_guard guard(m_pControl->GetLock());
-        m_meterThread.SetRunning(!minimised && !m_bFinished);
-    }
+    m_meterThread.SetRunning(!minimised && !m_bFinished);
     m_nSizeType = minimised ? 1 : 0;
-    if (!minimised) setWindowTitle(QString::fromLatin1(kCaption));
+    if (!minimised) setWindowTitle(QString::fromLatin1(recording_texts::kCaption));
 }
 
 SettingsTargets CRecorderDlg::MakeSettingsTargets() {
@@ -636,11 +630,7 @@ SettingsTargets CRecorderDlg::MakeSettingsTargets() {
 void CRecorderDlg::OnOK() {
     if (m_bClosing || m_bFinished) return;
     m_bClosing = true;
-    if (m_pControl->IsRecording()) {
-        m_pControl->OnStop();
-        m_pControl->OnRecordingDone();
-        FollowRecordingState();
-    }
+    m_pPresenter->StopAndFinish();
     m_pPresetStore->SavePresets();
     SaveSettings(m_profile, MakeSettingsTargets());
     SaveGlobalHotKey(m_profile, m_bGlobalHotKey);

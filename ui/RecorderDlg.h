@@ -12,6 +12,7 @@
 
 #include <QDialog>
 #include <QPixmap>
+#include <array>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,8 +24,10 @@
 #include "MeterThread.h"
 #include "Prompter.h"
 #include "RecSettings.h"
-#include "RecorderWindow.h"
+#include "RecorderView.h"
 #include "RecordingMailbox.h"
+#include "RecordingPresenter.h"
+#include "RecordingSink.h"
 #include "WindowPlacement.h"
 
 class QCheckBox;
@@ -40,24 +43,15 @@ class CMixerButtons;
 class CPresetStore;
 class CRecorderToolTip;
 class CRecordingControl;
+class CRecordingPresenter;
 class CSleepInhibitor;
 struct SettingsTargets;
 class IProfileStore;
 
-// Control ids of the window that the recording control does not name.
-constexpr int IDOK_EXIT = 1;
-constexpr int IDC_RECMIXER = 1001;
-constexpr int IDC_PLAYMIXER = 1005;
-constexpr int IDC_AUTOCONFIG = 1006;
-constexpr int IDC_RECINFO = 1019;
-constexpr int IDC_HELP = 1028;
-constexpr int IDC_PURPLE = 1031;
-constexpr int IDC_METER_LEFT = 1032;
-constexpr int IDC_METER_RIGHT = 1034;
-constexpr int IDC_PRESETS_FRAME = 1106;
-
 class CRecorderDlg : public QDialog,
-                     public IRecorderWindow,
+                     public IRecorderView,
+                     public IRecordingSink,
+                     public IRecordingObserver,
                      public IBaseFileList,
                      public IWindowPlacement,
                      public IPrompter {
@@ -88,7 +82,7 @@ public:
     // of Record, say) the exit waits until the command has returned.
     void RequestClose();
 
-    // IRecorderWindow
+    // IRecorderView
     MsgAnswer MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
                          MsgButtons buttons) override;
     void SetItemText(int id, const std::string& text) override;
@@ -102,6 +96,14 @@ public:
     std::string GetBaseFileText() override;
     std::string GetBaseFilePath() override;
     bool Wait(int ms) override;
+
+    // IRecordingObserver: holds the sleep inhibitor while a recording runs; when one has ended,
+    // lets it go and, with the window in the background, sends the desktop notification (before
+    // any box of the end, which may wait for hours).
+    void OnRecordingStarted() override;
+    void OnRecordingEnded(const RecordingReport& report) override;
+
+    // IRecordingSink
     // Recording thread.
     void PostRecordingProgress(const RecordingProgress& progress) override;
     // Recording thread.
@@ -129,6 +131,7 @@ public:
     // The control with that id (null for none).
     QWidget* GetItem(int id) const;
     CRecordingControl& GetControl() { return *m_pControl; }
+    CRecordingPresenter& GetPresenter() { return *m_pPresenter; }
     CPresetStore& GetPresetStore() { return *m_pPresetStore; }
     CLedMeter& GetMeter(int channel) { return channel == 0 ? *m_pMeterLeft : *m_pMeterRight; }
     CMeterThread& GetMeterThread() { return m_meterThread; }
@@ -175,11 +178,9 @@ private:
     void ApplyHotKey();
     std::string ChooseSaveFile(const std::string& initialPath);
     static QString ToText(const std::string& bytes);
-    // Holds the sleep inhibitor while a recording runs; when one has ended, lets it go and, with
-    // the window in the background, sends the desktop notification.
-    void FollowRecordingState();
 
     std::unique_ptr<CRecordingControl> m_pControl;
+    std::unique_ptr<CRecordingPresenter> m_pPresenter;
     IProfileStore& m_profile;
 
     int m_bLargeFonts = 0;
@@ -205,8 +206,19 @@ private:
     QIcon m_hIcon;
 
     std::map<int, QWidget*> m_items;
+    // The controls, fetched once from the template with checked casts.
+    template <typename Widget>
+    Widget* Item(int id) const;
     QPushButton* m_pRecord = nullptr;
     QPushButton* m_pStop = nullptr;
+    QPushButton* m_pNew = nullptr;
+    QPushButton* m_pExit = nullptr;
+    QPushButton* m_pCustomize = nullptr;
+    QPushButton* m_pHelp = nullptr;
+    QPushButton* m_pRecMixer = nullptr;
+    QPushButton* m_pPlayMixer = nullptr;
+    QPushButton* m_pAutoConfig = nullptr;
+    std::array<QLabel*, 4> m_pInfoLines{};  // Cur File, Clipped Pts, Song Time, Total Time
     QComboBox* m_pBaseFile = nullptr;
     QComboBox* m_pPresets = nullptr;
     QCheckBox* m_pPurple = nullptr;
@@ -220,10 +232,9 @@ private:
     std::unique_ptr<CMixerButtons> m_pMixerButtons;
     CSleepInhibitor* m_pInhibitor = nullptr;
     CDesktopNotifier* m_pNotifier = nullptr;
-    bool m_bSideRunning = false;  // as FollowRecordingState last saw it
 
     // The recording thread's messages wait in the mailbox; the thread writes to the eventfd when
-    // it leaves one in an empty mailbox, and the notifier hands them to the control.
+    // it leaves one in an empty mailbox, and the notifier hands them to the presenter.
     CRecordingMailbox m_mailbox;
     int m_nWakeFd = -1;
     QSocketNotifier* m_pWakeNotifier = nullptr;

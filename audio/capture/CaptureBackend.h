@@ -96,6 +96,10 @@ public:
     // has its own), rather than at the rates a sound card is offered at?
     virtual bool TakesAnyRate() const { return false; }
 
+    // Is a read the device gave up on still out, the device to be closed once it returns? Owner
+    // thread.
+    virtual bool IsClosingInBackground() const { return false; }
+
     // The mixer's name for the card behind capture device deviceId (WAVE_MAPPER: the system
     // default), open or not: for ALSA its control device ("hw:0", "pulse", "default"). Empty
     // when the backend knows of no mixer. User-interface thread.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 namespace {
@@ -30,10 +31,24 @@ CQueuedCaptureBackend::~CQueuedCaptureBackend() {
         m_thread.join();
     }
     delete[] m_pScratch;
+    delete[] m_pBounce;
 }
 
 void CQueuedCaptureBackend::Shutdown() {
     if (IsOpen()) Close();
+    // A read given up on still belongs to the source: wait for it before the source goes.
+    if (m_thread.joinable()) m_thread.join();
+}
+
+bool CQueuedCaptureBackend::IsClosingInBackground() const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_bCloseLater;
+}
+
+bool CQueuedCaptureBackend::WaitClosedInBackground(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_lock);
+    return m_idle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                           [this] { return !m_bCloseLater; });
 }
 
 bool CQueuedCaptureBackend::IsOpen() const {
@@ -45,8 +60,10 @@ bool CQueuedCaptureBackend::Open(uint32_t deviceId, const WAVEFORMATEX& format,
                                  WaveInNotifyFn notify, void* instance) {
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        if (m_bOpen) return false;
+        if (m_bOpen || m_bCloseLater) return false;
     }
+    // The device thread of a source closed in the background has finished: collect it.
+    if (m_thread.joinable()) m_thread.join();
     if (format.nChannels == 0 || format.nSamplesPerSec == 0 || format.nBlockAlign == 0 ||
         format.nBlockAlign != format.nChannels * (format.wBitsPerSample / 8)) {
         return false;
@@ -58,18 +75,20 @@ bool CQueuedCaptureBackend::Open(uint32_t deviceId, const WAVEFORMATEX& format,
     const uint32_t piece = std::max(frame, traits.nMaxPieceBytes / frame * frame);
     traits.nMaxPieceBytes = piece;
     char* scratch = nullptr;
-    if (traits.bLossy) {
-        scratch = new (std::nothrow) char[piece];
-        if (!scratch) {
-            CloseSource();
-            return false;
-        }
+    char* bounce = new (std::nothrow) char[piece];
+    if (traits.bLossy && bounce) scratch = new (std::nothrow) char[piece];
+    if (!bounce || (traits.bLossy && !scratch)) {
+        delete[] bounce;
+        CloseSource();
+        return false;
     }
 
     std::unique_lock<std::mutex> lock(m_lock);
     delete[] m_pScratch;
     m_pScratch = scratch;
     m_nScratchBytes = traits.bLossy ? piece : 0;
+    delete[] m_pBounce;
+    m_pBounce = bounce;
     m_traits = traits;
     m_nFrameBytes = frame;
     m_fByteRate = static_cast<double>(format.nSamplesPerSec) * frame;
@@ -78,6 +97,7 @@ bool CQueuedCaptureBackend::Open(uint32_t deviceId, const WAVEFORMATEX& format,
     m_nHead = m_nCount = 0;
     m_nFill = 0;
     m_bRunning = m_bExit = m_bReading = m_bOpenNotified = false;
+    m_bStuck = m_bCloseLater = false;
     m_bEnded = m_bEndPending = m_bStarving = false;
     m_nPendingData = 0;
     m_szFailure[0] = 0;
@@ -151,11 +171,14 @@ bool CQueuedCaptureBackend::Stop() {
     if (!m_bRunning) return true;
     m_bRunning = false;
     WakeLocked();
-    WaitIdleLocked(lock);
-    lock.unlock();
-    const bool stopped = StopSource();
-    lock.lock();
-    if (!stopped) return false;
+    // A source whose read does not come back cannot be stopped under it; the stuck read's data
+    // will be dropped and the buffer being filled comes back with what it holds.
+    if (WaitIdleLocked(lock)) {
+        lock.unlock();
+        const bool stopped = StopSource();
+        lock.lock();
+        if (!stopped) return false;
+    }
     // The buffer being filled comes back with what it holds; empty queued buffers stay.
     if (FrontLocked() && m_nFill > 0) CompleteFrontLocked();
     WakeLocked();
@@ -169,10 +192,11 @@ bool CQueuedCaptureBackend::Reset() {
     if (m_bRunning) {
         m_bRunning = false;
         WakeLocked();
-        WaitIdleLocked(lock);
-        lock.unlock();
-        ok = StopSource();
-        lock.lock();
+        if (WaitIdleLocked(lock)) {
+            lock.unlock();
+            ok = StopSource();
+            lock.lock();
+        }
     }
     while (FrontLocked()) CompleteFrontLocked();
     WakeLocked();
@@ -182,18 +206,32 @@ bool CQueuedCaptureBackend::Reset() {
 bool CQueuedCaptureBackend::Close() {
     std::unique_lock<std::mutex> lock(m_lock);
     if (!m_bOpen) return false;
+    bool idle = true;
     if (m_bRunning) {
         m_bRunning = false;
         WakeLocked();
-        WaitIdleLocked(lock);
-        lock.unlock();
-        StopSource();
-        lock.lock();
+        idle = WaitIdleLocked(lock);
+        if (idle) {
+            lock.unlock();
+            StopSource();
+            lock.lock();
+        }
+    } else if (m_bReading) {
+        idle = WaitIdleLocked(lock);
     }
     // No header may stay referenced by a closed device: its memory belongs to the caller.
     while (FrontLocked()) CompleteFrontLocked();
     m_bExit = true;
     WakeLocked();
+    if (!idle) {
+        // The device thread stops and closes the source once its read returns; no notification
+        // reaches the caller after this.
+        m_bCloseLater = true;
+        m_bOpen = false;
+        m_pNotify = nullptr;
+        m_pInstance = nullptr;
+        return true;
+    }
     lock.unlock();
     m_thread.join();
     CloseSource();
@@ -220,8 +258,14 @@ void CQueuedCaptureBackend::WakeLocked() {
     m_wake.notify_all();
 }
 
-void CQueuedCaptureBackend::WaitIdleLocked(std::unique_lock<std::mutex>& lock) {
-    m_idle.wait(lock, [this] { return !m_bReading; });
+bool CQueuedCaptureBackend::WaitIdleLocked(std::unique_lock<std::mutex>& lock) {
+    if (m_bStuck) return false;
+    if (m_idle.wait_for(lock, std::chrono::milliseconds(kStuckReadMs),
+                        [this] { return !m_bReading; })) {
+        return true;
+    }
+    m_bStuck = true;
+    return false;
 }
 
 void CQueuedCaptureBackend::CompleteFrontLocked() {
@@ -361,21 +405,36 @@ void CQueuedCaptureBackend::ThreadMain() {
 
         m_bReading = true;
         lock.unlock();
-        const ReadResult result = ReadSource(piece.pTarget, piece.nWant);
+        const ReadResult result = ReadSource(m_pBounce, piece.nWant);
         lock.lock();
         m_bReading = false;
         m_idle.notify_all();
+        if (m_bStuck) {
+            // Given up on: the buffer it was meant for has been handed back.
+            m_bStuck = false;
+            continue;
+        }
         if (result.bStall) {
             waitForWake(seq);
             continue;
         }
         const uint32_t got = std::min(result.nBytes, piece.nWant);
+        if (piece.pHeader && got > 0) std::memcpy(piece.pTarget, m_pBounce, got);
         m_nClockBytes += got;
         NoteFailureLocked(result);
         FinishPieceLocked(piece, got, result.bEnd);
     }
     const WaveInNotifyFn notify = m_pNotify;
     void* const instance = m_pInstance;
+    const bool closeHere = m_bCloseLater;
     lock.unlock();
+    if (closeHere) {
+        StopSource();
+        CloseSource();
+        lock.lock();
+        m_bCloseLater = false;
+        m_idle.notify_all();
+        return;
+    }
     if (notify) notify(handle, WIM_CLOSE, instance, 0, 0);
 }

@@ -5,9 +5,17 @@
 // stop, read). When no buffer is queued, a lossy source's data is still read, into a scratch
 // block, and counted as lost frames; a lossless source simply waits for the next buffer.
 //
+// A read that does not come back (a USB card that stops answering) holds up no one: the source
+// reads into a block of the backend's own, copied into the queued buffer once the read returns,
+// and Stop, Reset and Close wait for a read in progress only kStuckReadMs. After that the read
+// is given up: its data will be dropped, the buffers are handed back at once, and Close leaves
+// the source to the device thread, which stops and closes it when the read returns. Until then
+// the device does not open again.
+//
 // The owner thread (see CaptureBackend.h) calls the ICaptureBackend operations; the device
 // thread calls ReadSource and the notification function and never allocates. Derived classes
-// must call Shutdown() in their destructor, while their source still exists.
+// must call Shutdown() in their destructor, while their source still exists (it waits for a
+// read given up on to return).
 #pragma once
 
 #include <atomic>
@@ -40,8 +48,15 @@ public:
     uint64_t GetOverflowCount() const override { return m_nOverflows.load(); }
     bool GetDeviceFailure(char* text, size_t size) const override;
 
-    // Buffers the queue can hold at once; CWaveIn uses two.
-    static constexpr int kMaxQueued = 8;
+    // Buffers the queue can hold at once.
+    static constexpr int kMaxQueued = 64;
+    // How long Stop, Reset and Close wait for a read in progress before giving it up.
+    static constexpr int kStuckReadMs = 500;
+
+    // Owner thread: is a read given up on still out (the device cannot open again yet)?
+    bool IsClosingInBackground() const override;
+    // Any thread: waits up to timeoutMs for such a device to have been closed; true once it is.
+    bool WaitClosedInBackground(int timeoutMs);
 
 protected:
     // How the device thread treats a source, chosen when it opens.
@@ -102,7 +117,8 @@ private:
 
     void ThreadMain();
     void WakeLocked();
-    void WaitIdleLocked(std::unique_lock<std::mutex>& lock);
+    // Waits for a read in progress, at most kStuckReadMs; false when it was given up.
+    bool WaitIdleLocked(std::unique_lock<std::mutex>& lock);
     WAVEHDR* FrontLocked() const { return m_nCount ? m_pQueue[m_nHead] : nullptr; }
     void CompleteFrontLocked();
     bool NextPieceLocked(uint64_t limit, Piece* piece);
@@ -122,6 +138,7 @@ private:
     double m_fByteRate = 1.0;  // bytes per second of the open format
     char* m_pScratch = nullptr;
     uint32_t m_nScratchBytes = 0;
+    char* m_pBounce = nullptr;  // where the source reads a piece (nMaxPieceBytes)
 
     WAVEHDR* m_pQueue[kMaxQueued] = {};
     int m_nHead = 0;
@@ -131,7 +148,9 @@ private:
     bool m_bOpen = false;
     bool m_bRunning = false;
     bool m_bExit = false;
-    bool m_bReading = false;  // the device thread is inside ReadSource
+    bool m_bReading = false;     // the device thread is inside ReadSource
+    bool m_bStuck = false;       // ... and a Stop, Reset or Close gave that read up
+    bool m_bCloseLater = false;  // Close left the source to the device thread
     bool m_bOpenNotified = false;
     bool m_bEnded = false;       // the final short buffer is out: complete nothing more
     bool m_bEndPending = false;  // the input ended while no buffer was queued

@@ -11,7 +11,42 @@ CTestCaptureBackend::CTestCaptureBackend(Delivery delivery) : m_delivery(deliver
     m_devices.push_back(caps);
 }
 
-CTestCaptureBackend::~CTestCaptureBackend() { Shutdown(); }
+CTestCaptureBackend::~CTestCaptureBackend() {
+    ReleaseHang();
+    Shutdown();
+}
+
+void CTestCaptureBackend::HangAfter(uint64_t bytes) {
+    std::lock_guard<std::mutex> guard(m_hangMutex);
+    m_nHangAt = bytes;
+}
+
+void CTestCaptureBackend::ReleaseHang() {
+    {
+        std::lock_guard<std::mutex> guard(m_hangMutex);
+        m_nHangAt = UINT64_MAX;
+    }
+    m_hangCond.notify_all();
+}
+
+bool CTestCaptureBackend::IsHanging() const {
+    std::lock_guard<std::mutex> guard(m_hangMutex);
+    return m_bHanging;
+}
+
+bool CTestCaptureBackend::WaitSourceClosed(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(m_hangMutex);
+    return m_hangCond.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                               [this] { return m_bSourceClosed; });
+}
+
+void CTestCaptureBackend::CloseSource() {
+    {
+        std::lock_guard<std::mutex> guard(m_hangMutex);
+        m_bSourceClosed = true;
+    }
+    m_hangCond.notify_all();
+}
 
 void CTestCaptureBackend::SetDevices(std::vector<WaveInCaps> devices) {
     m_devices = std::move(devices);
@@ -158,6 +193,10 @@ bool CTestCaptureBackend::OpenSource(uint32_t deviceId, const WAVEFORMATEX& form
     if (deviceId == WAVE_MAPPER && m_devices.empty()) return false;
     m_openedFormat = format;
     m_nOpenedDevice = deviceId;
+    {
+        std::lock_guard<std::mutex> guard(m_hangMutex);
+        m_bSourceClosed = false;
+    }
     m_nPosition.store(0);
     traits->bPaced = false;
     traits->bLossy = m_delivery == Delivery::Manual;
@@ -200,6 +239,14 @@ CQueuedCaptureBackend::ReadResult CTestCaptureBackend::ReadSource(void* dest, ui
         ReadResult result;
         result.bStall = true;
         return result;
+    }
+    {
+        std::unique_lock<std::mutex> lock(m_hangMutex);
+        if (m_nPosition.load() + bytes > m_nHangAt) {
+            m_bHanging = true;
+            m_hangCond.wait(lock, [this] { return m_nHangAt == UINT64_MAX; });
+            m_bHanging = false;
+        }
     }
     return Take(dest, bytes);
 }

@@ -26,8 +26,10 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <vector>
 
 #include "QueuedCaptureBackend.h"
@@ -65,6 +67,14 @@ public:
     void StallAfter(uint64_t bytes);  // any thread
     void Resume();                    // any thread
     void FailAfter(uint64_t bytes);   // before Start
+    // Automatic delivery: the read that reaches `bytes` does not come back until ReleaseHang
+    // (a card that stops answering). Before Start / any thread.
+    void HangAfter(uint64_t bytes);
+    void ReleaseHang();
+    // Is a read hanging now? Waits up to timeoutMs for the device to have closed its source
+    // after a hang. Any thread.
+    bool IsHanging() const;
+    bool WaitSourceClosed(int timeoutMs);
     // The host reports an overrun it cannot count in frames. Any thread.
     void ReportOverflow() { CountOverflow(); }
     static constexpr const char* kTestFailure = "Device unavailable (test)";
@@ -99,7 +109,7 @@ public:
 
 protected:
     bool OpenSource(uint32_t deviceId, const WAVEFORMATEX& format, SourceTraits* traits) override;
-    void CloseSource() override {}
+    void CloseSource() override;
     bool StartSource() override { return true; }
     bool StopSource() override { return true; }
     ReadResult ReadSource(void* dest, uint32_t bytes) override;
@@ -120,6 +130,12 @@ private:
     std::atomic<uint64_t> m_nPosition{0};
     std::atomic<uint64_t> m_nStallAt{UINT64_MAX};
     uint64_t m_nFailAt = UINT64_MAX;
+
+    mutable std::mutex m_hangMutex;
+    std::condition_variable m_hangCond;
+    uint64_t m_nHangAt = UINT64_MAX;  // under m_hangMutex
+    bool m_bHanging = false;          // under m_hangMutex
+    bool m_bSourceClosed = false;     // under m_hangMutex
 
     WAVEFORMATEX m_openedFormat{};
     uint32_t m_nOpenedDevice = 0;

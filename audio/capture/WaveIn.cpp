@@ -52,8 +52,10 @@ CWaveIn::~CWaveIn() {
         m_pBackend->Reset();
         m_pBackend->Close();
     }
-    delete[] m_pBuffer[0];
-    delete[] m_pBuffer[1];
+    // A device still waiting for a read that may never return (the program is leaving) is let
+    // go, not waited for: its thread touches only the backend's own memory, which stays.
+    if (m_pBackend && m_pBackend->IsClosingInBackground()) (void)m_pBackend.release();
+    for (char* buffer : m_pBuffer) delete[] buffer;
 }
 
 void CWaveIn::SetDeviceID(uint32_t id) {
@@ -102,36 +104,50 @@ int CWaveIn::OpenFormat(short bitsPerSample, unsigned long samplesPerSec, short 
     return 0;
 }
 
-void CWaveIn::AllocateBuffers(unsigned long size) {
+void CWaveIn::AllocateBuffers(unsigned long size, int count) {
     m_error.Clear();
-    if (size > UINT32_MAX) {
+    if (size > UINT32_MAX || count < 2 || count > kMaxBuffers) {
         Fail(CaptureError::NoMemory, kNoMemory);
         return;
     }
-    // A larger size than the blocks were made with would let the device write past their end:
-    // grow them while the device does not hold them.
-    if (size > m_nAllocated && (m_pBuffer[0] || m_pBuffer[1])) {
-        for (const WAVEHDR& header : m_header) {
-            if (header.dwFlags.load() & WHDR_INQUEUE) {
+    // A larger size than the blocks were made with would let the device write past their end,
+    // and the device must keep no block it holds: change them only while it holds none.
+    for (const WAVEHDR& header : m_header) {
+        if (header.dwFlags.load() & WHDR_INQUEUE) {
+            if (size > m_nAllocated || count != m_nBuffers) {
                 Fail(CaptureError::NoMemory, kNoMemory);
                 return;
             }
+            break;
         }
-        delete[] m_pBuffer[0];
-        delete[] m_pBuffer[1];
-        m_pBuffer[0] = m_pBuffer[1] = nullptr;
     }
-    const bool fresh = !m_pBuffer[0] && !m_pBuffer[1];
+    if (size > m_nAllocated) {
+        for (char*& buffer : m_pBuffer) {
+            delete[] buffer;
+            buffer = nullptr;
+        }
+        m_nAllocated = 0;
+    }
+    bool fresh = true;
+    for (int i = 0; i < kMaxBuffers; ++i) {
+        if (i >= count) {
+            delete[] m_pBuffer[i];
+            m_pBuffer[i] = nullptr;
+        } else if (m_pBuffer[i]) {
+            fresh = false;
+        }
+    }
     m_nBufferSize = static_cast<uint32_t>(size);
-    for (char*& buffer : m_pBuffer) {
-        if (buffer) continue;
-        buffer = new (std::nothrow) char[size];
-        if (!buffer) {
+    m_nBuffers = count;
+    if (fresh) m_nAllocated = m_nBufferSize;
+    for (int i = 0; i < count; ++i) {
+        if (m_pBuffer[i]) continue;
+        m_pBuffer[i] = new (std::nothrow) char[m_nAllocated];
+        if (!m_pBuffer[i]) {
             Fail(CaptureError::NoMemory, kNoMemory);
             return;
         }
     }
-    if (fresh) m_nAllocated = m_nBufferSize;
 }
 
 bool CWaveIn::ArmHeader(int index) {
@@ -165,10 +181,10 @@ void CWaveIn::Start() {
             return;
         }
     }
-    m_nCurrent = 0;
-    if (!ArmHeader(0)) return;
-    m_nCurrent = 1;
-    if (!ArmHeader(1)) return;
+    for (int i = 0; i < m_nBuffers; ++i) {
+        m_nCurrent = i;
+        if (!ArmHeader(i)) return;
+    }
     m_nCurrent = 0;
     if (!m_pBackend->Start()) Fail(CaptureError::StartFailed, kStartFailed);
 }
@@ -189,7 +205,7 @@ unsigned long CWaveIn::ReadBuffer(void* dest) {
     m_nBytesTaken = bytes;
     std::memcpy(dest, header.lpData, bytes);
     if (!ArmHeader(m_nCurrent)) return 0;
-    m_nCurrent ^= 1;
+    m_nCurrent = (m_nCurrent + 1) % m_nBuffers;
     return m_nBytesTaken;
 }
 
@@ -219,7 +235,7 @@ unsigned long CWaveIn::TakeCompleted(void* dest) {
     m_nBytesTaken = bytes;
     std::memcpy(dest, header.lpData, bytes);
     header.dwFlags.store(header.dwFlags.load() & ~WHDR_DONE);
-    m_nCurrent ^= 1;
+    m_nCurrent = (m_nCurrent + 1) % m_nBuffers;
     return m_nBytesTaken;
 }
 

@@ -1,6 +1,6 @@
-// One sound-card capture device with two capture buffers circulating between the device and
-// the program: the recording thread takes the oldest completed buffer's bytes and puts the
-// buffer straight back in the queue. The main window owns one for its whole run.
+// One sound-card capture device with its capture buffers (two or more) circulating between the
+// device and the program: the recording thread takes the oldest completed buffer's bytes and puts
+// the buffer straight back in the queue. The main window owns one for its whole run.
 //
 // The user-interface thread calls SetDeviceID, QueryFormat, Open, AllocateBuffers and Start
 // before the recording thread exists, and Close after it has ended; the recording thread calls
@@ -50,7 +50,10 @@ public:
               unsigned long flags);
     // -1 when already open, 0 opened, 1 failed.
     int OpenFormat(short bitsPerSample, unsigned long samplesPerSec, short channels);
-    void AllocateBuffers(unsigned long size);
+    // count buffers of size bytes each (2 to kMaxBuffers): together they are how long the
+    // recording thread may be held up (a stalled disk) before the device loses audio.
+    void AllocateBuffers(unsigned long size, int count = 2);
+    static constexpr int kMaxBuffers = 64;
     void Start();
     unsigned long ReadBuffer(void* dest);
     // Has the device completed the current buffer, so that ReadBuffer would succeed? Recording
@@ -88,12 +91,13 @@ private:
 
     std::unique_ptr<ICaptureBackend> m_pBackend;
     uint32_t m_nDeviceID = WAVE_MAPPER;
-    char* m_pBuffer[2] = {nullptr, nullptr};
+    char* m_pBuffer[kMaxBuffers] = {};
+    int m_nBuffers = 2;
     int m_nCurrent = 0;
     uint32_t m_nBufferSize = 0;
     uint32_t m_nAllocated = 0;  // bytes in each buffer block
     bool m_bOpen = false;
-    WAVEHDR m_header[2];
+    WAVEHDR m_header[kMaxBuffers];
     uint32_t m_nBytesTaken = 0;
     CErrorState m_error;
     CaptureError m_errorKind = CaptureError::None;

@@ -10,6 +10,7 @@
 
 #include "ParamScales.h"
 #include "RecSettings.h"
+#include "RecordingTexts.h"
 #include "SignalAnalyzer.h"
 
 namespace {
@@ -151,7 +152,7 @@ TEST(UnsupportedFormat, RefusesWhatTheAnalyserWouldMisread) {
         const std::optional<RecSetting> refused = FindUnsupportedFormat(s, c.anyRate);
         EXPECT_EQ(refused, c.refused);
         if (refused) {
-            EXPECT_THAT(UnsupportedFormatText(*refused, s), HasSubstr(c.said));
+            EXPECT_THAT(recording_texts::UnsupportedFormatText(*refused, s), HasSubstr(c.said));
         }
     }
 }

@@ -1,5 +1,5 @@
-// The recording control's own logic: Record's checks, questions and refusals, the progress
-// texts and meters, the finish, and the song file naming.
+// The recording control's own logic: Record's checks and refusals as values, the overwrite
+// check, the progress counters and meters, the finish, and the song file naming.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -14,11 +14,9 @@ namespace {
 void Touch(const fs::path& p) { WriteFile(p, {'o', 'l', 'd'}); }
 bool Untouched(const fs::path& p) { return ReadFile(p) == std::vector<char>{'o', 'l', 'd'}; }
 
-// OnRecord returned early: no thread, the window idle, no block buffer, device and file closed.
+// Record refused: no thread, no block buffer, device and file closed.
 void ExpectNotStarted(Recording& r) {
     EXPECT_FALSE(r.ctl->IsRecording());
-    EXPECT_TRUE(r.win.IsIdle());
-    EXPECT_EQ(r.win.enabled.count(IDC_STOP), 0u);
     EXPECT_FALSE(r.ctl->HasBlockBuffer());
     EXPECT_EQ(r.ctl->GetWaveIn().GetHandle(), nullptr);
     EXPECT_FALSE(r.pTest && r.pTest->IsOpen());
@@ -27,11 +25,8 @@ void ExpectNotStarted(Recording& r) {
 
 }  // namespace
 
-TEST(ControlRecord, EveryEarlyReturnShowsItsTextAndLeavesTheWindowIdle) {
+TEST(ControlRecord, EveryRefusalIsAValueAndLeavesNothingBehind) {
     const std::string driver = "Error with sound card driver (cannot ";
-    const std::string settings =
-        "recording.\nPlease change this feature in the Customize settings window.\n";
-    const std::string missing = "You need to enter a Base File Name.";
     auto format = [](uint32_t rate, uint16_t bits) {
         return [=](Recording& r) {
             r.ctl->m_settings.nSamplesPerSec = rate;
@@ -43,65 +38,69 @@ TEST(ControlRecord, EveryEarlyReturnShowsItsTextAndLeavesTheWindowIdle) {
         const char* name;
         bool scripted;  // the test backend, else the file backend (44.1 kHz 16-bit stereo)
         std::function<void(Recording&)> setup;
-        std::string text;  // "" for the writer's text about a missing folder
-        std::string title = "ERROR";
-        int focus = IDC_BASEFILE;
+        StartRefusal refusal;
+        std::string detail;  // the device's or the writer's own message
+        uint32_t rate = 0;
+        uint16_t bits = 0;
     } cases[] = {
-        {"no name", false, [](Recording& r) { r.ctl->GetWriter().SetFileName(""); }, missing,
-         "Missing Destination", 0},
-        {"no selection", false, [](Recording& r) { r.win.bHasSelection = false; }, missing,
-         "Missing Destination", 0},
-        {"48 float", false, format(48000, 32),
-         "Your sound card does not support 48 kHz and/or 24 bit recording.\nPlease change one or "
-         "both of these features in the \nCustomize settings window.\n"},
-        {"48", false, format(48000, 16), "Your sound card does not support 48 kHz " + settings},
-        {"float", false, format(44100, 32), "Your sound card does not support 24 bit " + settings},
-        {"22050", false, format(22050, 16),
-         "Sorry, sound card does not support this RECORD WAV format.\n"},
-        {"open", true, fail(TestOp::Open),
+        {"no name", false, [](Recording& r) { r.ctl->GetWriter().SetFileName(""); },
+         StartRefusal::NoBaseName},
+        {"no selection", false, [](Recording& r) { r.win.request.bHasBaseFile = false; },
+         StartRefusal::NoBaseName},
+        {"48 float", false, format(48000, 32), StartRefusal::DeviceFormat,
+         "Sorry, sound card does not support this RECORD WAV format.\n", 48000, 32},
+        {"48", false, format(48000, 16), StartRefusal::DeviceFormat,
+         "Sorry, sound card does not support this RECORD WAV format.\n", 48000, 16},
+        {"22050", false, format(22050, 16), StartRefusal::DeviceFormat,
+         "Sorry, sound card does not support this RECORD WAV format.\n", 22050, 16},
+        {"open", true, fail(TestOp::Open), StartRefusal::DeviceOpen,
          driver +
              "open RECORD device).\nPlease close program, restart the computer, and try again.\n"
              "If the problem persists please contact the manufacturer!\n"},
-        {"prepare", true, fail(TestOp::Prepare), driver + "prepare RECORD header).\n", "ERROR", 0},
-        {"add", true, fail(TestOp::AddBuffer), driver + "add RECORD buffer).\n", "ERROR", 0},
-        {"start", true, fail(TestOp::Start), driver + "start RECORD device).\n", "ERROR", 0},
+        // The device prepares and queues its buffers as it starts.
+        {"prepare", true, fail(TestOp::Prepare), StartRefusal::DeviceStart,
+         driver + "prepare RECORD header).\n"},
+        {"add", true, fail(TestOp::AddBuffer), StartRefusal::DeviceStart,
+         driver + "add RECORD buffer).\n"},
+        {"start", true, fail(TestOp::Start), StartRefusal::DeviceStart,
+         driver + "start RECORD device).\n"},
         {"no folder", false,
-         [](Recording& r) { r.win.strBasePath = (r.dir / "missing" / "SideA.wav").string(); }, ""},
+         [](Recording& r) { r.win.request.strPath = (r.dir / "missing" / "SideA.wav").string(); },
+         StartRefusal::FileNotCreatable},
         {"memory", false, [](Recording& r) { r.ctl->m_nBufferSize = 1L << 46; },
-         "Not enough memory to create the recording buffer.\nClose some programs and try again.\n",
-         "ERROR", 0},
+         StartRefusal::NoMemory},
         // A name that could not hold its song numbers within a path field.
         {"long name", false,
-         [](Recording& r) { r.win.strBasePath = (r.dir / (std::string(250, 'x') + ".wav")); },
-         "The file name is too long:\n"},
+         [](Recording& r) { r.win.request.strPath = (r.dir / (std::string(250, 'x') + ".wav")); },
+         StartRefusal::NameTooLong},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Recording r({{1000, true}});
         c.scripted ? r.UseTest({}, CTestCaptureBackend::Delivery::Automatic) : r.UseFile({});
         c.setup(r);
-        r.ctl->OnRecord();
-        ASSERT_EQ(r.win.boxes.size(), 1u);
-        std::string text = c.text;
-        if (text.empty()) {
-            text = "Cannot create output file " + (r.dir / "missing" / "SideA1.wav").string() +
-                   ".\nNo such file or directory.\n";
-        } else if (std::string(c.name) == "long name") {
-            text += r.win.strBasePath + "\n";
+        EXPECT_FALSE(r.win.Record());
+        const StartOutcome& out = r.win.start;
+        EXPECT_EQ(out.refusal, c.refusal);
+        if (c.refusal == StartRefusal::FileNotCreatable) {
+            const std::string file = (r.dir / "missing" / "SideA1.wav").string();
+            EXPECT_EQ(out.strPath, file);
+            EXPECT_EQ(out.strDetail,
+                      "Cannot create output file " + file + ".\nNo such file or directory.\n");
+        } else if (c.refusal == StartRefusal::NameTooLong) {
+            EXPECT_EQ(out.strPath, r.win.request.strPath);
+        } else {
+            EXPECT_EQ(out.strDetail, c.detail);
         }
-        EXPECT_EQ(r.win.boxes[0].text, text);
-        EXPECT_EQ(r.win.boxes[0].title, c.title);
-        EXPECT_EQ(r.win.boxes[0].icon, c.title == "ERROR" ? MsgIcon::Stop : MsgIcon::Warning);
-        EXPECT_EQ(r.win.nFocus, c.focus);
-        // Only a missing name runs New, and right after its box.
-        EXPECT_EQ(r.win.log.back() == "new", c.title == "Missing Destination");
+        EXPECT_EQ(out.nRate, c.rate);
+        EXPECT_EQ(out.nBits, c.bits);
         ExpectNotStarted(r);
         EXPECT_TRUE(r.Files().empty());  // every check comes before the first song file
     }
 }
 
-// After "Yes" to the overwrite question, a device that refuses at any step, or leaving the
-// program during the pause, leaves the previous take's files byte for byte and creates none.
+// After "Yes" to the overwrite question, a device that refuses at any step, or "No", leaves the
+// previous take's files byte for byte and creates none.
 TEST(ControlRecord, ARefusedRecordLeavesThePreviousTakeAlone) {
     const TestOp refusals[] = {TestOp::QueryFormat, TestOp::Open, TestOp::Prepare, TestOp::Start};
     for (int step = 0; step <= 4; ++step) {
@@ -110,11 +109,10 @@ TEST(ControlRecord, ARefusedRecordLeavesThePreviousTakeAlone) {
         r.UseTest({}, CTestCaptureBackend::Delivery::Automatic);
         Touch(r.dir / "SideA1.wav");
         Touch(r.dir / "SideA2.wav");
-        step < 4 ? r.pTest->FailAt(refusals[step]) : void(r.win.leaveDuringWait = true);
-        r.ctl->OnRecord();
-        ASSERT_EQ(r.win.boxes.size(), step < 4 ? 2u : 1u);
-        EXPECT_EQ(r.win.boxes[0].title, "File Exists");
-        EXPECT_EQ(r.win.boxes.back().title, step < 4 ? "ERROR" : "File Exists");
+        step < 4 ? r.pTest->FailAt(refusals[step]) : void(r.win.bOverwrite = false);
+        EXPECT_FALSE(r.win.Record());
+        EXPECT_EQ(r.win.asked.numbers, (std::vector<long>{1, 2}));
+        EXPECT_EQ(r.win.start.refusal == StartRefusal::Declined, step == 4);
         ExpectNotStarted(r);
         EXPECT_TRUE(Untouched(r.dir / "SideA1.wav") && Untouched(r.dir / "SideA2.wav"));
         EXPECT_EQ(r.Files().size(), 2u);
@@ -132,18 +130,14 @@ TEST(ControlRecord, OverwriteQuestionNamesTheLowestExistingFile) {
         Touch(r.dir / "SideA01.wav");
         Touch(r.dir / "SideAx.wav");
         for (int k : existing) Touch(r.dir / ("SideA" + std::to_string(k) + ".wav"));
-        r.win.answer = MsgAnswer::No;
-        r.ctl->OnRecord();
-        ASSERT_EQ(r.win.boxes.size(), 1u);
+        r.win.bOverwrite = false;
+        EXPECT_FALSE(r.win.Record());
         const std::string file = (r.dir / ("SideA" + std::to_string(asked) + ".wav")).string();
-        EXPECT_EQ(r.win.boxes[0].text,
-                  "The file, " + file + ", exists.\nIf you will be recording " +
-                      std::to_string(asked) +
-                      " song(s),\nthis file and possibly any sequentially \nnumbered files will "
-                      "be overwritten.\n\nDo you want to overwrite the file(s)?");
-        EXPECT_EQ(r.win.boxes[0].title, "File Exists");
-        EXPECT_EQ(r.win.boxes[0].icon, MsgIcon::Question);
-        EXPECT_EQ(r.win.log, (std::vector<std::string>{"box:File Exists", "wait:750"}));
+        EXPECT_EQ(r.win.asked.nLowest, asked);
+        EXPECT_EQ(r.win.asked.strLowest, file);
+        std::vector<long> sorted(existing.begin(), existing.end());
+        std::sort(sorted.begin(), sorted.end());
+        EXPECT_EQ(r.win.asked.numbers, sorted);
         // No: nothing created or touched.
         ExpectNotStarted(r);
         for (int k : existing)
@@ -157,10 +151,10 @@ TEST(ControlRecord, OverwriteQuestionNamesTheLowestExistingFile) {
     r.UseFile({});
     Touch(r.dir / "SideA.wav");
     ASSERT_TRUE(r.Run());
-    r.ctl->OnRecord();
+    EXPECT_EQ(r.win.asked.nLowest, 0);
+    ASSERT_TRUE(r.win.Record());
     ASSERT_TRUE(r.win.PumpUntilDone());
-    ASSERT_EQ(r.win.boxes.size(), 1u);
-    EXPECT_EQ(r.win.boxes[0].title, "File Exists");
+    EXPECT_EQ(r.win.asked.nLowest, 1);
     EXPECT_TRUE(r.Joined() == r.input);
     EXPECT_TRUE(Untouched(r.dir / "SideA.wav"));
 }
@@ -191,37 +185,8 @@ TEST(ControlNaming, TheNumberGoesBeforeTheExtensionOfTheFileName) {
     EXPECT_FALSE(CSongFileName(std::string(255, 'x') + ".wav").NameInto(name, sizeof name, 1000));
 }
 
-TEST(ControlProgress, TheLabelsShowWhatTheReportCarries) {
-    Recording r({{20000, true}});  // names the files: SideA.wav as shown
-    r.UseFile({});
-    ASSERT_TRUE(r.Run());
-    CRecordingControl& ctl = *r.ctl;
-    // 44,100 per second, 16-bit stereo: 10,584,000 bytes a minute.
-    ctl.m_settings.nSamplesPerSec = 44100;
-    ctl.m_settings.wBitsPerSample = 16;
-    ctl.m_settings.wChannels = 2;
-    ctl.OnRecordingProgress({.nSongNumber = 3,
-                             .nSongBytes = 10760400,
-                             .nTotalBytes = 10760400 * 2,
-                             .nClippedTotal = 5});
-    EXPECT_EQ(r.win.texts[IDC_CURFILE], "Cur File: SideA3.wav");
-    EXPECT_EQ(r.win.texts[IDC_SONGTIME], "Song Time  01:01");
-    EXPECT_EQ(r.win.texts[IDC_TOTALTIME], "Total Time  02:02");
-    EXPECT_EQ(r.win.texts[IDC_CLIPPED], "Clipped Pts: 5");
-    r.win.bMinimized = true;
-    ctl.OnRecordingProgress({.nSongNumber = 10});
-    EXPECT_EQ(r.win.caption, "SideA10.wav: Zelk Vellisto");
-
-    // Float recordings past two hours (2^31 bytes in 101 minutes at 352,800 bytes a second).
-    ctl.m_settings.wBitsPerSample = 32;
-    ctl.OnRecordingProgress(
-        {.nSongNumber = 2, .nSongBytes = 352800L * 30, .nTotalBytes = 352800LL * (125 * 60 + 30)});
-    EXPECT_EQ(r.win.texts[IDC_TOTALTIME], "Total Time  125:30");
-    EXPECT_EQ(r.win.texts[IDC_SONGTIME], "Song Time  00:30");
-}
-
 TEST(ControlProgress, MetersTakeTheLoudestUntilTheMeterThreadHasReadThem) {
-    CTestWindow win;
+    CTestFront win;
     CRecordingControl ctl(&win, std::make_unique<CTestCaptureBackend>());
     SetMeterLevelSource(&ctl);
     int power = 0, peak = 0, clips = 0;
@@ -263,7 +228,7 @@ TEST(ControlProgress, MeterReadsNeverOutliveTheControl) {
             GetMeterLevels(0, &power, &peak, &clips);
         }
     });
-    CTestWindow win;
+    CTestFront win;
     for (int i = 0; i < 20000; ++i) {
         auto ctl =
             std::make_unique<CRecordingControl>(&win, std::make_unique<CTestCaptureBackend>());
@@ -279,26 +244,24 @@ TEST(ControlProgress, MeterReadsNeverOutliveTheControl) {
 }
 
 TEST(ControlFinish, ExitDuringARecordingStopsAndFinishesDirectly) {
-    // The exit path calls OnStop and then OnRecordingDone itself; the thread's own done
-    // message, handled later, does nothing. The finish restores the window and the meters.
+    // The exit path calls OnStop and then Finish itself; the thread's own done message, handled
+    // later, finds nothing to finish. The finish clears the meters.
     Recording r({{48000 * 10, true}}, {32, 48000, 2});
     r.UseFile({}, FilePacing::RealTime);
-    r.win.bMinimized = true;
     ASSERT_TRUE(r.Start());
     r.ctl->OnStop();
-    r.ctl->OnRecordingDone();
+    r.win.Finish();
+    EXPECT_TRUE(r.win.report.bValid);
+    EXPECT_TRUE(r.win.report.bStopPressed);
     EXPECT_FALSE(r.ctl->IsRecording());
-    EXPECT_TRUE(r.win.IsIdle());
-    EXPECT_EQ(r.win.caption, "DONE: Zelk Vellisto");
     int power = 0, peak = 0, clips = 0;
     r.ctl->GetMeterLevels(0, &power, &peak, &clips);
     EXPECT_EQ(peak, -100);
     EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::Stop);
     ASSERT_EQ(r.Files().size(), 1u);
     EXPECT_TRUE(r.JoinedIsPrefix());
-    const auto log = r.win.log;
     ASSERT_TRUE(r.win.PumpUntilDone());
-    EXPECT_EQ(r.win.log, log);
+    EXPECT_FALSE(r.win.report.bValid);
     EXPECT_EQ(r.Files().size(), 1u);
 }
 
@@ -315,15 +278,13 @@ TEST(ControlFinish, AFailedDeleteOfTheShortLastFileIsReported) {
         fs::create_directories(last / "inside");
     };
     ASSERT_TRUE(r.Run());
-    ASSERT_EQ(r.win.boxes.size(), 1u);
-    EXPECT_EQ(r.win.boxes[0].title, "ERROR");
-    const std::string& text = r.win.boxes[0].text;
-    EXPECT_THAT(text,
-                StartsWith("Cannot delete the short last song file " + last.string() + ".\n"));
-    // The finish still completes: idle, buffer freed.
-    EXPECT_TRUE(r.win.IsIdle());
+    EXPECT_EQ(r.win.report.strRemoveFailedPath, last.string());
+    EXPECT_FALSE(r.win.report.strRemoveFailedReason.empty());
+    ASSERT_EQ(r.win.report.files.size(), 2u);
+    EXPECT_FALSE(r.win.report.files[1].bRemoved);
+    EXPECT_EQ(r.win.messages.size(), 1u);
+    // The finish still completes: buffer freed.
     EXPECT_FALSE(r.ctl->HasBlockBuffer());
-    EXPECT_EQ(r.win.nFocus, IDC_RECORD);
 }
 
 // A format the analyser would misread is refused by name before the overwrite question and any
@@ -335,17 +296,26 @@ TEST(ControlRecord, UnsupportedFormatsAndAMissingDeviceAreRefusedByName) {
         uint32_t rate;
         uint16_t bits, channels;
         bool devices;
-        std::string text;  // the box's text begins so
+        StartRefusal refusal;
+        RecSetting setting;
+        std::string text;  // the refusal's text begins so
     } cases[] = {
-        {44100, 24, 2, true, "Cannot record with 24 bits per sample.\n"},
-        {44100, 8, 2, true, "Cannot record with 8 bits per sample.\n"},
-        {48000, 64, 1, true, "Cannot record with 64 bits per sample.\n"},
-        {44100, 16, 6, true, "Cannot record with 6 channels.\n"},
-        {44100, 32, 0, true, "Cannot record with 0 channels.\n"},
-        {96000, 16, 2, true, "Cannot record with a Sampling Rate of 96000 samples per second.\n"},
-        {0, 16, 2, true, "Cannot record with a Sampling Rate of 0 samples per second.\n"},
-        {44100, 16, 2, false, noDevice},
-        {48000, 32, 2, false, noDevice},  // not "does not support 48 kHz and/or 24 bit"
+        {44100, 24, 2, true, StartRefusal::FormatUnsupported, RecSetting::BitsPerSample,
+         "Cannot record with 24 bits per sample.\n"},
+        {44100, 8, 2, true, StartRefusal::FormatUnsupported, RecSetting::BitsPerSample,
+         "Cannot record with 8 bits per sample.\n"},
+        {48000, 64, 1, true, StartRefusal::FormatUnsupported, RecSetting::BitsPerSample,
+         "Cannot record with 64 bits per sample.\n"},
+        {44100, 16, 6, true, StartRefusal::FormatUnsupported, RecSetting::Channels,
+         "Cannot record with 6 channels.\n"},
+        {44100, 32, 0, true, StartRefusal::FormatUnsupported, RecSetting::Channels,
+         "Cannot record with 0 channels.\n"},
+        {96000, 16, 2, true, StartRefusal::FormatUnsupported, RecSetting::SamplesPerSec,
+         "Cannot record with a Sampling Rate of 96000 samples per second.\n"},
+        {0, 16, 2, true, StartRefusal::FormatUnsupported, RecSetting::SamplesPerSec,
+         "Cannot record with a Sampling Rate of 0 samples per second.\n"},
+        {44100, 16, 2, false, StartRefusal::NoDevice, {}, noDevice},
+        {48000, 32, 2, false, StartRefusal::NoDevice, {}, noDevice},  // not "does not support..."
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);
@@ -358,11 +328,14 @@ TEST(ControlRecord, UnsupportedFormatsAndAMissingDeviceAreRefusedByName) {
         settings.wBitsPerSample = c.bits;
         settings.wChannels = c.channels;
         r.ctl->SetSettings(settings);
-        r.ctl->OnRecord();
-        ASSERT_EQ(r.win.boxes.size(), c.devices ? 1u : 2u);
-        EXPECT_THAT(r.win.boxes.back().text, StartsWith(c.text));
-        EXPECT_EQ(r.win.boxes.back().title, "ERROR");
-        EXPECT_EQ(r.win.boxes.back().icon, MsgIcon::Stop);
+        EXPECT_FALSE(r.win.Record());
+        EXPECT_EQ(r.win.start.refusal, c.refusal);
+        if (c.refusal == StartRefusal::FormatUnsupported) {
+            EXPECT_EQ(r.win.start.setting, c.setting);
+            // Refused before the question.
+            EXPECT_EQ(r.win.asked.nLowest, 0);
+        }
+        EXPECT_THAT(recording_texts::RefusalText(r.win.start), StartsWith(c.text));
         ExpectNotStarted(r);
         EXPECT_TRUE(Untouched(r.dir / "SideA1.wav"));
     }

@@ -62,7 +62,7 @@ struct Recording {
     Format format;
     std::vector<Segment> plan;
     std::vector<char> input;  // MakeSamples(format, plan) unless set before Use...
-    CTestWindow win;
+    CTestFront win;
     CTestCaptureBackend* pTest = nullptr;
     std::unique_ptr<CRecordingControl> ctl;
 
@@ -86,20 +86,19 @@ struct Recording {
     void Init(const Detection& d, std::unique_ptr<ICaptureBackend> backend) {
         ctl = std::make_unique<CRecordingControl>(&win, std::move(backend));
         win.pControl = ctl.get();
-        win.strBasePath = (dir / "SideA.wav").string();
-        ctl->GetWriter().SetFileName(win.strBasePath.c_str());
+        win.request.strPath = (dir / "SideA.wav").string();
+        ctl->GetWriter().SetFileName(win.request.strPath.c_str());
         ctl->m_settings.nSamplesPerSec = uint32_t(format.nRate);
         ctl->m_settings.wBitsPerSample = uint16_t(format.nBits);
         ctl->m_settings.wChannels = uint16_t(format.nChannels);
         ConfigureAnalyzer(ctl->GetAnalyzer(), format, d);
     }
 
-    // Starts the recording (a refusal shows its boxes as failures); Run then handles every
-    // message up to the done one.
+    // Starts the recording (a refusal is a failure); Run then handles every message up to the
+    // done one.
     bool Start() {
-        ctl->OnRecord();
-        if (ctl->IsRecording()) return true;
-        for (const Box& b : win.boxes) ADD_FAILURE() << b.title << ": " << b.text;
+        if (win.Record()) return true;
+        ADD_FAILURE() << "refused: " << recording_texts::RefusalText(win.start);
         return false;
     }
     bool Run() { return Start() && win.PumpUntilDone(); }

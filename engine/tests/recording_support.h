@@ -1,5 +1,5 @@
-// Test helpers for whole recordings: a scripted window whose posted messages queue up for the
-// test's own "UI" thread, and the shared test support's files and samples under the names the
+// Test helpers for whole recordings: a front whose posted messages queue up for the test's own
+// "UI" thread, and the shared test support's files and samples under the names the
 // recording and splitter tests use.
 #pragma once
 
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "RecordingControl.h"
+#include "RecordingTexts.h"
 #include "TestFiles.h"
 
 namespace rectest {
@@ -44,63 +45,45 @@ inline std::vector<fs::path> SongFiles(const CTempDir& dir, const std::string& s
     return files;
 }
 
-struct Box {
-    std::string text, title;
-    MsgIcon icon;
-    MsgButtons buttons;
-};
-
-// IRecorderWindow with scripted answers. Posted messages queue up in storage reserved
-// beforehand (posting must not allocate on the recording thread); PumpUntilDone() handles them
-// on the calling thread.
-class CTestWindow : public IRecorderWindow {
+// The front of a recording in tests: a sink whose posted messages queue up in storage reserved
+// beforehand (posting must not allocate on the recording thread), handled by PumpUntilDone() on
+// the calling thread, and the base file Record starts from.
+class CTestFront : public IRecordingSink {
 public:
     CRecordingControl* pControl = nullptr;
-    bool bHasSelection = true;
-    std::string strBaseText = "SideA.wav";
-    std::string strBasePath;
-    bool bMinimized = false;
-    bool leaveDuringWait = false;       // Wait answers that the user asked to leave meanwhile
-    MsgAnswer answer = MsgAnswer::Yes;  // to every Yes/No box
+    RecordRequest request{true, "SideA.wav", ""};
+    bool bOverwrite = true;  // the answer to the overwrite question
 
-    // What the control did; log holds boxes, enabling, waits and OnNew in order.
-    std::vector<Box> boxes;
-    std::vector<std::string> log;
-    std::map<int, std::string> texts;
-    std::map<int, bool> enabled;
-    std::string caption;
-    int nFocus = 0;
+    // What Record answered (the last call), and what it would have overwritten.
+    StartOutcome start;
+    ExistingSongs asked;
     std::vector<RecordingProgress> progress;  // handled reports, in order
+    // How the recording ended, and what the window would have said.
+    RecordingReport report;
+    std::vector<std::string> messages;
     // On the pumping thread after each handled report (its index), and before the done message.
     std::function<void(size_t)> onProgress;
     std::function<void()> onDone;
     // On the recording thread each time it posts a report, before it goes on.
     std::function<void()> onPostInRecordingThread;
 
-    MsgAnswer MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
-                         MsgButtons buttons) override {
-        boxes.push_back({text, title, icon, buttons});
-        log.push_back("box:" + title);
-        return buttons == MsgButtons::Ok ? MsgAnswer::Ok : answer;
+    // Record as the window runs it: the checks, the question (answered with bOverwrite), the
+    // start. True when the recording runs.
+    bool Record() {
+        asked = {};
+        start = pControl->Prepare(request);
+        if (!start.Refused() && start.existing.nLowest > 0) {
+            asked = start.existing;
+            if (!bOverwrite) {
+                pControl->Abandon();
+                start.refusal = StartRefusal::Declined;
+                return false;
+            }
+        }
+        if (!start.Refused()) start = pControl->Start();
+        return !start.Refused();
     }
-    void SetItemText(int id, const std::string& text) override { texts[id] = text; }
-    void EnableItem(int id, bool enable) override {
-        enabled[id] = enable;
-        log.push_back((enable ? "enable:" : "disable:") + std::to_string(id));
-    }
-    void FocusItem(int id) override { nFocus = id; }
-    void SetCaption(const std::string& text) override { caption = text; }
-    void ShowRecordingPicture(bool) override {}
-    void SetWaitCursor(bool) override {}
-    bool IsMinimized() override { return bMinimized; }
-    bool HasBaseFileSelection() override { return bHasSelection; }
-    std::string GetBaseFileText() override { return strBaseText; }
-    std::string GetBaseFilePath() override { return strBasePath; }
-    void OnNew() override { log.push_back("new"); }
-    bool Wait(int ms) override {
-        log.push_back("wait:" + std::to_string(ms));
-        return !leaveDuringWait;
-    }
+
     void PostRecordingProgress(const RecordingProgress& report) override {
         Push({report, false});
         if (onPostInRecordingThread) onPostInRecordingThread();
@@ -112,6 +95,12 @@ public:
         std::unique_lock<std::mutex> lock(m_mutex);
         return m_cond.wait_for(lock, std::chrono::seconds(60),
                                [this] { return !m_queue.empty() && m_queue.back().bDone; });
+    }
+
+    // The finish, as the window runs it once the done message is handled.
+    void Finish() {
+        report = pControl->Finish();
+        messages = recording_texts::EndMessages(report);
     }
 
     // Handles queued messages until the done message has been handled or the limit passes.
@@ -126,9 +115,9 @@ public:
                 msg = m_queue[m_nHead++];
             }
             if (msg.bDone) {
-                EXPECT_FALSE(m_bOverflow) << "posted messages lost by the test window";
+                EXPECT_FALSE(m_bOverflow) << "posted messages lost by the test front";
                 if (onDone) onDone();
-                pControl->OnRecordingDone();
+                Finish();
                 return true;
             }
             pControl->OnRecordingProgress(msg.progress);
@@ -137,12 +126,8 @@ public:
         }
     }
 
-    // Every control enabled as when no recording runs.
-    bool IsIdle() const {
-        for (const auto& [id, on] : enabled)
-            if (on == (id == IDC_STOP)) return false;
-        return true;
-    }
+    // The song file the last handled report named, as shown.
+    std::string CurFile() const { return pControl->ShownName(pControl->GetSongNumber()); }
 
 private:
     struct Msg {

@@ -1,7 +1,9 @@
 // Whole recordings through the control, the recording thread and a capture backend: the song
 // files must hold the input byte for byte, cut where the gap rule says.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <csignal>
 #include <random>
 #include <thread>
 
@@ -99,35 +101,57 @@ TEST(Recording, EndGapDeletesTheTrailingShortFileAtTheDefaultSettings) {
     ExpectSongsMatch(silent, silent.Predicted());  // one file
 }
 
-// However the device ends the recording, the files hold what it delivered, finished, and the
-// box says why.
-TEST(Recording, TheDeviceEndingTheRecordingFinishesTheFilesAndSaysWhy) {
-    const std::string finished = "\nThe recording has been stopped; the song files are finished.\n";
+// However a recording ends, the files hold what was captured up to its end, finished, and the
+// report says how it ended and why, in values; the window's words for them are the texts'
+// business (their own test).
+TEST(Recording, EveryWayARecordingEndsIsReportedAsAValue) {
     const struct {
         const char* name;
         std::function<void(Recording&)> setup;
         RecordingEnd end;
-        std::string text;  // of the one box, "" for none
-        long kept;         // bytes in the files
+        std::vector<FailureKind> failures;
+        std::string detail;  // the first failure's szText
+        long kept;           // bytes in the files
+        bool stopPressed = false;
     } cases[] = {
+        {"end of input", [](Recording&) {}, RecordingEnd::ShortBlock, {}, "", 100000 * 4},
+        {"stop",
+         [](Recording& r) {
+             r.win.onProgress = [&r](size_t i) { i == 1 ? r.ctl->OnStop() : void(); };
+         },
+         RecordingEnd::Stop,
+         {},
+         "",
+         -1,
+         true},
         {"goes quiet",
          [](Recording& r) {
              r.pTest->StallAfter(3 * kBlock + 1000);
              r.ctl->m_nWaitSliceMs = 20;
              r.ctl->m_nNoAudioTimeoutMs = 200;
          },
-         RecordingEnd::NoAudio, "No audio arrived from the sound card for 1 seconds." + finished,
+         RecordingEnd::NoAudio,
+         {FailureKind::NoAudio},
+         "",
          3 * kBlock},
-        {"fails", [](Recording& r) { r.pTest->FailAfter(3 * kBlock + 1000); },
+        {"fails",
+         [](Recording& r) { r.pTest->FailAfter(3 * kBlock + 1000); },
          RecordingEnd::DeviceError,
-         std::string("The sound card failed during the recording: ") +
-             CTestCaptureBackend::kTestFailure + finished,
+         {FailureKind::DeviceFailed},
+         CTestCaptureBackend::kTestFailure,
          3 * kBlock + 1000},
         // Each ReadBuffer un-prepares once: the third block's read fails, a short block.
-        {"read fails", [](Recording& r) { r.pTest->FailAt(TestOp::Unprepare, 3); },
-         RecordingEnd::ShortBlock, "", 2 * kBlock},
-        {"stop fails", [](Recording& r) { r.pTest->FailAt(TestOp::Stop); },
-         RecordingEnd::ShortBlock, "Error with sound card driver (cannot stop RECORD device).\n",
+        {"read fails",
+         [](Recording& r) { r.pTest->FailAt(TestOp::Unprepare, 3); },
+         RecordingEnd::ShortBlock,
+         {},
+         "",
+         2 * kBlock},
+        {"stop fails",
+         [](Recording& r) { r.pTest->FailAt(TestOp::Stop); },
+         RecordingEnd::ShortBlock,
+         {FailureKind::DeviceStop},
+         "Error with sound card driver (cannot stop RECORD device).\n",
          100000 * 4},
     };
     for (const auto& c : cases) {
@@ -136,21 +160,29 @@ TEST(Recording, TheDeviceEndingTheRecordingFinishesTheFilesAndSaysWhy) {
         r.UseTest({}, Delivery::Automatic);
         c.setup(r);
         ASSERT_TRUE(r.Run());
+        const RecordingReport& report = r.win.report;
+        ASSERT_TRUE(report.bValid);
+        EXPECT_EQ(report.end, c.end);
         EXPECT_EQ(r.ctl->GetLastEnd(), c.end);
-        ASSERT_EQ(r.win.boxes.size(), c.text.empty() ? 0u : 1u);
-        if (!c.text.empty()) {
-            EXPECT_EQ(r.win.boxes[0].title, "ERROR");
-            EXPECT_EQ(r.win.boxes[0].icon, MsgIcon::Stop);
-            EXPECT_EQ(r.win.boxes[0].text, c.text);
+        EXPECT_EQ(report.bStopPressed, c.stopPressed);
+        ASSERT_EQ(report.failures.size(), c.failures.size());
+        for (size_t i = 0; i < c.failures.size(); ++i) {
+            EXPECT_EQ(report.failures[i].kind, c.failures[i]);
         }
-        // The thread's own box comes first in the finish, before the controls come back.
-        const auto& log = r.win.log;
-        if (c.end == RecordingEnd::NoAudio || c.end == RecordingEnd::DeviceError) {
-            EXPECT_LT(std::find(log.begin(), log.end(), "box:ERROR"),
-                      std::find(log.begin(), log.end(), "disable:1011"));
-        }
-        EXPECT_TRUE(r.Joined() == r.Slice(0, c.kept));
-        EXPECT_TRUE(r.win.IsIdle());
+        if (!c.failures.empty() && !c.detail.empty())
+            EXPECT_EQ(report.failures[0].szText, c.detail);
+        if (c.end == RecordingEnd::NoAudio) EXPECT_EQ(report.failures[0].nNumber, 1);  // seconds
+        const long kept = c.kept >= 0 ? c.kept : long(report.nTotalBytes);
+        EXPECT_TRUE(r.Joined() == r.Slice(0, kept));
+        // The files as the report lists them: one, holding what was kept.
+        ASSERT_EQ(report.files.size(), 1u);
+        EXPECT_EQ(report.files[0].strPath, (r.dir / "SideA1.wav").string());
+        EXPECT_EQ(report.files[0].strShown, "SideA1.wav");
+        EXPECT_EQ(report.files[0].nBytes, kept);
+        EXPECT_EQ(report.files[0].nFrames, kept / 4);
+        EXPECT_EQ(report.nLastAudioSong, 1);
+        EXPECT_FALSE(r.ctl->IsRecording());
+        EXPECT_FALSE(r.ctl->HasBlockBuffer());
     }
 }
 
@@ -163,16 +195,25 @@ TEST(Recording, WriterFailuresEndTheRecordingWithTheWritersText) {
         r.UseFile({});
         const fs::path second = r.dir / "SideA2.wav";
         fullDisk ? fs::create_symlink("/dev/full", second) : (void)fs::create_directory(second);
-        r.ctl->OnRecord();  // SideA2.wav exists: asked, and Yes
+        ASSERT_TRUE(r.win.Record());  // SideA2.wav exists: asked, and Yes
+        EXPECT_EQ(r.win.asked.nLowest, 2);
         ASSERT_TRUE(r.win.PumpUntilDone());
         EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::WriterError);
-        // One box, naming the file and the system's reason.
-        ASSERT_EQ(r.win.boxes.size(), 2u);
-        EXPECT_EQ(r.win.boxes[0].title, "File Exists");
-        EXPECT_EQ(r.win.boxes[1].text,
+        // One failure, naming the file and the system's reason.
+        const RecordingReport& report = r.win.report;
+        ASSERT_EQ(report.failures.size(), 1u);
+        EXPECT_EQ(report.failures[0].kind, FailureKind::Writer);
+        EXPECT_EQ(report.failures[0].szPath, second.string());
+        EXPECT_EQ(report.failures[0].szText,
                   fullDisk
                       ? "Cannot write to " + second.string() + ".\nNo space left on device.\n"
                       : "Cannot create output file " + second.string() + ".\nIs a directory.\n");
+        EXPECT_EQ(r.win.messages.size(), 1u);
+        // Both fail while the second file is begun (its header does not reach the full disk):
+        // that file never took audio, and the first is the last one holding it.
+        EXPECT_TRUE(report.bNextFileFailed);
+        EXPECT_EQ(report.nLastAudioSong, 1);
+        EXPECT_EQ(report.files.size(), 1u);
         // The failed file is let go at the finish, so the disk is not kept busy.
         EXPECT_FALSE(r.ctl->GetWriter().IsOpen());
         for (const auto& fd : fs::directory_iterator("/proc/self/fd")) {
@@ -182,8 +223,8 @@ TEST(Recording, WriterFailuresEndTheRecordingWithTheWritersText) {
         // The first song is whole, and the recording did not run on.
         EXPECT_TRUE(ReadSongData(r.dir / "SideA1.wav", r.format) ==
                     r.Slice(0, r.Predicted().cuts.at(0)));
+        EXPECT_EQ(report.files[0].nBytes, r.Predicted().cuts.at(0));
         EXPECT_LT(r.win.progress.size(), r.input.size() / kBlock);
-        EXPECT_TRUE(r.win.IsIdle());
     }
 }
 
@@ -231,7 +272,7 @@ TEST(Recording, StopKeepsEveryFrameCapturedBeforeThePress) {
         EXPECT_EQ(taken, uint64_t(c.before + c.after));
         EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::Stop);
         EXPECT_EQ(r.pTest->GetLostFrames(), 0u);
-        EXPECT_TRUE(r.win.boxes.empty());
+        EXPECT_TRUE(r.win.messages.empty());
         EXPECT_TRUE(taken > 0 || r.win.progress.empty());
         ASSERT_EQ(r.Files().size(), 1u);
         EXPECT_TRUE(r.Joined() == r.Slice(0, long(taken)));
@@ -257,8 +298,8 @@ TEST(Recording, EachReportDescribesTheBytesOnDisk) {
     r.UseFile({.fGapSize = 0.1, .fMinSong = 1.0, .fEndGap = 25});
     ASSERT_TRUE(r.Start());
     ASSERT_TRUE(r.win.WaitUntilDonePosted());
-    std::vector<std::string> labels;
-    r.win.onProgress = [&](size_t) { labels.push_back(r.win.texts[IDC_CURFILE]); };
+    std::vector<std::string> shown;
+    r.win.onProgress = [&](size_t) { shown.push_back(r.win.CurFile()); };
     ASSERT_TRUE(r.win.PumpUntilDone());
 
     // Six songs, and the closing silence after the last split.
@@ -284,11 +325,18 @@ TEST(Recording, EachReportDescribesTheBytesOnDisk) {
         EXPECT_LE(p.nSongBytes, int64_t(songs[number - 1].size()));
         EXPECT_EQ(before + p.nSongBytes, p.nTotalBytes);
         EXPECT_EQ(p.nClippedTotal, clippedIn(size_t(p.nTotalBytes)));
-        EXPECT_EQ(labels[i], "Cur File: SideA" + std::to_string(p.nSongNumber) + ".wav");
+        EXPECT_EQ(shown[i], "SideA" + std::to_string(p.nSongNumber) + ".wav");
     }
     const int64_t clipped = clippedIn(joined.size());
     EXPECT_GT(clipped, 10);
-    EXPECT_EQ(r.win.texts[IDC_CLIPPED], "Clipped Pts: " + std::to_string(clipped));
+    EXPECT_EQ(r.ctl->GetClippedTotal(), clipped);
+    EXPECT_EQ(r.win.report.nClippedTotal, clipped);
+    // The report lists every file with what it holds.
+    ASSERT_EQ(r.win.report.files.size(), songs.size());
+    for (size_t k = 0; k < songs.size(); ++k) {
+        EXPECT_EQ(r.win.report.files[k].nBytes, int64_t(songs[k].size())) << k;
+        EXPECT_FALSE(r.win.report.files[k].bRemoved);
+    }
 }
 
 // A mono side and its stereo copy (both channels equal), DC Block and Smart Gap on, in both
@@ -313,7 +361,7 @@ TEST(Recording, MonoSplitsWhereItsStereoCopySplits) {
     for (int bits : {16, 32}) {
         SCOPED_TRACE(bits);
         std::vector<std::vector<char>> left[2];  // the song files' first channel
-        std::string clipped[2];
+        int64_t clipped[2] = {0, 0};
         for (int channels : {1, 2}) {
             Recording r;
             r.format = {bits, 11025, channels};
@@ -342,15 +390,14 @@ TEST(Recording, MonoSplitsWhereItsStereoCopySplits) {
                     left[channels - 1].back().insert(left[channels - 1].back().end(), &song[at],
                                                      &song[at] + sampleBytes);
             }
-            clipped[channels - 1] = r.win.texts[IDC_CLIPPED];
+            clipped[channels - 1] = r.win.report.nClippedTotal;
         }
         // Split at both gaps (not at the quiet passage) and in the closing silence, whose short
         // file End Gap deleted.
         EXPECT_EQ(left[1].size(), 3u);
         EXPECT_TRUE(left[0] == left[1]);
-        EXPECT_EQ(clipped[0].substr(0, 13), "Clipped Pts: ");
-        EXPECT_EQ(std::stoi(clipped[0].substr(13)) * 2, std::stoi(clipped[1].substr(13)));
-        EXPECT_GT(std::stoi(clipped[0].substr(13)), 0);
+        EXPECT_EQ(clipped[0] * 2, clipped[1]);
+        EXPECT_GT(clipped[0], 0);
     }
 }
 
@@ -363,10 +410,10 @@ TEST(Recording, OverrunsOfUnknownLengthAreReportedAsSuch) {
     r.pTest->Produce(kBlock);
     r.win.onProgress = [&](size_t) { r.ctl->OnStop(); };
     ASSERT_TRUE(r.win.PumpUntilDone());
-    ASSERT_EQ(r.win.boxes.size(), 1u);
-    EXPECT_EQ(r.win.boxes[0].text,
-              "Audio was lost: the sound card reported 2 overrun(s); how much audio each one lost "
-              "is not known.\nAffected song file(s): SideA1.wav\n");
+    EXPECT_EQ(r.win.report.nOverflows, 2u);
+    EXPECT_EQ(r.win.report.nLostFrames, 0u);
+    EXPECT_EQ(r.win.report.lostIn, std::vector<std::string>{"SideA1.wav"});
+    EXPECT_EQ(r.win.messages.size(), 1u);
 }
 
 // A song file whose folder is removed mid-recording: the next block notices, and the recording
@@ -375,7 +422,7 @@ TEST(Recording, ARemovedSongFolderEndsTheRecordingWithinABlock) {
     Recording r({{8 * kFrames16, true}});
     r.UseTest({}, Delivery::Manual);
     fs::create_directory(r.dir / "songs");
-    r.win.strBasePath = (r.dir / "songs" / "SideA.wav").string();
+    r.win.request.strPath = (r.dir / "songs" / "SideA.wav").string();
     ASSERT_TRUE(r.Start());
     r.pTest->Produce(kBlock);
     r.win.onProgress = [&](size_t index) {
@@ -385,12 +432,84 @@ TEST(Recording, ARemovedSongFolderEndsTheRecordingWithinABlock) {
     ASSERT_TRUE(r.win.PumpUntilDone());
     EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::FileRemoved);
     EXPECT_EQ(r.win.progress.size(), 2u);
-    ASSERT_EQ(r.win.boxes.size(), 1u);
-    EXPECT_EQ(r.win.boxes[0].text,
-              "The song file " + (r.dir / "songs" / "SideA1.wav").string() +
-                  " was removed while it was being recorded (the file or its folder was "
-                  "deleted).\nThe recording has been stopped.\n");
-    EXPECT_TRUE(r.win.IsIdle());
+    ASSERT_EQ(r.win.report.failures.size(), 1u);
+    EXPECT_EQ(r.win.report.failures[0].kind, FailureKind::FileRemoved);
+    EXPECT_EQ(r.win.report.failures[0].szPath, (r.dir / "songs" / "SideA1.wav").string());
+    EXPECT_FALSE(r.ctl->IsRecording());
+}
+
+// A capture read that never comes back (a card that stops answering) is given up after the
+// no-audio limit: the recording ends with that failure and finished files while the read still
+// hangs, and the device is closed in the background once it returns.
+TEST(Recording, AStuckReadIsGivenUpAndTheDeviceClosedWhenItReturns) {
+    Recording r({{40 * kFrames16, true}});
+    r.UseTest({}, Delivery::Automatic);
+    r.pTest->HangAfter(3 * kBlock + 1000);
+    r.ctl->m_nWaitSliceMs = 20;
+    r.ctl->m_nNoAudioTimeoutMs = 300;
+    ASSERT_TRUE(r.Start());
+    ASSERT_TRUE(r.win.PumpUntilDone());
+    // Finished, device closed from our side, and the read is still out.
+    EXPECT_TRUE(r.pTest->IsHanging());
+    EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::NoAudio);
+    ASSERT_EQ(r.win.report.failures.size(), 1u);
+    EXPECT_EQ(r.win.report.failures[0].kind, FailureKind::NoAudio);
+    EXPECT_TRUE(r.win.report.strDeviceCloseError.empty());
+    EXPECT_TRUE(r.Joined() == r.Slice(0, 3 * kBlock));
+    EXPECT_EQ(r.ctl->GetWaveIn().GetHandle(), nullptr);
+    EXPECT_TRUE(r.pTest->IsClosingInBackground());
+    // Meanwhile the device does not open again.
+    EXPECT_FALSE(r.win.Record());
+    EXPECT_EQ(r.win.start.refusal, StartRefusal::DeviceOpen);
+
+    r.pTest->ReleaseHang();
+    EXPECT_TRUE(r.pTest->WaitClosedInBackground(60000));
+    EXPECT_TRUE(r.pTest->WaitSourceClosed(0));
+}
+
+// The disk fills in the middle of a song, after its first buffers were written: the recording
+// ends with the writer's reason, and the song file holds the audio that reached the disk as a
+// finished file.
+TEST(Recording, ADiskFillingMidSongEndsTheRecordingWithAFinishedFile) {
+    Recording r({{20 * kFrames16, true}});
+    r.UseTest({}, Delivery::Manual);
+    ASSERT_TRUE(r.Start());
+    // The file size limit stands in for the full disk: writes past it fail with EFBIG.
+    struct rlimit old {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    r.pTest->Produce(kBlock);
+    bool limited = false;
+    r.win.onProgress = [&](size_t index) {
+        if (index == 2) {
+            struct rlimit small = old;
+            small.rlim_cur = 5 * kBlock;
+            limited = setrlimit(RLIMIT_FSIZE, &small) == 0;
+        }
+        r.pTest->Produce(kBlock);
+    };
+    const bool done = r.win.PumpUntilDone();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    ASSERT_TRUE(done);
+    ASSERT_TRUE(limited);
+    EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::WriterError);
+    const RecordingReport& report = r.win.report;
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_EQ(report.failures[0].kind, FailureKind::Writer);
+    EXPECT_THAT(std::string(report.failures[0].szText),
+                HasSubstr("Cannot write to " + (r.dir / "SideA1.wav").string() + ".\n"));
+    EXPECT_THAT(std::string(report.failures[0].szText), HasSubstr("File too large"));
+    // Said once: the failed close of the same file is not repeated.
+    EXPECT_EQ(r.win.messages.size(), 1u);
+    EXPECT_FALSE(r.ctl->GetWriter().IsOpen());
+    // The file is a finished WAV file holding a prefix of the input, more than the first
+    // buffers and less than the limit.
+    const WavFile wav = ReadWav(r.dir / "SideA1.wav");
+    EXPECT_EQ(wav.szProblem, "");
+    EXPECT_GE(wav.nDataBytes, uint64_t(3 * kBlock));
+    EXPECT_LE(wav.nDataBytes, uint64_t(5 * kBlock));
+    EXPECT_TRUE(r.JoinedIsPrefix());
 }
 
 // Frames that encode their own number, cut by short songs and periodic silences into more than
@@ -425,10 +544,8 @@ TEST(RecordingIntegrity, ForcedSplitsLoseRepeatAndReorderNothing) {
             for (size_t f = 0; f < joined.size() / frameBytes; f += 997) {
                 ASSERT_EQ(DecodeFrame(format, joined.data() + f * frameBytes), long(f));
             }
-            EXPECT_TRUE(r.win.boxes.empty());
-            EXPECT_TRUE(r.win.IsIdle());
-            EXPECT_EQ(r.win.texts[IDC_CURFILE],
-                      "Cur File: SideA" + std::to_string(p.cuts.size() + 1) + ".wav");
+            EXPECT_TRUE(r.win.messages.empty());
+            EXPECT_EQ(r.win.CurFile(), "SideA" + std::to_string(p.cuts.size() + 1) + ".wav");
         }
     }
 }
@@ -436,6 +553,7 @@ TEST(RecordingIntegrity, ForcedSplitsLoseRepeatAndReorderNothing) {
 TEST(RecordingIntegrity, LostFramesAreReportedExactlyAndWhere) {
     Recording r({{8 * kFrames16 + 1500, true}});
     r.UseTest({}, Delivery::Manual);
+    r.ctl->m_fCaptureQueueSeconds = 0;  // two buffers
     ASSERT_TRUE(r.Start());
     {
         // A recording thread held up fills both buffers; what comes then is lost.
@@ -447,10 +565,10 @@ TEST(RecordingIntegrity, LostFramesAreReportedExactlyAndWhere) {
     ASSERT_TRUE(r.win.PumpUntilDone());
 
     EXPECT_EQ(r.ctl->GetWaveIn().GetLostFrames(), 1000u);
-    ASSERT_EQ(r.win.boxes.size(), 1u);
-    EXPECT_EQ(r.win.boxes[0].text,
-              "Audio was lost: the sound card delivered 1000 frame(s) (0.091 seconds) that could "
-              "not be taken in time.\nAffected song file(s): SideA1.wav\n");
+    EXPECT_EQ(r.win.report.nLostFrames, 1000u);
+    EXPECT_EQ(r.win.report.nOverflows, 0u);
+    EXPECT_EQ(r.win.report.lostIn, std::vector<std::string>{"SideA1.wav"});
+    EXPECT_EQ(r.win.messages.size(), 1u);
     // The files hold the input with exactly those frames missing, right after the two blocks.
     const auto joined = r.Joined();
     long missing = 0;
@@ -501,5 +619,4 @@ TEST(RecordingThreads, StopMidRecordingWhileTheMetersReadKeepsWholeFrames) {
     EXPECT_GE(joined.size(), size_t(2 * kBlock));
     EXPECT_LT(joined.size(), r.input.size());
     EXPECT_TRUE(r.JoinedIsPrefix());
-    EXPECT_NE(std::find(r.win.log.begin(), r.win.log.end(), "wait:500"), r.win.log.end());
 }

@@ -17,3 +17,7 @@ vellisto_gtest(recording_portaudio_tests SOURCES recording_portaudio_test.cpp
     LIBS vellisto_engine vellisto_capture_testing LABELS recording threads)
 set_tests_properties(recording_portaudio_tests PROPERTIES ENVIRONMENT
     "VELLISTO_SOURCE_DIR=${PROJECT_SOURCE_DIR};ALSA_CONFIG_PATH=${PROJECT_SOURCE_DIR}/audio/tests/capture_alsa.conf")
+
+# The words for every value the engine reports.
+vellisto_gtest(recording_texts_tests SOURCES recording_texts_test.cpp LIBS vellisto_engine
+    LABELS recording)

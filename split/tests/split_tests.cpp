@@ -50,9 +50,9 @@ TEST(SplitTest, SongFilesEqualThoseOfADirectRecordingOfTheSameInput) {
     ASSERT_EQ(run.nCode, 1) << run.strErr;
     EXPECT_THAT(run.strErr, HasSubstr("00:05.0 of it above Gap Level"));
 
-    CTestWindow window;
-    window.strBaseText = "Tape.wav";
-    window.strBasePath = dir / "direct/Tape.wav";
+    CTestFront window;
+    window.request.strShown = "Tape.wav";
+    window.request.strPath = dir / "direct/Tape.wav";
     CRecordingControl control(&window,
                               MakeFileCaptureBackend(dir / "Tape.wav", FilePacing::AsFastAsRead));
     window.pControl = &control;
@@ -63,11 +63,10 @@ TEST(SplitTest, SongFilesEqualThoseOfADirectRecordingOfTheSameInput) {
     analyser.SetGapLevelPosition(analyser.GetGapLevelPosition());
     analyser.SetMinSongSizePosition(analyser.GetMinSongSizePosition());
     analyser.SetEndSizePosition(analyser.GetEndSizePosition());
-    control.GetWriter().SetFileName(window.strBasePath.c_str());
-    control.OnRecord();
-    ASSERT_TRUE(control.IsRecording());
+    control.GetWriter().SetFileName(window.request.strPath.c_str());
+    ASSERT_TRUE(window.Record());
     ASSERT_TRUE(window.PumpUntilDone());
-    EXPECT_TRUE(window.boxes.empty());
+    EXPECT_TRUE(window.messages.empty());
 
     const auto direct = SongFiles(dir, "direct/Tape", ".wav");
     ASSERT_EQ(direct.size(), 2u);

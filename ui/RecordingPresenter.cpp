@@ -1,0 +1,147 @@
+#include "RecordingPresenter.h"
+
+#include <algorithm>
+
+#include "RecordingControl.h"
+#include "RecordingTexts.h"
+
+namespace texts = recording_texts;
+
+CRecordingPresenter::CRecordingPresenter(IRecorderView& view, CRecordingControl& control)
+    : m_view(view), m_control(control) {}
+
+void CRecordingPresenter::AddObserver(IRecordingObserver* observer) {
+    m_observers.push_back(observer);
+}
+
+void CRecordingPresenter::RemoveObserver(IRecordingObserver* observer) {
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), observer),
+                      m_observers.end());
+}
+
+void CRecordingPresenter::ShowError(const std::string& text) {
+    m_view.MessageBox(text, texts::kErrorTitle, MsgIcon::Stop, MsgButtons::Ok);
+}
+
+void CRecordingPresenter::EnableRecordingControls(bool recording) {
+    for (int id : {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE}) {
+        m_view.EnableItem(id, !recording);
+    }
+    m_view.EnableItem(IDC_STOP, recording);
+}
+
+void CRecordingPresenter::OnRecord() {
+    if (m_control.IsRecording()) return;
+    const RecordRequest request{m_view.HasBaseFileSelection(), m_view.GetBaseFileText(),
+                                m_view.GetBaseFilePath()};
+    const StartOutcome prepared = m_control.Prepare(request);
+    switch (prepared.refusal) {
+        case StartRefusal::None:
+            break;
+        case StartRefusal::Declined:
+            return;
+        case StartRefusal::NoBaseName:
+            m_view.MessageBox(texts::RefusalText(prepared), texts::RefusalTitle(prepared.refusal),
+                              MsgIcon::Warning, MsgButtons::Ok);
+            m_view.OnNew();
+            return;
+        default:
+            ShowError(texts::RefusalText(prepared));
+            if (prepared.refusal == StartRefusal::NameTooLong) m_view.FocusItem(IDC_BASEFILE);
+            return;
+    }
+
+    if (prepared.existing.nLowest > 0) {
+        // No is the default: the question may come from the global hot key while the user
+        // types elsewhere, and Enter must not overwrite a take.
+        const MsgAnswer answer =
+            m_view.MessageBox(texts::OverwriteQuestion(prepared.existing), texts::kExistsTitle,
+                              MsgIcon::Question, MsgButtons::YesNoDefaultNo);
+        const bool stay = m_view.Wait(750);
+        if (answer != MsgAnswer::Yes || !stay) {
+            m_control.Abandon();
+            return;
+        }
+    }
+
+    const StartOutcome started = m_control.Start();
+    if (started.Refused()) {
+        if (started.refusal == StartRefusal::Declined) return;
+        ShowError(texts::RefusalText(started));
+        // Where the base file or the settings have to change, the base file is where to start.
+        if (started.refusal == StartRefusal::DeviceFormat ||
+            started.refusal == StartRefusal::NoDevice ||
+            started.refusal == StartRefusal::DeviceOpen ||
+            started.refusal == StartRefusal::FileNotCreatable) {
+            m_view.FocusItem(IDC_BASEFILE);
+        }
+        return;
+    }
+    m_strCurFileText = texts::CurFileLabel(m_control.ShownName(1));
+    EnableRecordingControls(true);
+    m_view.FocusItem(IDC_STOP);
+    for (IRecordingObserver* observer : m_observers) observer->OnRecordingStarted();
+}
+
+void CRecordingPresenter::OnStop() {
+    m_view.SetWaitCursor(true);
+    m_control.OnStop();
+    // Leaving the program meanwhile changes nothing here: the recording is stopping anyway.
+    (void)m_view.Wait(500);
+    m_view.SetWaitCursor(false);
+}
+
+void CRecordingPresenter::StopAndFinish() {
+    if (!m_control.IsRecording()) return;
+    m_control.OnStop();
+    OnRecordingDone();
+}
+
+void CRecordingPresenter::OnRecordingProgress(const RecordingProgress& progress) {
+    ++m_nPictureCounter;
+    m_view.ShowRecordingPicture(m_nPictureCounter % 2 == 1);
+    m_control.OnRecordingProgress(progress);
+    ShowProgress();
+}
+
+void CRecordingPresenter::ShowProgress() {
+    const std::string shown = m_control.ShownName(m_control.GetSongNumber());
+    m_strCurFileText = texts::CurFileLabel(shown);
+    m_view.SetItemText(IDC_CURFILE, m_strCurFileText);
+
+    const RecSettings& s = m_control.m_settings;
+    m_view.SetItemText(IDC_CLIPPED, texts::ClippedLabel(m_control.GetClippedTotal()));
+    m_view.SetItemText(IDC_SONGTIME,
+                       texts::SongTimeLabel(m_control.GetSongBytes(), s.wBitsPerSample, s.wChannels,
+                                            s.nSamplesPerSec));
+    m_view.SetItemText(IDC_TOTALTIME,
+                       texts::TotalTimeLabel(m_control.GetTotalBytes(), s.wBitsPerSample,
+                                             s.wChannels, s.nSamplesPerSec));
+    if (m_view.IsMinimized()) m_view.SetCaption(texts::RecordingCaption(shown));
+}
+
+void CRecordingPresenter::OnRecordingDone() {
+    const RecordingReport report = m_control.Finish();
+    if (!report.bValid) return;
+    // Before any box: a box of the end may wait for hours.
+    for (IRecordingObserver* observer : m_observers) observer->OnRecordingEnded(report);
+    m_view.ShowRecordingPicture(false);
+    // The labels end with the recording's own totals.
+    ShowProgress();
+
+    const std::vector<std::string> messages = texts::EndMessages(report);
+    size_t next = 0;
+    // The thread's own ending message comes first, before the window is given back.
+    if (!report.failures.empty()) ShowError(messages[next++]);
+    EnableRecordingControls(false);
+    if (m_view.IsMinimized()) m_view.SetCaption(texts::DoneCaption());
+    for (; next < messages.size(); ++next) ShowError(messages[next]);
+
+    // The file shown may hold no audio (a next file that failed to open) or be gone (the
+    // trailing silence): show the last one that holds audio.
+    if (report.nLastAudioSong >= 1 && report.nLastAudioSong != report.nSongNumber) {
+        m_strCurFileText = texts::CurFileLabel(m_control.ShownName(report.nLastAudioSong));
+        m_view.SetItemText(IDC_CURFILE, m_strCurFileText);
+    }
+    m_view.FocusItem(IDC_RECORD);
+}

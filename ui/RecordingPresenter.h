@@ -1,0 +1,59 @@
+// The main window's side of a recording: turns the recording control's values into the
+// window's boxes, questions, control states, labels and caption, and tells observers (the
+// desktop integration, say) when a recording starts and how it ended.
+//
+// The main window owns one beside its recording control and hands it the recording thread's
+// messages from its mailbox. User-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "RecorderView.h"
+#include "RecordingSink.h"
+
+class CRecordingControl;
+
+// Told about recordings, on the user-interface thread: a start once the window shows it, an end
+// as soon as it is known, before the window's boxes about it.
+class IRecordingObserver {
+public:
+    virtual ~IRecordingObserver() = default;
+    virtual void OnRecordingStarted() {}
+    virtual void OnRecordingEnded(const RecordingReport& /*report*/) {}
+};
+
+class CRecordingPresenter : public IRecordingListener {
+public:
+    CRecordingPresenter(IRecorderView& view, CRecordingControl& control);
+
+    void OnRecord();
+    void OnStop();
+    // Stops a running recording and finishes it at once, without waiting for the thread's done
+    // message (the window is leaving); the message, when it comes, changes nothing.
+    void StopAndFinish();
+
+    // IRecordingListener
+    void OnRecordingProgress(const RecordingProgress& progress) override;
+    void OnRecordingDone() override;
+
+    // Observers stay registered until removed; they must outlive their registration.
+    void AddObserver(IRecordingObserver* observer);
+    void RemoveObserver(IRecordingObserver* observer);
+
+    const std::string& GetCurFileText() const { return m_strCurFileText; }
+
+private:
+    void EnableRecordingControls(bool recording);
+    void ShowError(const std::string& text);
+    // Shows the current file, the clipped points and the two times from the control's counters.
+    void ShowProgress();
+
+    IRecorderView& m_view;
+    CRecordingControl& m_control;
+    std::vector<IRecordingObserver*> m_observers;
+    std::string m_strCurFileText;
+    // Flips the recording picture on every progress message, for the whole run.
+    uint64_t m_nPictureCounter = 0;
+};

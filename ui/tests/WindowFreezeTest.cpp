@@ -1,0 +1,297 @@
+// The real window, offscreen, while the recording thread is held up: a song file's write that
+// stalls (a slow disk) and a capture read that does not come back (a card that stops answering).
+// The capture device is a WAV file played in real time through the capture queue every device
+// shares, dropping what finds no buffer as a sound card does; this program wraps its read and
+// the song files' writes. Throughout, a 10 ms timer on the window thread measures the longest
+// gap between its ticks and a thread outside measures how long a posted click waits: a freeze
+// is seconds, the bounds are generous for busy cores.
+//
+// The stall and the hang last VELLISTO_STALL_MS (default 2000) and VELLISTO_HANG_MS (default
+// 4000, with a no-audio limit of VELLISTO_NO_AUDIO_MS, default 1000); the figures go to stdout.
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "FileCaptureBackend.h"
+#include "ProfileStore.h"
+#include "QueuedCaptureBackend.h"
+#include "RecorderDlg.h"
+#include "RecordingControl.h"
+#include "RecordingPresenter.h"
+#include "TestSupport.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int EnvMs(const char* name, int fallback) {
+    const char* value = std::getenv(name);
+    return value && *value ? std::atoi(value) : fallback;
+}
+
+// What the wrapped calls do, set by the test.
+std::atomic<int> g_nStallMs{0};       // the next song-file write stalls this long (once)
+std::atomic<bool> g_bHang{false};     // reads of the input hang while set
+std::atomic<bool> g_bHanging{false};  // a read is hanging now
+std::mutex g_hangMutex;
+std::condition_variable g_hangCond;
+
+bool Names(int fd, const char* suffix) {
+    char link[64], path[4096];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    const ssize_t n = ::readlink(link, path, sizeof path - 1);
+    if (n <= 0) return false;
+    path[n] = 0;
+    const size_t len = std::strlen(suffix);
+    return size_t(n) >= len && std::strcmp(path + n - len, suffix) == 0;
+}
+
+void MaybeStall(int fd) {
+    if (g_nStallMs.load() == 0 || !Names(fd, "Freeze1.wav")) return;
+    const int ms = g_nStallMs.exchange(0);
+    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));  // the slow disk
+}
+
+void MaybeHang(int fd) {
+    if (!g_bHang.load() || !Names(fd, "in.wav")) return;
+    std::unique_lock<std::mutex> lock(g_hangMutex);
+    g_bHanging = true;
+    g_hangCond.wait(lock, [] { return !g_bHang.load(); });
+    g_bHanging = false;
+}
+
+void ReleaseHang() {
+    {
+        std::lock_guard<std::mutex> guard(g_hangMutex);
+        g_bHang = false;
+    }
+    g_hangCond.notify_all();
+}
+
+}  // namespace
+
+extern "C" {
+ssize_t __real_read(int fd, void* data, size_t count);
+ssize_t __real_pwrite(int fd, const void* data, size_t count, off_t offset);
+ssize_t __real_pwritev(int fd, const iovec* iov, int count, off_t offset);
+ssize_t __wrap_read(int fd, void* data, size_t count) {
+    MaybeHang(fd);
+    return __real_read(fd, data, count);
+}
+ssize_t __wrap_pwrite(int fd, const void* data, size_t count, off_t offset) {
+    MaybeStall(fd);
+    return __real_pwrite(fd, data, count, offset);
+}
+ssize_t __wrap_pwritev(int fd, const iovec* iov, int count, off_t offset) {
+    MaybeStall(fd);
+    return __real_pwritev(fd, iov, count, offset);
+}
+}
+
+namespace {
+
+// The window's responsiveness while it runs: the longest gap between 10 ms ticks of a timer on
+// its thread, and the longest wait of a click posted from outside (one every 50 ms).
+class CResponsiveness {
+public:
+    explicit CResponsiveness(QWidget* window) : m_pWindow(window) {
+        m_timer.setInterval(10);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            const auto now = Clock::now();
+            if (m_lastTick != Clock::time_point{}) m_maxGap = std::max(m_maxGap, now - m_lastTick);
+            m_lastTick = now;
+        });
+        m_timer.start();
+        m_clicker = std::thread([this] {
+            while (!m_bDone.load()) {
+                const auto posted = Clock::now();
+                QMetaObject::invokeMethod(
+                    m_pWindow,
+                    [this, posted] {
+                        m_maxClick = std::max(m_maxClick, Clock::now() - posted);
+                        ++m_nClicks;
+                    },
+                    Qt::QueuedConnection);
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        });
+    }
+    ~CResponsiveness() { Finish(); }
+    void Finish() {
+        m_bDone = true;
+        if (m_clicker.joinable()) m_clicker.join();
+        m_timer.stop();
+    }
+    double MaxGapMs() const { return std::chrono::duration<double, std::milli>(m_maxGap).count(); }
+    double MaxClickMs() const {
+        return std::chrono::duration<double, std::milli>(m_maxClick).count();
+    }
+    int Clicks() const { return m_nClicks; }
+
+private:
+    QWidget* m_pWindow;
+    QTimer m_timer;
+    Clock::time_point m_lastTick{};
+    Clock::duration m_maxGap{};
+    Clock::duration m_maxClick{};
+    int m_nClicks = 0;
+    std::atomic<bool> m_bDone{false};
+    std::thread m_clicker;
+};
+
+// Counts the reports the window shows: each moves the clock and the meters.
+class CShownReports : public IRecordingObserver {
+public:
+    void OnRecordingEnded(const RecordingReport& report) override { last = report; }
+    RecordingReport last;
+};
+
+class CFreezeDlg : public CRecorderDlg {
+public:
+    explicit CFreezeDlg(IProfileStore& profile)
+        : CRecorderDlg(MakeFileCaptureBackend(Path("in.wav").toStdString(), FilePacing::RealTime),
+                       profile) {
+        GetPresenter().AddObserver(&reports);
+    }
+    ~CFreezeDlg() override { GetPresenter().RemoveObserver(&reports); }
+    void SetItemText(int id, const std::string& text) override {
+        if (id == IDC_TOTALTIME) ++nClockShown;
+        CRecorderDlg::SetItemText(id, text);
+    }
+    void Click(int id) { static_cast<QAbstractButton*>(GetItem(id))->click(); }
+
+    CShownReports reports;
+    int nClockShown = 0;
+};
+
+}  // namespace
+
+class WindowFreezeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    // A song file's write stalls mid-recording: the window stays responsive and, once the disk
+    // takes the data again, the file holds every frame of the input up to Stop, in order.
+    void aStalledWriteFreezesNothing() {
+        const int stallMs = EnvMs("VELLISTO_STALL_MS", 2000);
+        const double seconds = stallMs / 1000.0 + 4.0;
+        WriteWav(Path("in.wav"), {seconds + 5.0});
+        CMemoryProfileStore profile;
+        CFreezeDlg dlg(profile);
+        // The song file then holds the input's bytes unchanged.
+        dlg.GetControl().GetAnalyzer().SetDCBlock(0);
+        dlg.AddBaseFile(Path("Freeze.wav").toStdString());
+        dlg.show();
+        dlg.Click(IDC_RECORD);
+        QVERIFY(dlg.GetControl().IsRecording());
+        QTRY_VERIFY(dlg.nClockShown >= 2);
+        CResponsiveness watch(&dlg);
+        g_nStallMs = stallMs;
+        // Waits on events, not on time: the stall has begun and ended, then the recording
+        // runs on for two seconds of audio.
+        QTRY_VERIFY_WITH_TIMEOUT(g_nStallMs.load() == 0, 20000);
+        const int64_t after = dlg.GetControl().GetTotalBytes() + 2 * kBytesPerSecond;
+        QTRY_VERIFY_WITH_TIMEOUT(dlg.GetControl().GetTotalBytes() >= after, 60000);
+        const auto pressed = Clock::now();
+        dlg.Click(IDC_STOP);
+        const double stopMs =
+            std::chrono::duration<double, std::milli>(Clock::now() - pressed).count();
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 20000);
+        watch.Finish();
+        const RecordingReport& report = dlg.reports.last;
+        std::printf(
+            "stalled write of %d ms: longest timer gap %.1f ms, longest click wait %.1f "
+            "ms over %d clicks, Stop returned in %.1f ms, lost frames %llu\n",
+            stallMs, watch.MaxGapMs(), watch.MaxClickMs(), watch.Clicks(), stopMs,
+            static_cast<unsigned long long>(report.nLostFrames));
+        QVERIFY(report.bValid);
+        QCOMPARE(report.nLostFrames, 0ull);
+        QVERIFY(report.failures.empty());
+        QVERIFY2(watch.MaxGapMs() < 1000, qPrintable(QString::number(watch.MaxGapMs())));
+        QVERIFY2(watch.MaxClickMs() < 1000, qPrintable(QString::number(watch.MaxClickMs())));
+        // Stop only asks: its pause of half a second keeps the window painting.
+        QVERIFY2(stopMs < 2000, qPrintable(QString::number(stopMs)));
+        // The song file is the input's first bytes, whole.
+        const testsupport::WavFile wav = testsupport::ReadWav(Path("Freeze1.wav").toStdString());
+        QCOMPARE(QString::fromStdString(wav.szProblem), QString());
+        const testsupport::WavFile in = testsupport::ReadWav(Path("in.wav").toStdString());
+        const auto data = wav.Data();
+        const auto input = in.Data();
+        QVERIFY(data.size() >= size_t(after) && data.size() <= input.size());
+        QVERIFY(std::equal(data.begin(), data.end(), input.begin()));
+    }
+
+    // A capture read hangs: the recording ends with the no-audio message within a second of the
+    // limit, the window never waits for the device, and the device is closed once the read
+    // returns.
+    void aHangingReadFreezesNothing() {
+        const int hangMs = EnvMs("VELLISTO_HANG_MS", 4000);
+        const int limitMs = EnvMs("VELLISTO_NO_AUDIO_MS", 1000);
+        WriteWav(Path("in.wav"), {hangMs / 1000.0 + 10.0});
+        CMemoryProfileStore profile;
+        CFreezeDlg dlg(profile);
+        dlg.GetControl().m_nNoAudioTimeoutMs = limitMs;
+        dlg.AddBaseFile(Path("Freeze.wav").toStdString());
+        dlg.show();
+        QString box;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            auto* message = qobject_cast<QMessageBox*>(modal);
+            if (message) box = message->text();
+            static_cast<QDialog*>(modal)->accept();
+        });
+        dlg.Click(IDC_RECORD);
+        QTRY_VERIFY(dlg.nClockShown >= 2);
+        CResponsiveness watch(&dlg);
+        g_bHang = true;
+        QTRY_VERIFY_WITH_TIMEOUT(g_bHanging.load(), 20000);
+        const auto hung = Clock::now();
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), limitMs + 20000);
+        const double endedMs =
+            std::chrono::duration<double, std::milli>(Clock::now() - hung).count();
+        QTRY_VERIFY_WITH_TIMEOUT(!box.isEmpty(), 20000);
+        // The read still hangs: everything above happened without it. Let it hang its time,
+        // the window working meanwhile, then return.
+        QVERIFY(g_bHanging.load());
+        QTest::qWait(std::max(0, hangMs - int(endedMs)));
+        ReleaseHang();
+        // Once the read returns, the device closes its source by itself.
+        auto* device =
+            dynamic_cast<CQueuedCaptureBackend*>(dlg.GetControl().GetWaveIn().GetBackend());
+        QVERIFY(device && device->WaitClosedInBackground(20000));
+        watch.Finish();
+        std::printf(
+            "read hung %d ms, no-audio limit %d ms: recording ended %.0f ms after the "
+            "read hung, longest timer gap %.1f ms, longest click wait %.1f ms over %d "
+            "clicks\n",
+            hangMs, limitMs, endedMs, watch.MaxGapMs(), watch.MaxClickMs(), watch.Clicks());
+        QCOMPARE(box, QStringLiteral("No audio arrived from the sound card for %1 seconds.\nThe "
+                                     "recording has been stopped; the song files are finished.\n")
+                          .arg((limitMs + 999) / 1000));
+        QVERIFY2(endedMs < limitMs + 1000 + 2000, qPrintable(QString::number(endedMs)));
+        QVERIFY2(watch.MaxGapMs() < 1000, qPrintable(QString::number(watch.MaxGapMs())));
+        QVERIFY2(watch.MaxClickMs() < 1000, qPrintable(QString::number(watch.MaxClickMs())));
+        QVERIFY(FinishedDataBytes(Path("Freeze1.wav")) > 0);
+    }
+
+    void cleanup() {
+        g_nStallMs = 0;
+        ReleaseHang();
+        QDir dir(g_workDir);
+        for (const QString& name : dir.entryList(QDir::Files)) dir.remove(name);
+    }
+};
+
+int main(int argc, char** argv) { return RunInTemporaryDir<WindowFreezeTest>(argc, argv); }
+
+#include "WindowFreezeTest.moc"
