@@ -31,8 +31,10 @@ std::string Format(const char* format, const std::string& text, long number) {
 }  // namespace
 
 CRecordingControl::CRecordingControl(IRecorderWindow* window,
-                                     std::unique_ptr<ICaptureBackend> backend)
-    : m_pWindow(window), m_waveIn(std::move(backend)) {}
+                                     std::unique_ptr<ICaptureBackend> backend, size_t pathSize)
+    : m_pWindow(window),
+      m_waveIn(std::move(backend)),
+      m_nPathSize(std::clamp<size_t>(pathSize, kPathSize, kLongestPathSize)) {}
 
 CRecordingControl::~CRecordingControl() {
     {
@@ -123,11 +125,11 @@ void CRecordingControl::OnRecord() {
     const std::string basePath = m_pWindow->GetBaseFilePath();
     const CSongFileName songs(basePath);
 
-    // Path fields hold 259 characters; room for any song number keeps every later name whole
-    // instead of cut off into a different file.
+    // Room for any song number in the path fields keeps every later name whole instead of cut
+    // off into a different file.
     constexpr size_t kNumberRoom = 10;
-    if (songs.Stem().size() + songs.Extension().size() + kNumberRoom >= kPathSize ||
-        displayName.size() + kNumberRoom >= kPathSize) {
+    if (songs.Stem().size() + songs.Extension().size() + kNumberRoom >= m_nPathSize ||
+        displayName.size() + kNumberRoom >= m_nPathSize) {
         ShowError("The file name is too long:\n" + basePath + "\n");
         m_pWindow->FocusItem(IDC_BASEFILE);
         FreeBlockBuffer();
@@ -238,8 +240,8 @@ void CRecordingControl::OnRecord() {
 
     {
         std::lock_guard<CCriticalSection> guard(m_lock);
-        std::snprintf(m_szDisplayName, kPathSize, "%s", displayName.c_str());
-        std::snprintf(m_szFilePath, kPathSize, "%s", filePath.c_str());
+        std::snprintf(m_szDisplayName, m_nPathSize, "%s", displayName.c_str());
+        std::snprintf(m_szFilePath, m_nPathSize, "%s", filePath.c_str());
     }
     m_strCurFileText = "Cur File: " + displayName;
     m_pathNames = songs;
@@ -254,6 +256,7 @@ void CRecordingControl::OnRecord() {
     m_params.pBufferSize = &m_nBufferSize;
     m_params.pszDisplayName = m_szDisplayName;
     m_params.pszFilePath = m_szFilePath;
+    m_params.nPathSize = m_nPathSize;
     m_params.pEvent = &m_recordingEvent;
     m_params.pLock = &m_lock;
     m_params.pStopFlag = &m_bStopFlag;

@@ -26,8 +26,10 @@
 class CRecordingControl {
 public:
     // The capture device is built on the given backend (PortAudio in the recorder, the file or
-    // test backend in tests and the splitter).
-    CRecordingControl(IRecorderWindow* window, std::unique_ptr<ICaptureBackend> backend);
+    // test backend in tests and the splitter). pathSize: the bytes a song file's path may take,
+    // terminator included, from kPathSize (the recorder's) to kLongestPathSize.
+    CRecordingControl(IRecorderWindow* window, std::unique_ptr<ICaptureBackend> backend,
+                      size_t pathSize = kPathSize);
     virtual ~CRecordingControl();
     CRecordingControl(const CRecordingControl&) = delete;
     CRecordingControl& operator=(const CRecordingControl&) = delete;
@@ -112,8 +114,9 @@ private:
     int64_t m_nTotalBytes = 0;
     int64_t m_nSongBytes = 0;
     int64_t m_nClippedTotal = 0;
-    char m_szDisplayName[kPathSize] = {};  // under the lock while recording
-    char m_szFilePath[kPathSize] = {};     // under the lock while recording
+    size_t m_nPathSize;                           // bytes of the two fields that are used
+    char m_szDisplayName[kLongestPathSize] = {};  // under the lock while recording
+    char m_szFilePath[kLongestPathSize] = {};     // under the lock while recording
     std::string m_strCurFileText;
     // How this recording's song files are named: full paths and names as shown. Set by Record,
     // read by the recording thread while it runs.

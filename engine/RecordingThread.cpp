@@ -93,8 +93,8 @@ bool CBlockLoop::NextFile() {
     if (WriterFailed(false)) return false;
     ++m_nSongNumber;
     m_nSongBytes = 0;
-    if (!m_p.pPathNames->NameInto(m_p.pszFilePath, kPathSize, m_nSongNumber) ||
-        !m_p.pDisplayNames->NameInto(m_p.pszDisplayName, kPathSize, m_nSongNumber)) {
+    if (!m_p.pPathNames->NameInto(m_p.pszFilePath, m_p.nPathSize, m_nSongNumber) ||
+        !m_p.pDisplayNames->NameInto(m_p.pszDisplayName, m_p.nPathSize, m_nSongNumber)) {
         char text[CErrorState::kTextSize];
         std::snprintf(text, sizeof text, "The name of song file %d is too long:\n%s%d%s\n",
                       m_nSongNumber, m_p.pPathNames->Stem().c_str(), m_nSongNumber,

@@ -6,7 +6,7 @@
 // The recording control fills RecordingThreadParams on the user-interface thread, keeps it and
 // every object it points to alive until the thread has ended, and reads the outcome under the
 // recording lock after the done message. The block loop allocates nothing; the file names of
-// the next song are built in fixed 260-byte fields.
+// the next song are built in fixed fields of nPathSize bytes.
 #pragma once
 
 #include <cstddef>
@@ -64,8 +64,9 @@ struct RecordingThreadParams {
     CWaveIn* pWaveIn = nullptr;          // open and capturing
     void* pBlockBuffer = nullptr;        // *pBufferSize bytes
     long* pBufferSize = nullptr;         // capture buffer size, bytes
-    char* pszDisplayName = nullptr;      // kPathSize bytes, shown after "Cur File: "
-    char* pszFilePath = nullptr;         // kPathSize bytes, the current file's full path
+    char* pszDisplayName = nullptr;      // nPathSize bytes, shown after "Cur File: "
+    char* pszFilePath = nullptr;         // nPathSize bytes, the current file's full path
+    size_t nPathSize = kPathSize;        // at most kLongestPathSize
     CEvent* pEvent = nullptr;            // auto-reset, signalled by the capture notification
     CCriticalSection* pLock = nullptr;   // the recording lock
     int* pStopFlag = nullptr;            // 1 once Stop was pressed; read under the lock

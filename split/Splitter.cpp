@@ -599,7 +599,7 @@ int CSplitter::Record() {
     if (fd < 0) return Fail("Cannot read " + m_strName + ": " + std::strerror(errno));
     auto backend = MakeFileCaptureBackend(fd, m_strName, m_info, FilePacing::AsFastAsRead);
     CFileCaptureBackend* file = backend.get();
-    CRecordingControl control(&window, std::move(backend));
+    CRecordingControl control(&window, std::move(backend), kLongestPathSize);
 
     CSignalAnalyzer& analyser = control.GetAnalyzer();
     analyser = m_params;
