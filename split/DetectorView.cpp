@@ -42,33 +42,61 @@ void CDetectorView::OnBlockAnalysed(const AnalysedBlock& block) {
     m_nBytes += static_cast<uint64_t>(block.nBytes);
     if (block.bEndGapReached && m_nEndGapSample < 0) m_nEndGapSample = first;
     const float* levels = block.pLevels;
+    const long n = block.nSamples;
     if (!levels) {
-        m_nSamples += block.nSamples;
+        m_nSamples += n;
         return;
     }
-    for (long k = 0; k < block.nSamples; ++k) {
-        const int64_t i = first + k;
-        const float a = levels[k];
-        // The same comparison as the gap test: louder than the gap level ends a stretch.
-        if (a > m_fLevel) {
-            EndRun(i);
-            m_nLastLoud = i;
-        } else if (i > m_nLastLoud) {
-            if (!m_bInRun) {
+    // Music is loud nearly all the time: the stretches are followed from one change between
+    // loud and quiet to the next, and the grid's maxima taken a cell at a time.
+    const float level = m_fLevel;
+    long k = 0;
+    while (k < n) {
+        if (!m_bInRun) {
+            // The same comparison as the gap test: louder than the gap level ends a stretch.
+            const long from = k;
+            while (k < n && levels[k] > level) ++k;
+            if (k > from) m_nLastLoud = first + k - 1;
+            if (k == n) break;
+            if (first + k > m_nLastLoud) {
                 m_bInRun = true;
-                m_fRunMin = m_fRunMax = a;
+                m_fRunMin = m_fRunMax = levels[k];
             }
-            m_fRunMin = std::min(m_fRunMin, a);
-            m_fRunMax = std::max(m_fRunMax, a);
+            ++k;
+        } else {
+            float low = m_fRunMin, high = m_fRunMax;
+            for (; k < n && !(levels[k] > level); ++k) {
+                low = std::min(low, levels[k]);
+                high = std::max(high, levels[k]);
+            }
+            m_fRunMin = low;
+            m_fRunMax = high;
+            if (k == n) break;
+            EndRun(first + k);
+            m_nLastLoud = first + k;
+            ++k;
         }
-        m_fCell = std::max(m_fCell, a);
-        if (--m_nCellLeft == 0) {
+    }
+    // Levels are magnitudes (never -0) and a NaN never wins a comparison, so the maximum is the
+    // same in any order: four running maxima keep the loop from waiting on one.
+    for (long at = 0; at < n;) {
+        const long end = at + std::min<int64_t>(m_nCellLeft, n - at);
+        float m[4] = {m_fCell, 0, 0, 0};
+        long j = at;
+        for (; j + 4 <= end; j += 4) {
+            for (int q = 0; q < 4; ++q) m[q] = levels[j + q] > m[q] ? levels[j + q] : m[q];
+        }
+        for (; j < end; ++j) m[0] = levels[j] > m[0] ? levels[j] : m[0];
+        m_fCell = std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
+        m_nCellLeft -= end - at;
+        at = end;
+        if (m_nCellLeft == 0) {
             m_grid.push_back(m_fCell);
             m_fCell = 0;
             m_nCellLeft = m_nGrid;
         }
     }
-    m_nSamples += block.nSamples;
+    m_nSamples += n;
 }
 
 void CDetectorView::Finish() {
