@@ -16,11 +16,48 @@ CDetectorView::CDetectorView(const CSignalAnalyzer& analyser, int64_t samplesPer
       m_nGrid(std::max<int64_t>(1, samplesPerSecond / 100)),
       m_nCellLeft(m_nGrid) {}
 
+CDetectorView::~CDetectorView() { StopFollower(); }
+
 float* CDetectorView::LevelBuffer(long samples) {
     if (!m_bLevels) return nullptr;
-    if (m_levels.size() < static_cast<size_t>(samples))
-        m_levels.resize(static_cast<size_t>(samples));
-    return m_levels.data();
+    {
+        // Wait for a buffer the view's thread has finished with.
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_nHanded - m_nFollowed < kBuffers; });
+    }
+    std::vector<float>& buffer = m_buffers[m_nHanded % kBuffers];
+    if (buffer.size() < static_cast<size_t>(samples)) buffer.resize(static_cast<size_t>(samples));
+    return buffer.data();
+}
+
+void CDetectorView::FollowerMain() {
+    for (;;) {
+        Handed block;
+        const float* levels = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_bStop || m_nFollowed < m_nHanded; });
+            if (m_nFollowed == m_nHanded) return;
+            block = m_handed[m_nFollowed % kBuffers];
+            levels = m_buffers[m_nFollowed % kBuffers].data();
+        }
+        Follow(levels, block.nSamples, block.nFirst);
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            ++m_nFollowed;
+        }
+        m_changed.notify_all();
+    }
+}
+
+void CDetectorView::StopFollower() {
+    if (!m_follower.joinable()) return;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_bStop = true;
+    }
+    m_changed.notify_all();
+    m_follower.join();
 }
 
 void CDetectorView::EndRun(int64_t end) {
@@ -41,12 +78,19 @@ void CDetectorView::OnBlockAnalysed(const AnalysedBlock& block) {
     }
     m_nBytes += static_cast<uint64_t>(block.nBytes);
     if (block.bEndGapReached && m_nEndGapSample < 0) m_nEndGapSample = first;
-    const float* levels = block.pLevels;
-    const long n = block.nSamples;
-    if (!levels) {
-        m_nSamples += n;
-        return;
+    m_nSamples += block.nSamples;
+    if (!block.pLevels || block.nSamples <= 0) return;
+    // The levels are in the buffer LevelBuffer gave out last.
+    if (!m_follower.joinable()) m_follower = std::thread(&CDetectorView::FollowerMain, this);
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_handed[m_nHanded % kBuffers] = Handed{block.nSamples, first};
+        ++m_nHanded;
     }
+    m_changed.notify_all();
+}
+
+void CDetectorView::Follow(const float* levels, long n, int64_t first) {
     // Music is loud nearly all the time: the stretches are followed from one change between
     // loud and quiet to the next, and the grid's maxima taken a cell at a time.
     const float level = m_fLevel;
@@ -96,10 +140,10 @@ void CDetectorView::OnBlockAnalysed(const AnalysedBlock& block) {
             m_nCellLeft = m_nGrid;
         }
     }
-    m_nSamples += n;
 }
 
 void CDetectorView::Finish() {
+    StopFollower();
     EndRun(m_nSamples);
     if (m_nCellLeft != m_nGrid) {
         m_grid.push_back(m_fCell);
