@@ -10,6 +10,7 @@
 // ended, the recording thread in between. No lock of its own.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <memory>
 
@@ -25,7 +26,7 @@ public:
     CWaveFileWriter(const CWaveFileWriter&) = delete;
     CWaveFileWriter& operator=(const CWaveFileWriter&) = delete;
 
-    void SetFileName(const char* path);  // stored within 259 bytes
+    void SetFileName(const char* path);  // stored within the platform's limit, PATH_MAX - 1 bytes
     const char* GetFileName() const { return m_szFileName; }
 
     // Closes a still-open file without patching it, then creates (truncates) the file.
@@ -65,7 +66,7 @@ private:
     void WriteHeaderSteps(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* data, const WAVEFORMATEX* format,
                           long bufferSize);
 
-    char m_szFileName[260] = {};
+    char m_szFileName[PATH_MAX] = {};
     CRiffFile m_file;
     MMCKINFO m_ckRiff{};
     MMCKINFO m_ckFmt{};

@@ -18,8 +18,11 @@ CRecordingControl* g_pMeterSource = nullptr;  // under g_meterSourceMutex
 
 }  // namespace
 
-CRecordingControl::CRecordingControl(IRecordingSink* sink, std::unique_ptr<ICaptureBackend> backend)
-    : m_pSink(sink), m_waveIn(std::move(backend)) {}
+CRecordingControl::CRecordingControl(IRecordingSink* sink, std::unique_ptr<ICaptureBackend> backend,
+                                     size_t pathSize)
+    : m_pSink(sink),
+      m_waveIn(std::move(backend)),
+      m_nPathSize(std::clamp<size_t>(pathSize, kPathSize, kLongestPathSize)) {}
 
 CRecordingControl::~CRecordingControl() {
     {
@@ -83,11 +86,11 @@ StartOutcome CRecordingControl::Prepare(const RecordRequest& request) {
 
     const CSongFileName displayNames(request.strShown);
     const CSongFileName songs(request.strPath);
-    // Path fields hold 259 characters; room for any song number keeps every later name whole
-    // instead of cut off into a different file.
+    // Room for any song number in the path fields keeps every later name whole instead of cut
+    // off into a different file.
     constexpr size_t kNumberRoom = 10;
-    if (songs.Stem().size() + songs.Extension().size() + kNumberRoom >= kPathSize ||
-        displayNames.Name(1).size() + kNumberRoom >= kPathSize) {
+    if (songs.Stem().size() + songs.Extension().size() + kNumberRoom >= m_nPathSize ||
+        displayNames.Name(1).size() + kNumberRoom >= m_nPathSize) {
         FreeBlockBuffer();
         outcome.refusal = StartRefusal::NameTooLong;
         outcome.strPath = request.strPath;
@@ -189,8 +192,8 @@ StartOutcome CRecordingControl::Start() {
         return outcome;
     }
 
-    std::snprintf(m_szDisplayName, kPathSize, "%s", displayName.c_str());
-    std::snprintf(m_szFilePath, kPathSize, "%s", filePath.c_str());
+    std::snprintf(m_szDisplayName, m_nPathSize, "%s", displayName.c_str());
+    std::snprintf(m_szFilePath, m_nPathSize, "%s", filePath.c_str());
 
     m_params = RecordingThreadParams{};
     m_params.pSink = m_pSink;
@@ -201,6 +204,7 @@ StartOutcome CRecordingControl::Start() {
     m_params.pBufferSize = &m_nBufferSize;
     m_params.pszDisplayName = m_szDisplayName;
     m_params.pszFilePath = m_szFilePath;
+    m_params.nPathSize = m_nPathSize;
     m_params.pEvent = &m_recordingEvent;
     m_params.pLock = &m_lock;
     m_params.pStopFlag = &m_bStopFlag;

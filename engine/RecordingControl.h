@@ -62,8 +62,10 @@ struct RecordRequest {
 class CRecordingControl {
 public:
     // The capture device is built on the given backend (PortAudio in the recorder, the file or
-    // test backend in tests and the splitter).
-    CRecordingControl(IRecordingSink* sink, std::unique_ptr<ICaptureBackend> backend);
+    // test backend in tests and the splitter). pathSize: the bytes a song file's path may take,
+    // terminator included, from kPathSize (the recorder's) to kLongestPathSize.
+    CRecordingControl(IRecordingSink* sink, std::unique_ptr<ICaptureBackend> backend,
+                      size_t pathSize = kPathSize);
     virtual ~CRecordingControl();
     CRecordingControl(const CRecordingControl&) = delete;
     CRecordingControl& operator=(const CRecordingControl&) = delete;
@@ -163,8 +165,9 @@ private:
     int64_t m_nSongBytes = 0;
     int64_t m_nClippedTotal = 0;
     // The current song file's name as shown and its path: the recording thread's while it runs.
-    char m_szDisplayName[kPathSize] = {};
-    char m_szFilePath[kPathSize] = {};
+    size_t m_nPathSize;  // bytes of the two fields that are used
+    char m_szDisplayName[kLongestPathSize] = {};
+    char m_szFilePath[kLongestPathSize] = {};
     // How this recording's song files are named: full paths and names as shown. Set by
     // Prepare, read by the recording thread while it runs.
     CSongFileName m_pathNames;

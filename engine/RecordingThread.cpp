@@ -103,8 +103,8 @@ bool CBlockLoop::NextFile() {
     ++m_nSongNumber;
     m_nSongBytes = 0;
     NoteFileBytes();
-    if (!m_p.pPathNames->NameInto(m_p.pszFilePath, kPathSize, m_nSongNumber) ||
-        !m_p.pDisplayNames->NameInto(m_p.pszDisplayName, kPathSize, m_nSongNumber)) {
+    if (!m_p.pPathNames->NameInto(m_p.pszFilePath, m_p.nPathSize, m_nSongNumber) ||
+        !m_p.pDisplayNames->NameInto(m_p.pszDisplayName, m_p.nPathSize, m_nSongNumber)) {
         char name[CErrorState::kTextSize];
         std::snprintf(name, sizeof name, "%s%d%s", m_p.pPathNames->Stem().c_str(), m_nSongNumber,
                       m_p.pPathNames->Extension().c_str());

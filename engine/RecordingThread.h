@@ -7,7 +7,7 @@
 // object it points to alive until the thread has ended, and reads the outcome once it has joined
 // the thread. The thread holds the recording lock (see the lock map in RecordingControl.h) while
 // it handles a block; no other thread of the program waits on it. The block loop allocates nothing;
-// the file names of the next song are built in fixed 260-byte fields.
+// the file names of the next song are built in fixed fields of nPathSize bytes.
 #pragma once
 
 #include <atomic>
@@ -31,8 +31,9 @@ struct RecordingThreadParams {
     CWaveIn* pWaveIn = nullptr;          // open and capturing
     void* pBlockBuffer = nullptr;        // *pBufferSize bytes
     long* pBufferSize = nullptr;         // capture buffer size, bytes
-    char* pszDisplayName = nullptr;      // kPathSize bytes, shown after "Cur File: "
-    char* pszFilePath = nullptr;         // kPathSize bytes, the current file's full path
+    char* pszDisplayName = nullptr;      // nPathSize bytes, shown after "Cur File: "
+    char* pszFilePath = nullptr;         // nPathSize bytes, the current file's full path
+    size_t nPathSize = kPathSize;        // at most kLongestPathSize
     CEvent* pEvent = nullptr;            // auto-reset, signalled by the capture notification
     CCriticalSection* pLock = nullptr;   // the recording lock
     const std::atomic<int>* pStopFlag = nullptr;  // 1 once Stop was pressed

@@ -8,12 +8,17 @@
 // recording thread uses at a split.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
-constexpr int kPathSize = 260;  // bytes of a path field, terminator included
+// Bytes of a path field, terminator included: the recorder's limit, which the file lists and
+// the settings it shares with other systems keep; and the platform's own, which the splitter
+// allows.
+constexpr int kPathSize = 260;
+constexpr int kLongestPathSize = PATH_MAX;
 
 // Song numbers that are recognised in names found on disk: at most this many digits, so that
 // every number found also fits a long and the thread's int counter.

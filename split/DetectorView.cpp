@@ -16,11 +16,48 @@ CDetectorView::CDetectorView(const CSignalAnalyzer& analyser, int64_t samplesPer
       m_nGrid(std::max<int64_t>(1, samplesPerSecond / 100)),
       m_nCellLeft(m_nGrid) {}
 
+CDetectorView::~CDetectorView() { StopFollower(); }
+
 float* CDetectorView::LevelBuffer(long samples) {
     if (!m_bLevels) return nullptr;
-    if (m_levels.size() < static_cast<size_t>(samples))
-        m_levels.resize(static_cast<size_t>(samples));
-    return m_levels.data();
+    {
+        // Wait for a buffer the view's thread has finished with.
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_nHanded - m_nFollowed < kBuffers; });
+    }
+    std::vector<float>& buffer = m_buffers[m_nHanded % kBuffers];
+    if (buffer.size() < static_cast<size_t>(samples)) buffer.resize(static_cast<size_t>(samples));
+    return buffer.data();
+}
+
+void CDetectorView::FollowerMain() {
+    for (;;) {
+        Handed block;
+        const float* levels = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_changed.wait(lock, [this] { return m_bStop || m_nFollowed < m_nHanded; });
+            if (m_nFollowed == m_nHanded) return;
+            block = m_handed[m_nFollowed % kBuffers];
+            levels = m_buffers[m_nFollowed % kBuffers].data();
+        }
+        Follow(levels, block.nSamples, block.nFirst);
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            ++m_nFollowed;
+        }
+        m_changed.notify_all();
+    }
+}
+
+void CDetectorView::StopFollower() {
+    if (!m_follower.joinable()) return;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_bStop = true;
+    }
+    m_changed.notify_all();
+    m_follower.join();
 }
 
 void CDetectorView::EndRun(int64_t end) {
@@ -41,37 +78,72 @@ void CDetectorView::OnBlockAnalysed(const AnalysedBlock& block) {
     }
     m_nBytes += static_cast<uint64_t>(block.nBytes);
     if (block.bEndGapReached && m_nEndGapSample < 0) m_nEndGapSample = first;
-    const float* levels = block.pLevels;
-    if (!levels) {
-        m_nSamples += block.nSamples;
-        return;
+    m_nSamples += block.nSamples;
+    if (!block.pLevels || block.nSamples <= 0) return;
+    // The levels are in the buffer LevelBuffer gave out last.
+    if (!m_follower.joinable()) m_follower = std::thread(&CDetectorView::FollowerMain, this);
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        m_handed[m_nHanded % kBuffers] = Handed{block.nSamples, first};
+        ++m_nHanded;
     }
-    for (long k = 0; k < block.nSamples; ++k) {
-        const int64_t i = first + k;
-        const float a = levels[k];
-        // The same comparison as the gap test: louder than the gap level ends a stretch.
-        if (a > m_fLevel) {
-            EndRun(i);
-            m_nLastLoud = i;
-        } else if (i > m_nLastLoud) {
-            if (!m_bInRun) {
+    m_changed.notify_all();
+}
+
+void CDetectorView::Follow(const float* levels, long n, int64_t first) {
+    // Music is loud nearly all the time: the stretches are followed from one change between
+    // loud and quiet to the next, and the grid's maxima taken a cell at a time.
+    const float level = m_fLevel;
+    long k = 0;
+    while (k < n) {
+        if (!m_bInRun) {
+            // The same comparison as the gap test: louder than the gap level ends a stretch.
+            const long from = k;
+            while (k < n && levels[k] > level) ++k;
+            if (k > from) m_nLastLoud = first + k - 1;
+            if (k == n) break;
+            if (first + k > m_nLastLoud) {
                 m_bInRun = true;
-                m_fRunMin = m_fRunMax = a;
+                m_fRunMin = m_fRunMax = levels[k];
             }
-            m_fRunMin = std::min(m_fRunMin, a);
-            m_fRunMax = std::max(m_fRunMax, a);
+            ++k;
+        } else {
+            float low = m_fRunMin, high = m_fRunMax;
+            for (; k < n && !(levels[k] > level); ++k) {
+                low = std::min(low, levels[k]);
+                high = std::max(high, levels[k]);
+            }
+            m_fRunMin = low;
+            m_fRunMax = high;
+            if (k == n) break;
+            EndRun(first + k);
+            m_nLastLoud = first + k;
+            ++k;
         }
-        m_fCell = std::max(m_fCell, a);
-        if (--m_nCellLeft == 0) {
+    }
+    // Levels are magnitudes (never -0) and a NaN never wins a comparison, so the maximum is the
+    // same in any order: four running maxima keep the loop from waiting on one.
+    for (long at = 0; at < n;) {
+        const long end = at + std::min<int64_t>(m_nCellLeft, n - at);
+        float m[4] = {m_fCell, 0, 0, 0};
+        long j = at;
+        for (; j + 4 <= end; j += 4) {
+            for (int q = 0; q < 4; ++q) m[q] = levels[j + q] > m[q] ? levels[j + q] : m[q];
+        }
+        for (; j < end; ++j) m[0] = levels[j] > m[0] ? levels[j] : m[0];
+        m_fCell = std::max(std::max(m[0], m[1]), std::max(m[2], m[3]));
+        m_nCellLeft -= end - at;
+        at = end;
+        if (m_nCellLeft == 0) {
             m_grid.push_back(m_fCell);
             m_fCell = 0;
             m_nCellLeft = m_nGrid;
         }
     }
-    m_nSamples += block.nSamples;
 }
 
 void CDetectorView::Finish() {
+    StopFollower();
     EndRun(m_nSamples);
     if (m_nCellLeft != m_nGrid) {
         m_grid.push_back(m_fCell);

@@ -6,13 +6,18 @@
 // any length are found afterwards.
 //
 // Positions are in the analyser's interleaved samples since PrepareRecording. Attached on the
-// splitter's main thread; OnBlockAnalysed runs on whichever thread calls ProcessBlock; read
-// after that thread has ended. Memory: a block's levels, 4 bytes per 10 ms of audio, and one
-// record per quiet stretch of Gap Size or more.
+// splitter's main thread; LevelBuffer and OnBlockAnalysed run on whichever thread calls
+// ProcessBlock; read after that thread has ended and Finish has been called. The levels are
+// followed on a thread of the view's own, a few blocks behind the analyser, so that the
+// analysis of the next block overlaps it. Memory: four blocks' levels, 4 bytes per 10 ms of
+// audio, and one record per quiet stretch of Gap Size or more.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "AnalysisObserver.h"
@@ -40,10 +45,14 @@ public:
     // levels it notes only where the analyser split and ended, at no cost per sample.
     CDetectorView(const CSignalAnalyzer& analyser, int64_t samplesPerSecond, bool int16,
                   bool levels);
+    ~CDetectorView() override;
+    CDetectorView(const CDetectorView&) = delete;
+    CDetectorView& operator=(const CDetectorView&) = delete;
 
     float* LevelBuffer(long samples) override;
     void OnBlockAnalysed(const AnalysedBlock& block) override;
-    // Ends a quiet stretch still open at the end of the input.
+    // Waits for the levels handed on so far and ends a quiet stretch still open at the end of
+    // the input.
     void Finish();
 
     // Quiet stretches of at least Gap Size, in order.
@@ -72,6 +81,17 @@ public:
     const std::vector<float>& GetGrid() const { return m_grid; }
 
 private:
+    static constexpr uint64_t kBuffers = 4;
+    struct Handed {
+        long nSamples = 0;
+        int64_t nFirst = 0;  // sample index of the block's first level
+    };
+
+    // The view's thread: follows the stretches and the grid through one block's levels.
+    void Follow(const float* levels, long n, int64_t first);
+    void FollowerMain();
+    // Lets the view's thread follow what it was handed, and ends it.
+    void StopFollower();
     void EndRun(int64_t end);
 
     float m_fLevel;  // linear gap level
@@ -80,11 +100,21 @@ private:
     bool m_bInt16;
     bool m_bLevels;
     int64_t m_nGrid;  // samples per grid cell (10 ms)
-    std::vector<float> m_levels;
+    // Analysing thread: the buffer of block m_nHanded % kBuffers is filled; the view's thread
+    // reads those of blocks m_nFollowed to m_nHanded - 1.
+    std::vector<float> m_buffers[kBuffers];
+    Handed m_handed[kBuffers];
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    uint64_t m_nHanded = 0;    // under m_mutex; written by the analysing thread
+    uint64_t m_nFollowed = 0;  // under m_mutex; written by the view's thread
+    bool m_bStop = false;      // under m_mutex
+    std::thread m_follower;
+    // From here on written by the view's thread alone while it runs.
     std::vector<float> m_grid;  // loudest level of each cell
     float m_fCell = 0;          // loudest so far of the cell being filled
     int64_t m_nCellLeft;        // samples still to come into it
-    int64_t m_nSamples = 0;     // samples seen
+    int64_t m_nSamples = 0;     // samples seen (the analysing thread's)
     // The quiet stretch being followed: it starts after the last loud sample (the analyser
     // counts as if a loud sample stood just before the first).
     int64_t m_nLastLoud = 0;

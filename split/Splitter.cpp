@@ -599,7 +599,7 @@ int CSplitter::Record() {
     if (fd < 0) return Fail("Cannot read " + m_strName + ": " + std::strerror(errno));
     auto backend = MakeFileCaptureBackend(fd, m_strName, m_info, FilePacing::AsFastAsRead);
     CFileCaptureBackend* file = backend.get();
-    CRecordingControl control(&window, std::move(backend));
+    CRecordingControl control(&window, std::move(backend), kLongestPathSize);
 
     CSignalAnalyzer& analyser = control.GetAnalyzer();
     analyser = m_params;
@@ -870,7 +870,8 @@ void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
     }
     const std::string after = "after the first " + SampleTime(minSong);
     const std::string besides = songsWanted > 0 ? " besides those" : "";
-    if (longest.nLength == 0) {
+    // A stretch that rounds to 0.00 s is a zero crossing, not a stretch worth naming.
+    if (longest.nLength / perSecond < 0.005) {
         Note() << head << "nothing " << after << besides << " stays at or below Gap Level ("
                << Number(level, "%.1f") << " dB)\n";
     } else {
@@ -883,7 +884,8 @@ void CSplitter::Explain(const CDetectorView& view, int songsWanted) {
     const Passage quietest =
         view.QuietestPassage(gapSize, std::max<int64_t>(0, minSong - gapSize),
                              songsWanted > 0 ? view.GetGaps() : std::vector<QuietStretch>{});
-    if (quietest.nStart >= 0) {
+    // A passage at or below Gap Level lies in one of the stretches: no reason, then.
+    if (quietest.nStart >= 0 && quietest.fLevel > view.GetLinearGapLevel()) {
         Note() << head << "the quietest " << Number(gapSize / perSecond, "%.2f") << " s" << besides
                << " " << after << " reaches " << Number(view.Decibels(quietest.fLevel), "%.1f")
                << " dB (at " << SampleTime(quietest.nStart) << "); Gap Level is "
@@ -1101,14 +1103,36 @@ int CSplitter::SongCount() {
     }
     std::sort(cuts.begin(), cuts.end());
     if (static_cast<int>(cuts.size()) < wanted - 1) {
+        // Every stretch that could have been a gap is listed with what became of it, so that
+        // none is counted as a gap that was not cut, and the reasons below concern the rest.
+        const std::string minSongText =
+            "Minimum Song Size (" + Number(minSong / double(perSecond), "%.2f") + " s)";
         Note() << "vellisto-split: notice: " << m_strName << " has " << cuts.size()
                << (cuts.size() == 1 ? " gap" : " gaps") << " for " << wanted
                << " songs; the stretches of at least Gap Size at or below Gap Level"
-               << (candidates.empty() ? " after Minimum Song Size: none" : ":") << "\n";
-        for (const QuietStretch& s : candidates) {
+               << (view.GetGaps().empty() ? ": none" : ":") << "\n";
+        for (const QuietStretch& s : view.GetGaps()) {
+            const int64_t c = cutSample(s);
+            std::string what;
+            if (std::find(cuts.begin(), cuts.end(), c) != cuts.end()) {
+                what = "cut at " + SampleTime(c);
+            } else if (s.nStart + s.nLength >= view.GetSamples()) {
+                what = "the run-out, no gap between songs";
+            } else if (c < minSong) {
+                what = "not cut: the first song would be shorter than " + minSongText;
+            } else if (c > view.GetSamples() - minSong) {
+                what = "not cut: the last song would be shorter than " + minSongText;
+            } else {
+                int64_t nearest = cuts.empty() ? c : cuts.front();
+                for (int64_t other : cuts) {
+                    if (std::llabs(c - other) < std::llabs(c - nearest)) nearest = other;
+                }
+                what =
+                    "not cut: closer than " + minSongText + " to the cut at " + SampleTime(nearest);
+            }
             Note() << "vellisto-split:   at " << SampleTime(s.nStart) << ", "
                    << Number(s.nLength / double(perSecond), "%.2f") << " s, loudest "
-                   << Number(view.Decibels(s.fLoudest), "%.1f") << " dB\n";
+                   << Number(view.Decibels(s.fLoudest), "%.1f") << " dB: " << what << "\n";
         }
         Explain(view, wanted);
     }

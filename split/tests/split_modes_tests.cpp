@@ -153,6 +153,9 @@ TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
     run = Split(Exact({dir / "Quiet.wav", "--songs", "4", "-o", dir / "Four.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_THAT(run.strErr, HasSubstr("has 2 gaps for 4 songs"));
+    EXPECT_THAT(
+        run.strErr,
+        HasSubstr("at 00:38.5, 3.00 s, loudest -38.9 dB: the run-out, no gap between songs\n"));
     EXPECT_EQ(SongFiles(dir, "Four", ".wav").size(), 3u);
 
     // Two stretches closer than Minimum Song Size (4 s): only the longer is cut.
@@ -163,7 +166,36 @@ TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
     songs = SongData(dir, "Near", kStereo16);
     ASSERT_EQ(songs.size(), 2u);
     EXPECT_NEAR(long(songs[0].size() / 4), 13 * s / 2, s / 100 + 1);
+    // Each stretch says what became of it: none is left to look like an uncut gap.
+    const std::string minSong = "Minimum Song Size (4.00 s)";
     EXPECT_THAT(run.strErr, HasSubstr("has 1 gap for 3 songs"));
+    EXPECT_THAT(run.strErr, HasSubstr("at 00:05.0, 3.00 s, loudest -36.3 dB: cut at 00:06.5\n"));
+    EXPECT_THAT(run.strErr, HasSubstr("at 00:09.0, 2.50 s, loudest -36.3 dB: not cut: closer "
+                                      "than " +
+                                      minSong + " to the cut at 00:06.5\n"));
+
+    // Stretches too near either end of the side for a song before or after them.
+    WriteSide(dir / "Edge.wav", {{2 * s, true},
+                                 {2 * s, false},
+                                 {8 * s, true},
+                                 {2 * s, false},
+                                 {8 * s, true},
+                                 {3 * s / 2, false},
+                                 {2 * s, true}});
+    run = Split(Exact({dir / "Edge.wav", "--songs", "5", "--list"}));
+    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    EXPECT_THAT(run.strErr, HasSubstr("has 1 gap for 5 songs"));
+    EXPECT_THAT(run.strErr,
+                HasSubstr("at 00:02.0, 2.00 s, loudest -36.3 dB: not cut: the first song would "
+                          "be shorter than " +
+                          minSong + "\n"));
+    EXPECT_THAT(run.strErr, HasSubstr("at 00:12.0, 2.00 s, loudest -36.3 dB: cut at 00:13.0\n"));
+    EXPECT_THAT(run.strErr,
+                HasSubstr("at 00:22.0, 1.50 s, loudest -36.3 dB: not cut: the last song would be "
+                          "shorter than " +
+                          minSong + "\n"));
+    // Between the noise's samples nothing is quiet for long: no stretch of 0.00 s is named.
+    EXPECT_THAT(run.strErr, Not(HasSubstr("0.00 s")));
 }
 
 TEST(SplitModes, OneSongIsExplained) {

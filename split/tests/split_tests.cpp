@@ -196,11 +196,15 @@ TEST(SplitTest, OutputNaming) {
     CTempDir dir;
     fs::create_directories(dir / "out.d/sub");
     WriteSide(dir / "Take1.wav", {{3 * kRate, true}});
+    // Far beyond the recorder's 259 bytes, within the platform's limit.
+    const fs::path deep =
+        dir / std::string(200, 'd') / std::string(200, 'e') / std::string(200, 'f');
     const std::vector<std::pair<std::vector<std::string>, fs::path>> rows = {
         {{}, dir / "Take11.wav"},                                   // the input's folder and name
         {{"-o", dir / "out.d/sub"}, dir / "out.d/sub/Take11.wav"},  // a folder
         {{"-o", dir / "out.d/B-side"}, dir / "out.d/B-side1.wav"},  // no extension: .wav
         {{"-o", dir / "out.d/tape.flac.wav"}, dir / "out.d/tape.flac1.wav"},
+        {{"-o", deep / "Take.wav"}, deep / "Take1.wav"},
     };
     for (const auto& [args, first] : rows) {
         SCOPED_TRACE(first);
