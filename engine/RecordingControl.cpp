@@ -357,9 +357,12 @@ RecordingReport CRecordingControl::Finish() {
     }
 
     // Only a recording that ended by End Gap leaves a trailing file of nothing but silence; after
-    // Stop, a device failure or a short block the last file holds the last of the audio.
+    // Stop, a device failure or a short block the last file holds the last of the audio. The
+    // analyser says whether the last file, opened at a split, heard nothing above Gap Level: its
+    // length says nothing, as it runs on to the end of the block in which End Gap was reached. The
+    // first file of a recording that never split is the recording itself and stays.
     if (!deviceFailed && !writerFailed && stopFlag == 0 && outcome.end == RecordingEnd::EndGap &&
-        !report.files.empty() && m_analyzer.IsShortFile(static_cast<long>(m_nSongBytes))) {
+        !report.files.empty() && m_analyzer.TrailingRunOutPieces() > 0) {
         SongFileRecord& last = report.files.back();
         std::error_code ec;
         if (!std::filesystem::remove(last.strPath, ec) && ec) {
