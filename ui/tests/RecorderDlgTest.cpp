@@ -14,6 +14,7 @@
 #include "QSettingsProfileStore.h"
 #include "RecorderDlg.h"
 #include "RecordingControl.h"
+#include "RecordingTexts.h"
 #include "Resources.h"
 #include "ShutdownRequests.h"
 #include "TestSupport.h"
@@ -312,6 +313,21 @@ private slots:
         // Two songs, both finished and holding at least their music.
         QVERIFY(FinishedDataBytes(Path("SideA1.wav")) >= 35LL * kBytesPerSecond);
         QVERIFY(FinishedDataBytes(Path("SideA2.wav")) >= 33LL * kBytesPerSecond);
+        // The song time is the kept file's own, and New starts from the base name, not from the
+        // deleted file's.
+        const RecSettings& s = dlg.GetControl().m_settings;
+        QCOMPARE(
+            dlg.texts[IDC_SONGTIME].last(),
+            Q(recording_texts::SongTimeLabel(FinishedDataBytes(Path("SideA2.wav")),
+                                             s.wBitsPerSample, s.wChannels, s.nSamplesPerSec)));
+        QString offered;
+        OnNextModal(&dlg, [&](QWidget* m) {
+            offered = static_cast<QFileDialog*>(m)->selectedFiles().value(0);
+            static_cast<QDialog*>(m)->accept();
+        });
+        dlg.OnNew();
+        QCOMPARE(offered, Path("SideA.wav"));
+        QCOMPARE(dlg.Listed(), QStringLiteral("*SideA.wav"));
 
         dlg.showNormal();
         QTRY_VERIFY(!dlg.IsMinimized());
