@@ -374,6 +374,12 @@ RecordingReport CRecordingControl::Finish() {
         }
     }
 
+    if (!deviceFailed && stopFlag == 0 && outcome.end == RecordingEnd::EndGap &&
+        !m_analyzer.HeardAboveGapLevel()) {
+        report.bNothingHeard = true;
+        report.nEndGapSeconds = static_cast<int>(m_analyzer.GetEndGap());
+    }
+
     FreeBlockBuffer();
     return report;
 }

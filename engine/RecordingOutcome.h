@@ -185,4 +185,8 @@ struct RecordingReport {
     // the system's reason.
     std::string strRemoveFailedPath;
     std::string strRemoveFailedReason;
+    // End Gap ended a recording that never heard anything above Gap Level: the input is
+    // probably not connected or far too low. End Gap in whole seconds for the words.
+    bool bNothingHeard = false;
+    int nEndGapSeconds = 0;
 };

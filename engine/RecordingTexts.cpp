@@ -206,6 +206,12 @@ std::vector<std::string> EndMessages(const RecordingReport& report) {
     return messages;
 }
 
+std::string NothingHeardText(const RecordingReport& report) {
+    if (!report.bNothingHeard) return {};
+    return "Nothing above Gap Level was heard for " + std::to_string(report.nEndGapSeconds) +
+           " s, so the recording ended. Check the input and its level, or lengthen End Gap.";
+}
+
 std::string CurFileLabel(const std::string& shownName) { return "Cur File: " + shownName; }
 
 std::string ClippedLabel(int64_t clipped) {

@@ -136,6 +136,9 @@ void CRecordingPresenter::OnRecordingDone() {
     EnableRecordingControls(false);
     if (m_view.IsMinimized()) m_view.SetCaption(texts::DoneCaption());
     for (; next < messages.size(); ++next) ShowError(messages[next]);
+    if (const std::string silent = texts::NothingHeardText(report); !silent.empty()) {
+        m_view.MessageBox(silent, texts::kCaption, MsgIcon::Information, MsgButtons::Ok);
+    }
 
     // The file shown may hold no audio (a next file that failed to open) or be gone (the
     // trailing silence): show the last one that holds audio, with its own song time.

@@ -92,12 +92,22 @@ TEST(Recording, EndGapDeletesTheTrailingShortFileAtTheDefaultSettings) {
         } else {
             ExpectSongsMatch(r, p);
         }
+        EXPECT_FALSE(r.win.report.bNothingHeard);
     }
-    // All silence: End Gap before any split keeps the first file.
+    // All silence: End Gap before any split keeps the first file, and the report says that
+    // nothing was heard for End Gap (1.003 s here) in whole seconds.
     Recording silent({{100000, false}});
     silent.UseFile({});
     ASSERT_TRUE(silent.Run());
     ExpectSongsMatch(silent, silent.Predicted());  // one file
+    EXPECT_TRUE(silent.win.report.bNothingHeard);
+    EXPECT_EQ(silent.win.report.nEndGapSeconds, 1);
+    // Music shorter than Minimum Song Size, then End Gap: one file, but something was heard.
+    Recording shortSong({{3000, false}, {20000, true}, {100000, false}});
+    shortSong.UseFile({});
+    ASSERT_TRUE(shortSong.Run());
+    EXPECT_EQ(shortSong.Files().size(), 1u);
+    EXPECT_FALSE(shortSong.win.report.bNothingHeard);
 }
 
 // The file opened at the last split runs on to the end of the block in which End Gap was reached,

@@ -336,6 +336,30 @@ private slots:
         dlg.OnOK();
     }
 
+    // Nothing but silence for End Gap (7 s): the one file stays, and the window says why the
+    // recording ended.
+    void aSilentSideEndsWithAWord() {
+        CMemoryProfileStore profile;
+        Prepare(profile, "Quiet.wav", {-9.0});
+        CTestDlg dlg(profile);
+        dlg.show();
+        QString box;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            auto* message = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(message);
+            box = message->windowTitle() + ": " + message->text();
+            message->accept();
+        });
+        dlg.Click(IDC_RECORD);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
+        QTRY_VERIFY(!box.isEmpty());
+        QCOMPARE(box, QStringLiteral("Zelk Vellisto: Nothing above Gap Level was heard for 7 s, so "
+                                     "the recording ended. Check the input and its level, or "
+                                     "lengthen End Gap."));
+        QVERIFY(QFile::exists(Path("Quiet1.wav")));
+        dlg.OnOK();
+    }
+
     // The next song file cannot be created (a folder has its name): the recording ends with the
     // writer's reason, and Cur File names the last file that holds audio, not the one that
     // was never made.
