@@ -99,6 +99,9 @@ StartOutcome CRecordingControl::Prepare(const RecordRequest& request) {
         outcome.existing.nLowest = outcome.existing.numbers.front();
         outcome.existing.strLowest = songs.Name(outcome.existing.nLowest);
     }
+    for (size_t i = 0; i < outcome.existing.numbers.size() && i < ExistingSongs::kShownNames; ++i) {
+        outcome.existing.shown.push_back(displayNames.Name(outcome.existing.numbers[i]));
+    }
     m_pathNames = songs;
     m_displayNames = displayNames;
     m_bPrepared = true;

@@ -75,6 +75,9 @@ struct ExistingSongs {
     long nLowest = 0;           // the lowest number found, 0 for none
     std::string strLowest;      // its path
     std::vector<long> numbers;  // every number found, ascending
+    // The names as the window shows them of the first few found, for the question.
+    static constexpr size_t kShownNames = 5;
+    std::vector<std::string> shown;
 };
 
 // The answer of Record's checks (CRecordingControl::Prepare) and of the start itself.

@@ -1,5 +1,6 @@
 #include "RecordingTexts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace recording_texts {
@@ -121,11 +122,21 @@ std::string RefusalTitle(StartRefusal refusal) {
 }
 
 std::string OverwriteQuestion(const ExistingSongs& existing) {
+    // The list tells a longer earlier take, whose later files a shorter one leaves behind.
+    std::string list;
+    for (const std::string& name : existing.shown) list += (list.empty() ? "" : ", ") + name;
+    const size_t more =
+        existing.numbers.size() - std::min(existing.numbers.size(), existing.shown.size());
+    if (more > 0) {
+        list += " and " + std::to_string(more) + " more (" +
+                std::to_string(existing.numbers.size()) + " in all)";
+    }
     return Printf(
-        "The file, %s, exists.\nIf you will be recording %ld song(s),\nthis file and possibly "
-        "any sequentially \nnumbered files will be overwritten.\n\nDo you want to overwrite the "
-        "file(s)?",
-        existing.strLowest.c_str(), existing.nLowest);
+               "The file, %s, exists.\nIf you will be recording %ld song(s),\nthis file and "
+               "possibly any sequentially \nnumbered files will be overwritten.\n",
+               existing.strLowest.c_str(), existing.nLowest) +
+           (list.empty() ? "" : "\nNumbered files that exist: " + list + ".\n") +
+           "\nDo you want to overwrite the file(s)?";
 }
 
 std::string FailureText(const RecordingFailure& failure) {

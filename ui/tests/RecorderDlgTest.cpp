@@ -336,6 +336,35 @@ private slots:
         dlg.OnOK();
     }
 
+    // An earlier take of eight songs: the question names the first few and counts the rest; No
+    // leaves them all.
+    void theOverwriteQuestionListsTheEarlierTake() {
+        CMemoryProfileStore profile;
+        Prepare(profile, "Take.wav", {1.0});
+        for (int n = 2; n <= 9; ++n) WriteWav(Path(QStringLiteral("Take%1.wav").arg(n)), {1.0});
+        CTestDlg dlg(profile);
+        dlg.show();
+        QString question;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            auto* message = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(message);
+            question = message->windowTitle() + ": " + message->text();
+            message->button(QMessageBox::No)->click();
+        });
+        dlg.Click(IDC_RECORD);
+        QTRY_VERIFY(!question.isEmpty());
+        QCOMPARE(
+            question,
+            "File Exists: The file, " + Path("Take2.wav") +
+                ", exists.\nIf you will be recording 2 song(s),\nthis file and possibly any "
+                "sequentially \nnumbered files will be overwritten.\n\nNumbered files that "
+                "exist: Take2.wav, Take3.wav, Take4.wav, Take5.wav, Take6.wav and 3 more (8 in "
+                "all).\n\nDo you want to overwrite the file(s)?");
+        QVERIFY(!dlg.GetControl().IsRecording());
+        QVERIFY(!QFile::exists(Path("Take1.wav")));
+        dlg.OnOK();
+    }
+
     // Nothing but silence for End Gap (7 s): the one file stays, and the window says why the
     // recording ended.
     void aSilentSideEndsWithAWord() {
