@@ -104,6 +104,7 @@ StartOutcome CRecordingControl::Prepare(const RecordRequest& request) {
     }
     m_pathNames = songs;
     m_displayNames = displayNames;
+    m_earlierNumbers = outcome.existing.numbers;
     m_bPrepared = true;
     return outcome;
 }
@@ -375,6 +376,19 @@ RecordingReport CRecordingControl::Finish() {
             last.bRemoved = true;
             report.nLastAudioSong = last.nNumber - 1;
         }
+    }
+
+    // A shorter take over an earlier one leaves the earlier one's later songs beside it: they are
+    // the user's, and named, not deleted.
+    for (long n : m_earlierNumbers) {
+        std::error_code ec;
+        if (n <= report.nLastAudioSong ||
+            !std::filesystem::is_regular_file(m_pathNames.Name(n), ec))
+            continue;
+        if (report.earlierLeft.size() < ExistingSongs::kShownNames) {
+            report.earlierLeft.push_back(m_displayNames.Name(n));
+        }
+        ++report.nEarlierLeft;
     }
 
     if (!deviceFailed && stopFlag == 0 && outcome.end == RecordingEnd::EndGap &&

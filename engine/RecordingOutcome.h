@@ -192,4 +192,8 @@ struct RecordingReport {
     // probably not connected or far too low. End Gap in whole seconds for the words.
     bool bNothingHeard = false;
     int nEndGapSeconds = 0;
+    // Numbered files of an earlier take beyond this take's last song: the first few names as
+    // shown, and how many in all.
+    std::vector<std::string> earlierLeft;
+    size_t nEarlierLeft = 0;
 };

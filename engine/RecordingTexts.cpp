@@ -223,6 +223,18 @@ std::string NothingHeardText(const RecordingReport& report) {
            " s, so the recording ended. Check the input and its level, or lengthen End Gap.";
 }
 
+std::string EarlierTakeText(const RecordingReport& report) {
+    if (report.nEarlierLeft == 0) return {};
+    std::string list;
+    for (const std::string& name : report.earlierLeft) list += (list.empty() ? "" : ", ") + name;
+    if (report.nEarlierLeft > report.earlierLeft.size()) {
+        list += " and " + std::to_string(report.nEarlierLeft - report.earlierLeft.size()) +
+                " more (" + std::to_string(report.nEarlierLeft) + " in all)";
+    }
+    return "Files of an earlier take remain after this take's last song: " + list +
+           ".\nThey are not part of this recording and were left as they were.";
+}
+
 std::string CurFileLabel(const std::string& shownName) { return "Cur File: " + shownName; }
 
 std::string ClippedLabel(int64_t clipped) {

@@ -42,6 +42,8 @@ std::vector<std::string> EndMessages(const RecordingReport& report);
 std::string LostAudioText(const RecordingReport& report);
 // Why a recording that heard nothing ended ("" when it heard something), an information.
 std::string NothingHeardText(const RecordingReport& report);
+// The files of an earlier take beyond this one's last song ("" when there are none).
+std::string EarlierTakeText(const RecordingReport& report);
 
 // The Recording Info labels.
 std::string CurFileLabel(const std::string& shownName);

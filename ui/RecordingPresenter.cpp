@@ -139,6 +139,9 @@ void CRecordingPresenter::OnRecordingDone() {
     if (const std::string silent = texts::NothingHeardText(report); !silent.empty()) {
         m_view.MessageBox(silent, texts::kCaption, MsgIcon::Information, MsgButtons::Ok);
     }
+    if (const std::string earlier = texts::EarlierTakeText(report); !earlier.empty()) {
+        m_view.MessageBox(earlier, texts::kCaption, MsgIcon::Information, MsgButtons::Ok);
+    }
 
     // The file shown may hold no audio (a next file that failed to open) or be gone (the
     // trailing silence): show the last one that holds audio, with its own song time.

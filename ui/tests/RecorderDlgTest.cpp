@@ -362,6 +362,24 @@ private slots:
                 "all).\n\nDo you want to overwrite the file(s)?");
         QVERIFY(!dlg.GetControl().IsRecording());
         QVERIFY(!QFile::exists(Path("Take1.wav")));
+
+        // Yes: the one-song take leaves the earlier take's later songs, named at its end.
+        QString end;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            OnNextModal(&dlg, [&](QWidget* next) {
+                end = static_cast<QMessageBox*>(next)->text();
+                static_cast<QMessageBox*>(next)->accept();
+            });
+            static_cast<QMessageBox*>(modal)->button(QMessageBox::Yes)->click();
+        });
+        dlg.Click(IDC_RECORD);
+        QTRY_VERIFY_WITH_TIMEOUT(!end.isEmpty(), 30000);
+        QCOMPARE(end, QStringLiteral("Files of an earlier take remain after this take's last song: "
+                                     "Take2.wav, Take3.wav, Take4.wav, Take5.wav, Take6.wav and 3 "
+                                     "more (8 in all).\nThey are not part of this recording and "
+                                     "were left as they were."));
+        QVERIFY(QFile::exists(Path("Take1.wav")));
+        QVERIFY(QFile::exists(Path("Take9.wav")));
         dlg.OnOK();
     }
 
