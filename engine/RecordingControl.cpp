@@ -102,8 +102,12 @@ StartOutcome CRecordingControl::Prepare(const RecordRequest& request) {
         outcome.existing.nLowest = outcome.existing.numbers.front();
         outcome.existing.strLowest = songs.Name(outcome.existing.nLowest);
     }
+    for (size_t i = 0; i < outcome.existing.numbers.size() && i < ExistingSongs::kShownNames; ++i) {
+        outcome.existing.shown.push_back(displayNames.Name(outcome.existing.numbers[i]));
+    }
     m_pathNames = songs;
     m_displayNames = displayNames;
+    m_earlierNumbers = outcome.existing.numbers;
     m_bPrepared = true;
     return outcome;
 }
@@ -361,9 +365,12 @@ RecordingReport CRecordingControl::Finish() {
     }
 
     // Only a recording that ended by End Gap leaves a trailing file of nothing but silence; after
-    // Stop, a device failure or a short block the last file holds the last of the audio.
+    // Stop, a device failure or a short block the last file holds the last of the audio. The
+    // analyser says whether the last file, opened at a split, heard nothing above Gap Level: its
+    // length says nothing, as it runs on to the end of the block in which End Gap was reached. The
+    // first file of a recording that never split is the recording itself and stays.
     if (!deviceFailed && !writerFailed && stopFlag == 0 && outcome.end == RecordingEnd::EndGap &&
-        !report.files.empty() && m_analyzer.IsShortFile(static_cast<long>(m_nSongBytes))) {
+        !report.files.empty() && m_analyzer.TrailingRunOutPieces() > 0) {
         SongFileRecord& last = report.files.back();
         std::error_code ec;
         if (!std::filesystem::remove(last.strPath, ec) && ec) {
@@ -373,6 +380,25 @@ RecordingReport CRecordingControl::Finish() {
             last.bRemoved = true;
             report.nLastAudioSong = last.nNumber - 1;
         }
+    }
+
+    // A shorter take over an earlier one leaves the earlier one's later songs beside it: they are
+    // the user's, and named, not deleted.
+    for (long n : m_earlierNumbers) {
+        std::error_code ec;
+        if (n <= report.nLastAudioSong ||
+            !std::filesystem::is_regular_file(m_pathNames.Name(n), ec))
+            continue;
+        if (report.earlierLeft.size() < ExistingSongs::kShownNames) {
+            report.earlierLeft.push_back(m_displayNames.Name(n));
+        }
+        ++report.nEarlierLeft;
+    }
+
+    if (!deviceFailed && stopFlag == 0 && outcome.end == RecordingEnd::EndGap &&
+        !m_analyzer.HeardAboveGapLevel()) {
+        report.bNothingHeard = true;
+        report.nEndGapSeconds = static_cast<int>(m_analyzer.GetEndGap());
     }
 
     FreeBlockBuffer();

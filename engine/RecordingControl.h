@@ -172,6 +172,7 @@ private:
     // Prepare, read by the recording thread while it runs.
     CSongFileName m_pathNames;
     CSongFileName m_displayNames;
+    std::vector<long> m_earlierNumbers;  // the numbered files that existed before the take
     RecordingEnd m_lastEnd = RecordingEnd::None;
 
     // Meter values in dB, per channel; under m_meterMutex.

@@ -75,6 +75,9 @@ struct ExistingSongs {
     long nLowest = 0;           // the lowest number found, 0 for none
     std::string strLowest;      // its path
     std::vector<long> numbers;  // every number found, ascending
+    // The names as the window shows them of the first few found, for the question.
+    static constexpr size_t kShownNames = 5;
+    std::vector<std::string> shown;
 };
 
 // The answer of Record's checks (CRecordingControl::Prepare) and of the start itself.
@@ -185,4 +188,12 @@ struct RecordingReport {
     // the system's reason.
     std::string strRemoveFailedPath;
     std::string strRemoveFailedReason;
+    // End Gap ended a recording that never heard anything above Gap Level: the input is
+    // probably not connected or far too low. End Gap in whole seconds for the words.
+    bool bNothingHeard = false;
+    int nEndGapSeconds = 0;
+    // Numbered files of an earlier take beyond this take's last song: the first few names as
+    // shown, and how many in all.
+    std::vector<std::string> earlierLeft;
+    size_t nEarlierLeft = 0;
 };

@@ -1,5 +1,6 @@
 #include "RecordingTexts.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace recording_texts {
@@ -121,11 +122,21 @@ std::string RefusalTitle(StartRefusal refusal) {
 }
 
 std::string OverwriteQuestion(const ExistingSongs& existing) {
+    // The list tells a longer earlier take, whose later files a shorter one leaves behind.
+    std::string list;
+    for (const std::string& name : existing.shown) list += (list.empty() ? "" : ", ") + name;
+    const size_t more =
+        existing.numbers.size() - std::min(existing.numbers.size(), existing.shown.size());
+    if (more > 0) {
+        list += " and " + std::to_string(more) + " more (" +
+                std::to_string(existing.numbers.size()) + " in all)";
+    }
     return Printf(
-        "The file, %s, exists.\nIf you will be recording %ld song(s),\nthis file and possibly "
-        "any sequentially \nnumbered files will be overwritten.\n\nDo you want to overwrite the "
-        "file(s)?",
-        existing.strLowest.c_str(), existing.nLowest);
+               "The file, %s, exists.\nIf you will be recording %ld song(s),\nthis file and "
+               "possibly any sequentially \nnumbered files will be overwritten.\n",
+               existing.strLowest.c_str(), existing.nLowest) +
+           (list.empty() ? "" : "\nNumbered files that exist: " + list + ".\n") +
+           "\nDo you want to overwrite the file(s)?";
 }
 
 std::string FailureText(const RecordingFailure& failure) {
@@ -204,6 +215,24 @@ std::vector<std::string> EndMessages(const RecordingReport& report) {
                            ".\n" + report.strRemoveFailedReason + ".\n");
     }
     return messages;
+}
+
+std::string NothingHeardText(const RecordingReport& report) {
+    if (!report.bNothingHeard) return {};
+    return "Nothing above Gap Level was heard for " + std::to_string(report.nEndGapSeconds) +
+           " s, so the recording ended. Check the input and its level, or lengthen End Gap.";
+}
+
+std::string EarlierTakeText(const RecordingReport& report) {
+    if (report.nEarlierLeft == 0) return {};
+    std::string list;
+    for (const std::string& name : report.earlierLeft) list += (list.empty() ? "" : ", ") + name;
+    if (report.nEarlierLeft > report.earlierLeft.size()) {
+        list += " and " + std::to_string(report.nEarlierLeft - report.earlierLeft.size()) +
+                " more (" + std::to_string(report.nEarlierLeft) + " in all)";
+    }
+    return "Files of an earlier take remain after this take's last song: " + list +
+           ".\nThey are not part of this recording and were left as they were.";
 }
 
 std::string CurFileLabel(const std::string& shownName) { return "Cur File: " + shownName; }

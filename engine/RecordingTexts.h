@@ -40,6 +40,10 @@ std::string FailureText(const RecordingFailure& failure);
 std::vector<std::string> EndMessages(const RecordingReport& report);
 // The lost-audio message alone ("" when nothing was lost).
 std::string LostAudioText(const RecordingReport& report);
+// Why a recording that heard nothing ended ("" when it heard something), an information.
+std::string NothingHeardText(const RecordingReport& report);
+// The files of an earlier take beyond this one's last song ("" when there are none).
+std::string EarlierTakeText(const RecordingReport& report);
 
 // The Recording Info labels.
 std::string CurFileLabel(const std::string& shownName);

@@ -100,6 +100,7 @@ void CSignalAnalyzer::PrepareRecording() {
     m_nLastLoudIndex = 0;
     m_nLastSplitIndex = 0;
     m_nRunOutSplits = 0;
+    m_bHeardLoud = false;
     for (int ch = 0; ch < 2; ++ch) {
         m_fDCPrevInput[ch] = 0;
         m_fDCPrevOutput[ch] = 0;
@@ -390,6 +391,7 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
         f.w1 = c[ch].w1;
         f.w2 = c[ch].w2;
     }
+    m_bHeardLoud = m_bHeardLoud || lastLoud != m_nLastLoudIndex;
     m_nLastLoudIndex = lastLoud;
     m_nLastSplitIndex = lastSplit;
     m_nRunOutSplits = runOutSplits;

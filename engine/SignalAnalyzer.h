@@ -50,6 +50,10 @@ public:
         return m_nLastLoudIndex <= m_nLastSplitIndex ? m_nRunOutSplits : 0;
     }
 
+    // Whether anything since PrepareRecording rose above Gap Level. (A loud very first sample
+    // alone does not count: it leaves the last loud index where the start put it.)
+    bool HeardAboveGapLevel() const { return m_bHeardLoud; }
+
     // Parameter block: positions are the (negative) trackbar positions of RecSettings.
     void SetGapSizePosition(int p);
     int GetGapSizePosition();
@@ -148,6 +152,7 @@ private:
     int64_t m_nLastLoudIndex = 0;
     int64_t m_nLastSplitIndex = 0;
     int m_nRunOutSplits = 0;  // splits reported since the last loud sample
+    bool m_bHeardLoud = false;
     float m_fClipLimit = 32767.0f;
 
     CErrorState m_error{"No error"};

@@ -136,12 +136,28 @@ void CRecordingPresenter::OnRecordingDone() {
     EnableRecordingControls(false);
     if (m_view.IsMinimized()) m_view.SetCaption(texts::DoneCaption());
     for (; next < messages.size(); ++next) ShowError(messages[next]);
+    if (const std::string silent = texts::NothingHeardText(report); !silent.empty()) {
+        m_view.MessageBox(silent, texts::kCaption, MsgIcon::Information, MsgButtons::Ok);
+    }
+    if (const std::string earlier = texts::EarlierTakeText(report); !earlier.empty()) {
+        m_view.MessageBox(earlier, texts::kCaption, MsgIcon::Information, MsgButtons::Ok);
+    }
 
     // The file shown may hold no audio (a next file that failed to open) or be gone (the
-    // trailing silence): show the last one that holds audio.
+    // trailing silence): show the last one that holds audio, with its own song time.
     if (report.nLastAudioSong >= 1 && report.nLastAudioSong != report.nSongNumber) {
         m_strCurFileText = texts::CurFileLabel(m_control.ShownName(report.nLastAudioSong));
         m_view.SetItemText(IDC_CURFILE, m_strCurFileText);
+        const size_t kept = static_cast<size_t>(report.nLastAudioSong - 1);
+        if (kept < report.files.size()) {
+            const RecSettings& s = m_control.m_settings;
+            m_view.SetItemText(IDC_SONGTIME,
+                               texts::SongTimeLabel(report.files[kept].nBytes, s.wBitsPerSample,
+                                                    s.wChannels, s.nSamplesPerSec));
+        }
     }
+    // The writer was left naming the last song file, perhaps one deleted: it names the selected
+    // base file again, which New offers and a song file's name would only extend.
+    m_control.GetWriter().SetFileName(m_view.GetBaseFilePath().c_str());
     m_view.FocusItem(IDC_RECORD);
 }

@@ -35,6 +35,7 @@ inline void ConfigureAnalyzer(CSignalAnalyzer& a, const Format& format, const De
 struct Prediction {
     std::vector<long> cuts;  // byte offsets of the splits in the input
     long nEndBlock = -1;     // the block in which End Gap was reached, or -1
+    int nRunOutPieces = 0;   // the analyser's trailing run-out at the end
 };
 
 // Where the analyser, fed the input in whole blocks as the recording thread feeds it, splits and
@@ -50,6 +51,7 @@ inline Prediction Predict(std::vector<char> input, CSignalAnalyzer a) {
         if (gap) p.cuts.push_back(at + offset);
         if (end) p.nEndBlock = at / kBlock;
     }
+    p.nRunOutPieces = a.TrailingRunOutPieces();
     return p;
 }
 

@@ -15,16 +15,15 @@ using Delivery = CTestCaptureBackend::Delivery;
 namespace {
 
 // Each file holds its stretch of the input, the last one up to the end of the block in which
-// End Gap was reached, or to the end of the input; after End Gap a trailing file shorter than
-// End Gap is gone. The finish measures that file in whole blocks from the block of its split.
+// End Gap was reached, or to the end of the input; after End Gap a trailing file opened at a split
+// that heard nothing above Gap Level is gone.
 void ExpectSongsMatch(const Recording& r, const Prediction& p) {
     std::vector<long> bounds{0};
     bounds.insert(bounds.end(), p.cuts.begin(), p.cuts.end());
     const long total = long(r.input.size());
     const long end = p.nEndBlock < 0 ? total : std::min(total, (p.nEndBlock + 1) * kBlock);
     bounds.push_back(end);
-    const long lastSongBytes = end - (p.cuts.empty() ? 0 : p.cuts.back() / kBlock * kBlock);
-    const bool lastDeleted = p.nEndBlock >= 0 && r.ctl->GetAnalyzer().IsShortFile(lastSongBytes);
+    const bool lastDeleted = p.nEndBlock >= 0 && p.nRunOutPieces > 0;
     const auto songs = r.Songs();
     ASSERT_EQ(songs.size(), bounds.size() - 1 - (lastDeleted ? 1 : 0));
     for (size_t k = 0; k < songs.size(); ++k) {
@@ -93,12 +92,56 @@ TEST(Recording, EndGapDeletesTheTrailingShortFileAtTheDefaultSettings) {
         } else {
             ExpectSongsMatch(r, p);
         }
+        EXPECT_FALSE(r.win.report.bNothingHeard);
     }
-    // All silence: End Gap before any split keeps the first file.
+    // All silence: End Gap before any split keeps the first file, and the report says that
+    // nothing was heard for End Gap (1.003 s here) in whole seconds.
     Recording silent({{100000, false}});
     silent.UseFile({});
     ASSERT_TRUE(silent.Run());
     ExpectSongsMatch(silent, silent.Predicted());  // one file
+    EXPECT_TRUE(silent.win.report.bNothingHeard);
+    EXPECT_EQ(silent.win.report.nEndGapSeconds, 1);
+    // Music shorter than Minimum Song Size, then End Gap: one file, but something was heard.
+    Recording shortSong({{3000, false}, {20000, true}, {100000, false}});
+    shortSong.UseFile({});
+    ASSERT_TRUE(shortSong.Run());
+    EXPECT_EQ(shortSong.Files().size(), 1u);
+    EXPECT_FALSE(shortSong.win.report.bNothingHeard);
+}
+
+// The file opened at the last split runs on to the end of the block in which End Gap was reached,
+// often longer than End Gap: what decides is that nothing in it rose above Gap Level. The lead-in
+// moves the End Gap moment through the block.
+TEST(Recording, EndGapDeletesTheTrailingSilentFileWhereverTheBlockEnds) {
+    const Format formats[] = {{16, 11025, 1}, {16, 44100, 2}, {32, 44100, 2}, {32, 11025, 1}};
+    for (const Format& format : formats) {
+        const long blockFrames = kBlock / format.FrameBytes();
+        for (int step = 0; step < 5; ++step) {
+            const long lead = format.nRate / 20 + blockFrames * step / 5;
+            Recording r({{format.nRate / 20, false},
+                         {lead + format.nRate * 2, true},
+                         {format.nRate / 2, false},
+                         {format.nRate * 4, true},  // longer than a block: a split each
+                         {format.nRate * 12, false}},
+                        format);
+            r.UseFile({.fGapSize = 0.1, .fMinSong = 1.0, .fEndGap = 1.0});
+            const Prediction p = r.Predicted();
+            SCOPED_TRACE(testing::Message() << format.nBits << "-bit " << format.nRate << " Hz "
+                                            << format.nChannels << " ch, step " << step);
+            ASSERT_EQ(p.cuts.size(), 2u);
+            ASSERT_GE(p.nEndBlock, 0);
+            ASSERT_TRUE(r.Run());
+            const auto songs = r.Songs();
+            ASSERT_EQ(songs.size(), 2u);  // the two songs; the silence after them is gone
+            EXPECT_TRUE(songs[0] == r.Slice(0, p.cuts[0]));
+            EXPECT_TRUE(songs[1] == r.Slice(p.cuts[0], p.cuts[1]));
+            const auto& files = r.win.report.files;
+            ASSERT_EQ(files.size(), 3u);
+            EXPECT_TRUE(files[2].bRemoved);
+            EXPECT_EQ(r.win.report.nLastAudioSong, 2);
+        }
+    }
 }
 
 // However a recording ends, the files hold what was captured up to its end, finished, and the

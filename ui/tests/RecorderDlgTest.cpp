@@ -14,6 +14,7 @@
 #include "QSettingsProfileStore.h"
 #include "RecorderDlg.h"
 #include "RecordingControl.h"
+#include "RecordingTexts.h"
 #include "Resources.h"
 #include "ShutdownRequests.h"
 #include "TestSupport.h"
@@ -312,11 +313,97 @@ private slots:
         // Two songs, both finished and holding at least their music.
         QVERIFY(FinishedDataBytes(Path("SideA1.wav")) >= 35LL * kBytesPerSecond);
         QVERIFY(FinishedDataBytes(Path("SideA2.wav")) >= 33LL * kBytesPerSecond);
+        // The song time is the kept file's own, and New starts from the base name, not from the
+        // deleted file's.
+        const RecSettings& s = dlg.GetControl().m_settings;
+        QCOMPARE(
+            dlg.texts[IDC_SONGTIME].last(),
+            Q(recording_texts::SongTimeLabel(FinishedDataBytes(Path("SideA2.wav")),
+                                             s.wBitsPerSample, s.wChannels, s.nSamplesPerSec)));
+        QString offered;
+        OnNextModal(&dlg, [&](QWidget* m) {
+            offered = static_cast<QFileDialog*>(m)->selectedFiles().value(0);
+            static_cast<QDialog*>(m)->accept();
+        });
+        dlg.OnNew();
+        QCOMPARE(offered, Path("SideA.wav"));
+        QCOMPARE(dlg.Listed(), QStringLiteral("*SideA.wav"));
 
         dlg.showNormal();
         QTRY_VERIFY(!dlg.IsMinimized());
         QVERIFY(dlg.GetMeterThread().IsRunning());
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Zelk Vellisto"));
+        dlg.OnOK();
+    }
+
+    // An earlier take of eight songs: the question names the first few and counts the rest; No
+    // leaves them all.
+    void theOverwriteQuestionListsTheEarlierTake() {
+        CMemoryProfileStore profile;
+        Prepare(profile, "Take.wav", {1.0});
+        for (int n = 2; n <= 9; ++n) WriteWav(Path(QStringLiteral("Take%1.wav").arg(n)), {1.0});
+        CTestDlg dlg(profile);
+        dlg.show();
+        QString question;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            auto* message = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(message);
+            question = message->windowTitle() + ": " + message->text();
+            message->button(QMessageBox::No)->click();
+        });
+        dlg.Click(IDC_RECORD);
+        QTRY_VERIFY(!question.isEmpty());
+        QCOMPARE(
+            question,
+            "File Exists: The file, " + Path("Take2.wav") +
+                ", exists.\nIf you will be recording 2 song(s),\nthis file and possibly any "
+                "sequentially \nnumbered files will be overwritten.\n\nNumbered files that "
+                "exist: Take2.wav, Take3.wav, Take4.wav, Take5.wav, Take6.wav and 3 more (8 in "
+                "all).\n\nDo you want to overwrite the file(s)?");
+        QVERIFY(!dlg.GetControl().IsRecording());
+        QVERIFY(!QFile::exists(Path("Take1.wav")));
+
+        // Yes: the one-song take leaves the earlier take's later songs, named at its end.
+        QString end;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            OnNextModal(&dlg, [&](QWidget* next) {
+                end = static_cast<QMessageBox*>(next)->text();
+                static_cast<QMessageBox*>(next)->accept();
+            });
+            static_cast<QMessageBox*>(modal)->button(QMessageBox::Yes)->click();
+        });
+        dlg.Click(IDC_RECORD);
+        QTRY_VERIFY_WITH_TIMEOUT(!end.isEmpty(), 30000);
+        QCOMPARE(end, QStringLiteral("Files of an earlier take remain after this take's last song: "
+                                     "Take2.wav, Take3.wav, Take4.wav, Take5.wav, Take6.wav and 3 "
+                                     "more (8 in all).\nThey are not part of this recording and "
+                                     "were left as they were."));
+        QVERIFY(QFile::exists(Path("Take1.wav")));
+        QVERIFY(QFile::exists(Path("Take9.wav")));
+        dlg.OnOK();
+    }
+
+    // Nothing but silence for End Gap (7 s): the one file stays, and the window says why the
+    // recording ended.
+    void aSilentSideEndsWithAWord() {
+        CMemoryProfileStore profile;
+        Prepare(profile, "Quiet.wav", {-9.0});
+        CTestDlg dlg(profile);
+        dlg.show();
+        QString box;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            auto* message = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(message);
+            box = message->windowTitle() + ": " + message->text();
+            message->accept();
+        });
+        dlg.Click(IDC_RECORD);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
+        QTRY_VERIFY(!box.isEmpty());
+        QCOMPARE(box, QStringLiteral("Zelk Vellisto: Nothing above Gap Level was heard for 7 s, so "
+                                     "the recording ended. Check the input and its level, or "
+                                     "lengthen End Gap."));
+        QVERIFY(QFile::exists(Path("Quiet1.wav")));
         dlg.OnOK();
     }
 
