@@ -158,8 +158,11 @@ TEST(Recording, EveryWayARecordingEndsIsReportedAsAValue) {
         bool stopPressed = false;
     } cases[] = {
         {"end of input", [](Recording&) {}, RecordingEnd::ShortBlock, {}, "", 100000 * 4},
+        // The device stalls after a few blocks, so that only Stop can end the recording however
+        // late the window handles the report that presses it.
         {"stop",
          [](Recording& r) {
+             r.pTest->StallAfter(3 * kBlock + 1000);
              r.win.onProgress = [&r](size_t i) { i == 1 ? r.ctl->OnStop() : void(); };
          },
          RecordingEnd::Stop,
