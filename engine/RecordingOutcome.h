@@ -33,6 +33,14 @@ struct RecordingProgress {
     float fPeak[2] = {0, 0};
     float fPower[2] = {0, 0};
     int32_t nClips[2] = {0, 0};
+    // What is worth a warning while recording. bNoSoundYet: the first kNoSoundSeconds of audio
+    // after Record brought nothing that reached Gap Level, and nothing has since. nRecentClips:
+    // clipped samples in the last kClipWindowSeconds of audio. Both are measured in audio time,
+    // so they mean the same however late the report is handled.
+    static constexpr int kNoSoundSeconds = 15;
+    static constexpr int kClipWindowSeconds = 3;
+    int32_t bNoSoundYet = 0;
+    int64_t nRecentClips = 0;
 
     // Folds a later report into this one.
     void Absorb(const RecordingProgress& later) {
@@ -42,6 +50,8 @@ struct RecordingProgress {
         nSongBytes = later.nSongBytes;
         nTotalBytes = later.nTotalBytes;
         nClippedTotal = later.nClippedTotal;
+        bNoSoundYet = later.bNoSoundYet;
+        nRecentClips = later.nRecentClips;
         for (int ch = 0; ch < 2; ++ch) {
             fPeak[ch] = later.fPeak[ch] > fPeak[ch] ? later.fPeak[ch] : fPeak[ch];
             fPower[ch] = later.fPower[ch] > fPower[ch] ? later.fPower[ch] : fPower[ch];

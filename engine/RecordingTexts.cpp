@@ -251,6 +251,19 @@ std::string TotalTimeLabel(int64_t bytes, int bitsPerSample, int channels, uint3
 
 std::string RecordingCaption(const std::string& shownName) { return shownName + ": " + kCaption; }
 
+std::string RecordingWarning(const RecordingProgress& progress) {
+    std::string text;
+    if (progress.bNoSoundYet) text = "No sound yet: is the source playing into the chosen input?";
+    if (progress.nRecentClips > 0) {
+        if (!text.empty()) text += "  ";
+        text += "Clipping: " + std::to_string(progress.nRecentClips) +
+                (progress.nRecentClips == 1 ? " sample" : " samples") + " in the last " +
+                std::to_string(RecordingProgress::kClipWindowSeconds) +
+                " seconds, lower the input level";
+    }
+    return text;
+}
+
 std::string DoneCaption() { return std::string("DONE: ") + kCaption; }
 
 }  // namespace recording_texts

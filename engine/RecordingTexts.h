@@ -51,6 +51,10 @@ std::string ClippedLabel(int64_t clipped);
 // "Song Time  mm:ss" and "Total Time  mm:ss" for bytes of the given format.
 std::string SongTimeLabel(int64_t bytes, int bitsPerSample, int channels, uint32_t rate);
 std::string TotalTimeLabel(int64_t bytes, int bitsPerSample, int channels, uint32_t rate);
+// What the window warns of while recording, from a report's facts: no sound yet, clipping in
+// the last seconds. Empty when there is nothing to warn of.
+std::string RecordingWarning(const RecordingProgress& progress);
+
 // The caption of a minimised window: while recording it names the current song file.
 std::string RecordingCaption(const std::string& shownName);
 std::string DoneCaption();

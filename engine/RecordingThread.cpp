@@ -47,6 +47,7 @@ private:
     void NoteOutcome();
     void Fail(FailureKind kind, int number, const char* path, const char* text);
     void NoteFileBytes();
+    void NoteWarnings(long byteCount, RecordingProgress* progress);
 
     RecordingThreadParams m_p;
     RecordingOutcome* m_pOut = nullptr;
@@ -61,9 +62,16 @@ private:
     int64_t m_nClippedTotal = 0;
     uint64_t m_nLostSeen = 0;
     uint64_t m_nOverflowsSeen = 0;
+    // The warnings' state: whether anything reached Gap Level since Record, and the clipped
+    // samples of each of the last seconds of audio (by second number modulo the window).
+    int m_bSoundHeard = 0;
+    int64_t m_nWarnFrames = 0;
+    int64_t m_nClipSecond = 0;
+    int64_t m_nClipsBySecond[RecordingProgress::kClipWindowSeconds] = {};
     short m_wBits = 16;
     unsigned long m_nRate = 44100;
     short m_wChannels = 2;
+    int m_nBlockAlign = 4;
     int m_nNoAudioMs = 10000;
     RecordingEnd m_end = RecordingEnd::None;
 };
@@ -171,6 +179,33 @@ void CBlockLoop::NoteOutcome() {
     NoteFileBytes();
 }
 
+void CBlockLoop::NoteWarnings(long byteCount, RecordingProgress* progress) {
+    const CSignalAnalyzer& analyser = *m_p.pAnalyzer;
+    const int64_t frameBytes = std::max<int64_t>(m_nBlockAlign, 1);
+    const int64_t rate = std::max<int64_t>(static_cast<int64_t>(m_nRate), 1);
+    // The peak readout is a magnitude with 1.0 full scale; the gap level is kept in sample
+    // units, which for 16-bit blocks are out of 32768.
+    const float gapLevel =
+        m_wBits == 16 ? analyser.m_fLinearGapLevel / 32768.0f : analyser.m_fLinearGapLevel;
+    if (byteCount > 0 && std::max(analyser.m_fPeak[0], analyser.m_fPeak[1]) >= gapLevel) {
+        m_bSoundHeard = 1;
+    }
+    m_nWarnFrames += byteCount > 0 ? byteCount / frameBytes : 0;
+    progress->bNoSoundYet =
+        !m_bSoundHeard && m_nWarnFrames >= RecordingProgress::kNoSoundSeconds * rate;
+
+    constexpr int kWindow = RecordingProgress::kClipWindowSeconds;
+    const int64_t second = m_nWarnFrames / rate;
+    for (int64_t s = m_nClipSecond + 1; s <= second && s <= m_nClipSecond + kWindow; ++s) {
+        m_nClipsBySecond[s % kWindow] = 0;
+    }
+    m_nClipSecond = second;
+    m_nClipsBySecond[second % kWindow] += analyser.ClippedSamples();
+    int64_t recent = 0;
+    for (int64_t clips : m_nClipsBySecond) recent += clips;
+    progress->nRecentClips = recent;
+}
+
 void CBlockLoop::HandleBlock(long byteCount, RecordingProgress* progress) {
     CSignalAnalyzer& analyser = *m_p.pAnalyzer;
     analyser.ProcessBlock(m_pBlock, byteCount, &m_bGapFound, &m_nSplitOffset, &m_bEndGapReached);
@@ -194,6 +229,7 @@ void CBlockLoop::HandleBlock(long byteCount, RecordingProgress* progress) {
     progress->nSongBytes = static_cast<int64_t>(m_nSongBytes);
     progress->nTotalBytes = m_nTotalBytes;
     progress->nClippedTotal = m_nClippedTotal;
+    NoteWarnings(byteCount, progress);
     for (int ch = 0; ch < 2; ++ch) {
         progress->fPeak[ch] = analyser.m_fPeak[ch];
         progress->fPower[ch] = analyser.m_fPower[ch];
@@ -237,6 +273,7 @@ void CBlockLoop::Run() {
         m_wBits = static_cast<short>(format->wBitsPerSample);
         m_nRate = format->nSamplesPerSec;
         m_wChannels = static_cast<short>(format->nChannels);
+        m_nBlockAlign = format->nBlockAlign;
         m_nNoAudioMs = m_p.nNoAudioTimeoutMs;
         if (m_nNoAudioMs <= 0) {
             const uint64_t bytesPerSec = std::max<uint32_t>(format->nAvgBytesPerSec, 1);

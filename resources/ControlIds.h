@@ -25,6 +25,7 @@ constexpr int IDC_METER_LEFT = 1032;
 constexpr int IDC_PICTURE = 1033;  // recording picture
 constexpr int IDC_METER_RIGHT = 1034;
 constexpr int IDC_PRESETS_FRAME = 1106;
+constexpr int IDC_WARNING = 1107;  // warnings while recording, empty otherwise
 
 // Custom Settings, template 139 (the dialog's own names: CCustomDlg::IDC_...).
 struct CustomDlgIds {

@@ -32,6 +32,7 @@ constexpr DlgItem kMainItems[] = {
     {IDC_METER_LEFT, DlgKind::Frame, "", 242, 61, 12, 120, kDlgBlackFrame, 0},
     {IDC_METER_RIGHT, DlgKind::Frame, "", 258, 61, 12, 120, kDlgBlackFrame, 0},
     {IDC_PICTURE, DlgKind::Picture, "", 17, 7, 77, 71, 0, 159},
+    {IDC_WARNING, DlgKind::Label, "", 4, 184, 267, 10, kDlgVCentre, 0},
 };
 
 constexpr uint32_t kTrackbar = kDlgVertical | kDlgTicksBoth | kDlgTabStop;
@@ -90,7 +91,7 @@ constexpr DlgItem kAboutItems[] = {
 };
 
 constexpr DlgTemplate kTemplates[] = {
-    {102, "Zelk Vellisto", "MS Sans Serif", 8, 275, 184, kMainItems, int(std::size(kMainItems))},
+    {102, "Zelk Vellisto", "MS Sans Serif", 8, 275, 196, kMainItems, int(std::size(kMainItems))},
     {139, "Zelk Vellisto Custom Settings", "MS Sans Serif", 8, 296, 175, kCustomItems,
      int(std::size(kCustomItems))},
     {100, "About Zelk Vellisto", "MS Sans Serif", 8, 217, 183, kAboutItems,

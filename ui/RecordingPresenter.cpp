@@ -102,6 +102,7 @@ void CRecordingPresenter::OnRecordingProgress(const RecordingProgress& progress)
     m_view.ShowRecordingPicture(m_nPictureCounter % 2 == 1);
     m_control.OnRecordingProgress(progress);
     ShowProgress();
+    m_view.SetItemText(IDC_WARNING, texts::RecordingWarning(progress));
 }
 
 void CRecordingPresenter::ShowProgress() {
@@ -126,6 +127,7 @@ void CRecordingPresenter::OnRecordingDone() {
     // Before any box: a box of the end may wait for hours.
     for (IRecordingObserver* observer : m_observers) observer->OnRecordingEnded(report);
     m_view.ShowRecordingPicture(false);
+    m_view.SetItemText(IDC_WARNING, "");
     // The labels end with the recording's own totals.
     ShowProgress();
 

@@ -666,3 +666,43 @@ TEST(RecordingThreads, StopMidRecordingWhileTheMetersReadKeepsWholeFrames) {
     EXPECT_LT(joined.size(), r.input.size());
     EXPECT_TRUE(r.JoinedIsPrefix());
 }
+
+// The warnings' facts, in audio time: no sound is reported once the first 15 s held nothing at
+// Gap Level and until a block reaches it; clipped samples are reported while they are among the
+// last seconds of audio, and not once those seconds have passed.
+TEST(Recording, ReportsSilenceAtTheStartAndRecentClipsInAudioTime) {
+    Recording r;
+    const long rate = r.format.nRate;
+    const long silent = 20 * rate;
+    const long clipAt = silent + 2 * rate;  // a burst of clipped frames two seconds into the music
+    r.plan = {{silent, false}, {12 * rate, true}};
+    r.input = MakeSamples(r.format, r.plan);
+    constexpr int kBurst = 40;
+    for (long f = clipAt; f < clipAt + kBurst; ++f) {
+        const int16_t v = 32767;
+        std::memcpy(&r.input[size_t(f) * 4], &v, 2);  // the left sample of each frame
+    }
+    r.UseFile({.fGapSize = 0.1, .fMinSong = 1.0, .fEndGap = 25});
+    ASSERT_TRUE(r.Run());
+
+    bool warned = false, clipsSeen = false;
+    for (size_t i = 0; i < r.win.progress.size(); ++i) {
+        const RecordingProgress& p = r.win.progress[i];
+        SCOPED_TRACE(i);
+        const long frames = long(p.nTotalBytes / 4);
+        EXPECT_EQ(p.bNoSoundYet != 0,
+                  frames >= RecordingProgress::kNoSoundSeconds * rate && frames <= silent);
+        warned |= p.bNoSoundYet != 0;
+        if (frames <= clipAt) {
+            EXPECT_EQ(p.nRecentClips, 0);
+        } else if (frames <= clipAt + rate) {
+            EXPECT_EQ(p.nRecentClips, kBurst);
+            clipsSeen = true;
+        } else if (frames >= clipAt + (RecordingProgress::kClipWindowSeconds + 1) * rate) {
+            EXPECT_EQ(p.nRecentClips, 0);
+        }
+    }
+    EXPECT_TRUE(warned);
+    EXPECT_TRUE(clipsSeen);
+    EXPECT_EQ(r.win.report.nClippedTotal, kBurst);
+}

@@ -181,3 +181,19 @@ TEST(RecordingTexts, LabelsAndCaptions) {
     EXPECT_EQ(texts::RecordingCaption("SideA10.wav"), "SideA10.wav: Zelk Vellisto");
     EXPECT_EQ(texts::DoneCaption(), "DONE: Zelk Vellisto");
 }
+
+TEST(RecordingTexts, WarningsWhileRecording) {
+    RecordingProgress p;
+    EXPECT_EQ(texts::RecordingWarning(p), "");
+    p.bNoSoundYet = 1;
+    EXPECT_EQ(texts::RecordingWarning(p),
+              "No sound yet: is the source playing into the chosen input?");
+    p.nRecentClips = 1;
+    EXPECT_EQ(texts::RecordingWarning(p),
+              "No sound yet: is the source playing into the chosen input?  Clipping: 1 sample in "
+              "the last 3 seconds, lower the input level");
+    p.bNoSoundYet = 0;
+    p.nRecentClips = 12;
+    EXPECT_EQ(texts::RecordingWarning(p),
+              "Clipping: 12 samples in the last 3 seconds, lower the input level");
+}
