@@ -1,13 +1,13 @@
-#include "RecorderApp.h"
+#include "app/RecorderApp.h"
 
 #include <cstdio>
 
-#include "Appearance.h"
-#include "CaptureBackend.h"
-#include "QSettingsProfileStore.h"
-#include "RecorderDlg.h"
-#include "ShutdownRequests.h"
-#include "SingleInstance.h"
+#include "app/SingleInstance.h"
+#include "audio/capture/CaptureBackend.h"
+#include "settings/QSettingsProfileStore.h"
+#include "ui/Appearance.h"
+#include "ui/RecorderDlg.h"
+#include "ui/ShutdownRequests.h"
 
 CRecorderApp::CRecorderApp(int& argc, char** argv) : QApplication(argc, argv) {}
 

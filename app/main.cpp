@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "RecorderApp.h"
 #include "VellistoVersion.h"
+#include "app/RecorderApp.h"
 
 namespace {
 bool HasEnv(const char* name) {

@@ -1,4 +1,4 @@
-#include "RiffFile.h"
+#include "audio/RiffFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "FileOutput.h"
+#include "audio/FileOutput.h"
 
 // A chunk as created: identifier, size, form type ("RIFF" chunks only), the file offset of the
 // chunk's data and flags.

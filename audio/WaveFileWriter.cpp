@@ -1,4 +1,4 @@
-#include "WaveFileWriter.h"
+#include "audio/WaveFileWriter.h"
 
 #include <cstdio>
 #include <cstring>

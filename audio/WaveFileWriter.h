@@ -14,9 +14,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "ErrorState.h"
-#include "RiffFile.h"
-#include "WaveFormat.h"
+#include "audio/ErrorState.h"
+#include "audio/RiffFile.h"
+#include "audio/WaveFormat.h"
 
 class CWaveFileWriter {
 public:

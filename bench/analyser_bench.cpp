@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "SignalAnalyzer.h"
+#include "engine/SignalAnalyzer.h"
 
 namespace {
 

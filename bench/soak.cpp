@@ -47,11 +47,11 @@
 #include <thread>
 #include <vector>
 
-#include "CaptureBackend.h"
-#include "FileCaptureBackend.h"
-#include "RecordingControl.h"
-#include "RecordingMailbox.h"
-#include "RecordingTexts.h"
+#include "audio/capture/CaptureBackend.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "engine/RecordingControl.h"
+#include "engine/RecordingMailbox.h"
+#include "engine/RecordingTexts.h"
 
 namespace fs = std::filesystem;
 

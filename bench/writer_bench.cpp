@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "WaveFileWriter.h"
+#include "audio/WaveFileWriter.h"
 
 namespace {
 

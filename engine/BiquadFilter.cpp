@@ -1,4 +1,4 @@
-#include "BiquadFilter.h"
+#include "engine/BiquadFilter.h"
 
 #include <cmath>
 #include <cstring>

@@ -3,7 +3,7 @@
 // recurrence itself; this class only designs and stores. Single-threaded.
 #pragma once
 
-#include "ErrorState.h"
+#include "audio/ErrorState.h"
 
 class CBiquadFilter {
 public:

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "RecSettings.h"
+#include "engine/RecSettings.h"
 
 // Positions per second of the gap-size scale.
 inline constexpr double kGapSizeScale = 1764.0;

@@ -1,8 +1,8 @@
-#include "RecSettings.h"
+#include "engine/RecSettings.h"
 
 #include <cstdio>
 
-#include "SignalAnalyzer.h"
+#include "engine/SignalAnalyzer.h"
 
 namespace {
 

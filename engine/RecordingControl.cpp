@@ -1,4 +1,4 @@
-#include "RecordingControl.h"
+#include "engine/RecordingControl.h"
 
 #include <algorithm>
 #include <cmath>

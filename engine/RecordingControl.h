@@ -42,15 +42,15 @@
 #include <string>
 #include <thread>
 
-#include "RecSettings.h"
-#include "RecordingOutcome.h"
-#include "RecordingSink.h"
-#include "RecordingThread.h"
-#include "SignalAnalyzer.h"
-#include "SongFileName.h"
-#include "Sync.h"
-#include "WaveFileWriter.h"
-#include "WaveIn.h"
+#include "audio/WaveFileWriter.h"
+#include "audio/capture/WaveIn.h"
+#include "engine/RecSettings.h"
+#include "engine/RecordingOutcome.h"
+#include "engine/RecordingSink.h"
+#include "engine/RecordingThread.h"
+#include "engine/SignalAnalyzer.h"
+#include "engine/SongFileName.h"
+#include "engine/Sync.h"
 
 // The base file Record starts from, as the front's Base File Name box holds it.
 struct RecordRequest {

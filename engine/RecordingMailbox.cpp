@@ -1,4 +1,4 @@
-#include "RecordingMailbox.h"
+#include "engine/RecordingMailbox.h"
 
 bool CRecordingMailbox::PostProgress(const RecordingProgress& progress) {
     std::lock_guard<std::mutex> guard(m_mutex);

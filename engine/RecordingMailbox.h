@@ -11,7 +11,7 @@
 
 #include <mutex>
 
-#include "RecordingSink.h"
+#include "engine/RecordingSink.h"
 
 class CRecordingMailbox {
 public:

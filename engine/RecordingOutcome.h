@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "ErrorState.h"
-#include "RecSettings.h"
-#include "SongFileName.h"
+#include "audio/ErrorState.h"
+#include "engine/RecSettings.h"
+#include "engine/SongFileName.h"
 
 // What the recording thread reports after a block. It carries everything the window shows, as
 // it was when the block had been written, so that the window never reads live state to show it

@@ -7,7 +7,7 @@
 // terminal front, the soak.
 #pragma once
 
-#include "RecordingOutcome.h"
+#include "engine/RecordingOutcome.h"
 
 class IRecordingSink {
 public:

@@ -1,4 +1,4 @@
-#include "RecordingTexts.h"
+#include "engine/RecordingTexts.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "RecordingOutcome.h"
+#include "engine/RecordingOutcome.h"
 
 namespace recording_texts {
 

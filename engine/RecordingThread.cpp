@@ -1,4 +1,4 @@
-#include "RecordingThread.h"
+#include "engine/RecordingThread.h"
 
 #include <pthread.h>
 #include <sys/resource.h>
@@ -12,11 +12,11 @@
 #include <mutex>
 #include <thread>
 
-#include "RecordingSink.h"
-#include "SignalAnalyzer.h"
-#include "Sync.h"
-#include "WaveFileWriter.h"
-#include "WaveIn.h"
+#include "audio/WaveFileWriter.h"
+#include "audio/capture/WaveIn.h"
+#include "engine/RecordingSink.h"
+#include "engine/SignalAnalyzer.h"
+#include "engine/Sync.h"
 
 namespace {
 

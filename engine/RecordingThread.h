@@ -14,8 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "RecordingOutcome.h"
-#include "SongFileName.h"
+#include "engine/RecordingOutcome.h"
+#include "engine/SongFileName.h"
 
 class CSignalAnalyzer;
 class CWaveFileWriter;

@@ -1,4 +1,4 @@
-#include "SignalAnalyzer.h"
+#include "engine/SignalAnalyzer.h"
 
 #include <array>
 #include <cmath>

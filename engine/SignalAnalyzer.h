@@ -14,10 +14,10 @@
 #include <string>
 #include <utility>
 
-#include "AnalysisObserver.h"
-#include "BiquadFilter.h"
-#include "ErrorState.h"
-#include "RecSettings.h"
+#include "audio/ErrorState.h"
+#include "engine/AnalysisObserver.h"
+#include "engine/BiquadFilter.h"
+#include "engine/RecSettings.h"
 
 class CSignalAnalyzer {
 public:

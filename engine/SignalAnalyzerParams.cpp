@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <limits>
 
-#include "ParamScales.h"
-#include "RecSettings.h"
-#include "SignalAnalyzer.h"
+#include "engine/ParamScales.h"
+#include "engine/RecSettings.h"
+#include "engine/SignalAnalyzer.h"
 
 namespace {
 

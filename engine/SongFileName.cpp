@@ -1,4 +1,4 @@
-#include "SongFileName.h"
+#include "engine/SongFileName.h"
 
 #include <sys/stat.h>
 

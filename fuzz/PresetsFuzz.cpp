@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "PresetsFile.h"
+#include "settings/PresetsFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<CPresets> presets;

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "FileCaptureBackend.h"
+#include "audio/capture/FileCaptureBackend.h"
 
 namespace {
 

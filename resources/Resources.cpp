@@ -1,8 +1,8 @@
-#include "Resources.h"
+#include "resources/Resources.h"
 
 #include <iterator>
 
-#include "ControlIds.h"
+#include "resources/ControlIds.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Archive.h"
+#include "settings/Archive.h"
 
 #include <algorithm>
 #include <cstring>

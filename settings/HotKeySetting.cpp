@@ -1,6 +1,6 @@
-#include "HotKeySetting.h"
+#include "settings/HotKeySetting.h"
 
-#include "PersistentSettings.h"
+#include "settings/PersistentSettings.h"
 
 bool LoadGlobalHotKey(IProfileStore& profile) {
     return profile.GetProfileInt(kProfileSection, kGlobalHotKeyValue, 1) != 0;

@@ -4,7 +4,7 @@
 // they do. Kept in the profile beside the persistent settings. User-interface thread.
 #pragma once
 
-#include "ProfileStore.h"
+#include "settings/ProfileStore.h"
 
 constexpr const char* kGlobalHotKeyValue = "Global Ctrl+S";
 

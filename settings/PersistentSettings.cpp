@@ -1,10 +1,10 @@
-#include "PersistentSettings.h"
+#include "settings/PersistentSettings.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "Presets.h"
+#include "settings/Presets.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "BaseFileList.h"
-#include "ProfileStore.h"
-#include "RecSettings.h"
-#include "WindowPlacement.h"
+#include "engine/RecSettings.h"
+#include "settings/BaseFileList.h"
+#include "settings/ProfileStore.h"
+#include "settings/WindowPlacement.h"
 
 constexpr const char* kProfileSection = "Version 1";
 constexpr const char* kDefaultPresetName = "Album/Tape";

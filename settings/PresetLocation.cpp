@@ -1,4 +1,4 @@
-#include "PresetLocation.h"
+#include "settings/PresetLocation.h"
 
 #include <cstdlib>
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "Presets.h"
+#include "settings/Presets.h"
 
 // The names the user's profile and data folder are filed under (the profile is "Vellistro",
 // one letter off the product name the captions show).

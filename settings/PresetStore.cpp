@@ -1,4 +1,4 @@
-#include "PresetStore.h"
+#include "settings/PresetStore.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Archive.h"
-#include "PresetLocation.h"
+#include "settings/Archive.h"
+#include "settings/PresetLocation.h"
 
 namespace {
 

@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "PresetBox.h"
-#include "Presets.h"
-#include "PresetsFile.h"
-#include "Prompter.h"
-#include "RecSettings.h"
+#include "engine/RecSettings.h"
+#include "settings/PresetBox.h"
+#include "settings/Presets.h"
+#include "settings/PresetsFile.h"
+#include "settings/Prompter.h"
 
 // Bytes of a path buffer. Larger than the 260 earlier versions allowed because a working
 // directory may legitimately be longer than 250 characters.

@@ -1,6 +1,6 @@
-#include "Presets.h"
+#include "settings/Presets.h"
 
-#include "Archive.h"
+#include "settings/Archive.h"
 
 std::string CutPresetName(std::string name) {
     if (name.size() > kMaxPresetName) name.resize(kMaxPresetName);

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "RecSettings.h"
+#include "engine/RecSettings.h"
 
 class CArchiveReader;
 class CArchiveWriter;

@@ -1,4 +1,4 @@
-#include "PresetsFile.h"
+#include "settings/PresetsFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Archive.h"
+#include "settings/Archive.h"
 
 namespace {
 

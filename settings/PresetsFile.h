@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "Presets.h"
+#include "settings/Presets.h"
 
 struct PresetLoadReport {
     bool bOpened = false;    // the file existed and could be read

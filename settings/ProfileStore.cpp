@@ -1,4 +1,4 @@
-#include "ProfileStore.h"
+#include "settings/ProfileStore.h"
 
 int32_t CMemoryProfileStore::GetProfileInt(const std::string& section, const std::string& key,
                                            int32_t def) {

@@ -1,4 +1,4 @@
-#include "QSettingsProfileStore.h"
+#include "settings/QSettingsProfileStore.h"
 
 #include <QSettings>
 #include <QString>

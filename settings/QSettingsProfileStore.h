@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "PresetLocation.h"
-#include "ProfileStore.h"
+#include "settings/PresetLocation.h"
+#include "settings/ProfileStore.h"
 
 class QSettings;
 

@@ -1,4 +1,4 @@
-#include "WindowPlacement.h"
+#include "settings/WindowPlacement.h"
 
 bool RestorePlacement(const WindowPlacement& current, int32_t flags, int32_t left, int32_t top,
                       int32_t screenWidth, int32_t screenHeight, int32_t iconWidth,

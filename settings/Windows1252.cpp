@@ -1,4 +1,4 @@
-#include "Windows1252.h"
+#include "settings/Windows1252.h"
 
 #include <cstdint>
 

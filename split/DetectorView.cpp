@@ -1,10 +1,10 @@
-#include "DetectorView.h"
+#include "split/DetectorView.h"
 
 #include <algorithm>
 #include <cmath>
 #include <deque>
 
-#include "SignalAnalyzer.h"
+#include "engine/SignalAnalyzer.h"
 
 CDetectorView::CDetectorView(const CSignalAnalyzer& analyser, int64_t samplesPerSecond, bool int16,
                              bool levels)

@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-#include "AnalysisObserver.h"
+#include "engine/AnalysisObserver.h"
 
 class CSignalAnalyzer;
 

@@ -1,4 +1,4 @@
-#include "RunPaths.h"
+#include "split/RunPaths.h"
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <ostream>
 #include <vector>
 
-#include "SongFileName.h"
-#include "SplitOptions.h"
+#include "engine/SongFileName.h"
+#include "split/SplitOptions.h"
 
 namespace fs = std::filesystem;
 

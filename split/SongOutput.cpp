@@ -1,4 +1,4 @@
-#include "SongOutput.h"
+#include "split/SongOutput.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,7 +14,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "SongFileName.h"
+#include "engine/SongFileName.h"
 
 CSongOutput::CSongOutput(Mode mode, const WAVEFORMATEX& format, bool overwrite)
     : m_mode(mode), m_format(format), m_bOverwrite(overwrite) {

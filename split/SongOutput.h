@@ -34,8 +34,8 @@
 #include <thread>
 #include <vector>
 
-#include "FileOutput.h"
-#include "WaveFormat.h"
+#include "audio/FileOutput.h"
+#include "audio/WaveFormat.h"
 
 class CSongOutput final : public IFileOutput {
 public:

@@ -1,4 +1,4 @@
-#include "SplitOptions.h"
+#include "split/SplitOptions.h"
 
 #include <CLI/CLI.hpp>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "Splitter.h"
+#include "split/Splitter.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -24,18 +24,18 @@
 #include <system_error>
 #include <thread>
 
-#include "DetectorView.h"
-#include "ParamScales.h"
-#include "PresetLocation.h"
-#include "PresetsFile.h"
-#include "RecordingControl.h"
-#include "RecordingTexts.h"
-#include "RunPaths.h"
-#include "SignalAnalyzer.h"
-#include "SongOutput.h"
-#include "TerminalWindow.h"
-#include "WaveFileWriter.h"
-#include "Windows1252.h"
+#include "audio/WaveFileWriter.h"
+#include "engine/ParamScales.h"
+#include "engine/RecordingControl.h"
+#include "engine/RecordingTexts.h"
+#include "engine/SignalAnalyzer.h"
+#include "settings/PresetLocation.h"
+#include "settings/PresetsFile.h"
+#include "settings/Windows1252.h"
+#include "split/DetectorView.h"
+#include "split/RunPaths.h"
+#include "split/SongOutput.h"
+#include "split/TerminalWindow.h"
 
 namespace fs = std::filesystem;
 

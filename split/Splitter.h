@@ -24,10 +24,10 @@
 #include <string>
 #include <vector>
 
-#include "FileCaptureBackend.h"
-#include "SignalAnalyzer.h"
-#include "SongFileName.h"
-#include "SplitOptions.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "engine/SignalAnalyzer.h"
+#include "engine/SongFileName.h"
+#include "split/SplitOptions.h"
 
 class CDetectorView;
 class CRecordingControl;

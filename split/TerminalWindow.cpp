@@ -1,11 +1,11 @@
-#include "TerminalWindow.h"
+#include "split/TerminalWindow.h"
 
 #include <algorithm>
 #include <chrono>
 #include <ostream>
 
-#include "RecordingControl.h"
-#include "RecordingTexts.h"
+#include "engine/RecordingControl.h"
+#include "engine/RecordingTexts.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "RecordingMailbox.h"
-#include "RecordingSink.h"
+#include "engine/RecordingMailbox.h"
+#include "engine/RecordingSink.h"
 
 class CRecordingControl;
 

@@ -5,7 +5,7 @@
 #include <csignal>
 #include <iostream>
 
-#include "Splitter.h"
+#include "split/Splitter.h"
 
 namespace {
 

@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <functional>
 
-#include "FakeMixerBackend.h"
-#include "MixerButtons.h"
-#include "ProfileStore.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
-#include "TestCaptureBackend.h"
+#include "audio/capture/TestCaptureBackend.h"
+#include "audio/mixer/FakeMixerBackend.h"
+#include "engine/RecordingControl.h"
+#include "settings/ProfileStore.h"
+#include "ui/MixerButtons.h"
+#include "ui/RecorderDlg.h"
 
 namespace {
 

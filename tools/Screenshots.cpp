@@ -11,14 +11,14 @@
 #include <QTest>
 #include <cstdio>
 
-#include "AboutDlg.h"
-#include "CustomDlg.h"
-#include "FileCaptureBackend.h"
-#include "HelpViewer.h"
-#include "PresetStore.h"
-#include "ProfileStore.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "engine/RecordingControl.h"
+#include "settings/PresetStore.h"
+#include "settings/ProfileStore.h"
+#include "ui/AboutDlg.h"
+#include "ui/CustomDlg.h"
+#include "ui/HelpViewer.h"
+#include "ui/RecorderDlg.h"
 
 namespace {
 bool Save(QWidget& window, const QString& path) {

@@ -1,13 +1,13 @@
-#include "AboutDlg.h"
+#include "ui/AboutDlg.h"
 
 #include <QAction>
 #include <QLabel>
 #include <QPushButton>
 
-#include "Appearance.h"
-#include "DialogBuilder.h"
-#include "Resources.h"
 #include "VellistoVersion.h"
+#include "resources/Resources.h"
+#include "ui/Appearance.h"
+#include "ui/DialogBuilder.h"
 
 namespace {
 constexpr int kTemplate = 100;

@@ -1,4 +1,4 @@
-#include "Appearance.h"
+#include "ui/Appearance.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -8,7 +8,7 @@
 #include <QSvgRenderer>
 #include <cstdlib>
 
-#include "Resources.h"
+#include "resources/Resources.h"
 
 namespace {
 // MulDiv's rounding: to the nearest integer, halves away from zero.

@@ -7,8 +7,8 @@
 #include <QComboBox>
 #include <string>
 
-#include "PresetBox.h"
-#include "Windows1252.h"
+#include "settings/PresetBox.h"
+#include "settings/Windows1252.h"
 
 class CComboPresetBox : public IPresetBox {
 public:

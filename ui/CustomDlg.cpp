@@ -1,4 +1,4 @@
-#include "CustomDlg.h"
+#include "ui/CustomDlg.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -13,15 +13,15 @@
 #include <cstring>
 #include <new>
 
-#include "CaptureBackend.h"
-#include "ComboPresetBox.h"
-#include "DeviceLabels.h"
-#include "HelpViewer.h"
-#include "PresetStore.h"
-#include "RecorderToolTip.h"
-#include "SignalAnalyzer.h"
-#include "WaveInDevice.h"
-#include "Windows1252.h"
+#include "audio/capture/CaptureBackend.h"
+#include "audio/capture/DeviceLabels.h"
+#include "audio/capture/WaveInDevice.h"
+#include "engine/SignalAnalyzer.h"
+#include "settings/PresetStore.h"
+#include "settings/Windows1252.h"
+#include "ui/ComboPresetBox.h"
+#include "ui/HelpViewer.h"
+#include "ui/RecorderToolTip.h"
 
 namespace {
 

@@ -13,11 +13,11 @@
 #include <memory>
 #include <vector>
 
-#include "Appearance.h"
-#include "ControlIds.h"
-#include "DialogBuilder.h"
-#include "Presets.h"
-#include "RecSettings.h"
+#include "engine/RecSettings.h"
+#include "resources/ControlIds.h"
+#include "settings/Presets.h"
+#include "ui/Appearance.h"
+#include "ui/DialogBuilder.h"
 
 class ICaptureBackend;
 class CComboPresetBox;

@@ -1,4 +1,4 @@
-#include "DesktopNotifier.h"
+#include "ui/DesktopNotifier.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCall>

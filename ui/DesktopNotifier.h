@@ -10,7 +10,7 @@
 #include <QString>
 #include <optional>
 
-#include "RecordingOutcome.h"
+#include "engine/RecordingOutcome.h"
 
 // How a side ended, as far as a user away from the window needs to know.
 struct SideNotice {

@@ -1,4 +1,4 @@
-#include "DialogBuilder.h"
+#include "ui/DialogBuilder.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
@@ -10,7 +10,7 @@
 #include <QSlider>
 #include <algorithm>
 
-#include "LedMeter.h"
+#include "ui/LedMeter.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <map>
 #include <vector>
 
-#include "Appearance.h"
-#include "Resources.h"
+#include "resources/Resources.h"
+#include "ui/Appearance.h"
 
 class QWidget;
 

@@ -1,4 +1,4 @@
-#include "GlobalHotKey.h"
+#include "ui/GlobalHotKey.h"
 
 #include <xcb/xcb.h>
 

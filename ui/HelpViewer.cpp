@@ -1,4 +1,4 @@
-#include "HelpViewer.h"
+#include "ui/HelpViewer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -15,9 +15,9 @@
 #include <QWindow>
 #include <optional>
 
-#include "AboutDlg.h"
-#include "Resources.h"
-#include "ScreenFit.h"
+#include "resources/Resources.h"
+#include "ui/AboutDlg.h"
+#include "ui/ScreenFit.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "LedMeter.h"
+#include "ui/LedMeter.h"
 
 #include <QEvent>
 #include <QFont>

@@ -1,9 +1,9 @@
-#include "MeterThread.h"
+#include "ui/MeterThread.h"
 
 #include <algorithm>
 #include <chrono>
 
-#include "LedMeter.h"
+#include "ui/LedMeter.h"
 
 namespace {
 // The held peak starts (and, falling, ends) here: far below anything a bar can show, and far

@@ -1,4 +1,4 @@
-#include "MixerButtons.h"
+#include "ui/MixerButtons.h"
 
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -6,8 +6,8 @@
 #include <QStandardPaths>
 #include <mutex>
 
-#include "QSettingsProfileStore.h"
-#include "RecordingControl.h"
+#include "engine/RecordingControl.h"
+#include "settings/QSettingsProfileStore.h"
 
 namespace {
 const char* const kProblemOpening = "Problem opening WAVEIN device.";

@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
-#include "MixerBackend.h"
-#include "RecMixer.h"
-#include "VolumeControl.h"
+#include "audio/mixer/MixerBackend.h"
+#include "audio/mixer/RecMixer.h"
+#include "audio/mixer/VolumeControl.h"
 
 class QAbstractButton;
 class QWidget;

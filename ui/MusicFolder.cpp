@@ -1,4 +1,4 @@
-#include "MusicFolder.h"
+#include "ui/MusicFolder.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "RecorderDlg.h"
+#include "ui/RecorderDlg.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -22,25 +22,25 @@
 #include <cstdint>
 #include <mutex>
 
-#include "AboutDlg.h"
-#include "ComboPresetBox.h"
-#include "CustomDlg.h"
-#include "DesktopNotifier.h"
-#include "DialogBuilder.h"
-#include "GlobalHotKey.h"
-#include "HelpViewer.h"
-#include "HotKeySetting.h"
-#include "MixerButtons.h"
-#include "MusicFolder.h"
-#include "PersistentSettings.h"
-#include "PresetStore.h"
-#include "RecorderToolTip.h"
-#include "RecordingControl.h"
-#include "RecordingPresenter.h"
-#include "RecordingTexts.h"
-#include "Resources.h"
-#include "ScreenFit.h"
-#include "SleepInhibitor.h"
+#include "engine/RecordingControl.h"
+#include "engine/RecordingTexts.h"
+#include "resources/Resources.h"
+#include "settings/HotKeySetting.h"
+#include "settings/PersistentSettings.h"
+#include "settings/PresetStore.h"
+#include "ui/AboutDlg.h"
+#include "ui/ComboPresetBox.h"
+#include "ui/CustomDlg.h"
+#include "ui/DesktopNotifier.h"
+#include "ui/DialogBuilder.h"
+#include "ui/GlobalHotKey.h"
+#include "ui/HelpViewer.h"
+#include "ui/MixerButtons.h"
+#include "ui/MusicFolder.h"
+#include "ui/RecorderToolTip.h"
+#include "ui/RecordingPresenter.h"
+#include "ui/ScreenFit.h"
+#include "ui/SleepInhibitor.h"
 
 namespace {
 constexpr int kMainTemplate = 102;

@@ -17,18 +17,18 @@
 #include <memory>
 #include <string>
 
-#include "Appearance.h"
-#include "BaseFileList.h"
-#include "CaptureBackend.h"
-#include "LedMeter.h"
-#include "MeterThread.h"
-#include "Prompter.h"
-#include "RecSettings.h"
-#include "RecorderView.h"
-#include "RecordingMailbox.h"
-#include "RecordingPresenter.h"
-#include "RecordingSink.h"
-#include "WindowPlacement.h"
+#include "audio/capture/CaptureBackend.h"
+#include "engine/RecSettings.h"
+#include "engine/RecordingMailbox.h"
+#include "engine/RecordingSink.h"
+#include "settings/BaseFileList.h"
+#include "settings/Prompter.h"
+#include "settings/WindowPlacement.h"
+#include "ui/Appearance.h"
+#include "ui/LedMeter.h"
+#include "ui/MeterThread.h"
+#include "ui/RecorderView.h"
+#include "ui/RecordingPresenter.h"
 
 class QCheckBox;
 class QComboBox;

@@ -1,10 +1,10 @@
-#include "RecorderToolTip.h"
+#include "ui/RecorderToolTip.h"
 
 #include <QHelpEvent>
 #include <QToolTip>
 #include <QWidget>
 
-#include "Resources.h"
+#include "resources/Resources.h"
 
 void CRecorderToolTip::AddWindowTool(QWidget* control, int stringId) {
     const QString text = QString::fromLatin1(LoadResString(stringId));

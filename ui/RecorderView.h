@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "ControlIds.h"
+#include "resources/ControlIds.h"
 
 enum class MsgIcon { Stop, Warning, Question, Information };
 // YesNoDefaultNo: Enter answers No.

@@ -1,9 +1,9 @@
-#include "RecordingPresenter.h"
+#include "ui/RecordingPresenter.h"
 
 #include <algorithm>
 
-#include "RecordingControl.h"
-#include "RecordingTexts.h"
+#include "engine/RecordingControl.h"
+#include "engine/RecordingTexts.h"
 
 namespace texts = recording_texts;
 

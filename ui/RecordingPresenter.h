@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "RecorderView.h"
-#include "RecordingSink.h"
+#include "engine/RecordingSink.h"
+#include "ui/RecorderView.h"
 
 class CRecordingControl;
 

@@ -1,4 +1,4 @@
-#include "ShutdownRequests.h"
+#include "ui/ShutdownRequests.h"
 
 #include <fcntl.h>
 #include <signal.h>

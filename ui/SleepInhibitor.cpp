@@ -1,4 +1,4 @@
-#include "SleepInhibitor.h"
+#include "ui/SleepInhibitor.h"
 
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>

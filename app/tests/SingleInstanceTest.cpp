@@ -6,7 +6,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "SingleInstance.h"
+#include "app/SingleInstance.h"
 
 class SingleInstanceTest : public QObject {
     Q_OBJECT

@@ -17,7 +17,7 @@
 #include <memory>
 #include <string>
 
-#include "WaveFormat.h"
+#include "audio/WaveFormat.h"
 
 // One capture buffer's header, as the backend sees it.
 struct WAVEHDR {

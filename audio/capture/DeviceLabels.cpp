@@ -1,4 +1,4 @@
-#include "DeviceLabels.h"
+#include "audio/capture/DeviceLabels.h"
 
 #include <alsa/asoundlib.h>
 

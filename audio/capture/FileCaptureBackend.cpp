@@ -1,4 +1,4 @@
-#include "FileCaptureBackend.h"
+#include "audio/capture/FileCaptureBackend.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -38,8 +38,8 @@
 #include <memory>
 #include <string>
 
-#include "QueuedCaptureBackend.h"
-#include "WaveFormat.h"
+#include "audio/WaveFormat.h"
+#include "audio/capture/QueuedCaptureBackend.h"
 
 enum class FilePacing { RealTime, AsFastAsRead };
 

@@ -1,4 +1,4 @@
-#include "QueuedCaptureBackend.h"
+#include "audio/capture/QueuedCaptureBackend.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -25,7 +25,7 @@
 #include <mutex>
 #include <thread>
 
-#include "CaptureBackend.h"
+#include "audio/capture/CaptureBackend.h"
 
 class CQueuedCaptureBackend : public ICaptureBackend {
 public:

@@ -1,4 +1,4 @@
-#include "TestCaptureBackend.h"
+#include "audio/capture/TestCaptureBackend.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -32,7 +32,7 @@
 #include <mutex>
 #include <vector>
 
-#include "QueuedCaptureBackend.h"
+#include "audio/capture/QueuedCaptureBackend.h"
 
 enum class TestOp {
     GetDeviceCaps,

@@ -1,4 +1,4 @@
-#include "WaveIn.h"
+#include "audio/capture/WaveIn.h"
 
 #include <algorithm>
 #include <cstring>

@@ -12,9 +12,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "CaptureBackend.h"
-#include "ErrorState.h"
-#include "WaveFormat.h"
+#include "audio/ErrorState.h"
+#include "audio/WaveFormat.h"
+#include "audio/capture/CaptureBackend.h"
 
 // What the last failed operation of CWaveIn ran into; None while its error flag is down. A front
 // tells a missing device from a refused format by this, not by the text.

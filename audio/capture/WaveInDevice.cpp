@@ -1,4 +1,4 @@
-#include "WaveInDevice.h"
+#include "audio/capture/WaveInDevice.h"
 
 #include <cstring>
 #include <memory>

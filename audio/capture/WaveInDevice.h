@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "CaptureBackend.h"
+#include "audio/capture/CaptureBackend.h"
 
 class CWaveInDevice {
 public:

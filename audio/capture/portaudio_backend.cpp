@@ -16,7 +16,7 @@
 #include <cstring>
 #include <string>
 
-#include "QueuedCaptureBackend.h"
+#include "audio/capture/QueuedCaptureBackend.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <cstring>
 #include <vector>
 
-#include "MixerBackend.h"
+#include "audio/mixer/MixerBackend.h"
 
 namespace {
 

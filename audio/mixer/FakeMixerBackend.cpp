@@ -1,4 +1,4 @@
-#include "FakeMixerBackend.h"
+#include "audio/mixer/FakeMixerBackend.h"
 
 #include <cstdio>
 #include <optional>

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "MixerBackend.h"
+#include "audio/mixer/MixerBackend.h"
 
 // The queries a test can make fail (every call of them fails while listed).
 enum class MixerOp {

@@ -1,9 +1,9 @@
-#include "RecMixer.h"
+#include "audio/mixer/RecMixer.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "CaptureBackend.h"
+#include "audio/capture/CaptureBackend.h"
 
 namespace {
 const char* const kOpenFailed = "Could not open mixer device.";

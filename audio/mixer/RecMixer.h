@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
-#include "ErrorState.h"
-#include "MixerBackend.h"
-#include "VolumeControl.h"
+#include "audio/ErrorState.h"
+#include "audio/mixer/MixerBackend.h"
+#include "audio/mixer/VolumeControl.h"
 
 // Where the mixer's notices go: the application's standard message box (an OK button).
 class IMixerMessages {

@@ -1,6 +1,5 @@
 # The recording mixer and its ALSA backend (alsa-lib comes with the capture device's
 # dependencies and stays private to vellisto_audio).
-target_include_directories(vellisto_audio PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/mixer)
 target_sources(vellisto_audio PRIVATE mixer/RecMixer.cpp mixer/AlsaMixerBackend.cpp)
 
 # The fake card, for tests of anything that configures a mixer.

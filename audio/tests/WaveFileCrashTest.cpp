@@ -13,8 +13,8 @@
 #include <random>
 #include <thread>
 
-#include "TestFiles.h"
-#include "WaveFileWriter.h"
+#include "audio/WaveFileWriter.h"
+#include "tests/support/TestFiles.h"
 
 using namespace testsupport;
 

@@ -9,8 +9,8 @@
 
 #include <algorithm>
 
-#include "TestFiles.h"
-#include "WaveFileWriter.h"
+#include "audio/WaveFileWriter.h"
+#include "tests/support/TestFiles.h"
 
 using namespace testsupport;
 

@@ -5,7 +5,7 @@
 #include <complex>
 #include <cstdint>
 
-#include "BiquadFilter.h"
+#include "engine/BiquadFilter.h"
 
 namespace {
 

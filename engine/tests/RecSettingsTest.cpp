@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "ParamScales.h"
-#include "RecSettings.h"
-#include "RecordingTexts.h"
-#include "SignalAnalyzer.h"
+#include "engine/ParamScales.h"
+#include "engine/RecSettings.h"
+#include "engine/RecordingTexts.h"
+#include "engine/SignalAnalyzer.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "RecSettings.h"
-#include "SignalAnalyzer.h"
+#include "engine/RecSettings.h"
+#include "engine/SignalAnalyzer.h"
 
 namespace {
 

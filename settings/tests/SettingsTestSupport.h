@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "PersistentSettings.h"
-#include "PresetBox.h"
-#include "Presets.h"
-#include "Prompter.h"
-#include "TestFiles.h"
+#include "settings/PersistentSettings.h"
+#include "settings/PresetBox.h"
+#include "settings/Presets.h"
+#include "settings/Prompter.h"
+#include "tests/support/TestFiles.h"
 
 using testing::HasSubstr, testing::StartsWith;
 

@@ -1,4 +1,4 @@
-#include "ThreadAllocations.h"
+#include "tests/support/ThreadAllocations.h"
 
 #include <pthread.h>
 

@@ -8,14 +8,14 @@
 #include <QMessageBox>
 #include <QSlider>
 
-#include "CustomDlg.h"
-#include "PresetLocation.h"
-#include "ProfileStore.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
-#include "TestCaptureBackend.h"
-#include "TestSupport.h"
-#include "WaveInDevice.h"
+#include "audio/capture/TestCaptureBackend.h"
+#include "audio/capture/WaveInDevice.h"
+#include "engine/RecordingControl.h"
+#include "settings/PresetLocation.h"
+#include "settings/ProfileStore.h"
+#include "ui/CustomDlg.h"
+#include "ui/RecorderDlg.h"
+#include "ui/tests/TestSupport.h"
 
 namespace {
 

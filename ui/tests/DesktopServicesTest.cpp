@@ -20,13 +20,13 @@
 #include <cstdio>
 #include <vector>
 
-#include "DesktopNotifier.h"
-#include "ProfileStore.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
-#include "SleepInhibitor.h"
-#include "TestCaptureBackend.h"
-#include "TestSupport.h"
+#include "audio/capture/TestCaptureBackend.h"
+#include "engine/RecordingControl.h"
+#include "settings/ProfileStore.h"
+#include "ui/DesktopNotifier.h"
+#include "ui/RecorderDlg.h"
+#include "ui/SleepInhibitor.h"
+#include "ui/tests/TestSupport.h"
 
 namespace {
 constexpr uint64_t kSecond = uint64_t(kBytesPerSecond);

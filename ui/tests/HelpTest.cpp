@@ -10,15 +10,15 @@
 #include <QTextBrowser>
 #include <QWindow>
 
-#include "AboutDlg.h"
-#include "CustomDlg.h"
-#include "FileCaptureBackend.h"
-#include "HelpViewer.h"
-#include "ProfileStore.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
-#include "TestSupport.h"
 #include "VellistoVersion.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "engine/RecordingControl.h"
+#include "settings/ProfileStore.h"
+#include "ui/AboutDlg.h"
+#include "ui/CustomDlg.h"
+#include "ui/HelpViewer.h"
+#include "ui/RecorderDlg.h"
+#include "ui/tests/TestSupport.h"
 
 namespace {
 

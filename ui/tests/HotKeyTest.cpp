@@ -4,13 +4,13 @@
 #include <QAbstractButton>
 #include <QProcess>
 
-#include "CustomDlg.h"
-#include "FileCaptureBackend.h"
-#include "GlobalHotKey.h"
-#include "ProfileStore.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
-#include "TestSupport.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "engine/RecordingControl.h"
+#include "settings/ProfileStore.h"
+#include "ui/CustomDlg.h"
+#include "ui/GlobalHotKey.h"
+#include "ui/RecorderDlg.h"
+#include "ui/tests/TestSupport.h"
 
 namespace {
 // Another client's grab of Ctrl+S on the root window, as a desktop's own shortcut would take it.

@@ -2,8 +2,8 @@
 #include <QtTest>
 #include <thread>
 
-#include "LedMeter.h"
-#include "MeterThread.h"
+#include "ui/LedMeter.h"
+#include "ui/MeterThread.h"
 
 namespace {
 // The window's meter: 20 bar LEDs and the overload LED, vertical.

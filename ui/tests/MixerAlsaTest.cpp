@@ -14,14 +14,14 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include "CaptureBackend.h"
-#include "CustomDlg.h"
-#include "MixerBackend.h"
-#include "MixerTestSupport.h"
-#include "ProfileStore.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
-#include "TestSupport.h"
+#include "audio/capture/CaptureBackend.h"
+#include "audio/mixer/MixerBackend.h"
+#include "engine/RecordingControl.h"
+#include "settings/ProfileStore.h"
+#include "ui/CustomDlg.h"
+#include "ui/RecorderDlg.h"
+#include "ui/tests/MixerTestSupport.h"
+#include "ui/tests/TestSupport.h"
 
 class MixerAlsaTest : public QObject {
     Q_OBJECT

@@ -4,14 +4,14 @@
 #include <QAbstractButton>
 #include <QTemporaryDir>
 
-#include "FakeMixerBackend.h"
-#include "MixerButtons.h"
-#include "MixerTestSupport.h"
-#include "ProfileStore.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
-#include "TestCaptureBackend.h"
-#include "TestSupport.h"
+#include "audio/capture/TestCaptureBackend.h"
+#include "audio/mixer/FakeMixerBackend.h"
+#include "engine/RecordingControl.h"
+#include "settings/ProfileStore.h"
+#include "ui/MixerButtons.h"
+#include "ui/RecorderDlg.h"
+#include "ui/tests/MixerTestSupport.h"
+#include "ui/tests/TestSupport.h"
 
 namespace {
 const char* const kApp = "Vellistro";

@@ -10,7 +10,7 @@
 #include <QtTest>
 #include <vector>
 
-#include "VolumeControl.h"
+#include "audio/mixer/VolumeControl.h"
 
 // Logs each message box as "title|icon|text" and presses its OK button.
 class BoxCatcher {

@@ -9,15 +9,15 @@
 #include <QMessageBox>
 #include <QPushButton>
 
-#include "FileCaptureBackend.h"
-#include "ProfileStore.h"
-#include "QSettingsProfileStore.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
-#include "RecordingTexts.h"
-#include "Resources.h"
-#include "ShutdownRequests.h"
-#include "TestSupport.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "engine/RecordingControl.h"
+#include "engine/RecordingTexts.h"
+#include "resources/Resources.h"
+#include "settings/ProfileStore.h"
+#include "settings/QSettingsProfileStore.h"
+#include "ui/RecorderDlg.h"
+#include "ui/ShutdownRequests.h"
+#include "ui/tests/TestSupport.h"
 
 namespace {
 // Answers the file dialog of New, typed like a user would: selectFile leaves a focused name

@@ -2,13 +2,13 @@
 // offscreen. The main window from a position kept at scale 1, the help window, Custom Settings.
 #include <QScreen>
 
-#include "CustomDlg.h"
-#include "FileCaptureBackend.h"
-#include "HelpViewer.h"
-#include "ProfileStore.h"
-#include "RecorderDlg.h"
-#include "ScreenFit.h"
-#include "TestSupport.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "settings/ProfileStore.h"
+#include "ui/CustomDlg.h"
+#include "ui/HelpViewer.h"
+#include "ui/RecorderDlg.h"
+#include "ui/ScreenFit.h"
+#include "ui/tests/TestSupport.h"
 
 namespace {
 

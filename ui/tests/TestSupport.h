@@ -12,7 +12,7 @@
 #include <functional>
 #include <initializer_list>
 
-#include "TestFiles.h"
+#include "tests/support/TestFiles.h"
 
 constexpr int kRate = 44100;
 constexpr int kBytesPerSecond = kRate * 4;  // 16-bit stereo

@@ -1,12 +1,12 @@
 // The window's side of the recording thread's messages allocates nothing: a whole recording
 // from the real window, with every allocation on the recording thread (named "vellisto-rec")
 // counted through a replaced global operator new.
-#include "FileCaptureBackend.h"
-#include "ProfileStore.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
-#include "TestSupport.h"
-#include "ThreadAllocations.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "engine/RecordingControl.h"
+#include "settings/ProfileStore.h"
+#include "tests/support/ThreadAllocations.h"
+#include "ui/RecorderDlg.h"
+#include "ui/tests/TestSupport.h"
 
 class WindowAllocTest : public QObject {
     Q_OBJECT

@@ -22,13 +22,13 @@
 #include <mutex>
 #include <thread>
 
-#include "FileCaptureBackend.h"
-#include "ProfileStore.h"
-#include "QueuedCaptureBackend.h"
-#include "RecorderDlg.h"
-#include "RecordingControl.h"
-#include "RecordingPresenter.h"
-#include "TestSupport.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "audio/capture/QueuedCaptureBackend.h"
+#include "engine/RecordingControl.h"
+#include "settings/ProfileStore.h"
+#include "ui/RecorderDlg.h"
+#include "ui/RecordingPresenter.h"
+#include "ui/tests/TestSupport.h"
 
 namespace {
 

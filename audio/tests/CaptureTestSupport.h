@@ -9,9 +9,9 @@
 #include <mutex>
 #include <thread>
 
-#include "TestCaptureBackend.h"
-#include "TestFiles.h"
-#include "WaveIn.h"
+#include "audio/capture/TestCaptureBackend.h"
+#include "audio/capture/WaveIn.h"
+#include "tests/support/TestFiles.h"
 
 namespace capture_test {
 

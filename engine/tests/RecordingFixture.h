@@ -5,9 +5,9 @@
 #include <cmath>
 #include <memory>
 
-#include "FileCaptureBackend.h"
-#include "TestCaptureBackend.h"
-#include "recording_support.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "audio/capture/TestCaptureBackend.h"
+#include "engine/tests/RecordingTestSupport.h"
 
 namespace rectest {
 

@@ -2,7 +2,7 @@
 // WAV files as interrupted writers leave them: read to their end, nothing dropped unsaid.
 #include <signal.h>
 
-#include "split_support.h"
+#include "split/tests/SplitTestSupport.h"
 
 using namespace splittest;
 

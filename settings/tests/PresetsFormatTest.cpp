@@ -1,13 +1,13 @@
 // The presets file format byte for byte, and the reader's behaviour on damaged input.
 #include <gtest/gtest.h>
 
-#include "Archive.h"
-#include "PresetLocation.h"
-#include "PresetStore.h"
-#include "PresetsFile.h"
-#include "SettingsTestSupport.h"
-#include "SignalAnalyzer.h"
-#include "Windows1252.h"
+#include "engine/SignalAnalyzer.h"
+#include "settings/Archive.h"
+#include "settings/PresetLocation.h"
+#include "settings/PresetStore.h"
+#include "settings/PresetsFile.h"
+#include "settings/Windows1252.h"
+#include "settings/tests/SettingsTestSupport.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 
 #include <optional>
 
-#include "FakeMixerBackend.h"
-#include "RecMixer.h"
-#include "TestCaptureBackend.h"
+#include "audio/capture/TestCaptureBackend.h"
+#include "audio/mixer/FakeMixerBackend.h"
+#include "audio/mixer/RecMixer.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <sstream>
 #include <thread>
 
-#include "Splitter.h"
-#include "recording_support.h"
+#include "engine/tests/RecordingTestSupport.h"
+#include "split/Splitter.h"
 
 extern char** environ;
 

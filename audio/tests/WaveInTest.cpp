@@ -5,10 +5,10 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "DeviceLabels.h"
-#include "FileCaptureBackend.h"
-#include "WaveInDevice.h"
-#include "capture_test_util.h"
+#include "audio/capture/DeviceLabels.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "audio/capture/WaveInDevice.h"
+#include "audio/tests/CaptureTestSupport.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <thread>
 
-#include "recording_fixture.h"
+#include "engine/tests/RecordingFixture.h"
 
 using namespace rectest;
 using Delivery = CTestCaptureBackend::Delivery;

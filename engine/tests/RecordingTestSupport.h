@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "RecordingControl.h"
-#include "RecordingTexts.h"
-#include "TestFiles.h"
+#include "engine/RecordingControl.h"
+#include "engine/RecordingTexts.h"
+#include "tests/support/TestFiles.h"
 
 namespace rectest {
 

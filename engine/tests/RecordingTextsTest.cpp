@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "RecordingTexts.h"
+#include "engine/RecordingTexts.h"
 
 namespace texts = recording_texts;
 

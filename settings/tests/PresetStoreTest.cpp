@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "PresetLocation.h"
-#include "PresetStore.h"
-#include "SettingsTestSupport.h"
+#include "settings/PresetLocation.h"
+#include "settings/PresetStore.h"
+#include "settings/tests/SettingsTestSupport.h"
 
 namespace fs = std::filesystem;
 

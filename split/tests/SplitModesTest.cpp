@@ -10,7 +10,7 @@
 #include <regex>
 #include <thread>
 
-#include "split_support.h"
+#include "split/tests/SplitTestSupport.h"
 
 extern char** environ;
 

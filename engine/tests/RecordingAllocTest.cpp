@@ -1,7 +1,7 @@
 // The recording thread's block loop allocates nothing: every allocation made on the thread
 // (named "vellisto-rec") is counted through a replaced global operator new.
-#include "ThreadAllocations.h"
-#include "recording_fixture.h"
+#include "engine/tests/RecordingFixture.h"
+#include "tests/support/ThreadAllocations.h"
 
 using namespace testsupport;
 using namespace rectest;

@@ -6,9 +6,9 @@
 #include <QCoreApplication>
 #include <QStandardPaths>
 
-#include "PresetLocation.h"
-#include "QSettingsProfileStore.h"
-#include "SettingsTestSupport.h"
+#include "settings/PresetLocation.h"
+#include "settings/QSettingsProfileStore.h"
+#include "settings/tests/SettingsTestSupport.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "SettingsTestSupport.h"
+#include "settings/tests/SettingsTestSupport.h"
 
 namespace {
 const char* const kSection = "Version 1";

@@ -3,7 +3,7 @@
 // song under a song's name.
 #include <signal.h>
 
-#include "split_support.h"
+#include "split/tests/SplitTestSupport.h"
 
 using namespace splittest;
 

@@ -3,9 +3,9 @@
 // and output naming. Runs are in process, except the one under a file-size limit.
 #include <algorithm>
 
-#include "FileCaptureBackend.h"
-#include "PresetsFile.h"
-#include "split_support.h"
+#include "audio/capture/FileCaptureBackend.h"
+#include "settings/PresetsFile.h"
+#include "split/tests/SplitTestSupport.h"
 
 using namespace splittest;
 

@@ -9,8 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "WaveInDevice.h"
-#include "capture_test_util.h"
+#include "audio/capture/WaveInDevice.h"
+#include "audio/tests/CaptureTestSupport.h"
 
 namespace {
 

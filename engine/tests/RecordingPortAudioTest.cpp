@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "recording_fixture.h"
+#include "engine/tests/RecordingFixture.h"
 
 using namespace rectest;
 
