@@ -224,7 +224,7 @@ int CSplitter::SplitAtCuts() {
     for (size_t k = 0; k < pieces.size(); ++k) {
         const Piece& p = pieces[k];
         if (!m_options.bFlac && p.nTo != kOpenEnd &&
-            (p.nTo - p.nFrom) * frameBytes > kLongestWavData) {
+            p.nTo - p.nFrom > kLongestWavData / frameBytes) {
             return Fail(paths[k] +
                         " would pass the 4 GiB a WAV file holds; add a cut or use --format flac");
         }
@@ -303,8 +303,13 @@ int CSplitter::SplitAtCuts() {
     bool ok = true;
     for (size_t k = 0; ok && k < pieces.size(); ++k) {
         const Piece& p = pieces[k];
-        const uint64_t from = p.nFrom * frameBytes;
-        const uint64_t to = p.nTo == kOpenEnd ? dataEnd : p.nTo * frameBytes;
+        // Cuts of a stream are not checked against its length before it is read: far ones
+        // saturate rather than wrap.
+        auto bytes = [frameBytes](uint64_t frames) {
+            return frames > kOpenEnd / frameBytes ? kOpenEnd : frames * frameBytes;
+        };
+        const uint64_t from = bytes(p.nFrom);
+        const uint64_t to = p.nTo == kOpenEnd ? dataEnd : bytes(p.nTo);
         leftOut += from - std::min(from, at);
         ok = copy(from, false);
         if (!ok) break;
