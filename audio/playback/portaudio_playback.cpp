@@ -98,6 +98,7 @@ private:
     std::atomic<uint64_t> m_nStart{0};      // the range's first frame
     std::atomic<uint64_t> m_nConsumed{0};   // frames of the range the callback has taken
     std::atomic<bool> m_bCompleted{false};  // the callback ended the stream at the range's end
+    std::atomic<uint64_t> m_nTail{0};       // frames of silence played after the range's end
     std::atomic<bool> m_bStopping{false};   // the owner is stopping the stream
     std::atomic<uint64_t> m_nFrozen{0};     // the position while not playing
     // The latest buffer, for the position: frames taken before it, the delay until its first
@@ -193,6 +194,7 @@ PlaybackError CPortAudioPlayback::Play(PlaybackSource source, uint64_t startFram
         m_nConsumed = 0;
         m_bHaveBuffer = false;
         m_bCompleted = false;
+        m_nTail = 0;
         m_state.store(PlaybackState::Playing, std::memory_order_release);
     }
     m_wake.notify_all();
@@ -301,8 +303,15 @@ int CPortAudioPlayback::OnBuffer(const void*, void* output, unsigned long frames
     me->m_nConsumed.store(base + got, std::memory_order_release);
 
     if (me->m_ring.Drained()) {
-        me->m_bCompleted.store(true, std::memory_order_release);
-        return paComplete;  // PortAudio plays what it holds, then calls OnFinished
+        // Completing at once would lose the last frames on some devices (the ALSA pulse plugin
+        // drops about 30 ms): silence first, as long as the device's delay and then some.
+        const uint64_t tail = me->m_nTail.load(std::memory_order_relaxed) + (frames - got);
+        me->m_nTail.store(tail, std::memory_order_relaxed);
+        if (tail >= static_cast<uint64_t>(std::max<int64_t>(delay, 0)) + frames +
+                        me->m_format.nSamplesPerSec / 50) {
+            me->m_bCompleted.store(true, std::memory_order_release);
+            return paComplete;  // PortAudio plays what it holds, then calls OnFinished
+        }
     }
     return paContinue;
 }
