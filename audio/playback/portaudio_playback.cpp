@@ -73,7 +73,8 @@ private:
     void Feed();
     // Stops the stream and the feeding; what was heard stays the position. Under m_mutex.
     void StopLocked();
-    void FailLocked(std::string reason);
+    // Ends the play as Failed unless it has ended already; true when it did. Under m_mutex.
+    bool FailLocked(std::string reason);
     uint64_t HeardNow() const;
 
     PaStream* m_pStream = nullptr;
@@ -222,12 +223,15 @@ void CPortAudioPlayback::StopLocked() {
     }
 }
 
-void CPortAudioPlayback::FailLocked(std::string reason) {
-    m_szFailure = std::move(reason);
+bool CPortAudioPlayback::FailLocked(std::string reason) {
     m_bFeeding = false;
+    m_source.reset();
     const uint64_t heard = HeardNow();
     PlaybackState playing = PlaybackState::Playing;
-    if (m_state.compare_exchange_strong(playing, PlaybackState::Failed)) m_nFrozen = heard;
+    if (!m_state.compare_exchange_strong(playing, PlaybackState::Failed)) return false;
+    m_nFrozen = heard;
+    m_szFailure = std::move(reason);
+    return true;
 }
 
 // The feeder thread: pulls the range from the source into the ring, and starts the stream once
@@ -265,10 +269,11 @@ void CPortAudioPlayback::Feed() {
         if (!m_bStarted && (!m_bFeeding || m_ring.Readable() >= m_ring.Capacity() / 2)) {
             const PaError error = Pa_StartStream(m_pStream);
             if (error != paNoError) {
-                FailLocked(ErrorText(error));
-                lock.unlock();
-                if (m_onEnd) m_onEnd(PlaybackState::Failed);
-                lock.lock();
+                if (FailLocked(ErrorText(error)) && m_onEnd) {
+                    lock.unlock();
+                    m_onEnd(PlaybackState::Failed);
+                    lock.lock();
+                }
                 continue;
             }
             m_bStarted = true;
@@ -287,7 +292,8 @@ int CPortAudioPlayback::OnBuffer(const void*, void* output, unsigned long frames
                 (frames - got) * frameBytes);
 
     int64_t delay = me->m_nFallbackDelay;
-    if (time && time->outputBufferDacTime > time->currentTime &&
+    // Hosts that keep no time give zeros; a first buffer into an empty device is heard at once.
+    if (time && time->outputBufferDacTime > 0 && time->outputBufferDacTime >= time->currentTime &&
         time->outputBufferDacTime - time->currentTime < 2.0) {
         delay = static_cast<int64_t>((time->outputBufferDacTime - time->currentTime) *
                                      me->m_format.nSamplesPerSec);
