@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -138,6 +139,25 @@ TEST_F(PortAudioPlayback, AFormatItCannotPlayIsRefusedWithAReason) {
         EXPECT_TRUE(m_backend->Play(Source(), 0, 10));
     }
     EXPECT_FALSE(m_backend->Open(MakeWaveFormat(32, 48000, 1)));
+}
+
+// ALSA reads its configuration once per process: this runs in a fresh copy of the program, with
+// a default device that only records.
+TEST(PortAudioPlaybackDevice, WithoutAnOutputDeviceOpenSaysSo) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const CTempDir dir;
+    const std::string text =
+        "pcm.!default { type asym capture.pcm { type file slave.pcm { type null } "
+        "file \"/dev/null\" infile \"/dev/zero\" format \"raw\" } }\n";
+    WriteFile(dir / "record-only.conf", Bytes(text.begin(), text.end()));
+    EXPECT_EXIT(
+        {
+            setenv("ALSA_CONFIG_PATH", (dir / "record-only.conf").c_str(), 1);
+            const PlaybackError error = MakePortAudioPlayback()->Open(MakeWaveFormat(16, 44100, 2));
+            std::fprintf(stderr, "%s\n", error.text.c_str());
+            std::exit(error ? 0 : 1);
+        },
+        testing::ExitedWithCode(0), "^No playback device was found.\n$");
 }
 
 }  // namespace
