@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "engine/SongFileName.h"
@@ -19,6 +20,11 @@ namespace {
 constexpr const char* kJournalName = ".vellisto-keep";
 constexpr uint64_t kLongestData = 0xFFFFFFFFull - 38;  // the RIFF size of a float header
 constexpr size_t kCopyBytes = 1 << 20;
+
+// One spelling of a path ("./a//b" and "a/b" alike), so that names compare.
+std::string Normal(const std::string& path) {
+    return path.empty() ? path : std::filesystem::path(path).lexically_normal().string();
+}
 
 std::string JournalPath(const std::string& folder) { return folder + "/" + kJournalName; }
 
@@ -376,9 +382,11 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         if (hook) hook(++step);
     };
     if (take.files.empty()) return refuse(KeepRefusal::BadCuts);
-    const std::string folder = FolderPart(take.files.front().strPath);
+    const std::string folder = FolderPart(Normal(take.files.front().strPath));
     for (const TakeFile& f : take.files) {
-        if (FolderPart(f.strPath) != folder) return refuse(KeepRefusal::Scattered, f.strPath);
+        if (FolderPart(Normal(f.strPath)) != folder) {
+            return refuse(KeepRefusal::Scattered, f.strPath);
+        }
     }
     const size_t songs = plan.cuts.size() + 1;
     if (plan.titles.size() != songs || plan.fileNames.size() != songs) {
@@ -405,7 +413,11 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
     }
 
     // The names: plain names in the folder, distinct, and new or the take's own.
-    const std::vector<std::string> oldPaths = take.Paths();
+    // A side that was never split stays: only song files are replaced.
+    std::vector<std::string> oldPaths;
+    if (take.bSongFiles) {
+        for (const TakeFile& f : take.files) oldPaths.push_back(Normal(f.strPath));
+    }
     auto isOld = [&oldPaths](const std::string& path) {
         return std::find(oldPaths.begin(), oldPaths.end(), path) != oldPaths.end();
     };
@@ -418,7 +430,7 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             name.find('/') != std::string::npos || control) {
             return refuse(KeepRefusal::BadName, name);
         }
-        const std::string path = folder + "/" + name;
+        const std::string path = Normal(folder + "/" + name);
         std::string folded = name;
         for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         for (const std::string& other : finals) {
@@ -434,18 +446,20 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         bool bCue;
     };
     std::vector<Extra> extras;
-    if (!plan.strLabelFile.empty()) extras.push_back({&plan.strLabelFile, false});
-    if (!plan.strCueSheet.empty()) extras.push_back({&plan.strCueSheet, true});
-    if (extras.size() == 2 && plan.strLabelFile == plan.strCueSheet) {
+    const std::string labels = Normal(plan.strLabelFile), cue = Normal(plan.strCueSheet);
+    if (!plan.strLabelFile.empty()) extras.push_back({&labels, false});
+    if (!plan.strCueSheet.empty()) extras.push_back({&cue, true});
+    if (extras.size() == 2 && labels == cue) {
         return refuse(KeepRefusal::BadName, plan.strCueSheet);
     }
     for (const Extra& e : extras) {
-        const std::string& path = *e.pPath;
+        const std::string path = Normal(*e.pPath);
         const bool song =
             isOld(path) || std::find(finals.begin(), finals.end(), path) != finals.end();
         std::string text;
         struct stat st {};
-        if (song || FileNamePart(path).empty() || FileNamePart(path)[0] == '.') {
+        if (song || FileNamePart(path).empty() || FileNamePart(path)[0] == '.' ||
+            FolderPart(path) != folder) {
             return refuse(KeepRefusal::NotOurs, path);
         }
         if (::lstat(path.c_str(), &st) == 0) {

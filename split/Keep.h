@@ -1,6 +1,7 @@
 // The keep: a take re-cut at new cuts into new song files, the old ones replaced only once every
-// new one is whole on the disk. The samples are copied, never converted, so the new files'
-// sample data, one after the other, is byte for byte the old take's.
+// new one is whole on the disk (a side WAV that was never split is left as it is). The samples are
+// copied, never converted, so the new files' sample data, one after the other, is byte for byte the
+// old take's.
 //
 // A small journal in the take's folder (".vellisto-keep") makes the replacement all or nothing:
 // the new files are written under hidden temporary names and synced, then the journal turns to
@@ -28,9 +29,9 @@ struct KeepPlan {
     std::vector<std::string> fileNames;  // one per song: names in the take's folder, no "/"
     KeepFormat format = KeepFormat::Wav;
     std::string strAlbum, strArtist;  // FLAC tags
-    // Written beside the songs when not empty: a label file (tab-separated start, end and
-    // title in seconds) and a cue sheet of the side (INDEX 01 of each song). An existing file
-    // there is replaced only when it is a label file or cue sheet of this take.
+    // Written beside the songs (in the take's folder) when not empty: a label file (tab-separated
+    // start, end and title in seconds) and a cue sheet of the side (INDEX 01 of each song). An
+    // existing file there is replaced only when it is a label file or cue sheet of this take.
     std::string strLabelFile;
     std::string strCueSheet;
 };
@@ -46,7 +47,8 @@ enum class KeepRefusal {
     SongTooLong,    // a song would pass the 4 GiB a WAV file holds
     FloatToFlac,    // FLAC holds integer samples: a float take is not kept as FLAC losslessly
     FlacFormat,     // FLAC output is not available for this take (strDetail)
-    NotOurs,        // the label file or cue sheet path names a file that is not the take's own
+    NotOurs,        // the label file or cue sheet path is outside the take's folder, a song, or
+                    // a file that is not the take's own label file or cue sheet
     ReadFailed,     // reading the take failed (nErrno)
     WriteFailed,    // creating, writing or syncing a new file failed (nErrno); nothing replaced
     ReplaceFailed,  // the replacement stopped (nErrno); the journal finishes it at the next open

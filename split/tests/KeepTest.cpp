@@ -107,6 +107,12 @@ TEST(KeepTest, AKeepKilledAtAnyStepLeavesTheOldOrTheNewTakeWholeOnceOpenedAgain)
         const int code = KeepInChild(o.take, plan, stop);
         if (code == 0) break;
         ASSERT_EQ(code, 42);
+        // Until the journal commits, the old take is there as it was.
+        const Bytes journal = ReadFile(dir / ".vellisto-keep");
+        const bool committed =
+            std::string(journal.begin(), journal.end()).find("phase commit") != std::string::npos;
+        std::map<std::string, Bytes> now = Folder(dir);
+        for (const auto& [name, bytes] : before) EXPECT_TRUE(committed || now[name] == bytes);
         // The next open or keep finishes or undoes it; both recover the same way.
         if (stop % 2) {
             EXPECT_TRUE(OpenTake((dir / "Side.wav").string()).Ok());
@@ -193,6 +199,22 @@ TEST(KeepTest, RefusesAPlanThatWouldHarmAFileAndChangesNothing) {
     plan.format = KeepFormat::Flac;
     EXPECT_EQ(KeepTake(OpenTake((dir / "Side.wav").string()).take, plan).refusal,
               KeepRefusal::FloatToFlac);
+}
+
+TEST(KeepTest, ASideThatWasNeverSplitStaysBesideItsSongs) {
+    CTempDir dir;
+    const WavFormat format{16, 8000, 2};
+    const Bytes side = MakeSamples(format, {{1000, true}});
+    WriteWav(dir / "Tape.wav", format, side);
+    // Spelled otherwise than the names the keep builds: still the same folder and files.
+    const TakeOpening o = OpenTake(dir.Path() + "//./Tape.wav");
+    ASSERT_TRUE(o.Ok());
+    KeepPlan plan = Plan({300}, "Tape{n}.wav");
+    EXPECT_EQ(KeepTake(o.take, Plan({300}, "Tape.wav{n}")).refusal, KeepRefusal::None);
+    plan.fileNames[1] = "Tape.wav";
+    EXPECT_EQ(KeepTake(o.take, plan).refusal, KeepRefusal::NameTaken);
+    EXPECT_TRUE(ReadFile(dir / "Tape.wav") == MakeWav(format, side));
+    EXPECT_TRUE(Concatenated(In(dir, {"Tape.wav1", "Tape.wav2"})) == side);
 }
 
 TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
