@@ -38,20 +38,21 @@ struct KeepPlan {
 
 enum class KeepRefusal {
     None,
-    Busy,           // another keep's journal is in the folder and could not be resolved
-    Scattered,      // the take's files are not all in one folder
-    BadCuts,        // not ascending, at 0, at or past the end, or cuts/titles/names disagree
-    BadName,        // a file name is empty, ".", "..", holds "/" or a control character
-    NameTaken,      // a new name is an existing file that is not one of the take's
-    NamesCollide,   // two new names are equal (letter case ignored)
-    SongTooLong,    // a song would pass the 4 GiB a WAV file holds
-    FloatToFlac,    // FLAC holds integer samples: a float take is not kept as FLAC losslessly
-    FlacFormat,     // FLAC output is not available for this take (strDetail)
-    NotOurs,        // the label file or cue sheet path is outside the take's folder, a song, or
-                    // a file that is not the take's own label file or cue sheet
-    ReadFailed,     // reading the take failed (nErrno)
-    WriteFailed,    // creating, writing or syncing a new file failed (nErrno); nothing replaced
-    ReplaceFailed,  // the replacement stopped (nErrno); the journal finishes it at the next open
+    Busy,            // another keep's journal is in the folder and could not be resolved
+    Scattered,       // the take's files are not all in one folder
+    BadCuts,         // not ascending, at 0, at or past the end, or cuts/titles/names disagree
+    BadName,         // a file name is empty, ".", "..", holds "/" or a control character
+    WrongExtension,  // a name does not end in the format's extension (strDetail: ".wav", ".flac")
+    NameTaken,       // a new name is an existing file that is not one of the take's
+    NamesCollide,    // two new names are equal (letter case ignored)
+    SongTooLong,     // a song would pass the 4 GiB a WAV file holds
+    FloatToFlac,     // FLAC holds integer samples: a float take is not kept as FLAC losslessly
+    FlacFormat,      // FLAC output is not available for this take (strDetail)
+    NotOurs,         // the label file or cue sheet path is outside the take's folder, a song, or
+                     // a file that is not the take's own label file or cue sheet
+    ReadFailed,      // reading the take failed (nErrno)
+    WriteFailed,     // creating, writing or syncing a new file failed (nErrno); nothing replaced
+    ReplaceFailed,   // the replacement stopped (nErrno); the journal finishes it at the next open
 };
 
 struct KeepOutcome {

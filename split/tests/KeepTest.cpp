@@ -98,7 +98,8 @@ TEST(KeepTest, AKeepKilledAtAnyStepLeavesTheOldOrTheNewTakeWholeOnceOpenedAgain)
         CTempDir dir;
         const Bytes side = WriteTake((dir / "Side.wav").string(), format, {400, 300, 500});
         KeepPlan plan = Plan({250, 700, 1000}, "New{n}.wav");
-        plan.fileNames[0] = "Side1.wav";  // one name kept, the others new
+        plan.fileNames[0] = "Side1.wav";  // one name kept, one in other letter case, two new
+        plan.fileNames[1] = "SIDE2.wav";
         plan.strLabelFile = (dir / "Side.txt").string();
         plan.strCueSheet = (dir / "Side.cue").string();
         const std::map<std::string, Bytes> before = Folder(dir);
@@ -126,7 +127,7 @@ TEST(KeepTest, AKeepKilledAtAnyStepLeavesTheOldOrTheNewTakeWholeOnceOpenedAgain)
         }
         std::set<std::string> names;
         for (const auto& [name, bytes] : after) names.insert(name);
-        EXPECT_EQ(names, (std::set<std::string>{"Side1.wav", "New2.wav", "New3.wav", "New4.wav",
+        EXPECT_EQ(names, (std::set<std::string>{"Side1.wav", "SIDE2.wav", "New3.wav", "New4.wav",
                                                 "Side.txt", "Side.cue"}));
         EXPECT_TRUE(Concatenated(In(dir, plan.fileNames)) == side);
         ++newWhole;
@@ -162,7 +163,7 @@ const RefusalRow kRefusals[] = {
      KeepRefusal::NamesCollide},
     {"a name leaving the folder", [](KeepPlan& p, const CTempDir&) { p.fileNames[0] = "../a.wav"; },
      KeepRefusal::BadName},
-    {"a name of another file", [](KeepPlan& p, const CTempDir&) { p.fileNames[1] = "notes.txt"; },
+    {"a name of another file", [](KeepPlan& p, const CTempDir&) { p.fileNames[1] = "other.WAV"; },
      KeepRefusal::NameTaken},
     {"a label file over notes",
      [](KeepPlan& p, const CTempDir& d) { p.strLabelFile = (d / "notes.txt").string(); },
@@ -173,8 +174,8 @@ const RefusalRow kRefusals[] = {
     {"a cue sheet of another side",
      [](KeepPlan& p, const CTempDir& d) { p.strCueSheet = (d / "other.cue").string(); },
      KeepRefusal::NotOurs},
-    {"FLAC of 16-bit samples without the writer",
-     [](KeepPlan& p, const CTempDir&) { p.format = KeepFormat::Flac; }, KeepRefusal::FlacFormat},
+    {"FLAC under WAV names", [](KeepPlan& p, const CTempDir&) { p.format = KeepFormat::Flac; },
+     KeepRefusal::WrongExtension},
 };
 
 TEST(KeepTest, RefusesAPlanThatWouldHarmAFileAndChangesNothing) {
@@ -183,6 +184,7 @@ TEST(KeepTest, RefusesAPlanThatWouldHarmAFileAndChangesNothing) {
         CTempDir dir;
         WriteTake((dir / "Side.wav").string(), {16, 8000, 1}, {400, 600});
         WriteFile(dir / "notes.txt", Bytes{'h', 'i', '\n'});
+        WriteFile(dir / "Other.wav", Bytes{'h', 'i', '\n'});
         const std::string cue = "FILE \"Other.wav\" WAVE\n  TRACK 01 AUDIO\n";
         WriteFile(dir / "other.cue", Bytes(cue.begin(), cue.end()));
         const std::map<std::string, Bytes> before = Folder(dir);
@@ -210,11 +212,11 @@ TEST(KeepTest, ASideThatWasNeverSplitStaysBesideItsSongs) {
     const TakeOpening o = OpenTake(dir.Path() + "//./Tape.wav");
     ASSERT_TRUE(o.Ok());
     KeepPlan plan = Plan({300}, "Tape{n}.wav");
-    EXPECT_EQ(KeepTake(o.take, Plan({300}, "Tape.wav{n}")).refusal, KeepRefusal::None);
+    EXPECT_EQ(KeepTake(o.take, Plan({300}, "Tape {n}.WAV")).refusal, KeepRefusal::None);
     plan.fileNames[1] = "Tape.wav";
     EXPECT_EQ(KeepTake(o.take, plan).refusal, KeepRefusal::NameTaken);
     EXPECT_TRUE(ReadFile(dir / "Tape.wav") == MakeWav(format, side));
-    EXPECT_TRUE(Concatenated(In(dir, {"Tape.wav1", "Tape.wav2"})) == side);
+    EXPECT_TRUE(Concatenated(In(dir, {"Tape 1.WAV", "Tape 2.WAV"})) == side);
 }
 
 TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
@@ -240,6 +242,35 @@ TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
               "PERFORMER \"Me\"\nFILE \"Side.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Tab here\"\n"
               "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Say  hi \"\n"
               "    INDEX 01 00:01:01\n");
+}
+
+TEST(KeepTest, FlacSongsDecodeToTheSamplesOfTheWavSongsAndCarryTheirTags) {
+    for (const char* tool : {"flac", "metaflac", "sox"}) {
+        if (!ToolInstalled(tool)) GTEST_SKIP() << tool << " is not installed";
+    }
+    for (const WavFormat& format : {WavFormat{16, 44100, 2}, WavFormat{16, 8000, 1}}) {
+        CTempDir dir;
+        const Bytes side = WriteTake((dir / "Side.wav").string(), format, {5000, 7001});
+        KeepPlan plan = Plan({3000, 9000}, "{n:02} {title}.flac");
+        plan.format = KeepFormat::Flac;
+        plan.strAlbum = "Album";
+        plan.strArtist = "Artist";
+        const KeepOutcome kept = KeepTake(OpenTake((dir / "Side.wav").string()).take, plan);
+        ASSERT_TRUE(kept.Ok()) << DescribeKeepOutcome(kept);
+        std::vector<std::string> byFlac, bySox;
+        for (size_t k = 0; k < kept.files.size(); ++k) {
+            const std::string& f = kept.files[k];
+            byFlac.push_back(f + ".flac.wav");
+            bySox.push_back(f + ".sox.wav");
+            EXPECT_EQ(RunTool("flac -s -d -o '" + byFlac.back() + "' '" + f + "'").nStatus, 0);
+            EXPECT_EQ(RunTool("sox '" + f + "' '" + bySox.back() + "'").nStatus, 0);
+            EXPECT_EQ(RunTool("metaflac --export-tags-to=- '" + f + "'").szOut,
+                      "title=Song " + std::to_string(k + 1) + "\ntracknumber=" +
+                          std::to_string(k + 1) + "\nalbum=Album\nartist=Artist\n");
+        }
+        EXPECT_TRUE(Concatenated(byFlac) == side);
+        EXPECT_TRUE(Concatenated(bySox) == side);
+    }
 }
 
 }  // namespace
