@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "audio/FlacFileWriter.h"
+#include "audio/capture/FileCaptureBackend.h"
 #include "engine/SongFileName.h"
 
 namespace {
@@ -412,6 +413,18 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             return refuse(KeepRefusal::Scattered, f.strPath);
         }
     }
+    // A take opened before the files changed (kept meanwhile, or written over) would be cut
+    // from other bytes than the ones shown.
+    for (const TakeFile& f : take.files) {
+        WavFileInfo info;
+        std::string error;
+        if (!ReadWavFileInfo(f.strPath, &info, &error) || info.nDataOffset != f.nDataOffset ||
+            info.nDataBytes != f.nFrames * take.FrameBytes() ||
+            info.format.nBlockAlign != take.format.nBlockAlign ||
+            info.format.wFormatTag != take.format.wFormatTag) {
+            return refuse(KeepRefusal::Changed, f.strPath);
+        }
+    }
     const size_t songs = plan.cuts.size() + 1;
     if (plan.titles.size() != songs || plan.fileNames.size() != songs) {
         return refuse(KeepRefusal::BadCuts);
@@ -691,6 +704,8 @@ std::string DescribeKeepOutcome(const KeepOutcome& o) {
         case KeepRefusal::Busy:
             return "another keep is under way in this folder" +
                    (o.strDetail.empty() ? "" : " (" + o.strDetail + ")");
+        case KeepRefusal::Changed:
+            return o.strPath + " has changed since the take was opened; open it again";
         case KeepRefusal::Scattered:
             return "the take's song files are not all in one folder (" + o.strPath + ")";
         case KeepRefusal::BadCuts:

@@ -39,6 +39,7 @@ struct KeepPlan {
 enum class KeepRefusal {
     None,
     Busy,            // another keep's journal is in the folder and could not be resolved
+    Changed,         // a file of the take is gone or differs from what was opened
     Scattered,       // the take's files are not all in one folder
     BadCuts,         // not ascending, at 0, at or past the end, or cuts/titles/names disagree
     BadName,         // a file name is empty, ".", "..", holds "/" or a control character

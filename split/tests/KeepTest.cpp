@@ -165,6 +165,11 @@ const RefusalRow kRefusals[] = {
      KeepRefusal::BadName},
     {"a name of another file", [](KeepPlan& p, const CTempDir&) { p.fileNames[1] = "other.WAV"; },
      KeepRefusal::NameTaken},
+    {"a take opened before its songs changed",
+     [](KeepPlan&, const CTempDir& d) {
+         WriteWav(d / "Side2.wav", {16, 8000, 1}, Bytes(1000));
+     },
+     KeepRefusal::Changed},
     {"a label file over notes",
      [](KeepPlan& p, const CTempDir& d) { p.strLabelFile = (d / "notes.txt").string(); },
      KeepRefusal::NotOurs},
@@ -187,10 +192,11 @@ TEST(KeepTest, RefusesAPlanThatWouldHarmAFileAndChangesNothing) {
         WriteFile(dir / "Other.wav", Bytes{'h', 'i', '\n'});
         const std::string cue = "FILE \"Other.wav\" WAVE\n  TRACK 01 AUDIO\n";
         WriteFile(dir / "other.cue", Bytes(cue.begin(), cue.end()));
-        const std::map<std::string, Bytes> before = Folder(dir);
         KeepPlan plan = Plan({500}, "{n}.wav");
+        const Take take = OpenTake((dir / "Side.wav").string()).take;
         row.change(plan, dir);
-        const KeepOutcome o = KeepTake(OpenTake((dir / "Side.wav").string()).take, plan);
+        const std::map<std::string, Bytes> before = Folder(dir);
+        const KeepOutcome o = KeepTake(take, plan);
         EXPECT_EQ(o.refusal, row.refusal) << DescribeKeepOutcome(o);
         EXPECT_FALSE(DescribeKeepOutcome(o).empty());
         EXPECT_TRUE(Folder(dir) == before);
