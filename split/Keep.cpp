@@ -13,6 +13,8 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <set>
 
 #include "audio/FlacFileWriter.h"
 #include "audio/capture/FileCaptureBackend.h"
@@ -358,7 +360,53 @@ std::string Tidy(const std::string& title, const char* unheld) {
 
 }  // namespace
 
+namespace {
+
+// The folders with a keep under way in this process: its journal names this process too, and
+// an open on another thread must not take it for one interrupted.
+std::mutex g_keepingMutex;
+std::set<std::string> g_keeping;  // under g_keepingMutex
+
+bool Keeping(const std::string& folder) {
+    std::lock_guard<std::mutex> guard(g_keepingMutex);
+    return g_keeping.count(Normal(folder)) > 0;
+}
+
+class CKeepClaim {
+public:
+    explicit CKeepClaim(const std::string& folder) : m_strFolder(Normal(folder)) {
+        std::lock_guard<std::mutex> guard(g_keepingMutex);
+        m_bClaimed = g_keeping.insert(m_strFolder).second;
+    }
+    ~CKeepClaim() {
+        if (!m_bClaimed) return;
+        std::lock_guard<std::mutex> guard(g_keepingMutex);
+        g_keeping.erase(m_strFolder);
+    }
+    CKeepClaim(const CKeepClaim&) = delete;
+    CKeepClaim& operator=(const CKeepClaim&) = delete;
+    bool Claimed() const { return m_bClaimed; }
+
+private:
+    std::string m_strFolder;
+    bool m_bClaimed = false;
+};
+
+Recovery Recover(const std::string& folder, std::string* error);
+
+}  // namespace
+
 Recovery RecoverKeep(const std::string& folder, std::string* error) {
+    if (Keeping(folder)) {
+        if (error) *error = "a keep is under way in " + folder;
+        return Recovery::Failed;
+    }
+    return Recover(folder, error);
+}
+
+namespace {
+
+Recovery Recover(const std::string& folder, std::string* error) {
     const std::string path = JournalPath(folder);
     std::string text;
     if (!ReadText(path, &text)) {
@@ -390,6 +438,8 @@ Recovery RecoverKeep(const std::string& folder, std::string* error) {
     if (error) *error = "cannot finish with " + failed + ": " + std::strerror(errno);
     return Recovery::Failed;
 }
+
+}  // namespace
 
 KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook& hook) {
     KeepOutcome outcome;
@@ -525,8 +575,10 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         }
     }
 
+    const CKeepClaim claim(folder);
+    if (!claim.Claimed()) return refuse(KeepRefusal::Busy, JournalPath(folder));
     std::string error;
-    if (RecoverKeep(folder, &error) == Recovery::Failed) {
+    if (Recover(folder, &error) == Recovery::Failed) {
         return refuse(KeepRefusal::Busy, JournalPath(folder), error);
     }
     next();

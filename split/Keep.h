@@ -10,8 +10,9 @@
 // and temporary files that RecoverKeep removes; killed after it, RecoverKeep finishes the
 // replacement. OpenTake and KeepTake recover first.
 //
-// Plain functions; one keep at a time in a folder (the journal is created exclusively and names
-// its process, so a second keep running at once is refused rather than mixed in).
+// Plain functions, any thread; one keep at a time in a folder (the journal is created
+// exclusively and names its process, and a process knows its own keeps, so a second keep or a
+// recovery while one runs is refused rather than mixed in).
 #pragma once
 
 #include <cstdint>

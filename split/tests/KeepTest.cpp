@@ -137,6 +137,25 @@ TEST(KeepTest, AKeepKilledAtAnyStepLeavesTheOldOrTheNewTakeWholeOnceOpenedAgain)
     EXPECT_GT(newWhole, 0);
 }
 
+TEST(KeepTest, AKeepUnderWayIsNeitherUndoneNorJoinedByAnOpenOrKeepOfTheSameProcess) {
+    CTempDir dir;
+    const Bytes side = WriteTake((dir / "Side.wav").string(), {16, 8000, 2}, {400, 600});
+    const Take take = OpenTake((dir / "Side.wav").string()).take;
+    const KeepPlan plan = Plan({300}, "{n}.wav");
+    TakeRefusal opened = TakeRefusal::None;
+    KeepRefusal second = KeepRefusal::None;
+    // The hook runs inside the keep, between writing its files, as another thread's call could.
+    const KeepOutcome kept = KeepTake(take, plan, [&](int step) {
+        if (step != 3) return;
+        opened = OpenTake((dir / "Side.wav").string()).refusal;
+        second = KeepTake(take, Plan({200}, "x{n}.wav")).refusal;
+    });
+    EXPECT_TRUE(kept.Ok()) << DescribeKeepOutcome(kept);
+    EXPECT_EQ(opened, TakeRefusal::Recovery);
+    EXPECT_EQ(second, KeepRefusal::Busy);
+    EXPECT_TRUE(Concatenated(kept.files) == side);
+}
+
 struct RefusalRow {
     const char* szWhat;
     void (*change)(KeepPlan&, const CTempDir&);
