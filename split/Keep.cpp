@@ -635,6 +635,9 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
     }
     std::unique_ptr<char[]> buffer;
     const uint64_t frameBytes = take.FrameBytes();
+    auto goOn = [&](uint64_t done) {
+        return !plan.onProgress || plan.onProgress(done, take.nFrames);
+    };
     const CTakeReader reader(take);
     for (size_t k = 0; k < songs; ++k) {
         const std::string& temp = journal.created[k].first;
@@ -659,6 +662,10 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
                     return fail(KeepRefusal::ReadFailed, take.strSide, e);
                 }
                 ok = writer.Write(buffer.get(), want * frameBytes);
+                if (ok && !goOn(at + want)) {
+                    ::close(fd);
+                    return fail(KeepRefusal::Cancelled, {}, 0);
+                }
             }
             ok = ok && writer.Finish();
             if (!ok) {
@@ -686,6 +693,10 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             out += bytes;
         }
         if (ok && !flac && (dataBytes & 1)) ok = WriteAll(fd, "", 1, out);
+        if (ok && !flac && !goOn(bounds[k + 1])) {
+            ::close(fd);
+            return fail(KeepRefusal::Cancelled, {}, 0);
+        }
         // The disk starts on this file while the next one is copied; each is synced below.
         if (ok) ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
         if (!ok) {
@@ -804,6 +815,8 @@ std::string DescribeKeepOutcome(const KeepOutcome& o) {
                    "; nothing was changed";
         case KeepRefusal::WrongExtension:
             return "\"" + o.strPath + "\" would not say what it holds; name it " + o.strDetail;
+        case KeepRefusal::Cancelled:
+            return "the keep was cancelled; nothing was changed";
         case KeepRefusal::ReplaceFailed:
             return "the new songs are written, but replacing the old ones stopped at " + o.strPath +
                    reason + "; opening the take again finishes it";
