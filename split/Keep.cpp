@@ -568,8 +568,10 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             isOld(path) || std::find(finals.begin(), finals.end(), path) != finals.end();
         std::string text;
         struct stat st {};
-        if (song || FileNamePart(path).empty() || FileNamePart(path)[0] == '.' ||
-            FolderPart(path) != folder) {
+        // A name of the song formats would pass for a song (a shell pattern gone wrong).
+        const std::string name = Folded(std::string(FileNamePart(path)));
+        const bool songName = name.ends_with(".wav") || name.ends_with(".flac");
+        if (song || songName || name.empty() || name[0] == '.' || FolderPart(path) != folder) {
             return refuse(KeepRefusal::NotOurs, path);
         }
         if (::lstat(path.c_str(), &st) == 0) {
