@@ -21,3 +21,7 @@ set_tests_properties(recording_portaudio_tests PROPERTIES ENVIRONMENT
 # The words for every value the engine reports.
 vellisto_gtest(recording_texts_tests SOURCES RecordingTextsTest.cpp LIBS vellisto_engine
     LABELS recording)
+
+# The level monitor: the device let go and taken again, its readouts, its failures.
+vellisto_gtest(level_monitor_tests SOURCES LevelMonitorTest.cpp
+    LIBS vellisto_engine vellisto_capture_testing LABELS recording threads)
