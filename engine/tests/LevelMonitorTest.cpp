@@ -5,11 +5,14 @@
 
 #include <cmath>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 
 #include "audio/capture/TestCaptureBackend.h"
 #include "engine/LevelMonitor.h"
+#include "tests/support/TestFiles.h"
 
 namespace {
 
@@ -31,7 +34,8 @@ CTestCaptureBackend::Generator Sine(double amplitude) {
 
 // The monitor with its state changes counted, so a test waits for a change, not for time.
 struct Monitored {
-    explicit Monitored(std::unique_ptr<CTestCaptureBackend> device) : pDevice(device.get()) {
+    explicit Monitored(std::unique_ptr<ICaptureBackend> device)
+        : pDevice(dynamic_cast<CTestCaptureBackend*>(device.get())) {
         monitor = std::make_unique<CLevelMonitor>(std::move(device));
         monitor->m_nBufferSize = kBlock;
         monitor->SetStateCallback([this] {
@@ -54,9 +58,10 @@ struct Monitored {
         return monitor->GetBlockCount() >= count;
     }
     CTestCaptureBackend* pDevice;
-    std::unique_ptr<CLevelMonitor> monitor;
+    // Before the monitor: its thread may still report while it is destroyed.
     std::mutex mutex;
     std::condition_variable changed;
+    std::unique_ptr<CLevelMonitor> monitor;
 };
 
 RecSettings Stereo16() {
@@ -179,4 +184,29 @@ TEST(LevelMonitorTest, AReadThatHangsDoesNotHoldTheReleaseForever) {
     EXPECT_TRUE(m.monitor->Release(CLevelMonitor::kReleaseTimeoutMs * 10));
     EXPECT_FALSE(m.monitor->HoldsDevice());
     hanging->ReleaseHang();
+}
+
+// The real capture path: PortAudio over ALSA's file plugin (the program's ALSA configuration
+// plays $VELLISTO_TAPE_IN as the default input), and a device that is not there.
+TEST(LevelMonitorPortAudioTest, ReadsTheDefaultInputAndNamesADeviceThatIsNotThere) {
+    testsupport::CTempDir dir;
+    std::vector<uint8_t> tape(8 * kBlock);
+    Sine(0.5)(0, tape.data(), static_cast<uint32_t>(tape.size()));
+    std::ofstream(dir / "tape.raw", std::ios::binary)
+        .write(reinterpret_cast<const char*>(tape.data()), std::streamsize(tape.size()));
+    setenv("VELLISTO_TAPE_IN", (dir / "tape.raw").c_str(), 1);
+
+    Monitored m(MakePortAudioBackend());
+    m.monitor->Monitor(Stereo16());
+    ASSERT_TRUE(m.WaitForBlocks(2)) << m.monitor->GetFailure();
+    int power = 0, peak = 0, clips = 0;
+    m.monitor->GetMeterLevels(1, &power, &peak, &clips);
+    EXPECT_EQ(peak, -6);
+    EXPECT_TRUE(m.monitor->Release());
+
+    RecSettings absent = Stereo16();
+    absent.nWaveInID = 7;
+    m.monitor->Monitor(absent);
+    ASSERT_TRUE(m.WaitFor(MonitorState::Failed));
+    EXPECT_EQ(m.monitor->GetFailure(), "the chosen recording device is not present");
 }
