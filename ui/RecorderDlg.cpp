@@ -599,14 +599,14 @@ void CRecorderDlg::OnCustomize() {
     dlg.m_settings = m_pControl->m_settings;
     dlg.m_bGlobalHotKey = m_bGlobalHotKey;
     // Every trackbar position is valid: only a value out of range that came with a preset picked
-    // in the dialog can be rejected. The dialog checks devices itself: the monitor lets go.
-    int result = QDialog::Rejected;
-    WithDeviceFree([&] { result = dlg.DoModal(); });
-    if (result == QDialog::Accepted) {
+    // in the dialog can be rejected. The dialog looks at the devices itself: the monitor lets go
+    // meanwhile and comes back on the settings applied.
+    WithDeviceFree([&] {
+        if (dlg.DoModal() != QDialog::Accepted) return;
         m_bGlobalHotKey = dlg.m_bGlobalHotKey;
         ApplyHotKey();
         SetSettings(dlg.m_settings);
-    }
+    });
     m_pPresetStore->FillPresetCombo();
 }
 

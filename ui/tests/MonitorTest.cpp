@@ -11,6 +11,7 @@
 #include "resources/Resources.h"
 #include "settings/MonitorSetting.h"
 #include "settings/ProfileStore.h"
+#include "ui/CustomDlg.h"
 #include "ui/MixerButtons.h"
 #include "ui/RecorderDlg.h"
 #include "ui/RecorderToolTip.h"
@@ -130,14 +131,21 @@ private slots:
         QCOMPARE(w.program.launches.size(), size_t(2));
         QVERIFY(w.catcher.boxes.isEmpty());
 
+        // Custom Settings: free while it is open, and Done's new rate is the monitor's too.
         bool freeInside = false;
         OnNextModal(w.dlg.get(), [&](QWidget* modal) {
             freeInside = w.Released();
-            static_cast<QDialog*>(modal)->reject();
+            auto* custom = static_cast<CCustomDlg*>(modal);
+            static_cast<QAbstractButton*>(custom->GetItem(CustomDlgIds::IDC_RATE48))->click();
+            static_cast<QAbstractButton*>(custom->GetItem(CustomDlgIds::IDC_DONE))->click();
         });
         w.Click(IDC_CUSTOMIZE);
         QVERIFY(freeInside);
         QTRY_VERIFY(w.Monitoring());
+        QCOMPARE(w.pMonitorDevice->GetOpenedFormat().nSamplesPerSec, 48000u);
+        // Opened at the start and once after each of the three: Done's settings did not cost a
+        // second open.
+        QCOMPARE(w.pMonitorDevice->CallCount(TestOp::Open), 4);
     }
 
     void minimisingOrSwitchingOffReleasesAndTheChoiceIsKept() {
