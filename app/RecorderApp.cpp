@@ -29,7 +29,8 @@ int CRecorderApp::InitInstance() {
 
     CShutdownRequests shutdown;
     CQSettingsProfileStore profile;
-    CRecorderDlg dlg(MakePortAudioBackend(), profile);
+    // The level monitor has a device of its own, let go whenever the recording needs it.
+    CRecorderDlg dlg(MakePortAudioBackend(), MakePortAudioBackend(), profile);
     QObject::connect(&instance, &CSingleInstance::ShowRequested, &dlg, [&dlg] {
         if (dlg.isMinimized()) dlg.showNormal();
         dlg.raise();

@@ -9,15 +9,6 @@
 #include <new>
 #include <system_error>
 
-namespace {
-
-// The control the LED meters read from. The mutex is held across each read, so that clearing
-// the source (or destroying the control) returns only once no read of it is in progress.
-std::mutex g_meterSourceMutex;
-CRecordingControl* g_pMeterSource = nullptr;  // under g_meterSourceMutex
-
-}  // namespace
-
 CRecordingControl::CRecordingControl(IRecordingSink* sink, std::unique_ptr<ICaptureBackend> backend,
                                      size_t pathSize)
     : m_pSink(sink),
@@ -25,10 +16,7 @@ CRecordingControl::CRecordingControl(IRecordingSink* sink, std::unique_ptr<ICapt
       m_nPathSize(std::clamp<size_t>(pathSize, kPathSize, kLongestPathSize)) {}
 
 CRecordingControl::~CRecordingControl() {
-    {
-        std::lock_guard<std::mutex> guard(g_meterSourceMutex);
-        if (g_pMeterSource == this) g_pMeterSource = nullptr;
-    }
+    ForgetMeterLevelSource(this);
     if (m_thread.joinable()) {
         m_bStopFlag = 1;
         m_thread.join();
@@ -242,37 +230,8 @@ StartOutcome CRecordingControl::Start() {
 
 void CRecordingControl::OnStop() { m_bStopFlag = 1; }
 
-// A readout in whole dB, truncated toward zero. NaN (float input holding NaN) counts as the
-// readouts' floor and the result is held to a range the meters can take, so that the
-// conversion stays defined whatever the input held.
-int32_t MeterDecibels(float magnitude) {
-    if (std::isnan(magnitude)) magnitude = CSignalAnalyzer::kReadoutFloor;
-    const float db = 20.0f * std::log10(magnitude);
-    return static_cast<int32_t>(std::trunc(std::clamp(db, -1000.0f, 1000.0f)));
-}
-
-// Takes a report's readouts of one channel into the meter values; under the meter lock.
-void CRecordingControl::UpdateMeter(int channel, const RecordingProgress& progress) {
-    const float power = progress.fPower[channel];
-    const int32_t peak = MeterDecibels(progress.fPeak[channel]);
-    const int32_t powerDb =
-        MeterDecibels(std::sqrt(std::isnan(power) ? CSignalAnalyzer::kReadoutFloor : power));
-    m_nMeterClips[channel] = progress.nClips[channel];
-    if (m_bMeterTaken[channel]) {
-        m_nMeterPeak[channel] = peak;
-        m_nMeterPower[channel] = powerDb;
-    } else {
-        m_nMeterPeak[channel] = std::max(m_nMeterPeak[channel], peak);
-        m_nMeterPower[channel] = std::max(m_nMeterPower[channel], powerDb);
-    }
-}
-
 void CRecordingControl::OnRecordingProgress(const RecordingProgress& progress) {
-    {
-        std::lock_guard<std::mutex> guard(m_meterMutex);
-        UpdateMeter(0, progress);
-        UpdateMeter(1, progress);
-    }
+    m_meterLevels.Deposit(progress.fPeak, progress.fPower, progress.nClips);
     // Everything shown comes from the report: the file its bytes went into and the counters as
     // they were then, whatever the recording thread has done since.
     m_nSongNumber = progress.nSongNumber;
@@ -328,15 +287,7 @@ RecordingReport CRecordingControl::Finish() {
     // The thread has been joined: what it wrote is ours to read.
     const RecordingOutcome outcome = m_outcome;
     const int stopFlag = m_bStopFlag;
-    {
-        std::lock_guard<std::mutex> guard(m_meterMutex);
-        for (int ch = 0; ch < 2; ++ch) {
-            m_nMeterPeak[ch] = -100;
-            m_nMeterPower[ch] = -100;
-            m_nMeterClips[ch] = 0;
-            m_bMeterTaken[ch] = 0;
-        }
-    }
+    m_meterLevels.Clear();
     m_lastEnd = outcome.end;
     RecordingReport report = MakeReport(outcome, stopFlag != 0);
     // The report of the last block may have been merged away or still be waiting: the counters
@@ -406,32 +357,10 @@ RecordingReport CRecordingControl::Finish() {
 }
 
 void CRecordingControl::GetMeterLevels(int channel, int* power, int* peak, int* clips) {
-    const int ch = channel == 0 ? 0 : 1;
-    std::lock_guard<std::mutex> guard(m_meterMutex);
-    *power = m_nMeterPower[ch];
-    *peak = m_nMeterPeak[ch];
-    *clips = m_nMeterClips[ch];
-    m_bMeterTaken[ch] = 1;
+    m_meterLevels.Read(channel, power, peak, clips);
 }
 
 void CRecordingControl::WaveInNotify(void* /*handle*/, unsigned /*message*/, void* instance,
                                      uintptr_t /*param1*/, uintptr_t /*param2*/) {
     static_cast<CEvent*>(instance)->Set();
-}
-
-void SetMeterLevelSource(CRecordingControl* control) {
-    std::lock_guard<std::mutex> guard(g_meterSourceMutex);
-    g_pMeterSource = control;
-}
-
-void GetMeterLevels(int channel, int* power, int* peak, int* clips) {
-    std::lock_guard<std::mutex> guard(g_meterSourceMutex);
-    CRecordingControl* control = g_pMeterSource;
-    if (!control) {
-        *power = -100;
-        *peak = -100;
-        *clips = 0;
-        return;
-    }
-    control->GetMeterLevels(channel, power, peak, clips);
 }

@@ -15,10 +15,13 @@
 //
 //   lock                      guards                          taken by
 //   ------------------------  ------------------------------  ---------------------------------
-//   g_meterSourceMutex        the control the LED meters      LED meter thread, owner's thread
-//   (RecordingControl.cpp)    read                            (SetMeterLevelSource)
-//   m_meterMutex              the meter values                owner's thread (a report, the
-//                                                             finish), LED meter thread
+//   CLevelMonitor's m_mutex   what the monitor is asked to    owner's thread (never across a
+//   (LevelMonitor.h)          do, its state and failure text  device call), monitor's thread
+//   g_meterSourceMutex        the source the LED meters read  LED meter thread, owner's thread
+//   (MeterLevels.cpp)         (a recording or the monitor)    (SetMeterLevelSource)
+//   CMeterLevels' mutex       the meter values of a           owner's thread (a report, the
+//                             recording or of the monitor     finish), monitor's thread, LED
+//                                                             meter thread
 //   m_lock (recording lock)   the analyser, the writer, the   recording thread only, around
 //                             capture device, the outcome     each block and its ending
 //                             and the path fields while the   (tests hold it to hold the
@@ -33,6 +36,8 @@
 // an atomic flag. So a song file's write that stalls, or a capture device that does not answer,
 // holds up the recording thread alone; the window, its meters and Stop keep working. What
 // crosses between the threads is a copy (a report in the mailbox, the outcome after the join).
+// The level monitor's device is its own thread's: the owner's thread only asks it to open or let
+// go and waits, bounded, for the release (LevelMonitor.h).
 #pragma once
 
 #include <atomic>
@@ -44,6 +49,7 @@
 
 #include "audio/WaveFileWriter.h"
 #include "audio/capture/WaveIn.h"
+#include "engine/MeterLevels.h"
 #include "engine/RecSettings.h"
 #include "engine/RecordingOutcome.h"
 #include "engine/RecordingSink.h"
@@ -59,7 +65,7 @@ struct RecordRequest {
     std::string strPath;       // its full path
 };
 
-class CRecordingControl {
+class CRecordingControl : public IMeterLevelSource {
 public:
     // The capture device is built on the given backend (PortAudio in the recorder, the file or
     // test backend in tests and the splitter). pathSize: the bytes a song file's path may take,
@@ -91,8 +97,8 @@ public:
     RecordingReport Finish();
 
     // LED meter thread (and any other): channel 0 left, any other value right. Takes the meter
-    // lock only.
-    void GetMeterLevels(int channel, int* power, int* peak, int* clips);
+    // levels' lock only.
+    void GetMeterLevels(int channel, int* power, int* peak, int* clips) override;
 
     // Capture backend's thread: signals the recording event passed as instance.
     static void WaveInNotify(void* handle, unsigned message, void* instance, uintptr_t param1,
@@ -140,7 +146,6 @@ public:
 
 private:
     void FreeBlockBuffer();
-    void UpdateMeter(int channel, const RecordingProgress& progress);
     // Undoes a start that failed at the given step.
     StartOutcome Refuse(StartRefusal refusal, std::string detail = {});
     RecordingReport MakeReport(const RecordingOutcome& outcome, bool stopPressed) const;
@@ -175,21 +180,5 @@ private:
     std::vector<long> m_earlierNumbers;  // the numbered files that existed before the take
     RecordingEnd m_lastEnd = RecordingEnd::None;
 
-    // Meter values in dB, per channel; under m_meterMutex.
-    std::mutex m_meterMutex;
-    int32_t m_nMeterPeak[2] = {-100, -100};
-    int32_t m_nMeterPower[2] = {-100, -100};
-    int32_t m_nMeterClips[2] = {0, 0};
-    int m_bMeterTaken[2] = {0, 0};
+    CMeterLevels m_meterLevels;
 };
-
-// A readout (peak magnitude or root of the power, 1.0 full scale) in whole dB for the meters;
-// NaN counts as the readouts' floor.
-int32_t MeterDecibels(float magnitude);
-
-// The control the LED meters read from, registered by the main window (null: none). Any thread
-// not holding the recording lock: it waits for a read in progress, so once it returns the
-// previous control is no longer read (the control's destructor clears itself the same way).
-void SetMeterLevelSource(CRecordingControl* control);
-// LED meter thread: the levels of the registered control; -100 dB and 0 clips when none is.
-void GetMeterLevels(int channel, int* power, int* peak, int* clips);

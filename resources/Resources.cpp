@@ -24,6 +24,7 @@ constexpr DlgItem kMainItems[] = {
     {IDOK_EXIT, DlgKind::PushButton, "Exit", 233, 2, 40, 14, kDlgTabStop, 0},
     {IDC_HELP, DlgKind::PushButton, "Help", 233, 18, 40, 14, kDlgTabStop, 0},
     {IDC_PURPLE, DlgKind::CheckBox, "Purple", 235, 35, 36, 10, kDlgTabStop | kDlgTextLeft, 0},
+    {IDC_MONITOR, DlgKind::CheckBox, "Monitor", 229, 47, 42, 10, kDlgTabStop | kDlgTextLeft, 0},
     {IDC_RECINFO, DlgKind::GroupBox, "Recording Info", 126, 82, 103, 98, 0, 0},
     {IDC_CURFILE, DlgKind::Label, "", 137, 100, 84, 14, kDlgVCentre, 0},
     {IDC_CLIPPED, DlgKind::Label, "", 137, 119, 84, 14, kDlgVCentre, 0},

@@ -1,5 +1,6 @@
 // Saves pictures of the recorder for the documentation: the main window in both colour schemes,
-// idle and recording, the Custom Settings dialog in both schemes, the help window and About.
+// idle (the meters following the input) and recording, the meters' tooltip when the input cannot
+// be opened, the Custom Settings dialog in both schemes, the help window and About.
 // Usage: vellisto_screenshots <input.wav> <output-dir> <name-suffix>
 // Runs in the current directory with the profile given by XDG_CONFIG_HOME and the presets under
 // XDG_DATA_HOME; the scale factor comes from QT_SCALE_FACTOR. The input plays at its real rate,
@@ -7,11 +8,15 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
+#include <algorithm>
 #include <cstdio>
 
 #include "audio/capture/FileCaptureBackend.h"
+#include "engine/LevelMonitor.h"
 #include "engine/RecordingControl.h"
 #include "settings/PresetStore.h"
 #include "settings/ProfileStore.h"
@@ -19,10 +24,34 @@
 #include "ui/CustomDlg.h"
 #include "ui/HelpViewer.h"
 #include "ui/RecorderDlg.h"
+#include "ui/RecorderToolTip.h"
 
 namespace {
 bool Save(QWidget& window, const QString& path) {
     const bool ok = window.grab().save(path);
+    std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+// The window with the meters' tooltip shown over it: a tooltip is a window of its own, so it is
+// painted onto the window's picture where it shows.
+bool SaveWithMeterTip(CRecorderDlg& dlg, const QString& path) {
+    const QPoint at = dlg.GetMeter(0).geometry().center();
+    QToolTip::showText(dlg.mapToGlobal(at), dlg.GetToolTip().TextAt(&dlg, at), &dlg);
+    QTest::qWait(300);
+    QPixmap picture = dlg.grab();
+    for (QWidget* top : QApplication::topLevelWidgets()) {
+        if (!top->inherits("QTipLabel") || !top->isVisible()) continue;
+        QPainter painter(&picture);
+        const QPoint where = dlg.mapFromGlobal(top->mapToGlobal(QPoint(0, 0)));
+        // Kept inside the picture: the tooltip may reach past the window's edge.
+        const QSize size = top->size();
+        const QPoint fitted(std::clamp(where.x(), 0, std::max(0, dlg.width() - size.width())),
+                            std::clamp(where.y(), 0, std::max(0, dlg.height() - size.height())));
+        painter.drawPixmap(fitted, top->grab());
+    }
+    QToolTip::hideText();
+    const bool ok = picture.save(path);
     std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
     return ok;
 }
@@ -47,11 +76,30 @@ int main(int argc, char** argv) {
                                    QDir::current().absoluteFilePath("SideA.wav").toStdString());
         profile.WriteProfileString("Version 1", "OutfileName1",
                                    QDir::current().absoluteFilePath("Tape2.wav").toStdString());
-        CRecorderDlg dlg(MakeFileCaptureBackend(input, FilePacing::RealTime), profile);
+        CRecorderDlg dlg(MakeFileCaptureBackend(input, FilePacing::RealTime),
+                         MakeFileCaptureBackend(input, FilePacing::RealTime), profile);
         dlg.show();
+        // Monitor: the meters follow the input before Record, a block or two in.
+        while (dlg.GetMonitor()->GetBlockCount() < 2) QTest::qWait(50);
         QTest::qWait(400);
         const QString scheme = purple ? QStringLiteral("purple") : QStringLiteral("standard");
         ok &= Save(dlg, QStringLiteral("%1/window-%2-idle%3.png").arg(outDir, scheme, suffix));
+        {
+            // An input that cannot be opened: dark meters, and their tooltip says why.
+            CMemoryProfileStore other;
+            other.WriteProfileInt("Version 1", "Background", purple);
+            CRecorderDlg failed(MakeFileCaptureBackend(input, FilePacing::RealTime),
+                                MakeFileCaptureBackend("Turntable.wav", FilePacing::RealTime),
+                                other);
+            failed.move(dlg.pos());
+            failed.show();
+            while (failed.GetMonitor()->GetState() != MonitorState::Failed) QTest::qWait(50);
+            QTest::qWait(400);
+            ok &= SaveWithMeterTip(
+                failed,
+                QStringLiteral("%1/window-%2-monitor-failed%3.png").arg(outDir, scheme, suffix));
+            failed.OnOK();
+        }
         dlg.OnRecord();
         QTest::qWait(1700);  // a few blocks: labels, picture and meters in motion
         // Catch the recording picture in its active phase; it flips with every block.

@@ -1,5 +1,6 @@
 #!/bin/sh
-# Saves PNGs under docs/: the recorder window in both colour schemes, idle and recording, the
+# Saves PNGs under docs/: the recorder window in both colour schemes, idle (the meters following
+# the input) and recording, and with the meters' tooltip when the input cannot be opened; the
 # Custom Settings dialog in both schemes, the help window, About and the mixer buttons' message
 # boxes, at scale factors 1 and 2. Renders offscreen, so it needs no display.
 #   tools/screenshots.sh [build-dir]      (default: build)

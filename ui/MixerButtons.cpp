@@ -45,10 +45,14 @@ CMixerButtons::CMixerButtons(QWidget* window, CRecordingControl& control)
     : m_pWindow(window), m_control(control) {}
 
 void CMixerButtons::Connect(QAbstractButton* recMixer, QAbstractButton* playMixer,
-                            QAbstractButton* autoConfig) {
-    QObject::connect(recMixer, &QAbstractButton::clicked, m_pWindow, [this] { OnRecMixer(); });
-    QObject::connect(playMixer, &QAbstractButton::clicked, m_pWindow, [this] { OnPlayMixer(); });
-    QObject::connect(autoConfig, &QAbstractButton::clicked, m_pWindow, [this] { OnAutoConfig(); });
+                            QAbstractButton* autoConfig, DeviceUse around) {
+    if (!around) around = [](const std::function<void()>& press) { press(); };
+    QObject::connect(recMixer, &QAbstractButton::clicked, m_pWindow,
+                     [this, around] { around([this] { OnRecMixer(); }); });
+    QObject::connect(playMixer, &QAbstractButton::clicked, m_pWindow,
+                     [this, around] { around([this] { OnPlayMixer(); }); });
+    QObject::connect(autoConfig, &QAbstractButton::clicked, m_pWindow,
+                     [this, around] { around([this] { OnAutoConfig(); }); });
 }
 
 CMixerButtons::CaptureCheck CMixerButtons::OpenCapture() {

@@ -32,13 +32,15 @@ public:
 class CMixerButtons : private IVolumeControl, private IMixerMessages {
 public:
     using BackendFactory = std::function<std::unique_ptr<IMixerBackend>()>;
+    // Runs a press's work (the argument) while the capture device is free for it.
+    using DeviceUse = std::function<void(const std::function<void()>& press)>;
 
     // window owns the message boxes; control holds the capture device, settings and lock.
     CMixerButtons(QWidget* window, CRecordingControl& control);
 
-    // Connects the three buttons to their handlers.
-    void Connect(QAbstractButton* recMixer, QAbstractButton* playMixer,
-                 QAbstractButton* autoConfig);
+    // Connects the three buttons to their handlers, each run through around when given.
+    void Connect(QAbstractButton* recMixer, QAbstractButton* playMixer, QAbstractButton* autoConfig,
+                 DeviceUse around = {});
 
     void OnRecMixer();
     void OnPlayMixer();

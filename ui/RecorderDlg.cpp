@@ -22,10 +22,12 @@
 #include <cstdint>
 #include <mutex>
 
+#include "engine/LevelMonitor.h"
 #include "engine/RecordingControl.h"
 #include "engine/RecordingTexts.h"
 #include "resources/Resources.h"
 #include "settings/HotKeySetting.h"
+#include "settings/MonitorSetting.h"
 #include "settings/PersistentSettings.h"
 #include "settings/PresetStore.h"
 #include "ui/AboutDlg.h"
@@ -80,12 +82,18 @@ MsgIcon FromPromptIcon(PromptIcon icon) {
 
 CRecorderDlg::CRecorderDlg(std::unique_ptr<ICaptureBackend> backend, IProfileStore& profile,
                            QWidget* parent)
+    : CRecorderDlg(std::move(backend), nullptr, profile, parent) {}
+
+CRecorderDlg::CRecorderDlg(std::unique_ptr<ICaptureBackend> backend,
+                           std::unique_ptr<ICaptureBackend> monitorBackend, IProfileStore& profile,
+                           QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       m_pControl(std::make_unique<CRecordingControl>(this, std::move(backend))),
       m_pPresenter(std::make_unique<CRecordingPresenter>(*this, *m_pControl)),
       m_profile(profile) {
+    if (monitorBackend) m_pMonitor = std::make_unique<CLevelMonitor>(std::move(monitorBackend));
     m_hIcon = LoadIconResource(kIconApp);
     m_nWakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (m_nWakeFd >= 0) {
@@ -99,6 +107,8 @@ CRecorderDlg::CRecorderDlg(std::unique_ptr<ICaptureBackend> backend, IProfileSto
 CRecorderDlg::~CRecorderDlg() {
     m_meterThread.SetRunning(false);
     SetMeterLevelSource(nullptr);
+    // Its thread posts to this window: it ends before the window does.
+    m_pMonitor.reset();
     CLedMeter::SetSharedFont(nullptr);
     while (m_nWaitCursors > 0) SetWaitCursor(false);
     CloseHelp();
@@ -136,6 +146,7 @@ void CRecorderDlg::CreateControls() {
     m_pBaseFile = Item<QComboBox>(IDC_BASEFILE);
     m_pPresets = Item<QComboBox>(IDC_PRESETS);
     m_pPurple = Item<QCheckBox>(IDC_PURPLE);
+    m_pMonitorBox = Item<QCheckBox>(IDC_MONITOR);
     m_pPicture = Item<QLabel>(IDC_PICTURE);
     m_pInfoLines = {Item<QLabel>(IDC_CURFILE), Item<QLabel>(IDC_CLIPPED),
                     Item<QLabel>(IDC_SONGTIME), Item<QLabel>(IDC_TOTALTIME)};
@@ -149,12 +160,14 @@ void CRecorderDlg::CreateControls() {
     connect(m_pBaseFile, &QComboBox::activated, this, &CRecorderDlg::OnSelChangeBaseFile);
     connect(m_pPresets, &QComboBox::activated, this, &CRecorderDlg::OnSelChangePreset);
     connect(m_pPurple, &QCheckBox::clicked, this, &CRecorderDlg::OnPurple);
+    connect(m_pMonitorBox, &QCheckBox::clicked, this, &CRecorderDlg::OnMonitor);
     connect(m_pCustomize, &QPushButton::clicked, this, &CRecorderDlg::OnCustomize);
     connect(m_pHelp, &QPushButton::clicked, this, [] { ShowHelp(); });
     InstallHelpKey(this);
     AddAboutToContextMenu(this);
     m_pMixerButtons = std::make_unique<CMixerButtons>(this, *m_pControl);
-    m_pMixerButtons->Connect(m_pRecMixer, m_pPlayMixer, m_pAutoConfig);
+    m_pMixerButtons->Connect(m_pRecMixer, m_pPlayMixer, m_pAutoConfig,
+                             [this](const std::function<void()>& press) { WithDeviceFree(press); });
 }
 
 void CRecorderDlg::OnInitDialog() {
@@ -171,6 +184,8 @@ void CRecorderDlg::OnInitDialog() {
     m_pPresetStore = std::make_unique<CPresetStore>(*m_pPresetBox, *this);
     LoadSettings(m_profile, MakeSettingsTargets());
     m_bGlobalHotKey = LoadGlobalHotKey(m_profile);
+    m_bMonitor = LoadMonitor(m_profile) ? 1 : 0;
+    m_pMonitorBox->setChecked(m_bMonitor != 0);
     ApplyHotKey();
     m_pPresetStore->LoadPresets();
 
@@ -202,7 +217,13 @@ void CRecorderDlg::OnInitDialog() {
         meter->SetLedCount(20);
         m_meterThread.AddMeter(meter);
     }
-    SetMeterLevelSource(m_pControl.get());
+    if (m_pMonitor) {
+        m_pMonitor->m_nBufferSize = m_pControl->m_nBufferSize;
+        m_pMonitor->SetStateCallback([this] {
+            QMetaObject::invokeMethod(this, &CRecorderDlg::ShowMonitorState, Qt::QueuedConnection);
+        });
+    }
+    UpdateMonitor();
     m_meterThread.Start([](int meter, int* level, int* peak,
                            int* overload) { GetMeterLevels(meter, level, peak, overload); },
                         20, 40, 150, 300, 1);
@@ -219,6 +240,7 @@ void CRecorderDlg::OnInitDialog() {
     m_pToolTip->AddRectTool(this, 109, m_pMeterLeft->geometry(), IDC_METER_LEFT);
     m_pToolTip->AddRectTool(this, 113, m_pMeterRight->geometry(), IDC_METER_RIGHT);
     m_pToolTip->Activate(true);
+    ShowMonitorState();
 
     m_pInhibitor = new CSleepInhibitor(this);
     m_pNotifier = new CDesktopNotifier(this);
@@ -338,6 +360,8 @@ void CRecorderDlg::RunCommand(Command&& command) {
 void CRecorderDlg::OnRecord() {
     if (m_bClosing || m_bFinished) return;
     RunCommand([this] { m_pPresenter->OnRecord(); });
+    // A start that was refused or abandoned gives the device back to the monitor.
+    UpdateMonitor();
 }
 
 void CRecorderDlg::OnStop() {
@@ -380,10 +404,21 @@ void CRecorderDlg::WakeForMessages() {
     (void)!::write(m_nWakeFd, &one, sizeof one);
 }
 
-void CRecorderDlg::OnRecordingStarted() { m_pInhibitor->Acquire(); }
+void CRecorderDlg::OnRecordingStarting() {
+    SetMeterLevelSource(m_pControl.get());
+    // Waits until the monitor's device is closed, unless its backend hangs: then Record tries
+    // anyway, and a device still busy is refused as any busy device is.
+    if (m_pMonitor) m_pMonitor->Release(CLevelMonitor::kReleaseTimeoutMs);
+}
+
+void CRecorderDlg::OnRecordingStarted() {
+    m_pInhibitor->Acquire();
+    UpdateMonitor();
+}
 
 void CRecorderDlg::OnRecordingEnded(const RecordingReport& report) {
     m_pInhibitor->Release();
+    UpdateMonitor();
     if (m_bClosing || isActiveWindow()) return;
     m_pNotifier->NotifySideDone(SideNoticeFor(report));
 }
@@ -554,6 +589,8 @@ void CRecorderDlg::SetSettings(const RecSettings& settings) {
     m_pControl->SetSettings(settings, [this](RecSetting, const char* text) {
         ShowMessage(text, "ERROR", PromptIcon::Stop);
     });
+    // Another device or format: the monitor opens that one instead.
+    UpdateMonitor();
 }
 
 void CRecorderDlg::OnCustomize() {
@@ -562,12 +599,14 @@ void CRecorderDlg::OnCustomize() {
     dlg.m_settings = m_pControl->m_settings;
     dlg.m_bGlobalHotKey = m_bGlobalHotKey;
     // Every trackbar position is valid: only a value out of range that came with a preset picked
-    // in the dialog can be rejected.
-    if (dlg.DoModal() == QDialog::Accepted) {
+    // in the dialog can be rejected. The dialog looks at the devices itself: the monitor lets go
+    // meanwhile and comes back on the settings applied.
+    WithDeviceFree([&] {
+        if (dlg.DoModal() != QDialog::Accepted) return;
         m_bGlobalHotKey = dlg.m_bGlobalHotKey;
         ApplyHotKey();
         SetSettings(dlg.m_settings);
-    }
+    });
     m_pPresetStore->FillPresetCombo();
 }
 
@@ -614,6 +653,64 @@ void CRecorderDlg::OnSize(bool minimised) {
     m_meterThread.SetRunning(!minimised && !m_bFinished);
     m_nSizeType = minimised ? 1 : 0;
     if (!minimised) setWindowTitle(QString::fromLatin1(recording_texts::kCaption));
+    UpdateMonitor();
+}
+
+void CRecorderDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    UpdateMonitor();
+}
+
+void CRecorderDlg::hideEvent(QHideEvent* event) {
+    QDialog::hideEvent(event);
+    UpdateMonitor();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Level monitor
+
+void CRecorderDlg::OnMonitor() {
+    m_bMonitor = m_pMonitorBox->isChecked() ? 1 : 0;
+    UpdateMonitor();
+}
+
+void CRecorderDlg::UpdateMonitor() {
+    const bool recording = m_pControl->IsRecording();
+    if (!m_pMonitor) {
+        SetMeterLevelSource(m_pControl.get());
+        return;
+    }
+    const bool wanted = m_bMonitor && !recording && m_nDeviceUsers == 0 && isVisible() &&
+                        !isMinimized() && !m_bClosing && !m_bFinished;
+    if (wanted) {
+        m_pMonitor->Monitor(m_pControl->m_settings);
+    } else {
+        m_pMonitor->Release(0);
+    }
+    SetMeterLevelSource(recording ? static_cast<IMeterLevelSource*>(m_pControl.get())
+                                  : m_pMonitor.get());
+    ShowMonitorState();
+}
+
+template <typename Work>
+void CRecorderDlg::WithDeviceFree(Work&& work) {
+    ++m_nDeviceUsers;
+    if (m_pMonitor) m_pMonitor->Release(CLevelMonitor::kReleaseTimeoutMs);
+    ShowMonitorState();
+    work();
+    --m_nDeviceUsers;
+    UpdateMonitor();
+}
+
+void CRecorderDlg::ShowMonitorState() {
+    if (!m_pToolTip) return;
+    QString note;
+    if (m_pMonitor) {
+        const std::string why = m_pMonitor->GetFailure();
+        if (!why.empty()) note = QStringLiteral("Monitor: ") + ToText(why);
+    }
+    m_pToolTip->SetRectNote(IDC_METER_LEFT, note);
+    m_pToolTip->SetRectNote(IDC_METER_RIGHT, note);
 }
 
 SettingsTargets CRecorderDlg::MakeSettingsTargets() {
@@ -634,10 +731,12 @@ void CRecorderDlg::OnOK() {
     m_pPresetStore->SavePresets();
     SaveSettings(m_profile, MakeSettingsTargets());
     SaveGlobalHotKey(m_profile, m_bGlobalHotKey);
+    SaveMonitor(m_profile, m_bMonitor != 0);
     m_pBaseFile->clear();
     m_bFinished = true;
     m_bClosing = false;
     m_meterThread.SetRunning(false);
+    UpdateMonitor();
     done(QDialog::Accepted);
 }
 

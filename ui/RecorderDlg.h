@@ -1,9 +1,10 @@
 // The program's only main window, built from dialog template 102: Record and Stop with the
 // Ctrl+S hot key, the base-file-name list, presets, the Recording Info lines, the two LED
 // meters and the colour scheme. It owns every long-lived object of a run: the recording
-// control (analyser, writer, capture device, lock, event), the preset list, the meters and
-// their thread. The application runs it modally; its exit path (Exit, the close box, SIGTERM,
-// the session ending) finishes a running recording and saves presets and settings.
+// control (analyser, writer, capture device, lock, event), the level monitor that lights the
+// meters while no recording runs, the preset list, the meters and their thread. The application
+// runs it modally; its exit path (Exit, the close box, SIGTERM, the session ending) finishes a
+// running recording and saves presets and settings.
 //
 // Everything here runs on the user-interface thread except PostRecordingProgress and
 // PostRecordingDone (recording thread), which only leave the message in the mailbox and wake
@@ -39,6 +40,7 @@ class QSocketNotifier;
 class CComboPresetBox;
 class CDesktopNotifier;
 class CGlobalHotKey;
+class CLevelMonitor;
 class CMixerButtons;
 class CPresetStore;
 class CRecorderToolTip;
@@ -59,8 +61,13 @@ class CRecorderDlg : public QDialog,
 
 public:
     // backend: the capture backend of the recording (PortAudio in the program); profile: where
-    // the persistent settings live. The profile must outlive the window.
+    // the persistent settings live. The profile must outlive the window. Without a monitor
+    // backend the meters stay dark between recordings.
     CRecorderDlg(std::unique_ptr<ICaptureBackend> backend, IProfileStore& profile,
+                 QWidget* parent = nullptr);
+    // monitorBackend: a second instance of the capture backend, for the level monitor.
+    CRecorderDlg(std::unique_ptr<ICaptureBackend> backend,
+                 std::unique_ptr<ICaptureBackend> monitorBackend, IProfileStore& profile,
                  QWidget* parent = nullptr);
     ~CRecorderDlg() override;
 
@@ -74,6 +81,8 @@ public:
     // however the dialog ends, since presets may have been added or deleted either way.
     void OnCustomize();
     void OnPurple();
+    // The "Monitor" check box.
+    void OnMonitor();
     void OnSysColorChange();
     void OnHotKey();
     // Exit: stops a running recording, saves presets and settings, ends the dialog. Runs once.
@@ -100,6 +109,7 @@ public:
     // IRecordingObserver: holds the sleep inhibitor while a recording runs; when one has ended,
     // lets it go and, with the window in the background, sends the desktop notification (before
     // any box of the end, which may wait for hours).
+    void OnRecordingStarting() override;
     void OnRecordingStarted() override;
     void OnRecordingEnded(const RecordingReport& report) override;
 
@@ -146,6 +156,8 @@ public:
     bool HasGlobalHotKey() const;
     bool HasFinished() const { return m_bFinished; }
     CSleepInhibitor& GetSleepInhibitor() { return *m_pInhibitor; }
+    // Null without a monitor backend.
+    CLevelMonitor* GetMonitor() { return m_pMonitor.get(); }
 
     // The default offered by the next New after a confirmed choice: "Untitled.wav" in the
     // folder of the file chosen.
@@ -153,6 +165,8 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
     bool event(QEvent* event) override;
@@ -169,6 +183,16 @@ private:
     void LoadPictures();
     void ApplyControlColours();
     void OnSize(bool minimised);
+    // Monitors while the window is idle, shown and not minimised, Monitor is on and nobody
+    // needs the device; lets the device go otherwise, without waiting. Points the meters at
+    // the recording or the monitor.
+    void UpdateMonitor();
+    // Runs work that opens the capture device itself (a mixer button, Custom Settings) with the
+    // monitor's device let go; monitoring resumes after it.
+    template <typename Work>
+    void WithDeviceFree(Work&& work);
+    // The meters' tooltip says why the monitor has no device. Queued from the monitor's thread.
+    void ShowMonitorState();
     // What the persistent settings read at start-up and write at exit.
     SettingsTargets MakeSettingsTargets();
     // Hands a record to the recording control; each value it rejects shows in a box.
@@ -180,6 +204,7 @@ private:
     static QString ToText(const std::string& bytes);
 
     std::unique_ptr<CRecordingControl> m_pControl;
+    std::unique_ptr<CLevelMonitor> m_pMonitor;
     std::unique_ptr<CRecordingPresenter> m_pPresenter;
     IProfileStore& m_profile;
 
@@ -222,6 +247,7 @@ private:
     QComboBox* m_pBaseFile = nullptr;
     QComboBox* m_pPresets = nullptr;
     QCheckBox* m_pPurple = nullptr;
+    QCheckBox* m_pMonitorBox = nullptr;
     QLabel* m_pPicture = nullptr;
 
     std::unique_ptr<CComboPresetBox> m_pPresetBox;
@@ -229,6 +255,8 @@ private:
     CGlobalHotKey* m_pHotKey = nullptr;
     QShortcut* m_pShortcut = nullptr;
     bool m_bGlobalHotKey = true;  // the user lets Ctrl+S work from any application
+    int m_bMonitor = 1;           // the meters follow the input while idle
+    int m_nDeviceUsers = 0;       // commands that need the capture device free
     std::unique_ptr<CMixerButtons> m_pMixerButtons;
     CSleepInhibitor* m_pInhibitor = nullptr;
     CDesktopNotifier* m_pNotifier = nullptr;

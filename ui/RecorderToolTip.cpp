@@ -17,7 +17,12 @@ void CRecorderToolTip::AddRectTool(QWidget* owner, int stringId, const QRect& re
                      [owner](const RectTool& t) { return t.pOwner == owner; })) {
         owner->installEventFilter(this);
     }
-    m_rectTools.push_back({owner, rect, toolId, QString::fromLatin1(LoadResString(stringId))});
+    m_rectTools.push_back({owner, rect, toolId, QString::fromLatin1(LoadResString(stringId)), {}});
+}
+
+void CRecorderToolTip::SetRectNote(int toolId, const QString& note) {
+    for (RectTool& tool : m_rectTools)
+        if (tool.nId == toolId) tool.note = note;
 }
 
 void CRecorderToolTip::Activate(bool on) {
@@ -27,7 +32,8 @@ void CRecorderToolTip::Activate(bool on) {
 
 QString CRecorderToolTip::TextAt(const QWidget* owner, const QPoint& pos) const {
     for (const RectTool& tool : m_rectTools)
-        if (tool.pOwner == owner && tool.rect.contains(pos)) return tool.text;
+        if (tool.pOwner == owner && tool.rect.contains(pos))
+            return tool.note.isEmpty() ? tool.text : tool.text + QLatin1Char('\n') + tool.note;
     return {};
 }
 

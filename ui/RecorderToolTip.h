@@ -16,6 +16,9 @@ public:
     void AddWindowTool(QWidget* control, int stringId);
     // The rectangle is in the owner's client coordinates, taken once.
     void AddRectTool(QWidget* owner, int stringId, const QRect& rect, int toolId);
+    // A line added under a rectangle tool's text (empty: none), as the meters say why they are
+    // dark.
+    void SetRectNote(int toolId, const QString& note);
     // Tooltips on or off for every tool.
     void Activate(bool on);
 
@@ -31,6 +34,7 @@ private:
         QRect rect;
         int nId;
         QString text;
+        QString note;
     };
     std::vector<RectTool> m_rectTools;
     std::vector<std::pair<QWidget*, QString>> m_windowTools;

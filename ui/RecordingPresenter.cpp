@@ -64,6 +64,7 @@ void CRecordingPresenter::OnRecord() {
         }
     }
 
+    for (IRecordingObserver* observer : m_observers) observer->OnRecordingStarting();
     const StartOutcome started = m_control.Start();
     if (started.Refused()) {
         if (started.refusal == StartRefusal::Declined) return;

@@ -20,6 +20,8 @@ class CRecordingControl;
 class IRecordingObserver {
 public:
     virtual ~IRecordingObserver() = default;
+    // Record is about to open the capture device: whoever else holds it lets it go now.
+    virtual void OnRecordingStarting() {}
     virtual void OnRecordingStarted() {}
     virtual void OnRecordingEnded(const RecordingReport& /*report*/) {}
 };

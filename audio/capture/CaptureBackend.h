@@ -89,6 +89,10 @@ public:
     // returns true. Owner thread.
     virtual bool GetDeviceFailure(char* /*text*/, size_t /*size*/) const { return false; }
 
+    // Why the last Open failed, in the system's words with the device named: copies it into
+    // text (size bytes) and returns true; false when the backend cannot tell. Owner thread.
+    virtual bool GetOpenFailure(char* /*text*/, size_t /*size*/) const { return false; }
+
     // False when there is no capture device at all (no sound card, no sound server), so that a
     // refused format or open can say so. User-interface thread.
     virtual bool HasCaptureDevice() { return GetDeviceCount() > 0; }

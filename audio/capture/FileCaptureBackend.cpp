@@ -290,6 +290,12 @@ CFileCaptureBackend::~CFileCaptureBackend() {
 
 int CFileCaptureBackend::GetDeviceCount() { return m_bValid ? 1 : 0; }
 
+bool CFileCaptureBackend::GetOpenFailure(char* text, size_t size) const {
+    if (m_bValid || m_strError.empty() || size == 0) return false;
+    std::snprintf(text, size, "%s", m_strError.c_str());
+    return true;
+}
+
 bool CFileCaptureBackend::GetDeviceCaps(uint32_t deviceId, WaveInCaps* caps) {
     if (!m_bValid || deviceId != 0 || !caps) return false;
     *caps = WaveInCaps{};

@@ -104,6 +104,8 @@ public:
     bool QueryFormat(uint32_t deviceId, const WAVEFORMATEX& format) override;
     // The file's rate is the recording's.
     bool TakesAnyRate() const override { return true; }
+    // The file that cannot be read, and why.
+    bool GetOpenFailure(char* text, size_t size) const override;
     // A stream's blocked read gives way to these.
     bool Stop() override;
     bool Reset() override;

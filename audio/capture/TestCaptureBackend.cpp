@@ -14,6 +14,8 @@ CTestCaptureBackend::CTestCaptureBackend(Delivery delivery) : m_delivery(deliver
 CTestCaptureBackend::~CTestCaptureBackend() {
     ReleaseHang();
     Shutdown();
+    const void* self = this;
+    if (m_pHolder) m_pHolder->compare_exchange_strong(self, nullptr);
 }
 
 void CTestCaptureBackend::HangAfter(uint64_t bytes) {
@@ -156,8 +158,27 @@ bool CTestCaptureBackend::QueryFormat(uint32_t deviceId, const WAVEFORMATEX& for
 
 bool CTestCaptureBackend::Open(uint32_t deviceId, const WAVEFORMATEX& format, WaveInNotifyFn notify,
                                void* instance) {
+    m_pszOpenFailure = kTestRefused;
     if (!Allowed(TestOp::Open)) return false;
-    return CQueuedCaptureBackend::Open(deviceId, format, notify, instance);
+    if (m_pHolder) {
+        const void* none = nullptr;
+        if (!m_pHolder->compare_exchange_strong(none, this) && none != this) {
+            m_pszOpenFailure = kTestBusy;
+            return false;
+        }
+    }
+    if (!CQueuedCaptureBackend::Open(deviceId, format, notify, instance)) {
+        if (m_pHolder) m_pHolder->store(nullptr);
+        return false;
+    }
+    m_pszOpenFailure = nullptr;
+    return true;
+}
+
+bool CTestCaptureBackend::GetOpenFailure(char* text, size_t size) const {
+    if (!m_pszOpenFailure || size == 0) return false;
+    std::snprintf(text, size, "%s", m_pszOpenFailure);
+    return true;
 }
 
 bool CTestCaptureBackend::PrepareHeader(WAVEHDR* header) {
@@ -184,7 +205,10 @@ bool CTestCaptureBackend::Reset() {
 
 bool CTestCaptureBackend::Close() {
     if (!Allowed(TestOp::Close)) return false;
-    return CQueuedCaptureBackend::Close();
+    const bool closed = CQueuedCaptureBackend::Close();
+    const void* self = this;
+    if (closed && m_pHolder) m_pHolder->compare_exchange_strong(self, nullptr);
+    return closed;
 }
 
 bool CTestCaptureBackend::OpenSource(uint32_t deviceId, const WAVEFORMATEX& format,

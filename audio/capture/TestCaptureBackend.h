@@ -17,6 +17,8 @@
 //                                more and completes nothing, until Resume()
 //   FailAfter(bytes)             after that many bytes the device fails as a card that is
 //                                pulled out: a short last buffer, and kTestFailure as the cause
+//   ShareDevice(holder)          backends given the same holder are one device that only one
+//                                of them can have open: a second Open is refused (kTestBusy)
 // Delivery::Automatic fills the queued buffers on the backend's thread as fast as the reader
 // takes them and never loses data. Delivery::Manual delivers only when the test calls
 // Produce(bytes) (that thread then acts as the device); bytes produced while no buffer is queued
@@ -29,6 +31,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <vector>
 
@@ -61,6 +64,14 @@ public:
     void FailAt(TestOp op, int fromCall = 1);  // any thread
     void ClearFailures();                      // any thread
     int CallCount(TestOp op) const;            // any thread
+
+    // Who holds the shared device: 0 none, else the holder's backend. Any thread.
+    using DeviceHolder = std::atomic<const void*>;
+    void ShareDevice(std::shared_ptr<DeviceHolder> holder) { m_pHolder = std::move(holder); }
+    static constexpr const char* kTestBusy = "the device \"Test Capture\" is busy (test)";
+    static constexpr const char* kTestRefused =
+        "the device \"Test Capture\" refused to open (test)";
+    bool GetOpenFailure(char* text, size_t size) const override;
 
     void SetSource(std::vector<uint8_t> bytes);
     void SetGeneratedSource(uint64_t totalBytes, Generator generator);
@@ -136,6 +147,9 @@ private:
     uint64_t m_nHangAt = UINT64_MAX;  // under m_hangMutex
     bool m_bHanging = false;          // under m_hangMutex
     bool m_bSourceClosed = false;     // under m_hangMutex
+
+    std::shared_ptr<DeviceHolder> m_pHolder;
+    const char* m_pszOpenFailure = nullptr;  // owner thread
 
     WAVEFORMATEX m_openedFormat{};
     uint32_t m_nOpenedDevice = 0;

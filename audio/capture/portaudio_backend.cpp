@@ -65,17 +65,31 @@ bool MakeParameters(uint32_t deviceId, const WAVEFORMATEX& format, PaStreamParam
     return true;
 }
 
-// A blocking input stream (no callback) for the format, or null. *device: what it was opened on.
-PaStream* OpenStream(uint32_t deviceId, const WAVEFORMATEX& format,
-                     PaDeviceIndex* device = nullptr) {
+// A blocking input stream (no callback) for the format, or null. *device: what it was opened on;
+// *error: PortAudio's answer (paNoError when the parameters were refused before it was asked).
+PaStream* OpenStream(uint32_t deviceId, const WAVEFORMATEX& format, PaDeviceIndex* device = nullptr,
+                     PaError* error = nullptr) {
+    if (error) *error = paNoError;
     PaStreamParameters params;
     if (!MakeParameters(deviceId, format, &params)) return nullptr;
     if (device) *device = params.device;
     PaStream* stream = nullptr;
-    const PaError error =
+    const PaError opened =
         Pa_OpenStream(&stream, &params, nullptr, format.nSamplesPerSec,
                       paFramesPerBufferUnspecified, paClipOff | paDitherOff, nullptr, nullptr);
-    return error == paNoError ? stream : nullptr;
+    if (error) *error = opened;
+    return opened == paNoError ? stream : nullptr;
+}
+
+// The system's reason for an error of PortAudio: the host's own text when it gave one.
+std::string ErrorReason(PaError error) {
+    const PaHostErrorInfo* host =
+        error == paUnanticipatedHostError ? Pa_GetLastHostErrorInfo() : nullptr;
+    if (host && host->errorText && host->errorText[0]) return host->errorText;
+    if (host && host->errorCode != 0 && host->hostApiType == paALSA) {
+        return snd_strerror(static_cast<int>(host->errorCode));
+    }
+    return Pa_GetErrorText(error);
 }
 
 class CPortAudioCaptureBackend : public CQueuedCaptureBackend {
@@ -132,8 +146,13 @@ public:
 protected:
     bool OpenSource(uint32_t deviceId, const WAVEFORMATEX& format, SourceTraits* traits) override {
         PaDeviceIndex device = paNoDevice;
-        PaStream* stream = OpenStream(deviceId, format, &device);
-        if (!stream) return false;
+        PaError error = paNoError;
+        PaStream* stream = OpenStream(deviceId, format, &device, &error);
+        if (!stream) {
+            NoteOpenFailure(deviceId, format, device, error);
+            return false;
+        }
+        m_szOpenFailure[0] = 0;
         m_pStream = stream;
         const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
         std::snprintf(m_szDevice, sizeof m_szDevice, "%s",
@@ -183,7 +202,45 @@ protected:
         return result;
     }
 
+public:
+    bool GetOpenFailure(char* text, size_t size) const override {
+        if (!m_szOpenFailure[0] || size == 0) return false;
+        std::snprintf(text, size, "%s", m_szOpenFailure);
+        return true;
+    }
+
 private:
+    void NoteOpenFailure(uint32_t deviceId, const WAVEFORMATEX& format, PaDeviceIndex device,
+                         PaError error) {
+        if (!EnsurePortAudio()) {
+            std::snprintf(m_szOpenFailure, sizeof m_szOpenFailure,
+                          "the sound system (PortAudio over ALSA) could not be set up");
+            return;
+        }
+        if (device == paNoDevice) device = DeviceIndex(deviceId);
+        const PaDeviceInfo* info = device == paNoDevice ? nullptr : Pa_GetDeviceInfo(device);
+        if (!info) {
+            std::snprintf(m_szOpenFailure, sizeof m_szOpenFailure, "%s",
+                          deviceId == WAVE_MAPPER ? "there is no default recording device"
+                                                  : "the chosen recording device is not present");
+            return;
+        }
+        const char* name = info->name ? info->name : "?";
+        if (error != paNoError) {
+            std::snprintf(m_szOpenFailure, sizeof m_szOpenFailure,
+                          "the device \"%s\" could not be opened: %s", name,
+                          ErrorReason(error).c_str());
+        } else if (info->maxInputChannels < format.nChannels) {
+            std::snprintf(m_szOpenFailure, sizeof m_szOpenFailure,
+                          "the device \"%s\" has %d input channel(s), not %d", name,
+                          info->maxInputChannels, int(format.nChannels));
+        } else {
+            std::snprintf(m_szOpenFailure, sizeof m_szOpenFailure,
+                          "the device \"%s\" does not take %d-bit samples", name,
+                          int(format.wBitsPerSample));
+        }
+    }
+
     // The system's reason for a failed read. For some failures PortAudio leaves its host error
     // empty ("Unanticipated host error" with no text and code 0): then whether the card is
     // still there is the reason worth telling.
@@ -211,6 +268,7 @@ private:
     PaStream* m_pStream = nullptr;
     char m_szDevice[128] = {};
     char m_szFailure[256] = {};
+    char m_szOpenFailure[256] = {};  // why the last open failed; empty after one that worked
     uint32_t m_nFrameBytes = 1;
 };
 

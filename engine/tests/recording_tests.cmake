@@ -21,3 +21,10 @@ set_tests_properties(recording_portaudio_tests PROPERTIES ENVIRONMENT
 # The words for every value the engine reports.
 vellisto_gtest(recording_texts_tests SOURCES RecordingTextsTest.cpp LIBS vellisto_engine
     LABELS recording)
+
+# The level monitor: the device let go and taken again, its readouts, its failures; on the test
+# backend and on the real capture path (ALSA configured as for the capture tests).
+vellisto_gtest(level_monitor_tests SOURCES LevelMonitorTest.cpp
+    LIBS vellisto_engine vellisto_capture_testing LABELS recording threads)
+set_tests_properties(level_monitor_tests PROPERTIES ENVIRONMENT
+    "VELLISTO_SOURCE_DIR=${PROJECT_SOURCE_DIR};ALSA_CONFIG_PATH=${PROJECT_SOURCE_DIR}/audio/tests/capture_alsa.conf")
