@@ -33,6 +33,7 @@
 #include "settings/PresetsFile.h"
 #include "settings/Windows1252.h"
 #include "split/DetectorView.h"
+#include "split/QuietestNear.h"
 #include "split/RunPaths.h"
 #include "split/SongOutput.h"
 #include "split/TerminalWindow.h"
@@ -1047,36 +1048,8 @@ int CSplitter::SongCount() {
     const int64_t minSong = view.GetMinSongSamples();
     const std::vector<float>& grid = view.GetGrid();
     const int64_t cell = view.GetGridSamples();
-    const int64_t width = std::max<int64_t>(1, (gapSize + cell - 1) / cell);
     auto cutSample = [&](const QuietStretch& s) {
-        const int64_t first = (s.nStart + cell - 1) / cell;  // the whole cells inside it
-        const int64_t end =
-            std::min<int64_t>((s.nStart + s.nLength) / cell, static_cast<int64_t>(grid.size()));
-        const int64_t middle2 = 2 * s.nStart + s.nLength;  // twice the stretch's middle
-        // Too short for a whole window on the grid: its middle.
-        if (end - first < width) return middle2 / 2;
-        std::vector<float> windows;
-        for (int64_t k = first; k + width <= end; ++k) {
-            windows.push_back(*std::max_element(grid.begin() + static_cast<long>(k),
-                                                grid.begin() + static_cast<long>(k + width)));
-        }
-        // Among equally quiet windows (a silent gap between a coda and an intro), the one
-        // nearest the middle of where they lie.
-        const float quietest = *std::min_element(windows.begin(), windows.end());
-        int64_t low = -1, high = -1;
-        for (int64_t k = 0; k < static_cast<int64_t>(windows.size()); ++k) {
-            if (windows[static_cast<size_t>(k)] != quietest) continue;
-            if (low < 0) low = k;
-            high = k;
-        }
-        int64_t best = low;
-        for (int64_t k = low; k <= high; ++k) {
-            if (windows[static_cast<size_t>(k)] == quietest &&
-                std::llabs(2 * k - (low + high)) < std::llabs(2 * best - (low + high))) {
-                best = k;
-            }
-        }
-        return (first + best) * cell + width * cell / 2;
+        return QuietestCut(grid, cell, gapSize, s.nStart, s.nLength);
     };
     // The silence that runs to the end of the side is its run-out, no gap between songs; and
     // every song, the first and the last too, lasts at least Minimum Song Size.

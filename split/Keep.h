@@ -1,0 +1,75 @@
+// The keep: a take re-cut at new cuts into new song files, the old ones replaced only once every
+// new one is whole on the disk. The samples are copied, never converted, so the new files'
+// sample data, one after the other, is byte for byte the old take's.
+//
+// A small journal in the take's folder (".vellisto-keep") makes the replacement all or nothing:
+// the new files are written under hidden temporary names and synced, then the journal turns to
+// "commit" (written beside, synced, renamed over itself), then the old files go and the new take
+// its names, and the journal is removed last. A keep killed before the commit leaves the old take
+// and temporary files that RecoverKeep removes; killed after it, RecoverKeep finishes the
+// replacement. OpenTake and KeepTake recover first.
+//
+// Plain functions; one keep at a time in a folder (the journal is created exclusively and names
+// its process, so a second keep running at once is refused rather than mixed in).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "split/Take.h"
+
+enum class KeepFormat { Wav, Flac };
+
+struct KeepPlan {
+    std::vector<uint64_t> cuts;          // frames, ascending, each inside the take (0 < cut < end)
+    std::vector<std::string> titles;     // one per song (cuts + 1), "" for none
+    std::vector<std::string> fileNames;  // one per song: names in the take's folder, no "/"
+    KeepFormat format = KeepFormat::Wav;
+    std::string strAlbum, strArtist;  // FLAC tags
+    // Written beside the songs when not empty: a label file (tab-separated start, end and
+    // title in seconds) and a cue sheet of the side (INDEX 01 of each song). An existing file
+    // there is replaced only when it is a label file or cue sheet of this take.
+    std::string strLabelFile;
+    std::string strCueSheet;
+};
+
+enum class KeepRefusal {
+    None,
+    Busy,           // another keep's journal is in the folder and could not be resolved
+    Scattered,      // the take's files are not all in one folder
+    BadCuts,        // not ascending, at 0, at or past the end, or cuts/titles/names disagree
+    BadName,        // a file name is empty, ".", "..", holds "/" or a control character
+    NameTaken,      // a new name is an existing file that is not one of the take's
+    NamesCollide,   // two new names are equal (letter case ignored)
+    SongTooLong,    // a song would pass the 4 GiB a WAV file holds
+    FloatToFlac,    // FLAC holds integer samples: a float take is not kept as FLAC losslessly
+    FlacFormat,     // FLAC output is not available for this take (strDetail)
+    NotOurs,        // the label file or cue sheet path names a file that is not the take's own
+    ReadFailed,     // reading the take failed (nErrno)
+    WriteFailed,    // creating, writing or syncing a new file failed (nErrno); nothing replaced
+    ReplaceFailed,  // the replacement stopped (nErrno); the journal finishes it at the next open
+};
+
+struct KeepOutcome {
+    KeepRefusal refusal = KeepRefusal::None;
+    std::string strPath;  // the file concerned
+    std::string strDetail;
+    int nErrno = 0;
+    std::vector<std::string> files;  // the new take's files, in order, when kept
+    bool Ok() const { return refusal == KeepRefusal::None; }
+};
+
+// Called at each step of a keep with its number, from 1 on; tests end the process there to
+// see what an interrupted keep leaves.
+using KeepStepHook = std::function<void(int step)>;
+
+KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook& hook = {});
+
+enum class Recovery { Nothing, RolledBack, Finished, Failed };
+// Finishes or undoes a keep interrupted in folder; the keep's temporary files are removed.
+Recovery RecoverKeep(const std::string& folder, std::string* error = nullptr);
+
+// Why a keep was refused or failed, in a sentence for the user.
+std::string DescribeKeepOutcome(const KeepOutcome& outcome);

@@ -1,0 +1,91 @@
+#include "split/QuietestNear.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+
+int64_t QuietestWindow(const std::vector<float>& grid, int64_t first, int64_t end, int64_t width) {
+    first = std::max<int64_t>(first, 0);
+    end = std::min<int64_t>(end, static_cast<int64_t>(grid.size()));
+    if (width < 1 || end - first < width) return -1;
+    // The loudest cell of every window, by a sliding maximum: long stretches on a fine grid
+    // stay linear.
+    std::vector<float> windows;
+    windows.reserve(static_cast<size_t>(end - first - width + 1));
+    std::deque<int64_t> peaks;  // cells whose levels fall from front to back
+    for (int64_t k = first; k < end; ++k) {
+        while (!peaks.empty() && grid[static_cast<size_t>(peaks.back())] <= grid[k]) {
+            peaks.pop_back();
+        }
+        peaks.push_back(k);
+        if (peaks.front() <= k - width) peaks.pop_front();
+        if (k - first + 1 >= width) windows.push_back(grid[static_cast<size_t>(peaks.front())]);
+    }
+    // Among equally quiet windows (a silent gap between a coda and an intro), the one nearest
+    // the middle of where they lie.
+    const float quietest = *std::min_element(windows.begin(), windows.end());
+    int64_t low = -1, high = -1;
+    for (int64_t k = 0; k < static_cast<int64_t>(windows.size()); ++k) {
+        if (windows[static_cast<size_t>(k)] != quietest) continue;
+        if (low < 0) low = k;
+        high = k;
+    }
+    int64_t best = low;
+    for (int64_t k = low; k <= high; ++k) {
+        if (windows[static_cast<size_t>(k)] == quietest &&
+            std::llabs(2 * k - (low + high)) < std::llabs(2 * best - (low + high))) {
+            best = k;
+        }
+    }
+    return first + best;
+}
+
+int64_t QuietestCut(const std::vector<float>& grid, int64_t cell, int64_t window, int64_t start,
+                    int64_t length) {
+    const int64_t width = std::max<int64_t>(1, (window + cell - 1) / cell);
+    const int64_t first = (start + cell - 1) / cell;  // the whole cells inside it
+    const int64_t end = (start + length) / cell;
+    const int64_t best = QuietestWindow(grid, first, end, width);
+    // Too short for a whole window on the grid: its middle.
+    if (best < 0) return (2 * start + length) / 2;
+    return best * cell + width * cell / 2;
+}
+
+int64_t FindQuietestNear(const std::vector<float>& grid, int64_t cell, int64_t window,
+                         int64_t position, int64_t radius) {
+    const int64_t width = std::max<int64_t>(1, (window + cell - 1) / cell);
+    const int64_t start = std::max<int64_t>(0, position - radius);
+    const int64_t end =
+        std::min<int64_t>(position + radius, static_cast<int64_t>(grid.size()) * cell);
+    if ((end / cell) - (start + cell - 1) / cell < width) return position;
+    return QuietestCut(grid, cell, window, start, end - start);
+}
+
+std::vector<float> LevelGrid(const void* samples, uint64_t frames, int channels, bool isFloat,
+                             uint64_t cellFrames) {
+    std::vector<float> grid;
+    if (cellFrames == 0 || channels <= 0) return grid;
+    grid.reserve(static_cast<size_t>((frames + cellFrames - 1) / cellFrames));
+    const auto* bytes = static_cast<const unsigned char*>(samples);
+    const size_t sampleBytes = isFloat ? 4 : 2;
+    for (uint64_t at = 0; at < frames; at += cellFrames) {
+        const uint64_t n = std::min(cellFrames, frames - at) * static_cast<uint64_t>(channels);
+        const unsigned char* p = bytes + at * static_cast<uint64_t>(channels) * sampleBytes;
+        float peak = 0;
+        for (uint64_t k = 0; k < n; ++k) {
+            float v;
+            if (isFloat) {
+                std::memcpy(&v, p + k * 4, 4);
+            } else {
+                int16_t s;
+                std::memcpy(&s, p + k * 2, 2);
+                v = static_cast<float>(s) / 32768.0f;
+            }
+            peak = std::max(peak, std::fabs(v));
+        }
+        grid.push_back(peak);
+    }
+    return grid;
+}

@@ -1,0 +1,29 @@
+// Where a person would cut inside a quiet stretch: the middle of its quietest window, on a grid
+// of levels (the loudest magnitude of each cell of the side, 10 ms in the splitter), of equally
+// quiet windows the one nearest the middle of where they lie. The splitter's --songs places its
+// cuts with it, and a cut being reviewed snaps to it. Plain functions: any thread.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// The quietest window of `width` cells among cells [first, end) of grid: its first cell, or -1
+// when fewer than width cells are given.
+int64_t QuietestWindow(const std::vector<float>& grid, int64_t first, int64_t end, int64_t width);
+
+// The cut the splitter places in the stretch [start, start + length) (positions in the grid's
+// own units, `cell` of them a cell): the middle of its quietest window of `window` units (a
+// whole number of cells, at least one), or the stretch's middle when it holds no whole window.
+int64_t QuietestCut(const std::vector<float>& grid, int64_t cell, int64_t window, int64_t start,
+                    int64_t length);
+
+// A cut snapped: the middle of the quietest window of `window` within `radius` of position, in
+// the grid's units; position itself when the side holds no window there.
+int64_t FindQuietestNear(const std::vector<float>& grid, int64_t cell, int64_t window,
+                         int64_t position, int64_t radius);
+
+// The grid of a stretch of interleaved samples: the loudest magnitude of each run of cellFrames
+// frames (all channels), 1.0 being full scale; a last partial cell counts as a cell. 16-bit PCM
+// or 32-bit float.
+std::vector<float> LevelGrid(const void* samples, uint64_t frames, int channels, bool isFloat,
+                             uint64_t cellFrames);

@@ -1,0 +1,223 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <map>
+#include <set>
+
+#include "split/Keep.h"
+#include "split/SongNames.h"
+#include "split/tests/TakeTestSupport.h"
+
+using namespace taketest;
+
+namespace {
+
+// Every entry of the folder, hidden ones too, with its bytes.
+std::map<std::string, Bytes> Folder(const CTempDir& dir) {
+    std::map<std::string, Bytes> files;
+    for (const auto& entry : fs::directory_iterator(dir.Path())) {
+        files[entry.path().filename().string()] = ReadFile(entry.path());
+    }
+    return files;
+}
+
+std::vector<std::string> In(const CTempDir& dir, const std::vector<std::string>& names) {
+    std::vector<std::string> paths;
+    for (const std::string& n : names) paths.push_back((dir / n).string());
+    return paths;
+}
+
+KeepPlan Plan(std::vector<uint64_t> cuts, const std::string& pattern) {
+    KeepPlan plan;
+    plan.cuts = std::move(cuts);
+    for (size_t k = 0; k <= plan.cuts.size(); ++k)
+        plan.titles.push_back("Song " + std::to_string(k + 1));
+    plan.fileNames = BuildSongNames(pattern, plan.titles, {}).names;
+    return plan;
+}
+
+TEST(KeepTest, ARecutTakeHoldsTheSameSampleBytesInEveryFormat) {
+    const WavFormat formats[] = {{16, 44100, 2}, {16, 8000, 1}, {32, 48000, 2}, {32, 11025, 1}};
+    for (const WavFormat& format : formats) {
+        SCOPED_TRACE(format.nBits * 10 + format.nChannels);
+        CTempDir dir;
+        const Bytes side = WriteTake((dir / "Side.wav").string(), format, {900, 333, 1201});
+        // Moved and added cuts under the same numbered names (Side3 goes), then joined under
+        // names from a pattern, the kept take kept again.
+        const struct {
+            std::vector<uint64_t> cuts;
+            const char* szPattern;
+        } keeps[] = {{{1, 600, 1233, 2433}, "Side{n}.wav"}, {{1000}, "{n:02} {title}.wav"}};
+        TakeOpening o = OpenTake((dir / "Side.wav").string());
+        for (const auto& keep : keeps) {
+            ASSERT_TRUE(o.Ok()) << DescribeTakeRefusal(o);
+            const KeepPlan plan = Plan(keep.cuts, keep.szPattern);
+            const KeepOutcome kept = KeepTake(o.take, plan);
+            ASSERT_TRUE(kept.Ok()) << DescribeKeepOutcome(kept);
+            EXPECT_EQ(kept.files, In(dir, plan.fileNames));
+            EXPECT_TRUE(Concatenated(kept.files) == side);
+            std::set<std::string> expected(plan.fileNames.begin(), plan.fileNames.end());
+            std::set<std::string> present;
+            for (const auto& [name, bytes] : Folder(dir)) present.insert(name);
+            EXPECT_EQ(present, expected);
+            for (size_t k = 0; k < kept.files.size(); ++k) {
+                EXPECT_EQ(ReadWav(kept.files[k]).szProblem, "");
+                const SndfileView view = ReadWithSndfile(kept.files[k]);
+                EXPECT_EQ(view.szError, "");
+                EXPECT_EQ(view.bFloat, format.nBits == 32);
+                const uint64_t end = k < plan.cuts.size() ? plan.cuts[k] : 2434;
+                EXPECT_EQ(uint64_t(view.nFrames), end - (k ? plan.cuts[k - 1] : 0));
+            }
+            o = OpenTakeFiles(kept.files, (dir / "Side.wav").string());
+            EXPECT_EQ(o.take.cuts, plan.cuts);
+        }
+    }
+}
+
+// The child keeps and ends itself at step `stop`; 42 when it stopped there, 0 when the keep
+// was over before.
+int KeepInChild(const Take& take, const KeepPlan& plan, int stop) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const KeepOutcome o = KeepTake(take, plan, [stop](int step) {
+            if (step == stop) ::_exit(42);
+        });
+        ::_exit(o.Ok() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(KeepTest, AKeepKilledAtAnyStepLeavesTheOldOrTheNewTakeWholeOnceOpenedAgain) {
+    const WavFormat format{16, 11025, 2};
+    int oldWhole = 0, newWhole = 0, stop = 1;
+    for (;; ++stop) {
+        SCOPED_TRACE(stop);
+        CTempDir dir;
+        const Bytes side = WriteTake((dir / "Side.wav").string(), format, {400, 300, 500});
+        KeepPlan plan = Plan({250, 700, 1000}, "New{n}.wav");
+        plan.fileNames[0] = "Side1.wav";  // one name kept, the others new
+        plan.strLabelFile = (dir / "Side.txt").string();
+        plan.strCueSheet = (dir / "Side.cue").string();
+        const std::map<std::string, Bytes> before = Folder(dir);
+        const TakeOpening o = OpenTake((dir / "Side.wav").string());
+        ASSERT_TRUE(o.Ok());
+        const int code = KeepInChild(o.take, plan, stop);
+        if (code == 0) break;
+        ASSERT_EQ(code, 42);
+        // The next open or keep finishes or undoes it; both recover the same way.
+        if (stop % 2) {
+            EXPECT_TRUE(OpenTake((dir / "Side.wav").string()).Ok());
+        } else {
+            EXPECT_NE(RecoverKeep(dir.Path()), Recovery::Failed);
+        }
+        const std::map<std::string, Bytes> after = Folder(dir);
+        if (after == before) {
+            ++oldWhole;
+            continue;
+        }
+        std::set<std::string> names;
+        for (const auto& [name, bytes] : after) names.insert(name);
+        EXPECT_EQ(names, (std::set<std::string>{"Side1.wav", "New2.wav", "New3.wav", "New4.wav",
+                                                "Side.txt", "Side.cue"}));
+        EXPECT_TRUE(Concatenated(In(dir, plan.fileNames)) == side);
+        ++newWhole;
+    }
+    EXPECT_GT(stop, 10);
+    EXPECT_GT(oldWhole, 0);
+    EXPECT_GT(newWhole, 0);
+}
+
+struct RefusalRow {
+    const char* szWhat;
+    void (*change)(KeepPlan&, const CTempDir&);
+    KeepRefusal refusal;
+};
+
+const RefusalRow kRefusals[] = {
+    {"cut at 0", [](KeepPlan& p, const CTempDir&) { p.cuts[0] = 0; }, KeepRefusal::BadCuts},
+    {"cut at the end", [](KeepPlan& p, const CTempDir&) { p.cuts[0] = 1000; },
+     KeepRefusal::BadCuts},
+    {"cuts out of order",
+     [](KeepPlan& p, const CTempDir&) {
+         p.cuts = {600, 500};
+         p.titles.push_back("");
+         p.fileNames.push_back("c.wav");
+     },
+     KeepRefusal::BadCuts},
+    {"a title missing", [](KeepPlan& p, const CTempDir&) { p.titles.pop_back(); },
+     KeepRefusal::BadCuts},
+    {"names equal but for case",
+     [](KeepPlan& p, const CTempDir&) {
+         p.fileNames = {"a.wav", "A.WAV"};
+     },
+     KeepRefusal::NamesCollide},
+    {"a name leaving the folder", [](KeepPlan& p, const CTempDir&) { p.fileNames[0] = "../a.wav"; },
+     KeepRefusal::BadName},
+    {"a name of another file", [](KeepPlan& p, const CTempDir&) { p.fileNames[1] = "notes.txt"; },
+     KeepRefusal::NameTaken},
+    {"a label file over notes",
+     [](KeepPlan& p, const CTempDir& d) { p.strLabelFile = (d / "notes.txt").string(); },
+     KeepRefusal::NotOurs},
+    {"a label file over a song",
+     [](KeepPlan& p, const CTempDir& d) { p.strLabelFile = (d / "Side2.wav").string(); },
+     KeepRefusal::NotOurs},
+    {"a cue sheet of another side",
+     [](KeepPlan& p, const CTempDir& d) { p.strCueSheet = (d / "other.cue").string(); },
+     KeepRefusal::NotOurs},
+    {"FLAC of 16-bit samples without the writer",
+     [](KeepPlan& p, const CTempDir&) { p.format = KeepFormat::Flac; }, KeepRefusal::FlacFormat},
+};
+
+TEST(KeepTest, RefusesAPlanThatWouldHarmAFileAndChangesNothing) {
+    for (const RefusalRow& row : kRefusals) {
+        SCOPED_TRACE(row.szWhat);
+        CTempDir dir;
+        WriteTake((dir / "Side.wav").string(), {16, 8000, 1}, {400, 600});
+        WriteFile(dir / "notes.txt", Bytes{'h', 'i', '\n'});
+        const std::string cue = "FILE \"Other.wav\" WAVE\n  TRACK 01 AUDIO\n";
+        WriteFile(dir / "other.cue", Bytes(cue.begin(), cue.end()));
+        const std::map<std::string, Bytes> before = Folder(dir);
+        KeepPlan plan = Plan({500}, "{n}.wav");
+        row.change(plan, dir);
+        const KeepOutcome o = KeepTake(OpenTake((dir / "Side.wav").string()).take, plan);
+        EXPECT_EQ(o.refusal, row.refusal) << DescribeKeepOutcome(o);
+        EXPECT_FALSE(DescribeKeepOutcome(o).empty());
+        EXPECT_TRUE(Folder(dir) == before);
+    }
+    CTempDir dir;
+    WriteTake((dir / "Side.wav").string(), {32, 8000, 2}, {400, 600});
+    KeepPlan plan = Plan({500}, "{n}.wav");
+    plan.format = KeepFormat::Flac;
+    EXPECT_EQ(KeepTake(OpenTake((dir / "Side.wav").string()).take, plan).refusal,
+              KeepRefusal::FloatToFlac);
+}
+
+TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
+    CTempDir dir;
+    WriteTake((dir / "Side.wav").string(), {16, 11025, 2}, {20000, 20000});
+    // 11,099 frames are 75.503 seventy-fifths: an editor places the index at 76.
+    KeepPlan plan = Plan({11099}, "{n}.wav");
+    plan.titles = {"Tab\there", "Say \"hi\""};
+    plan.strArtist = "Me";
+    plan.strLabelFile = (dir / "Side.txt").string();
+    plan.strCueSheet = (dir / "Side.cue").string();
+    for (int round = 0; round < 2; ++round) {
+        const TakeOpening o =
+            round == 0 ? OpenTake((dir / "Side.wav").string())
+                       : OpenTakeFiles(In(dir, {"1.wav", "2.wav"}), (dir / "Side.wav").string());
+        const KeepOutcome kept = KeepTake(o.take, plan);
+        ASSERT_TRUE(kept.Ok()) << DescribeKeepOutcome(kept);
+    }
+    const Bytes labels = ReadFile(dir / "Side.txt"), cue = ReadFile(dir / "Side.cue");
+    EXPECT_EQ(std::string(labels.begin(), labels.end()),
+              "0.000000\t1.006712\tTab here\n1.006712\t3.628118\tSay \"hi\"\n");
+    EXPECT_EQ(std::string(cue.begin(), cue.end()),
+              "PERFORMER \"Me\"\nFILE \"Side.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Tab here\"\n"
+              "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Say  hi \"\n"
+              "    INDEX 01 00:01:01\n");
+}
+
+}  // namespace
