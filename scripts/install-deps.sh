@@ -8,7 +8,7 @@ packages=(
     clang libclang-rt-14-dev clang-format
     qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
     portaudio19-dev libasound2-dev
-    libsndfile1-dev sox libsox-fmt-base ffmpeg cuetools time
+    libsndfile1-dev flac sox libsox-fmt-base ffmpeg cuetools time
     libcli11-dev
     xvfb xdotool xterm fonts-dejavu-core
     # the desktop-services tests run a private bus

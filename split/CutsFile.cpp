@@ -1,0 +1,296 @@
+#include "split/CutsFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+constexpr uint64_t kMaxFileBytes = 16u << 20;  // far beyond any side's labels
+// Digits that keep every product in range at any rate a WAV file can state: nine whole (over
+// thirty years) and eighteen after the point (further digits cannot move a frame).
+constexpr size_t kMaxSecondsDigits = 9;
+constexpr size_t kMaxFractionDigits = 18;
+constexpr uint64_t kCueFramesPerSecond = 75;
+
+std::string_view Trim(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    const size_t last = text.find_last_not_of(" \t");
+    return text.substr(first, last - first + 1);
+}
+
+std::string Upper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+bool AllDigits(std::string_view text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The lines of text without their line ends (LF or CRLF), a leading byte-order mark dropped.
+std::vector<std::string_view> Lines(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+CutsFile Refuse(CutsFile cuts, int line, std::string text) {
+    cuts.marks.clear();
+    cuts.nErrorLine = line;
+    cuts.strError = std::move(text);
+    return cuts;
+}
+
+// Seconds with a decimal point to the nearest frame, exactly (no binary fraction in between):
+// whole seconds give whole frames, so only the fraction is rounded. nullopt when text is not
+// such a number.
+std::optional<uint64_t> SecondsToFrames(std::string_view text, uint32_t rate) {
+    __extension__ typedef unsigned __int128 Wide;  // 10^18 times any rate a WAV file can state
+    const size_t point = text.find('.');
+    const std::string_view whole = text.substr(0, point);
+    std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
+    if ((whole.empty() && fraction.empty()) || (!whole.empty() && !AllDigits(whole)) ||
+        (!fraction.empty() && !AllDigits(fraction)) || whole.size() > kMaxSecondsDigits) {
+        return std::nullopt;
+    }
+    if (fraction.size() > kMaxFractionDigits) fraction = fraction.substr(0, kMaxFractionDigits);
+    uint64_t seconds = 0, part = 0, scale = 1;
+    for (char c : whole) seconds = seconds * 10 + static_cast<unsigned>(c - '0');
+    for (char c : fraction) {
+        part = part * 10 + static_cast<unsigned>(c - '0');
+        scale *= 10;
+    }
+    return seconds * rate +
+           static_cast<uint64_t>((Wide(part) * rate * 2 + scale) / (Wide(scale) * 2));
+}
+
+CutsFile ParseLabels(const std::vector<std::string_view>& lines, uint32_t rate) {
+    CutsFile cuts;
+    cuts.format = CutsFormat::Labels;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const int lineNo = static_cast<int>(i + 1);
+        const std::string_view line = lines[i];
+        // Blank lines, and the frequency range an editor writes under a spectral label.
+        if (Trim(line).empty() || line.front() == '\\') continue;
+        const size_t tab1 = line.find('\t');
+        if (tab1 == std::string_view::npos) {
+            return Refuse(std::move(cuts), lineNo,
+                          "expected a label: start and end in seconds and a title, separated by "
+                          "tabs");
+        }
+        const size_t tab2 = line.find('\t', tab1 + 1);
+        const std::string_view startText = Trim(line.substr(0, tab1));
+        const std::string_view endText = Trim(line.substr(tab1 + 1, tab2 - (tab1 + 1)));
+        const std::string_view title =
+            tab2 == std::string_view::npos ? std::string_view() : Trim(line.substr(tab2 + 1));
+        const std::optional<uint64_t> start = SecondsToFrames(startText, rate);
+        const std::optional<uint64_t> end = SecondsToFrames(endText, rate);
+        for (const auto& [value, text] : {std::pair{start, startText}, std::pair{end, endText}}) {
+            if (value) continue;
+            const bool comma = text.find(',') != std::string_view::npos;
+            return Refuse(std::move(cuts), lineNo,
+                          "\"" + std::string(text) + "\" is not a time in seconds" +
+                              (comma ? " (write it with a decimal point)" : ""));
+        }
+        if (*end < *start) {
+            return Refuse(std::move(cuts), lineNo, "the label ends before it starts");
+        }
+        CutMark mark;
+        mark.nStart = *start;
+        if (*end != *start) mark.nEnd = *end;
+        mark.strTitle = title;
+        mark.nLine = lineNo;
+        cuts.marks.push_back(std::move(mark));
+    }
+    // Editors write labels in time order; one edited by hand may not be.
+    std::stable_sort(cuts.marks.begin(), cuts.marks.end(),
+                     [](const CutMark& a, const CutMark& b) { return a.nStart < b.nStart; });
+    for (size_t i = 1; i < cuts.marks.size(); ++i) {
+        if (cuts.marks[i].nStart == cuts.marks[i - 1].nStart) {
+            const int line = cuts.marks[i].nLine;
+            const int other = cuts.marks[i - 1].nLine;
+            return Refuse(std::move(cuts), std::max(line, other),
+                          "this label starts where the one on line " +
+                              std::to_string(std::min(line, other)) +
+                              " does; two songs cannot begin at one point");
+        }
+    }
+    return cuts;
+}
+
+// A cue sheet's statement: its keyword and what follows, quoted or not.
+struct Statement {
+    std::string strKeyword;  // upper case
+    std::string_view rest;   // trimmed
+};
+
+Statement Split(std::string_view line) {
+    line = Trim(line);
+    const size_t space = line.find_first_of(" \t");
+    Statement s;
+    s.strKeyword = Upper(line.substr(0, space));
+    s.rest = space == std::string_view::npos ? std::string_view() : Trim(line.substr(space));
+    return s;
+}
+
+// A quoted value (a cue sheet has no escape: up to the last quotation mark) or the first word
+// (whole: all of rest).
+std::string_view Value(std::string_view rest, bool whole) {
+    if (!rest.empty() && rest.front() == '"') {
+        const size_t close = rest.rfind('"');
+        return close == 0 ? rest.substr(1) : rest.substr(1, close - 1);
+    }
+    return whole ? rest : rest.substr(0, rest.find_first_of(" \t"));
+}
+
+// Every statement a cue sheet may hold; the ones not read here are passed over.
+bool IsCueKeyword(const std::string& word) {
+    static const char* const kWords[] = {"REM",     "FILE",       "TRACK",     "TITLE", "PERFORMER",
+                                         "INDEX",   "CATALOG",    "FLAGS",     "ISRC",  "PREGAP",
+                                         "POSTGAP", "CDTEXTFILE", "SONGWRITER"};
+    return std::any_of(std::begin(kWords), std::end(kWords),
+                       [&word](const char* w) { return word == w; });
+}
+
+// mm:ss:ff (75 frames a second) to the nearest frame at rate.
+std::optional<uint64_t> CueTimeToFrames(std::string_view text, uint32_t rate) {
+    const size_t c1 = text.find(':');
+    const size_t c2 = c1 == std::string_view::npos ? c1 : text.find(':', c1 + 1);
+    if (c2 == std::string_view::npos) return std::nullopt;
+    const std::string_view mm = text.substr(0, c1), ss = text.substr(c1 + 1, c2 - c1 - 1),
+                           ff = text.substr(c2 + 1);
+    if (!AllDigits(mm) || mm.size() > 6 || !AllDigits(ss) || ss.size() > 2 || !AllDigits(ff) ||
+        ff.size() > 2) {
+        return std::nullopt;
+    }
+    const uint64_t minutes = std::stoull(std::string(mm));
+    const uint64_t seconds = std::stoull(std::string(ss));
+    const uint64_t frames = std::stoull(std::string(ff));
+    if (seconds >= 60 || frames >= kCueFramesPerSecond) return std::nullopt;
+    const uint64_t cueFrames = (minutes * 60 + seconds) * kCueFramesPerSecond + frames;
+    return (cueFrames * rate * 2 + kCueFramesPerSecond) / (kCueFramesPerSecond * 2);
+}
+
+CutsFile ParseCue(const std::vector<std::string_view>& lines, uint32_t rate) {
+    CutsFile cuts;
+    cuts.format = CutsFormat::CueSheet;
+    bool inTrack = false;
+    int trackLine = 0;
+    bool trackHasIndex = false;
+    int fileLine = 0;
+    CutMark track;
+    auto endTrack = [&]() -> bool {
+        if (!inTrack) return true;
+        if (!trackHasIndex) return false;
+        cuts.marks.push_back(track);
+        return true;
+    };
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const int lineNo = static_cast<int>(i + 1);
+        if (Trim(lines[i]).empty()) continue;
+        const Statement s = Split(lines[i]);
+        if (s.strKeyword == "REM") continue;
+        if (s.strKeyword == "FILE") {
+            if (fileLine != 0) {
+                return Refuse(std::move(cuts), lineNo,
+                              "a second FILE (the first is on line " + std::to_string(fileLine) +
+                                  "); split each file with a cue sheet of its own");
+            }
+            fileLine = lineNo;
+            cuts.strFile = Value(s.rest, false);
+        } else if (s.strKeyword == "TRACK") {
+            if (!endTrack()) {
+                return Refuse(std::move(cuts), trackLine, "this track has no INDEX 01");
+            }
+            inTrack = true;
+            trackLine = lineNo;
+            trackHasIndex = false;
+            track = CutMark();
+            track.nLine = lineNo;
+        } else if (s.strKeyword == "TITLE" || s.strKeyword == "PERFORMER") {
+            const std::string value(Trim(Value(s.rest, true)));
+            const bool title = s.strKeyword == "TITLE";
+            if (inTrack) {
+                (title ? track.strTitle : track.strPerformer) = value;
+            } else {
+                (title ? cuts.strAlbum : cuts.strArtist) = value;
+            }
+        } else if (s.strKeyword == "INDEX") {
+            const std::string_view number = Value(s.rest, false);
+            const std::string_view time = Trim(s.rest.substr(number.size()));
+            if (!inTrack) return Refuse(std::move(cuts), lineNo, "INDEX before any TRACK");
+            if (!AllDigits(number)) {
+                return Refuse(std::move(cuts), lineNo, "expected INDEX, its number and mm:ss:ff");
+            }
+            const std::optional<uint64_t> frame = CueTimeToFrames(time, rate);
+            if (!frame) {
+                return Refuse(
+                    std::move(cuts), lineNo,
+                    "\"" + std::string(time) + "\" is not a time as mm:ss:ff (75 frames a second)");
+            }
+            if (std::stoul(std::string(number)) != 1) continue;  // pregap and sub-indexes
+            if (trackHasIndex) return Refuse(std::move(cuts), lineNo, "a second INDEX 01");
+            if (!cuts.marks.empty() && *frame <= cuts.marks.back().nStart) {
+                return Refuse(std::move(cuts), lineNo,
+                              "this track starts no later than the one on line " +
+                                  std::to_string(cuts.marks.back().nLine));
+            }
+            track.nStart = *frame;
+            trackHasIndex = true;
+        } else if (!IsCueKeyword(s.strKeyword)) {
+            return Refuse(std::move(cuts), lineNo,
+                          "\"" + s.strKeyword + "\" is not a cue sheet statement");
+        }
+    }
+    if (!endTrack()) return Refuse(std::move(cuts), trackLine, "this track has no INDEX 01");
+    if (cuts.marks.empty()) return Refuse(std::move(cuts), 0, "the cue sheet has no TRACK");
+    return cuts;
+}
+
+}  // namespace
+
+std::string CutsFile::ErrorText() const {
+    return nErrorLine > 0 ? std::to_string(nErrorLine) + ": " + strError : strError;
+}
+
+CutsFile ParseCuts(std::string_view text, uint32_t rate) {
+    const std::vector<std::string_view> lines = Lines(text);
+    for (std::string_view line : lines) {
+        if (Trim(line).empty()) continue;
+        if (IsCueKeyword(Split(line).strKeyword)) return ParseCue(lines, rate);
+        break;
+    }
+    return ParseLabels(lines, rate);
+}
+
+CutsFile ReadCutsFile(const std::string& path, uint32_t rate) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return Refuse(CutsFile(), 0, std::strerror(errno));
+    std::string text;
+    char chunk[65536];
+    while (in.read(chunk, sizeof chunk) || in.gcount() > 0) {
+        text.append(chunk, static_cast<size_t>(in.gcount()));
+        if (text.size() > kMaxFileBytes) {
+            return Refuse(CutsFile(), 0, "too large for a label file or cue sheet");
+        }
+    }
+    if (in.bad()) return Refuse(CutsFile(), 0, std::strerror(errno));
+    return ParseCuts(text, rate);
+}
