@@ -7,7 +7,8 @@ target_sources(vellisto_audio PRIVATE
     capture/WaveInDevice.cpp
     capture/QueuedCaptureBackend.cpp
     capture/FileCaptureBackend.cpp
-    capture/portaudio_backend.cpp)
+    capture/portaudio_backend.cpp
+    PortAudioStartUp.cpp)
 target_link_libraries(vellisto_audio PRIVATE PkgConfig::VELLISTO_CAPTURE_DEPS)
 
 # The scripted backend, for tests of anything that records.
