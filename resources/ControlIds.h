@@ -26,6 +26,7 @@ constexpr int IDC_PICTURE = 1033;  // recording picture
 constexpr int IDC_METER_RIGHT = 1034;
 constexpr int IDC_PRESETS_FRAME = 1106;
 constexpr int IDC_WARNING = 1107;  // warnings while recording, empty otherwise
+constexpr int IDC_REVIEW = 1108;   // Review... button
 
 // Custom Settings, template 139 (the dialog's own names: CCustomDlg::IDC_...).
 struct CustomDlgIds {

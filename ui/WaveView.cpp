@@ -3,9 +3,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
-#include <cstring>
-
-#include "audio/WaveFormat.h"
 
 namespace {
 constexpr int kGrabPixels = 4;  // how near a press must be to take hold of a cut
@@ -89,9 +86,9 @@ void CWaveView::paintEvent(QPaintEvent*) {
     }
     p.setPen(kWave);
     for (int x = 0; x < w && x < int(m_columns.size()); ++x) {
-        const PeakColumn& c = m_columns[size_t(x)];
-        const int top = int(mid - std::clamp(c.fHigh, -1.f, 1.f) * half);
-        const int bottom = int(mid - std::clamp(c.fLow, -1.f, 1.f) * half);
+        const PeakPair& c = m_columns[size_t(x)];
+        const int top = int(mid - std::clamp(c.fMax, -1.f, 1.f) * half);
+        const int bottom = int(mid - std::clamp(c.fMin, -1.f, 1.f) * half);
         p.drawLine(x, top, x, std::max(top, bottom));
     }
     if (m_fGapLevel >= 0) {
@@ -167,40 +164,4 @@ void CWaveView::mouseReleaseEvent(QMouseEvent* event) {
     m_nDragging = -1;
     if (m_nDragFrame != m_cuts[size_t(cut)]) emit CutDragged(cut, m_nDragFrame, true);
     update();
-}
-
-void ReadPeaks(const std::function<size_t(uint64_t, size_t, void*)>& reader,
-               const WAVEFORMATEX& format, uint64_t first, uint64_t last, int columns,
-               std::vector<PeakColumn>& out) {
-    out.assign(size_t(std::max(columns, 0)), PeakColumn{});
-    const size_t frameBytes = format.nBlockAlign;
-    const bool isFloat = format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
-    if (columns <= 0 || last <= first || frameBytes == 0) return;
-    const size_t channels = std::max<size_t>(1, format.nChannels);
-    std::vector<unsigned char> buffer;
-    for (int c = 0; c < columns; ++c) {
-        const uint64_t a = first + (last - first) * uint64_t(c) / uint64_t(columns);
-        uint64_t b = first + (last - first) * uint64_t(c + 1) / uint64_t(columns);
-        b = std::max(b, a + 1);
-        const size_t count = size_t(b - a);
-        buffer.resize(count * frameBytes);
-        const size_t got = reader(a, count, buffer.data());
-        float lo = 0;
-        float hi = 0;
-        bool any = false;
-        for (size_t i = 0; i < got * channels; ++i) {
-            float v;
-            if (isFloat) {
-                std::memcpy(&v, buffer.data() + i * 4, 4);
-            } else {
-                int16_t s;
-                std::memcpy(&s, buffer.data() + i * 2, 2);
-                v = float(s) / 32768.f;
-            }
-            lo = any ? std::min(lo, v) : v;
-            hi = any ? std::max(hi, v) : v;
-            any = true;
-        }
-        out[size_t(c)] = {std::min(lo, 0.f), std::max(hi, 0.f)};
-    }
 }

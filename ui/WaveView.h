@@ -15,15 +15,12 @@
 #include <functional>
 #include <vector>
 
-// The lowest and highest sample of a column, full scale being -1 and 1.
-struct PeakColumn {
-    float fLow = 0;
-    float fHigh = 0;
-};
+#include "split/Overview.h"
 
-// Fills out with `columns` columns spanning frames [first, last).
+// Fills out with `columns` columns spanning frames [first, last), the lowest and highest sample
+// of each as fractions of full scale.
 using PeakSource =
-    std::function<void(uint64_t first, uint64_t last, int columns, std::vector<PeakColumn>& out)>;
+    std::function<void(uint64_t first, uint64_t last, int columns, std::vector<PeakPair>& out)>;
 
 class CWaveView : public QWidget {
     Q_OBJECT
@@ -69,7 +66,7 @@ private:
     PeakSource m_source;
     uint64_t m_nFirst = 0;
     uint64_t m_nLast = 1;
-    std::vector<PeakColumn> m_columns;
+    std::vector<PeakPair> m_columns;
     bool m_bStale = true;
     std::vector<uint64_t> m_cuts;
     QStringList m_labels;
@@ -79,11 +76,3 @@ private:
     int m_nDragging = -1;
     uint64_t m_nDragFrame = 0;
 };
-
-struct WAVEFORMATEX;
-// Peaks of [first, last) in `columns` columns read from raw frames of the given format (16-bit
-// PCM or 32-bit float): what the zoomed view shows when a column spans fewer frames than an
-// envelope bucket.
-void ReadPeaks(const std::function<size_t(uint64_t, size_t, void*)>& reader,
-               const WAVEFORMATEX& format, uint64_t first, uint64_t last, int columns,
-               std::vector<PeakColumn>& out);
