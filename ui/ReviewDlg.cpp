@@ -82,8 +82,13 @@ CReviewDlg::~CReviewDlg() {
 
 void CReviewDlg::CreateControls() {
     auto* layout = new QVBoxLayout(this);
+    auto* top = new QHBoxLayout;
     m_pHeading = new QLabel(this);
-    layout->addWidget(m_pHeading);
+    top->addWidget(m_pHeading);
+    top->addStretch();
+    m_pCutLine = new QLabel(this);
+    top->addWidget(m_pCutLine);
+    layout->addLayout(top);
 
     m_pOverview = new CWaveView(this);
     m_pOverview->setObjectName(QStringLiteral("overview"));
@@ -127,8 +132,6 @@ void CReviewDlg::CreateControls() {
     m_pUndoButton = button(QStringLiteral("Undo"), QStringLiteral("Ctrl+Z"));
     m_pRedoButton = button(QStringLiteral("Redo"), QStringLiteral("Ctrl+Shift+Z"));
     transport->addStretch();
-    m_pCutLine = new QLabel(this);
-    transport->addWidget(m_pCutLine);
     layout->addLayout(transport);
 
     auto* lower = new QHBoxLayout;
@@ -139,6 +142,8 @@ void CReviewDlg::CreateControls() {
     m_pSongs->verticalHeader()->hide();
     m_pSongs->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_pSongs->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (int column : {kColNumber, kColStart, kColLength})
+        m_pSongs->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     m_pSongs->horizontalHeader()->setSectionResizeMode(kColTitle, QHeaderView::Stretch);
     m_pSongs->horizontalHeader()->setSectionResizeMode(kColFile, QHeaderView::Stretch);
     m_pSongs->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
@@ -561,7 +566,11 @@ void CReviewDlg::RefreshNames() {
     m_bFilling = false;
     if (names.Ok()) {
         m_names = names.names;
-        if (!m_bKeeping) m_pStatus->setText(m_strKeepText);
+        if (!m_bKeeping) {
+            m_pStatus->setText(m_strKeepText.isEmpty()
+                                   ? QStringLiteral("Nothing on the disk changes until Keep.")
+                                   : m_strKeepText);
+        }
     } else {
         m_names.clear();
         m_pStatus->setText(QStringLiteral("File names refused: ") + Q(DescribeNamesRefusal(names)));
