@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,8 +11,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <mutex>
+#include <set>
 
+#include "audio/FlacFileWriter.h"
+#include "audio/capture/FileCaptureBackend.h"
 #include "engine/SongFileName.h"
 
 namespace {
@@ -19,6 +25,16 @@ namespace {
 constexpr const char* kJournalName = ".vellisto-keep";
 constexpr uint64_t kLongestData = 0xFFFFFFFFull - 38;  // the RIFF size of a float header
 constexpr size_t kCopyBytes = 1 << 20;
+
+// One spelling of a path ("./a//b" and "a/b" alike), so that names compare.
+std::string Normal(const std::string& path) {
+    return path.empty() ? path : std::filesystem::path(path).lexically_normal().string();
+}
+
+std::string Folded(std::string name) {
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+}
 
 std::string JournalPath(const std::string& folder) { return folder + "/" + kJournalName; }
 
@@ -175,8 +191,25 @@ bool Finish(const std::string& folder, const Journal& j, const KeepStepHook* hoo
     auto next = [&] {
         if (hook && *hook) (*hook)(++*step);
     };
+    // An old name that a new one spells in other letter case goes first: on a file system that
+    // ignores case it is the same entry, which must not be removed after the rename. Only
+    // while the temporary file is there, so that doing this again removes nothing new.
+    auto sameEntry = [](const std::string& a, const std::string& b) {
+        return Folded(std::string(FileNamePart(a))) == Folded(std::string(FileNamePart(b)));
+    };
     for (const auto& [temp, final] : j.created) {
-        if (Exists(temp) && ::rename(temp.c_str(), final.c_str()) != 0) {
+        if (!Exists(temp)) {
+            next();
+            continue;
+        }
+        for (const std::string& old : j.old) {
+            if (old != final && sameEntry(old, final) && ::unlink(old.c_str()) != 0 &&
+                errno != ENOENT) {
+                *failed = old;
+                return false;
+            }
+        }
+        if (::rename(temp.c_str(), final.c_str()) != 0) {
             *failed = final;
             return false;
         }
@@ -184,7 +217,7 @@ bool Finish(const std::string& folder, const Journal& j, const KeepStepHook* hoo
     }
     for (const std::string& old : j.old) {
         const bool kept = std::any_of(j.created.begin(), j.created.end(),
-                                      [&old](const auto& c) { return c.second == old; });
+                                      [&](const auto& c) { return sameEntry(c.second, old); });
         if (!kept && ::unlink(old.c_str()) != 0 && errno != ENOENT) {
             *failed = old;
             return false;
@@ -327,7 +360,53 @@ std::string Tidy(const std::string& title, const char* unheld) {
 
 }  // namespace
 
+namespace {
+
+// The folders with a keep under way in this process: its journal names this process too, and
+// an open on another thread must not take it for one interrupted.
+std::mutex g_keepingMutex;
+std::set<std::string> g_keeping;  // under g_keepingMutex
+
+bool Keeping(const std::string& folder) {
+    std::lock_guard<std::mutex> guard(g_keepingMutex);
+    return g_keeping.count(Normal(folder)) > 0;
+}
+
+class CKeepClaim {
+public:
+    explicit CKeepClaim(const std::string& folder) : m_strFolder(Normal(folder)) {
+        std::lock_guard<std::mutex> guard(g_keepingMutex);
+        m_bClaimed = g_keeping.insert(m_strFolder).second;
+    }
+    ~CKeepClaim() {
+        if (!m_bClaimed) return;
+        std::lock_guard<std::mutex> guard(g_keepingMutex);
+        g_keeping.erase(m_strFolder);
+    }
+    CKeepClaim(const CKeepClaim&) = delete;
+    CKeepClaim& operator=(const CKeepClaim&) = delete;
+    bool Claimed() const { return m_bClaimed; }
+
+private:
+    std::string m_strFolder;
+    bool m_bClaimed = false;
+};
+
+Recovery Recover(const std::string& folder, std::string* error);
+
+}  // namespace
+
 Recovery RecoverKeep(const std::string& folder, std::string* error) {
+    if (Keeping(folder)) {
+        if (error) *error = "a keep is under way in " + folder;
+        return Recovery::Failed;
+    }
+    return Recover(folder, error);
+}
+
+namespace {
+
+Recovery Recover(const std::string& folder, std::string* error) {
     const std::string path = JournalPath(folder);
     std::string text;
     if (!ReadText(path, &text)) {
@@ -360,6 +439,8 @@ Recovery RecoverKeep(const std::string& folder, std::string* error) {
     return Recovery::Failed;
 }
 
+}  // namespace
+
 KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook& hook) {
     KeepOutcome outcome;
     auto refuse = [&outcome](KeepRefusal why, const std::string& path = {},
@@ -376,9 +457,23 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         if (hook) hook(++step);
     };
     if (take.files.empty()) return refuse(KeepRefusal::BadCuts);
-    const std::string folder = FolderPart(take.files.front().strPath);
+    const std::string folder = FolderPart(Normal(take.files.front().strPath));
     for (const TakeFile& f : take.files) {
-        if (FolderPart(f.strPath) != folder) return refuse(KeepRefusal::Scattered, f.strPath);
+        if (FolderPart(Normal(f.strPath)) != folder) {
+            return refuse(KeepRefusal::Scattered, f.strPath);
+        }
+    }
+    // A take opened before the files changed (kept meanwhile, or written over) would be cut
+    // from other bytes than the ones shown.
+    for (const TakeFile& f : take.files) {
+        WavFileInfo info;
+        std::string error;
+        if (!ReadWavFileInfo(f.strPath, &info, &error) || info.nDataOffset != f.nDataOffset ||
+            info.nDataBytes != f.nFrames * take.FrameBytes() ||
+            info.format.nBlockAlign != take.format.nBlockAlign ||
+            info.format.wFormatTag != take.format.wFormatTag) {
+            return refuse(KeepRefusal::Changed, f.strPath);
+        }
     }
     const size_t songs = plan.cuts.size() + 1;
     if (plan.titles.size() != songs || plan.fileNames.size() != songs) {
@@ -392,23 +487,36 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
     std::vector<uint64_t> bounds{0};
     bounds.insert(bounds.end(), plan.cuts.begin(), plan.cuts.end());
     bounds.push_back(take.nFrames);
-    if (plan.format == KeepFormat::Flac) {
-        if (take.format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT) {
-            return refuse(KeepRefusal::FloatToFlac);
-        }
-        return refuse(KeepRefusal::FlacFormat, {}, "FLAC output is not available in this build");
+    const bool flac = plan.format == KeepFormat::Flac;
+    if (flac) {
+        const FlacRefusal why = CheckFlacFormat(take.format);
+        if (why == FlacRefusal::FloatSamples) return refuse(KeepRefusal::FloatToFlac);
+        if (why != FlacRefusal::None)
+            return refuse(KeepRefusal::FlacFormat, {}, FlacRefusalText(why));
     }
     for (size_t k = 0; k < songs; ++k) {
-        if ((bounds[k + 1] - bounds[k]) * take.FrameBytes() > kLongestData) {
+        if (!flac && (bounds[k + 1] - bounds[k]) * take.FrameBytes() > kLongestData) {
             return refuse(KeepRefusal::SongTooLong, plan.fileNames[k]);
         }
     }
 
     // The names: plain names in the folder, distinct, and new or the take's own.
-    const std::vector<std::string> oldPaths = take.Paths();
+    // A side that was never split stays: only song files are replaced.
+    std::vector<std::string> oldPaths;
+    if (take.bSongFiles) {
+        for (const TakeFile& f : take.files) oldPaths.push_back(Normal(f.strPath));
+    }
     auto isOld = [&oldPaths](const std::string& path) {
         return std::find(oldPaths.begin(), oldPaths.end(), path) != oldPaths.end();
     };
+    std::vector<std::string> entries;
+    {
+        std::error_code ec;
+        for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end;
+             it.increment(ec)) {
+            entries.push_back(it->path().filename().string());
+        }
+    }
     std::vector<std::string> finals;
     for (const std::string& name : plan.fileNames) {
         const bool control = std::any_of(name.begin(), name.end(), [](char c) {
@@ -418,15 +526,25 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             name.find('/') != std::string::npos || control) {
             return refuse(KeepRefusal::BadName, name);
         }
-        const std::string path = folder + "/" + name;
-        std::string folded = name;
-        for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        for (const std::string& other : finals) {
-            std::string o(FileNamePart(other));
-            for (char& c : o) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            if (o == folded) return refuse(KeepRefusal::NamesCollide, path);
+        // The name says what the file holds.
+        const std::string ext = flac ? ".flac" : ".wav";
+        if (name.size() <= ext.size() ||
+            strcasecmp(name.c_str() + name.size() - ext.size(), ext.c_str()) != 0) {
+            return refuse(KeepRefusal::WrongExtension, name, ext);
         }
-        if (Exists(path) && !isOld(path)) return refuse(KeepRefusal::NameTaken, path);
+        const std::string path = Normal(folder + "/" + name);
+        const std::string folded = Folded(name);
+        for (const std::string& other : finals) {
+            if (Folded(std::string(FileNamePart(other))) == folded) {
+                return refuse(KeepRefusal::NamesCollide, path);
+            }
+        }
+        // Letter case aside too: on a file system that ignores it, the name is that file's.
+        for (const std::string& entry : entries) {
+            if (Folded(entry) == folded && !isOld(Normal(folder + "/" + entry))) {
+                return refuse(KeepRefusal::NameTaken, Normal(folder + "/" + entry));
+            }
+        }
         finals.push_back(path);
     }
     struct Extra {
@@ -434,18 +552,20 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         bool bCue;
     };
     std::vector<Extra> extras;
-    if (!plan.strLabelFile.empty()) extras.push_back({&plan.strLabelFile, false});
-    if (!plan.strCueSheet.empty()) extras.push_back({&plan.strCueSheet, true});
-    if (extras.size() == 2 && plan.strLabelFile == plan.strCueSheet) {
+    const std::string labels = Normal(plan.strLabelFile), cue = Normal(plan.strCueSheet);
+    if (!plan.strLabelFile.empty()) extras.push_back({&labels, false});
+    if (!plan.strCueSheet.empty()) extras.push_back({&cue, true});
+    if (extras.size() == 2 && labels == cue) {
         return refuse(KeepRefusal::BadName, plan.strCueSheet);
     }
     for (const Extra& e : extras) {
-        const std::string& path = *e.pPath;
+        const std::string path = Normal(*e.pPath);
         const bool song =
             isOld(path) || std::find(finals.begin(), finals.end(), path) != finals.end();
         std::string text;
         struct stat st {};
-        if (song || FileNamePart(path).empty() || FileNamePart(path)[0] == '.') {
+        if (song || FileNamePart(path).empty() || FileNamePart(path)[0] == '.' ||
+            FolderPart(path) != folder) {
             return refuse(KeepRefusal::NotOurs, path);
         }
         if (::lstat(path.c_str(), &st) == 0) {
@@ -455,8 +575,10 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         }
     }
 
+    const CKeepClaim claim(folder);
+    if (!claim.Claimed()) return refuse(KeepRefusal::Busy, JournalPath(folder));
     std::string error;
-    if (RecoverKeep(folder, &error) == Recovery::Failed) {
+    if (Recover(folder, &error) == Recovery::Failed) {
         return refuse(KeepRefusal::Busy, JournalPath(folder), error);
     }
     next();
@@ -507,15 +629,42 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
     }
     std::unique_ptr<char[]> buffer;
     const uint64_t frameBytes = take.FrameBytes();
+    const CTakeReader reader(take);
     for (size_t k = 0; k < songs; ++k) {
         const std::string& temp = journal.created[k].first;
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd < 0) return fail(KeepRefusal::WriteFailed, temp, errno);
         const uint64_t dataBytes = (bounds[k + 1] - bounds[k]) * frameBytes;
-        const std::string header = WaveHeader(take.format, dataBytes);
-        bool ok = WriteAll(fd, header.data(), header.size(), 0);
+        bool ok = true;
+        if (flac) {
+            // Encoded from the very data bytes, in whole frames.
+            CFlacFileWriter writer;
+            const FlacTags tags{plan.titles[k], static_cast<int>(k + 1), plan.strAlbum,
+                                plan.strArtist};
+            ok = writer.Begin(fd, finals[k], take.format, tags);
+            if (!buffer) buffer.reset(new char[kCopyBytes]);
+            const size_t chunk = kCopyBytes / frameBytes;
+            for (uint64_t at = bounds[k]; ok && at < bounds[k + 1]; at += chunk) {
+                const size_t want =
+                    static_cast<size_t>(std::min<uint64_t>(chunk, bounds[k + 1] - at));
+                if (reader.ReadFrames(at, want, buffer.get()) != want) {
+                    const int e = errno ? errno : EIO;
+                    ::close(fd);
+                    return fail(KeepRefusal::ReadFailed, take.strSide, e);
+                }
+                ok = writer.Write(buffer.get(), want * frameBytes);
+            }
+            ok = ok && writer.Finish();
+            if (!ok) {
+                ::close(fd);
+                RollBack(folder, journal);
+                return refuse(KeepRefusal::WriteFailed, finals[k], writer.GetErrorText());
+            }
+        }
+        const std::string header = flac ? std::string() : WaveHeader(take.format, dataBytes);
+        ok = ok && WriteAll(fd, header.data(), header.size(), 0);
         uint64_t out = header.size();
-        for (size_t f = 0; ok && f < take.files.size(); ++f) {
+        for (size_t f = 0; ok && !flac && f < take.files.size(); ++f) {
             const uint64_t from = std::max(bounds[k], starts[f]);
             const uint64_t to = std::min(bounds[k + 1], starts[f] + take.files[f].nFrames);
             if (from >= to) continue;
@@ -529,7 +678,7 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             }
             out += bytes;
         }
-        if (ok && (dataBytes & 1)) ok = WriteAll(fd, "", 1, out);
+        if (ok && !flac && (dataBytes & 1)) ok = WriteAll(fd, "", 1, out);
         if (ok) ok = ::fsync(fd) == 0;
         const int e = errno;
         if (::close(fd) != 0 && ok) ok = false;
@@ -607,6 +756,8 @@ std::string DescribeKeepOutcome(const KeepOutcome& o) {
         case KeepRefusal::Busy:
             return "another keep is under way in this folder" +
                    (o.strDetail.empty() ? "" : " (" + o.strDetail + ")");
+        case KeepRefusal::Changed:
+            return o.strPath + " has changed since the take was opened; open it again";
         case KeepRefusal::Scattered:
             return "the take's song files are not all in one folder (" + o.strPath + ")";
         case KeepRefusal::BadCuts:
@@ -629,7 +780,11 @@ std::string DescribeKeepOutcome(const KeepOutcome& o) {
         case KeepRefusal::ReadFailed:
             return "cannot read " + o.strPath + reason + "; nothing was changed";
         case KeepRefusal::WriteFailed:
-            return "cannot write " + o.strPath + reason + "; nothing was changed";
+            return "cannot write " + o.strPath +
+                   (o.strDetail.empty() ? reason : " (" + o.strDetail + ")") +
+                   "; nothing was changed";
+        case KeepRefusal::WrongExtension:
+            return "\"" + o.strPath + "\" would not say what it holds; name it " + o.strDetail;
         case KeepRefusal::ReplaceFailed:
             return "the new songs are written, but replacing the old ones stopped at " + o.strPath +
                    reason + "; opening the take again finishes it";

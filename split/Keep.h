@@ -1,6 +1,7 @@
 // The keep: a take re-cut at new cuts into new song files, the old ones replaced only once every
-// new one is whole on the disk. The samples are copied, never converted, so the new files'
-// sample data, one after the other, is byte for byte the old take's.
+// new one is whole on the disk (a side WAV that was never split is left as it is). The samples are
+// copied, never converted, so the new files' sample data, one after the other, is byte for byte the
+// old take's.
 //
 // A small journal in the take's folder (".vellisto-keep") makes the replacement all or nothing:
 // the new files are written under hidden temporary names and synced, then the journal turns to
@@ -9,8 +10,9 @@
 // and temporary files that RecoverKeep removes; killed after it, RecoverKeep finishes the
 // replacement. OpenTake and KeepTake recover first.
 //
-// Plain functions; one keep at a time in a folder (the journal is created exclusively and names
-// its process, so a second keep running at once is refused rather than mixed in).
+// Plain functions, any thread; one keep at a time in a folder (the journal is created
+// exclusively and names its process, and a process knows its own keeps, so a second keep or a
+// recovery while one runs is refused rather than mixed in).
 #pragma once
 
 #include <cstdint>
@@ -28,28 +30,31 @@ struct KeepPlan {
     std::vector<std::string> fileNames;  // one per song: names in the take's folder, no "/"
     KeepFormat format = KeepFormat::Wav;
     std::string strAlbum, strArtist;  // FLAC tags
-    // Written beside the songs when not empty: a label file (tab-separated start, end and
-    // title in seconds) and a cue sheet of the side (INDEX 01 of each song). An existing file
-    // there is replaced only when it is a label file or cue sheet of this take.
+    // Written beside the songs (in the take's folder) when not empty: a label file (tab-separated
+    // start, end and title in seconds) and a cue sheet of the side (INDEX 01 of each song). An
+    // existing file there is replaced only when it is a label file or cue sheet of this take.
     std::string strLabelFile;
     std::string strCueSheet;
 };
 
 enum class KeepRefusal {
     None,
-    Busy,           // another keep's journal is in the folder and could not be resolved
-    Scattered,      // the take's files are not all in one folder
-    BadCuts,        // not ascending, at 0, at or past the end, or cuts/titles/names disagree
-    BadName,        // a file name is empty, ".", "..", holds "/" or a control character
-    NameTaken,      // a new name is an existing file that is not one of the take's
-    NamesCollide,   // two new names are equal (letter case ignored)
-    SongTooLong,    // a song would pass the 4 GiB a WAV file holds
-    FloatToFlac,    // FLAC holds integer samples: a float take is not kept as FLAC losslessly
-    FlacFormat,     // FLAC output is not available for this take (strDetail)
-    NotOurs,        // the label file or cue sheet path names a file that is not the take's own
-    ReadFailed,     // reading the take failed (nErrno)
-    WriteFailed,    // creating, writing or syncing a new file failed (nErrno); nothing replaced
-    ReplaceFailed,  // the replacement stopped (nErrno); the journal finishes it at the next open
+    Busy,            // another keep's journal is in the folder and could not be resolved
+    Changed,         // a file of the take is gone or differs from what was opened
+    Scattered,       // the take's files are not all in one folder
+    BadCuts,         // not ascending, at 0, at or past the end, or cuts/titles/names disagree
+    BadName,         // a file name is empty, ".", "..", holds "/" or a control character
+    WrongExtension,  // a name does not end in the format's extension (strDetail: ".wav", ".flac")
+    NameTaken,       // a new name is an existing file that is not one of the take's
+    NamesCollide,    // two new names are equal (letter case ignored)
+    SongTooLong,     // a song would pass the 4 GiB a WAV file holds
+    FloatToFlac,     // FLAC holds integer samples: a float take is not kept as FLAC losslessly
+    FlacFormat,      // FLAC output is not available for this take (strDetail)
+    NotOurs,         // the label file or cue sheet path is outside the take's folder, a song, or
+                     // a file that is not the take's own label file or cue sheet
+    ReadFailed,      // reading the take failed (nErrno)
+    WriteFailed,     // creating, writing or syncing a new file failed (nErrno); nothing replaced
+    ReplaceFailed,   // the replacement stopped (nErrno); the journal finishes it at the next open
 };
 
 struct KeepOutcome {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <deque>
 
+#include "split/Take.h"
+
 int64_t QuietestWindow(const std::vector<float>& grid, int64_t first, int64_t end, int64_t width) {
     first = std::max<int64_t>(first, 0);
     end = std::min<int64_t>(end, static_cast<int64_t>(grid.size()));
@@ -88,4 +90,23 @@ std::vector<float> LevelGrid(const void* samples, uint64_t frames, int channels,
         grid.push_back(peak);
     }
     return grid;
+}
+
+uint64_t SnapCut(const CTakeReader& reader, uint64_t position, uint64_t radiusFrames,
+                 uint64_t windowFrames) {
+    const Take& take = reader.GetTake();
+    const uint64_t cell = std::max<uint64_t>(1, take.format.nSamplesPerSec / 100);
+    // Cells on the side's own grid, wherever the reach begins.
+    const uint64_t first = (position > radiusFrames ? position - radiusFrames : 0) / cell * cell;
+    const uint64_t end = std::min(take.nFrames, position + radiusFrames);
+    if (first >= end) return position;
+    std::vector<char> samples((end - first) * take.FrameBytes());
+    const size_t got = reader.ReadFrames(first, static_cast<size_t>(end - first), samples.data());
+    const std::vector<float> grid =
+        LevelGrid(samples.data(), got, take.format.nChannels,
+                  take.format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT, cell);
+    const int64_t at = FindQuietestNear(
+        grid, static_cast<int64_t>(cell), static_cast<int64_t>(windowFrames),
+        static_cast<int64_t>(position - first), static_cast<int64_t>(radiusFrames));
+    return first + static_cast<uint64_t>(at);
 }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <vector>
 
+class CTakeReader;
+
 // The quietest window of `width` cells among cells [first, end) of grid: its first cell, or -1
 // when fewer than width cells are given.
 int64_t QuietestWindow(const std::vector<float>& grid, int64_t first, int64_t end, int64_t width);
@@ -27,3 +29,9 @@ int64_t FindQuietestNear(const std::vector<float>& grid, int64_t cell, int64_t w
 // or 32-bit float.
 std::vector<float> LevelGrid(const void* samples, uint64_t frames, int channels, bool isFloat,
                              uint64_t cellFrames);
+
+// A cut of a take snapped to the quietest window of windowFrames within radiusFrames of it, on
+// the take's own samples in cells of 10 ms: the frame to move the cut to (position itself when
+// no whole window lies within reach). Any thread.
+uint64_t SnapCut(const CTakeReader& reader, uint64_t position, uint64_t radiusFrames,
+                 uint64_t windowFrames);

@@ -88,11 +88,20 @@ TakeOpening OpenTake(const std::string& path) {
         opening.strPath = path;
         return opening;
     }
-    return OpenTakeFiles({path}, path);
+    TakeOpening opening = OpenTakeFiles({path}, path);
+    opening.take.bSongFiles = false;
+    return opening;
 }
 
 TakeOpening OpenTakeFiles(const std::vector<std::string>& paths, const std::string& side) {
     TakeOpening opening;
+    std::string error;
+    if (!paths.empty() && RecoverKeep(FolderPart(paths.front()), &error) == Recovery::Failed) {
+        opening.refusal = TakeRefusal::Recovery;
+        opening.strPath = FolderPart(paths.front());
+        opening.strDetail = error;
+        return opening;
+    }
     Take& take = opening.take;
     take.strSide = side;
     auto refuse = [&](TakeRefusal why, const std::string& path, const std::string& detail,

@@ -29,6 +29,9 @@ struct Take {
     std::vector<TakeFile> files;  // in the order of the side
     uint64_t nFrames = 0;         // of all files
     std::vector<uint64_t> cuts;   // frame where each file after the first begins, ascending
+    // Song files, which a keep replaces; false for a side WAV that was never split, which a
+    // keep leaves as it is.
+    bool bSongFiles = true;
 
     uint32_t FrameBytes() const { return format.nBlockAlign; }
     std::vector<std::string> Paths() const;
@@ -61,8 +64,9 @@ struct TakeOpening {
 // take precedence over a base file of the same name. A keep interrupted in the folder is
 // finished or undone first.
 TakeOpening OpenTake(const std::string& path);
-// The files given, in this order (what a keep wrote under names of the user's choosing); side:
-// the name the side goes by.
+// The files given, in this order, as song files (what a keep wrote under names of the user's
+// choosing); side: the name the side goes by. A keep interrupted in their folder is finished
+// or undone first.
 TakeOpening OpenTakeFiles(const std::vector<std::string>& paths, const std::string& side);
 
 // Why a take was refused, in a sentence for the user.

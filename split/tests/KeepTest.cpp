@@ -98,7 +98,8 @@ TEST(KeepTest, AKeepKilledAtAnyStepLeavesTheOldOrTheNewTakeWholeOnceOpenedAgain)
         CTempDir dir;
         const Bytes side = WriteTake((dir / "Side.wav").string(), format, {400, 300, 500});
         KeepPlan plan = Plan({250, 700, 1000}, "New{n}.wav");
-        plan.fileNames[0] = "Side1.wav";  // one name kept, the others new
+        plan.fileNames[0] = "Side1.wav";  // one name kept, one in other letter case, two new
+        plan.fileNames[1] = "SIDE2.wav";
         plan.strLabelFile = (dir / "Side.txt").string();
         plan.strCueSheet = (dir / "Side.cue").string();
         const std::map<std::string, Bytes> before = Folder(dir);
@@ -107,6 +108,12 @@ TEST(KeepTest, AKeepKilledAtAnyStepLeavesTheOldOrTheNewTakeWholeOnceOpenedAgain)
         const int code = KeepInChild(o.take, plan, stop);
         if (code == 0) break;
         ASSERT_EQ(code, 42);
+        // Until the journal commits, the old take is there as it was.
+        const Bytes journal = ReadFile(dir / ".vellisto-keep");
+        const bool committed =
+            std::string(journal.begin(), journal.end()).find("phase commit") != std::string::npos;
+        std::map<std::string, Bytes> now = Folder(dir);
+        for (const auto& [name, bytes] : before) EXPECT_TRUE(committed || now[name] == bytes);
         // The next open or keep finishes or undoes it; both recover the same way.
         if (stop % 2) {
             EXPECT_TRUE(OpenTake((dir / "Side.wav").string()).Ok());
@@ -120,7 +127,7 @@ TEST(KeepTest, AKeepKilledAtAnyStepLeavesTheOldOrTheNewTakeWholeOnceOpenedAgain)
         }
         std::set<std::string> names;
         for (const auto& [name, bytes] : after) names.insert(name);
-        EXPECT_EQ(names, (std::set<std::string>{"Side1.wav", "New2.wav", "New3.wav", "New4.wav",
+        EXPECT_EQ(names, (std::set<std::string>{"Side1.wav", "SIDE2.wav", "New3.wav", "New4.wav",
                                                 "Side.txt", "Side.cue"}));
         EXPECT_TRUE(Concatenated(In(dir, plan.fileNames)) == side);
         ++newWhole;
@@ -128,6 +135,25 @@ TEST(KeepTest, AKeepKilledAtAnyStepLeavesTheOldOrTheNewTakeWholeOnceOpenedAgain)
     EXPECT_GT(stop, 10);
     EXPECT_GT(oldWhole, 0);
     EXPECT_GT(newWhole, 0);
+}
+
+TEST(KeepTest, AKeepUnderWayIsNeitherUndoneNorJoinedByAnOpenOrKeepOfTheSameProcess) {
+    CTempDir dir;
+    const Bytes side = WriteTake((dir / "Side.wav").string(), {16, 8000, 2}, {400, 600});
+    const Take take = OpenTake((dir / "Side.wav").string()).take;
+    const KeepPlan plan = Plan({300}, "{n}.wav");
+    TakeRefusal opened = TakeRefusal::None;
+    KeepRefusal second = KeepRefusal::None;
+    // The hook runs inside the keep, between writing its files, as another thread's call could.
+    const KeepOutcome kept = KeepTake(take, plan, [&](int step) {
+        if (step != 3) return;
+        opened = OpenTake((dir / "Side.wav").string()).refusal;
+        second = KeepTake(take, Plan({200}, "x{n}.wav")).refusal;
+    });
+    EXPECT_TRUE(kept.Ok()) << DescribeKeepOutcome(kept);
+    EXPECT_EQ(opened, TakeRefusal::Recovery);
+    EXPECT_EQ(second, KeepRefusal::Busy);
+    EXPECT_TRUE(Concatenated(kept.files) == side);
 }
 
 struct RefusalRow {
@@ -156,8 +182,13 @@ const RefusalRow kRefusals[] = {
      KeepRefusal::NamesCollide},
     {"a name leaving the folder", [](KeepPlan& p, const CTempDir&) { p.fileNames[0] = "../a.wav"; },
      KeepRefusal::BadName},
-    {"a name of another file", [](KeepPlan& p, const CTempDir&) { p.fileNames[1] = "notes.txt"; },
+    {"a name of another file", [](KeepPlan& p, const CTempDir&) { p.fileNames[1] = "other.WAV"; },
      KeepRefusal::NameTaken},
+    {"a take opened before its songs changed",
+     [](KeepPlan&, const CTempDir& d) {
+         WriteWav(d / "Side2.wav", {16, 8000, 1}, Bytes(1000));
+     },
+     KeepRefusal::Changed},
     {"a label file over notes",
      [](KeepPlan& p, const CTempDir& d) { p.strLabelFile = (d / "notes.txt").string(); },
      KeepRefusal::NotOurs},
@@ -167,8 +198,8 @@ const RefusalRow kRefusals[] = {
     {"a cue sheet of another side",
      [](KeepPlan& p, const CTempDir& d) { p.strCueSheet = (d / "other.cue").string(); },
      KeepRefusal::NotOurs},
-    {"FLAC of 16-bit samples without the writer",
-     [](KeepPlan& p, const CTempDir&) { p.format = KeepFormat::Flac; }, KeepRefusal::FlacFormat},
+    {"FLAC under WAV names", [](KeepPlan& p, const CTempDir&) { p.format = KeepFormat::Flac; },
+     KeepRefusal::WrongExtension},
 };
 
 TEST(KeepTest, RefusesAPlanThatWouldHarmAFileAndChangesNothing) {
@@ -177,12 +208,14 @@ TEST(KeepTest, RefusesAPlanThatWouldHarmAFileAndChangesNothing) {
         CTempDir dir;
         WriteTake((dir / "Side.wav").string(), {16, 8000, 1}, {400, 600});
         WriteFile(dir / "notes.txt", Bytes{'h', 'i', '\n'});
+        WriteFile(dir / "Other.wav", Bytes{'h', 'i', '\n'});
         const std::string cue = "FILE \"Other.wav\" WAVE\n  TRACK 01 AUDIO\n";
         WriteFile(dir / "other.cue", Bytes(cue.begin(), cue.end()));
-        const std::map<std::string, Bytes> before = Folder(dir);
         KeepPlan plan = Plan({500}, "{n}.wav");
+        const Take take = OpenTake((dir / "Side.wav").string()).take;
         row.change(plan, dir);
-        const KeepOutcome o = KeepTake(OpenTake((dir / "Side.wav").string()).take, plan);
+        const std::map<std::string, Bytes> before = Folder(dir);
+        const KeepOutcome o = KeepTake(take, plan);
         EXPECT_EQ(o.refusal, row.refusal) << DescribeKeepOutcome(o);
         EXPECT_FALSE(DescribeKeepOutcome(o).empty());
         EXPECT_TRUE(Folder(dir) == before);
@@ -193,6 +226,22 @@ TEST(KeepTest, RefusesAPlanThatWouldHarmAFileAndChangesNothing) {
     plan.format = KeepFormat::Flac;
     EXPECT_EQ(KeepTake(OpenTake((dir / "Side.wav").string()).take, plan).refusal,
               KeepRefusal::FloatToFlac);
+}
+
+TEST(KeepTest, ASideThatWasNeverSplitStaysBesideItsSongs) {
+    CTempDir dir;
+    const WavFormat format{16, 8000, 2};
+    const Bytes side = MakeSamples(format, {{1000, true}});
+    WriteWav(dir / "Tape.wav", format, side);
+    // Spelled otherwise than the names the keep builds: still the same folder and files.
+    const TakeOpening o = OpenTake(dir.Path() + "//./Tape.wav");
+    ASSERT_TRUE(o.Ok());
+    KeepPlan plan = Plan({300}, "Tape{n}.wav");
+    EXPECT_EQ(KeepTake(o.take, Plan({300}, "Tape {n}.WAV")).refusal, KeepRefusal::None);
+    plan.fileNames[1] = "Tape.wav";
+    EXPECT_EQ(KeepTake(o.take, plan).refusal, KeepRefusal::NameTaken);
+    EXPECT_TRUE(ReadFile(dir / "Tape.wav") == MakeWav(format, side));
+    EXPECT_TRUE(Concatenated(In(dir, {"Tape 1.WAV", "Tape 2.WAV"})) == side);
 }
 
 TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
@@ -218,6 +267,35 @@ TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
               "PERFORMER \"Me\"\nFILE \"Side.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Tab here\"\n"
               "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Say  hi \"\n"
               "    INDEX 01 00:01:01\n");
+}
+
+TEST(KeepTest, FlacSongsDecodeToTheSamplesOfTheWavSongsAndCarryTheirTags) {
+    for (const char* tool : {"flac", "metaflac", "sox"}) {
+        if (!ToolInstalled(tool)) GTEST_SKIP() << tool << " is not installed";
+    }
+    for (const WavFormat& format : {WavFormat{16, 44100, 2}, WavFormat{16, 8000, 1}}) {
+        CTempDir dir;
+        const Bytes side = WriteTake((dir / "Side.wav").string(), format, {5000, 7001});
+        KeepPlan plan = Plan({3000, 9000}, "{n:02} {title}.flac");
+        plan.format = KeepFormat::Flac;
+        plan.strAlbum = "Album";
+        plan.strArtist = "Artist";
+        const KeepOutcome kept = KeepTake(OpenTake((dir / "Side.wav").string()).take, plan);
+        ASSERT_TRUE(kept.Ok()) << DescribeKeepOutcome(kept);
+        std::vector<std::string> byFlac, bySox;
+        for (size_t k = 0; k < kept.files.size(); ++k) {
+            const std::string& f = kept.files[k];
+            byFlac.push_back(f + ".flac.wav");
+            bySox.push_back(f + ".sox.wav");
+            EXPECT_EQ(RunTool("flac -s -d -o '" + byFlac.back() + "' '" + f + "'").nStatus, 0);
+            EXPECT_EQ(RunTool("sox '" + f + "' '" + bySox.back() + "'").nStatus, 0);
+            EXPECT_EQ(RunTool("metaflac --export-tags-to=- '" + f + "'").szOut,
+                      "title=Song " + std::to_string(k + 1) + "\ntracknumber=" +
+                          std::to_string(k + 1) + "\nalbum=Album\nartist=Artist\n");
+        }
+        EXPECT_TRUE(Concatenated(byFlac) == side);
+        EXPECT_TRUE(Concatenated(bySox) == side);
+    }
 }
 
 }  // namespace

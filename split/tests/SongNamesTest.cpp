@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "split/QuietestNear.h"
 #include "split/SongNames.h"
 
 namespace {
@@ -57,19 +56,6 @@ TEST(SongNamesTest, BuildsNamesFromThePatternAndRefusesNamesThatCannotStandSideB
         EXPECT_EQ(names.names, row.names);
         EXPECT_EQ(DescribeNamesRefusal(names).empty(), names.Ok());
     }
-}
-
-TEST(SongNamesTest, SnapsToTheMiddleOfTheQuietestWindowWithinReach) {
-    // Cells of 10 units; a window of 20 units is two cells.
-    std::vector<float> grid(100, 0.5f);
-    grid[20] = grid[21] = 0.1f;                         // quiet, within reach of 200
-    grid[60] = grid[61] = grid[62] = grid[63] = 0.01f;  // quieter, a tie of three windows
-    grid[98] = grid[99] = 0;
-    EXPECT_EQ(FindQuietestNear(grid, 10, 20, 200, 50), 210);   // the middle of cells 20-21
-    EXPECT_EQ(FindQuietestNear(grid, 10, 20, 500, 200), 620);  // the middle of the tie
-    EXPECT_EQ(FindQuietestNear(grid, 10, 20, 400, 5), 400);    // no whole window within reach
-    EXPECT_EQ(FindQuietestNear(grid, 10, 20, 950, 100), 990);  // up to the grid's end
-    EXPECT_EQ(QuietestCut(grid, 10, 20, 195, 10), 200);        // a stretch too short: its middle
 }
 
 }  // namespace
