@@ -3,6 +3,7 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -72,6 +73,7 @@ bool CFlacFileWriter::Begin(int fd, const std::string& name, const WAVEFORMATEX&
     m_strName = name;
     m_format = format;
     m_nFrames = 0;
+    m_nCarry = 0;
     m_refusal = CheckFlacFormat(format);
     if (m_refusal != FlacRefusal::None) {
         m_error.Fail("Cannot write %s: %s.", name.c_str(), FlacRefusalText(m_refusal));
@@ -113,23 +115,35 @@ bool CFlacFileWriter::Write(const void* bytes, size_t count) {
         return false;
     }
     const size_t frameBytes = m_format.nBlockAlign;
-    if (count % frameBytes != 0) {
-        m_error.Fail("Cannot write the FLAC file %s: %zu bytes are not whole frames of %zu.",
-                     m_strName.c_str(), count, frameBytes);
-        return false;
-    }
     const auto* in = static_cast<const unsigned char*>(bytes);
+    if (m_nCarry > 0) {
+        const size_t n = std::min(count, frameBytes - m_nCarry);
+        std::memcpy(m_carry + m_nCarry, in, n);
+        m_nCarry += n;
+        in += n;
+        count -= n;
+        if (m_nCarry < frameBytes) return true;
+        m_nCarry = 0;
+        if (!Encode(m_carry, 1)) return false;
+    }
+    if (!Encode(in, count / frameBytes)) return false;
+    m_nCarry = count % frameBytes;
+    std::memcpy(m_carry, in + count - m_nCarry, m_nCarry);
+    return true;
+}
+
+bool CFlacFileWriter::Encode(const unsigned char* in, size_t frames) {
     const size_t channels = m_format.nChannels;
-    for (size_t left = count / frameBytes; left > 0;) {
-        const size_t frames = std::min(left, kChunkFrames);
-        const size_t samples = frames * channels;
+    for (size_t left = frames; left > 0;) {
+        const size_t chunk = std::min(left, kChunkFrames);
+        const size_t samples = chunk * channels;
         sf_count_t written;
         if (m_format.wBitsPerSample == 16) {
             short* out = m_pStream->shorts.data();
             for (size_t i = 0; i < samples; ++i, in += 2) {
                 out[i] = static_cast<short>(static_cast<uint16_t>(in[0] | in[1] << 8));
             }
-            written = sf_writef_short(m_pStream->pFile, out, static_cast<sf_count_t>(frames));
+            written = sf_writef_short(m_pStream->pFile, out, static_cast<sf_count_t>(chunk));
         } else {
             int* out = m_pStream->ints.data();
             for (size_t i = 0; i < samples; ++i, in += 3) {
@@ -137,11 +151,11 @@ bool CFlacFileWriter::Write(const void* bytes, size_t count) {
                                           static_cast<uint32_t>(in[1]) << 16 |
                                           static_cast<uint32_t>(in[2]) << 24);
             }
-            written = sf_writef_int(m_pStream->pFile, out, static_cast<sf_count_t>(frames));
+            written = sf_writef_int(m_pStream->pFile, out, static_cast<sf_count_t>(chunk));
         }
-        if (written != static_cast<sf_count_t>(frames)) return Fail("write");
-        m_nFrames += frames;
-        left -= frames;
+        if (written != static_cast<sf_count_t>(chunk)) return Fail("write");
+        m_nFrames += chunk;
+        left -= chunk;
     }
     return true;
 }
@@ -150,6 +164,12 @@ bool CFlacFileWriter::Finish() {
     m_error.Clear();
     if (!m_pStream) {
         m_error.Fail("Cannot finish the FLAC file %s: it is not open.", m_strName.c_str());
+        return false;
+    }
+    if (m_nCarry > 0) {
+        m_error.Fail("Cannot finish the FLAC file %s: its samples end inside a frame.",
+                     m_strName.c_str());
+        Drop();
         return false;
     }
     SNDFILE* file = m_pStream->pFile;

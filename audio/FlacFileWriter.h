@@ -48,9 +48,11 @@ public:
     // the reason in GetErrorText when the format is refused or the stream cannot be started;
     // `name` is the file as messages call it.
     bool Begin(int fd, const std::string& name, const WAVEFORMATEX& format, const FlacTags& tags);
-    // Encodes count bytes of whole frames in the WAV data layout.
+    // Encodes count bytes in the WAV data layout; a frame cut in two between calls waits for
+    // its other bytes.
     bool Write(const void* bytes, size_t count);
-    // Writes what is left and the stream's summary (its length and checksum). fd stays open.
+    // Writes what is left and the stream's summary (its length and checksum); fails when the
+    // bytes ended inside a frame. fd stays open.
     bool Finish();
 
     uint64_t GetFrames() const { return m_nFrames; }
@@ -61,11 +63,14 @@ private:
     struct Stream;
     bool Fail(const char* what);
     void Drop();
+    bool Encode(const unsigned char* bytes, size_t frames);
 
     std::unique_ptr<Stream> m_pStream;
     std::string m_strName;
     WAVEFORMATEX m_format{};
     FlacRefusal m_refusal = FlacRefusal::None;
     uint64_t m_nFrames = 0;
+    unsigned char m_carry[24] = {};  // the start of a frame (at most 8 channels of 3 bytes)
+    size_t m_nCarry = 0;
     CErrorState m_error;
 };

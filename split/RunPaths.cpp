@@ -19,6 +19,23 @@ bool HasWavExtension(std::string_view name) {
     return name.size() >= 4 && strncasecmp(name.data() + name.size() - 4, ".wav", 4) == 0;
 }
 
+const char* SongExtension(const SplitOptions& options) { return options.bFlac ? ".flac" : ".wav"; }
+
+namespace {
+
+bool HasSongExtension(const SplitOptions& options, std::string_view name) {
+    const std::string_view ext = SongExtension(options);
+    return name.size() >= ext.size() &&
+           strncasecmp(name.data() + name.size() - ext.size(), ext.data(), ext.size()) == 0;
+}
+
+std::string WrongExtension(const SplitOptions& options) {
+    return "-o " + options.strOutput + ": the song files are " +
+           (options.bFlac ? "FLAC files; name them .flac" : "WAV files; name them .wav");
+}
+
+}  // namespace
+
 std::string SongBase(const SplitOptions& options, const std::string& input, std::string* error) {
     std::string base = options.strOutput.empty() ? input : options.strOutput;
     if (!options.strOutput.empty()) {
@@ -41,11 +58,15 @@ std::string SongBase(const SplitOptions& options, const std::string& input, std:
         return {};
     }
     if (name.find('.') == std::string::npos) {
-        base += ".wav";
-    } else if (!options.strOutput.empty() && !HasWavExtension(name)) {
-        // The song files are WAV files whatever their name says.
-        *error = "-o " + options.strOutput + ": the song files are WAV files; name them .wav";
+        base += SongExtension(options);
+    } else if (!options.strOutput.empty() && !HasSongExtension(options, name)) {
+        // The song files are of their format whatever their name says.
+        *error = WrongExtension(options);
         return {};
+    } else if (options.bFlac && !HasSongExtension(options, name)) {
+        // An input's own name: its songs are FLAC files, not of the input's type.
+        base.resize(base.size() - (name.size() - name.rfind('.')));
+        base += SongExtension(options);
     }
     return base;
 }
@@ -169,9 +190,8 @@ int CheckRunPaths(const SplitOptions& options, std::ostream& err) {
         std::error_code ec;
         const std::string name(FileNamePart(options.strOutput));
         if (options.strOutput.back() != '/' && !fs::is_directory(options.strOutput, ec) &&
-            name.find('.') != std::string::npos && !HasWavExtension(name)) {
-            return refuse("-o " + options.strOutput +
-                          ": the song files are WAV files; name them .wav");
+            name.find('.') != std::string::npos && !HasSongExtension(options, name)) {
+            return refuse(WrongExtension(options));
         }
         if (const Input* hit = inputAt(options.strOutput)) {
             std::error_code ec;

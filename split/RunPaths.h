@@ -11,10 +11,13 @@ struct SplitOptions;
 
 // A name that ends in .wav in any letter case.
 bool HasWavExtension(std::string_view name);
+// The song files' extension: ".wav", or ".flac" with --format flac.
+const char* SongExtension(const SplitOptions& options);
 
 // The base path input's song files are named from (-o, a folder given by -o, or the input
-// itself; ".wav" added to a name without an extension). "" with *error set when there is none
-// or -o names files of another type.
+// itself; the song files' extension added to a name without one, and put in place of an input's
+// own with --format flac). "" with *error set when there is none or -o names files of another
+// type.
 std::string SongBase(const SplitOptions& options, const std::string& input, std::string* error);
 
 // Refuses, naming both, two inputs whose song files would share a name, and a song file, -o,

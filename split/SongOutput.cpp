@@ -37,6 +37,7 @@ CSongOutput::~CSongOutput() {
     }
     // A file still open was never finished: it does not stay, not even under its temporary name.
     if (m_mode == Mode::Write && m_nCurrent >= 0) {
+        if (m_bFlac) m_flac.Finish();  // lets go of the descriptor before it is closed
         ::close(m_nCurrentFd);
         ::unlink(m_files[static_cast<size_t>(m_nCurrent)].strTemp.c_str());
     }
@@ -97,6 +98,11 @@ ssize_t CSongOutput::Fail(const std::string& path, int error) {
     return -1;
 }
 
+void CSongOutput::EncodeFlac(std::function<FlacTags(const std::string& path)> tags) {
+    m_bFlac = m_mode == Mode::Write;
+    m_flacTags = std::move(tags);
+}
+
 int CSongOutput::Open(const char* path) {
     File file;
     file.strPath = path;
@@ -115,6 +121,16 @@ int CSongOutput::Open(const char* path) {
         const int error = errno;
         m_files.push_back(file);
         return static_cast<int>(Fail(path, error));
+    }
+    if (m_bFlac) {
+        m_nFlacNext = m_nDataStart;
+        if (!m_flac.Begin(fd, file.strPath, m_format, m_flacTags ? m_flacTags(path) : FlacTags{})) {
+            const int error = errno != 0 ? errno : EIO;
+            ::close(fd);
+            ::unlink(file.strTemp.c_str());
+            m_files.push_back(file);
+            return static_cast<int>(Fail(path, error));
+        }
     }
     file.bCreated = true;
     m_files.push_back(file);
@@ -190,7 +206,8 @@ int CSongOutput::Close(int handle) {
     m_nCurrent = -1;
     m_nCurrentFd = -1;
     if (m_mode == Mode::List) return 0;
-    const int error = Drain();
+    int error = Drain();
+    if (m_bFlac && !m_flac.Finish() && error == 0) error = errno != 0 ? errno : EIO;
     const int closed = ::close(handle);
     int failure = error != 0 ? error : closed != 0 ? errno : 0;
     if (failure == 0 && Publish(file) != 0) failure = errno;
@@ -233,6 +250,10 @@ void CSongOutput::WriterMain() {
         int error = 0;
         const unsigned char* data = m_pRing.get() + index * kSlotBytes;
         size_t done = 0;
+        if (m_bFlac) {
+            if (!skip) error = EncodeSlot(slot, data);
+            done = slot.nBytes;
+        }
         while (!skip && done < slot.nBytes) {
             const ssize_t n = ::pwrite(slot.nFd, data + done, slot.nBytes - done,
                                        static_cast<off_t>(slot.nOffset + done));
@@ -251,6 +272,19 @@ void CSongOutput::WriterMain() {
         ++m_nWritten;
         m_done.notify_all();
     }
+}
+
+int CSongOutput::EncodeSlot(const Slot& slot, const unsigned char* data) {
+    // The WAV writer writes every sample byte once, in order; below m_nFlacNext it only patches
+    // the header's size fields, which FLAC keeps elsewhere.
+    const uint64_t end = slot.nOffset + slot.nBytes;
+    if (end <= m_nFlacNext) return 0;
+    if (slot.nOffset > m_nFlacNext) return EIO;  // a hole: the encoder cannot leave one
+    const size_t skip = static_cast<size_t>(m_nFlacNext - slot.nOffset);
+    errno = 0;
+    if (!m_flac.Write(data + skip, slot.nBytes - skip)) return errno != 0 ? errno : EIO;
+    m_nFlacNext = end;
+    return 0;
 }
 
 void CSongOutput::Count(File& file, const iovec* pieces, int count, uint64_t offset) {

@@ -18,6 +18,10 @@
 // (EEXIST) unless the output may overwrite, at Open and again at the rename, so a file that
 // appeared meanwhile is not replaced either.
 //
+// Write mode may encode the songs as FLAC instead (EncodeFlac): the WAV writer's bytes then go,
+// header aside, through a FLAC encoder on the writer thread, so the songs hold the same samples
+// under the same safety rules, each with its own tags.
+//
 // Both modes remember every file opened, in order, with its size: the songs a run wrote are
 // known exactly, and only files this run created are ever cleaned up. One thread at a time
 // calls Open, WriteAt and Close (the recording thread while it runs, the splitter's main
@@ -28,6 +32,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -35,6 +40,7 @@
 #include <vector>
 
 #include "audio/FileOutput.h"
+#include "audio/FlacFileWriter.h"
 #include "audio/WaveFormat.h"
 
 class CSongOutput final : public IFileOutput {
@@ -61,6 +67,10 @@ public:
     ~CSongOutput() override;
     CSongOutput(const CSongOutput&) = delete;
     CSongOutput& operator=(const CSongOutput&) = delete;
+
+    // Write mode, before the first Open: every song becomes a FLAC file with the tags given
+    // for its path. The format must pass CheckFlacFormat.
+    void EncodeFlac(std::function<FlacTags(const std::string& path)> tags);
 
     int Open(const char* path) override;
     ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) override;
@@ -93,6 +103,8 @@ private:
     // Puts the finished temporary file under its name.
     int Publish(const File& file) const;
     void WriterMain();
+    // Writer thread: the part of a slot past the header into the FLAC encoder; 0 or an errno.
+    int EncodeSlot(const Slot& slot, const unsigned char* data);
     // Waits until the writer thread has written every slot; returns the first error since the
     // last call (0 for none). Caller's thread.
     int Drain();
@@ -126,4 +138,11 @@ private:
     bool m_bWriterIdle = false;  // under m_mutex: the writer thread waits for work
     bool m_bDraining = false;    // under m_mutex: the caller waits for every slot to be written
     std::thread m_writer;
+
+    // FLAC: the tags of each song; the encoder of the open file, begun by Open, fed by the
+    // writer thread and finished by Close after the ring has drained.
+    std::function<FlacTags(const std::string& path)> m_flacTags;
+    bool m_bFlac = false;
+    CFlacFileWriter m_flac;
+    uint64_t m_nFlacNext = 0;  // writer thread: the next byte of the open file the encoder takes
 };

@@ -77,29 +77,35 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
                    "base name of the song files (BASE.wav gives BASE1.wav, BASE2.wav, ...) or, "
                    "for several inputs, a folder; default: each input's folder and name")
         ->type_name("BASE");
-    AddNumber(app, "--gap-size", &options->fGapSize, &options->bGapSizeGiven,
-              "seconds of near-silence that make a gap between songs, 0.01 to 5 (default 1.00)",
-              "SECONDS");
-    AddNumber(app, "--gap-level", &options->fGapLevel, &options->bGapLevelGiven,
-              "level at or below which audio counts as silence, -6 to -144 dB; levels below "
-              "-90.3 dB mean -90.3 (default -35)",
-              "DB");
-    AddNumber(app, "--min-song", &options->fMinSongSize, &options->bMinSongSizeGiven,
-              "seconds a song lasts at least before a gap may end it, 1 to 200 (default 30.01)",
-              "SECONDS");
-    AddNumber(app, "--end-gap", &options->fEndGap, &options->bEndGapGiven,
-              "seconds of near-silence that end the recording, 1 to 30 (default 7.01)", "SECONDS");
-    AddSwitch(app, "--dc-block", &options->bDCBlock, &options->bDCBlockGiven,
-              "remove DC offset from the audio written (default on)");
-    AddSwitch(app, "--smart-gap", &options->bSmartGap, &options->bSmartGapGiven,
-              "ignore clicks and crackle when looking for gaps (default on)");
-    app.add_option("--preset", options->strPreset,
-                   "take the parameters from this preset of the recorder (its presets file in "
-                   "~/.local/share/Zelk/Vellistro, or the starting presets before it has one)")
-        ->type_name("NAME")
-        ->check([](const std::string& name) {
-            return name.empty() ? std::string("a preset name is needed") : std::string();
-        });
+    CLI::Option* gapSize =
+        AddNumber(app, "--gap-size", &options->fGapSize, &options->bGapSizeGiven,
+                  "seconds of near-silence that make a gap between songs, 0.01 to 5 (default 1.00)",
+                  "SECONDS");
+    CLI::Option* gapLevel =
+        AddNumber(app, "--gap-level", &options->fGapLevel, &options->bGapLevelGiven,
+                  "level at or below which audio counts as silence, -6 to -144 dB; levels below "
+                  "-90.3 dB mean -90.3 (default -35)",
+                  "DB");
+    CLI::Option* minSong =
+        AddNumber(app, "--min-song", &options->fMinSongSize, &options->bMinSongSizeGiven,
+                  "seconds a song lasts at least before a gap may end it, 1 to 200 (default 30.01)",
+                  "SECONDS");
+    CLI::Option* endGap = AddNumber(
+        app, "--end-gap", &options->fEndGap, &options->bEndGapGiven,
+        "seconds of near-silence that end the recording, 1 to 30 (default 7.01)", "SECONDS");
+    CLI::Option* dcBlock = AddSwitch(app, "--dc-block", &options->bDCBlock, &options->bDCBlockGiven,
+                                     "remove DC offset from the audio written (default on)");
+    CLI::Option* smartGap =
+        AddSwitch(app, "--smart-gap", &options->bSmartGap, &options->bSmartGapGiven,
+                  "ignore clicks and crackle when looking for gaps (default on)");
+    CLI::Option* preset =
+        app.add_option("--preset", options->strPreset,
+                       "take the parameters from this preset of the recorder (its presets file in "
+                       "~/.local/share/Zelk/Vellistro, or the starting presets before it has one)")
+            ->type_name("NAME")
+            ->check([](const std::string& name) {
+                return name.empty() ? std::string("a preset name is needed") : std::string();
+            });
     app.add_option("--presets", options->strPresetsFile,
                    "read --preset from this presets file instead")
         ->type_name("FILE");
@@ -129,14 +135,53 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
                 },
                 "")
             ->check(CLI::Range(1, 100000));
-    app.add_flag("--probe", options->bProbe,
-                 "measure the noise floor in the gaps and the quietest passages inside songs, "
-                 "suggest --gap-level and --end-gap and list the songs they give; write "
-                 "nothing")
-        ->excludes(list)
-        ->excludes(labels)
-        ->excludes(cue)
-        ->excludes(songs);
+    CLI::Option* probe =
+        app.add_flag("--probe", options->bProbe,
+                     "measure the noise floor in the gaps and the quietest passages inside songs, "
+                     "suggest --gap-level and --end-gap and list the songs they give; write "
+                     "nothing")
+            ->excludes(list)
+            ->excludes(labels)
+            ->excludes(cue)
+            ->excludes(songs);
+    CLI::Option* cuts =
+        app.add_option("--cuts", options->strCuts,
+                       "split at the cuts of this label file (start, end and title, tab-separated, "
+                       "in seconds, as audio editors export them) or cue sheet (INDEX 01 of each "
+                       "TRACK) instead of at gaps; the songs are named after its titles")
+            ->type_name("FILE");
+    // The cuts are the user's: nothing is detected and no sample is changed.
+    for (CLI::Option* detection :
+         {gapSize, gapLevel, minSong, endGap, dcBlock, smartGap, preset, songs, probe}) {
+        cuts->excludes(detection);
+    }
+    CLI::Option* names =
+        app.add_option("--names", options->strNames,
+                       "the songs' titles from this track list, one a line (positions such as A1, "
+                       "1. or 03 - and times such as 3:45 are left out); the songs are named "
+                       "\"01 Title.wav\", ...; without --cuts the side is split into as many "
+                       "songs as titles, as --songs does")
+            ->type_name("FILE");
+    names->excludes(probe);
+    app.add_option("--album", options->strAlbum,
+                   "the album tag of FLAC song files (default: a cue sheet's TITLE)")
+        ->type_name("TEXT");
+    app.add_option("--artist", options->strArtist,
+                   "the artist tag of FLAC song files (default: a cue sheet's PERFORMER)")
+        ->type_name("TEXT");
+    app.add_option_function<std::string>(
+           "--format",
+           [options](const std::string& text) { options->bFlac = Lower(text) == "flac"; },
+           "song files as wav (default) or flac: lossless, with the title, track number, "
+           "album and artist as tags (16-bit input only)")
+        ->type_name("wav|flac")
+        ->check(
+            [](const std::string& text) {
+                const std::string word = Lower(text);
+                return word == "wav" || word == "flac" ? std::string()
+                                                       : "expected wav or flac, not " + text;
+            },
+            "");
     app.add_option("-j,--jobs", options->nJobs, "split N inputs at once (default: one per core)")
         ->type_name("N")
         ->check(CLI::Range(1, 256));
@@ -157,6 +202,11 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     } catch (const CLI::ParseError& e) {
         err << "vellisto-split: " << e.what() << "\n"
             << "Run with --help for more information.\n";
+        return kExitUsage;
+    }
+    if ((!options->strCuts.empty() || !options->strNames.empty()) && options->inputs.size() > 1) {
+        err << "vellisto-split: " << (options->strCuts.empty() ? "--names" : "--cuts")
+            << " belongs to one side: give one input\n";
         return kExitUsage;
     }
     return -1;

@@ -45,6 +45,14 @@ struct SplitOptions {
     int nSongs = 0;         // the side holds this many songs (0 = find them by the gaps)
     int nJobs = 0;          // inputs split at once (0 = one per core)
 
+    // Split at the cuts of this label file or cue sheet instead of at detected gaps ("" = find
+    // the gaps).
+    std::string strCuts;
+    // The songs' titles from this track list, one a line ("" = none, or the cuts' titles).
+    std::string strNames;
+    bool bFlac = false;               // song files as FLAC (with tags) instead of WAV
+    std::string strAlbum, strArtist;  // FLAC tags ("" = a cue sheet's, or none)
+
     // Tests only: the most sample bytes a song file holds before the song goes on in the next
     // (0 = the recorder's limit, just under 4 GiB).
     uint64_t nMaxSongBytes = 0;

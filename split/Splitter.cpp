@@ -101,7 +101,8 @@ bool NamedThroughProc(const std::string& path) {
     return false;
 }
 
-// A fresh private folder for a dry run's stand-in files; "" when none can be made.
+}  // namespace
+
 std::string MakeScratchFolder() {
     std::error_code ec;
     fs::path base = fs::temp_directory_path(ec);
@@ -109,8 +110,6 @@ std::string MakeScratchFolder() {
     std::string pattern = (base / "vellisto-split-list-XXXXXX").string();
     return mkdtemp(pattern.data()) ? pattern : std::string();
 }
-
-}  // namespace
 
 std::string ShellQuote(const std::string& text) {
     std::string out = "'";
@@ -595,6 +594,9 @@ int CSplitter::Record() {
     }
     CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format,
                        m_options.bForce);
+    if (m_options.bFlac) {
+        output.EncodeFlac([this](const std::string& path) { return TagsFor(path, {}); });
+    }
     CTerminalWindow window(m_err, m_bShowProgress);
     const int fd = fcntl(m_nFd, F_DUPFD_CLOEXEC, 3);
     if (fd < 0) return Fail("Cannot read " + m_strName + ": " + std::strerror(errno));
@@ -943,10 +945,19 @@ void CSplitter::PrintList(const CDetectorView* view, const std::string& endGapTe
 
 int CSplitter::WriteLabelsAndCue() {
     const double rate = m_info.format.nSamplesPerSec;
+    // A song's title, or its file's name; the characters a label file or cue sheet cannot
+    // hold in a title are put as spaces (quotation marks as apostrophes).
     auto label = [](const SplitSong& s) {
         const std::string name(FileNamePart(s.strPath));
         const size_t dot = name.rfind('.');
-        return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+        std::string text = !s.strTitle.empty()                    ? s.strTitle
+                           : dot == std::string::npos || dot == 0 ? name
+                                                                  : name.substr(0, dot);
+        for (char& c : text) {
+            if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+            if (c == '"') c = '\'';
+        }
+        return text;
     };
     if (!m_options.strLabels.empty()) {
         std::string text;
@@ -1126,6 +1137,9 @@ int CSplitter::SongCount() {
     const CSongFileName names(base);
     CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, m_info.format,
                        m_options.bForce);
+    if (m_options.bFlac) {
+        output.EncodeFlac([this](const std::string& path) { return TagsFor(path, {}); });
+    }
     CTerminalWindow window(m_err, false);
     CWaveFileWriter writer;
     writer.SetOutput(&output);
@@ -1205,7 +1219,9 @@ int CSplitter::SongCount() {
         if (!m_options.bQuiet && !m_songs.empty()) PrintSummary();
         return interrupted ? kExitSignal + m_pInterrupt->load() : kExitFailed;
     }
-    const int rc = WriteLabelsAndCue();
+    const int named = m_titles.empty() ? kExitOk : NameAfterTitles();
+    const int written = WriteLabelsAndCue();
+    const int rc = written != kExitOk ? written : named;
     if (list) {
         PrintList(nullptr, std::string());
     } else if (!m_options.bQuiet) {
@@ -1430,8 +1446,29 @@ int CSplitter::Run() {
     rc = OpenInput();
     if (rc >= 0) return rc;
     if (m_options.bProbe) return Probe();
+    if (m_options.bFlac && CheckFlacFormat(m_info.format) != FlacRefusal::None) {
+        return Fail("--format flac: " + m_strName + ": " +
+                    FlacRefusalText(CheckFlacFormat(m_info.format)));
+    }
     if (!ChooseOutput()) return kExitFailed;
     if (!m_options.bList && !CheckDestination()) return kExitFailed;
+    m_strAlbum = m_options.strAlbum;
+    m_strArtist = m_options.strArtist;
+    if (!m_options.strCuts.empty()) return SplitAtCuts();
+    if (!m_options.strNames.empty()) {
+        // A track list tells how many songs the side holds.
+        if (!ReadTitles(&m_titles)) return kExitFailed;
+        if (m_options.nSongs > 0 && static_cast<size_t>(m_options.nSongs) != m_titles.size()) {
+            return Fail("--songs " + std::to_string(m_options.nSongs) + " and the " +
+                            std::to_string(m_titles.size()) + " titles of " + m_options.strNames +
+                            " disagree",
+                        kExitUsage);
+        }
+        m_options.nSongs = static_cast<int>(m_titles.size());
+        std::vector<std::string> paths;
+        if (!TitledPaths(&paths)) return kExitFailed;
+        if (!m_options.bList && !CheckTargets(paths)) return kExitFailed;
+    }
     return m_options.nSongs > 0 ? SongCount() : Record();
 }
 

@@ -7,7 +7,9 @@
 // - list (--list): the same recording with the files only counted, plus the gaps as the
 //   detector saw them;
 // - song count (--songs N): an analysis pass finds the N-1 best gaps, a second pass cuts there;
-// - probe (--probe): an analysis pass measures the noise floor and suggests settings.
+// - probe (--probe): an analysis pass measures the noise floor and suggests settings;
+// - cuts (--cuts FILE): the input's bytes copied, untouched, into one song file per cut of a
+//   label file or cue sheet, named after the titles.
 //
 // Afterwards it cleans up after a failure (only files this run created), writes the label file
 // and the cue sheet, explains a side that gave one song, and prints the songs.
@@ -24,6 +26,7 @@
 #include <string>
 #include <vector>
 
+#include "audio/FlacFileWriter.h"
 #include "audio/capture/FileCaptureBackend.h"
 #include "engine/SignalAnalyzer.h"
 #include "engine/SongFileName.h"
@@ -36,6 +39,7 @@ class CTerminalWindow;
 
 struct SplitSong {
     std::string strPath;       // where the song file is (or, in a dry run, would be)
+    std::string strTitle;      // "" when the song has none (its file name stands for it)
     uint64_t nStartFrame = 0;  // in the input
     uint64_t nFrames = 0;
     float fPeak = 0;          // dry run only: largest magnitude, 1.0 = full scale
@@ -73,6 +77,17 @@ private:
     int Record();
     int SongCount();
     int Probe();
+    int SplitAtCuts();
+    // The song files' paths after m_titles, in the base's folder; false after saying why.
+    bool TitledPaths(std::vector<std::string>* paths);
+    // Refuses, saying why, a path that is the input or exists (unless --force).
+    bool CheckTargets(const std::vector<std::string>& paths);
+    // Gives the songs written their titles' names (--names without --cuts).
+    int NameAfterTitles();
+    // The titles of a --names track list; false after saying why.
+    bool ReadTitles(std::vector<std::string>* titles);
+    // The tags of the song file at path, numbered by the song-file rule or listed in names.
+    FlacTags TagsFor(const std::string& path, const std::vector<std::string>& names) const;
     std::string ProbeCommand(std::optional<double> level, std::optional<double> endGap) const;
     size_t TrialSplit(const SplitOptions& options, std::ostream& listing);
     bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
@@ -125,13 +140,18 @@ private:
     std::array<std::string, kParamCount> m_paramErrors;
     CSignalAnalyzer m_params;  // the run's parameters; every analyser of the run is a copy
     std::vector<SplitSong> m_songs;
-    uint64_t m_nTakenBytes = 0;  // bytes of the input the songs cover
+    uint64_t m_nTakenBytes = 0;         // bytes of the input the songs cover
+    std::vector<std::string> m_titles;  // the songs' titles, in order ("" for none)
+    std::string m_strAlbum, m_strArtist;
 };
 
 // The whole program on an argument vector: parse, split every input (several at once with
 // -j), exit code (the worst of the inputs').
 int RunSplitCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress = false, const std::atomic<int>* interrupt = nullptr);
+
+// A fresh private folder for a dry run's stand-in files; "" when none can be made.
+std::string MakeScratchFolder();
 
 // A name as a POSIX shell reads it back as one word.
 std::string ShellQuote(const std::string& text);
