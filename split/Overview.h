@@ -26,8 +26,8 @@
 // format; returns the frames given (fewer only at the end, or when the read failed).
 using FrameReader = std::function<size_t(uint64_t first, size_t count, void* dst)>;
 
-// The lowest and highest sample of a stretch, as fractions of full scale. An empty stretch is
-// {0, 0}.
+// The lowest and highest sample of a stretch, as fractions of full scale. An empty stretch (or
+// one of NaN samples only) is {0, 0}.
 struct PeakPair {
     float fMin = 0;
     float fMax = 0;
@@ -47,13 +47,14 @@ public:
     PeakPair Bin(size_t bin, int channel) const { return m_bins[bin * m_nChannels + channel]; }
 
     // The envelope of frames [first, last) in `width` columns, column c covering frames
-    // [first + c * n / width, first + (c + 1) * n / width) with n = last - first; stored as
-    // out[c * Channels() + channel] (mixed: the lowest and highest of the channels, out[c]).
-    // A column spanning at least one bin is the union of the bins it touches, so its peaks may
-    // reach at most one bin past its edges, and nothing in it is ever missed. A narrower column
-    // is read from the samples through `reader` when one is given (exact; frames past the end
-    // give {0, 0}), else it is the bin it lies in. Frames past the side's end are empty.
-    // The caller's thread; reads the disk only for the narrow columns.
+    // [first + c * n / width, first + (c + 1) * n / width) with n = last - first (rounded down;
+    // zoomed in past a frame per column, the one frame it lies on); stored as
+    // out[c * Channels() + channel], or mixed (the lowest and highest of the channels) as out[c].
+    // Columns of a bin or more, or without a reader, are the union of the bins they touch: the
+    // peaks may reach at most a bin past a column's edges, and nothing in it is ever missed.
+    // Columns narrower than a bin (n < width * FramesPerBin()) are read from the samples through
+    // the reader when one is given, exactly. Columns past the side's end (or past where the
+    // reader stopped) are {0, 0}. The caller's thread; reads the disk only through the reader.
     void GetColumns(uint64_t first, uint64_t last, int width, std::vector<PeakPair>* out,
                     bool mixed = false, const FrameReader* reader = nullptr) const;
 

@@ -48,7 +48,7 @@ public:
     // reason and leaves the backend closed. Opening again closes first.
     virtual PlaybackError Open(const WAVEFORMATEX& format) = 0;
     virtual bool IsOpen() const = 0;
-    // Stops and releases the device; harmless when closed.
+    // Stops and releases the device; harmless when closed. Waits for a source call in progress.
     virtual void Close() = 0;
 
     // Plays frames [startFrame, endFrame) of source, stopping what was playing first. The
@@ -66,7 +66,8 @@ public:
     virtual std::string GetFailure() const = 0;
 
     // Called once per Play when it ends by itself (Ended or Failed), never after Stop, on the
-    // backend's thread. Set while nothing plays.
+    // backend's thread, which may be the device's own: it must not call into the backend or wait
+    // for the owner's thread (post a message instead). Set while nothing plays.
     virtual void SetEndCallback(std::function<void(PlaybackState)> onEnd) = 0;
 };
 

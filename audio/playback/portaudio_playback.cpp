@@ -73,7 +73,8 @@ private:
     void Feed();
     // Stops the stream and the feeding; what was heard stays the position. Under m_mutex.
     void StopLocked();
-    void FailLocked(std::string reason);
+    // Ends the play as Failed unless it has ended already; true when it did. Under m_mutex.
+    bool FailLocked(std::string reason);
     uint64_t HeardNow() const;
 
     PaStream* m_pStream = nullptr;
@@ -98,6 +99,7 @@ private:
     std::atomic<uint64_t> m_nStart{0};      // the range's first frame
     std::atomic<uint64_t> m_nConsumed{0};   // frames of the range the callback has taken
     std::atomic<bool> m_bCompleted{false};  // the callback ended the stream at the range's end
+    std::atomic<uint64_t> m_nTail{0};       // frames of silence played after the range's end
     std::atomic<bool> m_bStopping{false};   // the owner is stopping the stream
     std::atomic<uint64_t> m_nFrozen{0};     // the position while not playing
     // The latest buffer, for the position: frames taken before it, the delay until its first
@@ -193,6 +195,7 @@ PlaybackError CPortAudioPlayback::Play(PlaybackSource source, uint64_t startFram
         m_nConsumed = 0;
         m_bHaveBuffer = false;
         m_bCompleted = false;
+        m_nTail = 0;
         m_state.store(PlaybackState::Playing, std::memory_order_release);
     }
     m_wake.notify_all();
@@ -220,12 +223,15 @@ void CPortAudioPlayback::StopLocked() {
     }
 }
 
-void CPortAudioPlayback::FailLocked(std::string reason) {
-    m_szFailure = std::move(reason);
+bool CPortAudioPlayback::FailLocked(std::string reason) {
     m_bFeeding = false;
+    m_source.reset();
     const uint64_t heard = HeardNow();
     PlaybackState playing = PlaybackState::Playing;
-    if (m_state.compare_exchange_strong(playing, PlaybackState::Failed)) m_nFrozen = heard;
+    if (!m_state.compare_exchange_strong(playing, PlaybackState::Failed)) return false;
+    m_nFrozen = heard;
+    m_szFailure = std::move(reason);
+    return true;
 }
 
 // The feeder thread: pulls the range from the source into the ring, and starts the stream once
@@ -263,10 +269,11 @@ void CPortAudioPlayback::Feed() {
         if (!m_bStarted && (!m_bFeeding || m_ring.Readable() >= m_ring.Capacity() / 2)) {
             const PaError error = Pa_StartStream(m_pStream);
             if (error != paNoError) {
-                FailLocked(ErrorText(error));
-                lock.unlock();
-                if (m_onEnd) m_onEnd(PlaybackState::Failed);
-                lock.lock();
+                if (FailLocked(ErrorText(error)) && m_onEnd) {
+                    lock.unlock();
+                    m_onEnd(PlaybackState::Failed);
+                    lock.lock();
+                }
                 continue;
             }
             m_bStarted = true;
@@ -285,7 +292,8 @@ int CPortAudioPlayback::OnBuffer(const void*, void* output, unsigned long frames
                 (frames - got) * frameBytes);
 
     int64_t delay = me->m_nFallbackDelay;
-    if (time && time->outputBufferDacTime > time->currentTime &&
+    // Hosts that keep no time give zeros; a first buffer into an empty device is heard at once.
+    if (time && time->outputBufferDacTime > 0 && time->outputBufferDacTime >= time->currentTime &&
         time->outputBufferDacTime - time->currentTime < 2.0) {
         delay = static_cast<int64_t>((time->outputBufferDacTime - time->currentTime) *
                                      me->m_format.nSamplesPerSec);
@@ -301,8 +309,15 @@ int CPortAudioPlayback::OnBuffer(const void*, void* output, unsigned long frames
     me->m_nConsumed.store(base + got, std::memory_order_release);
 
     if (me->m_ring.Drained()) {
-        me->m_bCompleted.store(true, std::memory_order_release);
-        return paComplete;  // PortAudio plays what it holds, then calls OnFinished
+        // Completing at once would lose the last frames on some devices (the ALSA pulse plugin
+        // drops about 30 ms): silence first, as long as the device's delay and then some.
+        const uint64_t tail = me->m_nTail.load(std::memory_order_relaxed) + (frames - got);
+        me->m_nTail.store(tail, std::memory_order_relaxed);
+        if (tail >= static_cast<uint64_t>(std::max<int64_t>(delay, 0)) + frames +
+                        me->m_format.nSamplesPerSec / 50) {
+            me->m_bCompleted.store(true, std::memory_order_release);
+            return paComplete;  // PortAudio plays what it holds, then calls OnFinished
+        }
     }
     return paContinue;
 }
