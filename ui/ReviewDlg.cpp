@@ -35,7 +35,6 @@ constexpr int kColFile = 4;
 constexpr double kZoomSeconds = 10.0;  // the zoomed view's span when it opens
 constexpr double kSongStartSeconds = 10.0;
 constexpr int kPlayTickMs = 30;  // how often the play position marker follows playback
-constexpr double kSnapCellSeconds = 0.010;
 
 QString Q(const std::string& text) {
     return QString::fromUtf8(text.data(), qsizetype(text.size()));
@@ -410,22 +409,10 @@ void CReviewDlg::MoveSelectedCut(int64_t frames) {
 void CReviewDlg::SnapSelectedCut() {
     if (m_nCut < 0) return;
     const uint64_t cut = m_cuts.Cuts()[size_t(m_nCut)];
-    const uint64_t radius = Frames(kSnapRadiusSeconds);
-    const uint64_t cell = std::max<uint64_t>(1, Frames(kSnapCellSeconds));
-    const uint64_t first = cut > radius ? (cut - radius) / cell * cell : 0;
-    const uint64_t last = std::min(m_take.nFrames, cut + radius + cell);
-    std::vector<unsigned char> samples(size_t(last - first) * m_take.FrameBytes());
-    const size_t got = m_pReader->ReadFrames(first, size_t(last - first), samples.data());
-    const std::vector<float> grid =
-        LevelGrid(samples.data(), got, m_take.format.nChannels,
-                  m_take.format.wFormatTag == WAVE_FORMAT_IEEE_FLOAT, cell);
-    const int64_t window = std::max<int64_t>(
-        int64_t(cell), int64_t(Frames(m_options.fGapSeconds)) / int64_t(cell) * int64_t(cell));
-    const int64_t snapped =
-        int64_t(first) +
-        FindQuietestNear(grid, int64_t(cell), window, int64_t(cut - first), int64_t(radius));
-    if (snapped <= 0 || uint64_t(snapped) == cut) return;
-    m_pUndo->push(MakeMoveCut(m_cuts, size_t(m_nCut), uint64_t(snapped), QStringLiteral("Snap")));
+    const uint64_t snapped = SnapCut(*m_pReader, cut, Frames(kSnapRadiusSeconds),
+                                     std::max<uint64_t>(1, Frames(m_options.fGapSeconds)));
+    if (snapped == cut) return;
+    m_pUndo->push(MakeMoveCut(m_cuts, size_t(m_nCut), snapped, QStringLiteral("Snap")));
 }
 
 void CReviewDlg::AddCutAtPlayPosition() {
