@@ -1,5 +1,6 @@
 #include "ui/ReviewDlg.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -215,12 +216,19 @@ void CReviewDlg::CreateControls() {
     connect(m_pRedoButton, &QPushButton::clicked, m_pUndo, &QUndoStack::redo);
     connect(m_pUndo, &QUndoStack::canUndoChanged, this, [this] { UpdateControls(); });
     connect(m_pUndo, &QUndoStack::canRedoChanged, this, [this] { UpdateControls(); });
-    QAction* undo = m_pUndo->createUndoAction(this);
+    // Only while the cuts may be edited: not while they are being kept, nor once kept away.
+    auto* undo = new QAction(this);
     undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    connect(undo, &QAction::triggered, this, [this] {
+        if (CanEdit()) m_pUndo->undo();
+    });
     addAction(undo);
-    QAction* redo = m_pUndo->createRedoAction(this);
+    auto* redo = new QAction(this);
     redo->setShortcuts(
         {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    connect(redo, &QAction::triggered, this, [this] {
+        if (CanEdit()) m_pUndo->redo();
+    });
     addAction(redo);
 
     connect(m_pOverview, &CWaveView::FrameClicked, this, &CReviewDlg::OnOverviewClicked);
@@ -399,7 +407,7 @@ void CReviewDlg::Zoom(double factor) {
 }
 
 void CReviewDlg::MoveSelectedCut(int64_t frames) {
-    if (m_nCut < 0 || frames == 0) return;
+    if (!CanEdit() || m_nCut < 0 || frames == 0) return;
     const int64_t from = int64_t(m_cuts.Cuts()[size_t(m_nCut)]);
     const uint64_t to = m_cuts.Clamp(size_t(m_nCut), from + frames);
     if (int64_t(to) == from) return;
@@ -407,7 +415,7 @@ void CReviewDlg::MoveSelectedCut(int64_t frames) {
 }
 
 void CReviewDlg::SnapSelectedCut() {
-    if (m_nCut < 0) return;
+    if (!CanEdit() || m_nCut < 0) return;
     const uint64_t cut = m_cuts.Cuts()[size_t(m_nCut)];
     const uint64_t snapped = SnapCut(*m_pReader, cut, Frames(kSnapRadiusSeconds),
                                      std::max<uint64_t>(1, Frames(m_options.fGapSeconds)));
@@ -416,12 +424,12 @@ void CReviewDlg::SnapSelectedCut() {
 }
 
 void CReviewDlg::AddCutAtPlayPosition() {
-    if (m_nPosition < 0) return;
+    if (!CanEdit() || m_nPosition < 0) return;
     if (QUndoCommand* add = MakeAddCut(m_cuts, uint64_t(m_nPosition))) m_pUndo->push(add);
 }
 
 void CReviewDlg::JoinAtSelectedCut() {
-    if (m_nCut < 0) return;
+    if (!CanEdit() || m_nCut < 0) return;
     m_pUndo->push(MakeJoinAt(m_cuts, size_t(m_nCut)));
 }
 
@@ -440,7 +448,7 @@ void CReviewDlg::OnCutsChanged(int cut) {
 
 void CReviewDlg::OnCutDragged(int cut, quint64 frame, bool finished) {
     SelectCut(cut);
-    if (!finished) return;
+    if (!finished || !CanEdit()) return;
     const uint64_t to = m_cuts.Clamp(size_t(cut), int64_t(frame));
     if (to != m_cuts.Cuts()[size_t(cut)])
         m_pUndo->push(MakeMoveCut(m_cuts, size_t(cut), to, QStringLiteral("Drag Cut")));
@@ -567,7 +575,7 @@ void CReviewDlg::RefreshNames() {
 }
 
 void CReviewDlg::UpdateControls() {
-    const bool idle = !m_bKeeping;
+    const bool idle = CanEdit();
     const bool hasCut = m_nCut >= 0;
     m_pPrev->setEnabled(idle && m_nCut > 0);
     m_pNext->setEnabled(idle && hasCut && m_nCut + 1 < int(m_cuts.Cuts().size()));
@@ -584,8 +592,9 @@ void CReviewDlg::UpdateControls() {
     m_pArtist->setEnabled(idle && flac);
     m_pKeep->setEnabled(idle && !m_names.empty());
     for (QWidget* w : std::initializer_list<QWidget*>{m_pSongs, m_pPaste, m_pNumbering, m_pPattern,
-                                                      m_pFormat, m_pCue, m_pClose})
+                                                      m_pFormat, m_pCue})
         w->setEnabled(idle);
+    m_pClose->setEnabled(!m_bKeeping);
     m_pKeepProgress->setVisible(m_bKeeping);
 }
 
@@ -604,6 +613,7 @@ void CReviewDlg::OnTitleEdited(int row, int column) {
 void CReviewDlg::OnPasteClicked() { PasteTrackList(QApplication::clipboard()->text()); }
 
 void CReviewDlg::PasteTrackList(const QString& text) {
+    if (!CanEdit()) return;
     const std::vector<std::string> parsed = ParseTrackList(S(text));
     if (parsed.empty()) {
         m_pStatus->setText(QStringLiteral("The clipboard holds no track list."));
@@ -719,7 +729,7 @@ QString CReviewDlg::KeepOutcomeText(const KeepOutcome& outcome) {
 }
 
 void CReviewDlg::Keep() {
-    if (m_bKeeping || m_names.empty()) return;
+    if (!CanEdit() || m_names.empty()) return;
     StopPlaying();
     KeepPlan plan;
     plan.cuts = m_cuts.Cuts();
@@ -757,7 +767,13 @@ void CReviewDlg::OnKeepDone(const KeepOutcome& outcome, const std::vector<std::s
     if (outcome.Ok() && !outcome.files.empty()) {
         // From now on the kept files are the take.
         const TakeOpening reopened = OpenTakeFiles(outcome.files, m_take.strSide);
-        if (reopened.Ok()) LoadTake(reopened.take, titles);
+        if (reopened.Ok()) {
+            LoadTake(reopened.take, titles);
+        } else {
+            // FLAC songs: the WAV take is gone and there is nothing left here to edit.
+            m_bKeptAway = true;
+            StopPlaying();
+        }
     }
     m_pStatus->setText(m_strKeepText);
     UpdateControls();
@@ -772,7 +788,7 @@ void CReviewDlg::keyPressEvent(QKeyEvent* event) {
     const int64_t step = mods & Qt::ShiftModifier     ? 1
                          : mods & Qt::ControlModifier ? int64_t(Frames(kBigStepSeconds))
                                                       : int64_t(Frames(kStepSeconds));
-    if (m_bKeeping) return QDialog::keyPressEvent(event);
+    if (!CanEdit()) return QDialog::keyPressEvent(event);
     switch (event->key()) {
         case Qt::Key_Left:
             MoveSelectedCut(-step);

@@ -98,6 +98,8 @@ public:
     QPushButton& GetPasteButton() { return *m_pPaste; }
     QLabel& GetStatusLine() { return *m_pStatus; }
     bool IsKeeping() const { return m_bKeeping; }
+    // The cuts and names may be changed: no keep runs, and the take is still one to review.
+    bool CanEdit() const { return !m_bKeeping && !m_bKeptAway; }
     // The names the pattern gives now (empty while it is refused).
     const std::vector<std::string>& SongFileNames() const { return m_names; }
     // The text of the last keep's outcome.
@@ -163,6 +165,7 @@ private:
 
     std::thread m_keeper;
     std::atomic<bool> m_bKeeping{false};
+    bool m_bKeptAway = false;  // kept as files that are no take to review (FLAC)
     QString m_strKeepText;
     QString m_strDefaultPattern;
     bool m_bFilling = false;  // the song list is being filled, not edited

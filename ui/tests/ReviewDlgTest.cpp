@@ -249,26 +249,63 @@ private slots:
         QCOMPARE(r.Cell(0, 4).isEmpty(), !accepted);
     }
 
+    void keepRewritesTheSongsAtTheNewCuts_data() {
+        QTest::addColumn<int>("format");       // the Format box's entry
+        QTest::addColumn<QString>("foreign");  // a file of another take in the way, or ""
+        QTest::newRow("WAV") << 0 << QString();
+        QTest::newRow("FLAC") << 1 << QString();
+        QTest::newRow("a name taken by another file") << 0 << "02 Middle.wav";
+    }
     void keepRewritesTheSongsAtTheNewCuts() {
+        QFETCH(int, format);
+        QFETCH(QString, foreign);
         Review r;
-        const testsupport::Bytes before = Samples({"SideA1.wav", "SideA2.wav", "SideA3.wav"});
+        if (!foreign.isEmpty()) WriteWav(Path(foreign), {-0.1});
+        const QStringList old{"SideA1.wav", "SideA2.wav", "SideA3.wav"};
+        const testsupport::Bytes before = Samples(old);
         QTest::keyClick(r.Zoom(), Qt::Key_Right, Qt::ControlModifier);
         QApplication::clipboard()->setText(QStringLiteral("Intro\nMiddle\nEnd\n"));
         r.dlg->GetPasteButton().click();
+        r.dlg->GetFormatBox().setCurrentIndex(format);
+        QTest::keyClicks(&r.dlg->GetAlbumField(), QStringLiteral("Album"));
+        const QString ext = format == 1 ? QStringLiteral(".flac") : QStringLiteral(".wav");
+        const QStringList kept{"01 Intro" + ext, "02 Middle" + ext, "03 End" + ext};
+        QCOMPARE(r.Cell(1, 4), kept[1]);
+
         QSignalSpy finished(r.dlg.get(), &CReviewDlg::KeepFinished);
         r.dlg->GetKeepButton().click();
         QVERIFY(finished.count() == 1 || finished.wait());
+        const QString status = r.dlg->GetStatusLine().text();
+        if (!foreign.isEmpty()) {
+            QCOMPARE(finished.at(0).at(0).toBool(), false);
+            QVERIFY2(status.startsWith(QStringLiteral("Not kept: ")) && status.size() > 20,
+                     qPrintable(status));
+            QCOMPARE(Samples(old), before);
+            QVERIFY(r.dlg->GetUndoStack().canUndo());  // the edits are still there to keep
+            QVERIFY(r.dlg->GetKeepButton().isEnabled());
+            return;
+        }
         QCOMPARE(finished.at(0).at(0).toBool(), true);
-        QCOMPARE(r.dlg->GetStatusLine().text(),
-                 QStringLiteral("Kept 3 songs: 01 Intro.wav to 03 End.wav."));
-
-        for (const char* old : {"SideA1.wav", "SideA2.wav", "SideA3.wav"})
-            QVERIFY2(!QFile::exists(Path(old)), old);
-        const QStringList kept{"01 Intro.wav", "02 Middle.wav", "03 End.wav"};
-        QCOMPARE(Samples(kept), before);
-        QCOMPARE(FinishedDataBytes(Path(kept[0])), qint64((kCut0 + 44100) * kFrameBytes));
+        QCOMPARE(status, QStringLiteral("Kept 3 songs: %1 to %2.").arg(kept[0], kept[2]));
+        for (const QString& name : old) QVERIFY2(!QFile::exists(Path(name)), qPrintable(name));
         QVERIFY(QFile::exists(Path("SideA.txt")));
         QVERIFY(QFile::exists(Path("SideA.cue")));
+        if (format == 1) {
+            testsupport::Bytes decoded;
+            for (const QString& name : kept) {
+                const testsupport::SndfileView flac =
+                    testsupport::ReadWithSndfile(Path(name).toStdString());
+                QVERIFY2(flac.szError.empty(), flac.szError.c_str());
+                decoded.insert(decoded.end(), flac.samples.begin(), flac.samples.end());
+            }
+            QCOMPARE(decoded, before);
+            // No take of WAV files is left to review: only Close remains.
+            QVERIFY(!r.dlg->GetKeepButton().isEnabled());
+            QVERIFY(!r.dlg->GetSongList().isEnabled());
+            return;
+        }
+        QCOMPARE(Samples(kept), before);
+        QCOMPARE(FinishedDataBytes(Path(kept[0])), qint64((kCut0 + 44100) * kFrameBytes));
         // The window goes on with the kept take: nothing left to undo, the cuts where they went.
         QCOMPARE(int(r.dlg->GetTake().files.size()), 3);
         QCOMPARE(r.Cuts()[0], kCut0 + 44100);
