@@ -5,6 +5,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -342,6 +343,25 @@ private slots:
         static_cast<QPushButton*>(main.GetItem(IDC_REVIEW))->click();
         QCOMPARE(offered, QDir(g_workDir).absolutePath() + "/SideA1.wav");
         QCOMPARE(files, 3);
+    }
+
+    // A take with a song file missing is not opened: the box says which one.
+    void mainWindowSaysWhyATakeCannotBeReviewed() {
+        WriteTake();
+        QFile::remove(Path("SideA2.wav"));
+        CMemoryProfileStore profile;
+        CRecorderDlg main(
+            MakeFileCaptureBackend(Path("in.wav").toStdString(), FilePacing::AsFastAsRead),
+            profile);
+        QString text;
+        OnNextModal(&main, [&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box);
+            text = box->text();
+            box->accept();
+        });
+        main.OpenReview(Path("SideA3.wav").toStdString());
+        QVERIFY2(text.contains(QStringLiteral("SideA2.wav")), qPrintable(text));
     }
 };
 
