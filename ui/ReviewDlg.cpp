@@ -33,7 +33,8 @@ constexpr int kColTitle = 1;
 constexpr int kColStart = 2;
 constexpr int kColLength = 3;
 constexpr int kColFile = 4;
-constexpr double kZoomSeconds = 10.0;  // the zoomed view's span when it opens
+constexpr double kZoomSeconds = 10.0;    // the zoomed view's span when it opens
+constexpr uint64_t kMinZoomFrames = 64;  // zoomed in furthest: a few pixels per frame
 constexpr double kSongStartSeconds = 10.0;
 constexpr int kPlayTickMs = 30;  // how often the play position marker follows playback
 
@@ -387,23 +388,21 @@ void CReviewDlg::SelectCut(int cut) {
     UpdateControls();
 }
 
-void CReviewDlg::CentreZoom() {
+void CReviewDlg::CentreZoom(uint64_t span) {
     const uint64_t total = std::max<uint64_t>(1, m_take.nFrames);
-    const uint64_t span =
-        std::min(total, std::max<uint64_t>(64, m_pZoom->Last() - m_pZoom->First() > 1
-                                                   ? m_pZoom->Last() - m_pZoom->First()
-                                                   : Frames(kZoomSeconds)));
+    if (span == 0) {
+        const uint64_t shown = m_pZoom->Last() - m_pZoom->First();
+        span = shown > 1 ? shown : Frames(kZoomSeconds);  // [0, 1) is the view before any range
+    }
+    span = std::min(total, std::max<uint64_t>(kMinZoomFrames, span));
     const uint64_t centre = m_nCut >= 0 ? m_cuts.Cuts()[size_t(m_nCut)] : 0;
     const uint64_t first = centre > span / 2 ? std::min(centre - span / 2, total - span) : 0;
     m_pZoom->SetRange(first, first + span);
 }
 
 void CReviewDlg::Zoom(double factor) {
-    const uint64_t total = std::max<uint64_t>(1, m_take.nFrames);
-    const uint64_t span = m_pZoom->Last() - m_pZoom->First();
-    const uint64_t next = std::clamp<uint64_t>(uint64_t(double(span) * factor), 64, total);
-    m_pZoom->SetRange(0, next);  // the span; CentreZoom places it
-    CentreZoom();
+    CentreZoom(
+        std::max<uint64_t>(1, uint64_t(double(m_pZoom->Last() - m_pZoom->First()) * factor)));
 }
 
 void CReviewDlg::MoveSelectedCut(int64_t frames) {

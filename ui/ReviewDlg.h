@@ -127,7 +127,8 @@ private:
     void RefreshSongList();
     void RefreshNames();
     void UpdateControls();
-    void CentreZoom();
+    // The zoomed view around the selected cut, span frames wide (0: as wide as it is).
+    void CentreZoom(uint64_t span = 0);
     void Zoom(double factor);
     void OnTitleEdited(int row, int column);
     void OnZoomClicked(quint64 frame);
