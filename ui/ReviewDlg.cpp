@@ -72,6 +72,9 @@ CReviewDlg::CReviewDlg(const Take& take, std::unique_ptr<IPlaybackBackend> playb
 }
 
 CReviewDlg::~CReviewDlg() {
+    // The stack goes with the children, after this object has stopped being a CReviewDlg: it must
+    // not call back into it on the way.
+    m_pUndo->disconnect(this);
     if (m_pPlayback) {
         m_pPlayback->Stop();
         m_pPlayback->SetEndCallback({});
