@@ -1,6 +1,7 @@
 // Saves pictures of the recorder for the documentation: the main window in both colour schemes,
 // idle and recording, the Custom Settings dialog and the Review window (on the take SideB1.wav,
-// SideB2.wav, ... of the current directory) in both schemes, the help window and About.
+// SideB2.wav, ... of the current directory) in both schemes, the help window and About; and the
+// help's own smaller picture of the Review window (help/review.png).
 // Usage: vellisto_screenshots <input.wav> <output-dir> <name-suffix>
 // Runs in the current directory with the profile given by XDG_CONFIG_HOME and the presets under
 // XDG_DATA_HOME; the scale factor comes from QT_SCALE_FACTOR. The input plays at its real rate,
@@ -92,6 +93,14 @@ int main(int argc, char** argv) {
         review.GetSongList().selectRow(1);
         QTest::qWait(200);
         ok &= Save(review, QStringLiteral("%1/review-%2%3.png").arg(outDir, scheme, suffix));
+        if (purple && suffix == QStringLiteral("-x1")) {
+            // The help's own copy, installed with it and as wide as the help window shows.
+            const QString help = outDir + QStringLiteral("/help/review.png");
+            const bool saved =
+                review.grab().toImage().scaledToWidth(560, Qt::SmoothTransformation).save(help);
+            std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(help));
+            ok &= saved;
+        }
         review.close();
         dlg.OnOK();
     }

@@ -18,9 +18,9 @@ trap 'rm -rf "$work"' EXIT
 # the overload lamp all show.
 sox -n -r 44100 -b 16 -c 2 "$work/in.wav" synth 10 sine 440 sine 660 gain -4
 # A take of three songs for the Review window: noise swelling and fading, quiet between songs.
-sox -n -r 44100 -b 16 -c 2 "$work/SideB1.wav" synth 14 pinknoise tremolo 0.4 70 fade 0.3 14 1.5 gain -9 pad 0 0.7
-sox -n -r 44100 -b 16 -c 2 "$work/SideB2.wav" synth 11 pinknoise tremolo 0.7 60 fade 0.5 11 2 gain -7 pad 0.6 0.8
-sox -n -r 44100 -b 16 -c 2 "$work/SideB3.wav" synth 16 pinknoise tremolo 0.3 75 fade 0.4 16 3 gain -8 pad 0.5 0
+sox -R -n -r 44100 -b 16 -c 2 "$work/SideB1.wav" synth 14 pinknoise tremolo 0.4 70 fade 0.3 14 1.5 gain -9 pad 0 0.7
+sox -R -n -r 44100 -b 16 -c 2 "$work/SideB2.wav" synth 11 pinknoise tremolo 0.7 60 fade 0.5 11 2 gain -7 pad 0.6 0.8
+sox -R -n -r 44100 -b 16 -c 2 "$work/SideB3.wav" synth 16 pinknoise tremolo 0.3 75 fade 0.4 16 3 gain -8 pad 0.5 0
 mkdir -p "$here/docs" "$work/cfg"
 for scale in 1 2; do
     (cd "$work" && XDG_CONFIG_HOME="$work/cfg" XDG_DATA_HOME="$work/data" \
