@@ -176,7 +176,8 @@ std::optional<uint64_t> CueTimeToFrames(std::string_view text, uint32_t rate) {
     if (c2 == std::string_view::npos) return std::nullopt;
     const std::string_view mm = text.substr(0, c1), ss = text.substr(c1 + 1, c2 - c1 - 1),
                            ff = text.substr(c2 + 1);
-    if (!AllDigits(mm) || mm.size() > 6 || !AllDigits(ss) || ss.size() > 2 || !AllDigits(ff) ||
+    // Four digits of minutes (166 hours) keep the frame product below 2^64 at any rate.
+    if (!AllDigits(mm) || mm.size() > 4 || !AllDigits(ss) || ss.size() > 2 || !AllDigits(ff) ||
         ff.size() > 2) {
         return std::nullopt;
     }
@@ -236,7 +237,7 @@ CutsFile ParseCue(const std::vector<std::string_view>& lines, uint32_t rate) {
             const std::string_view number = Value(s.rest, false);
             const std::string_view time = Trim(s.rest.substr(number.size()));
             if (!inTrack) return Refuse(std::move(cuts), lineNo, "INDEX before any TRACK");
-            if (!AllDigits(number)) {
+            if (!AllDigits(number) || number.size() > 2) {
                 return Refuse(std::move(cuts), lineNo, "expected INDEX, its number and mm:ss:ff");
             }
             const std::optional<uint64_t> frame = CueTimeToFrames(time, rate);

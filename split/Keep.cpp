@@ -303,8 +303,10 @@ std::string WaveHeader(const WAVEFORMATEX& f, uint64_t dataBytes) {
 }
 
 // Copies bytes between descriptors in the kernel where it can, through a buffer where not.
+// *readFailed tells a failed read of the source from a failed write.
 bool CopyBytes(int from, uint64_t fromOffset, int to, uint64_t toOffset, uint64_t count,
-               std::unique_ptr<char[]>& buffer) {
+               std::unique_ptr<char[]>& buffer, bool* readFailed) {
+    *readFailed = false;
     bool kernel = true;
     while (count > 0) {
         if (kernel) {
@@ -320,6 +322,7 @@ bool CopyBytes(int from, uint64_t fromOffset, int to, uint64_t toOffset, uint64_
             if (n < 0 && errno == EINTR) continue;
             if (n == 0) {
                 errno = EIO;  // the file is shorter than its take said
+                *readFailed = true;
                 return false;
             }
             if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
@@ -333,6 +336,7 @@ bool CopyBytes(int from, uint64_t fromOffset, int to, uint64_t toOffset, uint64_
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             if (n == 0) errno = EIO;
+            *readFailed = true;
             return false;
         }
         if (!WriteAll(to, buffer.get(), static_cast<size_t>(n), toOffset)) return false;
@@ -617,6 +621,8 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             }
         }
     } closer{&sources};
+    std::vector<int> written;  // the new songs' descriptors until they are synced
+    const Closer writtenCloser{&written};
     for (const TakeFile& f : take.files) {
         const int fd = ::open(f.strPath.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return fail(KeepRefusal::ReadFailed, f.strPath, errno);
@@ -670,8 +676,9 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             if (from >= to) continue;
             const uint64_t bytes = (to - from) * frameBytes;
             const uint64_t offset = take.files[f].nDataOffset + (from - starts[f]) * frameBytes;
-            ok = CopyBytes(sources[f], offset, fd, out, bytes, buffer);
-            if (!ok && errno == EIO) {
+            bool readFailed = false;
+            ok = CopyBytes(sources[f], offset, fd, out, bytes, buffer, &readFailed);
+            if (!ok && readFailed) {
                 const int e = errno;
                 ::close(fd);
                 return fail(KeepRefusal::ReadFailed, take.files[f].strPath, e);
@@ -679,7 +686,19 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             out += bytes;
         }
         if (ok && !flac && (dataBytes & 1)) ok = WriteAll(fd, "", 1, out);
-        if (ok) ok = ::fsync(fd) == 0;
+        // The disk starts on this file while the next one is copied; each is synced below.
+        if (ok) ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        if (!ok) {
+            const int e = errno;
+            ::close(fd);
+            return fail(KeepRefusal::WriteFailed, plan.fileNames[k], e);
+        }
+        written.push_back(fd);
+    }
+    for (size_t k = 0; k < songs; ++k) {
+        const int fd = written[k];
+        written[k] = -1;
+        bool ok = ::fsync(fd) == 0;
         const int e = errno;
         if (::close(fd) != 0 && ok) ok = false;
         if (!ok) return fail(KeepRefusal::WriteFailed, plan.fileNames[k], e ? e : errno);

@@ -38,6 +38,7 @@ std::string WrongExtension(const SplitOptions& options) {
 
 std::string SongBase(const SplitOptions& options, const std::string& input, std::string* error) {
     std::string base = options.strOutput.empty() ? input : options.strOutput;
+    bool named = !options.strOutput.empty();  // -o names the songs, not only their folder
     if (!options.strOutput.empty()) {
         std::error_code ec;
         if (base.back() == '/' || fs::is_directory(base, ec)) {
@@ -50,6 +51,7 @@ std::string SongBase(const SplitOptions& options, const std::string& input, std:
             }
             if (base.back() != '/') base += '/';
             base += FileNamePart(input);
+            named = false;
         }
     }
     const std::string name(FileNamePart(base));
@@ -59,7 +61,7 @@ std::string SongBase(const SplitOptions& options, const std::string& input, std:
     }
     if (name.find('.') == std::string::npos) {
         base += SongExtension(options);
-    } else if (!options.strOutput.empty() && !HasSongExtension(options, name)) {
+    } else if (named && !HasSongExtension(options, name)) {
         // The song files are of their format whatever their name says.
         *error = WrongExtension(options);
         return {};

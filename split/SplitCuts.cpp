@@ -179,19 +179,21 @@ int CSplitter::SplitAtCuts() {
     // A stream may end before its header says; that shows while it is read.
     const uint64_t total =
         m_info.nDataBytes == WavFileInfo::kToTheEnd ? kOpenEnd : m_info.nDataBytes / frameBytes;
+    const std::string where = "--cuts " + m_options.strCuts + ":";
+    for (const CutMark& m : cuts.marks) {
+        if (total != kOpenEnd && m.nStart >= total) {
+            return Fail(where + std::to_string(m.nLine) + ": the cut at " + Time(m.nStart) +
+                        " is not before the end of " + m_strName + " (" + Time(total) + ")");
+        }
+    }
     std::vector<Piece> pieces;
     for (size_t k = 0; k < cuts.marks.size(); ++k) {
         const CutMark& m = cuts.marks[k];
         Piece p{m.nStart, m.nEnd.value_or(kOpenEnd), m.nLine};
         if (k + 1 < cuts.marks.size()) p.nTo = std::min(p.nTo, cuts.marks[k + 1].nStart);
-        const std::string where = "--cuts " + m_options.strCuts + ":" + std::to_string(m.nLine);
-        if (total != kOpenEnd && p.nFrom >= total) {
-            return Fail(where + ": the cut at " + Time(p.nFrom) + " is not before the end of " +
-                        m_strName + " (" + Time(total) + ")");
-        }
         if (total != kOpenEnd && p.nTo != kOpenEnd && p.nTo > total) {
-            return Fail(where + ": the song ends at " + Time(p.nTo) + ", after the end of " +
-                        m_strName + " (" + Time(total) + ")");
+            return Fail(where + std::to_string(m.nLine) + ": the song ends at " + Time(p.nTo) +
+                        ", after the end of " + m_strName + " (" + Time(total) + ")");
         }
         pieces.push_back(p);
     }
@@ -222,7 +224,7 @@ int CSplitter::SplitAtCuts() {
     for (size_t k = 0; k < pieces.size(); ++k) {
         const Piece& p = pieces[k];
         if (!m_options.bFlac && p.nTo != kOpenEnd &&
-            (p.nTo - p.nFrom) * frameBytes > kLongestWavData) {
+            p.nTo - p.nFrom > kLongestWavData / frameBytes) {
             return Fail(paths[k] +
                         " would pass the 4 GiB a WAV file holds; add a cut or use --format flac");
         }
@@ -301,8 +303,13 @@ int CSplitter::SplitAtCuts() {
     bool ok = true;
     for (size_t k = 0; ok && k < pieces.size(); ++k) {
         const Piece& p = pieces[k];
-        const uint64_t from = p.nFrom * frameBytes;
-        const uint64_t to = p.nTo == kOpenEnd ? dataEnd : p.nTo * frameBytes;
+        // Cuts of a stream are not checked against its length before it is read: far ones
+        // saturate rather than wrap.
+        auto bytes = [frameBytes](uint64_t frames) {
+            return frames > kOpenEnd / frameBytes ? kOpenEnd : frames * frameBytes;
+        };
+        const uint64_t from = bytes(p.nFrom);
+        const uint64_t to = p.nTo == kOpenEnd ? dataEnd : bytes(p.nTo);
         leftOut += from - std::min(from, at);
         ok = copy(from, false);
         if (!ok) break;

@@ -12,8 +12,9 @@ namespace {
 const char kDescription[] =
     "Splits WAV recordings of record or tape sides into numbered song files (SideA1.wav,\n"
     "SideA2.wav, ...) at the gaps of near-silence between songs, exactly as a live recording\n"
-    "of the same audio would. Input: 16-bit PCM or 32-bit float WAV, mono or stereo; \"-\" (with\n"
-    "-o) reads a stream from standard input.";
+    "of the same audio would, or (--cuts) exactly at the cuts of a label file or cue sheet.\n"
+    "Input: 16-bit PCM or 32-bit float WAV, mono or stereo; \"-\" (with -o) reads a stream\n"
+    "from standard input. Output: WAV, or lossless FLAC with tags (--format flac).";
 
 const char kFooter[] =
     "Exit codes: 0 done, 1 an input or the destination failed (or audio above Gap Level\n"

@@ -1457,6 +1457,10 @@ int CSplitter::Run() {
     if (!m_options.strCuts.empty()) return SplitAtCuts();
     if (!m_options.strNames.empty()) {
         // A track list tells how many songs the side holds.
+        if (m_info.bStream) {
+            return Fail("--names without --cuts finds as many songs as titles, reading " +
+                        m_strName + " twice; give a file, not a stream");
+        }
         if (!ReadTitles(&m_titles)) return kExitFailed;
         if (m_options.nSongs > 0 && static_cast<size_t>(m_options.nSongs) != m_titles.size()) {
             return Fail("--songs " + std::to_string(m_options.nSongs) + " and the " +

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "split/CutsFile.h"
 #include "split/Keep.h"
 #include "split/SongNames.h"
 #include "split/tests/TakeTestSupport.h"
@@ -267,6 +268,17 @@ TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
               "PERFORMER \"Me\"\nFILE \"Side.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Tab here\"\n"
               "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Say  hi \"\n"
               "    INDEX 01 00:01:01\n");
+    // Read back as an editor's cuts: the label file to the frame, the cue sheet to its 75ths.
+    const CutsFile fromLabels = ReadCutsFile((dir / "Side.txt").string(), 11025);
+    const CutsFile fromCue = ReadCutsFile((dir / "Side.cue").string(), 11025);
+    ASSERT_TRUE(fromLabels.Ok() && fromCue.Ok()) << fromLabels.strError << fromCue.strError;
+    ASSERT_EQ(fromLabels.marks.size(), 2u);
+    ASSERT_EQ(fromCue.marks.size(), 2u);
+    EXPECT_EQ(fromLabels.marks[1].nStart, 11099u);
+    EXPECT_EQ(fromLabels.marks[1].strTitle, "Say \"hi\"");
+    EXPECT_EQ(fromCue.marks[1].nStart, 11172u);
+    EXPECT_EQ(fromCue.strFile, "Side.wav");
+    EXPECT_EQ(fromCue.strArtist, "Me");
 }
 
 TEST(KeepTest, FlacSongsDecodeToTheSamplesOfTheWavSongsAndCarryTheirTags) {

@@ -526,6 +526,7 @@ TEST(SplitModes, EveryExampleOfTheManualRuns) {
     WriteWav(dir / "tape.wav", kStereo16, side(61, 2));
     WriteWav(dir / "Concert.wav", kStereo16, side(20, 1));
     ASSERT_EQ(Shell("sox tape.wav tape.flac", dir), 0) << ReadText(dir / "err.txt");
+    std::ofstream(dir / "tracks.txt") << "A1 Morning 3:12\nA2 Noon\nA3 Night\n";
     ::setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);  // the starting presets
 
     std::ifstream manual(VELLISTO_MANUAL_PATH);
@@ -547,12 +548,13 @@ TEST(SplitModes, EveryExampleOfTheManualRuns) {
             examples.back() += (examples.back().empty() ? "" : " && ") + line;
         }
     }
-    ASSERT_EQ(examples.size(), 6u);
+    ASSERT_EQ(examples.size(), 7u);
     for (size_t k = 0; k < examples.size(); ++k) {
         SCOPED_TRACE(examples[k]);
         const std::string folder = "ex" + std::to_string(k);
         fs::create_directory(dir / folder);
-        for (const char* input : {"SideA.wav", "SideB.wav", "tape.wav", "Concert.wav", "tape.flac"})
+        for (const char* input :
+             {"SideA.wav", "SideB.wav", "tape.wav", "Concert.wav", "tape.flac", "tracks.txt"})
             fs::create_hard_link(dir / input, dir / folder / input);
         EXPECT_EQ(Shell("cd " + folder + " && " + examples[k], dir), 0)
             << ReadText(dir / "err.txt");
@@ -563,5 +565,8 @@ TEST(SplitModes, EveryExampleOfTheManualRuns) {
     EXPECT_EQ(SongFiles(dir, "ex4/SideB", ".wav").size(), 6u);
     EXPECT_EQ(SongFiles(dir, "ex5/out/SideB", ".wav").size(), 6u);
     EXPECT_EQ(SongFiles(dir, "ex5/out/Tape", ".wav").size(), 2u);
+    for (const char* song : {"01 Morning.flac", "02 Noon.flac", "03 Night.flac"}) {
+        EXPECT_TRUE(fs::exists(dir / "ex6" / song)) << song;
+    }
     ::unsetenv("XDG_DATA_HOME");
 }
