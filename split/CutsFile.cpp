@@ -50,7 +50,8 @@ std::vector<std::string_view> Lines(std::string_view text) {
     return lines;
 }
 
-CutsFile Refuse(CutsFile cuts, int line, std::string text) {
+// Takes the cuts by reference, so that the text may still be built from them.
+CutsFile Refuse(CutsFile&& cuts, int line, std::string text) {
     cuts.marks.clear();
     cuts.nErrorLine = line;
     cuts.strError = std::move(text);

@@ -90,6 +90,12 @@ TEST_P(FlacRoundTrip, DecodesToTheWavSamplesByteForByte) {
         << "decoded " << wav.Data().size() << " bytes of " << samples.size();
     // The encoder's checksum of the samples agrees with what it was given.
     EXPECT_EQ(RunTool("flac -t -s '" + flac.string() + "'").nStatus, 0);
+    // A second decoder reads the same samples.
+    if (ToolInstalled("sox") && c.nFrames > 0) {
+        const ToolResult raw = RunTool("sox '" + flac.string() + "' -t raw -e signed -b " +
+                                       std::to_string(c.nBits) + " -L -");
+        EXPECT_TRUE(Bytes(raw.szOut.begin(), raw.szOut.end()) == samples) << "sox";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
