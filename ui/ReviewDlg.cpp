@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
@@ -85,7 +86,14 @@ CReviewDlg::~CReviewDlg() {
 }
 
 void CReviewDlg::CreateControls() {
-    auto* layout = new QVBoxLayout(this);
+    // On a small screen the window scrolls rather than reach past the screen's edge.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* content = new QWidget(scroll);
+    auto* layout = new QVBoxLayout(content);
     auto* top = new QHBoxLayout;
     m_pHeading = new QLabel(this);
     top->addWidget(m_pHeading);
@@ -203,6 +211,13 @@ void CReviewDlg::CreateControls() {
     m_pStatus->setWordWrap(true);
     m_pStatus->setTextFormat(Qt::PlainText);
     layout->addWidget(m_pStatus);
+    scroll->setWidget(content);
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    outer->addWidget(scroll);
+    // The scroll area would take the arrow keys for itself.
+    m_pOverview->installEventFilter(this);
+    m_pZoom->installEventFilter(this);
 
     m_pPlayTimer = new QTimer(this);
     m_pPlayTimer->setInterval(kPlayTickMs);
@@ -786,51 +801,61 @@ void CReviewDlg::OnKeepDone(const KeepOutcome& outcome, const std::vector<std::s
 // Keys and closing
 
 void CReviewDlg::keyPressEvent(QKeyEvent* event) {
+    if (!HandleKey(event)) QDialog::keyPressEvent(event);
+}
+
+bool CReviewDlg::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == m_pZoom || watched == m_pOverview) && event->type() == QEvent::KeyPress)
+        return HandleKey(static_cast<QKeyEvent*>(event));
+    return QDialog::eventFilter(watched, event);
+}
+
+bool CReviewDlg::HandleKey(QKeyEvent* event) {
     const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
     const int64_t step = mods & Qt::ShiftModifier     ? 1
                          : mods & Qt::ControlModifier ? int64_t(Frames(kBigStepSeconds))
                                                       : int64_t(Frames(kStepSeconds));
-    if (!CanEdit()) return QDialog::keyPressEvent(event);
+    if (!CanEdit()) return false;
     switch (event->key()) {
         case Qt::Key_Left:
             MoveSelectedCut(-step);
-            return;
+            return true;
         case Qt::Key_Right:
             MoveSelectedCut(step);
-            return;
+            return true;
         case Qt::Key_Up:
             SelectCut(m_nCut - 1);
-            return;
+            return true;
         case Qt::Key_Down:
             SelectCut(m_nCut + 1);
-            return;
+            return true;
         case Qt::Key_Space:
             PlayAroundCut();
-            return;
+            return true;
         case Qt::Key_Insert:
             AddCutAtPlayPosition();
-            return;
+            return true;
         case Qt::Key_Delete:
         case Qt::Key_Backspace:
             JoinAtSelectedCut();
-            return;
+            return true;
         case Qt::Key_S:
             if (mods == Qt::NoModifier) {
                 SnapSelectedCut();
-                return;
+                return true;
             }
             break;
         case Qt::Key_Plus:
         case Qt::Key_Equal:
             Zoom(0.5);
-            return;
+            return true;
         case Qt::Key_Minus:
             Zoom(2.0);
-            return;
+            return true;
         default:
             break;
     }
-    QDialog::keyPressEvent(event);
+    return false;
 }
 
 void CReviewDlg::closeEvent(QCloseEvent* event) {

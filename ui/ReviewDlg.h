@@ -114,11 +114,14 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void reject() override;
 
 private:
     void CreateControls();
+    // The window's keys (see above); false for a key it leaves to others.
+    bool HandleKey(QKeyEvent* event);
     void ApplyScheme();
     void LoadTake(const Take& take, std::vector<std::string> titles);
     void StartOverview();
