@@ -140,6 +140,29 @@ private slots:
                                          .arg(ms % 1000, 3, 10, QLatin1Char('0')));
     }
 
+    // A cut dragged in the zoomed view lands on the frame under the mouse, as one undoable move;
+    // a press away from any cut sets the play position instead.
+    void aCutDraggedWithTheMouse() {
+        Review r;
+        CWaveView& zoom = r.dlg->GetZoom();
+        const int x = zoom.XOf(kCut0);
+        const int y = zoom.height() / 2;
+        QTest::mousePress(&zoom, Qt::LeftButton, {}, QPoint(x + 2, y));
+        QTest::mouseMove(&zoom, QPoint(x + 30, y));
+        QTest::mouseMove(&zoom, QPoint(x + 60, y));
+        QCOMPARE(r.Cuts()[0], kCut0);  // not before the button is let go
+        QTest::mouseRelease(&zoom, Qt::LeftButton, {}, QPoint(x + 60, y));
+        QCOMPARE(r.Cuts()[0], zoom.FrameAt(x + 60));
+        QVERIFY(r.Cuts()[0] > kCut0);
+        QCOMPARE(r.dlg->GetUndoStack().count(), 1);
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(r.Cuts()[0], kCut0);
+
+        QTest::mouseClick(&zoom, Qt::LeftButton, {}, QPoint(x - 100, y));
+        QCOMPARE(zoom.PlayPosition(), qint64(zoom.FrameAt(x - 100)));
+        QCOMPARE(r.Cuts()[0], kCut0);
+    }
+
     void undoAndRedoMovesJoinsAndTitles() {
         Review r;
         r.SetTitle(0, QStringLiteral("One"));
