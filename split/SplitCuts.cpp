@@ -174,8 +174,6 @@ int CSplitter::SplitAtCuts() {
     }
     if (cuts.marks.empty()) return Fail("--cuts " + m_options.strCuts + ": it holds no cut");
 
-    // The songs: from each cut to the next, or to a label's end when it comes first; the last
-    // to its label's end or the end of the input.
     // A stream may end before its header says; that shows while it is read.
     const uint64_t total =
         m_info.nDataBytes == WavFileInfo::kToTheEnd ? kOpenEnd : m_info.nDataBytes / frameBytes;
@@ -186,6 +184,8 @@ int CSplitter::SplitAtCuts() {
                         " is not before the end of " + m_strName + " (" + Time(total) + ")");
         }
     }
+    // The songs: from each cut to the next, or to a label's end when it comes first; the last
+    // to its label's end or the end of the input.
     std::vector<Piece> pieces;
     for (size_t k = 0; k < cuts.marks.size(); ++k) {
         const CutMark& m = cuts.marks[k];
@@ -223,8 +223,8 @@ int CSplitter::SplitAtCuts() {
     const bool list = m_options.bList;
     for (size_t k = 0; k < pieces.size(); ++k) {
         const Piece& p = pieces[k];
-        if (!m_options.bFlac && p.nTo != kOpenEnd &&
-            p.nTo - p.nFrom > kLongestWavData / frameBytes) {
+        const uint64_t to = p.nTo != kOpenEnd ? p.nTo : total;
+        if (!m_options.bFlac && to != kOpenEnd && to - p.nFrom > kLongestWavData / frameBytes) {
             return Fail(paths[k] +
                         " would pass the 4 GiB a WAV file holds; add a cut or use --format flac");
         }
@@ -367,11 +367,21 @@ int CSplitter::SplitAtCuts() {
     }
     // Read to the end: a stream's writer is not cut off, and the rest is measured.
     const uint64_t taken = at;
-    if (dataEnd != kOpenEnd || m_info.bStream) copy(dataEnd, false);
+    // Its audio ends at the data size it states; chunks after it are read, not counted.
+    if (m_info.bStream) {
+        copy(kOpenEnd, false);
+        at = std::min(at, dataEnd);
+        if (interrupted) {
+            Fail("interrupted after the last song, reading the rest of " + m_strName);
+            if (!m_options.bQuiet) PrintSummary();
+            return kExitSignal + m_pInterrupt->load();
+        }
+    } else {
+        at = std::max(at, dataEnd);  // a file's rest is known without reading it
+    }
     m_nTakenBytes = taken;
     noteLeftOut(leftOut / frameBytes,
-                "between the cuts (before the first, or between a "
-                "label's end and the next)");
+                "between the cuts (before the first, or between a label's end and the next)");
     noteLeftOut((at - taken) / frameBytes, "after the last song");
     const int rc = WriteLabelsAndCue();
     if (list) {

@@ -161,3 +161,15 @@ TEST(SplitCuts, AStreamIsCutAndReadToItsEnd) {
     EXPECT_EQ(ReadSongData(dir / "01 A.wav", kStereo16), Frames(side, 0, 2 * kRate));
     EXPECT_EQ(ReadSongData(dir / "02 B.wav", kStereo16), Frames(side, 3 * kRate, 6 * kRate));
 }
+
+TEST(SplitCuts, ATrackListLongerThanTheSongsFoundLeavesTheirNumberedNames) {
+    CTempDir dir;
+    WriteSide(dir / "Side.wav", kTwoSongs);
+    std::ofstream(dir / "tracks.txt") << "One\nTwo\nThree\n";
+    const SplitRun run =
+        Split(Exact({"--names", dir / "tracks.txt", "--end-gap", "30", dir / "Side.wav"}));
+    EXPECT_EQ(run.nCode, 1);
+    EXPECT_THAT(run.strErr, HasSubstr("holds 3 titles, the side was split into 2 songs"));
+    EXPECT_EQ(SongFiles(dir, "Side", ".wav").size(), 2u);
+    EXPECT_FALSE(fs::exists(dir / "01 One.wav"));
+}
