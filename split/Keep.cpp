@@ -568,8 +568,10 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             isOld(path) || std::find(finals.begin(), finals.end(), path) != finals.end();
         std::string text;
         struct stat st {};
-        if (song || FileNamePart(path).empty() || FileNamePart(path)[0] == '.' ||
-            FolderPart(path) != folder) {
+        // A name of the song formats would pass for a song (a shell pattern gone wrong).
+        const std::string name = Folded(std::string(FileNamePart(path)));
+        const bool songName = name.ends_with(".wav") || name.ends_with(".flac");
+        if (song || songName || name.empty() || name[0] == '.' || FolderPart(path) != folder) {
             return refuse(KeepRefusal::NotOurs, path);
         }
         if (::lstat(path.c_str(), &st) == 0) {
@@ -635,6 +637,9 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
     }
     std::unique_ptr<char[]> buffer;
     const uint64_t frameBytes = take.FrameBytes();
+    auto goOn = [&](uint64_t done) {
+        return !plan.onProgress || plan.onProgress(done, take.nFrames);
+    };
     const CTakeReader reader(take);
     for (size_t k = 0; k < songs; ++k) {
         const std::string& temp = journal.created[k].first;
@@ -659,6 +664,10 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
                     return fail(KeepRefusal::ReadFailed, take.strSide, e);
                 }
                 ok = writer.Write(buffer.get(), want * frameBytes);
+                if (ok && !goOn(at + want)) {
+                    ::close(fd);
+                    return fail(KeepRefusal::Cancelled, {}, 0);
+                }
             }
             ok = ok && writer.Finish();
             if (!ok) {
@@ -686,6 +695,10 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             out += bytes;
         }
         if (ok && !flac && (dataBytes & 1)) ok = WriteAll(fd, "", 1, out);
+        if (ok && !flac && !goOn(bounds[k + 1])) {
+            ::close(fd);
+            return fail(KeepRefusal::Cancelled, {}, 0);
+        }
         // The disk starts on this file while the next one is copied; each is synced below.
         if (ok) ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
         if (!ok) {
@@ -804,6 +817,8 @@ std::string DescribeKeepOutcome(const KeepOutcome& o) {
                    "; nothing was changed";
         case KeepRefusal::WrongExtension:
             return "\"" + o.strPath + "\" would not say what it holds; name it " + o.strDetail;
+        case KeepRefusal::Cancelled:
+            return "the keep was cancelled; nothing was changed";
         case KeepRefusal::ReplaceFailed:
             return "the new songs are written, but replacing the old ones stopped at " + o.strPath +
                    reason + "; opening the take again finishes it";

@@ -35,6 +35,9 @@ struct KeepPlan {
     // existing file there is replaced only when it is a label file or cue sheet of this take.
     std::string strLabelFile;
     std::string strCueSheet;
+    // Called on the keeping thread as the songs are written (frames of the side done so far, of
+    // all); returning false cancels the keep, which then changes nothing. Null: no reports.
+    std::function<bool(uint64_t done, uint64_t total)> onProgress;
 };
 
 enum class KeepRefusal {
@@ -54,6 +57,7 @@ enum class KeepRefusal {
                      // a file that is not the take's own label file or cue sheet
     ReadFailed,      // reading the take failed (nErrno)
     WriteFailed,     // creating, writing or syncing a new file failed (nErrno); nothing replaced
+    Cancelled,       // onProgress said to stop before the old songs were replaced; nothing changed
     ReplaceFailed,   // the replacement stopped (nErrno); the journal finishes it at the next open
 };
 

@@ -190,11 +190,19 @@ const RefusalRow kRefusals[] = {
          WriteWav(d / "Side2.wav", {16, 8000, 1}, Bytes(1000));
      },
      KeepRefusal::Changed},
+    {"cancelled as it reports progress",
+     [](KeepPlan& p, const CTempDir&) {
+         p.onProgress = [](uint64_t done, uint64_t total) { return done < total / 2; };
+     },
+     KeepRefusal::Cancelled},
     {"a label file over notes",
      [](KeepPlan& p, const CTempDir& d) { p.strLabelFile = (d / "notes.txt").string(); },
      KeepRefusal::NotOurs},
     {"a label file over a song",
      [](KeepPlan& p, const CTempDir& d) { p.strLabelFile = (d / "Side2.wav").string(); },
+     KeepRefusal::NotOurs},
+    {"a new cue sheet named as a song",
+     [](KeepPlan& p, const CTempDir& d) { p.strCueSheet = (d / "Side.WAV").string(); },
      KeepRefusal::NotOurs},
     {"a cue sheet of another side",
      [](KeepPlan& p, const CTempDir& d) { p.strCueSheet = (d / "other.cue").string(); },
@@ -290,10 +298,13 @@ TEST(KeepTest, FlacSongsDecodeToTheSamplesOfTheWavSongsAndCarryTheirTags) {
         const Bytes side = WriteTake((dir / "Side.wav").string(), format, {5000, 7001});
         KeepPlan plan = Plan({3000, 9000}, "{n:02} {title}.flac");
         plan.format = KeepFormat::Flac;
+        uint64_t reached = 0;
+        plan.onProgress = [&reached](uint64_t done, uint64_t) { return (reached = done), true; };
         plan.strAlbum = "Album";
         plan.strArtist = "Artist";
         const KeepOutcome kept = KeepTake(OpenTake((dir / "Side.wav").string()).take, plan);
         ASSERT_TRUE(kept.Ok()) << DescribeKeepOutcome(kept);
+        EXPECT_EQ(reached, 12001u);
         std::vector<std::string> byFlac, bySox;
         for (size_t k = 0; k < kept.files.size(); ++k) {
             const std::string& f = kept.files[k];
