@@ -201,7 +201,7 @@ void CReviewDlg::CreateControls() {
     keepRow->addWidget(m_pClose);
     form->addRow(keepRow);
     m_pKeepProgress = new QProgressBar(this);
-    m_pKeepProgress->setRange(0, 0);
+    m_pKeepProgress->setRange(0, 1000);
     m_pKeepProgress->hide();
     form->addRow(m_pKeepProgress);
     lower->addLayout(form, 2);
@@ -267,7 +267,13 @@ void CReviewDlg::CreateControls() {
     connect(m_pAlbum, &QLineEdit::textChanged, this, [this] { RefreshNames(); });
     connect(m_pArtist, &QLineEdit::textChanged, this, [this] { RefreshNames(); });
     connect(m_pFormat, &QComboBox::currentIndexChanged, this, &CReviewDlg::OnFormatChanged);
-    connect(m_pKeep, &QPushButton::clicked, this, &CReviewDlg::Keep);
+    connect(m_pKeep, &QPushButton::clicked, this, [this] {
+        if (m_bKeeping) {
+            CancelKeep();
+        } else {
+            Keep();
+        }
+    });
     connect(m_pClose, &QPushButton::clicked, this, &CReviewDlg::close);
 }
 
@@ -607,7 +613,9 @@ void CReviewDlg::UpdateControls() {
     const bool flac = m_pFormat->currentIndex() == 1;
     m_pAlbum->setEnabled(idle && flac);
     m_pArtist->setEnabled(idle && flac);
-    m_pKeep->setEnabled(idle && !m_names.empty());
+    // While a keep runs, Keep is the button that cancels it.
+    m_pKeep->setText(m_bKeeping ? QStringLiteral("Cancel Keep") : QStringLiteral("Keep"));
+    m_pKeep->setEnabled(m_bKeeping ? !m_bCancelKeep : idle && !m_names.empty());
     for (QWidget* w : std::initializer_list<QWidget*>{m_pSongs, m_pPaste, m_pNumbering, m_pPattern,
                                                       m_pFormat, m_pCue})
         w->setEnabled(idle);
@@ -763,8 +771,21 @@ void CReviewDlg::Keep() {
         plan.strLabelFile = S(stem + QStringLiteral(".txt"));
         plan.strCueSheet = S(stem + QStringLiteral(".cue"));
     }
+    // Reports come from the keeping thread, about a thousand at most; the answer says whether
+    // to go on.
+    plan.onProgress = [this, permille = -1](uint64_t done, uint64_t total) mutable {
+        const int now = total > 0 ? int(done * 1000 / total) : 0;
+        if (now != permille) {
+            permille = now;
+            QMetaObject::invokeMethod(
+                this, [this, now] { m_pKeepProgress->setValue(now); }, Qt::QueuedConnection);
+        }
+        return !m_bCancelKeep.load();
+    };
     if (m_keeper.joinable()) m_keeper.join();
+    m_bCancelKeep = false;
     m_bKeeping = true;
+    m_pKeepProgress->setValue(0);
     m_pStatus->setText(QStringLiteral("Keeping..."));
     UpdateControls();
     const Take take = m_take;
@@ -775,6 +796,13 @@ void CReviewDlg::Keep() {
             this, [this, outcome, titles = plan.titles] { OnKeepDone(outcome, titles); },
             Qt::QueuedConnection);
     });
+}
+
+void CReviewDlg::CancelKeep() {
+    if (!m_bKeeping) return;
+    m_bCancelKeep = true;
+    m_pStatus->setText(QStringLiteral("Cancelling..."));
+    UpdateControls();
 }
 
 void CReviewDlg::OnKeepDone(const KeepOutcome& outcome, const std::vector<std::string>& titles) {

@@ -77,6 +77,9 @@ public:
     void StopPlaying();
     void PasteTrackList(const QString& text);
     void Keep();
+    // Asks a running keep to stop; it changes nothing when it stops before the old songs are
+    // replaced, and finishes otherwise.
+    void CancelKeep();
 
     // The overview of the whole side, once its background computation is done.
     bool HasOverview() const { return m_pOverviewData != nullptr; }
@@ -169,6 +172,7 @@ private:
 
     std::thread m_keeper;
     std::atomic<bool> m_bKeeping{false};
+    std::atomic<bool> m_bCancelKeep{false};
     bool m_bKeptAway = false;  // kept as files that are no take to review (FLAC)
     QString m_strKeepText;
     QString m_strDefaultPattern;
