@@ -276,24 +276,28 @@ private slots:
     void keepRewritesTheSongsAtTheNewCuts_data() {
         QTest::addColumn<int>("format");       // the Format box's entry
         QTest::addColumn<QString>("foreign");  // a file of another take in the way, or ""
-        QTest::newRow("WAV") << 0 << QString();
-        QTest::newRow("FLAC") << 1 << QString();
-        QTest::newRow("a name taken by another file") << 0 << "02 Middle.wav";
+        QTest::addColumn<bool>("titled");      // a track list pasted, or the take's own names
+        QTest::newRow("WAV") << 0 << QString() << true;
+        QTest::newRow("WAV under the take's own names") << 0 << QString() << false;
+        QTest::newRow("FLAC") << 1 << QString() << true;
+        QTest::newRow("a name taken by another file") << 0 << "02 Middle.wav" << true;
     }
     void keepRewritesTheSongsAtTheNewCuts() {
         QFETCH(int, format);
         QFETCH(QString, foreign);
+        QFETCH(bool, titled);
         Review r;
         if (!foreign.isEmpty()) WriteWav(Path(foreign), {-0.1});
         const QStringList old{"SideA1.wav", "SideA2.wav", "SideA3.wav"};
         const testsupport::Bytes before = Samples(old);
         QTest::keyClick(r.Zoom(), Qt::Key_Right, Qt::ControlModifier);
         QApplication::clipboard()->setText(QStringLiteral("Intro\nMiddle\nEnd\n"));
-        r.dlg->GetPasteButton().click();
+        if (titled) r.dlg->GetPasteButton().click();
         r.dlg->GetFormatBox().setCurrentIndex(format);
         QTest::keyClicks(&r.dlg->GetAlbumField(), QStringLiteral("Album"));
         const QString ext = format == 1 ? QStringLiteral(".flac") : QStringLiteral(".wav");
-        const QStringList kept{"01 Intro" + ext, "02 Middle" + ext, "03 End" + ext};
+        const QStringList kept =
+            titled ? QStringList{"01 Intro" + ext, "02 Middle" + ext, "03 End" + ext} : old;
         QCOMPARE(r.Cell(1, 4), kept[1]);
 
         QSignalSpy finished(r.dlg.get(), &CReviewDlg::KeepFinished);
@@ -311,7 +315,9 @@ private slots:
         }
         QCOMPARE(finished.at(0).at(0).toBool(), true);
         QCOMPARE(status, QStringLiteral("Kept 3 songs: %1 to %2.").arg(kept[0], kept[2]));
-        for (const QString& name : old) QVERIFY2(!QFile::exists(Path(name)), qPrintable(name));
+        if (titled) {
+            for (const QString& name : old) QVERIFY2(!QFile::exists(Path(name)), qPrintable(name));
+        }
         QVERIFY(QFile::exists(Path("SideA.txt")));
         QVERIFY(QFile::exists(Path("SideA.cue")));
         if (format == 1) {
@@ -334,7 +340,9 @@ private slots:
         QCOMPARE(int(r.dlg->GetTake().files.size()), 3);
         QCOMPARE(r.Cuts()[0], kCut0 + 44100);
         QVERIFY(!r.dlg->GetUndoStack().canUndo());
-        QCOMPARE(r.Titles(), (QStringList{"Intro", "Middle", "End"}));
+        const QStringList titles =
+            titled ? QStringList{"Intro", "Middle", "End"} : QStringList{"", "", ""};
+        QCOMPARE(r.Titles(), titles);
     }
 
     // Review... in the main window offers the base file's folder and its first song file, and
