@@ -27,6 +27,7 @@ constexpr int IDC_METER_RIGHT = 1034;
 constexpr int IDC_PRESETS_FRAME = 1106;
 constexpr int IDC_WARNING = 1107;  // warnings while recording, empty otherwise
 constexpr int IDC_MONITOR = 1108;  // "Monitor": the meters follow the input while idle
+constexpr int IDC_REVIEW = 1109;   // Review... button
 
 // Custom Settings, template 139 (the dialog's own names: CCustomDlg::IDC_...).
 struct CustomDlgIds {

@@ -14,6 +14,7 @@ constexpr DlgItem kMainItems[] = {
     {-1, DlgKind::Label, "Base File Name", 118, 42, 50, 8, 0, 0},
     {IDC_BASEFILE, DlgKind::ComboBox, "", 117, 53, 74, 50, kDlgTabStop | kDlgVScroll, 0},
     {IDC_NEW, DlgKind::PushButton, "New", 194, 53, 22, 14, kDlgTabStop, 0},
+    {IDC_REVIEW, DlgKind::PushButton, "Review...", 194, 69, 36, 12, kDlgTabStop, 0},
     {IDC_PRESETS_FRAME, DlgKind::GroupBox, "Presets", 2, 83, 111, 51, 0, 0},
     {IDC_PRESETS, DlgKind::ComboBox, "", 6, 98, 104, 55,
      kDlgTabStop | kDlgSorted | kDlgAutoHScroll | kDlgVScroll, 0},
@@ -117,6 +118,7 @@ constexpr StringEntry kStrings[] = {
     {110, "Select base filename from list"},
     {111, "Create new base file"},
     {113, "Level Right (2dB/LED)"},
+    {115, "Review a take: listen to its cuts, move them, name the songs and keep them"},
     {114,
      "DC Block removes a constant offset from the input. It also lowers deep bass (at 44.1 kHz "
      "about -3 dB at 60 Hz, -4 dB at 50 Hz, -10 dB at 20 Hz). Switch it off for music with deep "

@@ -1,6 +1,8 @@
 // Saves pictures of the recorder for the documentation: the main window in both colour schemes,
 // idle (the meters following the input) and recording, the meters' tooltip when the input cannot
-// be opened, the Custom Settings dialog in both schemes, the help window and About.
+// be opened, the Custom Settings dialog and the Review window (on the take SideB1.wav,
+// SideB2.wav, ... of the current directory) in both schemes, the help window and About; and the
+// help's own smaller picture of the Review window (help/review.png).
 // Usage: vellisto_screenshots <input.wav> <output-dir> <name-suffix>
 // Runs in the current directory with the profile given by XDG_CONFIG_HOME and the presets under
 // XDG_DATA_HOME; the scale factor comes from QT_SCALE_FACTOR. The input plays at its real rate,
@@ -10,6 +12,8 @@
 #include <QFile>
 #include <QPainter>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
 #include <QTest>
 #include <QToolTip>
 #include <algorithm>
@@ -25,6 +29,7 @@
 #include "ui/HelpViewer.h"
 #include "ui/RecorderDlg.h"
 #include "ui/RecorderToolTip.h"
+#include "ui/ReviewDlg.h"
 
 namespace {
 bool Save(QWidget& window, const QString& path) {
@@ -116,6 +121,35 @@ int main(int argc, char** argv) {
         QTest::qWait(200);
         ok &= Save(custom, QStringLiteral("%1/custom-%2%3.png").arg(outDir, scheme, suffix));
         custom.reject();
+
+        const TakeOpening take = OpenTake("SideB.wav");
+        if (!take.Ok()) {
+            std::printf("FAILED: %s\n", DescribeTakeRefusal(take).c_str());
+            return 1;
+        }
+        ReviewOptions options;
+        options.scheme = dlg.GetScheme();
+        CReviewDlg review(take.take, MakePortAudioPlayback(), options, &dlg);
+        QSignalSpy ready(&review, &CReviewDlg::OverviewReady);
+        review.show();
+        review.resize(900, 600);  // as on a desktop, whatever the offscreen screen's size
+        ready.wait(10000);
+        review.PasteTrackList(QStringLiteral(
+            "B1. Night Train 3:12\nB2. Harbour Lights 2:58\nB3. The Long Way Home 4:05\n"));
+        review.SelectCut(1);
+        review.MoveSelectedCut(-4410);
+        review.GetSongList().selectRow(1);
+        QTest::qWait(200);
+        ok &= Save(review, QStringLiteral("%1/review-%2%3.png").arg(outDir, scheme, suffix));
+        if (purple && suffix == QStringLiteral("-x1")) {
+            // The help's own copy, installed with it and as wide as the help window shows.
+            const QString help = outDir + QStringLiteral("/help/review.png");
+            const bool saved =
+                review.grab().toImage().scaledToWidth(560, Qt::SmoothTransformation).save(help);
+            std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(help));
+            ok &= saved;
+        }
+        review.close();
         dlg.OnOK();
     }
 

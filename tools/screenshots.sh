@@ -1,8 +1,8 @@
 #!/bin/sh
 # Saves PNGs under docs/: the recorder window in both colour schemes, idle (the meters following
 # the input) and recording, and with the meters' tooltip when the input cannot be opened; the
-# Custom Settings dialog in both schemes, the help window, About and the mixer buttons' message
-# boxes, at scale factors 1 and 2. Renders offscreen, so it needs no display.
+# Custom Settings dialog and the Review window in both schemes, the help window, About and the
+# mixer buttons' message boxes, at scale factors 1 and 2. Renders offscreen, so it needs no display.
 #   tools/screenshots.sh [build-dir]      (default: build)
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,6 +18,10 @@ trap 'rm -rf "$work"' EXIT
 # Ten seconds of a loud two-tone signal with a short overload burst: meters, peak marks and
 # the overload lamp all show.
 sox -n -r 44100 -b 16 -c 2 "$work/in.wav" synth 10 sine 440 sine 660 gain -4
+# A take of three songs for the Review window: noise swelling and fading, quiet between songs.
+sox -R -n -r 44100 -b 16 -c 2 "$work/SideB1.wav" synth 14 pinknoise tremolo 0.4 70 fade 0.3 14 1.5 gain -9 pad 0 0.7
+sox -R -n -r 44100 -b 16 -c 2 "$work/SideB2.wav" synth 11 pinknoise tremolo 0.7 60 fade 0.5 11 2 gain -7 pad 0.6 0.8
+sox -R -n -r 44100 -b 16 -c 2 "$work/SideB3.wav" synth 16 pinknoise tremolo 0.3 75 fade 0.4 16 3 gain -8 pad 0.5 0
 mkdir -p "$here/docs" "$work/cfg"
 for scale in 1 2; do
     (cd "$work" && XDG_CONFIG_HOME="$work/cfg" XDG_DATA_HOME="$work/data" \

@@ -23,6 +23,7 @@
 #include <mutex>
 
 #include "engine/LevelMonitor.h"
+#include "engine/ParamScales.h"
 #include "engine/RecordingControl.h"
 #include "engine/RecordingTexts.h"
 #include "resources/Resources.h"
@@ -30,6 +31,7 @@
 #include "settings/MonitorSetting.h"
 #include "settings/PersistentSettings.h"
 #include "settings/PresetStore.h"
+#include "split/Take.h"
 #include "ui/AboutDlg.h"
 #include "ui/ComboPresetBox.h"
 #include "ui/CustomDlg.h"
@@ -41,6 +43,7 @@
 #include "ui/MusicFolder.h"
 #include "ui/RecorderToolTip.h"
 #include "ui/RecordingPresenter.h"
+#include "ui/ReviewDlg.h"
 #include "ui/ScreenFit.h"
 #include "ui/SleepInhibitor.h"
 
@@ -143,6 +146,7 @@ void CRecorderDlg::CreateControls() {
     m_pRecMixer = Item<QPushButton>(IDC_RECMIXER);
     m_pPlayMixer = Item<QPushButton>(IDC_PLAYMIXER);
     m_pAutoConfig = Item<QPushButton>(IDC_AUTOCONFIG);
+    m_pReview = Item<QPushButton>(IDC_REVIEW);
     m_pBaseFile = Item<QComboBox>(IDC_BASEFILE);
     m_pPresets = Item<QComboBox>(IDC_PRESETS);
     m_pPurple = Item<QCheckBox>(IDC_PURPLE);
@@ -162,6 +166,7 @@ void CRecorderDlg::CreateControls() {
     connect(m_pPurple, &QCheckBox::clicked, this, &CRecorderDlg::OnPurple);
     connect(m_pMonitorBox, &QCheckBox::clicked, this, &CRecorderDlg::OnMonitor);
     connect(m_pCustomize, &QPushButton::clicked, this, &CRecorderDlg::OnCustomize);
+    connect(m_pReview, &QPushButton::clicked, this, &CRecorderDlg::OnReview);
     connect(m_pHelp, &QPushButton::clicked, this, [] { ShowHelp(); });
     InstallHelpKey(this);
     AddAboutToContextMenu(this);
@@ -234,6 +239,7 @@ void CRecorderDlg::OnInitDialog() {
     m_pToolTip->AddWindowTool(m_pStop, 106);
     m_pToolTip->AddWindowTool(m_pBaseFile, 110);
     m_pToolTip->AddWindowTool(m_pNew, 111);
+    m_pToolTip->AddWindowTool(m_pReview, 115);
     m_pToolTip->AddWindowTool(m_pPlayMixer, 102);
     m_pToolTip->AddWindowTool(m_pRecMixer, 103);
     m_pToolTip->AddWindowTool(m_pAutoConfig, 104);
@@ -608,6 +614,47 @@ void CRecorderDlg::OnCustomize() {
         SetSettings(dlg.m_settings);
     });
     m_pPresetStore->FillPresetCombo();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Review
+
+void CRecorderDlg::OnReview() {
+    if (m_pControl->IsRecording()) return;
+    QFileDialog dialog(this, QStringLiteral("Review a Take"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilters({QStringLiteral("WAV audio (*.wav)"), QStringLiteral("All files (*)")});
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    // The take just recorded is the one most often reviewed: its folder, its first song.
+    const std::string base = GetBaseFilePath();
+    const QFileInfo baseInfo(QFile::decodeName(QByteArray::fromStdString(base)));
+    if (!base.empty() && baseInfo.absoluteDir().exists()) {
+        dialog.setDirectory(baseInfo.absoluteDir());
+        const QString first = QFile::decodeName(
+            QByteArray::fromStdString(std::string(FileNamePart(CSongFileName(base).Name(1)))));
+        if (baseInfo.absoluteDir().exists(first)) dialog.selectFile(first);
+    } else {
+        dialog.setDirectory(MusicFolder());
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+    OpenReview(QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString());
+}
+
+void CRecorderDlg::OpenReview(const std::string& path) {
+    if (m_pControl->IsRecording() || m_bClosing || m_bFinished) return;
+    const TakeOpening opening = OpenTake(path);
+    if (!opening.Ok()) {
+        MessageBox(DescribeTakeRefusal(opening), "Review", MsgIcon::Warning, MsgButtons::Ok);
+        return;
+    }
+    ReviewOptions options;
+    options.fGapLevel = -double(m_pControl->m_settings.nGapLevel) / kLevelScale;
+    options.fGapSeconds = -double(m_pControl->m_settings.nGapSize) / kGapSizeScale;
+    options.scheme = m_scheme;
+    CReviewDlg review(opening.take, m_makePlayback ? m_makePlayback() : MakePortAudioPlayback(),
+                      options, this);
+    review.exec();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <QDialog>
 #include <QPixmap>
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -49,6 +50,7 @@ class CRecordingPresenter;
 class CSleepInhibitor;
 struct SettingsTargets;
 class IProfileStore;
+class IPlaybackBackend;
 
 class CRecorderDlg : public QDialog,
                      public IRecorderView,
@@ -84,6 +86,15 @@ public:
     // The "Monitor" check box.
     void OnMonitor();
     void OnSysColorChange();
+    // Review...: asks for a take (a side WAV or any song file of one), starting in the base
+    // file's folder, and opens it in the Review window.
+    void OnReview();
+    // Opens the Review window on the take that path belongs to, or says why it cannot. Nothing
+    // happens while a recording runs.
+    void OpenReview(const std::string& path);
+    // Where the Review window plays: PortAudio's output unless a test gives another.
+    using PlaybackFactory = std::function<std::unique_ptr<IPlaybackBackend>()>;
+    void SetPlaybackFactory(PlaybackFactory factory) { m_makePlayback = std::move(factory); }
     void OnHotKey();
     // Exit: stops a running recording, saves presets and settings, ends the dialog. Runs once.
     void OnOK();
@@ -243,6 +254,7 @@ private:
     QPushButton* m_pRecMixer = nullptr;
     QPushButton* m_pPlayMixer = nullptr;
     QPushButton* m_pAutoConfig = nullptr;
+    QPushButton* m_pReview = nullptr;
     std::array<QLabel*, 4> m_pInfoLines{};  // Cur File, Clipped Pts, Song Time, Total Time
     QComboBox* m_pBaseFile = nullptr;
     QComboBox* m_pPresets = nullptr;
@@ -260,6 +272,7 @@ private:
     std::unique_ptr<CMixerButtons> m_pMixerButtons;
     CSleepInhibitor* m_pInhibitor = nullptr;
     CDesktopNotifier* m_pNotifier = nullptr;
+    PlaybackFactory m_makePlayback;
 
     // The recording thread's messages wait in the mailbox; the thread writes to the eventfd when
     // it leaves one in an empty mailbox, and the notifier hands them to the presenter.

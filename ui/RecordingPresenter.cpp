@@ -24,7 +24,7 @@ void CRecordingPresenter::ShowError(const std::string& text) {
 }
 
 void CRecordingPresenter::EnableRecordingControls(bool recording) {
-    for (int id : {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE}) {
+    for (int id : {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE, IDC_REVIEW}) {
         m_view.EnableItem(id, !recording);
     }
     m_view.EnableItem(IDC_STOP, recording);

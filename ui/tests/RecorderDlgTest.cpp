@@ -95,7 +95,8 @@ public:
     }
     // Controls locked while recording, and the Stop button, enabled only then.
     void VerifyEnabledWhileRecording(bool recording) {
-        for (int id : {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE, IDC_STOP})
+        for (int id :
+             {IDC_BASEFILE, IDC_NEW, IDC_RECORD, IDC_PRESETS, IDC_CUSTOMIZE, IDC_REVIEW, IDC_STOP})
             QVERIFY2(GetItem(id)->isEnabled() == (recording == (id == IDC_STOP)),
                      qPrintable(QString::number(id)));
         for (int id : {IDOK_EXIT, IDC_HELP, IDC_PURPLE, IDC_RECMIXER})

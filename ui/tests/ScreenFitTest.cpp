@@ -1,5 +1,6 @@
 // Windows open wholly on the screen: a 1280x900 screen at scale factor 2 (640x450 logical),
-// offscreen. The main window from a position kept at scale 1, the help window, Custom Settings.
+// offscreen. The main window from a position kept at scale 1, the help window, Custom Settings,
+// the Review window.
 #include <QScreen>
 
 #include "audio/capture/FileCaptureBackend.h"
@@ -7,6 +8,7 @@
 #include "ui/CustomDlg.h"
 #include "ui/HelpViewer.h"
 #include "ui/RecorderDlg.h"
+#include "ui/ReviewDlg.h"
 #include "ui/ScreenFit.h"
 #include "ui/tests/TestSupport.h"
 
@@ -72,6 +74,17 @@ private slots:
             static_cast<QDialog*>(modal)->reject();
         });
         dlg.OnCustomize();
+        QVERIFY(seen);
+
+        WriteWav(Path("SideA1.wav"), {1.0, -0.5});
+        WriteWav(Path("SideA2.wav"), {-0.5, 1.0});
+        seen = false;
+        OnNextModal(&dlg, [&seen](QWidget* modal) {
+            VerifyOnScreen(modal);
+            seen = qobject_cast<CReviewDlg*>(modal) != nullptr;
+            modal->close();
+        });
+        dlg.OpenReview(Path("SideA2.wav").toStdString());
         QVERIFY(seen);
         dlg.OnOK();
         CloseHelp();

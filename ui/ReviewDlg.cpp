@@ -1,0 +1,903 @@
+#include "ui/ReviewDlg.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTimer>
+#include <QUndoStack>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
+
+#include "split/QuietestNear.h"
+#include "split/TrackList.h"
+
+namespace {
+constexpr int kColNumber = 0;
+constexpr int kColTitle = 1;
+constexpr int kColStart = 2;
+constexpr int kColLength = 3;
+constexpr int kColFile = 4;
+constexpr double kZoomSeconds = 10.0;    // the zoomed view's span when it opens
+constexpr uint64_t kMinZoomFrames = 64;  // zoomed in furthest: a few pixels per frame
+constexpr double kSongStartSeconds = 10.0;
+constexpr int kPlayTickMs = 30;  // how often the play position marker follows playback
+
+QString Q(const std::string& text) {
+    return QString::fromUtf8(text.data(), qsizetype(text.size()));
+}
+std::string S(const QString& text) { return text.toUtf8().toStdString(); }
+
+QString Ext(KeepFormat format) {
+    return format == KeepFormat::Flac ? QStringLiteral(".flac") : QStringLiteral(".wav");
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+CReviewDlg::CReviewDlg(const Take& take, std::unique_ptr<IPlaybackBackend> playback,
+                       const ReviewOptions& options, QWidget* parent)
+    : QDialog(parent), m_pPlayback(std::move(playback)), m_options(options) {
+    setWindowTitle(QStringLiteral("Review: %1").arg(QFileInfo(Q(take.strSide)).fileName()));
+    setSizeGripEnabled(true);
+    m_pUndo = new QUndoStack(this);
+    m_cuts.onChanged = [this](int cut) { OnCutsChanged(cut); };
+    CreateControls();
+    ApplyScheme();
+    LoadTake(take, {});
+    m_strDefaultPattern = DefaultPattern();
+    m_pPattern->setText(m_strDefaultPattern);
+    if (m_pPlayback) {
+        m_pPlayback->SetEndCallback([this](PlaybackState) {
+            QMetaObject::invokeMethod(this, &CReviewDlg::OnPlaybackEnded, Qt::QueuedConnection);
+        });
+    }
+    resize(900, 640);
+    m_pZoom->setFocus();
+}
+
+CReviewDlg::~CReviewDlg() {
+    // The stack goes with the children, after this object has stopped being a CReviewDlg: it must
+    // not call back into it on the way.
+    m_pUndo->disconnect(this);
+    if (m_pPlayback) {
+        m_pPlayback->Stop();
+        m_pPlayback->SetEndCallback({});
+        m_pPlayback->Close();
+    }
+    m_pOverviewTask.reset();
+    if (m_keeper.joinable()) m_keeper.join();
+}
+
+void CReviewDlg::CreateControls() {
+    // On a small screen the window scrolls rather than reach past the screen's edge.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    auto* content = new QWidget(scroll);
+    auto* layout = new QVBoxLayout(content);
+    auto* top = new QHBoxLayout;
+    m_pHeading = new QLabel(this);
+    top->addWidget(m_pHeading);
+    top->addStretch();
+    m_pCutLine = new QLabel(this);
+    top->addWidget(m_pCutLine);
+    layout->addLayout(top);
+
+    m_pOverview = new CWaveView(this);
+    m_pOverview->setObjectName(QStringLiteral("overview"));
+    m_pOverview->setMinimumHeight(70);
+    m_pOverview->setToolTip(QStringLiteral("The whole side: click to select the nearest cut"));
+    layout->addWidget(m_pOverview, 2);
+    m_pProgress = new QProgressBar(this);
+    m_pProgress->setRange(0, 1000);
+    m_pProgress->setFormat(QStringLiteral("Reading the side: %p%"));
+    layout->addWidget(m_pProgress);
+
+    m_pZoom = new CWaveView(this);
+    m_pZoom->setObjectName(QStringLiteral("zoom"));
+    m_pZoom->setMinimumHeight(110);
+    m_pZoom->setToolTip(
+        QStringLiteral("Around the selected cut: drag the cut, click to set the play position"));
+    layout->addWidget(m_pZoom, 3);
+
+    auto* transport = new QHBoxLayout;
+    const auto button = [this, transport](const QString& text, const QString& tip) {
+        auto* b = new QPushButton(text, this);
+        b->setToolTip(tip);
+        b->setAutoDefault(false);
+        transport->addWidget(b);
+        return b;
+    };
+    m_pPrev = button(QStringLiteral("< Cut"), QStringLiteral("Previous cut (Up)"));
+    m_pNext = button(QStringLiteral("Cut >"), QStringLiteral("Next cut (Down)"));
+    m_pPlay = button(QStringLiteral("Play Cut"),
+                     QStringLiteral("Play from 3 s before the cut to 3 s after it (Space)"));
+    m_pPlay->setObjectName(QStringLiteral("play"));
+    m_pPlayStart =
+        button(QStringLiteral("Play Song Start"),
+               QStringLiteral("Play the first seconds of the song selected in the list"));
+    m_pSnap = button(QStringLiteral("Snap"),
+                     QStringLiteral("Move the cut to the quietest point near it (S)"));
+    m_pAdd = button(QStringLiteral("Add Cut"), QStringLiteral("Cut at the play position (Insert)"));
+    m_pJoin =
+        button(QStringLiteral("Join"),
+               QStringLiteral("Remove the cut: the songs on either side become one (Delete)"));
+    m_pUndoButton = button(QStringLiteral("Undo"), QStringLiteral("Ctrl+Z"));
+    m_pRedoButton = button(QStringLiteral("Redo"), QStringLiteral("Ctrl+Shift+Z"));
+    transport->addStretch();
+    layout->addLayout(transport);
+
+    auto* lower = new QHBoxLayout;
+    m_pSongs = new QTableWidget(0, 5, this);
+    m_pSongs->setHorizontalHeaderLabels({QStringLiteral("No."), QStringLiteral("Title"),
+                                         QStringLiteral("Start"), QStringLiteral("Length"),
+                                         QStringLiteral("File")});
+    m_pSongs->verticalHeader()->hide();
+    m_pSongs->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_pSongs->setSelectionMode(QAbstractItemView::SingleSelection);
+    for (int column : {kColNumber, kColStart, kColLength})
+        m_pSongs->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    m_pSongs->horizontalHeader()->setSectionResizeMode(kColTitle, QHeaderView::Stretch);
+    m_pSongs->horizontalHeader()->setSectionResizeMode(kColFile, QHeaderView::Stretch);
+    m_pSongs->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                              QAbstractItemView::AnyKeyPressed);
+    lower->addWidget(m_pSongs, 3);
+
+    auto* form = new QFormLayout;
+    m_pPaste = new QPushButton(QStringLiteral("Paste Track List"), this);
+    m_pPaste->setAutoDefault(false);
+    m_pPaste->setToolTip(
+        QStringLiteral("Titles from the clipboard, one per line (\"A1\", \"1.\", \"03 -\" and "
+                       "times are left out)"));
+    form->addRow(m_pPaste);
+    m_pNumbering = new QComboBox(this);
+    m_pNumbering->addItems({QStringLiteral("1, 2, 3"), QStringLiteral("A1, A2, B1")});
+    form->addRow(QStringLiteral("Numbering"), m_pNumbering);
+    m_pSideB = new QSpinBox(this);
+    m_pSideB->setRange(2, 2);
+    m_pSideB->setToolTip(QStringLiteral("The first song of side B"));
+    form->addRow(QStringLiteral("Side B from song"), m_pSideB);
+    m_pPattern = new QLineEdit(this);
+    m_pPattern->setToolTip(
+        QStringLiteral("{n} the number, {n:02} with two digits, {title}, {album}, {artist}, "
+                       "{side}, {track}"));
+    form->addRow(QStringLiteral("File names"), m_pPattern);
+    m_pFormat = new QComboBox(this);
+    m_pFormat->addItems({QStringLiteral("WAV"), QStringLiteral("FLAC (lossless)")});
+    form->addRow(QStringLiteral("Format"), m_pFormat);
+    m_pAlbum = new QLineEdit(this);
+    form->addRow(QStringLiteral("Album"), m_pAlbum);
+    m_pArtist = new QLineEdit(this);
+    form->addRow(QStringLiteral("Artist"), m_pArtist);
+    m_pCue = new QCheckBox(QStringLiteral("Label file and cue sheet"), this);
+    m_pCue->setChecked(true);
+    form->addRow(m_pCue);
+    auto* keepRow = new QHBoxLayout;
+    m_pKeep = new QPushButton(QStringLiteral("Keep"), this);
+    m_pKeep->setAutoDefault(false);
+    m_pKeep->setToolTip(QStringLiteral("Rewrite the song files at these cuts, with these names"));
+    m_pClose = new QPushButton(QStringLiteral("Close"), this);
+    m_pClose->setAutoDefault(false);
+    keepRow->addWidget(m_pKeep);
+    keepRow->addWidget(m_pClose);
+    form->addRow(keepRow);
+    m_pKeepProgress = new QProgressBar(this);
+    m_pKeepProgress->setRange(0, 1000);
+    m_pKeepProgress->hide();
+    form->addRow(m_pKeepProgress);
+    lower->addLayout(form, 2);
+    layout->addLayout(lower, 3);
+
+    m_pStatus = new QLabel(this);
+    m_pStatus->setWordWrap(true);
+    m_pStatus->setTextFormat(Qt::PlainText);
+    layout->addWidget(m_pStatus);
+    scroll->setWidget(content);
+    scroll->viewport()->setAutoFillBackground(false);
+    content->setAutoFillBackground(false);
+    outer->addWidget(scroll);
+    // The scroll area would take the arrow keys for itself.
+    m_pOverview->installEventFilter(this);
+    m_pZoom->installEventFilter(this);
+
+    m_pPlayTimer = new QTimer(this);
+    m_pPlayTimer->setInterval(kPlayTickMs);
+    connect(m_pPlayTimer, &QTimer::timeout, this, &CReviewDlg::OnPlaybackTick);
+
+    connect(m_pPrev, &QPushButton::clicked, this, [this] { SelectCut(m_nCut - 1); });
+    connect(m_pNext, &QPushButton::clicked, this, [this] { SelectCut(m_nCut + 1); });
+    connect(m_pPlay, &QPushButton::clicked, this, &CReviewDlg::PlayAroundCut);
+    connect(m_pPlayStart, &QPushButton::clicked, this,
+            [this] { PlaySongStart(std::max(0, m_pSongs->currentRow())); });
+    connect(m_pSnap, &QPushButton::clicked, this, &CReviewDlg::SnapSelectedCut);
+    connect(m_pAdd, &QPushButton::clicked, this, &CReviewDlg::AddCutAtPlayPosition);
+    connect(m_pJoin, &QPushButton::clicked, this, &CReviewDlg::JoinAtSelectedCut);
+    connect(m_pUndoButton, &QPushButton::clicked, m_pUndo, &QUndoStack::undo);
+    connect(m_pRedoButton, &QPushButton::clicked, m_pUndo, &QUndoStack::redo);
+    connect(m_pUndo, &QUndoStack::canUndoChanged, this, [this] { UpdateControls(); });
+    connect(m_pUndo, &QUndoStack::canRedoChanged, this, [this] { UpdateControls(); });
+    // Only while the cuts may be edited: not while they are being kept, nor once kept away.
+    auto* undo = new QAction(this);
+    undo->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z));
+    connect(undo, &QAction::triggered, this, [this] {
+        if (CanEdit()) m_pUndo->undo();
+    });
+    addAction(undo);
+    auto* redo = new QAction(this);
+    redo->setShortcuts(
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y)});
+    connect(redo, &QAction::triggered, this, [this] {
+        if (CanEdit()) m_pUndo->redo();
+    });
+    addAction(redo);
+
+    connect(m_pOverview, &CWaveView::FrameClicked, this, &CReviewDlg::OnOverviewClicked);
+    connect(m_pOverview, &CWaveView::CutPressed, this, &CReviewDlg::SelectCut);
+    connect(m_pOverview, &CWaveView::CutDragged, this, &CReviewDlg::OnCutDragged);
+    connect(m_pZoom, &CWaveView::FrameClicked, this, &CReviewDlg::OnZoomClicked);
+    connect(m_pZoom, &CWaveView::CutPressed, this, &CReviewDlg::SelectCut);
+    connect(m_pZoom, &CWaveView::CutDragged, this, &CReviewDlg::OnCutDragged);
+    connect(m_pSongs, &QTableWidget::cellChanged, this, &CReviewDlg::OnTitleEdited);
+    connect(m_pSongs, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
+        if (column != kColTitle) PlaySongStart(row);
+    });
+    connect(m_pPaste, &QPushButton::clicked, this, &CReviewDlg::OnPasteClicked);
+    connect(m_pNumbering, &QComboBox::currentIndexChanged, this, [this] { RefreshNames(); });
+    connect(m_pSideB, &QSpinBox::valueChanged, this, [this] { RefreshNames(); });
+    connect(m_pPattern, &QLineEdit::textChanged, this, [this] { RefreshNames(); });
+    connect(m_pAlbum, &QLineEdit::textChanged, this, [this] { RefreshNames(); });
+    connect(m_pArtist, &QLineEdit::textChanged, this, [this] { RefreshNames(); });
+    connect(m_pFormat, &QComboBox::currentIndexChanged, this, &CReviewDlg::OnFormatChanged);
+    connect(m_pKeep, &QPushButton::clicked, this, [this] {
+        if (m_bKeeping) {
+            CancelKeep();
+        } else {
+            Keep();
+        }
+    });
+    connect(m_pClose, &QPushButton::clicked, this, &CReviewDlg::close);
+}
+
+void CReviewDlg::ApplyScheme() {
+    ApplyWindowColours(this, m_options.scheme);
+    for (QComboBox* box : {m_pNumbering, m_pFormat}) ApplyComboColours(box, m_options.scheme);
+    // The song list reads like the main window's lists: green on black in both schemes.
+    const ControlColours list = ColoursFor(ControlClass::Combo, m_options.scheme);
+    QPalette pal = m_pSongs->palette();
+    pal.setColor(QPalette::Base, list.clrBackground);
+    pal.setColor(QPalette::Text, list.clrText);
+    m_pSongs->setPalette(pal);
+    const ControlColours info = ColoursFor(ControlClass::InfoLine, m_options.scheme);
+    for (QLabel* line : {m_pCutLine, m_pStatus}) {
+        QPalette linePal = line->palette();
+        linePal.setColor(QPalette::Window, info.clrBackground);
+        linePal.setColor(QPalette::WindowText, info.clrText);
+        line->setPalette(linePal);
+        line->setAutoFillBackground(true);
+    }
+}
+
+void CReviewDlg::LoadTake(const Take& take, std::vector<std::string> titles) {
+    m_pOverviewTask.reset();
+    m_take = take;
+    m_pReader = std::make_shared<CTakeReader>(m_take);
+    m_pOverviewData.reset();
+    m_pBlankOverview = std::make_unique<COverview>(m_take.format, m_take.nFrames);
+    m_nCut = -1;
+    m_nPosition = -1;
+    m_pUndo->clear();
+
+    const WAVEFORMATEX& f = m_take.format;
+    m_pHeading->setText(
+        QStringLiteral("%1: %2 files, %3, %4 Hz, %5 bit %6")
+            .arg(QFileInfo(Q(m_take.strSide)).fileName())
+            .arg(m_take.files.size())
+            .arg(TimeText(m_take.nFrames))
+            .arg(f.nSamplesPerSec)
+            .arg(f.wBitsPerSample)
+            .arg(f.nChannels == 1 ? QStringLiteral("mono") : QStringLiteral("stereo")));
+
+    m_pOverview->SetSource(
+        [this](uint64_t first, uint64_t last, int columns, std::vector<PeakPair>& out) {
+            PeaksOf(first, last, columns, out);
+        });
+    m_pZoom->SetSource([this](uint64_t first, uint64_t last, int columns,
+                              std::vector<PeakPair>& out) { PeaksOf(first, last, columns, out); });
+    m_pOverview->SetRange(0, std::max<uint64_t>(1, m_take.nFrames));
+    m_pOverview->SetGapLevel(m_options.fGapLevel);
+    m_pZoom->SetGapLevel(m_options.fGapLevel);
+    m_cuts.Reset(m_take.nFrames, m_take.cuts, std::move(titles));
+    SelectCut(m_cuts.Cuts().empty() ? -1 : 0);
+    StartOverview();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Peaks
+
+void CReviewDlg::StartOverview() {
+    m_pProgress->setValue(0);
+    m_pProgress->show();
+    const std::shared_ptr<CTakeReader> reader = m_pReader;
+    OverviewOptions options;
+    options.onProgress = [this](uint64_t done, uint64_t total) {
+        QMetaObject::invokeMethod(
+            this, [this, done, total] { OnOverviewProgress(done, total); }, Qt::QueuedConnection);
+    };
+    options.onDone = [this](OverviewOutcome) {
+        QMetaObject::invokeMethod(this, &CReviewDlg::OnOverviewDone, Qt::QueuedConnection);
+    };
+    m_pOverviewTask =
+        ComputeOverview([reader](uint64_t first, size_t count,
+                                 void* dst) { return reader->ReadFrames(first, count, dst); },
+                        m_take.format, m_take.nFrames, options);
+}
+
+void CReviewDlg::OnOverviewProgress(uint64_t done, uint64_t total) {
+    if (total > 0) m_pProgress->setValue(int(done * 1000 / total));
+}
+
+void CReviewDlg::OnOverviewDone() {
+    if (!m_pOverviewTask || m_pOverviewTask->Outcome() == OverviewOutcome::Running) return;
+    m_pProgress->hide();
+    if (m_pOverviewTask->Outcome() == OverviewOutcome::Done) {
+        m_pOverviewData = m_pOverviewTask->Result();
+        m_pBlankOverview.reset();
+    } else if (m_pOverviewTask->Outcome() == OverviewOutcome::Failed) {
+        m_pStatus->setText(QStringLiteral("The side could not be read whole: ") +
+                           Q(m_pOverviewTask->Failure()));
+    }
+    m_pOverview->Reload();
+    m_pZoom->Reload();
+    emit OverviewReady();
+}
+
+void CReviewDlg::PeaksOf(uint64_t first, uint64_t last, int columns,
+                         std::vector<PeakPair>& out) const {
+    const COverview* overview = m_pOverviewData ? m_pOverviewData.get() : m_pBlankOverview.get();
+    if (!overview) {
+        out.assign(size_t(std::max(columns, 0)), PeakPair{});
+        return;
+    }
+    const std::shared_ptr<CTakeReader> reader = m_pReader;
+    const FrameReader read = [reader](uint64_t a, size_t n, void* dst) {
+        return reader->ReadFrames(a, n, dst);
+    };
+    overview->GetColumns(first, last, columns, &out, true, &read);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Cuts
+
+uint64_t CReviewDlg::Frames(double seconds) const {
+    return uint64_t(std::llround(seconds * m_take.format.nSamplesPerSec));
+}
+
+QString CReviewDlg::TimeText(uint64_t frame) const {
+    const uint32_t rate = std::max<uint32_t>(1, m_take.format.nSamplesPerSec);
+    const uint64_t ms = frame * 1000 / rate;
+    return QStringLiteral("%1:%2.%3")
+        .arg(ms / 60000)
+        .arg(ms / 1000 % 60, 2, 10, QLatin1Char('0'))
+        .arg(ms % 1000, 3, 10, QLatin1Char('0'));
+}
+
+void CReviewDlg::SelectCut(int cut) {
+    const int count = int(m_cuts.Cuts().size());
+    if (count == 0) {
+        m_nCut = -1;
+    } else {
+        m_nCut = std::clamp(cut, 0, count - 1);
+    }
+    CentreZoom();
+    RefreshViews();
+    UpdateControls();
+}
+
+void CReviewDlg::CentreZoom(uint64_t span) {
+    const uint64_t total = std::max<uint64_t>(1, m_take.nFrames);
+    if (span == 0) {
+        const uint64_t shown = m_pZoom->Last() - m_pZoom->First();
+        span = shown > 1 ? shown : Frames(kZoomSeconds);  // [0, 1) is the view before any range
+    }
+    span = std::min(total, std::max<uint64_t>(kMinZoomFrames, span));
+    const uint64_t centre = m_nCut >= 0 ? m_cuts.Cuts()[size_t(m_nCut)] : 0;
+    const uint64_t first = centre > span / 2 ? std::min(centre - span / 2, total - span) : 0;
+    m_pZoom->SetRange(first, first + span);
+}
+
+void CReviewDlg::Zoom(double factor) {
+    CentreZoom(
+        std::max<uint64_t>(1, uint64_t(double(m_pZoom->Last() - m_pZoom->First()) * factor)));
+}
+
+void CReviewDlg::MoveSelectedCut(int64_t frames) {
+    if (!CanEdit() || m_nCut < 0 || frames == 0) return;
+    const int64_t from = int64_t(m_cuts.Cuts()[size_t(m_nCut)]);
+    const uint64_t to = m_cuts.Clamp(size_t(m_nCut), from + frames);
+    if (int64_t(to) == from) return;
+    m_pUndo->push(MakeMoveCut(m_cuts, size_t(m_nCut), to, QStringLiteral("Move Cut")));
+}
+
+void CReviewDlg::SnapSelectedCut() {
+    if (!CanEdit() || m_nCut < 0) return;
+    const uint64_t cut = m_cuts.Cuts()[size_t(m_nCut)];
+    const uint64_t snapped = SnapCut(*m_pReader, cut, Frames(kSnapRadiusSeconds),
+                                     std::max<uint64_t>(1, Frames(m_options.fGapSeconds)));
+    if (snapped == cut) return;
+    m_pUndo->push(MakeMoveCut(m_cuts, size_t(m_nCut), snapped, QStringLiteral("Snap")));
+}
+
+void CReviewDlg::AddCutAtPlayPosition() {
+    if (!CanEdit() || m_nPosition < 0) return;
+    if (QUndoCommand* add = MakeAddCut(m_cuts, uint64_t(m_nPosition))) m_pUndo->push(add);
+}
+
+void CReviewDlg::JoinAtSelectedCut() {
+    if (!CanEdit() || m_nCut < 0) return;
+    m_pUndo->push(MakeJoinAt(m_cuts, size_t(m_nCut)));
+}
+
+void CReviewDlg::OnCutsChanged(int cut) {
+    if (cut >= 0) m_nCut = cut;
+    if (m_nCut >= int(m_cuts.Cuts().size())) m_nCut = int(m_cuts.Cuts().size()) - 1;
+    if (m_nCut >= 0) {
+        const uint64_t at = m_cuts.Cuts()[size_t(m_nCut)];
+        if (at < m_pZoom->First() || at >= m_pZoom->Last()) CentreZoom();
+    }
+    RefreshSongList();
+    RefreshNames();
+    RefreshViews();
+    UpdateControls();
+}
+
+void CReviewDlg::OnCutDragged(int cut, quint64 frame, bool finished) {
+    SelectCut(cut);
+    if (!finished || !CanEdit()) return;
+    const uint64_t to = m_cuts.Clamp(size_t(cut), int64_t(frame));
+    if (to != m_cuts.Cuts()[size_t(cut)])
+        m_pUndo->push(MakeMoveCut(m_cuts, size_t(cut), to, QStringLiteral("Drag Cut")));
+}
+
+void CReviewDlg::OnZoomClicked(quint64 frame) {
+    m_nPosition = int64_t(frame);
+    RefreshViews();
+    UpdateControls();
+}
+
+void CReviewDlg::OnOverviewClicked(quint64 frame) {
+    m_nPosition = int64_t(frame);
+    const std::vector<uint64_t>& cuts = m_cuts.Cuts();
+    if (cuts.empty()) {
+        RefreshViews();
+        UpdateControls();
+        return;
+    }
+    size_t nearest = 0;
+    for (size_t i = 1; i < cuts.size(); ++i) {
+        const auto d = [frame](uint64_t c) { return c > frame ? c - frame : frame - c; };
+        if (d(cuts[i]) < d(cuts[nearest])) nearest = i;
+    }
+    SelectCut(int(nearest));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Showing
+
+void CReviewDlg::RefreshViews() {
+    QStringList labels;
+    const SongNumbering numbering = Numbering();
+    for (size_t i = 0; i < m_cuts.Cuts().size(); ++i)
+        labels << Q(SongNumber(int(i) + 1, numbering));
+    for (CWaveView* view : {m_pOverview, m_pZoom}) {
+        view->SetCuts(m_cuts.Cuts(), labels, m_nCut);
+        view->SetPlayPosition(m_nPosition);
+    }
+    if (m_nCut >= 0) {
+        const uint64_t at = m_cuts.Cuts()[size_t(m_nCut)];
+        m_pCutLine->setText(QStringLiteral(" Cut %1 of %2 at %3 (frame %4) ")
+                                .arg(m_nCut + 1)
+                                .arg(m_cuts.Cuts().size())
+                                .arg(TimeText(at))
+                                .arg(at));
+    } else {
+        m_pCutLine->setText(QStringLiteral(" No cuts: one song "));
+    }
+}
+
+void CReviewDlg::RefreshSongList() {
+    m_bFilling = true;
+    const SongNumbering numbering = Numbering();
+    const int songs = int(m_cuts.SongCount());
+    m_pSongs->setRowCount(songs);
+    for (int s = 0; s < songs; ++s) {
+        const auto cell = [this, s](int column, const QString& text, bool editable) {
+            QTableWidgetItem* item = m_pSongs->item(s, column);
+            if (!item) {
+                item = new QTableWidgetItem;
+                m_pSongs->setItem(s, column, item);
+            }
+            item->setText(text);
+            item->setFlags(editable ? item->flags() | Qt::ItemIsEditable
+                                    : item->flags() & ~Qt::ItemIsEditable);
+        };
+        const uint64_t start = m_cuts.SongStart(size_t(s));
+        cell(kColNumber, Q(SongNumber(s, numbering)), false);
+        cell(kColTitle, Q(m_cuts.Titles()[size_t(s)]), true);
+        cell(kColStart, TimeText(start), false);
+        cell(kColLength, TimeText(m_cuts.SongEnd(size_t(s)) - start), false);
+        cell(kColFile, {}, false);
+    }
+    m_pSideB->setRange(2, std::max(2, songs));
+    m_bFilling = false;
+}
+
+SongNumbering CReviewDlg::Numbering() const {
+    SongNumbering numbering;
+    // Numbered by sides, a take begins with side A; side B needs a song to begin with.
+    if (m_pNumbering->currentIndex() == 1 && m_cuts.SongCount() >= 2)
+        numbering.sideStarts.push_back(std::clamp(m_pSideB->value(), 2, int(m_cuts.SongCount())));
+    return numbering;
+}
+
+QString CReviewDlg::DefaultPattern() const {
+    // The names the take has now: SideA1.wav, SideA2.wav, ... for SideA.wav.
+    const QFileInfo side(Q(m_take.strSide));
+    const QString stem =
+        side.completeBaseName().isEmpty() ? QStringLiteral("Song") : side.completeBaseName();
+    QString escaped = stem;
+    escaped.replace(QLatin1Char('{'), QStringLiteral("{{"))
+        .replace(QLatin1Char('}'), QStringLiteral("}}"));
+    return escaped + QStringLiteral("{n}") + Ext(KeepFormat(m_pFormat->currentIndex()));
+}
+
+void CReviewDlg::RefreshNames() {
+    if (m_bFilling) return;
+    const SongNames names = BuildSongNames(S(m_pPattern->text()), m_cuts.Titles(), Numbering(),
+                                           SongTags{S(m_pAlbum->text()), S(m_pArtist->text())});
+    m_bFilling = true;
+    const SongNumbering numbering = Numbering();
+    for (int s = 0; s < m_pSongs->rowCount(); ++s) {
+        if (QTableWidgetItem* number = m_pSongs->item(s, kColNumber))
+            number->setText(Q(SongNumber(s, numbering)));
+        if (QTableWidgetItem* file = m_pSongs->item(s, kColFile))
+            file->setText(names.Ok() ? Q(names.names[size_t(s)]) : QString());
+    }
+    m_bFilling = false;
+    if (names.Ok()) {
+        m_names = names.names;
+        if (!m_bKeeping) {
+            m_pStatus->setText(m_strKeepText.isEmpty()
+                                   ? QStringLiteral("Nothing on the disk changes until Keep.")
+                                   : m_strKeepText);
+        }
+    } else {
+        m_names.clear();
+        m_pStatus->setText(QStringLiteral("File names refused: ") + Q(DescribeNamesRefusal(names)));
+    }
+    RefreshViews();
+    UpdateControls();
+}
+
+void CReviewDlg::UpdateControls() {
+    const bool idle = CanEdit();
+    const bool hasCut = m_nCut >= 0;
+    m_pPrev->setEnabled(idle && m_nCut > 0);
+    m_pNext->setEnabled(idle && hasCut && m_nCut + 1 < int(m_cuts.Cuts().size()));
+    m_pPlay->setEnabled(idle && hasCut);
+    m_pPlayStart->setEnabled(idle && m_pPlayback);
+    m_pSnap->setEnabled(idle && hasCut);
+    m_pAdd->setEnabled(idle && m_nPosition >= 0 && m_cuts.CanAddAt(uint64_t(m_nPosition)));
+    m_pJoin->setEnabled(idle && hasCut);
+    m_pUndoButton->setEnabled(idle && m_pUndo->canUndo());
+    m_pRedoButton->setEnabled(idle && m_pUndo->canRedo());
+    m_pSideB->setEnabled(idle && m_pNumbering->currentIndex() == 1);
+    const bool flac = m_pFormat->currentIndex() == 1;
+    m_pAlbum->setEnabled(idle && flac);
+    m_pArtist->setEnabled(idle && flac);
+    // While a keep runs, Keep is the button that cancels it.
+    m_pKeep->setText(m_bKeeping ? QStringLiteral("Cancel Keep") : QStringLiteral("Keep"));
+    m_pKeep->setEnabled(m_bKeeping ? !m_bCancelKeep : idle && !m_names.empty());
+    for (QWidget* w : std::initializer_list<QWidget*>{m_pSongs, m_pPaste, m_pNumbering, m_pPattern,
+                                                      m_pFormat, m_pCue})
+        w->setEnabled(idle);
+    m_pClose->setEnabled(!m_bKeeping);
+    m_pKeepProgress->setVisible(m_bKeeping);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Names
+
+void CReviewDlg::OnTitleEdited(int row, int column) {
+    if (m_bFilling || column != kColTitle || row < 0 || row >= int(m_cuts.SongCount())) return;
+    std::vector<std::string> titles = m_cuts.Titles();
+    const std::string typed = S(m_pSongs->item(row, column)->text());
+    if (titles[size_t(row)] == typed) return;
+    titles[size_t(row)] = typed;
+    m_pUndo->push(MakeSetTitles(m_cuts, std::move(titles), QStringLiteral("Title")));
+}
+
+void CReviewDlg::OnPasteClicked() { PasteTrackList(QApplication::clipboard()->text()); }
+
+void CReviewDlg::PasteTrackList(const QString& text) {
+    if (!CanEdit()) return;
+    const std::vector<std::string> parsed = ParseTrackList(S(text));
+    if (parsed.empty()) {
+        m_pStatus->setText(QStringLiteral("The clipboard holds no track list."));
+        return;
+    }
+    std::vector<std::string> titles = m_cuts.Titles();
+    for (size_t i = 0; i < titles.size() && i < parsed.size(); ++i) titles[i] = parsed[i];
+    m_pUndo->push(MakeSetTitles(m_cuts, std::move(titles), QStringLiteral("Paste Track List")));
+    // Titles are what the names were missing: a pattern left as it came takes them in.
+    if (m_pPattern->text() == m_strDefaultPattern) {
+        m_strDefaultPattern =
+            QStringLiteral("{n:02} {title}") + Ext(KeepFormat(m_pFormat->currentIndex()));
+        m_pPattern->setText(m_strDefaultPattern);
+    }
+    if (parsed.size() != m_cuts.SongCount()) {
+        m_pStatus->setText(QStringLiteral("The track list has %1 titles for %2 songs.")
+                               .arg(parsed.size())
+                               .arg(m_cuts.SongCount()));
+    }
+}
+
+void CReviewDlg::OnFormatChanged() {
+    const QString ext = Ext(KeepFormat(m_pFormat->currentIndex()));
+    const QString other =
+        ext == QStringLiteral(".wav") ? QStringLiteral(".flac") : QStringLiteral(".wav");
+    const bool wasDefault = m_pPattern->text() == m_strDefaultPattern;
+    QString pattern = m_pPattern->text();
+    if (pattern.endsWith(other, Qt::CaseInsensitive)) pattern = pattern.chopped(other.size()) + ext;
+    if (m_strDefaultPattern.endsWith(other))
+        m_strDefaultPattern = m_strDefaultPattern.chopped(other.size()) + ext;
+    if (wasDefault) pattern = m_strDefaultPattern;
+    m_pPattern->setText(pattern);
+    RefreshNames();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Listening
+
+void CReviewDlg::Play(uint64_t first, uint64_t last) {
+    if (!m_pPlayback || last <= first) return;
+    if (!m_pPlayback->IsOpen()) {
+        if (const PlaybackError error = m_pPlayback->Open(m_take.format)) {
+            m_pStatus->setText(QStringLiteral("Cannot play: ") + Q(error.text));
+            return;
+        }
+    }
+    const std::shared_ptr<CTakeReader> reader = m_pReader;
+    const PlaybackError error = m_pPlayback->Play(
+        [reader](uint64_t a, size_t n, void* dst) { return reader->ReadFrames(a, n, dst); }, first,
+        last);
+    if (error) {
+        m_pStatus->setText(QStringLiteral("Cannot play: ") + Q(error.text));
+        return;
+    }
+    m_nPosition = int64_t(first);
+    m_pPlayTimer->start();
+    m_pPlay->setText(QStringLiteral("Stop"));
+    RefreshViews();
+    UpdateControls();
+}
+
+void CReviewDlg::PlayAroundCut() {
+    if (m_pPlayback && m_pPlayback->GetState() == PlaybackState::Playing) {
+        StopPlaying();
+        return;
+    }
+    if (m_nCut < 0) return;
+    const uint64_t cut = m_cuts.Cuts()[size_t(m_nCut)];
+    const uint64_t around = Frames(kAroundCutSeconds);
+    Play(cut > around ? cut - around : 0, std::min(m_take.nFrames, cut + around));
+}
+
+void CReviewDlg::PlaySongStart(int song) {
+    if (song < 0 || song >= int(m_cuts.SongCount())) return;
+    const uint64_t start = m_cuts.SongStart(size_t(song));
+    Play(start, std::min(m_cuts.SongEnd(size_t(song)), start + Frames(kSongStartSeconds)));
+}
+
+void CReviewDlg::StopPlaying() {
+    if (!m_pPlayback) return;
+    m_pPlayback->Stop();
+    OnPlaybackTick();
+    m_pPlayTimer->stop();
+    m_pPlay->setText(QStringLiteral("Play Cut"));
+}
+
+void CReviewDlg::OnPlaybackTick() {
+    if (!m_pPlayback) return;
+    m_nPosition = int64_t(m_pPlayback->GetPosition());
+    RefreshViews();
+    UpdateControls();
+}
+
+void CReviewDlg::OnPlaybackEnded() {
+    if (!m_pPlayback) return;
+    OnPlaybackTick();
+    m_pPlayTimer->stop();
+    m_pPlay->setText(QStringLiteral("Play Cut"));
+    if (m_pPlayback->GetState() == PlaybackState::Failed)
+        m_pStatus->setText(QStringLiteral("Playback stopped: ") + Q(m_pPlayback->GetFailure()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keep
+
+QString CReviewDlg::KeepOutcomeText(const KeepOutcome& outcome) {
+    if (!outcome.Ok()) return QStringLiteral("Not kept: ") + Q(DescribeKeepOutcome(outcome));
+    if (outcome.files.empty()) return QStringLiteral("Kept.");
+    const QString first = QFileInfo(Q(outcome.files.front())).fileName();
+    const QString last = QFileInfo(Q(outcome.files.back())).fileName();
+    if (outcome.files.size() == 1) return QStringLiteral("Kept as %1.").arg(first);
+    return QStringLiteral("Kept %1 songs: %2 to %3.").arg(outcome.files.size()).arg(first, last);
+}
+
+void CReviewDlg::Keep() {
+    if (!CanEdit() || m_names.empty()) return;
+    StopPlaying();
+    KeepPlan plan;
+    plan.cuts = m_cuts.Cuts();
+    plan.titles = m_cuts.Titles();
+    plan.fileNames = m_names;
+    plan.format = m_pFormat->currentIndex() == 1 ? KeepFormat::Flac : KeepFormat::Wav;
+    if (plan.format == KeepFormat::Flac) {
+        plan.strAlbum = S(m_pAlbum->text());
+        plan.strArtist = S(m_pArtist->text());
+    }
+    if (m_pCue->isChecked()) {
+        const QFileInfo side(Q(m_take.strSide));
+        const QString stem = side.absolutePath() + QLatin1Char('/') + side.completeBaseName();
+        plan.strLabelFile = S(stem + QStringLiteral(".txt"));
+        plan.strCueSheet = S(stem + QStringLiteral(".cue"));
+    }
+    // Reports come from the keeping thread, about a thousand at most; the answer says whether
+    // to go on.
+    plan.onProgress = [this, permille = -1](uint64_t done, uint64_t total) mutable {
+        const int now = total > 0 ? int(done * 1000 / total) : 0;
+        if (now != permille) {
+            permille = now;
+            QMetaObject::invokeMethod(
+                this, [this, now] { m_pKeepProgress->setValue(now); }, Qt::QueuedConnection);
+        }
+        return !m_bCancelKeep.load();
+    };
+    if (m_keeper.joinable()) m_keeper.join();
+    m_bCancelKeep = false;
+    m_bKeeping = true;
+    m_pKeepProgress->setValue(0);
+    m_pStatus->setText(QStringLiteral("Keeping..."));
+    UpdateControls();
+    const Take take = m_take;
+    // The files are written and synced off the window thread; the window stays live.
+    m_keeper = std::thread([this, take, plan] {
+        KeepOutcome outcome = KeepTake(take, plan);
+        QMetaObject::invokeMethod(
+            this, [this, outcome, titles = plan.titles] { OnKeepDone(outcome, titles); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CReviewDlg::CancelKeep() {
+    if (!m_bKeeping) return;
+    m_bCancelKeep = true;
+    m_pStatus->setText(QStringLiteral("Cancelling..."));
+    UpdateControls();
+}
+
+void CReviewDlg::OnKeepDone(const KeepOutcome& outcome, const std::vector<std::string>& titles) {
+    if (m_keeper.joinable()) m_keeper.join();
+    m_bKeeping = false;
+    m_strKeepText = KeepOutcomeText(outcome);
+    if (outcome.Ok() && !outcome.files.empty()) {
+        // From now on the kept files are the take.
+        const TakeOpening reopened = OpenTakeFiles(outcome.files, m_take.strSide);
+        if (reopened.Ok()) {
+            LoadTake(reopened.take, titles);
+        } else {
+            // FLAC songs: the WAV take is gone and there is nothing left here to edit.
+            m_bKeptAway = true;
+            StopPlaying();
+        }
+    }
+    m_pStatus->setText(m_strKeepText);
+    UpdateControls();
+    emit KeepFinished(outcome.Ok());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keys and closing
+
+void CReviewDlg::keyPressEvent(QKeyEvent* event) {
+    if (!HandleKey(event)) QDialog::keyPressEvent(event);
+}
+
+bool CReviewDlg::eventFilter(QObject* watched, QEvent* event) {
+    if ((watched == m_pZoom || watched == m_pOverview) && event->type() == QEvent::KeyPress)
+        return HandleKey(static_cast<QKeyEvent*>(event));
+    return QDialog::eventFilter(watched, event);
+}
+
+bool CReviewDlg::HandleKey(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    const int64_t step = mods & Qt::ShiftModifier     ? 1
+                         : mods & Qt::ControlModifier ? int64_t(Frames(kBigStepSeconds))
+                                                      : int64_t(Frames(kStepSeconds));
+    if (!CanEdit()) return false;
+    switch (event->key()) {
+        case Qt::Key_Left:
+            MoveSelectedCut(-step);
+            return true;
+        case Qt::Key_Right:
+            MoveSelectedCut(step);
+            return true;
+        case Qt::Key_Up:
+            SelectCut(m_nCut - 1);
+            return true;
+        case Qt::Key_Down:
+            SelectCut(m_nCut + 1);
+            return true;
+        case Qt::Key_Space:
+            PlayAroundCut();
+            return true;
+        case Qt::Key_Insert:
+            AddCutAtPlayPosition();
+            return true;
+        case Qt::Key_Delete:
+        case Qt::Key_Backspace:
+            JoinAtSelectedCut();
+            return true;
+        case Qt::Key_S:
+            if (mods == Qt::NoModifier) {
+                SnapSelectedCut();
+                return true;
+            }
+            break;
+        case Qt::Key_Plus:
+        case Qt::Key_Equal:
+            Zoom(0.5);
+            return true;
+        case Qt::Key_Minus:
+            Zoom(2.0);
+            return true;
+        default:
+            break;
+    }
+    return false;
+}
+
+void CReviewDlg::closeEvent(QCloseEvent* event) {
+    // A keep must finish: its files are half written until it does.
+    if (m_bKeeping) {
+        event->ignore();
+        return;
+    }
+    StopPlaying();
+    QDialog::closeEvent(event);
+}
+
+void CReviewDlg::reject() {
+    if (m_bKeeping) return;
+    StopPlaying();
+    QDialog::reject();
+}

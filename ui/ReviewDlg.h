@@ -1,0 +1,209 @@
+// The Review window: a take (a side's song files, or one side WAV) shown whole and around the
+// selected cut, listened to around its cuts, re-cut, its songs named, and kept. Nothing on the
+// disk changes until Keep, which rewrites the songs at the new cuts off the window thread and
+// replaces the old files only once every new one is whole.
+//
+// The overview's envelope is computed on a background thread once, with a progress bar; the
+// zoomed view reads samples from the take itself when it is zoomed in further than the
+// envelope resolves. Every edit of the cuts or titles goes on an undo stack.
+//
+// Keys, in either waveform view: Left/Right move the selected cut by 10 ms, with Shift by one
+// frame, with Ctrl by 1 s; Up/Down select the previous/next cut; Space plays around the cut or
+// stops; Insert adds a cut at the play position; Delete joins the songs at the cut; S snaps the
+// cut to the quietest point near it; + and - zoom. Ctrl+Z undoes, Ctrl+Shift+Z redoes.
+//
+// Made by the main window and run modally. User-interface thread, except where marked.
+#pragma once
+
+#include <QDialog>
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/playback/PlaybackBackend.h"
+#include "split/Keep.h"
+#include "split/Overview.h"
+#include "split/SongNames.h"
+#include "split/Take.h"
+#include "ui/Appearance.h"
+#include "ui/ReviewCuts.h"
+#include "ui/WaveView.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+class QTimer;
+class QUndoStack;
+
+// What the window needs besides the take.
+struct ReviewOptions {
+    double fGapLevel = 0.0178;  // the Gap Level as a fraction of full scale (-35 dB)
+    double fGapSeconds = 1.0;   // the Gap Size: the width of the quiet window a cut snaps to
+    SchemeColours scheme;
+};
+
+class CReviewDlg : public QDialog {
+    Q_OBJECT
+
+public:
+    // take: opened by OpenTake; playback: where it is heard (opened on the first Play).
+    CReviewDlg(const Take& take, std::unique_ptr<IPlaybackBackend> playback,
+               const ReviewOptions& options, QWidget* parent = nullptr);
+    ~CReviewDlg() override;
+
+    // Steps of how far Left/Right move a cut, in frames.
+    static constexpr double kStepSeconds = 0.010;
+    static constexpr double kBigStepSeconds = 1.0;
+    // Played on either side of a cut.
+    static constexpr double kAroundCutSeconds = 3.0;
+    // How far a snap looks on either side of the cut.
+    static constexpr double kSnapRadiusSeconds = 2.0;
+
+    void SelectCut(int cut);
+    int SelectedCut() const { return m_nCut; }
+    void MoveSelectedCut(int64_t frames);
+    void SnapSelectedCut();
+    void AddCutAtPlayPosition();
+    void JoinAtSelectedCut();
+    void PlayAroundCut();
+    void PlaySongStart(int song);
+    void StopPlaying();
+    void PasteTrackList(const QString& text);
+    void Keep();
+    // Asks a running keep to stop; it changes nothing when it stops before the old songs are
+    // replaced, and finishes otherwise.
+    void CancelKeep();
+
+    // The overview of the whole side, once its background computation is done.
+    bool HasOverview() const { return m_pOverviewData != nullptr; }
+
+    const CReviewCuts& GetCuts() const { return m_cuts; }
+    const Take& GetTake() const { return m_take; }
+    QUndoStack& GetUndoStack() { return *m_pUndo; }
+    CWaveView& GetOverview() { return *m_pOverview; }
+    CWaveView& GetZoom() { return *m_pZoom; }
+    QTableWidget& GetSongList() { return *m_pSongs; }
+    QLineEdit& GetPatternField() { return *m_pPattern; }
+    QComboBox& GetNumberingBox() { return *m_pNumbering; }
+    QSpinBox& GetSideBox() { return *m_pSideB; }
+    QComboBox& GetFormatBox() { return *m_pFormat; }
+    QLineEdit& GetAlbumField() { return *m_pAlbum; }
+    QLineEdit& GetArtistField() { return *m_pArtist; }
+    QCheckBox& GetCueBox() { return *m_pCue; }
+    QPushButton& GetKeepButton() { return *m_pKeep; }
+    QPushButton& GetPasteButton() { return *m_pPaste; }
+    QLabel& GetStatusLine() { return *m_pStatus; }
+    bool IsKeeping() const { return m_bKeeping; }
+    // The cuts and names may be changed: no keep runs, and the take is still one to review.
+    bool CanEdit() const { return !m_bKeeping && !m_bKeptAway; }
+    // The names the pattern gives now (empty while it is refused).
+    const std::vector<std::string>& SongFileNames() const { return m_names; }
+    // The text of the last keep's outcome.
+    QString LastKeepText() const { return m_strKeepText; }
+
+    // The text of a keep's outcome, the one place it is worded.
+    static QString KeepOutcomeText(const KeepOutcome& outcome);
+
+signals:
+    void KeepFinished(bool ok);
+    void OverviewReady();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void reject() override;
+
+private:
+    void CreateControls();
+    // The window's keys (see above); false for a key it leaves to others.
+    bool HandleKey(QKeyEvent* event);
+    void ApplyScheme();
+    void LoadTake(const Take& take, std::vector<std::string> titles);
+    void StartOverview();
+    void OnCutsChanged(int cut);
+    void RefreshViews();
+    void RefreshSongList();
+    void RefreshNames();
+    void UpdateControls();
+    // The zoomed view around the selected cut, span frames wide (0: as wide as it is).
+    void CentreZoom(uint64_t span = 0);
+    void Zoom(double factor);
+    void OnTitleEdited(int row, int column);
+    void OnZoomClicked(quint64 frame);
+    void OnOverviewClicked(quint64 frame);
+    void OnCutDragged(int cut, quint64 frame, bool finished);
+    void OnFormatChanged();
+    void OnPasteClicked();
+    void Play(uint64_t first, uint64_t last);
+    void OnPlaybackTick();
+    void OnPlaybackEnded();
+    void OnKeepDone(const KeepOutcome& outcome, const std::vector<std::string>& titles);
+    void OnOverviewProgress(uint64_t done, uint64_t total);
+    void OnOverviewDone();
+    void PeaksOf(uint64_t first, uint64_t last, int columns, std::vector<PeakPair>& out) const;
+    SongNumbering Numbering() const;
+    QString DefaultPattern() const;
+    uint64_t Frames(double seconds) const;
+    QString TimeText(uint64_t frame) const;
+
+    Take m_take;
+    std::shared_ptr<CTakeReader> m_pReader;
+    std::unique_ptr<IPlaybackBackend> m_pPlayback;
+    ReviewOptions m_options;
+    CReviewCuts m_cuts;
+    QUndoStack* m_pUndo = nullptr;
+    int m_nCut = -1;           // the selected cut, -1 for none
+    int64_t m_nPosition = -1;  // where the play position marker stands (frames), -1 for none
+    std::vector<std::string> m_names;
+
+    // The side's peaks: computed once in the background; until then a blank one that draws
+    // only what is narrow enough to read from the take at once.
+    std::unique_ptr<COverviewTask> m_pOverviewTask;
+    std::shared_ptr<const COverview> m_pOverviewData;
+    std::unique_ptr<COverview> m_pBlankOverview;
+
+    std::thread m_keeper;
+    std::atomic<bool> m_bKeeping{false};
+    std::atomic<bool> m_bCancelKeep{false};
+    bool m_bKeptAway = false;  // kept as files that are no take to review (FLAC)
+    QString m_strKeepText;
+    QString m_strDefaultPattern;
+    bool m_bFilling = false;  // the song list is being filled, not edited
+
+    QLabel* m_pHeading = nullptr;
+    CWaveView* m_pOverview = nullptr;
+    QProgressBar* m_pProgress = nullptr;
+    CWaveView* m_pZoom = nullptr;
+    QLabel* m_pCutLine = nullptr;
+    QPushButton* m_pPrev = nullptr;
+    QPushButton* m_pNext = nullptr;
+    QPushButton* m_pPlay = nullptr;
+    QPushButton* m_pPlayStart = nullptr;
+    QPushButton* m_pSnap = nullptr;
+    QPushButton* m_pAdd = nullptr;
+    QPushButton* m_pJoin = nullptr;
+    QPushButton* m_pUndoButton = nullptr;
+    QPushButton* m_pRedoButton = nullptr;
+    QTableWidget* m_pSongs = nullptr;
+    QPushButton* m_pPaste = nullptr;
+    QComboBox* m_pNumbering = nullptr;
+    QSpinBox* m_pSideB = nullptr;
+    QLineEdit* m_pPattern = nullptr;
+    QComboBox* m_pFormat = nullptr;
+    QLineEdit* m_pAlbum = nullptr;
+    QLineEdit* m_pArtist = nullptr;
+    QCheckBox* m_pCue = nullptr;
+    QPushButton* m_pKeep = nullptr;
+    QPushButton* m_pClose = nullptr;
+    QLabel* m_pStatus = nullptr;
+    QProgressBar* m_pKeepProgress = nullptr;
+    QTimer* m_pPlayTimer = nullptr;
+};

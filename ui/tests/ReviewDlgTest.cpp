@@ -1,0 +1,401 @@
+// The Review window driven through its widgets and keys, offscreen, on a take of three song
+// files and the test playback backend, which plays exactly as far as the test pulls it.
+#include <QClipboard>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QUndoStack>
+
+#include "audio/capture/FileCaptureBackend.h"
+#include "audio/playback/TestPlaybackBackend.h"
+#include "resources/ControlIds.h"
+#include "settings/ProfileStore.h"
+#include "ui/RecorderDlg.h"
+#include "ui/ReviewDlg.h"
+#include "ui/tests/TestSupport.h"
+
+namespace {
+// SideA1.wav: 2 s of tone, 0.5 s of silence; SideA2.wav: 0.5 s silence, 2 s tone, 0.5 s
+// silence; SideA3.wav: 0.5 s silence, 2 s tone. The cuts lie in the middle of the silences.
+constexpr uint64_t kCut0 = 110250;
+constexpr uint64_t kCut1 = 242550;
+constexpr uint64_t kTotal = 352800;
+constexpr int kFrameBytes = 4;
+
+void WriteTake() {
+    WriteWav(Path("SideA1.wav"), {2.0, -0.5});
+    WriteWav(Path("SideA2.wav"), {-0.5, 2.0, -0.5});
+    WriteWav(Path("SideA3.wav"), {-0.5, 2.0});
+}
+
+// The sample bytes of the files, one after the other.
+testsupport::Bytes Samples(const QStringList& names) {
+    testsupport::Bytes all;
+    for (const QString& name : names) {
+        const testsupport::Bytes data = testsupport::ReadWav(Path(name).toStdString()).Data();
+        all.insert(all.end(), data.begin(), data.end());
+    }
+    return all;
+}
+
+struct Review {
+    CTestPlaybackBackend* playback = new CTestPlaybackBackend;
+    std::unique_ptr<CReviewDlg> dlg;
+
+    explicit Review(double gapSeconds = 1.0) {
+        WriteTake();
+        const TakeOpening opening = OpenTake(Path("SideA.wav").toStdString());
+        if (!opening.Ok()) qFatal("take: %s", DescribeTakeRefusal(opening).c_str());
+        ReviewOptions options;
+        options.fGapSeconds = gapSeconds;
+        options.scheme = SchemeFor(true, 16777216, QPalette());
+        dlg = std::make_unique<CReviewDlg>(opening.take,
+                                           std::unique_ptr<IPlaybackBackend>(playback), options);
+        dlg->show();
+        dlg->activateWindow();  // the window's shortcuts (undo, redo) need it active
+        if (!QTest::qWaitForWindowActive(dlg.get())) qFatal("the window did not become active");
+        dlg->GetZoom().setFocus();
+    }
+    QWidget* Zoom() { return &dlg->GetZoom(); }
+    std::vector<uint64_t> Cuts() const { return dlg->GetCuts().Cuts(); }
+    QString Cell(int row, int column) { return dlg->GetSongList().item(row, column)->text(); }
+    void SetTitle(int row, const QString& title) {
+        dlg->GetSongList().item(row, 1)->setText(title);
+    }
+    QStringList Titles() {
+        QStringList titles;
+        for (const std::string& t : dlg->GetCuts().Titles()) titles << QString::fromStdString(t);
+        return titles;
+    }
+};
+}  // namespace
+
+class ReviewDlgTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        QDir dir(g_workDir);
+        for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden)) dir.remove(name);
+    }
+
+    // The overview comes from the background reading; its strip shows the tone where it is and
+    // nothing but the gap lines where the side is silent.
+    void overviewShowsTheWholeSide() {
+        Review r;
+        QSignalSpy ready(r.dlg.get(), &CReviewDlg::OverviewReady);
+        QVERIFY(r.dlg->HasOverview() || ready.wait());
+        QVERIFY(r.dlg->HasOverview());
+        CWaveView& overview = r.dlg->GetOverview();
+        QCOMPARE(overview.First(), uint64_t(0));
+        QCOMPARE(overview.Last(), kTotal);
+        const QImage image = overview.grab().toImage();
+        const auto greenRows = [&](uint64_t frame) {
+            int rows = 0;
+            const int x = int(image.width() * double(frame) / double(kTotal));
+            for (int y = 0; y < image.height(); ++y)
+                rows += image.pixelColor(x, y) == QColor(50, 200, 50);
+            return rows;
+        };
+        QVERIFY2(greenRows(44100) > image.height() / 8, "the tone of the first song");  // -12 dBFS
+        QVERIFY2(greenRows(kCut0 - 5000) <= 1, "the silence before the first cut");
+    }
+
+    void keysMoveTheSelectedCut_data() {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("cut");
+        QTest::addColumn<qint64>("expected");
+        QTest::newRow("Right: 10 ms") << int(Qt::Key_Right) << 0 << 0 << qint64(kCut0 + 441);
+        QTest::newRow("Shift+Left: a frame")
+            << int(Qt::Key_Left) << int(Qt::ShiftModifier) << 0 << qint64(kCut0 - 1);
+        QTest::newRow("Ctrl+Right: 1 s")
+            << int(Qt::Key_Right) << int(Qt::ControlModifier) << 0 << qint64(kCut0 + 44100);
+        // Never onto or past a neighbour: at most to one frame after the cut before it.
+        QTest::newRow("Ctrl+Left x4 stops at the cut before")
+            << int(Qt::Key_Left) << int(Qt::ControlModifier) << 1 << qint64(kCut0 + 1);
+    }
+    void keysMoveTheSelectedCut() {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(int, cut);
+        QFETCH(qint64, expected);
+        Review r;
+        if (cut == 1) QTest::keyClick(r.Zoom(), Qt::Key_Down);
+        QCOMPARE(r.dlg->SelectedCut(), cut);
+        const int presses = cut == 1 ? 4 : 1;
+        for (int i = 0; i < presses; ++i)
+            QTest::keyClick(r.Zoom(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        QCOMPARE(qint64(r.Cuts()[size_t(cut)]), expected);
+        // The list follows: the song after the cut starts there.
+        const uint64_t ms = uint64_t(expected) * 1000 / 44100;
+        QCOMPARE(r.Cell(cut + 1, 2), QStringLiteral("0:%1.%2")
+                                         .arg(ms / 1000, 2, 10, QLatin1Char('0'))
+                                         .arg(ms % 1000, 3, 10, QLatin1Char('0')));
+    }
+
+    // A cut dragged in the zoomed view lands on the frame under the mouse, as one undoable move;
+    // a press away from any cut sets the play position instead.
+    void aCutDraggedWithTheMouse() {
+        Review r;
+        CWaveView& zoom = r.dlg->GetZoom();
+        const int x = zoom.XOf(kCut0);
+        const int y = zoom.height() / 2;
+        QTest::mousePress(&zoom, Qt::LeftButton, {}, QPoint(x + 2, y));
+        QTest::mouseMove(&zoom, QPoint(x + 30, y));
+        QTest::mouseMove(&zoom, QPoint(x + 60, y));
+        QCOMPARE(r.Cuts()[0], kCut0);  // not before the button is let go
+        QTest::mouseRelease(&zoom, Qt::LeftButton, {}, QPoint(x + 60, y));
+        QCOMPARE(r.Cuts()[0], zoom.FrameAt(x + 60));
+        QVERIFY(r.Cuts()[0] > kCut0);
+        QCOMPARE(r.dlg->GetUndoStack().count(), 1);
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(r.Cuts()[0], kCut0);
+
+        QTest::mouseClick(&zoom, Qt::LeftButton, {}, QPoint(x - 100, y));
+        QCOMPARE(zoom.PlayPosition(), qint64(zoom.FrameAt(x - 100)));
+        QCOMPARE(r.Cuts()[0], kCut0);
+    }
+
+    void undoAndRedoMovesJoinsAndTitles() {
+        Review r;
+        r.SetTitle(0, QStringLiteral("One"));
+        r.SetTitle(1, QStringLiteral("Two"));
+        r.SetTitle(2, QStringLiteral("Three"));
+        QTest::keyClick(r.Zoom(), Qt::Key_Right);
+        QTest::keyClick(r.Zoom(), Qt::Key_Right, Qt::ShiftModifier);
+        QCOMPARE(r.Cuts(), (std::vector<uint64_t>{kCut0 + 442, kCut1}));
+        QTest::keyClick(r.Zoom(), Qt::Key_Down);
+        QTest::keyClick(r.Zoom(), Qt::Key_Delete);  // join songs 2 and 3
+        QCOMPARE(r.Cuts(), (std::vector<uint64_t>{kCut0 + 442}));
+        QCOMPARE(r.Titles(), (QStringList{"One", "Two"}));
+        QCOMPARE(r.dlg->GetSongList().rowCount(), 2);
+
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(r.Cuts(), (std::vector<uint64_t>{kCut0 + 442, kCut1}));
+        QCOMPARE(r.Titles(), (QStringList{"One", "Two", "Three"}));
+        QCOMPARE(r.Cell(2, 1), QStringLiteral("Three"));
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(r.Cuts(), (std::vector<uint64_t>{kCut0, kCut1}));
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);  // the last title typed
+        QCOMPARE(r.Titles(), (QStringList{"One", "Two", ""}));
+
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(r.Cuts(), (std::vector<uint64_t>{kCut0 + 441, kCut1}));
+        QCOMPARE(r.Titles(), (QStringList{"One", "Two", "Three"}));
+    }
+
+    void playsAroundTheCutAndCutsWhereItStopped() {
+        Review r;
+        const testsupport::Bytes take = Samples({"SideA1.wav", "SideA2.wav", "SideA3.wav"});
+        QTest::keyClick(r.Zoom(), Qt::Key_Down);
+        QTest::keyClick(r.Zoom(), Qt::Key_Space);
+        QCOMPARE(r.playback->PlayCount(), 1);
+        QCOMPARE(r.playback->Pull(4410), size_t(4410));
+        const uint64_t from = kCut1 - 3 * 44100;
+        const std::vector<uint8_t>& heard = r.playback->Heard();
+        QCOMPARE(heard.size(), size_t(4410 * kFrameBytes));
+        QVERIFY(
+            std::equal(heard.begin(), heard.end(), take.begin() + ptrdiff_t(from * kFrameBytes)));
+        QTest::keyClick(r.Zoom(), Qt::Key_Space);  // stops
+        QCOMPARE(r.playback->GetState(), PlaybackState::Idle);
+        QCOMPARE(r.dlg->GetZoom().PlayPosition(), qint64(from + 4410));
+        QTest::keyClick(r.Zoom(), Qt::Key_Insert);
+        QCOMPARE(r.Cuts(), (std::vector<uint64_t>{kCut0, from + 4410, kCut1}));
+        QCOMPARE(r.dlg->GetSongList().rowCount(), 4);
+
+        // Played to the end of the range, the window learns it from the backend's thread.
+        QTest::keyClick(r.Zoom(), Qt::Key_Space);
+        QCOMPARE(r.playback->PlayCount(), 2);
+        auto* play = r.dlg->findChild<QPushButton*>(QStringLiteral("play"));
+        QCOMPARE(play->text(), QStringLiteral("Stop"));
+        r.playback->PullToEnd();
+        QTRY_COMPARE(play->text(), QStringLiteral("Play Cut"));
+        QCOMPARE(r.dlg->GetZoom().PlayPosition(), qint64(from + 4410 + 3 * 44100));
+    }
+
+    void snapsToTheMiddleOfTheQuietStretch() {
+        Review r(0.8);
+        QTest::keyClick(r.Zoom(), Qt::Key_Right, Qt::ControlModifier);  // into the tone
+        QTest::keyClick(r.Zoom(), Qt::Key_S);
+        const int64_t snapped = int64_t(r.Cuts()[0]);
+        QVERIFY2(std::abs(snapped - int64_t(kCut0)) <= 441, qPrintable(QString::number(snapped)));
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(r.Cuts()[0], kCut0 + 44100);
+    }
+
+    void pastedTrackListFillsTheTitlesAndNames() {
+        Review r;
+        QCOMPARE(r.Cell(0, 4), QStringLiteral("SideA1.wav"));
+        QApplication::clipboard()->setText(
+            QStringLiteral("1. Intro  3:12\n2 - Second Song (4:01)\n03 Outro\n"));
+        r.dlg->GetPasteButton().click();
+        QCOMPARE(r.Titles(), (QStringList{"Intro", "Second Song", "Outro"}));
+        QCOMPARE(r.Cell(1, 1), QStringLiteral("Second Song"));
+        QCOMPARE(r.Cell(1, 4), QStringLiteral("02 Second Song.wav"));
+        r.dlg->GetNumberingBox().setCurrentIndex(1);
+        r.dlg->GetSideBox().setValue(3);
+        QCOMPARE(r.Cell(2, 0), QStringLiteral("B1"));
+        QCOMPARE(r.Cell(2, 4), QStringLiteral("B01 Outro.wav"));
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(r.Titles(), (QStringList{"", "", ""}));
+    }
+
+    void patternsThatCouldCollideOrLeaveAreRefused_data() {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("numbered") << "{n:02} {title}.wav" << true;
+        QTest::newRow("one name for all") << "Song.wav" << false;
+        QTest::newRow("titles all empty") << "{title}.wav" << false;
+        QTest::newRow("into the parent folder") << "../{n}.wav" << false;
+        QTest::newRow("unknown field") << "{number}.wav" << false;
+    }
+    void patternsThatCouldCollideOrLeaveAreRefused() {
+        QFETCH(QString, pattern);
+        QFETCH(bool, accepted);
+        Review r;
+        QLineEdit& field = r.dlg->GetPatternField();
+        field.selectAll();
+        QTest::keyClicks(&field, pattern);
+        QCOMPARE(field.text(), pattern);
+        QCOMPARE(r.dlg->GetKeepButton().isEnabled(), accepted);
+        const QString status = r.dlg->GetStatusLine().text();
+        QCOMPARE(status.startsWith(QStringLiteral("File names refused: ")), !accepted);
+        if (!accepted) QVERIFY(status.size() > 25);
+        QCOMPARE(r.Cell(0, 4).isEmpty(), !accepted);
+    }
+
+    void keepRewritesTheSongsAtTheNewCuts_data() {
+        QTest::addColumn<int>("format");       // the Format box's entry
+        QTest::addColumn<QString>("foreign");  // a file of another take in the way, or ""
+        QTest::addColumn<bool>("titled");      // a track list pasted, or the take's own names
+        QTest::newRow("WAV") << 0 << QString() << true;
+        QTest::newRow("WAV under the take's own names") << 0 << QString() << false;
+        QTest::newRow("FLAC") << 1 << QString() << true;
+        QTest::newRow("a name taken by another file") << 0 << "02 Middle.wav" << true;
+    }
+    void keepRewritesTheSongsAtTheNewCuts() {
+        QFETCH(int, format);
+        QFETCH(QString, foreign);
+        QFETCH(bool, titled);
+        Review r;
+        if (!foreign.isEmpty()) WriteWav(Path(foreign), {-0.1});
+        const QStringList old{"SideA1.wav", "SideA2.wav", "SideA3.wav"};
+        const testsupport::Bytes before = Samples(old);
+        QTest::keyClick(r.Zoom(), Qt::Key_Right, Qt::ControlModifier);
+        QApplication::clipboard()->setText(QStringLiteral("Intro\nMiddle\nEnd\n"));
+        if (titled) r.dlg->GetPasteButton().click();
+        r.dlg->GetFormatBox().setCurrentIndex(format);
+        QTest::keyClicks(&r.dlg->GetAlbumField(), QStringLiteral("Album"));
+        const QString ext = format == 1 ? QStringLiteral(".flac") : QStringLiteral(".wav");
+        const QStringList kept =
+            titled ? QStringList{"01 Intro" + ext, "02 Middle" + ext, "03 End" + ext} : old;
+        QCOMPARE(r.Cell(1, 4), kept[1]);
+
+        QSignalSpy finished(r.dlg.get(), &CReviewDlg::KeepFinished);
+        r.dlg->GetKeepButton().click();
+        QVERIFY(finished.count() == 1 || finished.wait());
+        const QString status = r.dlg->GetStatusLine().text();
+        if (!foreign.isEmpty()) {
+            QCOMPARE(finished.at(0).at(0).toBool(), false);
+            QVERIFY2(status.startsWith(QStringLiteral("Not kept: ")) && status.size() > 20,
+                     qPrintable(status));
+            QCOMPARE(Samples(old), before);
+            QVERIFY(r.dlg->GetUndoStack().canUndo());  // the edits are still there to keep
+            QVERIFY(r.dlg->GetKeepButton().isEnabled());
+            return;
+        }
+        QCOMPARE(finished.at(0).at(0).toBool(), true);
+        QCOMPARE(status, QStringLiteral("Kept 3 songs: %1 to %2.").arg(kept[0], kept[2]));
+        if (titled) {
+            for (const QString& name : old) QVERIFY2(!QFile::exists(Path(name)), qPrintable(name));
+        }
+        QVERIFY(QFile::exists(Path("SideA.txt")));
+        QVERIFY(QFile::exists(Path("SideA.cue")));
+        if (format == 1) {
+            testsupport::Bytes decoded;
+            for (const QString& name : kept) {
+                const testsupport::SndfileView flac =
+                    testsupport::ReadWithSndfile(Path(name).toStdString());
+                QVERIFY2(flac.szError.empty(), flac.szError.c_str());
+                decoded.insert(decoded.end(), flac.samples.begin(), flac.samples.end());
+            }
+            QCOMPARE(decoded, before);
+            // No take of WAV files is left to review: only Close remains.
+            QVERIFY(!r.dlg->GetKeepButton().isEnabled());
+            QVERIFY(!r.dlg->GetSongList().isEnabled());
+            return;
+        }
+        QCOMPARE(Samples(kept), before);
+        QCOMPARE(FinishedDataBytes(Path(kept[0])), qint64((kCut0 + 44100) * kFrameBytes));
+        // The window goes on with the kept take: nothing left to undo, the cuts where they went.
+        QCOMPARE(int(r.dlg->GetTake().files.size()), 3);
+        QCOMPARE(r.Cuts()[0], kCut0 + 44100);
+        QVERIFY(!r.dlg->GetUndoStack().canUndo());
+        const QStringList titles =
+            titled ? QStringList{"Intro", "Middle", "End"} : QStringList{"", "", ""};
+        QCOMPARE(r.Titles(), titles);
+    }
+
+    // Review... in the main window offers the base file's folder and its first song file, and
+    // opens the window on the take of whichever song file is chosen.
+    void mainWindowOpensReviewOnTheChosenTake() {
+        WriteTake();
+        CMemoryProfileStore profile;
+        profile.WriteProfileString("Version 1", "OutfileName0", Path("SideA.wav").toStdString());
+        CRecorderDlg main(
+            MakeFileCaptureBackend(Path("in.wav").toStdString(), FilePacing::AsFastAsRead),
+            profile);
+        main.SetPlaybackFactory([] { return std::make_unique<CTestPlaybackBackend>(); });
+        QString offered;
+        int files = 0;
+        OnNextModal(&main, [&](QWidget* modal) {
+            auto* dialog = qobject_cast<QFileDialog*>(modal);
+            QVERIFY(dialog);
+            offered = QDir(dialog->directory()).absolutePath() + "/" +
+                      dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
+                ->setText(QStringLiteral("SideA2.wav"));
+            OnNextModal(dialog, [&](QWidget* review) {
+                auto* dlg = qobject_cast<CReviewDlg*>(review);
+                if (dlg) files = int(dlg->GetTake().files.size());
+                review->close();
+            });
+            static_cast<QDialog*>(dialog)->accept();
+        });
+        static_cast<QPushButton*>(main.GetItem(IDC_REVIEW))->click();
+        QCOMPARE(offered, QDir(g_workDir).absolutePath() + "/SideA1.wav");
+        QCOMPARE(files, 3);
+    }
+
+    // A take with a song file missing is not opened: the box says which one.
+    void mainWindowSaysWhyATakeCannotBeReviewed() {
+        WriteTake();
+        QFile::remove(Path("SideA2.wav"));
+        CMemoryProfileStore profile;
+        CRecorderDlg main(
+            MakeFileCaptureBackend(Path("in.wav").toStdString(), FilePacing::AsFastAsRead),
+            profile);
+        QString text;
+        OnNextModal(&main, [&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box);
+            text = box->text();
+            box->accept();
+        });
+        main.OpenReview(Path("SideA3.wav").toStdString());
+        QVERIFY2(text.contains(QStringLiteral("SideA2.wav")), qPrintable(text));
+    }
+};
+
+int main(int argc, char** argv) { return RunInTemporaryDir<ReviewDlgTest>(argc, argv); }
+
+#include "ReviewDlgTest.moc"
