@@ -1,1 +1,1 @@
-target_sources(vellisto_audio PRIVATE RiffFile.cpp WaveFileWriter.cpp)
+target_sources(vellisto_audio PRIVATE RiffFile.cpp WaveFileWriter.cpp QueuedFileOutput.cpp)

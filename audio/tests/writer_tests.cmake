@@ -2,3 +2,4 @@
 # sox/ffprobe (run when installed).
 vellisto_gtest(writer_tests SOURCES WaveFileWriterTest.cpp LIBS vellisto_audio)
 vellisto_gtest(writer_crash_tests SOURCES WaveFileCrashTest.cpp LIBS vellisto_audio)
+vellisto_gtest(queued_output_tests SOURCES QueuedFileOutputTest.cpp LIBS vellisto_audio LABELS threads)
