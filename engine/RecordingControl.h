@@ -23,6 +23,11 @@
 //                             capture device, the outcome     each block and its ending
 //                             and the path fields while the   (tests hold it to hold the
 //                             thread runs                     thread up)
+//   CQueuedFileOutput's       the song files' write queue:    recording thread (queues writes;
+//   m_mutex (the writer's     its place in the ring, the      waits there for room, and at a
+//   lock)                     writes waiting, a failed        file's end for its bytes), the
+//                             write's error number            writer thread (never across a
+//                                                             write)
 //   CQueuedCaptureBackend's   the capture queue               the device's caller, the
 //   lock                                                      backend's device thread
 //   CRecordingMailbox's and   a waiting message; a signal     recording thread (post), owner's
@@ -30,9 +35,14 @@
 //
 // The owner's thread never takes the recording lock: it touches the analyser, the writer and
 // the device only before Start and after Finish has joined the thread, and the stop request is
-// an atomic flag. So a song file's write that stalls, or a capture device that does not answer,
-// holds up the recording thread alone; the window, its meters and Stop keep working. What
-// crosses between the threads is a copy (a report in the mailbox, the outcome after the join).
+// an atomic flag. So a capture device that does not answer holds up the recording thread alone;
+// the window, its meters and Stop keep working. A song file's write that stalls holds up only
+// the writer thread: the recording thread queues each block in the write ring and goes on
+// (clock and meters move) until the ring is full, or until a song file ends (its close waits for
+// its bytes, the next file's header for the disk); from then on the capture queue holds the
+// audio. The thread closes the last song file itself, so the done message comes once its bytes
+// are written, and the window never waits for the disk. What crosses between the threads is a
+// copy (a report in the mailbox, the outcome after the join).
 #pragma once
 
 #include <atomic>
@@ -42,6 +52,7 @@
 #include <string>
 #include <thread>
 
+#include "audio/QueuedFileOutput.h"
 #include "audio/WaveFileWriter.h"
 #include "audio/capture/WaveIn.h"
 #include "engine/RecSettings.h"
@@ -133,6 +144,12 @@ public:
     // stalled disk may hold the recording thread up before the device loses audio. Tests that
     // want the device to run out of buffers at once make it 0.
     double m_fCaptureQueueSeconds = 6.0;
+    // The song files' write ring in bytes: 5.4 s of audio at the largest format (48,000 frames
+    // of two 32-bit samples a second), 11.9 s at 44,100 16-bit stereo; the capture queue's
+    // m_fCaptureQueueSeconds come on top. Each 64 KiB of audio is one write and a header update.
+    static constexpr size_t kWriteRingBytes = size_t(2) << 20;
+    static constexpr size_t kWriteQueueWrites = 256;
+
     // Limits of the recording thread (see RecordingThreadParams); tests make them small.
     uint64_t m_nMaxSongBytes = 0xFFFFFFFFull - 64;
     int m_nWaitSliceMs = 250;
@@ -147,6 +164,9 @@ private:
 
     IRecordingSink* m_pSink;
     CSignalAnalyzer m_analyzer;
+    // Where the writer's files go unless the owner hands it an output of its own; made by the
+    // first Prepare, and outlives the writer's files.
+    std::unique_ptr<CQueuedFileOutput> m_pFileOutput;
     CWaveFileWriter m_writer;
     CWaveIn m_waveIn;
     CEvent m_recordingEvent;
