@@ -1,14 +1,15 @@
 // A recording, without any front: Record's checks and start-up, Stop, the counters fed by the
-// recording thread's messages, the finish that closes the device and the last song file, and
-// the hand-over of levels to the LED meters. It answers in values (RecordingOutcome.h) and shows
-// nothing; the window's presenter, the splitter and the soak tell those values their own way.
+// recording thread's messages, the finish that closes the device and looks at the song files the
+// thread finished, and the hand-over of levels to the LED meters. It answers in values
+// (RecordingOutcome.h) and shows nothing; the window's presenter, the splitter and the soak tell
+// those values their own way.
 //
 // Its owner (the main window, the splitter, the soak) keeps one for its whole run. The control
-// owns every object of a recording: the analyser, the writer, the capture device, the
-// recording event, the recording lock, the recording thread and its parameter block. The
-// thread's two messages go to the IRecordingSink given at construction. Everything runs on the
-// owner's thread except GetMeterLevels (LED meter thread) and WaveInNotify (the capture
-// backend's thread).
+// owns every object of a recording: the analyser, the writer with the song files' write queue
+// and its thread, the capture device, the recording event, the recording lock, the recording
+// thread and its parameter block. The thread's two messages go to the IRecordingSink given at
+// construction. Everything runs on the owner's thread except GetMeterLevels (LED meter thread)
+// and WaveInNotify (the capture backend's thread).
 //
 // Locks of a recording, in the order they may nest (a lock is never taken while one below it
 // is held):
@@ -96,9 +97,9 @@ public:
     // A progress report taken from the sink: the counters and the meters follow it.
     void OnRecordingProgress(const RecordingProgress& progress);
     // After the done message (or directly, after OnStop, when the owner leaves): waits for the
-    // thread, closes the device and the last song file, removes a trailing file of nothing but
-    // silence and says how the recording went. bValid is false when no recording was running
-    // (the done message of a recording finished directly).
+    // thread (which has closed the last song file), closes the device, removes a trailing file of
+    // nothing but silence and says how the recording went. bValid is false when no recording was
+    // running (the done message of a recording finished directly).
     RecordingReport Finish();
 
     // LED meter thread (and any other): channel 0 left, any other value right. Takes the meter
