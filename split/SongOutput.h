@@ -87,6 +87,7 @@ private:
     int CreateTemp(const std::string& path, std::string* temp);
     // Puts the finished temporary file under its name.
     int Publish(const File& file) const;
+
     Mode m_mode;
     WAVEFORMATEX m_format;
     bool m_bOverwrite;
