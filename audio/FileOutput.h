@@ -1,9 +1,9 @@
 // Where the bytes of a RIFF file go. A CRiffFile writes to the file system itself unless its
-// owner hands it an output; the splitter uses one to write song files on a thread of their own
-// and, for a dry run, to count the bytes without writing them. The recorder uses none.
+// owner hands it an output: the recorder and the splitter write song files on a thread of their
+// own (CQueuedFileOutput), and the splitter's dry run counts the bytes without writing them.
 //
 // Called by whichever thread uses the writer that holds it (one at a time), with the calls of
-// one file in order: Open, any number of WriteAt, Close.
+// one file in order: Open, any number of WriteAt and Sync, Close.
 #pragma once
 
 #include <sys/types.h>
@@ -22,4 +22,10 @@ public:
     virtual ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) = 0;
     // As close: 0, or -1 with errno set; the handle is released either way.
     virtual int Close(int handle) = 0;
+    // An output that writes later: waits until the bytes handed over so far are written. 0, or
+    // -1 with errno set when a write of handle failed.
+    virtual int Sync(int /*handle*/) { return 0; }
+    // Has the file lost its last name (deleted, or its folder removed)? False when the output
+    // cannot tell.
+    virtual bool IsUnlinked(int /*handle*/) { return false; }
 };

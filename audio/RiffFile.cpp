@@ -61,9 +61,11 @@ bool CRiffFile::Open(const char* path) {
 }
 
 bool CRiffFile::IsUnlinked() const {
+    if (!IsOpen()) return false;
     // An output's handles are its own, not descriptors of ours to ask.
+    if (m_pOutput) return m_pOutput->IsUnlinked(m_nFd);
     struct stat st;
-    return IsOpen() && !m_pOutput && ::fstat(m_nFd, &st) == 0 && st.st_nlink == 0;
+    return ::fstat(m_nFd, &st) == 0 && st.st_nlink == 0;
 }
 
 void CRiffFile::StartWindow() {
@@ -322,6 +324,15 @@ bool CRiffFile::SetBuffer(long size) {
         m_nBufferSize = size;
     }
     StartWindow();
+    return true;
+}
+
+bool CRiffFile::Sync() {
+    if (!IsOpen()) return false;
+    if (m_pOutput && m_pOutput->Sync(m_nFd) != 0) {
+        m_nLastError = errno;
+        return false;
+    }
     return true;
 }
 

@@ -68,6 +68,7 @@ public:
     // Sends the bytes of the files opened from now on to output instead of the file system
     // (null: the file system again). Only while no file is open; the output must outlive them.
     void SetOutput(IFileOutput* output) { m_pOutput = output; }
+    IFileOutput* GetOutput() const { return m_pOutput; }
 
     // Writes pending bytes out and closes the descriptor; no chunk is ascended. When the pending
     // bytes cannot be written the file stays open and false is returned, unless force is set:
@@ -90,11 +91,14 @@ public:
     // the allocation fails; WriteFailed() tells the first case from the others.
     bool SetBuffer(long size);
     bool WriteFailed() const { return m_bWriteFailed; }
+    // Waits until the bytes written out so far have reached the file, for an output that writes
+    // later (IFileOutput::Sync); false, with LastError, when one of them failed.
+    bool Sync();
     // The system's error number of the last failed open, write or close (0 when none has
     // failed since the last successful Open).
     int LastError() const { return m_nLastError; }
     // Has the open file lost its last name (deleted, or its folder removed)? False when none is
-    // open, it goes through an output, or the system cannot tell.
+    // open, or the system (or the output it goes through) cannot tell.
     bool IsUnlinked() const;
 
     // Lends the buffer state to the caller; until SetInfo, only Advance may touch the buffer.

@@ -133,7 +133,7 @@ void CWaveFileWriter::WriteHeaderSteps(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* 
     // Setting the buffer writes the header out. A buffer that cannot be had is of no
     // consequence (the old one serves), but a header that cannot be written is: a recording
     // must not start into a file that already failed.
-    if (!m_file.SetBuffer(bufferSize) && m_file.WriteFailed()) {
+    if ((!m_file.SetBuffer(bufferSize) && m_file.WriteFailed()) || !m_file.Sync()) {
         FailWithReason(kCannotWrite);
     }
     m_file.GetInfo(&m_info);

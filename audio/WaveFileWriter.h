@@ -6,6 +6,10 @@
 // date, so a file cut off by a crash reads up to its last written buffer. A Write that would take
 // the RIFF size past 32 bits fails instead of wrapping.
 //
+// Through an output that writes later (CQueuedFileOutput), a write that failed is told by the
+// next Write or the Close of the same file, with the same text; the header, a file's end and its
+// close are waited for, so what they tell is exact.
+//
 // One thread at a time: the user-interface thread before a recording starts and after it has
 // ended, the recording thread in between. No lock of its own.
 #pragma once
@@ -32,6 +36,8 @@ public:
     // Closes a still-open file without patching it, then creates (truncates) the file.
     void Create();
     // Builds the format record and writes the header; bufferSize is the output buffer in bytes.
+    // The header has reached the file when it returns, through an output that writes later too:
+    // a file that cannot take it fails here, before it is given any audio.
     void BeginWave(short bitsPerSample, unsigned long samplesPerSec, short channels,
                    long bufferSize);
     void WriteHeader(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* data, const WAVEFORMATEX* format,
@@ -50,6 +56,7 @@ public:
     WAVEFORMATEX* GetFormat() { return m_pFormat; }
     // Where the files created from now on go (null: the file system); see IFileOutput.
     void SetOutput(IFileOutput* output) { m_file.SetOutput(output); }
+    IFileOutput* GetOutput() const { return m_file.GetOutput(); }
     bool IsOpen() const { return m_file.IsOpen(); }
 
     int GetErrorFlag() const { return m_error.Flag(); }

@@ -21,8 +21,9 @@
 // so the song files hold the captured bytes and the split points follow the gap rule exactly.
 //
 // The stall seam: the writer's pwrite and pwritev are wrapped at link time (-Wl,--wrap) in
-// this program only; --stall-ms makes the recording thread's writes sleep that long every
-// --stall-every seconds, like a disk that stops answering. The recorder itself is unchanged.
+// this program only; --stall-ms makes the song files' writes (on the recorder's writer thread)
+// sleep that long every --stall-every seconds, like a disk that stops answering. The recorder
+// itself is unchanged.
 #include <fcntl.h>
 #include <sys/uio.h>
 #include <time.h>
@@ -259,11 +260,11 @@ int Generate(const CArgs& a) {
 // ---------------------------------------------------------------------------------------------
 // record
 
-// The stall seam (see the head of this file). Only the recording thread writes song files.
+// The stall seam (see the head of this file). Only the writer thread writes song files.
 std::atomic<int> g_nStallMs{0};
 std::atomic<int64_t> g_nStallEveryNs{0};
 std::atomic<int> g_nStalls{0};
-Clock::time_point g_lastStall;  // the recording thread's own
+Clock::time_point g_lastStall;  // the writer thread's own
 
 void MaybeStall() {
     const int ms = g_nStallMs.load(std::memory_order_relaxed);

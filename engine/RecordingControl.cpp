@@ -71,6 +71,24 @@ StartOutcome CRecordingControl::Prepare(const RecordRequest& request) {
         outcome.refusal = StartRefusal::NoMemory;
         return outcome;
     }
+    // The song files are written on a thread of their own, fed from a ring allocated once for
+    // the control's life; an owner that hands the writer an output of its own keeps it.
+    if (!m_pFileOutput && !m_writer.GetOutput()) {
+        try {
+            m_pFileOutput =
+                std::make_unique<CQueuedFileOutput>(kWriteRingBytes, kWriteQueueWrites, 1);
+        } catch (const std::bad_alloc&) {
+            FreeBlockBuffer();
+            outcome.refusal = StartRefusal::NoMemory;
+            return outcome;
+        } catch (const std::system_error& e) {
+            FreeBlockBuffer();
+            outcome.refusal = StartRefusal::ThreadNotStarted;
+            outcome.strDetail = e.what();
+            return outcome;
+        }
+    }
+    if (m_pFileOutput && !m_writer.GetOutput()) m_writer.SetOutput(m_pFileOutput.get());
 
     const CSongFileName displayNames(request.strShown);
     const CSongFileName songs(request.strPath);
@@ -301,18 +319,12 @@ RecordingReport CRecordingControl::Finish() {
     const bool deviceFailed = m_waveIn.GetErrorFlag() != 0;
     if (deviceFailed) report.strDeviceCloseError = m_waveIn.GetErrorText();
 
-    bool writerFailed = false;
-    // After a failed open of the next song file the writer may hold no file at all.
-    if (m_writer.IsOpen()) {
-        m_writer.Close();
-        writerFailed = m_writer.GetErrorFlag() != 0;
-        // A file that failed during the recording has been reported already and fails again
-        // here for the same reason: once is enough.
-        if (writerFailed && outcome.end != RecordingEnd::WriterError) {
-            report.strWriterCloseError = m_writer.GetErrorText();
-        }
-        // The file is let go even so: a full disk must not stay busy until the program ends.
-        if (writerFailed) m_writer.Release();
+    // The thread closed the last song file: every byte of it has been written.
+    const bool writerFailed = outcome.bLastCloseFailed != 0;
+    // A file that failed during the recording has been reported already and fails again at its
+    // close for the same reason: once is enough.
+    if (writerFailed && outcome.end != RecordingEnd::WriterError) {
+        report.strWriterCloseError = outcome.szLastCloseError;
     }
 
     // Only a recording that ended by End Gap leaves a trailing file of nothing but silence; after

@@ -1,14 +1,15 @@
 // A recording, without any front: Record's checks and start-up, Stop, the counters fed by the
-// recording thread's messages, the finish that closes the device and the last song file, and
-// the hand-over of levels to the LED meters. It answers in values (RecordingOutcome.h) and shows
-// nothing; the window's presenter, the splitter and the soak tell those values their own way.
+// recording thread's messages, the finish that closes the device and looks at the song files the
+// thread finished, and the hand-over of levels to the LED meters. It answers in values
+// (RecordingOutcome.h) and shows nothing; the window's presenter, the splitter and the soak tell
+// those values their own way.
 //
 // Its owner (the main window, the splitter, the soak) keeps one for its whole run. The control
-// owns every object of a recording: the analyser, the writer, the capture device, the
-// recording event, the recording lock, the recording thread and its parameter block. The
-// thread's two messages go to the IRecordingSink given at construction. Everything runs on the
-// owner's thread except GetMeterLevels (LED meter thread) and WaveInNotify (the capture
-// backend's thread).
+// owns every object of a recording: the analyser, the writer with the song files' write queue
+// and its thread, the capture device, the recording event, the recording lock, the recording
+// thread and its parameter block. The thread's two messages go to the IRecordingSink given at
+// construction. Everything runs on the owner's thread except GetMeterLevels (LED meter thread)
+// and WaveInNotify (the capture backend's thread).
 //
 // Locks of a recording, in the order they may nest (a lock is never taken while one below it
 // is held):
@@ -26,6 +27,11 @@
 //                             capture device, the outcome     each block and its ending
 //                             and the path fields while the   (tests hold it to hold the
 //                             thread runs                     thread up)
+//   CQueuedFileOutput's       the song files' write queue:    recording thread (queues writes;
+//   m_mutex (the writer's     its place in the ring, the      waits there for room, and at a
+//   lock)                     writes waiting, a failed        file's end for its bytes), the
+//                             write's error number            writer thread (never across a
+//                                                             write)
 //   CQueuedCaptureBackend's   the capture queue               the device's caller, the
 //   lock                                                      backend's device thread
 //   CRecordingMailbox's and   a waiting message; a signal     recording thread (post), owner's
@@ -33,9 +39,14 @@
 //
 // The owner's thread never takes the recording lock: it touches the analyser, the writer and
 // the device only before Start and after Finish has joined the thread, and the stop request is
-// an atomic flag. So a song file's write that stalls, or a capture device that does not answer,
-// holds up the recording thread alone; the window, its meters and Stop keep working. What
-// crosses between the threads is a copy (a report in the mailbox, the outcome after the join).
+// an atomic flag. So a capture device that does not answer holds up the recording thread alone;
+// the window, its meters and Stop keep working. A song file's write that stalls holds up only
+// the writer thread: the recording thread queues each block in the write ring and goes on
+// (clock and meters move) until the ring is full, or until a song file ends (its close waits for
+// its bytes, the next file's header for the disk); from then on the capture queue holds the
+// audio. The thread closes the last song file itself, so the done message comes once its bytes
+// are written, and the window never waits for the disk. What crosses between the threads is a
+// copy (a report in the mailbox, the outcome after the join).
 // The level monitor's device is its own thread's: the owner's thread only asks it to open or let
 // go and waits, bounded, for the release (LevelMonitor.h).
 #pragma once
@@ -47,6 +58,7 @@
 #include <string>
 #include <thread>
 
+#include "audio/QueuedFileOutput.h"
 #include "audio/WaveFileWriter.h"
 #include "audio/capture/WaveIn.h"
 #include "engine/MeterLevels.h"
@@ -91,9 +103,9 @@ public:
     // A progress report taken from the sink: the counters and the meters follow it.
     void OnRecordingProgress(const RecordingProgress& progress);
     // After the done message (or directly, after OnStop, when the owner leaves): waits for the
-    // thread, closes the device and the last song file, removes a trailing file of nothing but
-    // silence and says how the recording went. bValid is false when no recording was running
-    // (the done message of a recording finished directly).
+    // thread (which has closed the last song file), closes the device, removes a trailing file of
+    // nothing but silence and says how the recording went. bValid is false when no recording was
+    // running (the done message of a recording finished directly).
     RecordingReport Finish();
 
     // LED meter thread (and any other): channel 0 left, any other value right. Takes the meter
@@ -139,6 +151,12 @@ public:
     // stalled disk may hold the recording thread up before the device loses audio. Tests that
     // want the device to run out of buffers at once make it 0.
     double m_fCaptureQueueSeconds = 6.0;
+    // The song files' write ring in bytes: 5.4 s of audio at the largest format (48,000 frames
+    // of two 32-bit samples a second), 11.9 s at 44,100 16-bit stereo; the capture queue's
+    // m_fCaptureQueueSeconds come on top. Each 64 KiB of audio is one write and a header update.
+    static constexpr size_t kWriteRingBytes = size_t(2) << 20;
+    static constexpr size_t kWriteQueueWrites = 256;
+
     // Limits of the recording thread (see RecordingThreadParams); tests make them small.
     uint64_t m_nMaxSongBytes = 0xFFFFFFFFull - 64;
     int m_nWaitSliceMs = 250;
@@ -152,6 +170,9 @@ private:
 
     IRecordingSink* m_pSink;
     CSignalAnalyzer m_analyzer;
+    // Where the writer's files go unless the owner hands it an output of its own; made by the
+    // first Prepare, and outlives the writer's files.
+    std::unique_ptr<CQueuedFileOutput> m_pFileOutput;
     CWaveFileWriter m_writer;
     CWaveIn m_waveIn;
     CEvent m_recordingEvent;

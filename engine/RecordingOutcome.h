@@ -158,6 +158,10 @@ struct RecordingOutcome {
     int nLostSongs[kMaxLostSongs] = {};
     int nLostSongCount = 0;
     int bLostSongsMore = 0;  // more files than nLostSongs holds
+    // The thread closes the last song file before its done message: 1 when that close failed,
+    // with the writer's message (the file is let go even so).
+    int bLastCloseFailed = 0;
+    char szLastCloseError[CErrorState::kTextSize] = {};
 };
 
 // One song file of a finished recording.

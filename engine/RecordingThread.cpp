@@ -45,6 +45,7 @@ private:
     void CheckFileStillThere();
     void NoteLostFrames();
     void NoteOutcome();
+    void CloseLastFile();
     void Fail(FailureKind kind, int number, const char* path, const char* text);
     void NoteFileBytes();
     void NoteWarnings(long byteCount, RecordingProgress* progress);
@@ -168,6 +169,20 @@ void CBlockLoop::NoteLostFrames() {
     } else {
         m_pOut->bLostSongsMore = 1;
     }
+}
+
+// Finishes the last song file before the done message: its bytes may still wait for a slow
+// disk, and this thread, not the window's, waits for them. Under the lock.
+void CBlockLoop::CloseLastFile() {
+    CWaveFileWriter& writer = *m_p.pWriter;
+    if (!writer.IsOpen()) return;  // the next file failed to open
+    writer.Close();
+    if (!writer.GetErrorFlag()) return;
+    m_pOut->bLastCloseFailed = 1;
+    std::snprintf(m_pOut->szLastCloseError, sizeof m_pOut->szLastCloseError, "%s",
+                  writer.GetErrorText());
+    // The file is let go even so: a full disk must not stay busy until the program ends.
+    writer.Release();
 }
 
 void CBlockLoop::NoteOutcome() {
@@ -341,6 +356,7 @@ void CBlockLoop::Run() {
         }
         NoteLostFrames();
         NoteOutcome();
+        CloseLastFile();
     }
     m_p.pSink->PostRecordingDone();
 }

@@ -1,7 +1,8 @@
 // The recording thread: waits for each filled capture buffer, takes it from the capture
 // device, runs it through the analyser, appends it to the current song file and, at every gap
 // the analyser reports, closes the file at the split point and opens the next numbered one.
-// It posts a progress message after every block and a done message when it ends.
+// It posts a progress message after every block and, once it has closed the last song file, a
+// done message when it ends.
 //
 // The recording control fills RecordingThreadParams on its owner's thread, keeps it and every
 // object it points to alive until the thread has ended, and reads the outcome once it has joined
@@ -27,7 +28,8 @@ class IRecordingSink;
 struct RecordingThreadParams {
     IRecordingSink* pSink = nullptr;  // receiver of the posted messages
     CSignalAnalyzer* pAnalyzer = nullptr;
-    CWaveFileWriter* pWriter = nullptr;  // holds the open first file with its header written
+    CWaveFileWriter* pWriter = nullptr;  // holds the open first file with its header written;
+                                         // closed by the thread at its end
     CWaveIn* pWaveIn = nullptr;          // open and capturing
     void* pBlockBuffer = nullptr;        // *pBufferSize bytes
     long* pBufferSize = nullptr;         // capture buffer size, bytes

@@ -21,20 +21,13 @@ CSongOutput::CSongOutput(Mode mode, const WAVEFORMATEX& format, bool overwrite)
     // PCM headers end at 44; the recorder's float headers carry cbSize and end at 46.
     m_nDataStart = format.wFormatTag == WAVE_FORMAT_PCM ? 44 : 46;
     if (m_mode == Mode::Write) {
-        m_pRing.reset(new unsigned char[kSlots * kSlotBytes]);
-        m_writer = std::thread(&CSongOutput::WriterMain, this);
+        m_pQueue = std::make_unique<CQueuedFileOutput>(kRingBytes, kMaxWrites, kWakeBytes);
     }
 }
 
 CSongOutput::~CSongOutput() {
-    if (m_writer.joinable()) {
-        {
-            std::lock_guard<std::mutex> guard(m_mutex);
-            m_bExit = true;
-        }
-        m_wake.notify_one();
-        m_writer.join();
-    }
+    // What is still queued is written first.
+    m_pQueue.reset();
     // A file still open was never finished: it does not stay, not even under its temporary name.
     if (m_mode == Mode::Write && m_nCurrent >= 0) {
         if (m_bFlac) m_flac.Finish();  // lets go of the descriptor before it is closed
@@ -101,6 +94,11 @@ ssize_t CSongOutput::Fail(const std::string& path, int error) {
 void CSongOutput::EncodeFlac(std::function<FlacTags(const std::string& path)> tags) {
     m_bFlac = m_mode == Mode::Write;
     m_flacTags = std::move(tags);
+    if (m_bFlac) {
+        m_pQueue->SetSink([this](int, const unsigned char* data, size_t bytes, uint64_t offset) {
+            return EncodeRun(data, bytes, offset);
+        });
+    }
 }
 
 int CSongOutput::Open(const char* path) {
@@ -158,39 +156,7 @@ ssize_t CSongOutput::WriteAt(int handle, const iovec* pieces, int count, uint64_
         return static_cast<ssize_t>(total);
     }
 
-    {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        if (m_nError != 0 && m_nFailedFd == handle) return Fail(file.strPath, m_nError);
-    }
-    // Into whole slots, waiting for room; a slot never holds bytes of two places.
-    uint64_t at = offset;
-    for (int i = 0; i < count; ++i) {
-        const auto* src = static_cast<const unsigned char*>(pieces[i].iov_base);
-        size_t left = pieces[i].iov_len;
-        while (left > 0) {
-            uint64_t index = 0;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_done.wait(lock, [this] { return m_nTail - m_nWritten < kSlots; });
-                index = m_nTail % kSlots;
-            }
-            const size_t n = std::min(left, kSlotBytes);
-            std::memcpy(m_pRing.get() + index * kSlotBytes, src, n);
-            bool wake = false;
-            {
-                std::lock_guard<std::mutex> guard(m_mutex);
-                m_slots[index] = Slot{handle, at, n};
-                ++m_nTail;
-                // Woken for a few slots at a time: a wake-up per block would cost the two
-                // threads more than the writing itself.
-                wake = m_bWriterIdle && m_nTail - m_nHead >= kWakeBatch;
-            }
-            if (wake) m_wake.notify_one();
-            src += n;
-            left -= n;
-            at += n;
-        }
-    }
+    if (m_pQueue->WriteAt(handle, pieces, count, offset) < 0) return Fail(file.strPath, errno);
     // Size fields patched later are written below the end; only new bytes are samples.
     const uint64_t end = offset + total;
     if (end > m_nDataStart) file.nDataBytes = std::max(file.nDataBytes, end - m_nDataStart);
@@ -206,7 +172,7 @@ int CSongOutput::Close(int handle) {
     m_nCurrent = -1;
     m_nCurrentFd = -1;
     if (m_mode == Mode::List) return 0;
-    int error = Drain();
+    int error = m_pQueue->Drain();
     if (m_bFlac && !m_flac.Finish() && error == 0) error = errno != 0 ? errno : EIO;
     const int closed = ::close(handle);
     int failure = error != 0 ? error : closed != 0 ? errno : 0;
@@ -219,70 +185,15 @@ int CSongOutput::Close(int handle) {
     return 0;
 }
 
-int CSongOutput::Drain() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    m_bDraining = true;
-    m_wake.notify_one();
-    m_done.wait(lock, [this] { return m_nWritten == m_nTail; });
-    m_bDraining = false;
-    const int error = m_nError;
-    m_nError = 0;
-    m_nFailedFd = -1;
-    return error;
-}
-
-void CSongOutput::WriterMain() {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    for (;;) {
-        m_bWriterIdle = true;
-        m_wake.wait(lock, [this] {
-            return m_bExit ||
-                   (m_nHead < m_nTail && (m_bDraining || m_nTail - m_nHead >= kWakeBatch));
-        });
-        m_bWriterIdle = false;
-        if (m_nHead == m_nTail) return;  // exit, with nothing left to write
-        const uint64_t index = m_nHead % kSlots;
-        const Slot slot = m_slots[index];
-        ++m_nHead;
-        // After a failure the file's later bytes are dropped: it is unfinished anyway.
-        const bool skip = m_nError != 0 && m_nFailedFd == slot.nFd;
-        lock.unlock();
-        int error = 0;
-        const unsigned char* data = m_pRing.get() + index * kSlotBytes;
-        size_t done = 0;
-        if (m_bFlac) {
-            if (!skip) error = EncodeSlot(slot, data);
-            done = slot.nBytes;
-        }
-        while (!skip && done < slot.nBytes) {
-            const ssize_t n = ::pwrite(slot.nFd, data + done, slot.nBytes - done,
-                                       static_cast<off_t>(slot.nOffset + done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                error = n < 0 ? errno : EIO;
-                break;
-            }
-            done += static_cast<size_t>(n);
-        }
-        lock.lock();
-        if (error != 0 && m_nError == 0) {
-            m_nError = error;
-            m_nFailedFd = slot.nFd;
-        }
-        ++m_nWritten;
-        m_done.notify_all();
-    }
-}
-
-int CSongOutput::EncodeSlot(const Slot& slot, const unsigned char* data) {
+int CSongOutput::EncodeRun(const unsigned char* data, size_t bytes, uint64_t offset) {
     // The WAV writer writes every sample byte once, in order; below m_nFlacNext it only patches
     // the header's size fields, which FLAC keeps elsewhere.
-    const uint64_t end = slot.nOffset + slot.nBytes;
+    const uint64_t end = offset + bytes;
     if (end <= m_nFlacNext) return 0;
-    if (slot.nOffset > m_nFlacNext) return EIO;  // a hole: the encoder cannot leave one
-    const size_t skip = static_cast<size_t>(m_nFlacNext - slot.nOffset);
+    if (offset > m_nFlacNext) return EIO;  // a hole: the encoder cannot leave one
+    const size_t skip = static_cast<size_t>(m_nFlacNext - offset);
     errno = 0;
-    if (!m_flac.Write(data + skip, slot.nBytes - skip)) return errno != 0 ? errno : EIO;
+    if (!m_flac.Write(data + skip, bytes - skip)) return errno != 0 ? errno : EIO;
     m_nFlacNext = end;
     return 0;
 }

@@ -1,11 +1,11 @@
 // Where the splitter's song files go: the writer of the recording control hands every file's
 // bytes to this output instead of writing them itself.
 //
-// Write mode: the files are written on a writer thread of their own, so that the recording
-// thread, which analyses, never waits for the disk. WriteAt copies the bytes into a bounded
-// ring of whole 64 KiB slots (allocated once) and returns; a write that failed is reported by
-// the next WriteAt or Close of that file, with its error number. Close waits until the file's
-// bytes are on their way to the disk, closes it and reports a failure the same way.
+// Write mode: the files are written on a writer thread of their own (CQueuedFileOutput), so
+// that the recording thread, which analyses, never waits for the disk. WriteAt queues the bytes
+// in a bounded ring and returns; a write that failed is reported by the next WriteAt or Close of
+// that file, with its error number. Close waits until the file's bytes are written, closes it
+// and reports a failure the same way.
 //
 // List mode (a dry run): no byte is written. Each Open creates an empty stand-in of that name
 // (the splitter names them in a folder of the run's own), so that whatever the recording
@@ -30,17 +30,15 @@
 
 #include <sys/types.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "audio/FileOutput.h"
 #include "audio/FlacFileWriter.h"
+#include "audio/QueuedFileOutput.h"
 #include "audio/WaveFormat.h"
 
 class CSongOutput final : public IFileOutput {
@@ -86,14 +84,11 @@ public:
     bool Finished(const std::string& path) const;
 
 private:
-    static constexpr size_t kSlotBytes = 65536;
-    static constexpr size_t kSlots = 16;
-    static constexpr uint64_t kWakeBatch = 4;  // slots waiting before the writer is woken
-    struct Slot {
-        int nFd = -1;
-        uint64_t nOffset = 0;
-        size_t nBytes = 0;
-    };
+    // Write mode's queue: 1 MiB, the writer woken for 256 KiB at a time (a wake-up per block
+    // would cost the two threads more than the writing itself).
+    static constexpr size_t kRingBytes = 16 * 65536;
+    static constexpr size_t kMaxWrites = 64;
+    static constexpr size_t kWakeBytes = 4 * 65536;
 
     void Count(File& file, const iovec* pieces, int count, uint64_t offset);
     void Measure(File& file, const unsigned char* bytes, size_t n);
@@ -102,12 +97,9 @@ private:
     int CreateTemp(const std::string& path, std::string* temp);
     // Puts the finished temporary file under its name.
     int Publish(const File& file) const;
-    void WriterMain();
-    // Writer thread: the part of a slot past the header into the FLAC encoder; 0 or an errno.
-    int EncodeSlot(const Slot& slot, const unsigned char* data);
-    // Waits until the writer thread has written every slot; returns the first error since the
-    // last call (0 for none). Caller's thread.
-    int Drain();
+    // Writer thread: a run of the open file's bytes past the header into the FLAC encoder; 0 or
+    // an errno.
+    int EncodeRun(const unsigned char* data, size_t bytes, uint64_t offset);
 
     Mode m_mode;
     WAVEFORMATEX m_format;
@@ -122,22 +114,7 @@ private:
     unsigned char m_carry[4] = {};
     size_t m_nCarry = 0;
 
-    // Write mode: the ring and the writer thread. m_slots' bytes are written by the caller and
-    // read by the writer thread; who owns a slot is decided under m_mutex by m_nHead/m_nTail.
-    std::unique_ptr<unsigned char[]> m_pRing;
-    Slot m_slots[kSlots];
-    std::mutex m_mutex;
-    std::condition_variable m_wake;  // the writer thread waits for work here
-    std::condition_variable m_done;  // the caller waits for room or for the ring to drain here
-    uint64_t m_nHead = 0;            // under m_mutex: next slot the writer takes
-    uint64_t m_nTail = 0;            // under m_mutex: next slot the caller fills
-    uint64_t m_nWritten = 0;         // under m_mutex: slots the writer has finished
-    int m_nError = 0;            // under m_mutex: first failed write's errno since the last Drain
-    int m_nFailedFd = -1;        // under m_mutex: the descriptor it failed on
-    bool m_bExit = false;        // under m_mutex
-    bool m_bWriterIdle = false;  // under m_mutex: the writer thread waits for work
-    bool m_bDraining = false;    // under m_mutex: the caller waits for every slot to be written
-    std::thread m_writer;
+    std::unique_ptr<CQueuedFileOutput> m_pQueue;  // Write mode
 
     // FLAC: the tags of each song; the encoder of the open file, begun by Open, fed by the
     // writer thread and finished by Close after the ring has drained.

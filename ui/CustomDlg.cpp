@@ -51,10 +51,11 @@ constexpr Trackbar kTrackbars[] = {
      &RecSettings::nEndSize, &CSignalAnalyzer::FormatEndSize},
 };
 
-const Trackbar& TrackbarOf(int id) {
-    for (const Trackbar& bar : kTrackbars)
-        if (bar.nId == id) return bar;
-    return kTrackbars[3];  // any other trackbar is the end gap's
+// The trackbar's place in kTrackbars.
+size_t TrackbarIndex(int id) {
+    for (size_t i = 0; i < std::size(kTrackbars); ++i)
+        if (kTrackbars[i].nId == id) return i;
+    return 3;  // any other trackbar is the end gap's
 }
 
 struct RateButton {
@@ -65,6 +66,7 @@ constexpr RateButton kRateButtons[] = {{CCustomDlg::IDC_RATE11, 11025},
                                        {CCustomDlg::IDC_RATE22, 22050},
                                        {CCustomDlg::IDC_RATE44, 44100},
                                        {CCustomDlg::IDC_RATE48, 48000}};
+static_assert(std::size(kTrackbars) == 4 && std::size(kRateButtons) == 4);
 
 // True when w is widget or lies inside it, across window boundaries (a combo box's list).
 bool IsWithin(const QWidget* w, const QWidget* widget) {
@@ -75,6 +77,11 @@ bool IsWithin(const QWidget* w, const QWidget* widget) {
 
 }  // namespace
 
+template <typename Widget>
+Widget* CCustomDlg::Item(int id) const {
+    return CheckedItem<Widget>(GetItem(id), id, "Custom Settings");
+}
+
 CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const SchemeColours* scheme,
                        ICaptureBackend* devices, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
@@ -84,31 +91,42 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const Sc
       m_pDevices(devices),
       m_fontCombo(MakeComboFont()),
       m_items(CreateDialogItems(this, *FindDialogTemplate(kTemplate), m_fontCombo)) {
-    m_pPresetBox = static_cast<QComboBox*>(GetItem(IDC_PRESETS));
-    m_pDeviceBox = static_cast<QComboBox*>(GetItem(IDC_DEVICE));
+    for (size_t i = 0; i < std::size(kTrackbars); ++i) {
+        m_pTrackbars[i] = Item<QSlider>(kTrackbars[i].nId);
+        m_pTrackbarLabels[i] = Item<QLabel>(kTrackbars[i].nLabelId);
+        m_pRateButtons[i] = Item<QAbstractButton>(kRateButtons[i].nId);
+    }
+    m_pBits16 = Item<QAbstractButton>(IDC_BITS16);
+    m_pBits24 = Item<QAbstractButton>(IDC_BITS24);
+    m_pDCBlock = Item<QAbstractButton>(IDC_DCBLOCK);
+    m_pSmartGap = Item<QAbstractButton>(IDC_SMARTGAP);
+    m_pGlobalHotKey = Item<QAbstractButton>(IDC_GLOBALHOTKEY);
+    m_pAddPreset = Item<QPushButton>(IDC_ADDPRESET);
+    m_pDeletePreset = Item<QPushButton>(IDC_DELETEPRESET);
+    m_pDone = Item<QAbstractButton>(IDC_DONE);
+    m_pHelp = Item<QAbstractButton>(IDC_HELP);
+    m_pPresetBox = Item<QComboBox>(IDC_PRESETS);
+    m_pDeviceBox = Item<QComboBox>(IDC_DEVICE);
     m_pPresetList = std::make_unique<CComboPresetBox>(m_pPresetBox);
 
-    for (const Trackbar& bar : kTrackbars) {
-        connect(static_cast<QSlider*>(GetItem(bar.nId)), &QSlider::valueChanged, this,
-                [this, id = bar.nId] { OnVScroll(id); });
+    for (size_t i = 0; i < std::size(kTrackbars); ++i) {
+        connect(m_pTrackbars[i], &QSlider::valueChanged, this,
+                [this, id = kTrackbars[i].nId] { OnVScroll(id); });
     }
-    auto button = [this](int id) { return static_cast<QAbstractButton*>(GetItem(id)); };
-    ShowToggleState(button(IDC_DCBLOCK));
-    connect(button(IDC_DCBLOCK), &QAbstractButton::clicked, this,
+    ShowToggleState(m_pDCBlock);
+    connect(m_pDCBlock, &QAbstractButton::clicked, this,
             [this](bool checked) { m_settings.bDCBlock = checked ? 1 : 0; });
-    connect(button(IDC_SMARTGAP), &QAbstractButton::clicked, this,
+    connect(m_pSmartGap, &QAbstractButton::clicked, this,
             [this](bool checked) { m_settings.bIgnoreClicks = checked ? 1 : 0; });
-    connect(button(IDC_GLOBALHOTKEY), &QAbstractButton::clicked, this,
+    connect(m_pGlobalHotKey, &QAbstractButton::clicked, this,
             [this](bool checked) { m_bGlobalHotKey = checked; });
-    for (const RateButton& rate : kRateButtons) {
-        connect(button(rate.nId), &QAbstractButton::clicked, this,
-                [this, n = rate.nRate] { m_settings.nSamplesPerSec = n; });
+    for (size_t i = 0; i < std::size(kRateButtons); ++i) {
+        connect(m_pRateButtons[i], &QAbstractButton::clicked, this,
+                [this, n = kRateButtons[i].nRate] { m_settings.nSamplesPerSec = n; });
     }
-    connect(button(IDC_BITS16), &QAbstractButton::clicked, this,
-            [this] { m_settings.wBitsPerSample = 16; });
+    connect(m_pBits16, &QAbstractButton::clicked, this, [this] { m_settings.wBitsPerSample = 16; });
     // "24" is what the user is offered; the samples are 32-bit floats.
-    connect(button(IDC_BITS24), &QAbstractButton::clicked, this,
-            [this] { m_settings.wBitsPerSample = 32; });
+    connect(m_pBits24, &QAbstractButton::clicked, this, [this] { m_settings.wBitsPerSample = 32; });
     connect(m_pDeviceBox, &QComboBox::activated, this, &CCustomDlg::OnSelChangeDevice);
     connect(m_pPresetBox, &QComboBox::activated, this, &CCustomDlg::OnSelChangePresets);
     // A name typed into the field is no entry of the list: the selection goes, the text stays.
@@ -129,10 +147,10 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const Sc
                 OnKillFocusPresets(now);
             }
         });
-    connect(button(IDC_ADDPRESET), &QAbstractButton::clicked, this, &CCustomDlg::OnAddPreset);
-    connect(button(IDC_DELETEPRESET), &QAbstractButton::clicked, this, &CCustomDlg::OnDeletePreset);
-    connect(button(IDC_DONE), &QAbstractButton::clicked, this, &QDialog::accept);
-    connect(button(IDC_HELP), &QAbstractButton::clicked, this, [] { ShowHelp(); });
+    connect(m_pAddPreset, &QAbstractButton::clicked, this, &CCustomDlg::OnAddPreset);
+    connect(m_pDeletePreset, &QAbstractButton::clicked, this, &CCustomDlg::OnDeletePreset);
+    connect(m_pDone, &QAbstractButton::clicked, this, &QDialog::accept);
+    connect(m_pHelp, &QAbstractButton::clicked, this, [] { ShowHelp(); });
     InstallHelpKey(this);
 }
 
@@ -180,11 +198,12 @@ void CCustomDlg::OnInitDialog() {
     ApplyWindowColours(this, *m_pScheme);
     ApplyComboColours(m_pDeviceBox, *m_pScheme);
     ApplyComboColours(m_pPresetBox, *m_pScheme);
-    static_cast<QPushButton*>(GetItem(IDC_ADDPRESET))->setIcon(LoadIconResource(kIconAdd));
-    static_cast<QPushButton*>(GetItem(IDC_DELETEPRESET))->setIcon(LoadIconResource(kIconDelete));
+    m_pAddPreset->setIcon(LoadIconResource(kIconAdd));
+    m_pDeletePreset->setIcon(LoadIconResource(kIconDelete));
 
-    for (const Trackbar& bar : kTrackbars) {
-        auto* slider = static_cast<QSlider*>(GetItem(bar.nId));
+    for (size_t i = 0; i < std::size(kTrackbars); ++i) {
+        const Trackbar& bar = kTrackbars[i];
+        QSlider* slider = m_pTrackbars[i];
         const QSignalBlocker block(slider);
         slider->setRange(bar.range.nLowest, bar.range.nHighest);
         slider->setTickInterval(bar.range.TickFrequency());
@@ -193,17 +212,17 @@ void CCustomDlg::OnInitDialog() {
         MoveTrackbar(bar.nId, m_settings.*bar.pField);
     }
 
-    static_cast<QAbstractButton*>(GetItem(IDC_DCBLOCK))->setChecked(m_settings.bDCBlock != 0);
-    static_cast<QAbstractButton*>(GetItem(IDC_SMARTGAP))->setChecked(m_settings.bIgnoreClicks != 0);
-    static_cast<QAbstractButton*>(GetItem(IDC_GLOBALHOTKEY))->setChecked(m_bGlobalHotKey);
+    m_pDCBlock->setChecked(m_settings.bDCBlock != 0);
+    m_pSmartGap->setChecked(m_settings.bIgnoreClicks != 0);
+    m_pGlobalHotKey->setChecked(m_bGlobalHotKey);
     CheckRateButton(m_settings.nSamplesPerSec);
     CheckBitsButton(m_settings.wBitsPerSample);
 
     if (!m_pToolTip) {
         m_pToolTip = new CRecorderToolTip(this);
-        m_pToolTip->AddWindowTool(GetItem(IDC_ADDPRESET), 107);
-        m_pToolTip->AddWindowTool(GetItem(IDC_DELETEPRESET), 108);
-        m_pToolTip->AddWindowTool(GetItem(IDC_DCBLOCK), 114);
+        m_pToolTip->AddWindowTool(m_pAddPreset, 107);
+        m_pToolTip->AddWindowTool(m_pDeletePreset, 108);
+        m_pToolTip->AddWindowTool(m_pDCBlock, 114);
     }
     m_pToolTip->Activate(true);
 }
@@ -212,21 +231,20 @@ void CCustomDlg::OnInitDialog() {
 // Trackbars and buttons
 
 void CCustomDlg::MoveTrackbar(int trackbarId, int position) {
-    const Trackbar& bar = TrackbarOf(trackbarId);
-    auto* slider = static_cast<QSlider*>(GetItem(bar.nId));
+    const size_t i = TrackbarIndex(trackbarId);
     {
-        const QSignalBlocker block(slider);
-        slider->setValue(position);
+        const QSignalBlocker block(m_pTrackbars[i]);
+        m_pTrackbars[i]->setValue(position);
     }
     // The label tells the value the record holds, which a trackbar shows clamped to its range
     // when it came from elsewhere.
-    static_cast<QLabel*>(GetItem(bar.nLabelId))
-        ->setText(QString::fromStdString(bar.format(position)));
+    m_pTrackbarLabels[i]->setText(QString::fromStdString(kTrackbars[i].format(position)));
 }
 
 void CCustomDlg::OnVScroll(int trackbarId) {
-    const Trackbar& bar = TrackbarOf(trackbarId);
-    const int position = static_cast<QSlider*>(GetItem(bar.nId))->value();
+    const size_t i = TrackbarIndex(trackbarId);
+    const Trackbar& bar = kTrackbars[i];
+    const int position = m_pTrackbars[i]->value();
     m_settings.*bar.pField = position;
     MoveTrackbar(bar.nId, position);
     // The end gap stays no longer than the minimum song size, whichever of them moves.
@@ -242,14 +260,13 @@ void CCustomDlg::OnVScroll(int trackbarId) {
 }
 
 void CCustomDlg::CheckRateButton(uint32_t rate) {
-    for (const RateButton& button : kRateButtons) {
-        if (button.nRate == rate)
-            static_cast<QAbstractButton*>(GetItem(button.nId))->setChecked(true);
+    for (size_t i = 0; i < std::size(kRateButtons); ++i) {
+        if (kRateButtons[i].nRate == rate) m_pRateButtons[i]->setChecked(true);
     }
 }
 
 void CCustomDlg::CheckBitsButton(uint16_t bits) {
-    static_cast<QAbstractButton*>(GetItem(bits == 16 ? IDC_BITS16 : IDC_BITS24))->setChecked(true);
+    (bits == 16 ? m_pBits16 : m_pBits24)->setChecked(true);
 }
 
 void CCustomDlg::OnSelChangeDevice() {
@@ -299,8 +316,8 @@ void CCustomDlg::OnSelChangePresets() {
     }
     m_settings.bDCBlock = p.bDCBlock;
     m_settings.bIgnoreClicks = p.bIgnoreClicks;
-    static_cast<QAbstractButton*>(GetItem(IDC_DCBLOCK))->setChecked(p.bDCBlock != 0);
-    static_cast<QAbstractButton*>(GetItem(IDC_SMARTGAP))->setChecked(p.bIgnoreClicks != 0);
+    m_pDCBlock->setChecked(p.bDCBlock != 0);
+    m_pSmartGap->setChecked(p.bIgnoreClicks != 0);
     m_settings.wBitsPerSample = p.wBitsPerSample;
     CheckBitsButton(p.wBitsPerSample);
     // A rate that is none of the four leaves the buttons as they were.
@@ -363,11 +380,10 @@ void CCustomDlg::OnAddPreset() {
     }
 
     RecSettings record = m_settings;
-    for (const Trackbar& bar : kTrackbars)
-        record.*bar.pField = static_cast<QSlider*>(GetItem(bar.nId))->value();
-    record.bDCBlock = static_cast<QAbstractButton*>(GetItem(IDC_DCBLOCK))->isChecked() ? 1 : 0;
-    record.bIgnoreClicks =
-        static_cast<QAbstractButton*>(GetItem(IDC_SMARTGAP))->isChecked() ? 1 : 0;
+    for (size_t i = 0; i < std::size(kTrackbars); ++i)
+        record.*kTrackbars[i].pField = m_pTrackbars[i]->value();
+    record.bDCBlock = m_pDCBlock->isChecked() ? 1 : 0;
+    record.bIgnoreClicks = m_pSmartGap->isChecked() ? 1 : 0;
     const CPresets preset(stored, record);
     try {
         m_pPresets->push_back(preset);
@@ -422,7 +438,7 @@ void CCustomDlg::OfferToAddTypedName() {
 
 void CCustomDlg::OnKillFocusPresets(QWidget* now) {
     if (!HasTypedName()) return;
-    if (now == GetItem(IDC_ADDPRESET) || now == GetItem(IDC_DELETEPRESET)) return;
+    if (now == m_pAddPreset || now == m_pDeletePreset) return;
     OfferToAddTypedName();
 }
 

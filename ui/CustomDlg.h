@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QDialog>
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -22,7 +23,10 @@
 class ICaptureBackend;
 class CComboPresetBox;
 class CRecorderToolTip;
+class QAbstractButton;
 class QComboBox;
+class QLabel;
+class QPushButton;
 class QSlider;
 
 // The control ids are CustomDlgIds' (CCustomDlg::IDC_...).
@@ -79,6 +83,23 @@ private:
 
     QFont m_fontCombo;
     DialogItems m_items;
+    // The controls, fetched once from the template with checked casts. The trackbars and their
+    // labels go as Gap Size, Gap Level, Minimum Song Size, End Gap; the rate buttons as 11.025,
+    // 22.05, 44.1, 48 kHz.
+    template <typename Widget>
+    Widget* Item(int id) const;
+    std::array<QSlider*, 4> m_pTrackbars{};
+    std::array<QLabel*, 4> m_pTrackbarLabels{};
+    std::array<QAbstractButton*, 4> m_pRateButtons{};
+    QAbstractButton* m_pBits16 = nullptr;
+    QAbstractButton* m_pBits24 = nullptr;
+    QAbstractButton* m_pDCBlock = nullptr;
+    QAbstractButton* m_pSmartGap = nullptr;
+    QAbstractButton* m_pGlobalHotKey = nullptr;
+    QPushButton* m_pAddPreset = nullptr;
+    QPushButton* m_pDeletePreset = nullptr;
+    QAbstractButton* m_pDone = nullptr;
+    QAbstractButton* m_pHelp = nullptr;
     QComboBox* m_pPresetBox = nullptr;
     QComboBox* m_pDeviceBox = nullptr;
     std::unique_ptr<CComboPresetBox> m_pPresetList;

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <QFont>
+#include <QWidget>
+#include <QtGlobal>
 #include <map>
 #include <vector>
 
@@ -24,6 +26,16 @@ struct DialogItems {
         return it == byId.end() ? nullptr : it->second;
     }
 };
+
+// A template's control as the kind of widget the code expects. A control that is missing or of
+// another kind means the template and the code disagree: a fault of the program, caught where
+// the window is built. window names it in the message.
+template <typename Widget>
+Widget* CheckedItem(QWidget* item, int id, const char* window) {
+    auto* widget = dynamic_cast<Widget*>(item);
+    if (!widget) qFatal("control %d of %s is missing or of another kind", id, window);
+    return widget;
+}
 
 // Creates the template's controls as children of window and gives window the template's
 // caption, font and size. Combo boxes get comboFont; a closed combo box is as tall as its font

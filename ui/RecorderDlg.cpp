@@ -257,10 +257,7 @@ void CRecorderDlg::OnInitDialog() {
 
 template <typename Widget>
 Widget* CRecorderDlg::Item(int id) const {
-    auto* widget = dynamic_cast<Widget*>(GetItem(id));
-    // The template and this code disagree: a fault of the program, caught at its start.
-    if (!widget) qFatal("control %d of the main window is missing or of another kind", id);
-    return widget;
+    return CheckedItem<Widget>(GetItem(id), id, "the main window");
 }
 
 QWidget* CRecorderDlg::GetItem(int id) const {

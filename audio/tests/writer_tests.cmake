@@ -4,3 +4,4 @@ vellisto_gtest(writer_tests SOURCES WaveFileWriterTest.cpp LIBS vellisto_audio)
 vellisto_gtest(writer_crash_tests SOURCES WaveFileCrashTest.cpp LIBS vellisto_audio)
 # The FLAC writer's files are decoded by flac and listed by metaflac (run when installed).
 vellisto_gtest(flac_writer_tests SOURCES FlacFileWriterTest.cpp LIBS vellisto_audio)
+vellisto_gtest(queued_output_tests SOURCES QueuedFileOutputTest.cpp LIBS vellisto_audio LABELS threads)

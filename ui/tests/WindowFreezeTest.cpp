@@ -1,4 +1,4 @@
-// The real window, offscreen, while the recording thread is held up: a song file's write that
+// The real window, offscreen, while the disk or the device is held up: a song file's write that
 // stalls (a slow disk) and a capture read that does not come back (a card that stops answering).
 // The capture device is a WAV file played in real time through the capture queue every device
 // shares, dropping what finds no buffer as a sound card does; this program wraps its read and
@@ -6,8 +6,9 @@
 // gap between its ticks and a thread outside measures how long a posted click waits: a freeze
 // is seconds, the bounds are generous for busy cores.
 //
-// The stall and the hang last VELLISTO_STALL_MS (default 2000) and VELLISTO_HANG_MS (default
-// 4000, with a no-audio limit of VELLISTO_NO_AUDIO_MS, default 1000); the figures go to stdout.
+// The stall and the hang last at least VELLISTO_STALL_MS (default 2000) and VELLISTO_HANG_MS
+// (default 4000, with a no-audio limit of VELLISTO_NO_AUDIO_MS, default 1000); the figures go to
+// stdout.
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -39,12 +40,31 @@ int EnvMs(const char* name, int fallback) {
     return value && *value ? std::atoi(value) : fallback;
 }
 
-// What the wrapped calls do, set by the test.
-std::atomic<int> g_nStallMs{0};       // the next song-file write stalls this long (once)
-std::atomic<bool> g_bHang{false};     // reads of the input hang while set
-std::atomic<bool> g_bHanging{false};  // a read is hanging now
-std::mutex g_hangMutex;
-std::condition_variable g_hangCond;
+// Where a wrapped call waits while the test keeps it closed: a disk or a card that does not
+// answer until the test says so.
+struct CGate {
+    std::atomic<bool> bClosed{false};
+    std::atomic<bool> bWaiting{false};  // a call waits at the gate now
+    std::mutex mutex;
+    std::condition_variable cond;
+
+    void Pass() {
+        if (!bClosed.load()) return;
+        std::unique_lock<std::mutex> lock(mutex);
+        bWaiting = true;
+        cond.wait(lock, [this] { return !bClosed.load(); });
+        bWaiting = false;
+    }
+    void Open() {
+        {
+            std::lock_guard<std::mutex> guard(mutex);
+            bClosed = false;
+        }
+        cond.notify_all();
+    }
+};
+CGate g_diskGate;  // writes of the song file Freeze1.wav
+CGate g_readGate;  // reads of the input
 
 bool Names(int fd, const char* suffix) {
     char link[64], path[4096];
@@ -57,25 +77,24 @@ bool Names(int fd, const char* suffix) {
 }
 
 void MaybeStall(int fd) {
-    if (g_nStallMs.load() == 0 || !Names(fd, "Freeze1.wav")) return;
-    const int ms = g_nStallMs.exchange(0);
-    if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));  // the slow disk
+    if (g_diskGate.bClosed.load() && Names(fd, "Freeze1.wav")) g_diskGate.Pass();
 }
 
 void MaybeHang(int fd) {
-    if (!g_bHang.load() || !Names(fd, "in.wav")) return;
-    std::unique_lock<std::mutex> lock(g_hangMutex);
-    g_bHanging = true;
-    g_hangCond.wait(lock, [] { return !g_bHang.load(); });
-    g_bHanging = false;
+    if (g_readGate.bClosed.load() && Names(fd, "in.wav")) g_readGate.Pass();
 }
 
-void ReleaseHang() {
-    {
-        std::lock_guard<std::mutex> guard(g_hangMutex);
-        g_bHang = false;
+// A 16-bit stereo WAV of a 440 Hz tone whose level steps every second between -12 and -24 dBFS,
+// so that the meters move; both are well above Gap Level, so it stays one song.
+void WriteSteppedWav(const QString& path, double seconds) {
+    testsupport::Bytes pcm;
+    for (int i = 0; i < int(seconds * kRate); ++i) {
+        const double amplitude = (i / kRate) % 2 == 0 ? 8000 : 2000;
+        const int16_t v = int16_t(amplitude * std::sin(2 * M_PI * 440 * i / kRate));
+        const char* bytes = reinterpret_cast<const char*>(&v);
+        for (int ch = 0; ch < 2; ++ch) pcm.insert(pcm.end(), bytes, bytes + 2);
     }
-    g_hangCond.notify_all();
+    testsupport::WriteWav(path.toStdString(), {16, kRate, 2}, pcm);
 }
 
 }  // namespace
@@ -166,13 +185,36 @@ public:
     }
     ~CFreezeDlg() override { GetPresenter().RemoveObserver(&reports); }
     void SetItemText(int id, const std::string& text) override {
-        if (id == IDC_TOTALTIME) ++nClockShown;
+        if (id == IDC_TOTALTIME) {
+            ++nClockShown;
+            if (text != m_strClock) ++nClockChanges;
+            m_strClock = text;
+        }
         CRecorderDlg::SetItemText(id, text);
     }
     void Click(int id) { static_cast<QAbstractButton*>(GetItem(id))->click(); }
+    // Counts the changes of the left meter's lit LEDs, looked at every 10 ms.
+    void WatchMeter() {
+        m_meterTimer.setInterval(10);
+        QObject::connect(&m_meterTimer, &QTimer::timeout, [this] {
+            CLedMeter& meter = GetMeter(0);
+            int lit = 0;
+            for (int i = 0; i <= meter.GetLedCount(); ++i) lit += meter.IsLedLit(i) ? 1 : 0;
+            if (lit != m_nLit) ++nMeterChanges;
+            m_nLit = lit;
+        });
+        m_meterTimer.start();
+    }
 
     CShownReports reports;
     int nClockShown = 0;
+    int nClockChanges = 0;  // the clock's text changed
+    int nMeterChanges = 0;
+
+private:
+    std::string m_strClock;
+    QTimer m_meterTimer;
+    int m_nLit = -1;
 };
 
 }  // namespace
@@ -181,12 +223,13 @@ class WindowFreezeTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // A song file's write stalls mid-recording: the window stays responsive and, once the disk
-    // takes the data again, the file holds every frame of the input up to Stop, in order.
+    // A song file's write stalls mid-recording: the window stays responsive, the recording goes
+    // on meanwhile (its clock and meters move) and, once the disk takes the data again, the file
+    // holds every frame of the input up to Stop, in order.
     void aStalledWriteFreezesNothing() {
         const int stallMs = EnvMs("VELLISTO_STALL_MS", 2000);
         const double seconds = stallMs / 1000.0 + 4.0;
-        WriteWav(Path("in.wav"), {seconds + 5.0});
+        WriteSteppedWav(Path("in.wav"), seconds + 5.0);
         CMemoryProfileStore profile;
         CFreezeDlg dlg(profile);
         // The song file then holds the input's bytes unchanged.
@@ -196,11 +239,28 @@ private slots:
         dlg.Click(IDC_RECORD);
         QVERIFY(dlg.GetControl().IsRecording());
         QTRY_VERIFY(dlg.nClockShown >= 2);
+        dlg.WatchMeter();
         CResponsiveness watch(&dlg);
-        g_nStallMs = stallMs;
-        // Waits on events, not on time: the stall has begun and ended, then the recording
-        // runs on for two seconds of audio.
-        QTRY_VERIFY_WITH_TIMEOUT(g_nStallMs.load() == 0, 20000);
+        g_diskGate.bClosed = true;
+        QTRY_VERIFY_WITH_TIMEOUT(g_diskGate.bWaiting.load(), 20000);
+        const auto stalled = Clock::now();
+        const int clockBefore = dlg.nClockChanges;
+        const int meterBefore = dlg.nMeterChanges;
+        // While the write waits, the recording goes on: seconds of audio pass through the clock
+        // and the meters.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            dlg.nClockChanges >= clockBefore + 2 && dlg.nMeterChanges >= meterBefore + 2, 20000);
+        QVERIFY(g_diskGate.bWaiting.load());
+        // The rest of the stall's length, for the figures.
+        QTest::qWait(std::max(
+            0, stallMs -
+                   int(std::chrono::duration<double, std::milli>(Clock::now() - stalled).count())));
+        const int clockMoved = dlg.nClockChanges - clockBefore;
+        const int meterMoved = dlg.nMeterChanges - meterBefore;
+        const double heldMs =
+            std::chrono::duration<double, std::milli>(Clock::now() - stalled).count();
+        g_diskGate.Open();
+        // Then the recording runs on for two seconds of audio.
         const int64_t after = dlg.GetControl().GetTotalBytes() + 2 * kBytesPerSecond;
         QTRY_VERIFY_WITH_TIMEOUT(dlg.GetControl().GetTotalBytes() >= after, 60000);
         const auto pressed = Clock::now();
@@ -211,10 +271,11 @@ private slots:
         watch.Finish();
         const RecordingReport& report = dlg.reports.last;
         std::printf(
-            "stalled write of %d ms: longest timer gap %.1f ms, longest click wait %.1f "
-            "ms over %d clicks, Stop returned in %.1f ms, lost frames %llu\n",
-            stallMs, watch.MaxGapMs(), watch.MaxClickMs(), watch.Clicks(), stopMs,
-            static_cast<unsigned long long>(report.nLostFrames));
+            "stalled write of %.0f ms: the clock changed %d times and the meter %d times during "
+            "it; longest timer gap %.1f ms, longest click wait %.1f ms over %d clicks, Stop "
+            "returned in %.1f ms, lost frames %llu\n",
+            heldMs, clockMoved, meterMoved, watch.MaxGapMs(), watch.MaxClickMs(), watch.Clicks(),
+            stopMs, static_cast<unsigned long long>(report.nLostFrames));
         QVERIFY(report.bValid);
         QCOMPARE(report.nLostFrames, 0ull);
         QVERIFY(report.failures.empty());
@@ -253,8 +314,8 @@ private slots:
         dlg.Click(IDC_RECORD);
         QTRY_VERIFY(dlg.nClockShown >= 2);
         CResponsiveness watch(&dlg);
-        g_bHang = true;
-        QTRY_VERIFY_WITH_TIMEOUT(g_bHanging.load(), 20000);
+        g_readGate.bClosed = true;
+        QTRY_VERIFY_WITH_TIMEOUT(g_readGate.bWaiting.load(), 20000);
         const auto hung = Clock::now();
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), limitMs + 20000);
         const double endedMs =
@@ -262,9 +323,9 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!box.isEmpty(), 20000);
         // The read still hangs: everything above happened without it. Let it hang its time,
         // the window working meanwhile, then return.
-        QVERIFY(g_bHanging.load());
+        QVERIFY(g_readGate.bWaiting.load());
         QTest::qWait(std::max(0, hangMs - int(endedMs)));
-        ReleaseHang();
+        g_readGate.Open();
         // Once the read returns, the device closes its source by itself.
         auto* device =
             dynamic_cast<CQueuedCaptureBackend*>(dlg.GetControl().GetWaveIn().GetBackend());
@@ -285,8 +346,8 @@ private slots:
     }
 
     void cleanup() {
-        g_nStallMs = 0;
-        ReleaseHang();
+        g_diskGate.Open();
+        g_readGate.Open();
         QDir dir(g_workDir);
         for (const QString& name : dir.entryList(QDir::Files)) dir.remove(name);
     }
