@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/RecordingOutcome.h"
+#include "engine/SideSummary.h"
 
 namespace recording_texts {
 
@@ -54,6 +55,20 @@ std::string TotalTimeLabel(int64_t bytes, int bitsPerSample, int channels, uint3
 // What the window warns of while recording, from a report's facts: no sound yet, clipping in
 // the last seconds. Empty when there is nothing to warn of.
 std::string RecordingWarning(const RecordingProgress& progress);
+
+// A song's length as "m:ss" (minutes as many as it takes), whole seconds of its frames.
+std::string SongLength(int64_t frames, uint32_t rate);
+// How a side ended in a few words ("Side done", ...): the summary's and the notification's
+// title.
+std::string SideTitle(const SideSummary& side);
+// The desktop notification's text.
+std::string SideNotificationBody(const SideSummary& side);
+// The end-of-side summary: its caption, the line above the list of files, the clipped samples
+// and the lost audio.
+std::string SummaryCaption(const SideSummary& side);
+std::string SummaryHeading(const SideSummary& side);
+std::string SummaryClipped(const SideSummary& side);
+std::string SummaryLost(const SideSummary& side);
 
 // The caption of a minimised window: while recording it names the current song file.
 std::string RecordingCaption(const std::string& shownName);

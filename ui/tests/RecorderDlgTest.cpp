@@ -5,9 +5,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTreeWidget>
 
 #include "audio/capture/FileCaptureBackend.h"
 #include "engine/RecordingControl.h"
@@ -17,6 +20,7 @@
 #include "settings/QSettingsProfileStore.h"
 #include "ui/RecorderDlg.h"
 #include "ui/ShutdownRequests.h"
+#include "ui/SideSummaryDlg.h"
 #include "ui/tests/TestSupport.h"
 
 namespace {
@@ -391,20 +395,80 @@ private slots:
         CTestDlg dlg(profile);
         dlg.show();
         QString box;
+        bool summaryBeside = false;
         OnNextModal(&dlg, [&](QWidget* modal) {
             auto* message = qobject_cast<QMessageBox*>(modal);
             QVERIFY(message);
             box = message->windowTitle() + ": " + message->text();
+            // The summary of the end is there beside the box, and no modal window of its own.
+            summaryBeside = dlg.GetSideSummary().isVisible() && !dlg.GetSideSummary().isModal() &&
+                            dlg.GetSideSummary().GetFileList()->topLevelItemCount() == 1;
             message->accept();
         });
         dlg.Click(IDC_RECORD);
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
         QTRY_VERIFY(!box.isEmpty());
+        QVERIFY(summaryBeside);
         QCOMPARE(box, QStringLiteral("Zelk Vellisto: Nothing above Gap Level was heard for 7 s, so "
                                      "the recording ended. Check the input and its level, or "
                                      "lengthen End Gap."));
         QVERIFY(QFile::exists(Path("Quiet1.wav")));
         dlg.OnOK();
+    }
+
+    // The end of a side lists the song files on disk, each with its length from its own size,
+    // fitting a long name, and opens their folder; Review... shows only with a handler.
+    void theEndOfASideListsTheFilesOnDisk() {
+        CMemoryProfileStore profile;
+        const QString base =
+            QStringLiteral("The second side of a long tape, digitised at last.wav");
+        Prepare(profile, base, {31.0, -2.0, 32.5, -8.0});
+        CTestDlg dlg(profile);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        CSideSummaryDlg& summary = dlg.GetSideSummary();
+        QList<QUrl> opened;
+        summary.SetUrlOpener([&](const QUrl& url) {
+            opened.append(url);
+            return true;
+        });
+        QVERIFY(!summary.isVisible());
+        dlg.Click(IDC_RECORD);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
+        QTRY_VERIFY(summary.isVisible());
+        QVERIFY(dlg.isActiveWindow());  // the keys stay with the main window
+
+        QStringList onDisk, listed;
+        const QStringList songs =
+            QDir(g_workDir).entryList({"The second side*.wav"}, QDir::Files, QDir::Name);
+        for (const QString& name : songs) {
+            const qint64 frames = FinishedDataBytes(Path(name)) / 4;
+            onDisk.append(name + " " + Q(recording_texts::SongLength(frames, kRate)));
+        }
+        QTreeWidget* list = summary.GetFileList();
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            listed.append(list->topLevelItem(i)->text(0) + " " + list->topLevelItem(i)->text(1));
+        QCOMPARE(listed, onDisk);
+        QCOMPARE(listed.size(), 2);  // the closing silence was deleted
+        QVERIFY2(listed[0].endsWith(" 0:31") || listed[0].endsWith(" 0:32"), qPrintable(listed[0]));
+        // The names show whole, the window lies within the screen.
+        const int nameWidth = list->fontMetrics().horizontalAdvance(list->topLevelItem(0)->text(0));
+        QVERIFY(list->header()->sectionSize(0) >= nameWidth);
+        QVERIFY(summary.screen()->availableGeometry().contains(summary.frameGeometry()));
+
+        summary.GetOpenFolderButton()->click();
+        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(QDir(g_workDir).absolutePath())});
+        QVERIFY(summary.GetReviewButton()->isHidden());
+        std::vector<std::string> reviewed;
+        dlg.SetReviewHandler([&](const SideSummary& side) {
+            for (const SongFileRecord& file : side.files) reviewed.push_back(file.strShown);
+        });
+        QVERIFY(!summary.GetReviewButton()->isHidden());
+        summary.GetReviewButton()->click();
+        QCOMPARE(reviewed.size(), size_t(2));
+        QCOMPARE(Q(reviewed[1]), songs[1]);
+        dlg.OnOK();
+        QVERIFY(!summary.isVisible());
     }
 
     // The next song file cannot be created (a folder has its name): the recording ends with the
