@@ -11,8 +11,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTreeWidget>
+#include <cstring>
 
 #include "audio/capture/FileCaptureBackend.h"
+#include "audio/capture/TestCaptureBackend.h"
 #include "engine/RecordingControl.h"
 #include "engine/RecordingTexts.h"
 #include "resources/Resources.h"
@@ -66,6 +68,8 @@ class CTestDlg : public CRecorderDlg {
 public:
     explicit CTestDlg(IProfileStore& profile, FilePacing pacing = FilePacing::AsFastAsRead)
         : CRecorderDlg(MakeFileCaptureBackend(Path("in.wav").toStdString(), pacing), profile) {}
+    CTestDlg(IProfileStore& profile, std::unique_ptr<ICaptureBackend> backend)
+        : CRecorderDlg(std::move(backend), profile) {}
 
     void ShowRecordingPicture(bool active) override {
         pictures.push_back(active);
@@ -469,6 +473,74 @@ private slots:
         QCOMPARE(Q(reviewed[1]), songs[1]);
         dlg.OnOK();
         QVERIFY(!summary.isVisible());
+    }
+
+    // The warnings come and go with the input, in the window's warning line. The device stalls
+    // after a chosen block, so the line shows the report of exactly that block; the stall never
+    // ends the recording (no no-audio timeout), and a box, should one come, is answered and
+    // fails the test instead of waiting for a click.
+    void warningsAppearAndClearWhileRecording() {
+        CMemoryProfileStore profile;
+        profile.WriteProfileString("Version 1", "OutfileName0", Path("Warn.wav").toStdString());
+        constexpr int64_t kBlock = 65536;
+        // Silence for 10 blocks (3.7 s): past the warning's 3.5 s under the default End Gap of
+        // 7 s, which would end the recording at block 19. Then music whose first samples clip.
+        constexpr int64_t kSilentBlocks = 10;
+        constexpr int64_t kClipped = 400;  // samples: 200 frames, ten periods
+        auto backend = std::make_unique<CTestCaptureBackend>();
+        CTestCaptureBackend* device = backend.get();
+        device->SetGeneratedSource(UINT64_MAX, [](uint64_t offset, uint8_t* dest, uint32_t n) {
+            for (uint32_t i = 0; i + 1 < n; i += 2) {
+                const int64_t music = int64_t((offset + i) / 2) - kSilentBlocks * kBlock / 2;
+                const int16_t level = music < kClipped ? 32767 : 8000;
+                // A square wave of 20 frames a period: its edges overshoot full scale behind
+                // DC Block, and it holds no DC for DC Block to take.
+                const int16_t v = music < 0 ? 0 : ((music / 20) % 2 ? level : int16_t(-level));
+                std::memcpy(dest + i, &v, 2);
+            }
+        });
+        device->StallAfter(kSilentBlocks * kBlock);
+        CTestDlg dlg(profile, std::move(backend));
+        dlg.GetControl().m_nNoAudioTimeoutMs = std::numeric_limits<int>::max();
+        dlg.show();
+        QStringList boxes;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                boxes.append(box->windowTitle());
+                box->reject();
+            }
+        });
+        answer.start(10);
+        auto* line = static_cast<QLabel*>(dlg.GetItem(IDC_WARNING));
+        const auto shownAt = [&](int64_t blocks) {
+            device->StallAfter(uint64_t(blocks * kBlock));
+            return QTest::qWaitFor(
+                [&] { return dlg.GetControl().GetTotalBytes() == blocks * kBlock; }, 30000);
+        };
+
+        dlg.Click(IDC_RECORD);
+        QVERIFY(dlg.GetControl().IsRecording());
+        QVERIFY(shownAt(kSilentBlocks));
+        QCOMPARE(line->text(),
+                 QStringLiteral("No sound yet: is the source playing into the chosen input?"));
+        QVERIFY(line->isVisible());
+        QVERIFY(shownAt(kSilentBlocks + 1));
+        const int64_t clipped = dlg.GetControl().GetClippedTotal();
+        QVERIFY2(clipped > 0, qPrintable(line->text()));
+        QCOMPARE(line->text(),
+                 QStringLiteral("Clipping: %1 samples in the last 3 seconds, lower the "
+                                "input level")
+                     .arg(clipped));
+        QVERIFY(shownAt(kSilentBlocks + 2));  // still within the last three seconds
+        QVERIFY(line->text().startsWith(QStringLiteral("Clipping: %1 samples").arg(clipped)));
+        QVERIFY(shownAt(kSilentBlocks + 13));  // 4.5 s of music without a clip
+        QCOMPARE(line->text(), QString());
+        QVERIFY(dlg.GetControl().IsRecording());
+        dlg.Click(IDC_STOP);
+        QTRY_VERIFY(!dlg.GetControl().IsRecording());
+        QCOMPARE(boxes, QStringList());
+        dlg.OnOK();
     }
 
     // The next song file cannot be created (a folder has its name): the recording ends with the
