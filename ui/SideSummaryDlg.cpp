@@ -131,8 +131,8 @@ void CSideSummaryDlg::FitToText() {
     const int scrollBar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
     const int listWidth = names + lengths + 2 * padding + 2 * m_pFiles->frameWidth() + scrollBar;
     const int margins = layout()->contentsMargins().left() + layout()->contentsMargins().right();
-    const int width = std::min(std::max(listWidth, 36 * fm.averageCharWidth()), widest - margins);
-    m_pFiles->setMinimumWidth(width);
+    const int shown = std::min(std::max(listWidth, 36 * fm.averageCharWidth()), widest - margins);
+    m_pFiles->setMinimumWidth(shown);
 
     const int rows = std::clamp(m_pFiles->topLevelItemCount(), 1, kVisibleRows);
     const int rowHeight = std::max(m_pFiles->sizeHintForRow(0), fm.height());
@@ -141,8 +141,10 @@ void CSideSummaryDlg::FitToText() {
 
     // A folder too long for the window is shortened in the middle; its tooltip has it all.
     const QString heading = QString::fromStdString(texts::SummaryHeading(m_side));
-    m_pHeading->setText(m_pHeading->fontMetrics().elidedText(heading, Qt::ElideMiddle, width));
+    m_pHeading->setText(m_pHeading->fontMetrics().elidedText(heading, Qt::ElideMiddle, shown));
+    // As tall as the list's rows need, not the list's default height; taller when dragged.
     adjustSize();
+    resize(width(), minimumSizeHint().height());
 }
 
 void CSideSummaryDlg::OnOpenFolder() {
