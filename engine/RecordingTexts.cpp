@@ -310,6 +310,11 @@ std::string SummaryClipped(const SideSummary& side) {
                   static_cast<long long>(side.nClippedTotal));
 }
 
+std::string OpenFolderFailedText(const SideSummary& side) {
+    return "No file manager could be started to show the folder.\nThe song files are in " +
+           side.strFolder + ".";
+}
+
 std::string SummaryLost(const SideSummary& side) {
     if (!side.bAudioLost) return "No audio lost.";
     std::string text = "Audio lost: ";

@@ -69,6 +69,8 @@ std::string SummaryCaption(const SideSummary& side);
 std::string SummaryHeading(const SideSummary& side);
 std::string SummaryClipped(const SideSummary& side);
 std::string SummaryLost(const SideSummary& side);
+// Open Folder found no program to show the folder with.
+std::string OpenFolderFailedText(const SideSummary& side);
 
 // The caption of a minimised window: while recording it names the current song file.
 std::string RecordingCaption(const std::string& shownName);

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -149,7 +150,11 @@ void CSideSummaryDlg::FitToText() {
 
 void CSideSummaryDlg::OnOpenFolder() {
     if (m_side.strFolder.empty()) return;
-    m_opener(QUrl::fromLocalFile(FromPath(m_side.strFolder)));
+    if (m_opener(QUrl::fromLocalFile(FromPath(m_side.strFolder)))) return;
+    QMessageBox box(QMessageBox::Information, windowTitle(),
+                    FromPath(texts::OpenFolderFailedText(m_side)), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 void CSideSummaryDlg::OnReview() {

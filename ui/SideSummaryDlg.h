@@ -33,7 +33,7 @@ public:
     void ApplyColours(const SchemeColours& scheme);
 
     // Open Folder goes through the desktop's standard URL handler unless another opener is
-    // given (tests).
+    // given (tests); when nothing takes the folder, a box names it.
     void SetUrlOpener(UrlOpener opener) { m_opener = std::move(opener); }
     // Review... shows only while a handler is set (an empty one hides it).
     void SetReviewHandler(ReviewHandler handler);

@@ -434,7 +434,7 @@ private slots:
         QList<QUrl> opened;
         summary.SetUrlOpener([&](const QUrl& url) {
             opened.append(url);
-            return true;
+            return opened.size() > 1;  // the first time, no file manager takes it
         });
         QVERIFY(!summary.isVisible());
         dlg.Click(IDC_RECORD);
@@ -460,8 +460,18 @@ private slots:
         QVERIFY(list->header()->sectionSize(0) >= nameWidth);
         QVERIFY(summary.screen()->availableGeometry().contains(summary.frameGeometry()));
 
+        QString box;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            box = static_cast<QMessageBox*>(modal)->text();
+            static_cast<QMessageBox*>(modal)->accept();
+        });
         summary.GetOpenFolderButton()->click();
-        QCOMPARE(opened, QList<QUrl>{QUrl::fromLocalFile(QDir(g_workDir).absolutePath())});
+        QCOMPARE(box,
+                 "No file manager could be started to show the folder.\nThe song files are in " +
+                     QDir(g_workDir).absolutePath() + ".");
+        summary.GetOpenFolderButton()->click();
+        const QUrl folder = QUrl::fromLocalFile(QDir(g_workDir).absolutePath());
+        QCOMPARE(opened, (QList<QUrl>{folder, folder}));
         QVERIFY(summary.GetReviewButton()->isHidden());
         std::vector<std::string> reviewed;
         dlg.SetReviewHandler([&](const SideSummary& side) {
