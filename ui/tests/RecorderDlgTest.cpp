@@ -481,6 +481,16 @@ private slots:
         summary.GetReviewButton()->click();
         QCOMPARE(reviewed.size(), size_t(2));
         QCOMPARE(Q(reviewed[1]), songs[1]);
+
+        // Record works with the summary open and closes it; the next end shows it again.
+        OnNextModal(&dlg, [](QWidget* question) {
+            static_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
+        });
+        dlg.Click(IDC_RECORD);
+        QVERIFY(dlg.GetControl().IsRecording());
+        QVERIFY(!summary.isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
+        QTRY_VERIFY(summary.isVisible());
         dlg.OnOK();
         QVERIFY(!summary.isVisible());
     }
