@@ -1,7 +1,8 @@
 // The recorder's words for the engine's values: the refusals of Record, the overwrite question,
-// the messages a recording ends with, the Recording Info labels and the captions. Every front
-// (the window, the splitter's terminal, the soak) says these through the functions here and
-// nowhere else builds, compares or takes apart such a text.
+// the messages a recording ends with, the Recording Info labels, the warnings, the end-of-side
+// summary and notification, and the captions. Every front (the window, the splitter's terminal,
+// the soak) says these through the functions here and nowhere else builds, compares or takes
+// apart such a text.
 //
 // Plain functions of values; any thread that may allocate (never the recording thread).
 #pragma once
