@@ -41,6 +41,10 @@ int CRecorderApp::InitInstance() {
             modal->activateWindow();
         }
     });
+    // The end-of-side summary's Review... opens the take it lists.
+    dlg.SetReviewHandler([&dlg](const SideSummary& side) {
+        if (!side.files.empty()) dlg.OpenReview(side.files.front().strPath);
+    });
     QObject::connect(&shutdown, &CShutdownRequests::ShutdownRequested, &dlg,
                      &CRecorderDlg::RequestClose);
     dlg.exec();

@@ -33,12 +33,23 @@ struct RecordingProgress {
     float fPeak[2] = {0, 0};
     float fPower[2] = {0, 0};
     int32_t nClips[2] = {0, 0};
-    // What is worth a warning while recording. bNoSoundYet: the first kNoSoundSeconds of audio
-    // after Record brought nothing that reached Gap Level, and nothing has since. nRecentClips:
-    // clipped samples in the last kClipWindowSeconds of audio. Both are measured in audio time,
-    // so they mean the same however late the report is handled.
+    // What is worth a warning while recording. bNoSoundYet: the first NoSoundWarningFrames of
+    // audio after Record brought nothing that reached Gap Level, and nothing has since.
+    // nRecentClips: clipped samples in the last kClipWindowSeconds of audio. Both are measured in
+    // audio time, so they mean the same however late the report is handled.
     static constexpr int kNoSoundSeconds = 15;
     static constexpr int kClipWindowSeconds = 3;
+    // The no-sound warning is worth showing only while there is time to read it: End Gap of
+    // silence ends the recording by itself, by default long before kNoSoundSeconds. When it
+    // would end within kReadSeconds of the warning, the warning comes kReadSeconds before End
+    // Gap, but not before half of it. Frames of audio after Record.
+    static constexpr int kReadSeconds = 5;
+    static int64_t NoSoundWarningFrames(int64_t endGapFrames, int64_t rate) {
+        const int64_t latest = kNoSoundSeconds * rate;
+        const int64_t early = endGapFrames - kReadSeconds * rate;
+        const int64_t beforeEnd = early > endGapFrames / 2 ? early : endGapFrames / 2;
+        return beforeEnd < latest ? beforeEnd : latest;
+    }
     int32_t bNoSoundYet = 0;
     int64_t nRecentClips = 0;
 

@@ -266,4 +266,71 @@ std::string RecordingWarning(const RecordingProgress& progress) {
 
 std::string DoneCaption() { return std::string("DONE: ") + kCaption; }
 
+std::string SongLength(int64_t frames, uint32_t rate) {
+    const long long seconds = rate > 0 && frames > 0 ? frames / rate : 0;
+    return Printf("%lld:%02lld", seconds / 60, seconds % 60);
+}
+
+namespace {
+std::string FilesWritten(const SideSummary& side) {
+    const size_t n = side.files.size();
+    return n == 1 ? "1 song file written" : std::to_string(n) + " song files written";
+}
+}  // namespace
+
+std::string SideTitle(const SideSummary& side) {
+    if (side.bFailed) return "Recording stopped";
+    if (side.bAudioLost) return "Side done, audio lost";
+    return "Side done";
+}
+
+std::string SideNotificationBody(const SideSummary& side) {
+    if (side.bFailed) {
+        return "The recording stopped before the end of the side: " + FilesWritten(side) +
+               ". Vellisto's window says why.";
+    }
+    if (side.bAudioLost) {
+        return "The side is done, but audio was lost: " + FilesWritten(side) +
+               ". Vellisto's window names the files it is missing from.";
+    }
+    return "The side is done: " + FilesWritten(side) + ".";
+}
+
+std::string SummaryCaption(const SideSummary& side) { return SideTitle(side) + ": " + kCaption; }
+
+std::string SummaryHeading(const SideSummary& side) {
+    const size_t n = side.files.size();
+    return (n == 1 ? std::string("1 song file") : std::to_string(n) + " song files") + " in " +
+           side.strFolder + ":";
+}
+
+std::string SummaryClipped(const SideSummary& side) {
+    if (side.nClippedTotal == 0) return "No samples clipped.";
+    return Printf("Clipped samples: %lld (lower the input level for the next side).",
+                  static_cast<long long>(side.nClippedTotal));
+}
+
+std::string OpenFolderFailedText(const SideSummary& side) {
+    return "No file manager could be started to show the folder.\nThe song files are in " +
+           side.strFolder + ".";
+}
+
+std::string SummaryLost(const SideSummary& side) {
+    if (!side.bAudioLost) return "No audio lost.";
+    std::string text = "Audio lost: ";
+    if (side.nLostFrames > 0) {
+        const double rate = side.nRate > 0 ? side.nRate : 1;
+        text += Printf("%.3f s", static_cast<double>(side.nLostFrames) / rate);
+    }
+    if (side.nOverflows > 0) {
+        text += Printf("%s%llu overrun(s) of unknown length", side.nLostFrames > 0 ? " and " : "",
+                       static_cast<unsigned long long>(side.nOverflows));
+    }
+    for (size_t i = 0; i < side.lostIn.size(); ++i) {
+        text += (i == 0 ? ", in " : ", ") + side.lostIn[i];
+    }
+    if (side.bLostInMore) text += " and later files";
+    return text + ".";
+}
+
 }  // namespace recording_texts

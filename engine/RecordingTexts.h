@@ -1,7 +1,8 @@
 // The recorder's words for the engine's values: the refusals of Record, the overwrite question,
-// the messages a recording ends with, the Recording Info labels and the captions. Every front
-// (the window, the splitter's terminal, the soak) says these through the functions here and
-// nowhere else builds, compares or takes apart such a text.
+// the messages a recording ends with, the Recording Info labels, the warnings, the end-of-side
+// summary and notification, and the captions. Every front (the window, the splitter's terminal,
+// the soak) says these through the functions here and nowhere else builds, compares or takes
+// apart such a text.
 //
 // Plain functions of values; any thread that may allocate (never the recording thread).
 #pragma once
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "engine/RecordingOutcome.h"
+#include "engine/SideSummary.h"
 
 namespace recording_texts {
 
@@ -54,6 +56,22 @@ std::string TotalTimeLabel(int64_t bytes, int bitsPerSample, int channels, uint3
 // What the window warns of while recording, from a report's facts: no sound yet, clipping in
 // the last seconds. Empty when there is nothing to warn of.
 std::string RecordingWarning(const RecordingProgress& progress);
+
+// A song's length as "m:ss" (minutes as many as it takes), whole seconds of its frames.
+std::string SongLength(int64_t frames, uint32_t rate);
+// How a side ended in a few words ("Side done", ...): the summary's and the notification's
+// title.
+std::string SideTitle(const SideSummary& side);
+// The desktop notification's text.
+std::string SideNotificationBody(const SideSummary& side);
+// The end-of-side summary: its caption, the line above the list of files, the clipped samples
+// and the lost audio.
+std::string SummaryCaption(const SideSummary& side);
+std::string SummaryHeading(const SideSummary& side);
+std::string SummaryClipped(const SideSummary& side);
+std::string SummaryLost(const SideSummary& side);
+// Open Folder found no program to show the folder with.
+std::string OpenFolderFailedText(const SideSummary& side);
 
 // The caption of a minimised window: while recording it names the current song file.
 std::string RecordingCaption(const std::string& shownName);

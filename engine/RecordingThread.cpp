@@ -67,6 +67,7 @@ private:
     // samples of each of the last seconds of audio (by second number modulo the window).
     int m_bSoundHeard = 0;
     int64_t m_nWarnFrames = 0;
+    int64_t m_nNoSoundFrames = 0;
     int64_t m_nClipSecond = 0;
     int64_t m_nClipsBySecond[RecordingProgress::kClipWindowSeconds] = {};
     short m_wBits = 16;
@@ -206,8 +207,7 @@ void CBlockLoop::NoteWarnings(long byteCount, RecordingProgress* progress) {
         m_bSoundHeard = 1;
     }
     m_nWarnFrames += byteCount > 0 ? byteCount / frameBytes : 0;
-    progress->bNoSoundYet =
-        !m_bSoundHeard && m_nWarnFrames >= RecordingProgress::kNoSoundSeconds * rate;
+    progress->bNoSoundYet = !m_bSoundHeard && m_nWarnFrames >= m_nNoSoundFrames;
 
     constexpr int kWindow = RecordingProgress::kClipWindowSeconds;
     const int64_t second = m_nWarnFrames / rate;
@@ -289,6 +289,8 @@ void CBlockLoop::Run() {
         m_nRate = format->nSamplesPerSec;
         m_wChannels = static_cast<short>(format->nChannels);
         m_nBlockAlign = format->nBlockAlign;
+        m_nNoSoundFrames = RecordingProgress::NoSoundWarningFrames(
+            m_p.pAnalyzer->m_nEndGapSamples / 2, static_cast<int64_t>(m_nRate));
         m_nNoAudioMs = m_p.nNoAudioTimeoutMs;
         if (m_nNoAudioMs <= 0) {
             const uint64_t bytesPerSec = std::max<uint32_t>(format->nAvgBytesPerSec, 1);

@@ -1,8 +1,9 @@
 // Saves pictures of the recorder for the documentation: the main window in both colour schemes,
-// idle (the meters following the input) and recording, the meters' tooltip when the input cannot
-// be opened, the Custom Settings dialog and the Review window (on the take SideB1.wav,
-// SideB2.wav, ... of the current directory) in both schemes, the help window and About; and the
-// help's own smaller picture of the Review window (help/review.png).
+// idle (the meters following the input) and recording, with each warning, the meters' tooltip
+// when the input cannot be opened, the end-of-side summary, the Custom Settings dialog and the
+// Review window (on the take SideB1.wav, SideB2.wav, ... of the current directory) in both
+// schemes, the help window and About; and the help's own smaller picture of the Review window
+// (help/review.png).
 // Usage: vellisto_screenshots <input.wav> <output-dir> <name-suffix>
 // Runs in the current directory with the profile given by XDG_CONFIG_HOME and the presets under
 // XDG_DATA_HOME; the scale factor comes from QT_SCALE_FACTOR. The input plays at its real rate,
@@ -17,9 +18,12 @@
 #include <QTest>
 #include <QToolTip>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "audio/capture/FileCaptureBackend.h"
+#include "audio/capture/TestCaptureBackend.h"
 #include "engine/LevelMonitor.h"
 #include "engine/RecordingControl.h"
 #include "settings/PresetStore.h"
@@ -30,6 +34,7 @@
 #include "ui/RecorderDlg.h"
 #include "ui/RecorderToolTip.h"
 #include "ui/ReviewDlg.h"
+#include "ui/SideSummaryDlg.h"
 
 namespace {
 bool Save(QWidget& window, const QString& path) {
@@ -58,6 +63,71 @@ bool SaveWithMeterTip(CRecorderDlg& dlg, const QString& path) {
     QToolTip::hideText();
     const bool ok = picture.save(path);
     std::printf("%s %s\n", ok ? "saved" : "FAILED", qPrintable(path));
+    return ok;
+}
+
+// A side on the scripted device, 44,100 frames a second, 16-bit stereo: silence until the
+// no-sound warning shows, then three songs with gaps between them, the first starting with a
+// few clipped samples, then the silence that ends the side.
+constexpr int64_t kBlock = 65536;
+constexpr int64_t kLeadBlocks = 10;  // 3.7 s, past the warning under the default End Gap
+void SideSamples(uint64_t offset, uint8_t* dest, uint32_t n) {
+    constexpr int64_t kLead = kLeadBlocks * kBlock / 4;
+    constexpr int64_t kRate = 44100;
+    const int64_t songs[][2] = {
+        {kLead, 31 * kRate}, {kLead + 33 * kRate, 47 * kRate}, {kLead + 82 * kRate, 35 * kRate}};
+    for (uint32_t i = 0; i + 3 < n; i += 4) {
+        const int64_t frame = int64_t((offset + i) / 4);
+        int16_t v = 0;
+        for (const auto& song : songs) {
+            const int64_t t = frame - song[0];
+            if (t < 0 || t >= song[1]) continue;
+            v = t < 200 && song[0] == kLead ? ((t / 10) % 2 ? 32767 : -32767)
+                                            : int16_t(9000 * std::sin(2 * M_PI * 440 * t / kRate));
+        }
+        std::memcpy(dest + i, &v, 2);
+        std::memcpy(dest + i + 2, &v, 2);
+    }
+}
+
+// The window with each warning of a side, then the summary at its end.
+bool SaveSide(int purple, const QString& outDir, const QString& scheme, const QString& suffix) {
+    QDir music(QDir::current().absoluteFilePath(QStringLiteral("Music")));
+    music.removeRecursively();  // no overwrite question in the way
+    music.mkpath(QStringLiteral("."));
+    CMemoryProfileStore profile;
+    profile.WriteProfileInt("Version 1", "Background", purple);
+    profile.WriteProfileString(
+        "Version 1", "OutfileName0",
+        music.absoluteFilePath(QStringLiteral("Side B of the 1978 live tape, second set.wav"))
+            .toStdString());
+    auto backend = std::make_unique<CTestCaptureBackend>();
+    CTestCaptureBackend* device = backend.get();
+    device->SetGeneratedSource(UINT64_MAX, SideSamples);
+    CRecorderDlg dlg(std::move(backend), profile);
+    dlg.GetControl().m_nNoAudioTimeoutMs = 600000;
+    dlg.show();
+    const auto reach = [&](int64_t blocks) {
+        device->StallAfter(uint64_t(blocks * kBlock));
+        const bool reached = QTest::qWaitFor(
+            [&] { return dlg.GetControl().GetTotalBytes() == blocks * kBlock; }, 60000);
+        if (!reached) std::printf("FAILED: the side did not reach block %lld\n", (long long)blocks);
+        QTest::qWait(400);  // the meters follow
+        return reached;
+    };
+    bool ok = true;
+    device->StallAfter(uint64_t(kLeadBlocks * kBlock));  // before it can run past
+    dlg.OnRecord();
+    ok &= reach(kLeadBlocks);
+    ok &= Save(dlg, QStringLiteral("%1/window-%2-no-sound%3.png").arg(outDir, scheme, suffix));
+    ok &= reach(kLeadBlocks + 2);
+    ok &= Save(dlg, QStringLiteral("%1/window-%2-clipping%3.png").arg(outDir, scheme, suffix));
+    device->Resume();
+    ok &= QTest::qWaitFor([&] { return !dlg.GetControl().IsRecording(); }, 60000);
+    QTest::qWait(300);
+    ok &= Save(dlg.GetSideSummary(),
+               QStringLiteral("%1/summary-%2%3.png").arg(outDir, scheme, suffix));
+    dlg.OnOK();
     return ok;
 }
 }  // namespace
@@ -151,6 +221,7 @@ int main(int argc, char** argv) {
         }
         review.close();
         dlg.OnOK();
+        ok &= SaveSide(purple, outDir, scheme, suffix);
     }
 
     CHelpViewer* help = ShowHelp();

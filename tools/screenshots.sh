@@ -1,8 +1,9 @@
 #!/bin/sh
 # Saves PNGs under docs/: the recorder window in both colour schemes, idle (the meters following
-# the input) and recording, and with the meters' tooltip when the input cannot be opened; the
-# Custom Settings dialog and the Review window in both schemes, the help window, About and the
-# mixer buttons' message boxes, at scale factors 1 and 2. Renders offscreen, so it needs no display.
+# the input), recording and with each warning, and with the meters' tooltip when the input cannot
+# be opened; the end-of-side summary, the Custom Settings dialog and the Review window in both
+# schemes, the help window, About and the mixer buttons' message boxes, at scale factors 1 and 2.
+# Renders offscreen, so it needs no display.
 #   tools/screenshots.sh [build-dir]      (default: build)
 set -eu
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +14,10 @@ mixer_tool="$build/app/vellisto_mixer_screenshots"
 [ -x "$mixer_tool" ] || { echo "build the target vellisto_mixer_screenshots first" >&2; exit 1; }
 command -v sox >/dev/null || { echo "sox is needed to make the input signal" >&2; exit 1; }
 
-work=$(mktemp -d)
+# A folder of a fixed name: the end-of-side summary shows it.
+work="${TMPDIR:-/tmp}/vellisto-screenshots"
+rm -rf "$work"
+mkdir -p "$work"
 trap 'rm -rf "$work"' EXIT
 # Ten seconds of a loud two-tone signal with a short overload burst: meters, peak marks and
 # the overload lamp all show.

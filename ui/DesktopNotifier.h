@@ -10,18 +10,7 @@
 #include <QString>
 #include <optional>
 
-#include "engine/RecordingOutcome.h"
-
-// How a side ended, as far as a user away from the window needs to know.
-struct SideNotice {
-    int nFilesWritten = 0;
-    bool bAudioLost = false;  // the capture side lost audio: frames or overruns
-    bool bFailed = false;     // ended by the device, the disk or a file, not by Stop or End Gap
-};
-
-// A finished recording's notice: the song files it kept, lost frames or overruns count as lost
-// audio, any end but Stop and End Gap as a failure.
-SideNotice SideNoticeFor(const RecordingReport& report);
+#include "engine/SideSummary.h"
 
 class CDesktopNotifier : public QObject {
     Q_OBJECT
@@ -31,11 +20,7 @@ public:
     explicit CDesktopNotifier(QObject* parent = nullptr);
     CDesktopNotifier(const QDBusConnection& bus, QObject* parent = nullptr);
 
-    void NotifySideDone(const SideNotice& notice);
-
-    // The notification's title and text.
-    static QString Summary(const SideNotice& notice);
-    static QString Body(const SideNotice& notice);
+    void NotifySideDone(const SideSummary& side);
 
 private:
     std::optional<QDBusConnection> m_bus;

@@ -45,6 +45,7 @@
 #include "ui/RecordingPresenter.h"
 #include "ui/ReviewDlg.h"
 #include "ui/ScreenFit.h"
+#include "ui/SideSummaryDlg.h"
 #include "ui/SleepInhibitor.h"
 
 namespace {
@@ -250,6 +251,7 @@ void CRecorderDlg::OnInitDialog() {
 
     m_pInhibitor = new CSleepInhibitor(this);
     m_pNotifier = new CDesktopNotifier(this);
+    m_pSummary = new CSideSummaryDlg(this);
     m_pPresenter->AddObserver(this);
 
     m_pRecord->setFocus();
@@ -291,6 +293,7 @@ void CRecorderDlg::ApplyScheme() {
     m_scheme = SchemeFor(m_bPurple != 0, m_nNumColors, QGuiApplication::palette());
     LoadPictures();
     ApplyControlColours();
+    if (m_pSummary) m_pSummary->ApplyColours(m_scheme);
     update();
     m_bApplyingScheme = false;
 }
@@ -417,13 +420,27 @@ void CRecorderDlg::OnRecordingStarting() {
 void CRecorderDlg::OnRecordingStarted() {
     m_pInhibitor->Acquire();
     UpdateMonitor();
+    // The files it lists are being overwritten or joined by new ones.
+    m_pSummary->hide();
 }
 
 void CRecorderDlg::OnRecordingEnded(const RecordingReport& report) {
     m_pInhibitor->Release();
     UpdateMonitor();
-    if (m_bClosing || isActiveWindow()) return;
-    m_pNotifier->NotifySideDone(SideNoticeFor(report));
+    if (m_bClosing) return;
+    const SideSummary side = SummarizeSide(report);
+    const bool active = isActiveWindow();
+    if (!active) m_pNotifier->NotifySideDone(side);
+    // Nothing kept, nothing to list: the end's box says what happened to the file.
+    if (side.files.empty()) return;
+    m_pSummary->ShowSide(side, m_scheme);
+    // The keys stay with the window the user was in (Ctrl+S, Ctrl+Q), also where the platform
+    // activates every window shown.
+    if (active) activateWindow();
+}
+
+void CRecorderDlg::SetReviewHandler(std::function<void(const SideSummary&)> handler) {
+    m_pSummary->SetReviewHandler(std::move(handler));
 }
 
 void CRecorderDlg::OnRecordingMessages() {
@@ -777,6 +794,7 @@ void CRecorderDlg::OnOK() {
     SaveGlobalHotKey(m_profile, m_bGlobalHotKey);
     SaveMonitor(m_profile, m_bMonitor != 0);
     m_pBaseFile->clear();
+    m_pSummary->close();
     m_bFinished = true;
     m_bClosing = false;
     m_meterThread.SetRunning(false);

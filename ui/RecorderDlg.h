@@ -23,6 +23,7 @@
 #include "engine/RecSettings.h"
 #include "engine/RecordingMailbox.h"
 #include "engine/RecordingSink.h"
+#include "engine/SideSummary.h"
 #include "settings/BaseFileList.h"
 #include "settings/Prompter.h"
 #include "settings/WindowPlacement.h"
@@ -47,6 +48,7 @@ class CPresetStore;
 class CRecorderToolTip;
 class CRecordingControl;
 class CRecordingPresenter;
+class CSideSummaryDlg;
 class CSleepInhibitor;
 struct SettingsTargets;
 class IProfileStore;
@@ -118,8 +120,10 @@ public:
     bool Wait(int ms) override;
 
     // IRecordingObserver: holds the sleep inhibitor while a recording runs; when one has ended,
-    // lets it go and, with the window in the background, sends the desktop notification (before
-    // any box of the end, which may wait for hours).
+    // lets it go, with the window in the background sends the desktop notification and shows
+    // the end-of-side summary (before any box of the end, which may wait for hours; the summary
+    // is not modal, and its buttons answer once the boxes have been). Record hides the summary
+    // of the side before.
     void OnRecordingStarting() override;
     void OnRecordingStarted() override;
     void OnRecordingEnded(const RecordingReport& report) override;
@@ -169,6 +173,10 @@ public:
     CSleepInhibitor& GetSleepInhibitor() { return *m_pInhibitor; }
     // Null without a monitor backend.
     CLevelMonitor* GetMonitor() { return m_pMonitor.get(); }
+    // The end-of-side summary window, shown when a recording that kept a song file ends.
+    CSideSummaryDlg& GetSideSummary() { return *m_pSummary; }
+    // The summary's Review... button shows only with a handler.
+    void SetReviewHandler(std::function<void(const SideSummary&)> handler);
 
     // The default offered by the next New after a confirmed choice: "Untitled.wav" in the
     // folder of the file chosen.
@@ -273,6 +281,7 @@ private:
     CSleepInhibitor* m_pInhibitor = nullptr;
     CDesktopNotifier* m_pNotifier = nullptr;
     PlaybackFactory m_makePlayback;
+    CSideSummaryDlg* m_pSummary = nullptr;
 
     // The recording thread's messages wait in the mailbox; the thread writes to the eventfd when
     // it leaves one in an empty mailbox, and the notifier hands them to the presenter.

@@ -197,3 +197,72 @@ TEST(RecordingTexts, WarningsWhileRecording) {
     EXPECT_EQ(texts::RecordingWarning(p),
               "Clipping: 12 samples in the last 3 seconds, lower the input level");
 }
+
+namespace {
+SongFileRecord Song(int number, int64_t frames, bool removed = false) {
+    SongFileRecord f;
+    f.nNumber = number;
+    f.strPath = "/music/tape/SideA" + std::to_string(number) + ".wav";
+    f.strShown = "SideA" + std::to_string(number) + ".wav";
+    f.nFrames = frames;
+    f.bRemoved = removed;
+    return f;
+}
+}  // namespace
+
+// What a side kept: the trailing silence End Gap deleted and a file someone deleted meanwhile
+// are not listed; the end decides the title of the summary and of the notification.
+TEST(SideSummary, ListsTheFilesKeptAndSaysHowTheSideEnded) {
+    RecordingReport report;
+    report.nRate = 44100;
+    report.end = RecordingEnd::EndGap;
+    report.files = {Song(1, 44100 * 61), Song(2, 44100 * 59 + 44099), Song(3, 100, true)};
+    report.nClippedTotal = 7;
+    SideSummary side = SummarizeSide(report);
+    ASSERT_EQ(side.files.size(), 2u);
+    EXPECT_EQ(side.strFolder, "/music/tape");
+    EXPECT_EQ(texts::SideTitle(side), "Side done");
+    EXPECT_EQ(texts::SideNotificationBody(side), "The side is done: 2 song files written.");
+    EXPECT_EQ(texts::SummaryCaption(side), "Side done: Zelk Vellisto");
+    EXPECT_EQ(texts::SummaryHeading(side), "2 song files in /music/tape:");
+    EXPECT_EQ(texts::SummaryClipped(side),
+              "Clipped samples: 7 (lower the input level for the next side).");
+    EXPECT_EQ(texts::SummaryLost(side), "No audio lost.");
+
+    report.end = RecordingEnd::FileRemoved;
+    report.failures = {Failure(FailureKind::FileRemoved, 2, "/music/tape/SideA2.wav", "")};
+    report.nClippedTotal = 0;
+    report.nLostFrames = 11025;
+    report.nOverflows = 2;
+    report.lostIn = {"SideA1.wav", "SideA2.wav"};
+    report.bLostInMore = true;
+    side = SummarizeSide(report);
+    ASSERT_EQ(side.files.size(), 1u);
+    EXPECT_EQ(side.files[0].strShown, "SideA1.wav");
+    EXPECT_EQ(texts::SideTitle(side), "Recording stopped");
+    EXPECT_EQ(texts::SummaryHeading(side), "1 song file in /music/tape:");
+    EXPECT_EQ(texts::SummaryClipped(side), "No samples clipped.");
+    EXPECT_EQ(texts::SummaryLost(side),
+              "Audio lost: 0.250 s and 2 overrun(s) of unknown length, in SideA1.wav, "
+              "SideA2.wav and later files.");
+
+    report.end = RecordingEnd::Stop;
+    report.nLostFrames = 0;
+    report.lostIn = {"SideA1.wav"};
+    report.bLostInMore = false;
+    side = SummarizeSide(report);
+    EXPECT_EQ(texts::SideTitle(side), "Side done, audio lost");
+    EXPECT_EQ(texts::SummaryLost(side),
+              "Audio lost: 2 overrun(s) of unknown length, in SideA1.wav.");
+}
+
+TEST(SideSummary, SongLengthsInWholeSeconds) {
+    const struct {
+        int64_t frames;
+        uint32_t rate;
+        const char* text;
+    } cases[] = {
+        {0, 44100, "0:00"},          {44099, 44100, "0:00"},           {44100 * 59, 44100, "0:59"},
+        {48000 * 60, 48000, "1:00"}, {11025LL * 3725, 11025, "62:05"}, {1000, 0, "0:00"}};
+    for (const auto& c : cases) EXPECT_EQ(texts::SongLength(c.frames, c.rate), c.text) << c.frames;
+}

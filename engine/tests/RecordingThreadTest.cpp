@@ -706,3 +706,30 @@ TEST(Recording, ReportsSilenceAtTheStartAndRecentClipsInAudioTime) {
     EXPECT_TRUE(clipsSeen);
     EXPECT_EQ(r.win.report.nClippedTotal, kBurst);
 }
+
+// End Gap of silence ends a silent start by itself, by default long before 15 s: the warning
+// comes early enough to be read before the end, and never after 15 s.
+TEST(Recording, NoSoundIsReportedBeforeEndGapEndsTheRecording) {
+    const struct {
+        float fEndGap;
+        double fWarnSeconds;
+    } cases[] = {{7.01f, 3.505}, {5.0f, 2.5}, {18.0f, 13.0}, {25.0f, 15.0}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fEndGap);
+        Recording r;
+        const long rate = r.format.nRate;
+        r.plan = {{30 * rate, false}};
+        r.input = MakeSamples(r.format, r.plan);
+        r.UseFile({.fGapSize = 0.1, .fMinSong = 1.0, .fEndGap = c.fEndGap});
+        ASSERT_TRUE(r.Run());
+        EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::EndGap);
+        const auto warnAt = long(c.fWarnSeconds * rate);
+        bool warned = false;
+        for (const RecordingProgress& p : r.win.progress) {
+            const long frames = long(p.nTotalBytes / 4);
+            EXPECT_EQ(p.bNoSoundYet != 0, frames >= warnAt) << frames;
+            warned |= p.bNoSoundYet != 0;
+        }
+        EXPECT_TRUE(warned);
+    }
+}

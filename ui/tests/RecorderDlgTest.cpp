@@ -5,11 +5,16 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTreeWidget>
+#include <cstring>
 
 #include "audio/capture/FileCaptureBackend.h"
+#include "audio/capture/TestCaptureBackend.h"
 #include "engine/RecordingControl.h"
 #include "engine/RecordingTexts.h"
 #include "resources/Resources.h"
@@ -17,6 +22,7 @@
 #include "settings/QSettingsProfileStore.h"
 #include "ui/RecorderDlg.h"
 #include "ui/ShutdownRequests.h"
+#include "ui/SideSummaryDlg.h"
 #include "ui/tests/TestSupport.h"
 
 namespace {
@@ -62,6 +68,8 @@ class CTestDlg : public CRecorderDlg {
 public:
     explicit CTestDlg(IProfileStore& profile, FilePacing pacing = FilePacing::AsFastAsRead)
         : CRecorderDlg(MakeFileCaptureBackend(Path("in.wav").toStdString(), pacing), profile) {}
+    CTestDlg(IProfileStore& profile, std::unique_ptr<ICaptureBackend> backend)
+        : CRecorderDlg(std::move(backend), profile) {}
 
     void ShowRecordingPicture(bool active) override {
         pictures.push_back(active);
@@ -392,19 +400,167 @@ private slots:
         CTestDlg dlg(profile);
         dlg.show();
         QString box;
+        bool summaryBeside = false;
         OnNextModal(&dlg, [&](QWidget* modal) {
             auto* message = qobject_cast<QMessageBox*>(modal);
             QVERIFY(message);
             box = message->windowTitle() + ": " + message->text();
+            // The summary of the end is there beside the box, and no modal window of its own.
+            summaryBeside = dlg.GetSideSummary().isVisible() && !dlg.GetSideSummary().isModal() &&
+                            dlg.GetSideSummary().GetFileList()->topLevelItemCount() == 1;
             message->accept();
         });
         dlg.Click(IDC_RECORD);
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
         QTRY_VERIFY(!box.isEmpty());
+        QVERIFY(summaryBeside);
         QCOMPARE(box, QStringLiteral("Zelk Vellisto: Nothing above Gap Level was heard for 7 s, so "
                                      "the recording ended. Check the input and its level, or "
                                      "lengthen End Gap."));
         QVERIFY(QFile::exists(Path("Quiet1.wav")));
+        dlg.OnOK();
+    }
+
+    // The end of a side lists the song files on disk, each with its length from its own size,
+    // fitting a long name, and opens their folder; Review... shows only with a handler.
+    void theEndOfASideListsTheFilesOnDisk() {
+        CMemoryProfileStore profile;
+        const QString base =
+            QStringLiteral("The second side of a long tape, digitised at last.wav");
+        Prepare(profile, base, {31.0, -2.0, 32.5, -8.0});
+        CTestDlg dlg(profile);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        CSideSummaryDlg& summary = dlg.GetSideSummary();
+        QList<QUrl> opened;
+        summary.SetUrlOpener([&](const QUrl& url) {
+            opened.append(url);
+            return opened.size() > 1;  // the first time, no file manager takes it
+        });
+        QVERIFY(!summary.isVisible());
+        dlg.Click(IDC_RECORD);
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
+        QTRY_VERIFY(summary.isVisible());
+        QVERIFY(dlg.isActiveWindow());  // the keys stay with the main window
+
+        QStringList onDisk, listed;
+        const QStringList songs =
+            QDir(g_workDir).entryList({"The second side*.wav"}, QDir::Files, QDir::Name);
+        for (const QString& name : songs) {
+            const qint64 frames = FinishedDataBytes(Path(name)) / 4;
+            onDisk.append(name + " " + Q(recording_texts::SongLength(frames, kRate)));
+        }
+        QTreeWidget* list = summary.GetFileList();
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            listed.append(list->topLevelItem(i)->text(0) + " " + list->topLevelItem(i)->text(1));
+        QCOMPARE(listed, onDisk);
+        QCOMPARE(listed.size(), 2);  // the closing silence was deleted
+        QVERIFY2(listed[0].endsWith(" 0:31") || listed[0].endsWith(" 0:32"), qPrintable(listed[0]));
+        // The names show whole, the window lies within the screen.
+        const int nameWidth = list->fontMetrics().horizontalAdvance(list->topLevelItem(0)->text(0));
+        QVERIFY(list->header()->sectionSize(0) >= nameWidth);
+        QVERIFY(summary.screen()->availableGeometry().contains(summary.frameGeometry()));
+
+        QString box;
+        OnNextModal(&dlg, [&](QWidget* modal) {
+            box = static_cast<QMessageBox*>(modal)->text();
+            static_cast<QMessageBox*>(modal)->accept();
+        });
+        summary.GetOpenFolderButton()->click();
+        QCOMPARE(box,
+                 "No file manager could be started to show the folder.\nThe song files are in " +
+                     QDir(g_workDir).absolutePath() + ".");
+        summary.GetOpenFolderButton()->click();
+        const QUrl folder = QUrl::fromLocalFile(QDir(g_workDir).absolutePath());
+        QCOMPARE(opened, (QList<QUrl>{folder, folder}));
+        QVERIFY(summary.GetReviewButton()->isHidden());
+        std::vector<std::string> reviewed;
+        dlg.SetReviewHandler([&](const SideSummary& side) {
+            for (const SongFileRecord& file : side.files) reviewed.push_back(file.strShown);
+        });
+        QVERIFY(!summary.GetReviewButton()->isHidden());
+        summary.GetReviewButton()->click();
+        QCOMPARE(reviewed.size(), size_t(2));
+        QCOMPARE(Q(reviewed[1]), songs[1]);
+
+        // Record works with the summary open and closes it; the next end shows it again.
+        OnNextModal(&dlg, [](QWidget* question) {
+            static_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
+        });
+        dlg.Click(IDC_RECORD);
+        QVERIFY(dlg.GetControl().IsRecording());
+        QVERIFY(!summary.isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
+        QTRY_VERIFY(summary.isVisible());
+        dlg.OnOK();
+        QVERIFY(!summary.isVisible());
+    }
+
+    // The warnings come and go with the input, in the window's warning line. The device stalls
+    // after a chosen block, so the line shows the report of exactly that block; the stall never
+    // ends the recording (no no-audio timeout), and a box, should one come, is answered and
+    // fails the test instead of waiting for a click.
+    void warningsAppearAndClearWhileRecording() {
+        CMemoryProfileStore profile;
+        profile.WriteProfileString("Version 1", "OutfileName0", Path("Warn.wav").toStdString());
+        constexpr int64_t kBlock = 65536;
+        // Silence for 10 blocks (3.7 s): past the warning's 3.5 s under the default End Gap of
+        // 7 s, which would end the recording at block 19. Then music whose first samples clip.
+        constexpr int64_t kSilentBlocks = 10;
+        constexpr int64_t kClipped = 400;  // samples: 200 frames, ten periods
+        auto backend = std::make_unique<CTestCaptureBackend>();
+        CTestCaptureBackend* device = backend.get();
+        device->SetGeneratedSource(UINT64_MAX, [](uint64_t offset, uint8_t* dest, uint32_t n) {
+            for (uint32_t i = 0; i + 1 < n; i += 2) {
+                const int64_t music = int64_t((offset + i) / 2) - kSilentBlocks * kBlock / 2;
+                const int16_t level = music < kClipped ? 32767 : 8000;
+                // A square wave of 20 frames a period: its edges overshoot full scale behind
+                // DC Block, and it holds no DC for DC Block to take.
+                const int16_t v = music < 0 ? 0 : ((music / 20) % 2 ? level : int16_t(-level));
+                std::memcpy(dest + i, &v, 2);
+            }
+        });
+        device->StallAfter(kSilentBlocks * kBlock);
+        CTestDlg dlg(profile, std::move(backend));
+        dlg.GetControl().m_nNoAudioTimeoutMs = std::numeric_limits<int>::max();
+        dlg.show();
+        QStringList boxes;
+        QTimer answer;
+        connect(&answer, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                boxes.append(box->windowTitle());
+                box->reject();
+            }
+        });
+        answer.start(10);
+        auto* line = static_cast<QLabel*>(dlg.GetItem(IDC_WARNING));
+        const auto shownAt = [&](int64_t blocks) {
+            device->StallAfter(uint64_t(blocks * kBlock));
+            return QTest::qWaitFor(
+                [&] { return dlg.GetControl().GetTotalBytes() == blocks * kBlock; }, 30000);
+        };
+
+        dlg.Click(IDC_RECORD);
+        QVERIFY(dlg.GetControl().IsRecording());
+        QVERIFY(shownAt(kSilentBlocks));
+        QCOMPARE(line->text(),
+                 QStringLiteral("No sound yet: is the source playing into the chosen input?"));
+        QVERIFY(line->isVisible());
+        QVERIFY(shownAt(kSilentBlocks + 1));
+        const int64_t clipped = dlg.GetControl().GetClippedTotal();
+        QVERIFY2(clipped > 0, qPrintable(line->text()));
+        QCOMPARE(line->text(),
+                 QStringLiteral("Clipping: %1 samples in the last 3 seconds, lower the "
+                                "input level")
+                     .arg(clipped));
+        QVERIFY(shownAt(kSilentBlocks + 2));  // still within the last three seconds
+        QVERIFY(line->text().startsWith(QStringLiteral("Clipping: %1 samples").arg(clipped)));
+        QVERIFY(shownAt(kSilentBlocks + 13));  // 4.5 s of music without a clip
+        QCOMPARE(line->text(), QString());
+        QVERIFY(dlg.GetControl().IsRecording());
+        dlg.Click(IDC_STOP);
+        QTRY_VERIFY(!dlg.GetControl().IsRecording());
+        QCOMPARE(boxes, QStringList());
         dlg.OnOK();
     }
 
