@@ -8,6 +8,13 @@ namespace {
 constexpr size_t kLongestName = 255;  // bytes of a folder entry
 constexpr size_t kLongestTitle = 200;
 
+bool ByLetter(const SongNumbering& numbering) {
+    return !numbering.sideStarts.empty() || numbering.cFirstSide != 0;
+}
+char FirstSide(const SongNumbering& numbering) {
+    return numbering.cFirstSide != 0 ? numbering.cFirstSide : 'A';
+}
+
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
 std::string Folded(const std::string& name) {
@@ -38,13 +45,12 @@ bool Field(const std::string& field, int song, const std::string& title,
     };
     if (name == "n") {
         const std::string number = SongNumber(song, numbering);
-        const bool lettered = !numbering.sideStarts.empty();
-        *out = lettered ? number.substr(0, 1) + padded(std::stoi(number.substr(1)))
-                        : padded(std::stoi(number));
+        *out = ByLetter(numbering) ? number.substr(0, 1) + padded(std::stoi(number.substr(1)))
+                                   : padded(std::stoi(number));
     } else if (name == "track") {
         *out = padded(song + 1);
     } else if (name == "side") {
-        *out = numbering.sideStarts.empty() ? "" : SongNumber(song, numbering).substr(0, 1);
+        *out = ByLetter(numbering) ? SongNumber(song, numbering).substr(0, 1) : "";
     } else if (name == "title") {
         *out = SafeTitle(title);
     } else if (name == "album") {
@@ -84,14 +90,15 @@ std::string SafeTitle(const std::string& title) {
 }
 
 std::string SongNumber(int song, const SongNumbering& numbering) {
-    if (numbering.sideStarts.empty()) return std::to_string(song + 1);
+    if (!ByLetter(numbering)) return std::to_string(song + 1);
     int side = 0, firstOfSide = 1;
     for (int start : numbering.sideStarts) {
         if (start > song + 1) break;
         ++side;
         firstOfSide = start;
     }
-    return std::string(1, static_cast<char>('A' + side)) + std::to_string(song + 2 - firstOfSide);
+    return std::string(1, static_cast<char>(FirstSide(numbering) + side)) +
+           std::to_string(song + 2 - firstOfSide);
 }
 
 SongNames BuildSongNames(const std::string& pattern, const std::vector<std::string>& titles,
@@ -112,7 +119,10 @@ SongNames BuildSongNames(const std::string& pattern, const std::vector<std::stri
         if (start <= previous || start > songs) return refuse(NamesRefusal::BadSides, -1);
         previous = start;
     }
-    if (numbering.sideStarts.size() > 25) return refuse(NamesRefusal::BadSides, -1);
+    const char first = FirstSide(numbering);
+    if (first < 'A' || first > 'Z' || numbering.sideStarts.size() > size_t('Z' - first)) {
+        return refuse(NamesRefusal::BadSides, -1);
+    }
     for (int song = 0; song < songs; ++song) {
         std::string name;
         for (size_t k = 0; k < pattern.size(); ++k) {

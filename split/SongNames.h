@@ -18,6 +18,9 @@ struct SongNumbering {
     // 0: 1, 2, 3, ...; otherwise the first song of each side after A, as a 1-based song index
     // (A1, A2, B1 for {3}), ascending.
     std::vector<int> sideStarts;
+    // The first song's side, 'A' to 'Z', numbering by sides even without a side start (a take
+    // of side B alone: B1, B2, ...); 0: side A, and only when there are side starts.
+    char cFirstSide = 0;
 };
 
 enum class NamesRefusal {
@@ -31,7 +34,7 @@ enum class NamesRefusal {
     Control,       // a name holds a control character
     Collide,       // two names are equal, letter case ignored (nFirst, nSecond)
     TooLong,       // a name is longer than a folder entry may be (255 bytes)
-    BadSides,      // side starts not ascending or outside the songs
+    BadSides,      // side starts not ascending or outside the songs, or sides past Z
 };
 
 struct SongNames {

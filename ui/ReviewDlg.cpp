@@ -172,10 +172,17 @@ void CReviewDlg::CreateControls() {
     m_pNumbering = new QComboBox(this);
     m_pNumbering->addItems({QStringLiteral("1, 2, 3"), QStringLiteral("A1, A2, B1")});
     form->addRow(QStringLiteral("Numbering"), m_pNumbering);
+    m_pFirstSide = new QComboBox(this);
+    for (char side = 'A'; side <= 'Z'; ++side) m_pFirstSide->addItem(QString(QChar(side)));
+    m_pFirstSide->setToolTip(QStringLiteral("The side the take's first song is on"));
+    form->addRow(QStringLiteral("First side"), m_pFirstSide);
     m_pSideB = new QSpinBox(this);
-    m_pSideB->setRange(2, 2);
-    m_pSideB->setToolTip(QStringLiteral("The first song of side B"));
-    form->addRow(QStringLiteral("Side B from song"), m_pSideB);
+    // 1 stands for none: a take of one side alone.
+    m_pSideB->setRange(1, 2);
+    m_pSideB->setValue(2);
+    m_pSideB->setSpecialValueText(QStringLiteral("none"));
+    m_pSideB->setToolTip(QStringLiteral("The first song of the next side (none: one side only)"));
+    form->addRow(QStringLiteral("Next side from song"), m_pSideB);
     m_pPattern = new QLineEdit(this);
     m_pPattern->setToolTip(
         QStringLiteral("{n} the number, {n:02} with two digits, {title}, {album}, {artist}, "
@@ -263,6 +270,7 @@ void CReviewDlg::CreateControls() {
     connect(m_pPaste, &QPushButton::clicked, this, &CReviewDlg::OnPasteClicked);
     connect(m_pNumbering, &QComboBox::currentIndexChanged, this, [this] { RefreshNames(); });
     connect(m_pSideB, &QSpinBox::valueChanged, this, [this] { RefreshNames(); });
+    connect(m_pFirstSide, &QComboBox::currentIndexChanged, this, [this] { RefreshNames(); });
     connect(m_pPattern, &QLineEdit::textChanged, this, [this] { RefreshNames(); });
     connect(m_pAlbum, &QLineEdit::textChanged, this, [this] { RefreshNames(); });
     connect(m_pArtist, &QLineEdit::textChanged, this, [this] { RefreshNames(); });
@@ -279,7 +287,8 @@ void CReviewDlg::CreateControls() {
 
 void CReviewDlg::ApplyScheme() {
     ApplyWindowColours(this, m_options.scheme);
-    for (QComboBox* box : {m_pNumbering, m_pFormat}) ApplyComboColours(box, m_options.scheme);
+    for (QComboBox* box : {m_pNumbering, m_pFirstSide, m_pFormat})
+        ApplyComboColours(box, m_options.scheme);
     // The song list reads like the main window's lists: green on black in both schemes.
     const ControlColours list = ColoursFor(ControlClass::Combo, m_options.scheme);
     QPalette pal = m_pSongs->palette();
@@ -546,15 +555,18 @@ void CReviewDlg::RefreshSongList() {
         cell(kColLength, TimeText(m_cuts.SongEnd(size_t(s)) - start), false);
         cell(kColFile, {}, false);
     }
-    m_pSideB->setRange(2, std::max(2, songs));
+    m_pSideB->setRange(1, std::max(1, songs));
     m_bFilling = false;
 }
 
 SongNumbering CReviewDlg::Numbering() const {
     SongNumbering numbering;
-    // Numbered by sides, a take begins with side A; side B needs a song to begin with.
-    if (m_pNumbering->currentIndex() == 1 && m_cuts.SongCount() >= 2)
-        numbering.sideStarts.push_back(std::clamp(m_pSideB->value(), 2, int(m_cuts.SongCount())));
+    if (m_pNumbering->currentIndex() != 1) return numbering;
+    // Numbered by sides: the take begins on the chosen side, and the next side needs a song of
+    // its own to begin with (none: the take is one side).
+    numbering.cFirstSide = char('A' + std::clamp(m_pFirstSide->currentIndex(), 0, 25));
+    if (m_pSideB->value() >= 2 && m_cuts.SongCount() >= 2 && numbering.cFirstSide < 'Z')
+        numbering.sideStarts.push_back(std::min(m_pSideB->value(), int(m_cuts.SongCount())));
     return numbering;
 }
 
@@ -610,6 +622,7 @@ void CReviewDlg::UpdateControls() {
     m_pUndoButton->setEnabled(idle && m_pUndo->canUndo());
     m_pRedoButton->setEnabled(idle && m_pUndo->canRedo());
     m_pSideB->setEnabled(idle && m_pNumbering->currentIndex() == 1);
+    m_pFirstSide->setEnabled(idle && m_pNumbering->currentIndex() == 1);
     const bool flac = m_pFormat->currentIndex() == 1;
     m_pAlbum->setEnabled(idle && flac);
     m_pArtist->setEnabled(idle && flac);

@@ -93,6 +93,7 @@ public:
     QLineEdit& GetPatternField() { return *m_pPattern; }
     QComboBox& GetNumberingBox() { return *m_pNumbering; }
     QSpinBox& GetSideBox() { return *m_pSideB; }
+    QComboBox& GetFirstSideBox() { return *m_pFirstSide; }
     QComboBox& GetFormatBox() { return *m_pFormat; }
     QLineEdit& GetAlbumField() { return *m_pAlbum; }
     QLineEdit& GetArtistField() { return *m_pArtist; }
@@ -195,6 +196,7 @@ private:
     QTableWidget* m_pSongs = nullptr;
     QPushButton* m_pPaste = nullptr;
     QComboBox* m_pNumbering = nullptr;
+    QComboBox* m_pFirstSide = nullptr;
     QSpinBox* m_pSideB = nullptr;
     QLineEdit* m_pPattern = nullptr;
     QComboBox* m_pFormat = nullptr;

@@ -245,6 +245,11 @@ private slots:
         r.dlg->GetSideBox().setValue(3);
         QCOMPARE(r.Cell(2, 0), QStringLiteral("B1"));
         QCOMPARE(r.Cell(2, 4), QStringLiteral("B01 Outro.wav"));
+        // A take of side B alone.
+        r.dlg->GetFirstSideBox().setCurrentIndex(1);
+        r.dlg->GetSideBox().setValue(1);
+        QCOMPARE(r.Cell(0, 0), QStringLiteral("B1"));
+        QCOMPARE(r.Cell(2, 4), QStringLiteral("B03 Outro.wav"));
         QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(r.Titles(), (QStringList{"", "", ""}));
     }
