@@ -210,7 +210,20 @@ void CWaveFileWriter::Close() {
         FailWithReason(kCannotWrite);
         return;
     }
+    // An output that writes later learns of a failed write only now: it is told as the write
+    // it was, not as a failed close.
+    if (!m_file.Sync()) {
+        FailWithReason(kCannotWrite);
+        return;
+    }
     if (!m_file.Close()) FailWithReason(kCannotClose);
+}
+
+bool CWaveFileWriter::Sync() {
+    m_error.Clear();
+    if (m_file.Sync()) return true;
+    FailWithReason(kCannotWrite);
+    return false;
 }
 
 void CWaveFileWriter::Release() {

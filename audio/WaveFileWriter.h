@@ -44,6 +44,9 @@ public:
                      long bufferSize);
     // Appends count bytes; returns the bytes taken (0 on a failure that ends the call early).
     long Write(const void* data, long count);
+    // Waits until the bytes written out so far have reached the file, for an output that writes
+    // later; false, failing as the write that failed would have, when one of them failed.
+    bool Sync();
     // Patches the sizes (padding odd data) and closes the file. After a failure the file stays
     // open, so that Close can be tried again.
     void Close();

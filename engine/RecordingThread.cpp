@@ -177,6 +177,11 @@ void CBlockLoop::NoteLostFrames() {
 void CBlockLoop::CloseLastFile() {
     CWaveFileWriter& writer = *m_p.pWriter;
     if (!writer.IsOpen()) return;  // the next file failed to open
+    // A write handed to the writer thread may have failed after this thread last wrote: a failed
+    // write ends the recording as a writer failure, however late it is learned.
+    if (m_end != RecordingEnd::WriterError && !writer.Sync() && WriterFailed(false)) {
+        NoteOutcome();
+    }
     writer.Close();
     if (!writer.GetErrorFlag()) return;
     m_pOut->bLastCloseFailed = 1;

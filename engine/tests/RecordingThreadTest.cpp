@@ -2,11 +2,15 @@
 // files must hold the input byte for byte, cut where the gap rule says.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 #include <random>
 #include <thread>
 
+#include "audio/QueuedFileOutput.h"
 #include "engine/tests/RecordingFixture.h"
 
 using namespace rectest;
@@ -555,6 +559,54 @@ TEST(Recording, ADiskFillingMidSongEndsTheRecordingWithAFinishedFile) {
     EXPECT_EQ(wav.szProblem, "");
     EXPECT_GE(wav.nDataBytes, uint64_t(3 * kBlock));
     EXPECT_LE(wav.nDataBytes, uint64_t(5 * kBlock));
+    EXPECT_TRUE(r.JoinedIsPrefix());
+}
+
+// A write that fails only after the last block was handed to the writer thread (a slow disk
+// that then fills) is learned as the last file is closed: the recording still ends as a writer
+// failure, told once with the writer's words, not as a clean end with a failed close.
+TEST(Recording, AWriteFailingAfterTheLastBlockEndsAsAWriterFailure) {
+    Recording r({{6 * kFrames16, true}});
+    r.UseTest({}, Delivery::Manual);
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    // The header and the first two blocks reach the disk; later writes wait for the gate, then
+    // find the disk full.
+    const uint64_t kept = 44 + 2 * uint64_t(kBlock);
+    CQueuedFileOutput output(1 << 22, 256, 1);
+    output.SetSink([&](int fd, const unsigned char* data, size_t bytes, uint64_t offset) {
+        if (offset + bytes <= kept) {
+            return ::pwrite(fd, data, bytes, off_t(offset)) == ssize_t(bytes) ? 0 : EIO;
+        }
+        std::unique_lock<std::mutex> lock(mutex);
+        opened.wait(lock, [&] { return open; });
+        return EFBIG;
+    });
+    r.ctl->GetWriter().SetOutput(&output);
+    ASSERT_TRUE(r.Start());
+    r.pTest->Produce(kBlock);
+    r.win.onProgress = [&](size_t index) {
+        // The progress of the last block comes after it was handed over: only then may the
+        // writes fail.
+        if (index == 5) {
+            std::lock_guard<std::mutex> lock(mutex);
+            open = true;
+            opened.notify_all();
+        }
+        r.pTest->Produce(kBlock);
+    };
+    ASSERT_TRUE(r.win.PumpUntilDone());
+    EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::WriterError);
+    const RecordingReport& report = r.win.report;
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_EQ(report.failures[0].kind, FailureKind::Writer);
+    EXPECT_THAT(std::string(report.failures[0].szText),
+                HasSubstr("Cannot write to " + (r.dir / "SideA1.wav").string() + ".\n"));
+    EXPECT_THAT(std::string(report.failures[0].szText), HasSubstr("File too large"));
+    EXPECT_EQ(r.win.messages.size(), 1u);
+    EXPECT_TRUE(report.strWriterCloseError.empty());
+    EXPECT_FALSE(r.ctl->GetWriter().IsOpen());
     EXPECT_TRUE(r.JoinedIsPrefix());
 }
 
