@@ -517,6 +517,21 @@ TEST(Recording, AStuckReadIsGivenUpAndTheDeviceClosedWhenItReturns) {
     EXPECT_TRUE(r.pTest->WaitSourceClosed(0));
 }
 
+// A recording the full disk ended: a writer failure with the writer's words for SideA1.wav, said
+// once (the failed close of the same file is not repeated), and the file let go.
+static void ExpectTheDiskFilled(const Recording& r) {
+    EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::WriterError);
+    const RecordingReport& report = r.win.report;
+    ASSERT_EQ(report.failures.size(), 1u);
+    EXPECT_EQ(report.failures[0].kind, FailureKind::Writer);
+    EXPECT_THAT(std::string(report.failures[0].szText),
+                HasSubstr("Cannot write to " + (r.dir / "SideA1.wav").string() + ".\n"));
+    EXPECT_THAT(std::string(report.failures[0].szText), HasSubstr("File too large"));
+    EXPECT_EQ(r.win.messages.size(), 1u);
+    EXPECT_TRUE(report.strWriterCloseError.empty());
+    EXPECT_FALSE(r.ctl->GetWriter().IsOpen());
+}
+
 // The disk fills in the middle of a song, after its first buffers were written: the recording
 // ends with the writer's reason, and the song file holds the audio that reached the disk as a
 // finished file.
@@ -543,16 +558,7 @@ TEST(Recording, ADiskFillingMidSongEndsTheRecordingWithAFinishedFile) {
     std::signal(SIGXFSZ, oldHandler);
     ASSERT_TRUE(done);
     ASSERT_TRUE(limited);
-    EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::WriterError);
-    const RecordingReport& report = r.win.report;
-    ASSERT_EQ(report.failures.size(), 1u);
-    EXPECT_EQ(report.failures[0].kind, FailureKind::Writer);
-    EXPECT_THAT(std::string(report.failures[0].szText),
-                HasSubstr("Cannot write to " + (r.dir / "SideA1.wav").string() + ".\n"));
-    EXPECT_THAT(std::string(report.failures[0].szText), HasSubstr("File too large"));
-    // Said once: the failed close of the same file is not repeated.
-    EXPECT_EQ(r.win.messages.size(), 1u);
-    EXPECT_FALSE(r.ctl->GetWriter().IsOpen());
+    ExpectTheDiskFilled(r);
     // The file is a finished WAV file holding a prefix of the input, more than the first
     // buffers and less than the limit.
     const WavFile wav = ReadWav(r.dir / "SideA1.wav");
@@ -597,16 +603,7 @@ TEST(Recording, AWriteFailingAfterTheLastBlockEndsAsAWriterFailure) {
         r.pTest->Produce(kBlock);
     };
     ASSERT_TRUE(r.win.PumpUntilDone());
-    EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::WriterError);
-    const RecordingReport& report = r.win.report;
-    ASSERT_EQ(report.failures.size(), 1u);
-    EXPECT_EQ(report.failures[0].kind, FailureKind::Writer);
-    EXPECT_THAT(std::string(report.failures[0].szText),
-                HasSubstr("Cannot write to " + (r.dir / "SideA1.wav").string() + ".\n"));
-    EXPECT_THAT(std::string(report.failures[0].szText), HasSubstr("File too large"));
-    EXPECT_EQ(r.win.messages.size(), 1u);
-    EXPECT_TRUE(report.strWriterCloseError.empty());
-    EXPECT_FALSE(r.ctl->GetWriter().IsOpen());
+    ExpectTheDiskFilled(r);
     EXPECT_TRUE(r.JoinedIsPrefix());
 }
 
