@@ -14,16 +14,8 @@ set -eu
 
 keep=${1:?usage: keep_bench.sh PATH/TO/keep_bench [WORK_DIR] [RUNS]}
 runs=${3:-5}
-if [ -n "${2:-}" ]; then
-    work=$2
-    mkdir -p "$work"
-    own=0
-else
-    work=$(mktemp -d "${TMPDIR:-/tmp}/vellisto-keep-bench.XXXXXX")
-    own=1
-fi
-cleanup() { [ "$own" = 0 ] || rm -rf "$work"; }
-trap cleanup EXIT INT TERM
+. "$(dirname "$0")/workdir.sh"
+bench_work_dir keep "${2:-}"
 
 for tool in sox /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "keep_bench: $tool is needed" >&2; exit 1; }

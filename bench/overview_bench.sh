@@ -15,16 +15,8 @@ set -eu
 
 bench=${1:?usage: overview_bench.sh PATH/TO/overview_bench [WORK_DIR] [RUNS]}
 runs=${3:-5}
-if [ -n "${2:-}" ]; then
-    work=$2
-    mkdir -p "$work"
-    keep=1
-else
-    work=$(mktemp -d "${TMPDIR:-/tmp}/vellisto-overview-bench.XXXXXX")
-    keep=0
-fi
-cleanup() { [ "$keep" = 1 ] || rm -rf "$work"; }
-trap cleanup EXIT INT TERM
+. "$(dirname "$0")/workdir.sh"
+bench_work_dir overview "${2:-}"
 
 for tool in sox /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "overview_bench: $tool is needed" >&2; exit 1; }

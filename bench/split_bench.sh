@@ -19,16 +19,8 @@ set -eu
 
 split=${1:?usage: split_bench.sh PATH/TO/vellisto-split [WORK_DIR] [RUNS]}
 runs=${3:-5}
-if [ -n "${2:-}" ]; then
-    work=$2
-    mkdir -p "$work"
-    keep=1
-else
-    work=$(mktemp -d "${TMPDIR:-/tmp}/vellisto-split-bench.XXXXXX")
-    keep=0
-fi
-cleanup() { [ "$keep" = 1 ] || rm -rf "$work"; }
-trap cleanup EXIT INT TERM
+. "$(dirname "$0")/workdir.sh"
+bench_work_dir split "${2:-}"
 
 for tool in sox soxi ffmpeg /usr/bin/time; do
     command -v "$tool" >/dev/null || { echo "split_bench: $tool is needed" >&2; exit 1; }
