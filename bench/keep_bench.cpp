@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "engine/SongFileName.h"
-#include "split/Keep.h"
-#include "split/Take.h"
+#include "take/Keep.h"
+#include "take/Take.h"
 
 int main(int argc, char** argv) {
     if (argc < 3) {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "split/Overview.h"
+#include "take/Overview.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "split/CutsFile.h"
-#include "split/TrackList.h"
+#include "take/CutsFile.h"
+#include "take/TrackList.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t rate = 44100;

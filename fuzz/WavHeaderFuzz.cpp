@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "audio/capture/FileCaptureBackend.h"
+#include "audio/WaveFileReader.h"
 
 namespace {
 

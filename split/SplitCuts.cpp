@@ -15,13 +15,13 @@
 #include <memory>
 
 #include "audio/WaveFileWriter.h"
-#include "split/CutsFile.h"
+#include "take/CutsFile.h"
 #include "split/RunPaths.h"
-#include "split/SongNames.h"
+#include "take/SongNames.h"
 #include "split/SongOutput.h"
 #include "split/Splitter.h"
 #include "split/TerminalWindow.h"
-#include "split/TrackList.h"
+#include "take/TrackList.h"
 
 namespace fs = std::filesystem;
 

@@ -33,7 +33,7 @@
 #include "settings/PresetsFile.h"
 #include "settings/Windows1252.h"
 #include "split/DetectorView.h"
-#include "split/QuietestNear.h"
+#include "take/QuietestNear.h"
 #include "split/RunPaths.h"
 #include "split/SongOutput.h"
 #include "split/TerminalWindow.h"

@@ -31,7 +31,7 @@
 #include "settings/MonitorSetting.h"
 #include "settings/PersistentSettings.h"
 #include "settings/PresetStore.h"
-#include "split/Take.h"
+#include "take/Take.h"
 #include "ui/AboutDlg.h"
 #include "ui/ComboPresetBox.h"
 #include "ui/CustomDlg.h"

@@ -25,8 +25,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "split/QuietestNear.h"
-#include "split/TrackList.h"
+#include "take/QuietestNear.h"
+#include "take/TrackList.h"
 
 namespace {
 constexpr int kColNumber = 0;

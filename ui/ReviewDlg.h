@@ -23,10 +23,10 @@
 #include <vector>
 
 #include "audio/playback/PlaybackBackend.h"
-#include "split/Keep.h"
-#include "split/Overview.h"
-#include "split/SongNames.h"
-#include "split/Take.h"
+#include "take/Keep.h"
+#include "take/Overview.h"
+#include "take/SongNames.h"
+#include "take/Take.h"
 #include "ui/Appearance.h"
 #include "ui/ReviewCuts.h"
 #include "ui/WaveView.h"

@@ -15,7 +15,7 @@
 #include <functional>
 #include <vector>
 
-#include "split/Overview.h"
+#include "take/Overview.h"
 
 // Fills out with `columns` columns spanning frames [first, last), the lowest and highest sample
 // of each as fractions of full scale.

@@ -1,24 +1,13 @@
 // A WAV file played as a capture device, for tests and the command-line splitter.
 //
 // API:
-//   WavFileInfo info; std::string error;
-//   ReadWavFileInfo(path, &info, &error)   // the file's format and data chunk, or a one-line
-//                                          // reason it cannot be used (not a WAV, another
-//                                          // sample format, truncated, unreadable)
 //   auto backend = MakeFileCaptureBackend(path, FilePacing::AsFastAsRead);
 //   CWaveIn waveIn(std::move(backend));    // then the usual Open/AllocateBuffers/Start/...
 //
-// An input opened once by its user (a pipe, a FIFO, standard input, or a file that must not be
-// opened again): ReadWavHeader(fd, name, &info, &error) reads the header from the descriptor,
-// and MakeFileCaptureBackend(fd, name, info, pacing) plays it on from there. A pipe is read as
-// a stream, once, and a blocked read gives way to Stop, Reset and Close.
-//
-// Streaming writers cannot patch the data size: a size that is a streaming placeholder
-// (0xFFFFFFFF, 0x7FFFF000), runs past the end of the file, or is 0 with bytes after it (what
-// an interrupted writer leaves) means "to the end of the file" (whole frames), and the info
-// says so (bSizeToEnd). A size that ends inside a frame is read to the end of the file when
-// bytes that are no chunk follow it, and otherwise in the whole frames it declares
-// (nPartialBytes). A stream that shows no data chunk in its first 16 MiB is given up.
+// The header is read by the WAV reader (audio/WaveFileReader.h). An input opened once by its
+// user (a pipe, a FIFO, standard input, or a file that must not be opened again): after
+// ReadWavHeader(fd, ...), MakeFileCaptureBackend(fd, name, info, pacing) plays it on from
+// there. A pipe is read as a stream, once, and a blocked read gives way to Stop, Reset and Close.
 //
 // The device list holds one device, named after the file; ids 0 and -1 (WAVE_MAPPER) open it.
 // QueryFormat and Open accept exactly the file's format (tag, channels, rate, bits) and refuse
@@ -38,42 +27,11 @@
 #include <memory>
 #include <string>
 
+#include "audio/WaveFileReader.h"
 #include "audio/WaveFormat.h"
 #include "audio/capture/QueuedCaptureBackend.h"
 
 enum class FilePacing { RealTime, AsFastAsRead };
-
-// Why a header was refused.
-enum class WavProblem { None, Unreadable, NotWav, SampleType, Damaged, Interrupted };
-
-struct WavFileInfo {
-    WAVEFORMATEX format{};     // as found in the "fmt " chunk (extensible formats reduced to 1/3)
-    uint64_t nDataOffset = 0;  // bytes from the file's start to the first sample
-    uint64_t nDataBytes = 0;   // bytes of samples, a whole number of frames (kToTheEnd: unknown)
-    bool bStream = false;      // read as a stream (a pipe): once, from the header's end on
-    // The declared data size was a streaming placeholder or ran past the end of the file; it
-    // was taken as "to the end" and nDeclaredBytes holds what it said.
-    bool bSizeToEnd = false;
-    uint32_t nDeclaredBytes = 0;
-    // The declared size ended inside a frame: those bytes of a partial frame were left out (or,
-    // with bSizeToEnd, the data was read to the end of the file instead).
-    uint32_t nPartialBytes = 0;
-    // A file's second "data" chunk after the first (which alone is the audio): where its bytes
-    // start and how many it declares; 0 when there is none.
-    uint64_t nSecondDataOffset = 0;
-    uint32_t nSecondDataBytes = 0;
-    WavProblem problem = WavProblem::None;  // set when the header was refused
-    static constexpr uint64_t kToTheEnd = UINT64_MAX;
-};
-
-// Reads and checks the header of a 16-bit PCM or 32-bit float WAV. Any thread.
-bool ReadWavFileInfo(const std::string& path, WavFileInfo* info, std::string* error);
-// The same from an open descriptor, which is left at the first sample byte; name stands for
-// the input in the messages. Once *interrupt is set (before a read, or by the signal that
-// interrupts one) the header fails with problem Interrupted; an interrupted read is retried
-// otherwise.
-bool ReadWavHeader(int fd, const std::string& name, WavFileInfo* info, std::string* error,
-                   const std::atomic<int>* interrupt = nullptr);
 
 class CFileCaptureBackend : public CQueuedCaptureBackend {
 public:

@@ -1,4 +1,4 @@
-#include "split/Keep.h"
+#include "take/Keep.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -17,225 +17,15 @@
 #include <set>
 
 #include "audio/FlacFileWriter.h"
-#include "audio/capture/FileCaptureBackend.h"
+#include "audio/WaveFileReader.h"
 #include "engine/SongFileName.h"
+#include "take/FileSteps.h"
+#include "take/KeepJournal.h"
 
 namespace {
 
-constexpr const char* kJournalName = ".vellisto-keep";
 constexpr uint64_t kLongestData = 0xFFFFFFFFull - 38;  // the RIFF size of a float header
 constexpr size_t kCopyBytes = 1 << 20;
-
-// One spelling of a path ("./a//b" and "a/b" alike), so that names compare.
-std::string Normal(const std::string& path) {
-    return path.empty() ? path : std::filesystem::path(path).lexically_normal().string();
-}
-
-std::string Folded(std::string name) {
-    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return name;
-}
-
-std::string JournalPath(const std::string& folder) { return folder + "/" + kJournalName; }
-
-bool SyncFolder(const std::string& folder) {
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
-    ::close(fd);
-    return ok;
-}
-
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
-}
-
-bool WriteAll(int fd, const char* data, size_t count, uint64_t offset) {
-    while (count > 0) {
-        const ssize_t n = ::pwrite(fd, data, count, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        data += n;
-        count -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
-
-// A whole small file, created exclusively, synced.
-bool WriteNewFile(const std::string& path, const std::string& text) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
-    const bool ok = WriteAll(fd, text.data(), text.size(), 0) && ::fsync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!ok) {
-        ::unlink(path.c_str());
-        errno = error;
-    }
-    return ok;
-}
-
-bool ReadText(const std::string& path, std::string* text) {
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    char buffer[4096];
-    size_t n;
-    text->clear();
-    while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
-        text->append(buffer, n);
-        if (text->size() > (1u << 20)) break;
-    }
-    std::fclose(file);
-    return true;
-}
-
-// The journal: which process keeps, the phase, the old files and each new file's temporary
-// and final path. Paths are written with their length, so that any byte may be in them.
-struct Journal {
-    long nPid = 0;
-    bool bCommit = false;
-    std::vector<std::string> old;
-    std::vector<std::pair<std::string, std::string>> created;  // temporary, final
-};
-
-void PutPath(std::string& text, const std::string& path) {
-    text += ' ' + std::to_string(path.size()) + ':' + path;
-}
-
-std::string JournalText(const Journal& j) {
-    std::string text = "vellisto-keep 1\npid " + std::to_string(j.nPid) + "\nphase " +
-                       (j.bCommit ? "commit" : "write") + "\n";
-    for (const std::string& path : j.old) {
-        text += "old";
-        PutPath(text, path);
-        text += '\n';
-    }
-    for (const auto& [temp, final] : j.created) {
-        text += "new";
-        PutPath(text, temp);
-        PutPath(text, final);
-        text += '\n';
-    }
-    return text + "end\n";
-}
-
-bool ParseJournal(const std::string& text, Journal* j) {
-    size_t at = 0;
-    auto word = [&](std::string* out) {
-        while (at < text.size() && text[at] == ' ') ++at;
-        const size_t end = text.find_first_of(" \n", at);
-        if (end == std::string::npos) return false;
-        *out = text.substr(at, end - at);
-        at = end;
-        return true;
-    };
-    auto path = [&](std::string* out) {
-        if (at >= text.size() || text[at] != ' ') return false;
-        const size_t colon = text.find(':', ++at);
-        if (colon == std::string::npos || colon == at || colon - at > 6) return false;
-        for (size_t k = at; k < colon; ++k) {
-            if (!std::isdigit(static_cast<unsigned char>(text[k]))) return false;
-        }
-        const size_t size = std::stoul(text.substr(at, colon - at));
-        if (colon + 1 + size > text.size()) return false;
-        *out = text.substr(colon + 1, size);
-        at = colon + 1 + size;
-        return true;
-    };
-    auto endLine = [&] { return at < text.size() && text[at++] == '\n'; };
-    std::string w, v;
-    if (!word(&w) || w != "vellisto-keep" || !word(&v) || v != "1" || !endLine()) return false;
-    if (!word(&w) || w != "pid" || !word(&v) || !endLine()) return false;
-    j->nPid = std::atol(v.c_str());
-    if (!word(&w) || w != "phase" || !word(&v) || !endLine()) return false;
-    if (v != "commit" && v != "write") return false;
-    j->bCommit = v == "commit";
-    for (;;) {
-        if (!word(&w)) return false;
-        if (w == "end") return endLine();
-        std::string a, b;
-        if (w == "old" && path(&a) && endLine()) {
-            j->old.push_back(a);
-        } else if (w == "new" && path(&a) && path(&b) && endLine()) {
-            j->created.emplace_back(a, b);
-        } else {
-            return false;
-        }
-    }
-}
-
-// Writes the journal over itself in one step: beside it, synced, renamed, folder synced.
-bool ReplaceJournal(const std::string& folder, const Journal& j) {
-    const std::string path = JournalPath(folder), beside = path + ".next";
-    ::unlink(beside.c_str());
-    return WriteNewFile(beside, JournalText(j)) && ::rename(beside.c_str(), path.c_str()) == 0 &&
-           SyncFolder(folder);
-}
-
-bool RollBack(const std::string& folder, const Journal& j) {
-    for (const auto& created : j.created) {
-        if (::unlink(created.first.c_str()) != 0 && errno != ENOENT) return false;
-    }
-    ::unlink((JournalPath(folder) + ".next").c_str());
-    return SyncFolder(folder) && ::unlink(JournalPath(folder).c_str()) == 0 && SyncFolder(folder);
-}
-
-// The commit, from wherever it stopped: every step can be done again.
-bool Finish(const std::string& folder, const Journal& j, const KeepStepHook* hook, int* step,
-            std::string* failed) {
-    auto next = [&] {
-        if (hook && *hook) (*hook)(++*step);
-    };
-    // An old name that a new one spells in other letter case goes first: on a file system that
-    // ignores case it is the same entry, which must not be removed after the rename. Only
-    // while the temporary file is there, so that doing this again removes nothing new.
-    auto sameEntry = [](const std::string& a, const std::string& b) {
-        return Folded(std::string(FileNamePart(a))) == Folded(std::string(FileNamePart(b)));
-    };
-    for (const auto& [temp, final] : j.created) {
-        if (!Exists(temp)) {
-            next();
-            continue;
-        }
-        for (const std::string& old : j.old) {
-            if (old != final && sameEntry(old, final) && ::unlink(old.c_str()) != 0 &&
-                errno != ENOENT) {
-                *failed = old;
-                return false;
-            }
-        }
-        if (::rename(temp.c_str(), final.c_str()) != 0) {
-            *failed = final;
-            return false;
-        }
-        next();
-    }
-    for (const std::string& old : j.old) {
-        const bool kept = std::any_of(j.created.begin(), j.created.end(),
-                                      [&](const auto& c) { return sameEntry(c.second, old); });
-        if (!kept && ::unlink(old.c_str()) != 0 && errno != ENOENT) {
-            *failed = old;
-            return false;
-        }
-        if (!kept) next();
-    }
-    if (!SyncFolder(folder)) {
-        *failed = folder;
-        return false;
-    }
-    next();
-    ::unlink((JournalPath(folder) + ".next").c_str());
-    if (::unlink(JournalPath(folder).c_str()) != 0 || !SyncFolder(folder)) {
-        *failed = JournalPath(folder);
-        return false;
-    }
-    return true;
-}
 
 bool IsNumber(const std::string& s) {
     if (s.empty()) return false;
@@ -360,87 +150,6 @@ std::string Tidy(const std::string& title, const char* unheld) {
         if (std::strchr(unheld, c) || static_cast<unsigned char>(c) < 0x20) c = ' ';
     }
     return out;
-}
-
-}  // namespace
-
-namespace {
-
-// The folders with a keep under way in this process: its journal names this process too, and
-// an open on another thread must not take it for one interrupted.
-std::mutex g_keepingMutex;
-std::set<std::string> g_keeping;  // under g_keepingMutex
-
-bool Keeping(const std::string& folder) {
-    std::lock_guard<std::mutex> guard(g_keepingMutex);
-    return g_keeping.count(Normal(folder)) > 0;
-}
-
-class CKeepClaim {
-public:
-    explicit CKeepClaim(const std::string& folder) : m_strFolder(Normal(folder)) {
-        std::lock_guard<std::mutex> guard(g_keepingMutex);
-        m_bClaimed = g_keeping.insert(m_strFolder).second;
-    }
-    ~CKeepClaim() {
-        if (!m_bClaimed) return;
-        std::lock_guard<std::mutex> guard(g_keepingMutex);
-        g_keeping.erase(m_strFolder);
-    }
-    CKeepClaim(const CKeepClaim&) = delete;
-    CKeepClaim& operator=(const CKeepClaim&) = delete;
-    bool Claimed() const { return m_bClaimed; }
-
-private:
-    std::string m_strFolder;
-    bool m_bClaimed = false;
-};
-
-Recovery Recover(const std::string& folder, std::string* error);
-
-}  // namespace
-
-Recovery RecoverKeep(const std::string& folder, std::string* error) {
-    if (Keeping(folder)) {
-        if (error) *error = "a keep is under way in " + folder;
-        return Recovery::Failed;
-    }
-    return Recover(folder, error);
-}
-
-namespace {
-
-Recovery Recover(const std::string& folder, std::string* error) {
-    const std::string path = JournalPath(folder);
-    std::string text;
-    if (!ReadText(path, &text)) {
-        if (errno == ENOENT) return Recovery::Nothing;
-        if (error) *error = std::string("cannot read ") + path + ": " + std::strerror(errno);
-        return Recovery::Failed;
-    }
-    Journal j;
-    if (!ParseJournal(text, &j)) {
-        // Cut off while it was first written, before the keep wrote anything else: the commit
-        // journal is renamed into place whole.
-        ::unlink((path + ".next").c_str());
-        if (::unlink(path.c_str()) == 0 && SyncFolder(folder)) return Recovery::RolledBack;
-        if (error) *error = std::string("cannot remove ") + path + ": " + std::strerror(errno);
-        return Recovery::Failed;
-    }
-    if (j.nPid != ::getpid() && j.nPid > 0 && ::kill(static_cast<pid_t>(j.nPid), 0) == 0) {
-        if (error) *error = "another keep (process " + std::to_string(j.nPid) + ") is running";
-        return Recovery::Failed;
-    }
-    std::string failed;
-    if (!j.bCommit) {
-        if (RollBack(folder, j)) return Recovery::RolledBack;
-        failed = folder;
-    } else {
-        int step = 0;
-        if (Finish(folder, j, nullptr, &step, &failed)) return Recovery::Finished;
-    }
-    if (error) *error = "cannot finish with " + failed + ": " + std::strerror(errno);
-    return Recovery::Failed;
 }
 
 }  // namespace
@@ -582,15 +291,15 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
     }
 
     const CKeepClaim claim(folder);
-    if (!claim.Claimed()) return refuse(KeepRefusal::Busy, JournalPath(folder));
+    if (!claim.Claimed()) return refuse(KeepRefusal::Busy, KeepJournalPath(folder));
     std::string error;
-    if (Recover(folder, &error) == Recovery::Failed) {
-        return refuse(KeepRefusal::Busy, JournalPath(folder), error);
+    if (RecoverClaimedKeep(folder, &error) == Recovery::Failed) {
+        return refuse(KeepRefusal::Busy, KeepJournalPath(folder), error);
     }
     next();
 
     // Before anything is written, the journal: whatever is written from here on is known.
-    Journal journal;
+    KeepJournal journal;
     journal.nPid = ::getpid();
     journal.old = oldPaths;
     auto tempFor = [&](const std::string& path, size_t k) {
@@ -602,16 +311,16 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
     for (size_t k = 0; k < extras.size(); ++k) {
         journal.created.emplace_back(tempFor(*extras[k].pPath, songs + k), *extras[k].pPath);
     }
-    if (!WriteNewFile(JournalPath(folder), JournalText(journal)) || !SyncFolder(folder)) {
+    if (!WriteNewFile(KeepJournalPath(folder), KeepJournalText(journal)) || !SyncFolder(folder)) {
         const int e = errno;
-        if (e == EEXIST) return refuse(KeepRefusal::Busy, JournalPath(folder));
-        ::unlink(JournalPath(folder).c_str());
-        return refuse(KeepRefusal::WriteFailed, JournalPath(folder), {}, e);
+        if (e == EEXIST) return refuse(KeepRefusal::Busy, KeepJournalPath(folder));
+        ::unlink(KeepJournalPath(folder).c_str());
+        return refuse(KeepRefusal::WriteFailed, KeepJournalPath(folder), {}, e);
     }
     next();
 
     auto fail = [&](KeepRefusal why, const std::string& path, int e) {
-        RollBack(folder, journal);
+        RollBackKeep(folder, journal);
         return refuse(why, path, {}, e);
     };
     std::vector<int> sources;
@@ -672,7 +381,7 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             ok = ok && writer.Finish();
             if (!ok) {
                 ::close(fd);
-                RollBack(folder, journal);
+                RollBackKeep(folder, journal);
                 return refuse(KeepRefusal::WriteFailed, finals[k], writer.GetErrorText());
             }
         }
@@ -761,19 +470,20 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
     // Every new file is whole on the disk: from here on the keep is finished, if need be by
     // the next open.
     journal.bCommit = true;
-    if (!ReplaceJournal(folder, journal)) {
+    if (!ReplaceKeepJournal(folder, journal)) {
         const int e = errno;
-        Journal now;
+        KeepJournal now;
         std::string text;
         // Whether the commit reached the disk decides which way the next open goes.
-        if (ReadText(JournalPath(folder), &text) && ParseJournal(text, &now) && !now.bCommit) {
-            return fail(KeepRefusal::WriteFailed, JournalPath(folder), e);
+        if (ReadText(KeepJournalPath(folder), &text) && ParseKeepJournal(text, &now) &&
+            !now.bCommit) {
+            return fail(KeepRefusal::WriteFailed, KeepJournalPath(folder), e);
         }
-        return refuse(KeepRefusal::ReplaceFailed, JournalPath(folder), {}, e);
+        return refuse(KeepRefusal::ReplaceFailed, KeepJournalPath(folder), {}, e);
     }
     next();
     std::string failed;
-    if (!Finish(folder, journal, &hook, &step, &failed)) {
+    if (!FinishKeep(folder, journal, &hook, &step, &failed)) {
         return refuse(KeepRefusal::ReplaceFailed, failed, {}, errno);
     }
     outcome.files = finals;

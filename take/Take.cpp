@@ -1,4 +1,4 @@
-#include "split/Take.h"
+#include "take/Take.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,9 +8,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "audio/capture/FileCaptureBackend.h"
+#include "audio/WaveFileReader.h"
 #include "engine/SongFileName.h"
-#include "split/Keep.h"
+#include "take/KeepJournal.h"
 
 std::vector<std::string> Take::Paths() const {
     std::vector<std::string> paths;

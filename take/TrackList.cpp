@@ -1,4 +1,4 @@
-#include "split/TrackList.h"
+#include "take/TrackList.h"
 
 #include <optional>
 

@@ -3,12 +3,10 @@
 // copied, never converted, so the new files' sample data, one after the other, is byte for byte the
 // old take's.
 //
-// A small journal in the take's folder (".vellisto-keep") makes the replacement all or nothing:
+// A small journal in the take's folder (take/KeepJournal.h) makes the replacement all or nothing:
 // the new files are written under hidden temporary names and synced, then the journal turns to
-// "commit" (written beside, synced, renamed over itself), then the old files go and the new take
-// its names, and the journal is removed last. A keep killed before the commit leaves the old take
-// and temporary files that RecoverKeep removes; killed after it, RecoverKeep finishes the
-// replacement. OpenTake and KeepTake recover first.
+// "commit", then the old files go and the new take its names, and the journal is removed last.
+// OpenTake and KeepTake recover an interrupted keep first.
 //
 // Plain functions, any thread; one keep at a time in a folder (the journal is created
 // exclusively and names its process, and a process knows its own keeps, so a second keep or a
@@ -20,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "split/Take.h"
+#include "take/KeepJournal.h"
+#include "take/Take.h"
 
 enum class KeepFormat { Wav, Flac };
 
@@ -70,15 +69,7 @@ struct KeepOutcome {
     bool Ok() const { return refusal == KeepRefusal::None; }
 };
 
-// Called at each step of a keep with its number, from 1 on; tests end the process there to
-// see what an interrupted keep leaves.
-using KeepStepHook = std::function<void(int step)>;
-
 KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook& hook = {});
-
-enum class Recovery { Nothing, RolledBack, Finished, Failed };
-// Finishes or undoes a keep interrupted in folder; the keep's temporary files are removed.
-Recovery RecoverKeep(const std::string& folder, std::string* error = nullptr);
 
 // Why a keep was refused or failed, in a sentence for the user.
 std::string DescribeKeepOutcome(const KeepOutcome& outcome);

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "split/QuietestNear.h"
-#include "split/tests/TakeTestSupport.h"
+#include "take/QuietestNear.h"
+#include "take/tests/TakeTestSupport.h"
 
 using namespace taketest;
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "split/Take.h"
+#include "take/Take.h"
 #include "tests/support/TestFiles.h"
 
 namespace taketest {

@@ -1,4 +1,4 @@
-#include "split/Overview.h"
+#include "take/Overview.h"
 
 #include <algorithm>
 #include <cinttypes>

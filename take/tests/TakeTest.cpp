@@ -4,8 +4,8 @@
 #include <random>
 #include <thread>
 
-#include "split/Take.h"
-#include "split/tests/TakeTestSupport.h"
+#include "take/Take.h"
+#include "take/tests/TakeTestSupport.h"
 
 using namespace taketest;
 

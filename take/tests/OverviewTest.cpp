@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-#include "split/Overview.h"
+#include "take/Overview.h"
 
 namespace {
 

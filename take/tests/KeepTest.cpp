@@ -5,10 +5,10 @@
 #include <map>
 #include <set>
 
-#include "split/CutsFile.h"
-#include "split/Keep.h"
-#include "split/SongNames.h"
-#include "split/tests/TakeTestSupport.h"
+#include "take/CutsFile.h"
+#include "take/Keep.h"
+#include "take/SongNames.h"
+#include "take/tests/TakeTestSupport.h"
 
 using namespace taketest;
 

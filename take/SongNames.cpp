@@ -1,4 +1,4 @@
-#include "split/SongNames.h"
+#include "take/SongNames.h"
 
 #include <cctype>
 #include <cstdio>

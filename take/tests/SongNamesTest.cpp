@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "split/SongNames.h"
+#include "take/SongNames.h"
 
 namespace {
 

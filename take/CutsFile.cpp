@@ -1,4 +1,4 @@
-#include "split/CutsFile.h"
+#include "take/CutsFile.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -2,7 +2,7 @@
 // refusals with their line numbers.
 #include <gtest/gtest.h>
 
-#include "split/CutsFile.h"
+#include "take/CutsFile.h"
 #include "tests/support/TestFiles.h"
 
 using namespace testsupport;

@@ -1,4 +1,4 @@
-#include "split/QuietestNear.h"
+#include "take/QuietestNear.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,7 +6,7 @@
 #include <cstring>
 #include <deque>
 
-#include "split/Take.h"
+#include "take/Take.h"
 
 int64_t QuietestWindow(const std::vector<float>& grid, int64_t first, int64_t end, int64_t width) {
     first = std::max<int64_t>(first, 0);

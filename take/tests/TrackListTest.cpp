@@ -2,7 +2,7 @@
 // times do not, and a title that merely looks like a position keeps its words.
 #include <gtest/gtest.h>
 
-#include "split/TrackList.h"
+#include "take/TrackList.h"
 
 namespace {
 

@@ -1,0 +1,272 @@
+#include "audio/WaveFileReader.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr uint16_t kFormatExtensible = 0xFFFE;
+
+uint16_t Le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const unsigned char* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+std::string Describe(uint16_t tag, uint16_t bits) {
+    char text[96];
+    if (tag == WAVE_FORMAT_PCM) {
+        std::snprintf(text, sizeof text, "%u-bit PCM", bits);
+    } else if (tag == WAVE_FORMAT_IEEE_FLOAT) {
+        std::snprintf(text, sizeof text, "%u-bit float", bits);
+    } else {
+        std::snprintf(text, sizeof text, "format tag %u with %u bits", tag, bits);
+    }
+    return text;
+}
+
+// Reads a header in order, from a file (at offsets) or from a stream (as it comes).
+class CHeaderSource {
+public:
+    CHeaderSource(int fd, bool seekable, const std::atomic<int>* interrupt)
+        : m_fd(fd), m_bSeekable(seekable), m_pInterrupt(interrupt) {}
+
+    // Exactly n bytes, or false (the end, an error, an interruption: see Problem()).
+    bool Read(void* dest, size_t n) {
+        auto* out = static_cast<char*>(dest);
+        while (n > 0) {
+            // A stream that never blocks (zeros without end) is stopped here.
+            if (m_pInterrupt && m_pInterrupt->load() != 0) {
+                m_problem = WavProblem::Interrupted;
+                return false;
+            }
+            const ssize_t got = m_bSeekable ? ::pread(m_fd, out, n, static_cast<off_t>(m_nPos))
+                                            : ::read(m_fd, out, n);
+            if (got < 0 && errno == EINTR) {
+                if (m_pInterrupt && m_pInterrupt->load() != 0) {
+                    m_problem = WavProblem::Interrupted;
+                    return false;
+                }
+                continue;
+            }
+            if (got < 0) m_nErrno = errno;
+            if (got <= 0) return false;
+            out += got;
+            n -= static_cast<size_t>(got);
+            m_nPos += static_cast<uint64_t>(got);
+        }
+        return true;
+    }
+    bool Skip(uint64_t n) {
+        if (m_bSeekable) {
+            m_nPos += n;
+            return true;
+        }
+        char scrap[4096];
+        while (n > 0) {
+            const size_t step = static_cast<size_t>(std::min<uint64_t>(n, sizeof scrap));
+            if (!Read(scrap, step)) return false;
+            n -= step;
+        }
+        return true;
+    }
+    uint64_t Pos() const { return m_nPos; }
+    int Fd() const { return m_fd; }
+    // Why the last Read failed: None at the end of the input.
+    WavProblem Problem() const { return m_nErrno ? WavProblem::Unreadable : m_problem; }
+    int Errno() const { return m_nErrno; }
+
+private:
+    int m_fd;
+    bool m_bSeekable;
+    const std::atomic<int>* m_pInterrupt;
+    uint64_t m_nPos = 0;
+    int m_nErrno = 0;
+    WavProblem m_problem = WavProblem::None;
+};
+
+// The data sizes streaming writers put in a header they cannot go back to.
+bool IsStreamingPlaceholder(uint32_t size) { return size == 0xFFFFFFFFu || size == 0x7FFFF000u; }
+
+// A stream's header, unknown chunks included, ends within this many bytes, or it is given up.
+constexpr uint64_t kStreamHeaderLimit = 16u << 20;
+
+bool IsChunkId(const unsigned char* id) {
+    for (int k = 0; k < 4; ++k) {
+        if (id[k] < 0x20 || id[k] > 0x7E) return false;
+    }
+    return true;
+}
+
+// Does a chunk (or a pad byte and a chunk) begin at `at` of a file?
+bool ChunkFollows(int fd, uint64_t at) {
+    unsigned char id[5];
+    const ssize_t n = ::pread(fd, id, sizeof id, static_cast<off_t>(at));
+    return (n >= 4 && IsChunkId(id)) || (n == 5 && IsChunkId(id + 1));
+}
+
+// The first "data" chunk among a file's chunks from `at` on, into info.
+void FindSecondData(int fd, uint64_t at, uint64_t fileSize, WavFileInfo* info) {
+    for (int k = 0; k < 1000 && at + 8 <= fileSize; ++k) {
+        unsigned char chunk[8];
+        if (::pread(fd, chunk, 8, static_cast<off_t>(at)) != 8 || !IsChunkId(chunk)) return;
+        const uint32_t size = Le32(chunk + 4);
+        if (std::memcmp(chunk, "data", 4) == 0) {
+            info->nSecondDataOffset = at + 8;
+            info->nSecondDataBytes = size;
+            return;
+        }
+        at += 8 + uint64_t{size} + (size & 1);
+    }
+}
+
+// fileSize: the whole file's length, 0 for a stream.
+bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, WavFileInfo* info,
+              std::string* error) {
+    auto fail = [&](WavProblem problem, const std::string& text) {
+        // A read that failed says why, whatever was being read.
+        if (in.Problem() == WavProblem::Interrupted) {
+            info->problem = WavProblem::Interrupted;
+            *error = "reading " + path + " was interrupted";
+        } else if (in.Problem() == WavProblem::Unreadable) {
+            info->problem = WavProblem::Unreadable;
+            *error = "Cannot read " + path + ": " + std::strerror(in.Errno());
+        } else {
+            info->problem = problem;
+            *error = path + text;
+        }
+        return false;
+    };
+    const bool stream = fileSize == 0;
+    unsigned char riff[12];
+    if ((!stream && fileSize < 12) || !in.Read(riff, sizeof riff) ||
+        std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
+        return fail(WavProblem::NotWav, " is not a WAV file (no RIFF/WAVE header)");
+    }
+    bool haveFormat = false;
+    for (;;) {
+        unsigned char chunk[8];
+        if ((!stream && in.Pos() + 8 > fileSize) || !in.Read(chunk, sizeof chunk)) break;
+        const uint32_t size = Le32(chunk + 4);
+        const uint64_t body = in.Pos();
+        if (stream && std::memcmp(chunk, "data", 4) != 0 && body + size > kStreamHeaderLimit) {
+            return fail(WavProblem::Damaged,
+                        " shows no data chunk in its first 16 MiB; not a WAV stream that can be "
+                        "split");
+        }
+        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+            unsigned char fmt[40] = {};
+            const size_t want = std::min<size_t>(size, sizeof fmt);
+            if (size < 16 || (!stream && body + want > fileSize) || !in.Read(fmt, want) ||
+                !in.Skip(size - want + (size & 1))) {
+                return fail(WavProblem::Damaged, " is truncated or damaged (bad \"fmt \" chunk)");
+            }
+            WAVEFORMATEX& f = info->format;
+            f.wFormatTag = Le16(fmt);
+            f.nChannels = Le16(fmt + 2);
+            f.nSamplesPerSec = Le32(fmt + 4);
+            f.nAvgBytesPerSec = Le32(fmt + 8);
+            f.nBlockAlign = Le16(fmt + 12);
+            f.wBitsPerSample = Le16(fmt + 14);
+            f.cbSize = 0;
+            // The extensible header names the real sample type in its sub-format GUID, whose
+            // first two bytes are the plain format tag.
+            if (f.wFormatTag == kFormatExtensible && size >= 40) f.wFormatTag = Le16(fmt + 24);
+            haveFormat = true;
+        } else if (std::memcmp(chunk, "data", 4) == 0) {
+            if (!haveFormat) {
+                return fail(WavProblem::Damaged,
+                            " is not a usable WAV file (no \"fmt \" chunk before the data)");
+            }
+            const WAVEFORMATEX& f = info->format;
+            const bool pcm16 = f.wFormatTag == WAVE_FORMAT_PCM && f.wBitsPerSample == 16;
+            const bool float32 = f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && f.wBitsPerSample == 32;
+            if (!pcm16 && !float32) {
+                return fail(WavProblem::SampleType,
+                            " holds " + Describe(f.wFormatTag, f.wBitsPerSample) +
+                                " samples; only 16-bit PCM and 32-bit float WAV files can be read");
+            }
+            if (f.nChannels == 0 || f.nSamplesPerSec == 0 ||
+                f.nBlockAlign != f.nChannels * (f.wBitsPerSample / 8)) {
+                return fail(WavProblem::Damaged, " has an inconsistent \"fmt \" chunk");
+            }
+            info->nDataOffset = body;
+            info->nDeclaredBytes = size;
+            info->bStream = stream;
+            auto toTheEnd = [&] {
+                info->bSizeToEnd = true;
+                info->nDataBytes = stream ? WavFileInfo::kToTheEnd
+                                          : (fileSize - body) / f.nBlockAlign * f.nBlockAlign;
+                return true;
+            };
+            const bool follows = stream || body + size < fileSize;
+            if (IsStreamingPlaceholder(size) || (!stream && body + size > fileSize) ||
+                (size == 0 && follows)) {
+                return toTheEnd();
+            }
+            info->nPartialBytes = size % f.nBlockAlign;
+            if (info->nPartialBytes != 0 && !stream && follows &&
+                !ChunkFollows(in.Fd(), body + size)) {
+                return toTheEnd();
+            }
+            info->nDataBytes = size - info->nPartialBytes;
+            if (!stream) FindSecondData(in.Fd(), body + size + (size & 1), fileSize, info);
+            return true;
+        }
+        if (std::memcmp(chunk, "fmt ", 4) != 0 && !in.Skip(uint64_t{size} + (size & 1))) {
+            break;  // chunks are padded to even sizes
+        }
+    }
+    return fail(WavProblem::Damaged, haveFormat ? " has no data chunk (truncated?)"
+                                                : " is not a usable WAV file (no \"fmt \" chunk)");
+}
+
+}  // namespace
+
+bool ReadWavHeader(int fd, const std::string& name, WavFileInfo* info, std::string* error,
+                   const std::atomic<int>* interrupt) {
+    *info = WavFileInfo{};
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        info->problem = WavProblem::Unreadable;
+        *error = "Cannot read " + name + ": " + std::strerror(errno);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        info->problem = WavProblem::Unreadable;
+        *error = "Cannot read " + name + ": it is a folder";
+        return false;
+    }
+    const bool seekable = S_ISREG(st.st_mode);
+    CHeaderSource in(fd, seekable, interrupt);
+    if (!ParseWav(in, seekable ? static_cast<uint64_t>(st.st_size) : 0, name, info, error)) {
+        return false;
+    }
+    // A file is read on from the data's first byte; a stream already stands there.
+    if (seekable && lseek(fd, static_cast<off_t>(info->nDataOffset), SEEK_SET) < 0) {
+        info->problem = WavProblem::Unreadable;
+        *error = "Cannot read " + name + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool ReadWavFileInfo(const std::string& path, WavFileInfo* info, std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *info = WavFileInfo{};
+        info->problem = WavProblem::Unreadable;
+        *error = "Cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    const bool ok = ReadWavHeader(fd, path, info, error);
+    ::close(fd);
+    return ok;
+}
