@@ -507,9 +507,7 @@ bool CSplitter::AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes) {
             }
             got += static_cast<size_t>(n);
         }
-        int gap = 0, endGap = 0;
-        long offset = 0;
-        analyser.ProcessBlock(block.get(), static_cast<long>(got), &gap, &offset, &endGap);
+        analyser.ProcessBlock(block.get(), static_cast<long>(got));
         done += got;
     }
     return true;
@@ -770,11 +768,7 @@ CSplitter::Rest CSplitter::ReadRest(const CSignalAnalyzer& ended, uint64_t taken
     analyser.SetObserver(&view);
     const uint64_t frameBytes = m_info.format.nBlockAlign;
     std::unique_ptr<char[]> block(new char[kBlockBytes]);
-    auto process = [&](size_t n) {
-        int gap = 0, endGap = 0;
-        long offset = 0;
-        analyser.ProcessBlock(block.get(), static_cast<long>(n), &gap, &offset, &endGap);
-    };
+    auto process = [&](size_t n) { analyser.ProcessBlock(block.get(), static_cast<long>(n)); };
     if (!m_info.bStream) {
         for (uint64_t at = taken; analyse && at < m_info.nDataBytes && !Interrupted();) {
             const size_t want =
@@ -1191,9 +1185,7 @@ int CSplitter::SongCount() {
             failed = true;
             break;
         }
-        int gap = 0, endGap = 0;
-        long offset = 0;
-        cutter.ProcessBlock(block.get(), n, &gap, &offset, &endGap);
+        cutter.ProcessBlock(block.get(), n);
         uint64_t done = 0;
         while (ok && c < cutBytes.size() && cutBytes[c] < at + static_cast<uint64_t>(n)) {
             const uint64_t part = cutBytes[c] - at - done;
