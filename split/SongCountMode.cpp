@@ -240,9 +240,7 @@ int SplitBySongCount(CSplitRun& run) {
             failed = true;
             break;
         }
-        int gap = 0, endGap = 0;
-        long offset = 0;
-        cutter.ProcessBlock(block.get(), n, &gap, &offset, &endGap);
+        cutter.ProcessBlock(block.get(), n);
         uint64_t done = 0;
         while (ok && c < cutBytes.size() && cutBytes[c] < at + static_cast<uint64_t>(n)) {
             const uint64_t part = cutBytes[c] - at - done;

@@ -516,9 +516,7 @@ bool CSplitRun::AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes) {
             }
             got += static_cast<size_t>(n);
         }
-        int gap = 0, endGap = 0;
-        long offset = 0;
-        analyser.ProcessBlock(block.get(), static_cast<long>(got), &gap, &offset, &endGap);
+        analyser.ProcessBlock(block.get(), static_cast<long>(got));
         done += got;
     }
     return true;
@@ -608,11 +606,7 @@ CSplitRun::Rest CSplitRun::ReadRest(const CSignalAnalyzer& ended, uint64_t taken
     analyser.SetObserver(&view);
     const uint64_t frameBytes = m_info.format.nBlockAlign;
     std::unique_ptr<char[]> block(new char[kBlockBytes]);
-    auto process = [&](size_t n) {
-        int gap = 0, endGap = 0;
-        long offset = 0;
-        analyser.ProcessBlock(block.get(), static_cast<long>(n), &gap, &offset, &endGap);
-    };
+    auto process = [&](size_t n) { analyser.ProcessBlock(block.get(), static_cast<long>(n)); };
     if (!m_info.bStream) {
         for (uint64_t at = taken; analyse && at < m_info.nDataBytes && !Interrupted();) {
             const size_t want =
