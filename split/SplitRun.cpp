@@ -316,10 +316,14 @@ int CSplitRun::OpenInput() {
                << (m_info.nPartialBytes == 1 ? " byte" : " bytes")
                << " of the partial frame are left out\n";
     }
+    // Which of two data chunks holds the recording cannot be told: splitting the first would
+    // leave the other one's audio out without a word.
     if (m_info.nSecondDataOffset != 0) {
-        Note() << notice << " holds a second data chunk (" << m_info.nSecondDataBytes
-               << " bytes at byte " << m_info.nSecondDataOffset
-               << ") after the first; only the first is split\n";
+        return Fail(m_strName + " holds a second data chunk (" +
+                    std::to_string(m_info.nSecondDataBytes) + " bytes at byte " +
+                    std::to_string(m_info.nSecondDataOffset) +
+                    ") after the first; which one is the recording cannot be told, so nothing "
+                    "was split");
     }
     return -1;
 }
