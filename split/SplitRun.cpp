@@ -51,14 +51,13 @@ constexpr uint32_t kMaxRate = 384000;
 struct TypedRange {
     const char* szOption;
     double fLow, fHigh;
-    const char* szUnit;
 };
 
 constexpr TypedRange kTyped[] = {
-    {"--gap-size", 0.01, 5.0, "seconds"},
-    {"--gap-level", -144.0, -6.0, "dB"},
-    {"--min-song", 1.0, 200.0, "seconds"},
-    {"--end-gap", 1.0, 30.0, "seconds"},
+    {"--gap-size", 0.01, 5.0},
+    {"--gap-level", -144.0, -6.0},
+    {"--min-song", 1.0, 200.0},
+    {"--end-gap", 1.0, 30.0},
 };
 
 // mm:ss.s, rounded to the nearest tenth as audio editors show times.
@@ -387,21 +386,9 @@ bool CSplitRun::SetTyped(CSignalAnalyzer& analyser, Param param, double value) {
     const int p = named ? NearestValidPosition(param, value) : 0;
     // Position 0 is out of every range: the analyser then gives its own message.
     SetPosition(analyser, param, -p);
+    // The analyser's message names the range; a second one would only contradict it.
     NoteParamError(analyser, param, source);
-    if (analyser.GetErrorFlag()) {
-        double ends[2];
-        for (int k = 0; k < 2; ++k) {
-            const int end = NearestValidPosition(param, k ? range.fHigh : range.fLow);
-            ends[k] = ValueFromPosition(SettingOf(param), -end);
-        }
-        const char* format = param == 1 ? "%.1f" : "%.4g";
-        const int lowFirst = param == 1 ? 1 : 0;  // levels read from the top, like the message
-        m_paramErrors[param] += "vellisto-split: " + std::string(range.szOption) +
-                                ": the recorder holds " + Number(ends[lowFirst], format) + " to " +
-                                Number(ends[1 - lowFirst], format) + " " + range.szUnit + "\n";
-        return false;
-    }
-    return true;
+    return !analyser.GetErrorFlag();
 }
 
 int CSplitRun::ApplyPreset(CSignalAnalyzer& analyser) {
@@ -410,7 +397,9 @@ int CSplitRun::ApplyPreset(CSignalAnalyzer& analyser) {
     const bool own = m_options.strPresetsFile.empty();
     const std::string presetsFile = own ? UserPresetsFile() : m_options.strPresetsFile;
     LoadPresetsFile(presetsFile, presets, &report);
-    if (!report.bOpened && own && report.nErrno == ENOENT) {
+    // The presets came from the file, or from no file at all.
+    const bool starting = !report.bOpened && own && report.nErrno == ENOENT;
+    if (starting) {
         presets = StartingPresets();  // what the recorder offers before it has saved any
     } else if (!report.bOpened) {
         if (report.nErrno == ENOENT) return Fail("no presets file \"" + presetsFile + "\"");
@@ -441,18 +430,22 @@ int CSplitRun::ApplyPreset(CSignalAnalyzer& analyser) {
             }
             known += (known.empty() ? "\"" : ", \"") + DecodeWindows1252(p.m_strName) + "\"";
         }
+        const std::string held =
+            known.empty() ? std::string(" (it holds none)") : " (it holds " + known + ")";
         const std::string text =
-            "no preset named \"" + m_options.strPreset + "\" in \"" + presetsFile + "\"" +
-            (known.empty() ? std::string(" (it holds none)") : " (it holds " + known + ")");
+            "no preset named \"" + m_options.strPreset + "\" " +
+            (starting ? "among the starting presets" + held + "; no presets file \"" + presetsFile +
+                            "\" has been saved yet"
+                      : "in \"" + presetsFile + "\"" + held);
         return report.bDamaged ? Fail(text) : Fail(text, kExitUsage);
     }
 
     // In the order the main window applies a preset. The preset's sample format and device do
     // not apply: the input file has its own format and is the device.
     RecSettings s = preset->m_settings;
-    const std::string source = "preset \"" + DecodeWindows1252(preset->m_strName) + "\"";
+    const std::string named = "preset \"" + DecodeWindows1252(preset->m_strName) + "\"";
     ApplyDetectionSettings(s, analyser, [&](RecSetting setting, const char* text) {
-        m_paramErrors[static_cast<size_t>(setting)] = source + ": " + text;
+        m_paramErrors[static_cast<size_t>(setting)] = named + ": " + text;
     });
     return -1;
 }
