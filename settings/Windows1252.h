@@ -3,7 +3,7 @@
 // from outside (label files, cue sheets, track lists, titles) that is not UTF-8 is read as the
 // code page too, so that any bytes give some text and none is refused or lost.
 // The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the
-// control characters of the same number, as Windows maps them, so every byte string survives
+// control characters of the same number, so every byte string survives
 // decoding and encoding again unchanged. No state; any thread.
 #pragma once
 
