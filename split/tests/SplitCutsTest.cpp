@@ -46,11 +46,12 @@ TEST(SplitCuts, LabelFileCutsAtItsFramesAndNamesTheSongsAfterItsTitles) {
                 HasSubstr("00:01.8 of " + (dir / "Side.wav").string() + " between the cuts"));
     EXPECT_THAT(run.strErr, HasSubstr("00:00.5 of " + (dir / "Side.wav").string() +
                                       " after the last song was not written"));
-    // The label file the run writes gives the frames it cut at (and reads back to them).
-    EXPECT_EQ(
-        Lines(ReadText(dir / "out.txt")),
-        (std::vector<std::string>{"1.000091\t4.500045\tFirst", "4.500045\t6.249977\tSecond 'Song'",
-                                  "7.000000\t11.500045\tThird"}));
+    // The label file the run writes gives the frames it cut at and the titles as it read them
+    // (a label file has no quoting to keep a quotation mark from).
+    EXPECT_EQ(Lines(ReadText(dir / "out.txt")),
+              (std::vector<std::string>{"1.000091\t4.500045\tFirst",
+                                        "4.500045\t6.249977\tSecond \"Song\"",
+                                        "7.000000\t11.500045\tThird"}));
 }
 
 TEST(SplitCuts, CueSheetCutsAtIndexOneAndTagsFlacSongs) {
