@@ -59,13 +59,15 @@ TEST(SplitCuts, CueSheetCutsAtIndexOneAndTagsFlacSongs) {
     CTempDir dir;
     const Bytes side = WriteSide(dir / "Side.wav", {{10 * kRate, true}});
     // 147 frames to a cue frame at 11,025 a second. Untitled tracks keep the song-file names.
-    std::ofstream(dir / "side.cue") << "PERFORMER \"The Band\"\nTITLE \"The Album\"\n"
+    // The album in Windows-1252 (as an older editor saves it) and the artist given so.
+    std::ofstream(dir / "side.cue") << "PERFORMER \"The Band\"\nTITLE \"The Alb\xFCm\"\n"
                                        "FILE \"Side.wav\" WAVE\n"
                                        "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
                                        "  TRACK 02 AUDIO\n    INDEX 00 00:02:00\n"
                                        "    INDEX 01 00:03:74\n"
                                        "  TRACK 03 AUDIO\n    INDEX 01 00:07:01\n";
-    const SplitRun run = Split({"--cuts", dir / "side.cue", "--format", "FLAC", dir / "Side.wav"});
+    const SplitRun run = Split(
+        {"--cuts", dir / "side.cue", "--artist", "Caf\xE9", "--format", "FLAC", dir / "Side.wav"});
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     const long second = 3 * kRate + 74 * 147, third = 7 * kRate + 147;
     EXPECT_EQ(Decoded(dir / "Side1.flac", dir), Frames(side, 0, second));
@@ -73,7 +75,7 @@ TEST(SplitCuts, CueSheetCutsAtIndexOneAndTagsFlacSongs) {
     EXPECT_EQ(Decoded(dir / "Side3.flac", dir), Frames(side, third, 10 * kRate));
     const std::string tags =
         RunTool("metaflac --export-tags-to=- '" + (dir / "Side2.flac").string() + "'").szOut;
-    EXPECT_EQ(tags, "tracknumber=2\nalbum=The Album\nartist=The Band\n");
+    EXPECT_EQ(tags, "tracknumber=2\nalbum=The Alb\xC3\xBCm\nartist=Caf\xC3\xA9\n");
 }
 
 TEST(SplitCuts, FlacSongsOfADetectedSplitHoldTheWavSongsSamplesAndTheTrackListsTitles) {
