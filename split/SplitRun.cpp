@@ -802,9 +802,15 @@ int CSplitRun::WriteLabelsAndCue() {
     return kExitOk;
 }
 
-// A label file or cue sheet: created, never written over unless --force said so.
+// A label file or cue sheet: created, never written over unless --force said so. A pipe, a
+// FIFO or a terminal that is there already is written to as it is.
 bool CSplitRun::WriteNewFile(const std::string& path, const std::string& text) const {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (m_options.bForce ? O_TRUNC : O_EXCL);
+    struct stat st {};
+    const bool stream =
+        ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+    const int flags = stream
+                          ? O_WRONLY | O_CLOEXEC | O_NOCTTY
+                          : O_WRONLY | O_CREAT | O_CLOEXEC | (m_options.bForce ? O_TRUNC : O_EXCL);
     const int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) return false;
     size_t done = 0;
