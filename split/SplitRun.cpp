@@ -35,6 +35,7 @@
 #include "split/RunPaths.h"
 #include "split/SongOutput.h"
 #include "split/TerminalWindow.h"
+#include "take/CutsFile.h"
 #include "take/SongNames.h"
 #include "take/TrackList.h"
 
@@ -773,32 +774,15 @@ void CSplitRun::PrintList(const CDetectorView* view, const std::string& endGapTe
 }
 
 int CSplitRun::WriteLabelsAndCue() {
-    const double rate = m_info.format.nSamplesPerSec;
-    // A song's title, or its file's name; the characters a label file or cue sheet cannot
-    // hold in a title are put as spaces (quotation marks as apostrophes).
-    auto label = [](const SplitSong& s) {
-        const std::string name(FileNamePart(s.strPath));
-        const size_t dot = name.rfind('.');
-        std::string text = !s.strTitle.empty()                    ? s.strTitle
-                           : dot == std::string::npos || dot == 0 ? name
-                                                                  : name.substr(0, dot);
-        for (char& c : text) {
-            if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-            if (c == '"') c = '\'';
-        }
-        return text;
-    };
-    if (!m_options.strLabels.empty()) {
-        std::string text;
-        for (const SplitSong& s : m_songs) {
-            char row[96];
-            std::snprintf(row, sizeof row, "%.6f\t%.6f\t", s.nStartFrame / rate,
-                          (s.nStartFrame + s.nFrames) / rate);
-            text += row + label(s) + "\n";
-        }
-        if (!WriteNewFile(m_options.strLabels, text))
-            return Fail("cannot write the label file " + m_options.strLabels + ": " +
-                        std::strerror(errno));
+    const uint32_t rate = m_info.format.nSamplesPerSec;
+    std::vector<SideSong> songs;
+    for (const SplitSong& s : m_songs) {
+        songs.push_back({s.nStartFrame, s.nStartFrame + s.nFrames, s.strTitle, s.strPath});
+    }
+    if (!m_options.strLabels.empty() &&
+        !WriteNewFile(m_options.strLabels, LabelFileText(songs, rate))) {
+        return Fail("cannot write the label file " + m_options.strLabels + ": " +
+                    std::strerror(errno));
     }
     if (!m_options.strCue.empty()) {
         // The sheet names the input as it is seen from the sheet's own folder.
@@ -807,24 +791,10 @@ int CSplitRun::WriteLabelsAndCue() {
         const bool beside = fs::equivalent(FolderPart(input), FolderPart(m_options.strCue), ec);
         const std::string named =
             beside ? std::string(FileNamePart(input)) : fs::absolute(input, ec).string();
-        std::string text = "FILE \"" + named + "\" WAVE\n";
-        int track = 0;
-        for (const SplitSong& s : m_songs) {
-            // 75 frames a second, rounded to the nearest as editors place an index.
-            const uint64_t rate = m_info.format.nSamplesPerSec;
-            const uint64_t frames = (s.nStartFrame * 150 + rate) / (2 * rate);
-            char row[160];
-            std::snprintf(
-                row, sizeof row,
-                "  TRACK %02d AUDIO\n    TITLE \"%s\"\n    INDEX 01 %02llu:%02llu:%02llu\n",
-                ++track, label(s).c_str(), static_cast<unsigned long long>(frames / 75 / 60),
-                static_cast<unsigned long long>(frames / 75 % 60),
-                static_cast<unsigned long long>(frames % 75));
-            text += row;
-        }
-        if (!WriteNewFile(m_options.strCue, text))
+        if (!WriteNewFile(m_options.strCue, CueSheetText(songs, {{named, 0}}, rate))) {
             return Fail("cannot write the cue sheet " + m_options.strCue + ": " +
                         std::strerror(errno));
+        }
     }
     return kExitOk;
 }

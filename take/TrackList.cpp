@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "settings/Windows1252.h"
+
 namespace {
 
 // Spaces, tabs and the dashes people put between a position, a title and a time.
@@ -122,13 +124,14 @@ bool IsSideHeading(std::string_view line) {
 
 }  // namespace
 
-std::vector<TrackListEntry> ParseTrackListEntries(std::string_view text) {
+std::vector<TrackListEntry> ParseTrackListEntries(std::string_view input) {
     struct Line {
         std::string_view text;
         std::optional<Position> position;
     };
     std::vector<Line> lines;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    const std::string utf8 = TextFileToUtf8(input);
+    std::string_view text = utf8;
     while (!text.empty()) {
         const size_t end = text.find('\n');
         const std::string_view line = TrimSpaces(text.substr(0, end));

@@ -3,6 +3,7 @@
 // end ("3:45", "(3:45)", "[03:45]", "- 3:45"). Blank lines and side headings ("Side A") are
 // skipped; titles are trimmed. A bare number and a space ("99 Luftballons") counts as a position
 // only where the lines count up one by one, so a title that begins with a number keeps it.
+// Text that is not UTF-8 is read as Windows-1252; UTF-16 with a byte-order mark is read.
 //
 // Plain functions on values: any thread.
 #pragma once

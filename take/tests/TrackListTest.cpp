@@ -63,4 +63,16 @@ TEST(TrackList, KeepsThePositionsAndTimesItTookOff) {
     EXPECT_TRUE(ParseTrackList(" \n\t\n").empty());
 }
 
+TEST(TrackList, ReadsTheEncodingsPeopleSaveIn) {
+    const Titles want = {"Caf\xC3\xA9", "\xE2\x80\x9CQuoted\xE2\x80\x9D"};
+    EXPECT_EQ(ParseTrackList("1. Caf\xE9\n2. \x93Quoted\x94\n"), want) << "Windows-1252";
+    const std::string little(
+        "\xFF\xFE"
+        "C\0a\0f\0\xE9\0\n\0\x1C\x20Q\0u\0o\0t\0e\0d\0\x1D\x20",
+        28);
+    EXPECT_EQ(ParseTrackList(little), want) << "UTF-16";
+    const std::string big("\xFE\xFF\0C\0a\0f\0\xE9\0\n\x20\x1C\0Q\0u\0o\0t\0e\0d\x20\x1D", 28);
+    EXPECT_EQ(ParseTrackList(big), want) << "UTF-16, big end first";
+}
+
 }  // namespace
