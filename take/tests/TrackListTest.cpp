@@ -27,6 +27,14 @@ TEST(TrackList, CommonFormsGiveTheTitles) {
          {"One", "Two", "Three", "Four", "Five"}},
         {"catalogue rows", "A1\tMorning\t3:45\nA2\tNoon\t12:01\n", {"Morning", "Noon"}},
         {"side headings", "Side A\nA1 Morning\nSide B:\nB1 Evening\n", {"Morning", "Evening"}},
+        {"shop and sleeve headings",
+         "Tracklist:\nSide One\nA-Side\nDisc 1\nCD1\nFace A\nSide A (18:30)\nTracklist\n"
+         "1. Morning\nB side\nCD 2:\n2. Evening\n",
+         {"Morning", "Evening"}},
+        {"disc and track positions",
+         "1-01 Morning\n1-02 Noon\n2-01 Evening 3:10\n",
+         {"Morning", "Noon", "Evening"}},
+        {"a title that is only a time", "12:00\n4:33\n", {"12:00", "4:33"}},
         {"plain numbers counting up", "1 One\n2 Two\n3 Three\n", {"One", "Two", "Three"}},
         {"CRLF and a byte-order mark",
          "\xEF\xBB\xBF"
