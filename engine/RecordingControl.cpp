@@ -221,6 +221,7 @@ StartOutcome CRecordingControl::Start() {
     m_params.pPathNames = &m_pathNames;
     m_params.pDisplayNames = &m_displayNames;
     m_params.pOutcome = &m_outcome;
+    m_params.pMeterLevels = &m_meterLevels;
     m_params.nMaxSongBytes =
         std::max<uint64_t>(m_nMaxSongBytes, static_cast<uint64_t>(m_nBufferSize));
     m_params.nWaitSliceMs = m_nWaitSliceMs;
@@ -249,7 +250,6 @@ StartOutcome CRecordingControl::Start() {
 void CRecordingControl::OnStop() { m_bStopFlag = 1; }
 
 void CRecordingControl::OnRecordingProgress(const RecordingProgress& progress) {
-    m_meterLevels.Deposit(progress.fPeak, progress.fPower, progress.nClips);
     // Everything shown comes from the report: the file its bytes went into and the counters as
     // they were then, whatever the recording thread has done since.
     m_nSongNumber = progress.nSongNumber;
