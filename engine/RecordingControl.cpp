@@ -190,6 +190,8 @@ StartOutcome CRecordingControl::Start() {
 
     const std::string filePath = m_pathNames.Name(1);
     const std::string displayName = m_displayNames.Name(1);
+    // The writer names the base file while idle (New offers it): a refusal gives it back.
+    const std::string baseName = m_writer.GetFileName();
     m_writer.SetFileName(filePath.c_str());
     m_writer.Create();
     if (!m_writer.GetErrorFlag()) {
@@ -199,6 +201,7 @@ StartOutcome CRecordingControl::Start() {
     if (m_writer.GetErrorFlag()) {
         StartOutcome outcome = Refuse(StartRefusal::FileNotCreatable, m_writer.GetErrorText());
         outcome.strPath = filePath;
+        m_writer.SetFileName(baseName.c_str());
         return outcome;
     }
 

@@ -82,7 +82,10 @@ TEST(ControlRecord, EveryRefusalIsAValueAndLeavesNothingBehind) {
         Recording r({{1000, true}});
         c.scripted ? r.UseTest({}, CTestCaptureBackend::Delivery::Automatic) : r.UseFile({});
         c.setup(r);
+        // What New offers next: the base file, never the song file a refusal tried to make.
+        const std::string baseName = r.ctl->GetWriter().GetFileName();
         EXPECT_FALSE(r.win.Record());
+        EXPECT_EQ(r.ctl->GetWriter().GetFileName(), baseName);
         const StartOutcome& out = r.win.start;
         EXPECT_EQ(out.refusal, c.refusal);
         if (c.refusal == StartRefusal::FileNotCreatable) {
