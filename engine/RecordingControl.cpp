@@ -252,6 +252,15 @@ StartOutcome CRecordingControl::Start() {
 
 void CRecordingControl::OnStop() { m_bStopFlag = 1; }
 
+bool CRecordingControl::StopAndWait(int timeoutMs) {
+    if (!m_thread.joinable()) return true;
+    m_bStopFlag = 1;
+    if (!m_threadEnded.Lock(std::max(timeoutMs, 0))) return false;
+    // The signal stays for every later look, the finish's too.
+    m_threadEnded.Set();
+    return true;
+}
+
 void CRecordingControl::OnRecordingProgress(const RecordingProgress& progress) {
     // Everything shown comes from the report: the file its bytes went into and the counters as
     // they were then, whatever the recording thread has done since.

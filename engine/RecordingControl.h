@@ -47,12 +47,13 @@
 // (clock and meters move) until the ring is full, or until a song file ends (its close waits for
 // its bytes, the next file's header for the disk); from then on the capture queue holds the
 // audio. The thread closes the last song file itself, so the done message comes once its bytes
-// are written, and the window never waits for the disk. What crosses between the threads is a
-// copy (a report in the mailbox, the levels in CMeterLevels, the outcome after the join). The
-// meters' levels go from the recording thread straight to the LED meter thread, so they keep
-// moving while the owner's thread is busy (a modal box is up) and its messages wait.
-// The level monitor's device is its own thread's: the owner's thread only asks it to open or let
-// go and waits, bounded, for the release (LevelMonitor.h).
+// are written, and the window never waits for the disk: when it leaves, it waits a bounded time
+// (StopAndWait) and goes, and the process finishes the recording without it. What crosses between
+// the threads is a copy (a report in the mailbox, the levels in CMeterLevels, the outcome after the
+// join). The meters' levels go from the recording thread straight to the LED meter thread, so they
+// keep moving while the owner's thread is busy (a modal box is up) and its messages wait. The level
+// monitor's device is its own thread's: the owner's thread only asks it to open or let go and
+// waits, bounded, for the release (LevelMonitor.h).
 #pragma once
 
 #include <atomic>
@@ -104,6 +105,10 @@ public:
     void Abandon();
     // Asks the recording thread to stop; returns at once. Its done message follows.
     void OnStop();
+    // The owner is leaving: asks the recording thread to stop and waits for it, at most
+    // timeoutMs. True once it has ended (Finish then waits no more); false while it still waits
+    // for the disk to take the last bytes, which Finish, called later, waits for without limit.
+    bool StopAndWait(int timeoutMs);
     // A progress report taken from the sink: the counters follow it. The meters do not wait for
     // it: the recording thread hands them each block's levels itself.
     void OnRecordingProgress(const RecordingProgress& progress);
