@@ -190,6 +190,8 @@ StartOutcome CRecordingControl::Start() {
 
     const std::string filePath = m_pathNames.Name(1);
     const std::string displayName = m_displayNames.Name(1);
+    // The writer names the base file while idle (New offers it): a refusal gives it back.
+    const std::string baseName = m_writer.GetFileName();
     m_writer.SetFileName(filePath.c_str());
     m_writer.Create();
     if (!m_writer.GetErrorFlag()) {
@@ -199,6 +201,7 @@ StartOutcome CRecordingControl::Start() {
     if (m_writer.GetErrorFlag()) {
         StartOutcome outcome = Refuse(StartRefusal::FileNotCreatable, m_writer.GetErrorText());
         outcome.strPath = filePath;
+        m_writer.SetFileName(baseName.c_str());
         return outcome;
     }
 
@@ -221,6 +224,7 @@ StartOutcome CRecordingControl::Start() {
     m_params.pPathNames = &m_pathNames;
     m_params.pDisplayNames = &m_displayNames;
     m_params.pOutcome = &m_outcome;
+    m_params.pMeterLevels = &m_meterLevels;
     m_params.nMaxSongBytes =
         std::max<uint64_t>(m_nMaxSongBytes, static_cast<uint64_t>(m_nBufferSize));
     m_params.nWaitSliceMs = m_nWaitSliceMs;
@@ -248,8 +252,16 @@ StartOutcome CRecordingControl::Start() {
 
 void CRecordingControl::OnStop() { m_bStopFlag = 1; }
 
+bool CRecordingControl::StopAndWait(int timeoutMs) {
+    if (!m_thread.joinable()) return true;
+    m_bStopFlag = 1;
+    if (!m_threadEnded.Lock(std::max(timeoutMs, 0))) return false;
+    // The signal stays for every later look, the finish's too.
+    m_threadEnded.Set();
+    return true;
+}
+
 void CRecordingControl::OnRecordingProgress(const RecordingProgress& progress) {
-    m_meterLevels.Deposit(progress.fPeak, progress.fPower, progress.nClips);
     // Everything shown comes from the report: the file its bytes went into and the counters as
     // they were then, whatever the recording thread has done since.
     m_nSongNumber = progress.nSongNumber;

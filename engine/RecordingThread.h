@@ -1,8 +1,8 @@
 // The recording thread: waits for each filled capture buffer, takes it from the capture
 // device, runs it through the analyser, appends it to the current song file and, at every gap
 // the analyser reports, closes the file at the split point and opens the next numbered one.
-// It posts a progress message after every block and, once it has closed the last song file, a
-// done message when it ends.
+// It posts a progress message after every block, hands the block's levels to the LED meters and,
+// once it has closed the last song file, posts a done message when it ends.
 //
 // The recording control fills RecordingThreadParams on its owner's thread, keeps it and every
 // object it points to alive until the thread has ended, and reads the outcome once it has joined
@@ -24,6 +24,7 @@ class CWaveIn;
 class CEvent;
 class CCriticalSection;
 class IRecordingSink;
+class CMeterLevels;
 
 struct RecordingThreadParams {
     IRecordingSink* pSink = nullptr;  // receiver of the posted messages
@@ -45,6 +46,10 @@ struct RecordingThreadParams {
     const CSongFileName* pDisplayNames = nullptr;
 
     RecordingOutcome* pOutcome = nullptr;
+    // Where the LED meters find each block's levels (null: nowhere). The thread deposits them
+    // itself, once it has let go of the recording lock, so that the meters move whatever the
+    // owner's thread is doing (a box is up, say).
+    CMeterLevels* pMeterLevels = nullptr;
     // Largest number of sample bytes a song file may hold; the thread goes on in the next
     // numbered file, at a block boundary, before a block would pass it. The default keeps the
     // RIFF and data size fields of a WAV file within 32 bits.
