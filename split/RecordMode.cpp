@@ -89,9 +89,7 @@ int RecordSide(CSplitRun& run) {
     StartOutcome start = control.Prepare({true, run.m_strBaseName, controlBase});
     if (!start.Refused() && start.existing.nLowest > 0 && !run.m_options.bForce) {
         control.Abandon();
-        return run.Fail(start.existing.strLowest +
-                        " exists (and possibly more numbered song files); use --force to "
-                        "overwrite them");
+        return run.Fail(run.ExistingSongsText(start.existing.strLowest));
     }
     if (!start.Refused()) start = control.Start();
     if (start.Refused()) {

@@ -89,6 +89,15 @@ std::optional<FileId> IdOf(const std::string& path) {
     return FileId{st.st_dev, st.st_ino};
 }
 
+// Standard input that is a regular file ("< Side1.wav") is the user's file as much as a named
+// input: its songs must not be written over it either.
+std::optional<FileId> InputIdOf(const std::string& name) {
+    if (name != "-") return IdOf(name);
+    struct stat st {};
+    if (::fstat(STDIN_FILENO, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    return FileId{st.st_dev, st.st_ino};
+}
+
 // A folder as one name, whether it exists yet or not.
 std::string SameFolder(const std::string& path) {
     std::error_code ec;
@@ -157,7 +166,7 @@ int CheckRunPaths(const SplitOptions& options, std::ostream& err) {
     };
     std::vector<Input> inputs;
     for (const std::string& name : options.inputs) {
-        Input in{&name, name == "-" ? std::nullopt : IdOf(name), {}, {}, CSongFileName()};
+        Input in{&name, InputIdOf(name), {}, {}, CSongFileName()};
         std::string error;
         in.strBase = SongBase(options, name, &error);
         // An input without a base fails on its own, later, and writes nothing.

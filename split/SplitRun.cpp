@@ -370,9 +370,25 @@ bool CSplitRun::CheckDestination() {
 bool CSplitRun::CheckOverwrite() {
     const long existing = m_songNames.LowestExisting();
     if (existing == 0 || m_options.bForce) return true;
-    Fail(m_songNames.Name(existing) +
-         " exists (and possibly more numbered song files); use --force to overwrite them");
+    Fail(ExistingSongsText(m_songNames.Name(existing)));
     return false;
+}
+
+std::string CSplitRun::ExistingSongsText(const std::string& existing) const {
+    const std::string stem(FileNamePart(m_songNames.Stem()));
+    // Side1.wav's songs are Side11.wav, Side12.wav, ...: what is there may be other sides of a
+    // set, which --force would write over.
+    if (!stem.empty() && stem.back() >= '0' && stem.back() <= '9') {
+        return existing + " exists, and the song files of " + m_strName + " would take its name (" +
+               m_songNames.Name(1) + ", " + m_songNames.Name(2) +
+               ", ...): a base name that ends in a digit runs into other recordings' names; "
+               "choose another with -o, for example -o " +
+               ShellQuote(FolderPart(m_strBasePath) + "/" + stem + "-" +
+                          std::string(m_songNames.Extension()));
+    }
+    return existing +
+           " exists (and possibly more numbered song files); use --force to overwrite "
+           "them";
 }
 
 void CSplitRun::NoteParamError(CSignalAnalyzer& analyser, Param param, const std::string& source) {

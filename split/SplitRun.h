@@ -63,6 +63,8 @@ public:
     bool ChooseOutput();
     bool CheckDestination();
     bool CheckOverwrite();
+    // Why existing song files stop the run, naming the first of them, and what to do.
+    std::string ExistingSongsText(const std::string& existing) const;
     int SetParameters(CSignalAnalyzer& analyser);
     int ApplyPreset(CSignalAnalyzer& analyser);
     void SetFormat(CSignalAnalyzer& analyser);

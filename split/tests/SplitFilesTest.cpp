@@ -52,6 +52,11 @@ TEST(SplitFiles, LabelsAndCueNeverWriteOverAnInputOrARecording) {
         EXPECT_EQ(Snapshot(dir.Path()), before);
     }
     EXPECT_THAT(Split(Exact(refused[3])).strErr, HasSubstr("exists; use --force"));
+    // Standard input that is a song file's name is an input too, --force or not.
+    fs::copy_file(dir / "SideB.wav", dir / "Side1.wav");
+    EXPECT_EQ(Shell("\"$S\" -f -o Side.wav - < Side1.wav", dir), 2);
+    EXPECT_EQ(ReadText(dir / "Side1.wav"), ReadText(dir / "SideB.wav"));
+    fs::remove(dir / "Side1.wav");
     // --force lets an old label file go, never a recording.
     const SplitRun forced =
         Split(Exact({"--list", "--labels", dir / "old.txt", dir / "SideB.wav", "--force"}));

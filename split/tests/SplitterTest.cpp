@@ -194,6 +194,15 @@ TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
     EXPECT_THAT(self.strErr, HasSubstr("would overwrite the input"));
     EXPECT_EQ(ReadText(dir / "Side1.wav"), input);
     EXPECT_FALSE(fs::exists(dir / "Side2.wav"));
+
+    // Side1.wav's songs would be Side11.wav, Side12.wav: another side of a set, which --force
+    // would write over; -o is the way out.
+    std::ofstream(dir / "Side11.wav") << "disc 11";
+    const SplitRun digits = Split(Exact({dir / "Side1.wav"}));
+    EXPECT_EQ(digits.nCode, 1);
+    EXPECT_THAT(digits.strErr, HasSubstr("Side11.wav exists, and the song files of"));
+    EXPECT_THAT(digits.strErr, HasSubstr("choose another with -o"));
+    EXPECT_THAT(digits.strErr, Not(HasSubstr("--force")));
 }
 
 TEST(SplitTest, OutputNaming) {
