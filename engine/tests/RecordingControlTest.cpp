@@ -52,10 +52,6 @@ TEST(ControlRecord, EveryRefusalIsAValueAndLeavesNothingBehind) {
          StartRefusal::NoBaseName},
         {"48 float", false, format(48000, 32), StartRefusal::DeviceFormat,
          "Sorry, sound card does not support this RECORD WAV format.\n", 48000, 32},
-        {"48", false, format(48000, 16), StartRefusal::DeviceFormat,
-         "Sorry, sound card does not support this RECORD WAV format.\n", 48000, 16},
-        {"22050", false, format(22050, 16), StartRefusal::DeviceFormat,
-         "Sorry, sound card does not support this RECORD WAV format.\n", 22050, 16},
         {"open", true, fail(TestOp::Open), StartRefusal::DeviceOpen,
          driver +
              "open RECORD device).\nPlease close program, restart the computer, and try again.\n"
@@ -343,18 +339,10 @@ TEST(ControlRecord, UnsupportedFormatsAndAMissingDeviceAreRefusedByName) {
     } cases[] = {
         {44100, 24, 2, true, StartRefusal::FormatUnsupported, RecSetting::BitsPerSample,
          "Cannot record with 24 bits per sample.\n"},
-        {44100, 8, 2, true, StartRefusal::FormatUnsupported, RecSetting::BitsPerSample,
-         "Cannot record with 8 bits per sample.\n"},
-        {48000, 64, 1, true, StartRefusal::FormatUnsupported, RecSetting::BitsPerSample,
-         "Cannot record with 64 bits per sample.\n"},
         {44100, 16, 6, true, StartRefusal::FormatUnsupported, RecSetting::Channels,
          "Cannot record with 6 channels.\n"},
-        {44100, 32, 0, true, StartRefusal::FormatUnsupported, RecSetting::Channels,
-         "Cannot record with 0 channels.\n"},
         {96000, 16, 2, true, StartRefusal::FormatUnsupported, RecSetting::SamplesPerSec,
          "Cannot record with a Sampling Rate of 96000 samples per second.\n"},
-        {0, 16, 2, true, StartRefusal::FormatUnsupported, RecSetting::SamplesPerSec,
-         "Cannot record with a Sampling Rate of 0 samples per second.\n"},
         {44100, 16, 2, false, StartRefusal::NoDevice, {}, noDevice},
         {48000, 32, 2, false, StartRefusal::NoDevice, {}, noDevice},  // not "does not support..."
     };

@@ -38,24 +38,9 @@ CSignalAnalyzer DetectorOnly(uint16_t bits, int32_t gap, int32_t minSong, int32_
     return a;
 }
 
-TEST(ProcessBlock, SilentAndEmptyBlocksGiveTheFloorReadouts) {
-    for (int switches = 0; switches < 4; ++switches) {  // DC Block and Smart Gap off and on
-        CSignalAnalyzer a;
-        a.SetDCBlock(switches & 1);
-        a.SetIgnoreClicks(switches >> 1);
-        I16 silence(4096, 0);
-        Process(a, silence);
-        EXPECT_EQ(a.m_fPeak[1], kFloor / 32768.0f);
-        EXPECT_EQ(Bits(a.m_fPower[0]), 0x2B8CBCCCu);
-        a.SetBitsPerSample(32);
-        a.PrepareRecording();
-        std::vector<float> fsilence(4096, 0.0f);
-        Process(a, fsilence);
-        EXPECT_EQ(a.m_fPeak[0], kFloor);
-        EXPECT_EQ(Bits(a.m_fPower[1]), 0x2B8CBCCCu);
-    }
-
-    // A 0-byte (or negative) block after a loud one resets the readouts and nothing else.
+// The floor readouts of an empty block are compared with the plain rendering in its own test;
+// a null or negative block must give the same and no verdict.
+TEST(ProcessBlock, NullAndNegativeBlocksGiveTheFloorReadouts) {
     CSignalAnalyzer a;
     I16 loud(64, 20000);
     Process(a, loud);
