@@ -17,9 +17,9 @@ std::string UserDataFolder() {
     std::string base = Environment("XDG_DATA_HOME");
     if (base.empty()) {
         std::string home = Environment("HOME");
-        while (home.size() > 1 && home.back() == '/') home.pop_back();
-        if (home.empty()) home = "/";
-        base = home + "/.local/share";
+        const std::size_t last = home.find_last_not_of('/');
+        home.resize(last == std::string::npos ? 0 : last + 1);
+        base = (home.empty() ? std::string("/") : home) + "/.local/share";
     }
     return base + "/" + kProfileOrganisation + "/" + kProfileApplication;
 }

@@ -42,7 +42,7 @@ TEST(ControlRecord, EveryRefusalIsAValueAndLeavesNothingBehind) {
         bool scripted;  // the test backend, else the file backend (44.1 kHz 16-bit stereo)
         std::function<void(Recording&)> setup;
         StartRefusal refusal;
-        std::string detail;  // the device's or the writer's own message
+        std::string detail{};  // the device's or the writer's own message
         uint32_t rate = 0;
         uint16_t bits = 0;
     } cases[] = {

@@ -212,9 +212,12 @@ TEST(Recording, EveryWayARecordingEndsIsReportedAsAValue) {
         for (size_t i = 0; i < c.failures.size(); ++i) {
             EXPECT_EQ(report.failures[i].kind, c.failures[i]);
         }
-        if (!c.failures.empty() && !c.detail.empty())
+        if (!c.failures.empty() && !c.detail.empty()) {
             EXPECT_EQ(report.failures[0].szText, c.detail);
-        if (c.end == RecordingEnd::NoAudio) EXPECT_EQ(report.failures[0].nNumber, 1);  // seconds
+        }
+        if (c.end == RecordingEnd::NoAudio) {
+            EXPECT_EQ(report.failures[0].nNumber, 1);  // seconds
+        }
         const long kept = c.kept >= 0 ? c.kept : long(report.nTotalBytes);
         EXPECT_TRUE(r.Joined() == r.Slice(0, kept));
         // The files as the report lists them: one, holding what was kept.
