@@ -1,15 +1,27 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages Vellisto needs to build, run and test. Idempotent and quick
-# when everything is present: apt is only asked when a package is missing.
+# Installs the Debian 12 packages Vellisto needs. Usage: install-deps.sh [run|test]
+#   run:  what building and running the recorder and the splitter takes (scripts/run.sh);
+#   test: that and what the tests, the sanitizer and fuzz builds and the benchmarks take
+#         (scripts/test.sh; the default).
+# Idempotent and quick when everything is present: apt is only asked when a package is missing.
 set -euo pipefail
 
-packages=(
-    cmake g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev clang-format
+set_name=${1:-test}
+
+run_packages=(
+    cmake g++ pkg-config
     qt6-base-dev qt6-svg-dev libgl-dev libxcb1-dev
     portaudio19-dev libasound2-dev
-    libsndfile1-dev flac sox libsox-fmt-base ffmpeg cuetools time
+    libsndfile1-dev
     libcli11-dev
+)
+
+test_packages=(
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev clang-format
+    # the writers' files read back, the splitter's cue sheets compared, the benchmarks' timings
+    flac sox libsox-fmt-base ffmpeg cuetools time
+    # the window on a private X server, with the fonts the offscreen tests draw in
     xvfb xdotool xterm fonts-dejavu-core
     # the desktop-services tests run a private bus
     dbus-daemon
@@ -19,9 +31,21 @@ packages=(
     pulseaudio pulseaudio-utils libasound2-plugins alsa-utils stress-ng
 )
 
+case $set_name in
+    run) packages=("${run_packages[@]}") ;;
+    test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+    *)
+        echo "usage: $0 [run|test]" >&2
+        exit 2
+        ;;
+esac
+
+# One query for all of them: a package unknown to dpkg is simply not listed.
+installed=" $({ dpkg-query -W -f='${db:Status-Abbrev}${Package}\n' "${packages[@]}" 2>/dev/null || true; } |
+    awk '$1 == "ii" { printf "%s ", $2 }') "
 missing=()
 for p in "${packages[@]}"; do
-    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    if [[ $installed != *" $p "* ]]; then
         missing+=("$p")
     fi
 done
