@@ -25,7 +25,9 @@ else
 fi | (cd "$root" && xargs -0 clang-format --dry-run -Werror)
 
 step "build"
-cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# Tests and benchmarks on, also in a build folder scripts/run.sh configured without them.
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLISTO_BUILD_TESTS=ON \
+      -DVELLISTO_BUILD_BENCH=ON >/dev/null
 cmake --build "$root/build" -j"$jobs"
 step "tests"
 ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
