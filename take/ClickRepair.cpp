@@ -1,0 +1,538 @@
+#include "take/ClickRepair.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+// Flags of a sample whose forward / backward prediction error stands out.
+constexpr uint8_t kForward = 1;
+constexpr uint8_t kBackward = 2;
+
+struct Settings {
+    int nOrder = 32;        // of the predictor
+    size_t nCore = 2048;    // frames each model judges; it is fitted on twice as many around
+    size_t nMaxSpan = 128;  // longer stretches are not clicks but music the model misses
+    double fThreshold = 6;  // in robust standard deviations of the prediction error
+    double fFloor = 0;      // the least spread the error is taken to have
+    // A filled gap's prediction error, and the error just after the click's reach, in the
+    // usual error's energy, beyond which the music is what stands out.
+    double fMostError = 3;
+    double fMostAfter = 4;
+};
+
+Settings SettingsFor(uint32_t rate, ClickSensitivity sensitivity, bool b16Bit) {
+    Settings s;
+    // About 32 coefficients at 44.1 kHz reach 0.7 ms back, enough for a record's spectrum.
+    s.nOrder = std::clamp(static_cast<int>(std::lround(rate / 1378.0)), 12, 32);
+    // Music holds still for some 50 ms; a power of two near it.
+    s.nCore = 256;
+    while (s.nCore * 2 <= rate / 16) s.nCore *= 2;
+    s.nMaxSpan = std::max<size_t>(32, rate * 3 / 2000);
+    switch (sensitivity) {
+        case ClickSensitivity::Gentle:
+            s.fThreshold = 9;
+            break;
+        case ClickSensitivity::Normal:
+            s.fThreshold = 6;
+            break;
+        case ClickSensitivity::Strong:
+            s.fThreshold = 4.5;
+            break;
+    }
+    // The error of 16-bit samples never falls below their rounding; a float's is held at the
+    // same order so that the faint rest of a fade does not count as clicks.
+    s.fFloor = b16Bit ? 1.0 / 32768 : 1.0 / 65536;
+    return s;
+}
+
+std::vector<double> HannWindow(size_t n) {
+    std::vector<double> w(n);
+    for (size_t i = 0; i < n; ++i) {
+        w[i] = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * (static_cast<double>(i) + 0.5) /
+                                    static_cast<double>(n));
+    }
+    return w;
+}
+
+// The predictor of x[0, n) windowed by w; `scratch` holds the windowed samples.
+std::vector<double> Fit(const float* x, size_t n, const double* w, int order,
+                        std::vector<double>& scratch) {
+    const size_t p = static_cast<size_t>(order);
+    std::vector<double> a(p + 1, 0.0);
+    a[0] = 1;
+    if (n <= p) return a;
+    scratch.resize(n);
+    for (size_t i = 0; i < n; ++i) scratch[i] = x[i] * w[i];
+    // Every lag at once, so that the inner loop runs over independent sums.
+    std::vector<double> r(p + 1, 0.0);
+    for (size_t i = 0; i < n; ++i) {
+        const double v = scratch[i];
+        const size_t lags = std::min(p, n - 1 - i);
+        for (size_t k = 0; k <= lags; ++k) r[k] += v * scratch[i + k];
+    }
+    if (!(r[0] > 0) || !std::isfinite(r[0])) return a;
+    // A trace of white noise keeps the recursion stable on pure tones.
+    r[0] *= 1 + 1e-9;
+    std::vector<double> c(p + 1, 0.0), previous(p + 1, 0.0);
+    c[0] = 1;
+    double error = r[0];
+    for (size_t i = 1; i <= p; ++i) {
+        double acc = r[i];
+        for (size_t j = 1; j < i; ++j) acc += c[j] * r[i - j];
+        const double reflection = -acc / error;
+        previous = c;
+        for (size_t j = 1; j < i; ++j) c[j] = previous[j] + reflection * previous[i - j];
+        c[i] = reflection;
+        error *= 1 - reflection * reflection;
+        if (!(error > 0)) break;
+    }
+    for (size_t k = 1; k <= p; ++k) a[k] = -c[k];
+    return a;
+}
+
+// A robust standard deviation: the median magnitude scaled to a normal distribution's.
+double RobustSpread(std::vector<double>& magnitudes) {
+    if (magnitudes.empty()) return 0;
+    auto middle = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() / 2);
+    std::nth_element(magnitudes.begin(), middle, magnitudes.end());
+    return 1.4826 * *middle;
+}
+
+struct Span {
+    size_t nStart = 0;
+    size_t nEnd = 0;  // one past
+};
+
+// How often the models are fitted again after the clicks they found are filled in.
+constexpr int kRefits = 1;
+
+// One channel, deinterleaved.
+class CChannelRepair {
+public:
+    CChannelRepair(std::vector<float>& x, const Settings& settings, const std::vector<uint8_t>& bad)
+        : m_x(x), m_settings(settings), m_bad(bad), m_flags(x.size(), 0) {
+        m_nBlocks = (x.size() + settings.nCore - 1) / settings.nCore;
+        m_models.resize(m_nBlocks);
+        m_spreads.assign(m_nBlocks, settings.fFloor);
+        m_blind.assign(m_nBlocks, false);
+        m_window = HannWindow(2 * settings.nCore);
+    }
+
+    std::vector<Span> Run() {
+        const size_t n = m_x.size();
+        if (n < 4 * static_cast<size_t>(m_settings.nOrder)) return {};
+        std::vector<bool> active(m_nBlocks, true);
+        for (size_t b = 0; b < m_nBlocks; ++b) Fit(b);
+        std::vector<Span> spans;
+        // A loud click teaches the model fitted over it its own ringing, and then only its
+        // onset stands out. So the first clicks found are filled in, the models around them
+        // fitted again on the mended music, and the clicks sought afresh in the samples as
+        // they were with the better models.
+        for (int pass = 0;; ++pass) {
+            for (size_t b = 0; b < m_nBlocks; ++b) {
+                if (active[b]) Flag(b);
+            }
+            spans = Cluster(active);
+            if (spans.empty() || pass == kRefits) break;
+            std::fill(active.begin(), active.end(), false);
+            m_saved.clear();
+            for (const Span& span : spans) {
+                m_saved.insert(m_saved.end(),
+                               m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart),
+                               m_x.begin() + static_cast<std::ptrdiff_t>(span.nEnd));
+                Repair(span, false);
+                const size_t reach = m_settings.nCore / 2 + 1;
+                const size_t first = span.nStart > reach ? (span.nStart - reach) : 0;
+                const size_t last = std::min(n - 1, span.nEnd + reach);
+                for (size_t b = first / m_settings.nCore; b <= last / m_settings.nCore; ++b) {
+                    active[b] = true;
+                }
+            }
+            for (size_t b = 0; b < m_nBlocks; ++b) {
+                if (active[b]) Fit(b);
+            }
+            size_t at = 0;
+            for (const Span& span : spans) {
+                std::copy_n(m_saved.begin() + static_cast<std::ptrdiff_t>(at),
+                            span.nEnd - span.nStart,
+                            m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
+                at += span.nEnd - span.nStart;
+            }
+        }
+        std::erase_if(spans, [this](const Span& span) { return !Repair(span, true); });
+        return spans;
+    }
+
+private:
+    bool IsBad(size_t first, size_t end) const {
+        if (m_bad.empty()) return false;
+        for (size_t i = first; i < end; ++i) {
+            if (m_bad[i]) return true;
+        }
+        return false;
+    }
+
+    // Fits block b's model to the samples around its core.
+    void Fit(size_t b) {
+        const size_t n = m_x.size();
+        const size_t core = m_settings.nCore;
+        const size_t p = static_cast<size_t>(m_settings.nOrder);
+        const size_t coreStart = b * core;
+        const size_t coreEnd = std::min(n, coreStart + core);
+        const size_t windowStart = coreStart > core / 2 ? coreStart - core / 2 : 0;
+        const size_t windowEnd = std::min(n, coreEnd + core / 2);
+        const size_t windowLength = windowEnd - windowStart;
+        m_blind[b] = IsBad(windowStart, windowEnd);
+        if (m_blind[b]) {
+            m_models[b].assign(p + 1, 0.0);
+            m_models[b][0] = 1;
+            return;
+        }
+        const double* w = m_window.data();
+        std::vector<double> edgeWindow;
+        if (windowLength != m_window.size()) {
+            edgeWindow = HannWindow(windowLength);
+            w = edgeWindow.data();
+        }
+        m_models[b] = ::Fit(&m_x[windowStart], windowLength, w, m_settings.nOrder, m_scratch);
+    }
+
+    // Flags the samples of block b's core whose prediction errors stand out.
+    void Flag(size_t b) {
+        const size_t n = m_x.size();
+        const size_t core = m_settings.nCore;
+        const size_t p = static_cast<size_t>(m_settings.nOrder);
+        const size_t coreStart = b * core;
+        const size_t coreEnd = std::min(n, coreStart + core);
+        std::fill(m_flags.begin() + static_cast<std::ptrdiff_t>(coreStart),
+                  m_flags.begin() + static_cast<std::ptrdiff_t>(coreEnd), 0);
+        if (m_blind[b]) return;
+        const std::vector<double>& a = m_models[b];
+
+        // Forward errors where the p samples before are there, backward where those after are.
+        const size_t forwardFirst = std::max(coreStart, p);
+        const size_t backwardEnd = std::min(coreEnd, n - p);
+        m_forward.assign(core, 0.0);
+        m_backward.assign(core, 0.0);
+        for (size_t i = forwardFirst; i < coreEnd; ++i) m_forward[i - coreStart] = m_x[i];
+        for (size_t i = coreStart; i < backwardEnd; ++i) m_backward[i - coreStart] = m_x[i];
+        for (size_t k = 1; k <= p; ++k) {
+            const double ak = a[k];
+            if (ak == 0) continue;
+            for (size_t i = forwardFirst; i < coreEnd; ++i) {
+                m_forward[i - coreStart] -= ak * m_x[i - k];
+            }
+            for (size_t i = coreStart; i < backwardEnd; ++i) {
+                m_backward[i - coreStart] -= ak * m_x[i + k];
+            }
+        }
+        m_magnitudes.clear();
+        for (size_t i = forwardFirst; i < coreEnd; ++i) {
+            m_magnitudes.push_back(std::abs(m_forward[i - coreStart]));
+        }
+        m_spreads[b] = std::max(RobustSpread(m_magnitudes), m_settings.fFloor);
+        const double forwardLimit = m_settings.fThreshold * m_spreads[b];
+        m_magnitudes.clear();
+        for (size_t i = coreStart; i < backwardEnd; ++i) {
+            m_magnitudes.push_back(std::abs(m_backward[i - coreStart]));
+        }
+        const double backwardLimit =
+            m_settings.fThreshold * std::max(RobustSpread(m_magnitudes), m_settings.fFloor);
+        for (size_t i = forwardFirst; i < coreEnd; ++i) {
+            if (std::abs(m_forward[i - coreStart]) > forwardLimit) m_flags[i] |= kForward;
+        }
+        for (size_t i = coreStart; i < backwardEnd; ++i) {
+            if (std::abs(m_backward[i - coreStart]) > backwardLimit) m_flags[i] |= kBackward;
+        }
+    }
+
+    // The flagged samples of the active blocks gathered into clicks. A click's own samples fail
+    // both predictions; the samples after it fail only the forward one (they are predicted from
+    // it) and those before only the backward one. So a group of flags within the model's reach
+    // of each other is a click when some sample in it fails both ways, and the click runs from
+    // its first forward failure to its last backward one. A note's attack fails forwards after
+    // it and backwards before it, seldom both at once, and is left alone.
+    std::vector<Span> Cluster(const std::vector<bool>& active) {
+        const size_t n = m_x.size();
+        const size_t p = static_cast<size_t>(m_settings.nOrder);
+        std::vector<Span> spans;
+        size_t i = 0;
+        while (i < n) {
+            const size_t b = i / m_settings.nCore;
+            if (!active[b]) {
+                i = (b + 1) * m_settings.nCore;
+                continue;
+            }
+            if (m_flags[i] == 0) {
+                ++i;
+                continue;
+            }
+            size_t firstForward = n, lastBackward = 0, last = i;
+            bool both = false, anyBackward = false;
+            size_t j = i;
+            while (j < n && j <= last + p) {
+                const uint8_t f = m_flags[j];
+                if (f != 0) {
+                    last = j;
+                    if ((f & kForward) && firstForward == n) firstForward = j;
+                    if (f & kBackward) {
+                        lastBackward = j;
+                        anyBackward = true;
+                    }
+                    if (f == (kForward | kBackward)) both = true;
+                }
+                ++j;
+            }
+            if (both && anyBackward && firstForward < n) {
+                size_t lo = std::min(firstForward, lastBackward);
+                size_t hi = std::max(firstForward, lastBackward) + 1;
+                // A click dies away below the threshold before it ends: take a little more.
+                const size_t margin = 2 + (hi - lo) / 4;
+                lo = lo > 2 ? lo - 2 : 0;
+                hi = std::min(n, hi + margin);
+                if (!spans.empty() && lo <= spans.back().nEnd) {
+                    spans.back().nEnd = std::max(spans.back().nEnd, hi);
+                } else {
+                    spans.push_back({lo, hi});
+                }
+            }
+            i = last + 1;
+        }
+        std::fill(m_flags.begin(), m_flags.end(), 0);
+        return spans;
+    }
+
+    // Fills a click in; false, and the samples left as they were, when it is too long or the
+    // filled gap does not fit the model (when bCheck).
+    bool Repair(const Span& span, bool bCheck) {
+        const size_t length = span.nEnd - span.nStart;
+        if (length == 0 || length > m_settings.nMaxSpan) return false;
+        const size_t n = m_x.size();
+        const size_t p = static_cast<size_t>(m_settings.nOrder);
+        const size_t first = span.nStart > p ? span.nStart - p : 0;
+        const size_t end = std::min(n, span.nEnd + p);
+        if (IsBad(first, end)) return false;
+        const size_t block = (span.nStart + length / 2) / m_settings.nCore;
+        const std::vector<double>& a = m_models[block];
+        m_before.assign(m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart),
+                        m_x.begin() + static_cast<std::ptrdiff_t>(span.nEnd));
+        if (!InterpolateGap(m_x.data(), n, span.nStart, length, a)) return false;
+        if (!bCheck) return true;
+        // Where the music itself is unforeseeable (the burst of a cymbal, a plucked string's
+        // attack) the model cannot fill the gap either: what remains of the prediction error
+        // with the gap filled is much more than the music's usual. A click on music the model
+        // knows leaves only the usual error once it is gone.
+        double energy = 0;
+        size_t rows = 0;
+        for (size_t r = std::max(span.nStart, p); r < end; ++r, ++rows) {
+            double e = m_x[r];
+            for (size_t k = 1; k <= p; ++k) e -= a[k] * m_x[r - k];
+            energy += e * e;
+        }
+        // And music goes on after its attack: the error after a click's reach is the usual.
+        double after = 0;
+        size_t afterRows = 0;
+        for (size_t r = end; r < std::min(n, end + 2 * p); ++r, ++afterRows) {
+            double e = m_x[r];
+            for (size_t k = 1; k <= p; ++k) e -= a[k] * m_x[r - k];
+            after += e * e;
+        }
+        const double spread = m_spreads[block];
+        if (afterRows > 0 &&
+            after / (static_cast<double>(afterRows) * spread * spread) > m_settings.fMostAfter) {
+            std::copy(m_before.begin(), m_before.end(),
+                      m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
+            return false;
+        }
+        const double ratio = rows == 0 ? 0 : energy / (static_cast<double>(rows) * spread * spread);
+        if (ratio > m_settings.fMostError) {
+            std::copy(m_before.begin(), m_before.end(),
+                      m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
+            return false;
+        }
+        return true;
+    }
+
+    std::vector<float>& m_x;
+    const Settings& m_settings;
+    const std::vector<uint8_t>& m_bad;
+    std::vector<uint8_t> m_flags;
+    size_t m_nBlocks = 0;
+    std::vector<std::vector<double>> m_models;
+    std::vector<double> m_window;
+    std::vector<double> m_scratch;
+    std::vector<double> m_forward;
+    std::vector<double> m_backward;
+    std::vector<double> m_magnitudes;
+    std::vector<double> m_spreads;  // of each block's forward error
+    std::vector<bool> m_blind;      // blocks with samples that are not numbers: left alone
+    std::vector<float> m_saved;     // the samples of the clicks found, as they were
+    std::vector<float> m_before;    // of the one being filled
+};
+
+float ToFloat(float v) { return v; }
+float ToFloat(int16_t v) { return static_cast<float>(v) / 32768.0f; }
+
+void FromFloat(float v, float* out) { *out = v; }
+void FromFloat(float v, int16_t* out) {
+    const float scaled = std::nearbyint(v * 32768.0f);
+    *out = static_cast<int16_t>(std::clamp(scaled, -32768.0f, 32767.0f));
+}
+
+template <typename Sample>
+ClickRepairResult Repair(Sample* samples, size_t frames, int channels, uint32_t rate,
+                         ClickSensitivity sensitivity) {
+    ClickRepairResult result;
+    if (samples == nullptr || frames == 0 || channels <= 0 || rate == 0) return result;
+    const Settings settings = SettingsFor(rate, sensitivity, sizeof(Sample) == 2);
+    const size_t stride = static_cast<size_t>(channels);
+    std::vector<float> x(frames);
+    std::vector<uint8_t> bad;
+    for (int c = 0; c < channels; ++c) {
+        bad.clear();
+        for (size_t i = 0; i < frames; ++i) {
+            float v = ToFloat(samples[i * stride + static_cast<size_t>(c)]);
+            if (!std::isfinite(v)) {
+                if (bad.empty()) bad.assign(frames, 0);
+                bad[i] = 1;
+                v = 0;
+            }
+            x[i] = v;
+        }
+        CChannelRepair channel(x, settings, bad);
+        for (const Span& span : channel.Run()) {
+            ClickRepair repair;
+            repair.nFrame = span.nStart;
+            repair.nLength = static_cast<uint32_t>(span.nEnd - span.nStart);
+            repair.nChannel = c;
+            uint64_t changed = 0;
+            for (size_t i = span.nStart; i < span.nEnd; ++i) {
+                Sample& s = samples[i * stride + static_cast<size_t>(c)];
+                Sample now;
+                FromFloat(x[i], &now);
+                repair.original.push_back(ToFloat(s));
+                repair.repaired.push_back(ToFloat(now));
+                if (now != s) ++changed;
+            }
+            if (changed == 0) continue;
+            for (size_t i = span.nStart; i < span.nEnd; ++i) {
+                FromFloat(repair.repaired[i - span.nStart], &samples[i * stride + size_t(c)]);
+            }
+            result.nSamplesChanged += changed;
+            result.repairs.push_back(std::move(repair));
+        }
+    }
+    return result;
+}
+
+template <typename Sample>
+void Apply(Sample* samples, int channels, const std::vector<ClickRepair>& repairs, bool bRepaired) {
+    for (const ClickRepair& r : repairs) {
+        const std::vector<float>& values = bRepaired ? r.repaired : r.original;
+        for (size_t i = 0; i < values.size(); ++i) {
+            const size_t at =
+                (r.nFrame + i) * static_cast<size_t>(channels) + static_cast<size_t>(r.nChannel);
+            FromFloat(values[i], &samples[at]);
+        }
+    }
+}
+
+}  // namespace
+
+std::vector<double> FitPredictor(const float* x, size_t n, int order) {
+    std::vector<double> scratch;
+    return Fit(x, n, HannWindow(n).data(), order, scratch);
+}
+
+bool InterpolateGap(float* x, size_t n, size_t start, size_t length, const std::vector<double>& a) {
+    if (length == 0) return true;
+    if (a.empty() || start >= n || length > n - start) return false;
+    const size_t p = a.size() - 1;
+    const size_t end = start + length;
+    // The prediction error filter: e[r] = sum c[k] x[r - k].
+    std::vector<double> c(p + 1);
+    c[0] = 1;
+    for (size_t k = 1; k <= p; ++k) c[k] = -a[k];
+    // The predictions that use a missing sample and have all p samples before them.
+    const size_t rowFirst = std::max(start, p);
+    const size_t rowLast = std::min(end - 1 + p, n - 1);
+    if (rowFirst > rowLast) return false;
+    // Their errors with the missing samples taken as zero.
+    std::vector<double> e0(rowLast - rowFirst + 1);
+    for (size_t r = rowFirst; r <= rowLast; ++r) {
+        double e = 0;
+        for (size_t k = 0; k <= p; ++k) {
+            const size_t at = r - k;
+            if (at < start || at >= end) e += c[k] * x[at];
+        }
+        e0[r - rowFirst] = e;
+    }
+    // Normal equations M u = v for the missing samples u: M = A'A, v = -A'e0, where row r of A
+    // holds c[r - start - i] in column i.
+    const size_t m = length;
+    std::vector<double> M(m * m), v(m);
+    for (size_t i = 0; i < m; ++i) {
+        for (size_t j = 0; j <= i; ++j) {
+            const size_t lo = std::max(rowFirst, start + i);  // i >= j
+            const size_t hi = std::min(rowLast, start + j + p);
+            double sum = 0;
+            for (size_t r = lo; r <= hi; ++r) sum += c[r - start - i] * c[r - start - j];
+            M[i * m + j] = sum;
+        }
+        const size_t lo = std::max(rowFirst, start + i);
+        const size_t hi = std::min(rowLast, start + i + p);
+        double sum = 0;
+        for (size_t r = lo; r <= hi; ++r) sum += c[r - start - i] * e0[r - rowFirst];
+        v[i] = -sum;
+    }
+    // Cholesky, lower triangle in place.
+    for (size_t j = 0; j < m; ++j) {
+        double d = M[j * m + j];
+        for (size_t k = 0; k < j; ++k) d -= M[j * m + k] * M[j * m + k];
+        if (!(d > 1e-14)) return false;
+        const double root = std::sqrt(d);
+        M[j * m + j] = root;
+        for (size_t i = j + 1; i < m; ++i) {
+            double s = M[i * m + j];
+            for (size_t k = 0; k < j; ++k) s -= M[i * m + k] * M[j * m + k];
+            M[i * m + j] = s / root;
+        }
+    }
+    for (size_t i = 0; i < m; ++i) {
+        double s = v[i];
+        for (size_t k = 0; k < i; ++k) s -= M[i * m + k] * v[k];
+        v[i] = s / M[i * m + i];
+    }
+    for (size_t i = m; i-- > 0;) {
+        double s = v[i];
+        for (size_t k = i + 1; k < m; ++k) s -= M[k * m + i] * v[k];
+        v[i] = s / M[i * m + i];
+    }
+    for (size_t i = 0; i < m; ++i) {
+        if (!std::isfinite(v[i]) || std::abs(v[i]) > 1e6) return false;
+    }
+    for (size_t i = 0; i < m; ++i) x[start + i] = static_cast<float>(v[i]);
+    return true;
+}
+
+ClickRepairResult RepairClicks(float* samples, size_t frames, int channels, uint32_t rate,
+                               ClickSensitivity sensitivity) {
+    return Repair(samples, frames, channels, rate, sensitivity);
+}
+
+ClickRepairResult RepairClicks(int16_t* samples, size_t frames, int channels, uint32_t rate,
+                               ClickSensitivity sensitivity) {
+    return Repair(samples, frames, channels, rate, sensitivity);
+}
+
+void ApplyRepairs(float* samples, int channels, const std::vector<ClickRepair>& repairs,
+                  bool bRepaired) {
+    Apply(samples, channels, repairs, bRepaired);
+}
+
+void ApplyRepairs(int16_t* samples, int channels, const std::vector<ClickRepair>& repairs,
+                  bool bRepaired) {
+    Apply(samples, channels, repairs, bRepaired);
+}
