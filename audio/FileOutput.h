@@ -6,10 +6,20 @@
 // one file in order: Open, any number of WriteAt and Sync, Close.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/uio.h>
+#include <unistd.h>
 
 #include <cstdint>
+
+// Has the file open at fd lost its last name (deleted, or its folder removed)? Its link count
+// tells; false when the system cannot say.
+inline bool DescriptorUnlinked(int fd) {
+    struct stat st {};
+    return ::fstat(fd, &st) == 0 && st.st_nlink == 0;
+}
 
 class IFileOutput {
 public:
@@ -28,4 +38,17 @@ public:
     // Has the file lost its last name (deleted, or its folder removed)? False when the output
     // cannot tell.
     virtual bool IsUnlinked(int /*handle*/) { return false; }
+};
+
+// The file system itself, for a writer that needs an output to hand it descriptors.
+class CDirectFileOutput final : public IFileOutput {
+public:
+    int Open(const char* path) override {
+        return ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
+    ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) override {
+        return ::pwritev(handle, pieces, count, static_cast<off_t>(offset));
+    }
+    int Close(int handle) override { return ::close(handle); }
+    bool IsUnlinked(int handle) override { return DescriptorUnlinked(handle); }
 };

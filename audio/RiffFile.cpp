@@ -63,9 +63,7 @@ bool CRiffFile::Open(const char* path) {
 bool CRiffFile::IsUnlinked() const {
     if (!IsOpen()) return false;
     // An output's handles are its own, not descriptors of ours to ask.
-    if (m_pOutput) return m_pOutput->IsUnlinked(m_nFd);
-    struct stat st;
-    return ::fstat(m_nFd, &st) == 0 && st.st_nlink == 0;
+    return m_pOutput ? m_pOutput->IsUnlinked(m_nFd) : DescriptorUnlinked(m_nFd);
 }
 
 void CRiffFile::StartWindow() {

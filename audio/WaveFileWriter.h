@@ -64,6 +64,8 @@ public:
 
     int GetErrorFlag() const { return m_error.Flag(); }
     const char* GetErrorText() const { return m_error.Text(); }
+    // The system's error number behind the last failure (0 when it had none).
+    int GetErrorNumber() const { return m_file.LastError(); }
 
     // Largest RIFF size in bytes a file may reach, pad byte included. Tests lower it to reach
     // the limit without writing 4 GiB.
