@@ -53,7 +53,7 @@ class CWavSongEncoder final : public ISongEncoder {
 public:
     // The largest sample bytes of a WAV file: its RIFF size field counts the header and a pad
     // byte too, and holds 32 bits; the margin fits every header this writer makes.
-    static constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFull - 64;
+    static constexpr uint64_t kMaxDataBytes = CWaveFileWriter::kMaxRiffSize - 64;
 
     // bufferSize: the writer's output buffer in bytes (the recorder's capture buffer size).
     CWavSongEncoder(CWaveFileWriter& writer, const WAVEFORMATEX& format, long bufferSize)
