@@ -12,6 +12,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdint>
 
 // Has the file open at fd lost its last name (deleted, or its folder removed)? Its link count
@@ -38,6 +39,9 @@ public:
     // Has the file lost its last name (deleted, or its folder removed)? False when the output
     // cannot tell.
     virtual bool IsUnlinked(int /*handle*/) { return false; }
+    // The sample bytes a song encoder took for the file at handle, in order, whatever form they
+    // take in the file: an output that keeps account of its songs counts (or measures) them here.
+    virtual void NoteSamples(int /*handle*/, const void* /*data*/, size_t /*bytes*/) {}
 };
 
 // The file system itself, for a writer that needs an output to hand it descriptors.

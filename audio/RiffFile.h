@@ -65,6 +65,7 @@ public:
     // already open or the buffer cannot be allocated; errno tells why the open failed.
     bool Open(const char* path);
     bool IsOpen() const { return m_nFd >= 0; }
+    int Handle() const { return m_nFd; }  // the output's handle (or descriptor) of the open file
     // Sends the bytes of the files opened from now on to output instead of the file system
     // (null: the file system again). Only while no file is open; the output must outlive them.
     void SetOutput(IFileOutput* output) { m_pOutput = output; }

@@ -13,7 +13,11 @@ bool CWavSongEncoder::Begin(const char* path, long /*number*/) {
 
 bool CWavSongEncoder::Write(const void* data, long count) {
     m_writer.Write(data, count);
-    return !m_writer.GetErrorFlag();
+    if (m_writer.GetErrorFlag()) return false;
+    if (IFileOutput* output = m_writer.GetOutput(); output && count > 0) {
+        output->NoteSamples(m_writer.GetHandle(), data, static_cast<size_t>(count));
+    }
+    return true;
 }
 
 bool CWavSongEncoder::Sync() { return m_writer.Sync(); }
@@ -57,8 +61,12 @@ bool CFlacSongEncoder::Begin(const char* path, long number) {
 bool CFlacSongEncoder::Write(const void* data, long count) {
     m_error.Clear();
     errno = 0;
-    if (count <= 0 || m_flac.Write(data, static_cast<size_t>(count))) return true;
-    return Fail(m_flac.GetErrorText(), errno != 0 ? errno : EIO);
+    if (count <= 0) return true;
+    if (!m_flac.Write(data, static_cast<size_t>(count))) {
+        return Fail(m_flac.GetErrorText(), errno != 0 ? errno : EIO);
+    }
+    m_output.NoteSamples(m_nHandle, data, static_cast<size_t>(count));
+    return true;
 }
 
 bool CFlacSongEncoder::Finish() {

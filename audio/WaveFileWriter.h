@@ -61,6 +61,7 @@ public:
     void SetOutput(IFileOutput* output) { m_file.SetOutput(output); }
     IFileOutput* GetOutput() const { return m_file.GetOutput(); }
     bool IsOpen() const { return m_file.IsOpen(); }
+    int GetHandle() const { return m_file.Handle(); }  // the open file's, as its output knows it
 
     int GetErrorFlag() const { return m_error.Flag(); }
     const char* GetErrorText() const { return m_error.Text(); }
