@@ -12,6 +12,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -39,8 +40,17 @@ public:
     // Has the file lost its last name (deleted, or its folder removed)? False when the output
     // cannot tell.
     virtual bool IsUnlinked(int /*handle*/) { return false; }
+    // As copy_file_range from the descriptor from at fromOffset to handle at offset: the bytes
+    // copied (0 at the end of from), or -1 with errno set; EOPNOTSUPP (the default) when the
+    // output cannot, and the caller copies through memory.
+    virtual ssize_t CopyAt(int /*handle*/, int /*from*/, uint64_t /*fromOffset*/, size_t /*count*/,
+                           uint64_t /*offset*/) {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
     // The sample bytes a song encoder took for the file at handle, in order, whatever form they
     // take in the file: an output that keeps account of its songs counts (or measures) them here.
+    // data is null for bytes copied from file to file without passing through memory.
     virtual void NoteSamples(int /*handle*/, const void* /*data*/, size_t /*bytes*/) {}
 };
 

@@ -87,6 +87,11 @@ public:
     // Buffered write; returns count, or -1 when the buffer could not be written out.
     long Write(const void* data, long count);
 
+    // Appends count bytes read from the descriptor from at fromOffset, copied in the kernel where
+    // the system (or the output) can, else through the buffer. False on a failure, with
+    // *readFailed telling a failed (or short) read of from from a failed write.
+    bool CopyFrom(int from, uint64_t fromOffset, uint64_t count, bool* readFailed);
+
     // Writes pending bytes out, then replaces the buffer with one of size bytes. Returns false
     // (keeping the old buffer) when the pending bytes cannot be written, size is not positive, or
     // the allocation fails; WriteFailed() tells the first case from the others.

@@ -1,6 +1,10 @@
 #include "audio/SongEncoder.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 bool CWavSongEncoder::Begin(const char* path, long /*number*/) {
     m_writer.SetFileName(path);
@@ -16,6 +20,14 @@ bool CWavSongEncoder::Write(const void* data, long count) {
     if (m_writer.GetErrorFlag()) return false;
     if (IFileOutput* output = m_writer.GetOutput(); output && count > 0) {
         output->NoteSamples(m_writer.GetHandle(), data, static_cast<size_t>(count));
+    }
+    return true;
+}
+
+bool CWavSongEncoder::WriteFrom(int from, uint64_t fromOffset, uint64_t count, bool* readFailed) {
+    if (!m_writer.WriteFrom(from, fromOffset, count, readFailed)) return false;
+    if (IFileOutput* output = m_writer.GetOutput(); output && count > 0) {
+        output->NoteSamples(m_writer.GetHandle(), nullptr, count);
     }
     return true;
 }
@@ -66,6 +78,29 @@ bool CFlacSongEncoder::Write(const void* data, long count) {
         return Fail(m_flac.GetErrorText(), errno != 0 ? errno : EIO);
     }
     m_output.NoteSamples(m_nHandle, data, static_cast<size_t>(count));
+    return true;
+}
+
+bool CFlacSongEncoder::WriteFrom(int from, uint64_t fromOffset, uint64_t count, bool* readFailed) {
+    constexpr size_t kCopyBytes = 1 << 20;
+    *readFailed = false;
+    if (!m_pCopy) m_pCopy.reset(new char[kCopyBytes]);
+    while (count > 0) {
+        const ssize_t n = ::pread(from, m_pCopy.get(), std::min<uint64_t>(count, kCopyBytes),
+                                  static_cast<off_t>(fromOffset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            *readFailed = true;
+            const int error = n < 0 ? errno : EIO;
+            m_error.Fail("Cannot read the samples of %s: %s.", m_strPath.c_str(),
+                         std::strerror(error));
+            m_nErrno = error;
+            return false;
+        }
+        if (!Write(m_pCopy.get(), n)) return false;
+        fromOffset += static_cast<uint64_t>(n);
+        count -= static_cast<uint64_t>(n);
+    }
     return true;
 }
 

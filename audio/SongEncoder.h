@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 
 #include "audio/FileOutput.h"
@@ -27,6 +28,9 @@ public:
     virtual bool Begin(const char* path, long number) = 0;
     // Appends count bytes of samples.
     virtual bool Write(const void* data, long count) = 0;
+    // Appends count bytes of samples read from the descriptor from at fromOffset; false on a
+    // failure, with *readFailed when it was the read.
+    virtual bool WriteFrom(int from, uint64_t fromOffset, uint64_t count, bool* readFailed) = 0;
     // Waits until the bytes handed over so far are written, for an output that writes later;
     // false when one of them failed.
     virtual bool Sync() { return true; }
@@ -65,6 +69,8 @@ public:
 
     bool Begin(const char* path, long number) override;
     bool Write(const void* data, long count) override;
+    // Copies in the kernel where the system can.
+    bool WriteFrom(int from, uint64_t fromOffset, uint64_t count, bool* readFailed) override;
     bool Sync() override;
     bool Finish() override;
     void Abandon() override { m_writer.Release(); }
@@ -93,6 +99,7 @@ public:
 
     bool Begin(const char* path, long number) override;
     bool Write(const void* data, long count) override;
+    bool WriteFrom(int from, uint64_t fromOffset, uint64_t count, bool* readFailed) override;
     bool Finish() override;
     void Abandon() override;
     bool IsOpen() const override { return m_nHandle >= 0; }
@@ -109,6 +116,7 @@ private:
     TagsFor m_tags;
     CFlacFileWriter m_flac;
     std::string m_strPath;
+    std::unique_ptr<char[]> m_pCopy;  // WriteFrom's bytes on their way to the encoder
     int m_nHandle = -1;
     int m_nErrno = 0;
     CErrorState m_error;

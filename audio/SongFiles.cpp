@@ -15,6 +15,7 @@ bool CSongFiles::Fail(SongFileStep step, bool fromEncoder) {
     m_failure.nNumber = m_nNumber;
     m_failure.nErrno = fromEncoder ? m_encoder.ErrorNumber() : 0;
     m_failure.bTooLong = false;
+    m_failure.bReadFailed = false;
     std::snprintf(m_failure.szPath, sizeof m_failure.szPath, "%s",
                   step == SongFileStep::Name ? "" : m_szPath);
     std::snprintf(m_failure.szText, sizeof m_failure.szText, "%s",
@@ -35,22 +36,39 @@ bool CSongFiles::Open(long number) {
     return true;
 }
 
+bool CSongFiles::Room(uint64_t count) {
+    if (m_nSongBytes + count <= MaxSongBytes()) return true;
+    if (m_overflow == Overflow::Refuse) {
+        Fail(SongFileStep::Write, false);
+        m_failure.bTooLong = true;
+        std::snprintf(m_failure.szText, sizeof m_failure.szText,
+                      "%.900s would pass the largest song file (%llu bytes of samples)", m_szPath,
+                      static_cast<unsigned long long>(MaxSongBytes()));
+        return false;
+    }
+    // A file holds at least one write, however large.
+    return m_nSongBytes == 0 || Open();
+}
+
 bool CSongFiles::Write(const void* data, uint64_t count) {
     m_failure.step = SongFileStep::None;
     if (count == 0) return true;
-    if (m_nSongBytes + count > MaxSongBytes()) {
-        if (m_overflow == Overflow::Refuse) {
-            Fail(SongFileStep::Write, false);
-            m_failure.bTooLong = true;
-            std::snprintf(m_failure.szText, sizeof m_failure.szText,
-                          "%.900s would pass the largest song file (%llu bytes of samples)",
-                          m_szPath, static_cast<unsigned long long>(MaxSongBytes()));
-            return false;
-        }
-        // A file holds at least one write, however large.
-        if (m_nSongBytes > 0 && !Open()) return false;
-    }
+    if (!Room(count)) return false;
     if (!m_encoder.Write(data, static_cast<long>(count))) return Fail(SongFileStep::Write, true);
+    m_nSongBytes += count;
+    return true;
+}
+
+bool CSongFiles::WriteFrom(int from, uint64_t fromOffset, uint64_t count) {
+    m_failure.step = SongFileStep::None;
+    if (count == 0) return true;
+    if (!Room(count)) return false;
+    bool readFailed = false;
+    if (!m_encoder.WriteFrom(from, fromOffset, count, &readFailed)) {
+        Fail(SongFileStep::Write, true);
+        m_failure.bReadFailed = readFailed;
+        return false;
+    }
     m_nSongBytes += count;
     return true;
 }

@@ -30,7 +30,8 @@ struct SongFileFailure {
     SongFileStep step = SongFileStep::None;
     long nNumber = 0;  // of the file concerned
     int nErrno = 0;
-    bool bTooLong = false;  // a refused song would pass the largest file
+    bool bTooLong = false;     // a refused song would pass the largest file
+    bool bReadFailed = false;  // WriteFrom could not read its source
     char szPath[PATH_MAX] = {};
     char szText[CErrorState::kTextSize] = {};
 };
@@ -60,6 +61,9 @@ public:
     // Appends count bytes to the open file; with NextFile, first goes on in the next file when
     // they would carry it past the limit.
     bool Write(const void* data, uint64_t count);
+    // As Write, with the bytes read from the descriptor from at fromOffset (copied in the kernel
+    // where the encoder and the system can).
+    bool WriteFrom(int from, uint64_t fromOffset, uint64_t count);
     // Waits until the open file's bytes are written (an output that writes later).
     bool Sync();
     // Finishes the open file (none open: true).
@@ -77,6 +81,8 @@ public:
 
 private:
     bool Fail(SongFileStep step, bool fromEncoder);
+    // Before count more bytes: goes on in the next file, or refuses them, at the limit.
+    bool Room(uint64_t count);
 
     ISongEncoder& m_encoder;
     Namer m_namer;

@@ -66,8 +66,9 @@ bool IsCueOf(const std::string& text, const std::string& side) {
     return FileNamePart(text.substr(file + 6, close - file - 6)) == FileNamePart(side);
 }
 
-// The new songs' files: created exclusively, their writing started on the disk at their close
-// and the descriptors kept, so that all are synced together once the last is written.
+// The new songs' files: created exclusively, the take's bytes copied in the kernel, their
+// writing started on the disk at their close and the descriptors kept, so that all are synced
+// together once the last is written.
 class CKeepOutput final : public IFileOutput {
 public:
     explicit CKeepOutput(std::vector<int>* written) : m_pWritten(written) {}
@@ -77,6 +78,12 @@ public:
     ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) override {
         return ::pwritev(handle, pieces, count, static_cast<off_t>(offset));
     }
+    ssize_t CopyAt(int handle, int from, uint64_t fromOffset, size_t count,
+                   uint64_t offset) override {
+        loff_t in = static_cast<loff_t>(fromOffset), out = static_cast<loff_t>(offset);
+        return ::copy_file_range(from, &in, handle, &out, count, 0);
+    }
+    // The disk starts on this file while the next one is written; each is synced later.
     int Close(int handle) override {
         ::sync_file_range(handle, 0, 0, SYNC_FILE_RANGE_WRITE);
         m_pWritten->push_back(handle);
@@ -307,30 +314,40 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         if (fd < 0) return fail(KeepRefusal::ReadFailed, f.strPath, errno);
         sources.push_back(fd);
     }
-    std::unique_ptr<char[]> buffer(new char[kCopyBytes]);
+    std::vector<uint64_t> starts;  // first frame of each old file
+    for (uint64_t at = 0; const TakeFile& f : take.files) {
+        starts.push_back(at);
+        at += f.nFrames;
+    }
     const uint64_t frameBytes = take.FrameBytes();
     auto goOn = [&](uint64_t done) {
         return !plan.onProgress || plan.onProgress(done, take.nFrames);
     };
-    const CTakeReader reader(take);
     for (size_t k = 0; k < songs; ++k) temps.push_back(journal.created[k].first);
-    const size_t chunk = kCopyBytes / frameBytes;
-    for (size_t k = 0; k < songs; ++k) {
+    // Copied in the kernel where it can; encoding is slow enough to be reported as it goes.
+    const uint64_t stride = flac ? kCopyBytes / frameBytes : ~uint64_t{0};
+    for (size_t k = 0; k < songs && !files.Failed(); ++k) {
         if (!files.Open(static_cast<long>(k) + 1)) break;
-        for (uint64_t at = bounds[k]; at < bounds[k + 1]; at += chunk) {
-            const size_t want = static_cast<size_t>(std::min<uint64_t>(chunk, bounds[k + 1] - at));
-            if (reader.ReadFrames(at, want, buffer.get()) != want) {
-                const int e = errno ? errno : EIO;
-                files.Abandon();
-                return fail(KeepRefusal::ReadFailed, take.strSide, e);
-            }
-            if (!files.Write(buffer.get(), want * frameBytes)) break;
-            if (!goOn(at + want)) {
-                files.Abandon();
-                return fail(KeepRefusal::Cancelled, {}, 0);
+        for (size_t f = 0; f < take.files.size(); ++f) {
+            const uint64_t from = std::max(bounds[k], starts[f]);
+            const uint64_t to = std::min(bounds[k + 1], starts[f] + take.files[f].nFrames);
+            for (uint64_t at = from; at < to && !files.Failed(); at += std::min(stride, to - at)) {
+                const uint64_t frames = std::min(stride, to - at);
+                const uint64_t offset = take.files[f].nDataOffset + (at - starts[f]) * frameBytes;
+                if (!files.WriteFrom(sources[f], offset, frames * frameBytes)) {
+                    if (!files.Failure().bReadFailed) break;
+                    const int e = files.Failure().nErrno;
+                    files.Abandon();
+                    return fail(KeepRefusal::ReadFailed, take.files[f].strPath, e);
+                }
+                if (flac && !goOn(at + frames)) {
+                    files.Abandon();
+                    return fail(KeepRefusal::Cancelled, {}, 0);
+                }
             }
         }
         if (files.Failed() || !files.Finish()) break;
+        if (!flac && !goOn(bounds[k + 1])) return fail(KeepRefusal::Cancelled, {}, 0);
     }
     if (files.Failed()) {
         const SongFileFailure& failure = files.Failure();
