@@ -53,11 +53,9 @@ void BM_ProcessBlock(benchmark::State& state) {
     for (auto _ : state) {
         std::memcpy(block.data(), material.data() + long(k) * samplesPerBlock, kBlockBytes);
         k = (k + 1) % kSourceBlocks;
-        int gapFound = 0, endGapReached = 0;
-        long splitOffset = 0;
-        analyser.ProcessBlock(block.data(), kBlockBytes, &gapFound, &splitOffset, &endGapReached);
+        BlockVerdict verdict = analyser.ProcessBlock(block.data(), kBlockBytes);
         benchmark::DoNotOptimize(block.data());
-        benchmark::DoNotOptimize(gapFound);
+        benchmark::DoNotOptimize(verdict);
         benchmark::ClobberMemory();
     }
     // Seconds of stereo audio per second of processing: the multiple of real time.

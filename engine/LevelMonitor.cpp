@@ -202,11 +202,8 @@ bool CLevelMonitor::HandleNextBlock() {
     }
     const long bytes = static_cast<long>(m_waveIn.ReadBuffer(m_pBlock));
     if (m_waveIn.GetErrorFlag()) return false;
-    int gapFound = 0;
-    int endGapReached = 0;
-    long splitOffset = 0;
     // The detector runs too, as in a recording, but nothing here splits or ends.
-    m_analyzer.ProcessBlock(m_pBlock, bytes, &gapFound, &splitOffset, &endGapReached);
+    m_analyzer.ProcessBlock(m_pBlock, bytes);
     m_levels.Deposit(m_analyzer.m_fPeak, m_analyzer.m_fPower, m_analyzer.m_nClipCount);
     m_nBlocks.fetch_add(1);
     return bytes == m_nBlockBytes;

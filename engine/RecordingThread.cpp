@@ -58,9 +58,7 @@ private:
     char* m_pBlock = nullptr;
     long m_nBufferSize = 0;
     int m_nSongNumber = 1;
-    int m_bGapFound = 0;
-    int m_bEndGapReached = 0;
-    long m_nSplitOffset = 0;
+    bool m_bEndGapReached = false;
     uint64_t m_nSongBytes = 0;  // sample bytes in the current file
     int64_t m_nTotalBytes = 0;
     int64_t m_nClippedTotal = 0;
@@ -241,12 +239,12 @@ void CBlockLoop::NoteWarnings(long byteCount, RecordingProgress* progress) {
 
 void CBlockLoop::HandleBlock(long byteCount, RecordingProgress* progress) {
     CSignalAnalyzer& analyser = *m_p.pAnalyzer;
-    analyser.ProcessBlock(m_pBlock, byteCount, &m_bGapFound, &m_nSplitOffset, &m_bEndGapReached);
-    if (!m_bGapFound) {
+    const BlockVerdict verdict = analyser.ProcessBlock(m_pBlock, byteCount);
+    if (verdict.endGapReached) m_bEndGapReached = true;
+    if (!verdict.gapFound) {
         WritePiece(m_pBlock, byteCount, progress);
     } else {
-        m_bGapFound = 0;
-        const long split = std::clamp(m_nSplitOffset, 0L, byteCount);
+        const long split = std::clamp(verdict.splitOffset, 0L, byteCount);
         if (WritePiece(m_pBlock, split, progress) && NextFile(progress)) {
             WritePiece(m_pBlock + split, byteCount - split, progress);
         }

@@ -116,8 +116,7 @@ bool CSignalAnalyzer::IsShortFile(long byteCount) {
     return static_cast<double>(byteCount) < std::trunc(static_cast<double>(limit));
 }
 
-void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, long* splitOffset,
-                                   int* endGapReached) {
+BlockVerdict CSignalAnalyzer::ProcessBlock(void* data, long byteCount) {
     m_error.Clear();
     for (int ch = 0; ch < 2; ++ch) {
         m_fPeak[ch] = kReadoutFloor;
@@ -132,31 +131,22 @@ void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, lo
     const bool mono = m_wChannels == 1;
     // The detector counts interleaved stereo samples: a mono sample stands for a frame of two.
     const long counted = mono ? 2 * n : n;
-    // This block's own outcome, handed on to the caller's flags (which only ever go to 1) and
-    // to an observer.
-    int gap = 0;
-    int endGap = 0;
-    long offset = 0;
+    BlockVerdict verdict;
     m_pLevels = m_pObserver && n > 0 ? m_pObserver->LevelBuffer(counted) : nullptr;
     if (n > 0) {
         // The format, the channel count and the switches pick one specialised loop here, so
         // that the per-sample work has no branches on them.
         const int variant = (m_pLevels ? 16 : 0) | (mono ? 8 : 0) | (int16 ? 4 : 0) |
                             (m_bDCBlock ? 2 : 0) | (m_bIgnoreClicks ? 1 : 0);
-        (this->*kLoops[variant])(data, n, &gap, &offset, &endGap);
+        verdict = (this->*kLoops[variant])(data, n);
     }
-    if (gap) {
-        if (gapFound != nullptr) *gapFound = 1;
-        if (splitOffset != nullptr) *splitOffset = offset;
-    }
-    if (endGap && endGapReached != nullptr) *endGapReached = 1;
     if (m_pObserver) {
         AnalysedBlock block;
         block.nSamples = counted;
         block.nBytes = n > 0 ? byteCount : 0;
-        block.bGapFound = gap;
-        block.nSplitOffset = offset;
-        block.bEndGapReached = endGap;
+        block.bGapFound = verdict.gapFound;
+        block.nSplitOffset = verdict.splitOffset;
+        block.bEndGapReached = verdict.endGapReached;
         block.pLevels = m_pLevels;
         m_pObserver->OnBlockAnalysed(block);
         m_pLevels = nullptr;
@@ -175,12 +165,12 @@ void CSignalAnalyzer::ProcessBlock(void* data, long byteCount, int* gapFound, lo
         m_fPeak[0] /= 32768.0f;
         m_fPeak[1] /= 32768.0f;
     }
+    return verdict;
 }
 
 // Runs on the recording thread (via ProcessBlock): no allocation, no I/O.
 template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kMono, bool kLevels>
-void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset,
-                                     int* endGapReached) {
+BlockVerdict CSignalAnalyzer::AnalyseSamples(void* data, long n) {
     unsigned char* const bytes = static_cast<unsigned char*>(data);
     float* const levels = m_pLevels;
     const float clipLimit = m_fClipLimit;
@@ -395,9 +385,5 @@ void CSignalAnalyzer::AnalyseSamples(void* data, long n, int* gapFound, long* sp
     m_nLastLoudIndex = lastLoud;
     m_nLastSplitIndex = lastSplit;
     m_nRunOutSplits = runOutSplits;
-    if (gap) {
-        if (gapFound != nullptr) *gapFound = 1;
-        if (splitOffset != nullptr) *splitOffset = offset;
-    }
-    if (endGap && endGapReached != nullptr) *endGapReached = 1;
+    return {gap, offset, endGap};
 }

@@ -19,6 +19,16 @@
 #include "engine/BiquadFilter.h"
 #include "engine/RecSettings.h"
 
+// What the gap detector found in one block.
+struct BlockVerdict {
+    bool gapFound = false;
+    // Bytes into this block where the next song begins: the start of the stereo frame in which
+    // the gap became complete. 0 unless gapFound.
+    long splitOffset = 0;
+    bool endGapReached = false;
+    bool operator==(const BlockVerdict&) const = default;
+};
+
 class CSignalAnalyzer {
 public:
     CSignalAnalyzer();
@@ -30,13 +40,10 @@ public:
     // Analyses one block of samples in place (16-bit or float by bits per sample). Stereo
     // samples alternate left/right; mono samples run through the left channel's chain, count
     // as the two samples of a stereo frame for the detector, and their readouts show on both
-    // channels. Any channel count but 1 is treated as stereo. Only ever sets *gapFound and
-    // *endGapReached to 1; *splitOffset (bytes into this block, the start of the stereo frame
-    // where the gap became complete) is written only together with *gapFound; with several
-    // splits in one block the last one wins. Clearing the flags is the caller's job. A count of
-    // 0 or less changes nothing but the readouts. No allocation, no I/O.
-    void ProcessBlock(void* data, long byteCount, int* gapFound, long* splitOffset,
-                      int* endGapReached);
+    // channels. Any channel count but 1 is treated as stereo. Returns what this block alone
+    // reported; with several splits in one block the last one wins. A count of 0 or less
+    // changes nothing but the readouts. No allocation, no I/O.
+    BlockVerdict ProcessBlock(void* data, long byteCount);
 
     // True when byteCount is shorter than End Gap of audio in bytes (a stereo frame is 4 bytes
     // for 16-bit blocks and 8 for float; a mono frame half that).
@@ -120,8 +127,8 @@ private:
     // kMono: one channel chain over every sample. kLevels: store each detector sample's
     // magnitude in m_pLevels (an observer's buffer).
     template <bool kInt16, bool kDCBlock, bool kSmartGap, bool kMono, bool kLevels>
-    void AnalyseSamples(void* data, long n, int* gapFound, long* splitOffset, int* endGapReached);
-    using Loop = void (CSignalAnalyzer::*)(void*, long, int*, long*, int*);
+    BlockVerdict AnalyseSamples(void* data, long n);
+    using Loop = BlockVerdict (CSignalAnalyzer::*)(void*, long);
     template <size_t... kVariant>
     static constexpr std::array<Loop, sizeof...(kVariant)> MakeLoops(
         std::index_sequence<kVariant...>);

@@ -166,7 +166,7 @@ bool CArchiveReader::ReadString(std::string& s) {
 namespace {
 
 // Code points of the Windows-1252 bytes 0x80 to 0x9F; 0 where the byte is undefined and maps to
-// the C1 control of the same value (as the Windows conversion tables do).
+// the C1 control of the same value.
 constexpr uint16_t kCp1252High[32] = {
     0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,

@@ -1,6 +1,6 @@
 // The object-archive byte stream of the presets file: little-endian integers, counts with a
-// 32-bit escape and length-prefixed 8-bit strings, the layout of files written by earlier
-// versions. The writer pushes 4096-byte blocks to a sink; the reader works on bytes already in
+// 32-bit escape and length-prefixed 8-bit strings, the layout the program's presets files have
+// always had. The writer pushes 4096-byte blocks to a sink; the reader works on bytes already in
 // memory and never throws: every read reports failure, after which the reader stays failed.
 //
 // Pure byte handling, no files: used by the presets file code on the user-interface thread and

@@ -1,10 +1,8 @@
 #include "settings/PersistentSettings.h"
 
-#include <cstdio>
-#include <cstring>
+#include <cstdint>
 #include <string>
-
-#include "settings/Presets.h"
+#include <utility>
 
 namespace {
 
@@ -14,17 +12,17 @@ std::string OutfileName(int n) { return "OutfileName" + std::to_string(n); }
 
 }  // namespace
 
-void LoadSettings(IProfileStore& profile, const SettingsTargets& t) {
+PersistentSettings LoadSettings(IProfileStore& profile, const RecSettings& current) {
     const std::string section = kProfileSection;
-    // Entry 0 is added last, so it ends on top and selected.
-    for (int n = kBaseFileEntries - 1; n >= 0; --n) {
-        const std::string path = profile.GetProfileString(section, OutfileName(n), "");
-        if (!path.empty()) t.pBaseFiles->AddBaseFile(path);
+    PersistentSettings v;
+    for (int n = 0; n < kBaseFileEntries; ++n) {
+        std::string path = profile.GetProfileString(section, OutfileName(n), "");
+        if (!path.empty()) v.baseFiles.push_back(std::move(path));
     }
+    v.nSelectedBaseFile = v.baseFiles.empty() ? -1 : 0;
 
-    // The defaults are the record held now: at start-up the analyser's construction defaults
-    // as positions.
-    RecSettings s = *t.pSettings;
+    RecSettings& s = v.settings;
+    s = current;
     s.nGapSize = profile.GetProfileInt(section, "Gap Size", s.nGapSize);
     s.nGapLevel = profile.GetProfileInt(section, "Gap Level", s.nGapLevel);
     s.nMinSongSize = profile.GetProfileInt(section, "Min Song Size", s.nMinSongSize);
@@ -39,47 +37,32 @@ void LoadSettings(IProfileStore& profile, const SettingsTargets& t) {
     s.wChannels = static_cast<uint16_t>(
         profile.GetProfileInt(section, "Channels", static_cast<int16_t>(s.wChannels)));
     s.nWaveInID = profile.GetProfileInt(section, "WaveInID", -1);
-    t.setSettings(s);
 
-    // 259 bytes and the terminator; a longer stored name is cut.
-    const std::string preset = profile.GetProfileString(section, "Preset", kDefaultPresetName);
-    const std::string cut = CutPresetName(preset);
-    std::memcpy(t.pszPreset, cut.c_str(), cut.size() + 1);
+    v.strPreset = CutPresetName(profile.GetProfileString(section, "Preset", kDefaultPresetName));
+    v.bPurple = profile.GetProfileInt(section, "Background", 1) != 0;
 
-    *t.pbPurple = profile.GetProfileInt(section, "Background", 1);
-
-    IWindowPlacement& window = *t.pWindow;
-    const WindowPlacement current = window.GetWindowPlacement();
-    const int32_t flags = profile.GetProfileInt(section, "flags", kNoPlacement);
-    if (flags == kNoPlacement) return;
-    const int32_t left = profile.GetProfileInt(section, "left", kNoPlacement);
-    const int32_t top = profile.GetProfileInt(section, "top", kNoPlacement);
-    WindowPlacement placement;
-    if (RestorePlacement(current, flags, left, top, window.GetScreenWidth(),
-                         window.GetScreenHeight(), window.GetIconWidth(), window.GetIconHeight(),
-                         placement)) {
-        window.SetWindowPlacement(placement);
-    }
+    v.placement.flags = profile.GetProfileInt(section, "flags", kNoPlacement);
+    v.placement.left = profile.GetProfileInt(section, "left", kNoPlacement);
+    v.placement.top = profile.GetProfileInt(section, "top", kNoPlacement);
+    return v;
 }
 
-void SaveSettings(IProfileStore& profile, const SettingsTargets& t) {
+void SaveSettings(IProfileStore& profile, const PersistentSettings& v) {
     const std::string section = kProfileSection;
-    const RecSettings& s = *t.pSettings;
-    IBaseFileList& files = *t.pBaseFiles;
+    const RecSettings& s = v.settings;
 
-    // The selected entry becomes entry 0 and leaves the list; the first three of the rest
-    // follow in list order.
-    const int selected = files.GetCurSel();
-    if (selected >= 0 && selected < files.GetCount()) {
-        profile.WriteProfileString(section, OutfileName(0), files.GetFullPath(selected));
-        files.DeleteEntry(selected);
-    } else {
-        profile.WriteProfileString(section, OutfileName(0), "");
+    // The selected entry becomes entry 0; the first three of the rest follow in list order.
+    std::vector<std::string> entries = v.baseFiles;
+    std::string selected;
+    if (v.nSelectedBaseFile >= 0 && static_cast<size_t>(v.nSelectedBaseFile) < entries.size()) {
+        selected = std::move(entries[static_cast<size_t>(v.nSelectedBaseFile)]);
+        entries.erase(entries.begin() + v.nSelectedBaseFile);
     }
+    profile.WriteProfileString(section, OutfileName(0), selected);
     for (int n = 1; n < kBaseFileEntries; ++n) {
-        const int index = n - 1;
+        const size_t index = static_cast<size_t>(n - 1);
         profile.WriteProfileString(section, OutfileName(n),
-                                   index < files.GetCount() ? files.GetFullPath(index) : "");
+                                   index < entries.size() ? entries[index] : "");
     }
 
     profile.WriteProfileInt(section, "Gap Size", s.nGapSize);
@@ -93,14 +76,11 @@ void SaveSettings(IProfileStore& profile, const SettingsTargets& t) {
     profile.WriteProfileInt(section, "Channels", static_cast<int16_t>(s.wChannels));
     profile.WriteProfileInt(section, "WaveInID", s.nWaveInID);
 
-    char preset[260];
-    std::snprintf(preset, sizeof(preset), "%s", t.pszPreset);
-    profile.WriteProfileString(section, "Preset", preset);
-    profile.WriteProfileInt(section, "Background", *t.pbPurple);
+    profile.WriteProfileString(section, "Preset", CutPresetName(v.strPreset));
+    profile.WriteProfileInt(section, "Background", v.bPurple ? 1 : 0);
 
-    const WindowPlacement placement = t.pWindow->GetWindowPlacement();
-    profile.WriteProfileInt(section, "flags", placement.flags);
-    profile.WriteProfileInt(section, "showCmd", placement.showCmd);
-    profile.WriteProfileInt(section, "left", placement.normal.left);
-    profile.WriteProfileInt(section, "top", placement.normal.top);
+    profile.WriteProfileInt(section, "flags", v.placement.flags);
+    profile.WriteProfileInt(section, "showCmd", v.placement.showCmd);
+    profile.WriteProfileInt(section, "left", v.placement.left);
+    profile.WriteProfileInt(section, "top", v.placement.top);
 }

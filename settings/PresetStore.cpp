@@ -152,8 +152,8 @@ bool SameFolder(const std::string& a, const std::string& b) {
            sa.st_ino == sb.st_ino;
 }
 
-// Earlier versions kept their presets in the folder they were started from. When the data
-// folder has never held presets, those files are copied in, never moved: the originals stay
+// This program's earlier versions kept their presets in the folder they were started from. When the
+// data folder has never held presets, those files are copied in, never moved: the originals stay
 // for any older version still in use.
 void TakeOverPresets(const std::string& dataDir, const std::string& startDir) {
     if (SameFolder(dataDir, startDir)) return;
@@ -179,7 +179,7 @@ CPresetStore::CPresetStore(IPresetBox& box, IPrompter& prompter)
     : m_box(box), m_prompter(prompter) {}
 
 void CPresetStore::SetCurrentPresetName(const std::string& name) {
-    CopyBounded(m_szPreset, sizeof(m_szPreset), name);
+    m_strPreset = CutPresetName(name);
 }
 
 void CPresetStore::ReportDamage(const std::string& path, const PresetLoadReport& report) {
@@ -358,10 +358,10 @@ bool CPresetStore::SavePresets() {
     return ok;
 }
 
-void CPresetStore::FillPresetCombo() { FillPresetCombo(m_box, m_presets, m_szPreset); }
+void CPresetStore::FillPresetCombo() { FillPresetCombo(m_box, m_presets, m_strPreset); }
 
 void CPresetStore::FillPresetCombo(IPresetBox& box, const std::vector<CPresets>& presets,
-                                   const char* currentName) {
+                                   const std::string& currentName) {
     box.ResetContent();
     for (const CPresets& preset : presets) box.AddString(preset.m_strName);
     box.SelectStringExact(currentName);

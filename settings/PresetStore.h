@@ -1,12 +1,12 @@
 // The preset list of the main window with its file handling: LoadPresets at start-up (with the
-// one-time migration of the earlier version's "Single.pre" and the completion of an interrupted
-// save), SavePresets at exit (atomically: "Temp.pre" written, synced and renamed over
-// "Single1.pre"), filling a preset box and applying the selected preset. The files live in the
-// user's data folder (PresetLocation.h); a first start takes over, by copying, the presets file
-// that earlier versions kept in the folder the program was started from.
+// one-time migration of the "Single.pre" of this program's first versions and the completion of
+// an interrupted save), SavePresets at exit (atomically: "Temp.pre" written, synced and renamed
+// over "Single1.pre"), filling a preset box and applying the selected preset. The files live in
+// the user's data folder (PresetLocation.h); a first start takes over, by copying, the presets file
+// that this program's earlier versions kept in the folder it was started from.
 //
 // Owned by the main window for the whole run; the Custom Settings dialog edits m_presets and
-// m_szPreset through pointers. User-interface thread only.
+// m_strPreset through pointers. User-interface thread only.
 #pragma once
 
 #include <cstddef>
@@ -21,8 +21,8 @@
 #include "settings/PresetsFile.h"
 #include "settings/Prompter.h"
 
-// Bytes of a path buffer. Larger than the 260 earlier versions allowed because a working
-// directory may legitimately be longer than 250 characters.
+// Bytes of a presets file's path buffer, terminator included: a working directory may
+// legitimately be longer than 250 characters.
 constexpr size_t kPresetPathSize = 4096;
 
 class CPresetStore {
@@ -42,11 +42,11 @@ public:
     // message shown, and "Single1.pre" as it was) when the file could not be written.
     bool SavePresets();
 
-    // Fills the main window's box and selects m_szPreset.
+    // Fills the main window's box and selects m_strPreset.
     void FillPresetCombo();
     // The same for any box (the Custom Settings dialog's).
     static void FillPresetCombo(IPresetBox& box, const std::vector<CPresets>& presets,
-                                const char* currentName);
+                                const std::string& currentName);
 
     // The main window's preset box changed its selection: makes that preset the current one and
     // gives its record, for the owner of the settings to apply. Nothing for a stale entry (a
@@ -56,7 +56,7 @@ public:
     // First preset of that name in list order, or null.
     CPresets* FindPreset(const std::string& name) { return FindPresetByName(m_presets, name); }
 
-    // Copies a name into m_szPreset, cut to kMaxPresetName bytes.
+    // Makes a name the current one, cut to kMaxPresetName bytes.
     void SetCurrentPresetName(const std::string& name);
 
     // Test seam: called with a step name at each point where a crash during SavePresets would
@@ -64,7 +64,7 @@ public:
     std::function<void(const char* step)> m_saveStepHook;
 
     std::vector<CPresets> m_presets;
-    char m_szPreset[260] = "Album/Tape";
+    std::string m_strPreset = kDefaultPresetName;  // the current preset's name
     char m_szTempPresetPath[kPresetPathSize] = "";
     char m_szPresetPath[kPresetPathSize] = "";
 

@@ -1,6 +1,6 @@
 // One named preset: a name and the settings record it recalls. The name is bytes in the 8-bit
 // code page (Windows-1252), kept exactly as read; no preset name is longer than
-// kMaxPresetName bytes, so it always fits the current-preset buffer of the main window.
+// kMaxPresetName bytes.
 //
 // Owned by the preset list (CPresetStore, or the splitter's own list); user-interface thread.
 #pragma once
@@ -14,13 +14,17 @@
 class CArchiveReader;
 class CArchiveWriter;
 
-// Bytes of a name without its terminator: the current-preset buffer holds 260 with it.
+// The longest preset name the program keeps, in bytes: in a presets file, in the profile as the
+// current preset, and in the preset lists. Longer names are cut to it wherever they come from.
 constexpr size_t kMaxPresetName = 259;
+
+// The current preset of a fresh profile, and the first of the starting presets.
+constexpr const char* kDefaultPresetName = "Album/Tape";
 
 class CPresets {
 public:
     static constexpr uint16_t kSchema = 11;    // written, read
-    static constexpr uint16_t kOldSchema = 1;  // the earlier version's files, read only
+    static constexpr uint16_t kOldSchema = 1;  // the program's first presets files, read only
     static constexpr const char* kClassName = "CPresets";
     static constexpr const char* kOldSuffix = " [Beta]";
 
@@ -43,5 +47,5 @@ public:
     RecSettings m_settings;
 };
 
-// Cuts a byte string to the current-preset buffer's capacity.
+// Cuts a byte string to kMaxPresetName bytes.
 std::string CutPresetName(std::string name);

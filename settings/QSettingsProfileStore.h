@@ -1,6 +1,7 @@
-// The persistent settings in a QSettings store: organisation "Zelk", application "Vellistro"
-// (the registry key on Windows, ~/.config/Zelk/Vellistro.conf elsewhere). Strings are bytes and
-// go through Latin-1 so every byte comes back unchanged. Qt Core only.
+// The persistent settings in a QSettings store: organisation "Zelk", application "Vellistro",
+// that is the file Zelk/Vellistro.conf in the user's configuration folder ($XDG_CONFIG_HOME,
+// or ~/.config). Strings are bytes and go through Latin-1 so every byte comes back unchanged.
+// Qt Core only.
 // User-interface thread.
 #pragma once
 

@@ -1,6 +1,6 @@
 // The main window's placement as the persistent settings keep it, and the arithmetic that puts
-// a stored position back on the screen. The main window implements IWindowPlacement; the
-// arithmetic lives here so it is tested without a window. User-interface thread.
+// a stored position back on the screen. The arithmetic lives here so it is tested without a
+// window. User-interface thread.
 #pragma once
 
 #include <cstdint>
@@ -24,21 +24,18 @@ struct WindowPlacement {
     bool operator==(const WindowPlacement&) const = default;
 };
 
-class IWindowPlacement {
-public:
-    virtual ~IWindowPlacement() = default;
-
-    virtual WindowPlacement GetWindowPlacement() = 0;
-    virtual void SetWindowPlacement(const WindowPlacement& placement) = 0;
-    // Pixels of the primary screen and of a standard icon.
-    virtual int32_t GetScreenWidth() = 0;
-    virtual int32_t GetScreenHeight() = 0;
-    virtual int32_t GetIconWidth() = 0;
-    virtual int32_t GetIconHeight() = 0;
-};
-
 // No stored placement: the value of "flags", "left" and "top" when missing.
 constexpr int32_t kNoPlacement = -1;
+
+// What the profile holds of the placement: the flags, the show state (written, never read back)
+// and the top left corner of the normal rectangle, in pixels.
+struct StoredPlacement {
+    int32_t flags = kNoPlacement;
+    int32_t showCmd = kShowNormal;
+    int32_t left = kNoPlacement;
+    int32_t top = kNoPlacement;
+    bool operator==(const StoredPlacement&) const = default;
+};
 
 // The placement to apply from stored values, or false to leave the window where it is (flags,
 // left or top is kNoPlacement). The window opens normally whatever was stored; a position at or

@@ -1,7 +1,7 @@
 // Preset names are bytes of the Windows-1252 code page in the presets file; the windows and the
 // terminal speak UTF-8. These two conversions are the only place where one becomes the other.
 // The five bytes the code page leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the
-// control characters of the same number, as Windows maps them, so every byte string survives
+// control characters of the same number, so every byte string survives
 // decoding and encoding again unchanged. No state; any thread.
 #pragma once
 

@@ -1,5 +1,5 @@
 // vellisto-split's work on one input: opens it once and checks it, sets up the detection
-// parameters (fresh-recorder defaults, then a preset, then the command line) and then, by mode:
+// parameters and then runs one mode (SplitModes.h) over the run (SplitRun.h):
 //
 // - split (the default): records the input through the recorder's own control, recording
 //   thread, writer and the file capture backend, so the song files equal those of a live
@@ -11,41 +11,16 @@
 // - cuts (--cuts FILE): the input's bytes copied, untouched, into one song file per cut of a
 //   label file or cue sheet, named after the titles.
 //
-// Afterwards it cleans up after a failure (only files this run created), writes the label file
-// and the cue sheet, explains a side that gave one song, and prints the songs.
-//
-// One run per object, on one thread (the recording thread is the control's). Several objects
-// may run at once on different threads.
+// One run per object, on one thread. Several objects may run at once on different threads.
 #pragma once
 
-#include <array>
 #include <atomic>
-#include <cstdint>
-#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
 
-#include "audio/FlacFileWriter.h"
-#include "audio/capture/FileCaptureBackend.h"
-#include "engine/SignalAnalyzer.h"
-#include "engine/SongFileName.h"
 #include "split/SplitOptions.h"
-
-class CDetectorView;
-class CRecordingControl;
-class CSongOutput;
-class CTerminalWindow;
-
-struct SplitSong {
-    std::string strPath;       // where the song file is (or, in a dry run, would be)
-    std::string strTitle;      // "" when the song has none (its file name stands for it)
-    uint64_t nStartFrame = 0;  // in the input
-    uint64_t nFrames = 0;
-    float fPeak = 0;          // dry run only: largest magnitude, 1.0 = full scale
-    uint64_t nClipped = 0;    // dry run only: samples at full scale
-    bool bContinued = false;  // goes on from the previous file (a WAV file's 4 GiB limit)
-};
+#include "split/SplitRun.h"
 
 class CSplitter {
 public:
@@ -54,104 +29,18 @@ public:
     // the work like the Stop button, and the run then exits with 128 + that number.
     CSplitter(const SplitOptions& options, std::ostream& out, std::ostream& err,
               bool showProgress = false, const std::atomic<int>* interrupt = nullptr);
-    ~CSplitter();
 
     // Returns the exit code.
     int Run();
 
     // The song files of the run, in order (after Run).
-    const std::vector<SplitSong>& GetSongs() const { return m_songs; }
+    const std::vector<SplitSong>& GetSongs() const { return m_run.m_songs; }
 
 private:
-    enum Param { kGapSize, kGapLevel, kMinSong, kEndGap, kParamCount };
-
-    int OpenInput();
-    bool ChooseOutput();
-    bool CheckDestination();
-    bool CheckOverwrite();
-    int SetParameters(CSignalAnalyzer& analyser);
-    int ApplyPreset(CSignalAnalyzer& analyser);
-    void SetFormat(CSignalAnalyzer& analyser);
-    void NoteParamError(CSignalAnalyzer& analyser, Param param, const std::string& source);
-    bool SetTyped(CSignalAnalyzer& analyser, Param param, double value);
-    int Record();
-    int SongCount();
-    int Probe();
-    int SplitAtCuts();
-    // The song files' paths after m_titles, in the base's folder; false after saying why.
-    bool TitledPaths(std::vector<std::string>* paths);
-    // Refuses, saying why, a path that is the input or exists (unless --force).
-    bool CheckTargets(const std::vector<std::string>& paths);
-    // Gives the songs written their titles' names (--names without --cuts).
-    int NameAfterTitles();
-    // The titles of a --names track list; false after saying why.
-    bool ReadTitles(std::vector<std::string>* titles);
-    // The tags of the song file at path, numbered by the song-file rule or listed in names.
-    FlacTags TagsFor(const std::string& path, const std::vector<std::string>& names) const;
-    std::string ProbeCommand(std::optional<double> level, std::optional<double> endGap) const;
-    size_t TrialSplit(const SplitOptions& options, std::ostream& listing);
-    bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
-    void RemoveRunOut(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
-                      int pieces);
-    void RemoveUnfinished(const CSongOutput& output, const std::string& path);
-    void CollectSongs(const CSongOutput& output, const CSongFileName& written,
-                      const std::vector<uint64_t>& splitBytes);
-    void Explain(const CDetectorView& view, int songsWanted);
-    std::string WhyHead(int songsWanted) const;
-    // What follows the point where the recording ended: its bytes and, looked at by the
-    // recording's analyser going on, how much of it is above Gap Level.
-    struct Rest {
-        uint64_t nBytes = 0;
-        uint64_t nAboveFrames = 0;
-    };
-    // Reads the input on after `taken` data bytes to its end (a stream's writer then finishes
-    // in peace), looking at the audio when `analyse`.
-    Rest ReadRest(const CSignalAnalyzer& ended, uint64_t taken, const CFileCaptureBackend& device,
-                  bool analyse);
-    std::string EndGapText(uint64_t taken, const Rest& rest) const;
-    void PrintList(const CDetectorView* view, const std::string& endGapText);
-    int WriteLabelsAndCue();
-    bool WriteNewFile(const std::string& path, const std::string& text) const;
-    void PrintSummary();
-    bool Interrupted() const;
-    // Where notices go: to the error stream, or nowhere with -q.
-    std::ostream& Note();
-    int Fail(const std::string& text, int code = kExitFailed);
-    std::string Time(uint64_t frames) const;
-    std::string SampleTime(int64_t samples) const;
-    int64_t DetectorSamplesPerSecond() const;
-    // The byte offset in the input of a detector sample.
-    uint64_t DetectorSampleByte(int64_t sample) const;
-
-    SplitOptions m_options;
-    std::ostream& m_out;
-    std::ostream& m_err;
-    std::ostream m_discard{nullptr};
-    bool m_bShowProgress;
-    const std::atomic<int>* m_pInterrupt;
-
-    int m_nFd = -1;         // the input, opened once
-    std::string m_strName;  // the input as named in messages
-    WavFileInfo m_info;
-    std::string m_strBasePath;  // as the song files are named from it: folder, name, extension
-    std::string m_strBaseName;  // its file name alone, as the recorder displays it
-    CSongFileName m_songNames;  // the song files named from m_strBasePath
-    std::string m_strScratch;   // a dry run's private folder
-    std::array<std::string, kParamCount> m_paramErrors;
-    CSignalAnalyzer m_params;  // the run's parameters; every analyser of the run is a copy
-    std::vector<SplitSong> m_songs;
-    uint64_t m_nTakenBytes = 0;         // bytes of the input the songs cover
-    std::vector<std::string> m_titles;  // the songs' titles, in order ("" for none)
-    std::string m_strAlbum, m_strArtist;
+    CSplitRun m_run;
 };
 
 // The whole program on an argument vector: parse, split every input (several at once with
 // -j), exit code (the worst of the inputs').
 int RunSplitCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
                     bool showProgress = false, const std::atomic<int>* interrupt = nullptr);
-
-// A fresh private folder for a dry run's stand-in files; "" when none can be made.
-std::string MakeScratchFolder();
-
-// A name as a POSIX shell reads it back as one word.
-std::string ShellQuote(const std::string& text);

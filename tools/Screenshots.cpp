@@ -184,7 +184,7 @@ int main(int argc, char** argv) {
         dlg.OnStop();
         QTest::qWait(400);
 
-        CCustomDlg custom(&dlg.GetPresetStore().m_presets, dlg.GetPresetStore().m_szPreset,
+        CCustomDlg custom(&dlg.GetPresetStore().m_presets, &dlg.GetPresetStore().m_strPreset,
                           &dlg.GetScheme(), dlg.GetControl().GetWaveIn().GetBackend(), &dlg);
         custom.m_settings = dlg.GetControl().m_settings;
         custom.OnInitDialog();

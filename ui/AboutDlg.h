@@ -19,6 +19,6 @@ public:
 // Runs About modally over parent (may be null).
 void ShowAbout(QWidget* parent);
 
-// Gives window a context menu whose entry "About Zelk Vellisto" runs About over it: the system
-// menu entry a window of this platform does not have.
+// Gives window a context menu whose entry "About Zelk Vellisto" runs About over it, so About is
+// a right click away from any spot of the window without a button of its own.
 void AddAboutToContextMenu(QWidget* window);

@@ -23,7 +23,7 @@ DialogBaseUnits BaseUnitsFor(const QFont& font) {
     const QFontMetrics metrics(font);
     const int extent = metrics.horizontalAdvance(
         QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
-    // The average of 52 letters, rounded to the nearest pixel the way the platform does it.
+    // The average width of the 52 letters, rounded to the nearest pixel.
     return {(extent / 26 + 1) / 2, metrics.height()};
 }
 

@@ -1,6 +1,6 @@
 // A preset combo box as the preset code sees it: the main window's box and the Custom Settings
 // dialog's. Names are Windows-1252 bytes in the preset list and shown decoded. The box keeps its
-// entries sorted the way the platform's sorted combo box does, ignoring letter case.
+// entries sorted, ignoring letter case.
 // User-interface thread.
 #pragma once
 

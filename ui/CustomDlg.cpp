@@ -10,7 +10,6 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
-#include <cstring>
 #include <new>
 
 #include "audio/capture/CaptureBackend.h"
@@ -82,11 +81,11 @@ Widget* CCustomDlg::Item(int id) const {
     return CheckedItem<Widget>(GetItem(id), id, "Custom Settings");
 }
 
-CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const SchemeColours* scheme,
-                       ICaptureBackend* devices, QWidget* parent)
+CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, std::string* pstrPreset,
+                       const SchemeColours* scheme, ICaptureBackend* devices, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       m_pPresets(presets),
-      m_pszPreset(pszPreset),
+      m_pstrPreset(pstrPreset),
       m_pScheme(scheme),
       m_pDevices(devices),
       m_fontCombo(MakeComboFont()),
@@ -166,7 +165,7 @@ int CCustomDlg::DoModal() {
 }
 
 void CCustomDlg::OnInitDialog() {
-    CPresetStore::FillPresetCombo(*m_pPresetList, *m_pPresets, m_pszPreset);
+    CPresetStore::FillPresetCombo(*m_pPresetList, *m_pPresets, *m_pstrPreset);
 
     // Every device of the list carries its position as the device id; "System Default" comes
     // last with -1. It is shown selected when it is the setting, so the box never looks empty
@@ -278,9 +277,7 @@ void CCustomDlg::OnSelChangeDevice() {
 // Presets
 
 void CCustomDlg::SetCurrentPresetName(const std::string& name) {
-    const size_t n = std::min(name.size(), size_t{kMaxPresetName});
-    std::memcpy(m_pszPreset, name.data(), n);
-    m_pszPreset[n] = '\0';
+    *m_pstrPreset = CutPresetName(name);
 }
 
 void CCustomDlg::FocusDefaultButton() {
@@ -360,8 +357,8 @@ void CCustomDlg::OnAddPreset() {
         m_pPresetBox->setFocus();
         return;
     }
-    // Duplicates are looked for under the name as it will be stored, cut to the length the
-    // current-preset name can hold.
+    // Duplicates are looked for under the name as it will be stored, cut to the longest preset
+    // name the program keeps.
     const std::string stored = CutPresetName(CComboPresetBox::Stored(text));
     const QString name = CComboPresetBox::Shown(stored);
     const int existing = m_pPresetList->FindStringExact(name);
@@ -421,7 +418,7 @@ void CCustomDlg::OnDeletePreset() {
     // chosen, in the main window too.
     m_pPresetBox->setCurrentIndex(-1);
     m_pPresetBox->setEditText(QString());
-    m_pszPreset[0] = '\0';
+    m_pstrPreset->clear();
     FocusDefaultButton();
 }
 

@@ -34,9 +34,9 @@ class CCustomDlg : public QDialog, public CustomDlgIds {
     Q_OBJECT
 
 public:
-    // presets and pszPreset (260 bytes) are the main window's; scheme its colours; devices the
-    // capture backend whose devices the device box lists. All must outlive the dialog.
-    CCustomDlg(std::vector<CPresets>* presets, char* pszPreset, const SchemeColours* scheme,
+    // presets and the current preset's name are the main window's; scheme its colours; devices
+    // the capture backend whose devices the device box lists. All must outlive the dialog.
+    CCustomDlg(std::vector<CPresets>* presets, std::string* pstrPreset, const SchemeColours* scheme,
                ICaptureBackend* devices, QWidget* parent = nullptr);
     ~CCustomDlg() override;
 
@@ -77,7 +77,7 @@ private:
     void ShowMessage(const QString& text, const QString& title, int icon);
 
     std::vector<CPresets>* m_pPresets;
-    char* m_pszPreset;
+    std::string* m_pstrPreset;
     const SchemeColours* m_pScheme;
     ICaptureBackend* m_pDevices;
 

@@ -44,7 +44,7 @@ CHelpViewer::CHelpViewer(const QString& folder)
     auto* contents = new QPushButton(QStringLiteral("Contents"), this);
     auto* back = new QPushButton(QStringLiteral("Back"), this);
     auto* forward = new QPushButton(QStringLiteral("Forward"), this);
-    // The About entry of the system menu, which this platform's windows do not have.
+    // About from the help too: the version is what a reader of the help often wants next.
     QString aboutText = QString::fromLatin1(LoadResString(101));
     auto* about = new QPushButton(aboutText, this);
     back->setEnabled(false);

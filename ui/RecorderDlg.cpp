@@ -188,7 +188,7 @@ void CRecorderDlg::OnInitDialog() {
 
     m_pPresetBox = std::make_unique<CComboPresetBox>(m_pPresets);
     m_pPresetStore = std::make_unique<CPresetStore>(*m_pPresetBox, *this);
-    LoadSettings(m_profile, MakeSettingsTargets());
+    ApplyPersistentSettings(LoadSettings(m_profile, m_pControl->m_settings));
     m_bGlobalHotKey = LoadGlobalHotKey(m_profile);
     m_bMonitor = LoadMonitor(m_profile) ? 1 : 0;
     m_pMonitorBox->setChecked(m_bMonitor != 0);
@@ -542,8 +542,6 @@ std::string CRecorderDlg::GetFullPath(int index) {
     return m_pBaseFile->itemData(index).toByteArray().toStdString();
 }
 
-void CRecorderDlg::DeleteEntry(int index) { m_pBaseFile->removeItem(index); }
-
 void CRecorderDlg::OnSelChangeBaseFile() {
     CWaveFileWriter& writer = m_pControl->GetWriter();
     const int index = m_pBaseFile->currentIndex();
@@ -614,7 +612,7 @@ void CRecorderDlg::SetSettings(const RecSettings& settings) {
 }
 
 void CRecorderDlg::OnCustomize() {
-    CCustomDlg dlg(&m_pPresetStore->m_presets, m_pPresetStore->m_szPreset, &m_scheme,
+    CCustomDlg dlg(&m_pPresetStore->m_presets, &m_pPresetStore->m_strPreset, &m_scheme,
                    m_pControl->GetWaveIn().GetBackend(), this);
     dlg.m_settings = m_pControl->m_settings;
     dlg.m_bGlobalHotKey = m_bGlobalHotKey;
@@ -674,33 +672,43 @@ void CRecorderDlg::OpenReview(const std::string& path) {
 // ---------------------------------------------------------------------------------------------
 // Placement
 
-WindowPlacement CRecorderDlg::GetWindowPlacement() {
-    WindowPlacement placement;
-    placement.flags = 0;
-    placement.showCmd = isMinimized() ? kShowMinimized : kShowNormal;
+void CRecorderDlg::ApplyPersistentSettings(const PersistentSettings& stored) {
+    // Each path goes on top, selected, so the first one stored ends there.
+    for (auto path = stored.baseFiles.rbegin(); path != stored.baseFiles.rend(); ++path) {
+        AddBaseFile(*path);
+    }
+
+    SetSettings(stored.settings);
+    m_pPresetStore->SetCurrentPresetName(stored.strPreset);
+    m_bPurple = stored.bPurple ? 1 : 0;
+
     const QRect frame = frameGeometry();
-    placement.normal = {frame.left(), frame.top(), frame.left() + frame.width(),
-                        frame.top() + frame.height()};
-    return placement;
-}
-
-void CRecorderDlg::SetWindowPlacement(const WindowPlacement& placement) {
-    move(placement.normal.left, placement.normal.top);
-}
-
-int32_t CRecorderDlg::GetScreenWidth() {
+    const WindowPlacement current{
+        0,
+        kShowNormal,
+        {frame.left(), frame.top(), frame.left() + frame.width(), frame.top() + frame.height()}};
     const QScreen* scr = QGuiApplication::primaryScreen();
-    return scr ? scr->geometry().width() : 1024;
+    const QRect screenRect = scr ? scr->geometry() : QRect(0, 0, 1024, 768);
+    const int icon = style()->pixelMetric(QStyle::PM_LargeIconSize);
+    WindowPlacement placement;
+    if (RestorePlacement(current, stored.placement.flags, stored.placement.left,
+                         stored.placement.top, screenRect.width(), screenRect.height(), icon, icon,
+                         placement)) {
+        move(placement.normal.left, placement.normal.top);
+    }
 }
 
-int32_t CRecorderDlg::GetScreenHeight() {
-    const QScreen* scr = QGuiApplication::primaryScreen();
-    return scr ? scr->geometry().height() : 768;
+PersistentSettings CRecorderDlg::GatherPersistentSettings() {
+    PersistentSettings values;
+    values.settings = m_pControl->m_settings;
+    values.strPreset = m_pPresetStore->m_strPreset;
+    values.bPurple = m_bPurple != 0;
+    for (int i = 0; i < GetCount(); ++i) values.baseFiles.push_back(GetFullPath(i));
+    values.nSelectedBaseFile = GetCurSel();
+    const QPoint corner = frameGeometry().topLeft();
+    values.placement = {0, isMinimized() ? kShowMinimized : kShowNormal, corner.x(), corner.y()};
+    return values;
 }
-
-int32_t CRecorderDlg::GetIconWidth() { return style()->pixelMetric(QStyle::PM_LargeIconSize); }
-
-int32_t CRecorderDlg::GetIconHeight() { return style()->pixelMetric(QStyle::PM_LargeIconSize); }
 
 // ---------------------------------------------------------------------------------------------
 // Size and exit
@@ -774,23 +782,12 @@ void CRecorderDlg::ShowMonitorState() {
     m_pToolTip->SetRectNote(IDC_METER_RIGHT, note);
 }
 
-SettingsTargets CRecorderDlg::MakeSettingsTargets() {
-    SettingsTargets targets;
-    targets.pSettings = &m_pControl->m_settings;
-    targets.setSettings = [this](const RecSettings& settings) { SetSettings(settings); };
-    targets.pszPreset = m_pPresetStore->m_szPreset;
-    targets.pbPurple = &m_bPurple;
-    targets.pBaseFiles = this;
-    targets.pWindow = this;
-    return targets;
-}
-
 void CRecorderDlg::OnOK() {
     if (m_bClosing || m_bFinished) return;
     m_bClosing = true;
     m_pPresenter->StopAndFinish();
     m_pPresetStore->SavePresets();
-    SaveSettings(m_profile, MakeSettingsTargets());
+    SaveSettings(m_profile, GatherPersistentSettings());
     SaveGlobalHotKey(m_profile, m_bGlobalHotKey);
     SaveMonitor(m_profile, m_bMonitor != 0);
     m_pBaseFile->clear();

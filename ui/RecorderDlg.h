@@ -24,9 +24,7 @@
 #include "engine/RecordingMailbox.h"
 #include "engine/RecordingSink.h"
 #include "engine/SideSummary.h"
-#include "settings/BaseFileList.h"
 #include "settings/Prompter.h"
-#include "settings/WindowPlacement.h"
 #include "ui/Appearance.h"
 #include "ui/LedMeter.h"
 #include "ui/MeterThread.h"
@@ -50,7 +48,7 @@ class CRecordingControl;
 class CRecordingPresenter;
 class CSideSummaryDlg;
 class CSleepInhibitor;
-struct SettingsTargets;
+struct PersistentSettings;
 class IProfileStore;
 class IPlaybackBackend;
 
@@ -58,8 +56,6 @@ class CRecorderDlg : public QDialog,
                      public IRecorderView,
                      public IRecordingSink,
                      public IRecordingObserver,
-                     public IBaseFileList,
-                     public IWindowPlacement,
                      public IPrompter {
     Q_OBJECT
 
@@ -134,20 +130,12 @@ public:
     // Recording thread.
     void PostRecordingDone() override;
 
-    // IBaseFileList
-    void AddBaseFile(const std::string& fullPath) override;
-    int GetCurSel() override;
-    int GetCount() override;
-    std::string GetFullPath(int index) override;
-    void DeleteEntry(int index) override;
-
-    // IWindowPlacement
-    WindowPlacement GetWindowPlacement() override;
-    void SetWindowPlacement(const WindowPlacement& placement) override;
-    int32_t GetScreenWidth() override;
-    int32_t GetScreenHeight() override;
-    int32_t GetIconWidth() override;
-    int32_t GetIconHeight() override;
+    // The base-file-name list. AddBaseFile inserts a path at the top and selects it; GetCurSel
+    // is -1 when nothing is selected.
+    void AddBaseFile(const std::string& fullPath);
+    int GetCurSel();
+    int GetCount();
+    std::string GetFullPath(int index);
 
     // IPrompter
     bool AskYesNo(const std::string& text, const std::string& title, PromptIcon icon) override;
@@ -212,8 +200,10 @@ private:
     void WithDeviceFree(Work&& work);
     // The meters' tooltip says why the monitor has no device. Queued from the monitor's thread.
     void ShowMonitorState();
-    // What the persistent settings read at start-up and write at exit.
-    SettingsTargets MakeSettingsTargets();
+    // The persistent settings: those read at start-up take effect here, all at once, and those
+    // to save at exit are gathered here.
+    void ApplyPersistentSettings(const PersistentSettings& stored);
+    PersistentSettings GatherPersistentSettings();
     // Hands a record to the recording control; each value it rejects shows in a box.
     void SetSettings(const RecSettings& settings);
     // Ctrl+S from any application when the user wants it and the display allows a global grab;

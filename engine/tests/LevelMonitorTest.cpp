@@ -124,9 +124,7 @@ TEST(LevelMonitorTest, ReadsAsTheRecordingsAnalyserDoesAndClearsOnRelease) {
     RecSettings settings = Stereo16();
     ApplySettings(settings, analyser);
     analyser.PrepareRecording();
-    int gap = 0, end = 0;
-    long split = 0;
-    analyser.ProcessBlock(block.data(), kBlock, &gap, &split, &end);
+    analyser.ProcessBlock(block.data(), kBlock);
     CMeterLevels expected;
     expected.Deposit(analyser.m_fPeak, analyser.m_fPower, analyser.m_nClipCount);
     for (int ch = 0; ch < 2; ++ch) {

@@ -45,11 +45,10 @@ inline Prediction Predict(std::vector<char> input, CSignalAnalyzer a) {
     a.PrepareRecording();
     Prediction p;
     for (long at = 0; at < long(input.size()) && p.nEndBlock < 0; at += kBlock) {
-        int gap = 0, end = 0;
-        long offset = 0;
-        a.ProcessBlock(&input[at], std::min(kBlock, long(input.size()) - at), &gap, &offset, &end);
-        if (gap) p.cuts.push_back(at + offset);
-        if (end) p.nEndBlock = at / kBlock;
+        const BlockVerdict v =
+            a.ProcessBlock(&input[at], std::min(kBlock, long(input.size()) - at));
+        if (v.gapFound) p.cuts.push_back(at + v.splitOffset);
+        if (v.endGapReached) p.nEndBlock = at / kBlock;
     }
     p.nRunOutPieces = a.TrailingRunOutPieces();
     return p;

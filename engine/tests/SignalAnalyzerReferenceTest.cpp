@@ -140,13 +140,13 @@ void CompareWithReference(bool dcBlock, bool smartGap) {
     for (long k = 0, pos = 0; pos < total; ++k) {
         SCOPED_TRACE(k);
         const long size = std::min<long>(sizes[k % std::size(sizes)], total - pos);
-        int refGap = 0, refEnd = 0, myGap = 0, myEnd = 0;
-        long refOffset = -1, myOffset = -1;
+        int refGap = 0, refEnd = 0;
+        long refOffset = 0;
         ref.Block(refBytes + pos, size, &refGap, &refOffset, &refEnd);
-        a.ProcessBlock(myBytes + pos, size, &myGap, &myOffset, &myEnd);
-        ASSERT_EQ(myGap, refGap);
-        ASSERT_EQ(myOffset, refOffset);
-        ASSERT_EQ(myEnd, refEnd);
+        const BlockVerdict mine = a.ProcessBlock(myBytes + pos, size);
+        ASSERT_EQ(mine.gapFound, refGap == 1);
+        ASSERT_EQ(mine.splitOffset, refOffset);
+        ASSERT_EQ(mine.endGapReached, refEnd == 1);
         ASSERT_EQ(std::memcmp(myBytes + pos, refBytes + pos, size), 0);
         for (int ch = 0; ch < 2; ++ch) {
             ASSERT_EQ(std::bit_cast<uint32_t>(a.m_fPeak[ch]),
@@ -157,8 +157,8 @@ void CompareWithReference(bool dcBlock, bool smartGap) {
             ASSERT_EQ(std::bit_cast<uint32_t>(a.m_filter[ch].w0),
                       std::bit_cast<uint32_t>(ref.w0[ch]));
         }
-        gaps += myGap;
-        ends += myEnd;
+        gaps += mine.gapFound;
+        ends += mine.endGapReached;
         pos += size;
     }
     // The material must exercise the detector, or the comparison proves little.

@@ -17,18 +17,9 @@ uint32_t Bits(float f) { return std::bit_cast<uint32_t>(f); }
 constexpr float kFloor = 1.0e-12f;
 using I16 = std::vector<int16_t>;
 
-struct Result {
-    int gapFound = 0;
-    long splitOffset = -1;
-    int endGapReached = 0;
-};
-
 template <typename T>
-Result Process(CSignalAnalyzer& a, std::vector<T>& block) {
-    Result r;
-    a.ProcessBlock(block.data(), long(block.size() * sizeof(T)), &r.gapFound, &r.splitOffset,
-                   &r.endGapReached);
-    return r;
+BlockVerdict Process(CSignalAnalyzer& a, std::vector<T>& block) {
+    return a.ProcessBlock(block.data(), long(block.size() * sizeof(T)));
 }
 
 // Only the detector: no DC blocker, no filter, thresholds set directly in interleaved samples.
@@ -65,33 +56,29 @@ TEST(ProcessBlock, SilentAndEmptyBlocksGiveTheFloorReadouts) {
     CSignalAnalyzer a;
     I16 loud(64, 20000);
     Process(a, loud);
-    int gap = 0, end = 0;
-    long offset = -7;
-    a.ProcessBlock(nullptr, 0, &gap, &offset, &end);
-    a.ProcessBlock(loud.data(), -4, &gap, &offset, &end);
+    EXPECT_EQ(a.ProcessBlock(nullptr, 0), BlockVerdict{});
+    EXPECT_EQ(a.ProcessBlock(loud.data(), -4), BlockVerdict{});
     EXPECT_EQ(a.m_fPeak[0], kFloor / 32768.0f);
     EXPECT_EQ(a.m_fPower[0], kFloor);
     EXPECT_EQ(a.m_nClipCount[0], 0);
-    EXPECT_EQ(gap + end, 0);
-    EXPECT_EQ(offset, -7);
 }
 
 TEST(ProcessBlock, SplitOffsetsAndTheMinimumSongSize) {
     // Silence from the start: the gap is complete at once but the song is not.
     CSignalAnalyzer a = DetectorOnly(16, 100, 5000, 1000000);
     I16 block(4000, 0);
-    EXPECT_EQ(Process(a, block).gapFound, 0);
-    Result r = Process(a, block);
-    EXPECT_EQ(r.gapFound, 1);
+    EXPECT_FALSE(Process(a, block).gapFound);
+    BlockVerdict r = Process(a, block);
+    EXPECT_TRUE(r.gapFound);
     EXPECT_EQ(r.splitOffset, (5000 - 4000) * 2);
 
     // End gap shorter than the minimum song: the end comes with no split, exactly at sample 3000.
     CSignalAnalyzer b = DetectorOnly(16, 100, 5000, 3000);
     I16 upTo2999(3000, 0), next(2, 0);
-    EXPECT_EQ(Process(b, upTo2999).endGapReached, 0);
+    EXPECT_FALSE(Process(b, upTo2999).endGapReached);
     r = Process(b, next);
-    EXPECT_EQ(r.endGapReached, 1);
-    EXPECT_EQ(r.gapFound, 0);
+    EXPECT_TRUE(r.endGapReached);
+    EXPECT_FALSE(r.gapFound);
 
     // A silence longer than gap + minimum song splits twice (at 599 and 999); in one block the
     // caller sees the later offset only.
@@ -99,7 +86,7 @@ TEST(ProcessBlock, SplitOffsetsAndTheMinimumSongSize) {
     I16 twice(1200, 0);
     for (int i = 0; i < 500; ++i) twice[i] = 3000;
     r = Process(c, twice);
-    EXPECT_EQ(r.gapFound, 1);
+    EXPECT_TRUE(r.gapFound);
     EXPECT_EQ(r.splitOffset, 999 / 2 * 4);
 }
 
@@ -122,7 +109,7 @@ TEST(ProcessBlock, TrailingPiecesAreRunOutOnlyWhenNothingRoseAboveGapLevelAfterT
         I16 first(1000, 0);
         for (int i = 0; i < 500; ++i) first[i] = 3000;
         EXPECT_EQ(a.TrailingRunOutPieces(), 0);
-        EXPECT_EQ(Process(a, first).gapFound, 1);
+        EXPECT_TRUE(Process(a, first).gapFound);
         I16 rest;
         for (const auto& [count, value] : row.after) rest.insert(rest.end(), count, value);
         Process(a, rest);

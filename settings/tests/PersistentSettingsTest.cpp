@@ -1,10 +1,12 @@
-// Loading and saving the persistent settings through an in-memory profile: defaults, value
-// order, the base-file history and the window placement.
+// Loading and saving the persistent settings through an in-memory profile: defaults, the key
+// names, values taken as stored and the window placement.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <set>
+#include <string>
 
-#include "settings/tests/SettingsTestSupport.h"
+#include "settings/PersistentSettings.h"
 
 namespace {
 const char* const kSection = "Version 1";
@@ -12,26 +14,26 @@ const char* const kSection = "Version 1";
 
 TEST(PersistentSettings, FreshProfileGivesTheDefaults) {
     CMemoryProfileStore profile;
-    CFakeMainWindow w;
-    const WindowPlacement asCreated = w.window.m_placement;
-    LoadSettings(profile, w.Targets());
-    EXPECT_EQ(w.settings, (RecSettings{-1764, -582, -5293, -1236, 1, 1, 44100, 16, 2, -1}));
-    EXPECT_STREQ(w.szPreset, "Album/Tape");
-    EXPECT_EQ(w.bPurple, 1);
-    EXPECT_TRUE(w.files.m_paths.empty());
-    EXPECT_EQ(w.window.m_nSetCalls, 0);
-    EXPECT_EQ(w.window.m_placement, asCreated);
+    const PersistentSettings loaded = LoadSettings(profile, RecSettings{});
+    EXPECT_EQ(loaded.settings, (RecSettings{-1764, -582, -5293, -1236, 1, 1, 44100, 16, 2, -1}));
+    EXPECT_EQ(loaded.strPreset, "Album/Tape");
+    EXPECT_TRUE(loaded.bPurple);
+    EXPECT_TRUE(loaded.baseFiles.empty());
+    EXPECT_EQ(loaded.nSelectedBaseFile, -1);
+    // No placement: the window stays where its template puts it.
+    EXPECT_EQ(loaded.placement.flags, kNoPlacement);
 }
 
 TEST(PersistentSettings, SaveWritesEveryValueAndLoadTakesThemAsTheyAre) {
     CMemoryProfileStore profile;
-    CFakeMainWindow w;
-    w.settings = {-20000, -3, -1800, -900, 0, 0, 48000, 32, 0xFFFF, 3};
-    std::snprintf(w.szPreset, sizeof(w.szPreset), "Live \xE9");
-    w.window.m_placement = {2, kShowMinimized, {-5, 7, 395, 307}};
-    SaveSettings(profile, w.Targets());
+    PersistentSettings saved;
+    saved.settings = {-20000, -3, -1800, -900, 0, 0, 48000, 32, 0xFFFF, 3};
+    saved.strPreset = "Live \xE9";
+    saved.bPurple = false;
+    saved.placement = {2, kShowMinimized, -5, 7};
+    SaveSettings(profile, saved);
 
-    // The earlier version's key names, whatever the order they are written in.
+    // The key names profiles already hold, whatever the order they are written in.
     std::set<std::string> keys;
     for (const auto& entry : profile.m_writeLog) keys.insert(entry.first);
     EXPECT_EQ(
@@ -45,18 +47,16 @@ TEST(PersistentSettings, SaveWritesEveryValueAndLoadTakesThemAsTheyAre) {
 
     // A gap size of 11.34 seconds is out of range, and 65535 channels cannot be recorded: the
     // record is handed on as stored, for its owner to check.
-    CFakeMainWindow next;
-    next.bPurple = 1;
-    LoadSettings(profile, next.Targets());
-    EXPECT_EQ(next.settings, w.settings);
-    EXPECT_STREQ(next.szPreset, "Live \xE9");
-    EXPECT_EQ(next.bPurple, 0);
-    // A minimised window opens normally, at the stored position with its own size.
-    EXPECT_EQ(next.window.m_placement, (WindowPlacement{2, kShowNormal, {-5, 7, 395, 307}}));
+    PersistentSettings loaded = LoadSettings(profile, RecSettings{});
+    EXPECT_EQ(loaded.settings, saved.settings);
+    EXPECT_EQ(loaded.strPreset, "Live \xE9");
+    EXPECT_FALSE(loaded.bPurple);
+    // A minimised window opens normally.
+    EXPECT_EQ(loaded.placement, (StoredPlacement{2, kShowNormal, -5, 7}));
 
     profile.WriteProfileString(kSection, "Preset", std::string(300, 'p'));
-    LoadSettings(profile, next.Targets());
-    EXPECT_EQ(std::string(next.szPreset), std::string(259, 'p'));
+    loaded = LoadSettings(profile, RecSettings{});
+    EXPECT_EQ(loaded.strPreset, std::string(259, 'p'));
 }
 
 TEST(WindowPlacementRestore, PositionsBeyondTheScreenArePulledBackAndMinusOneMeansNone) {

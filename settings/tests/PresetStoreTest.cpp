@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Two presets in the earlier version's format (schema 1): Album/Tape and Live.
+// Two presets in the program's first format (schema 1): Album/Tape and Live.
 const Bytes kOldFile = Bytes{0x02, 0x00} + ClassDefinition(1) +
                        OldBody("Album/Tape", {-1764, -582, -5293, -1236, 1, 1}) +
                        Bytes{0x01, 0x80} + OldBody("Live", {-900, -300, -2000, -900, 0, -1});
@@ -89,8 +89,8 @@ TEST(PresetStartUp, FirstStartOffersStartingPresetsAndWritesOnlyChanges) {
     EXPECT_TRUE(fs::is_empty(startFolder));
 }
 
-// The presets of an earlier version in the start folder are copied into an empty data folder,
-// once; the originals stay as they were.
+// The presets of one of the program's earlier versions in the start folder are copied into an empty
+// data folder, once; the originals stay as they were.
 TEST(PresetStartUp, PresetsOfTheStartFolderAreTakenOverOnce) {
     CScratchDir dir;
     const std::string startFolder = dir.EnterStartFolder();
@@ -333,11 +333,11 @@ TEST(PresetApply, SelectedPresetBecomesCurrentAndGivesItsRecordAsStored) {
     ASSERT_EQ(s.box.SelectStringExact("odd"), 1);
 
     EXPECT_EQ(s.store.OnSelChangePreset(), odd);
-    EXPECT_STREQ(s.store.m_szPreset, "Odd");
+    EXPECT_EQ(s.store.m_strPreset, "Odd");
     EXPECT_TRUE(s.prompter.m_shown.empty());
 
     // An entry whose preset is gone gives nothing.
     s.store.m_presets.pop_back();
     EXPECT_EQ(s.store.OnSelChangePreset(), std::nullopt);
-    EXPECT_STREQ(s.store.m_szPreset, "Odd");
+    EXPECT_EQ(s.store.m_strPreset, "Odd");
 }

@@ -1,6 +1,6 @@
 // Fakes and helpers shared by the settings tests: a sorting preset box, a prompter with
-// scripted answers, the main window's settings members, and a scratch folder that becomes the
-// working directory for the duration of a test.
+// scripted answers, and a scratch folder that becomes the working directory for the duration of
+// a test.
 #pragma once
 
 #include <gmock/gmock.h>
@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "settings/PersistentSettings.h"
 #include "settings/PresetBox.h"
 #include "settings/Presets.h"
 #include "settings/Prompter.h"
@@ -70,57 +69,6 @@ public:
 
     std::deque<bool> m_answers;  // answers to the questions, in order; No when exhausted
     std::vector<ShownPrompt> m_shown;
-};
-
-class CFakeBaseFileList : public IBaseFileList {
-public:
-    void AddBaseFile(const std::string& fullPath) override {
-        m_paths.insert(m_paths.begin(), fullPath);
-        m_nSel = 0;
-    }
-    int GetCurSel() override { return m_nSel; }
-    int GetCount() override { return static_cast<int>(m_paths.size()); }
-    std::string GetFullPath(int index) override { return m_paths.at(static_cast<size_t>(index)); }
-    void DeleteEntry(int index) override {
-        m_paths.erase(m_paths.begin() + index);
-        m_nSel = -1;
-    }
-
-    std::vector<std::string> m_paths;
-    int m_nSel = -1;
-};
-
-// A 1920 x 1080 screen with 32-pixel icons; the window as its template places it, 400 x 300.
-class CFakeWindow : public IWindowPlacement {
-public:
-    WindowPlacement GetWindowPlacement() override { return m_placement; }
-    void SetWindowPlacement(const WindowPlacement& placement) override {
-        m_placement = placement;
-        ++m_nSetCalls;
-    }
-    int32_t GetScreenWidth() override { return 1920; }
-    int32_t GetScreenHeight() override { return 1080; }
-    int32_t GetIconWidth() override { return 32; }
-    int32_t GetIconHeight() override { return 32; }
-
-    WindowPlacement m_placement{0, kShowNormal, {100, 50, 500, 350}};
-    int m_nSetCalls = 0;
-};
-
-// The main window's members that the persistent settings read and write; the record is
-// taken as handed.
-struct CFakeMainWindow {
-    RecSettings settings;
-    char szPreset[260] = "";
-    int bPurple = 0;
-    CFakeBaseFileList files;
-    CFakeWindow window;
-
-    SettingsTargets Targets() {
-        return {&settings, [this](const RecSettings& s) { settings = s; },
-                szPreset,  &bPurple,
-                &files,    &window};
-    }
 };
 
 // A temporary folder that is the user's data folder ($XDG_DATA_HOME/Zelk/Vellistro, with

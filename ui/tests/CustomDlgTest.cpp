@@ -90,10 +90,10 @@ struct Dialog : View {
     std::vector<CPresets> presets = {
         CPresets("Album/Tape", {}),
         CPresets("Zebra", {-900, -300, -3000, -2000, 0, 0, 22050, 32, 1, 1}), CPresets("beta", {})};
-    char szPreset[260] = "Album/Tape";
+    std::string strPreset = "Album/Tape";
     SchemeColours scheme = SchemeFor(true, 16777216, QPalette());
     std::unique_ptr<ICaptureBackend> devices = TwoDevices();
-    CCustomDlg dlg{&presets, szPreset, &scheme, devices.get()};
+    CCustomDlg dlg{&presets, &strPreset, &scheme, devices.get()};
 };
 
 // The main window on a test capture backend; message boxes are noted, not shown.
@@ -246,7 +246,7 @@ private slots:
         d.Choose("Zebra");
         QCOMPARE(d.dlg.m_settings, d.presets[1].m_settings);
         QVERIFY(d.Button(D::IDC_RATE22)->isChecked() && d.Button(D::IDC_BITS24)->isChecked());
-        QCOMPARE(QString(d.szPreset), QStringLiteral("Zebra"));
+        QCOMPARE(QString::fromStdString(d.strPreset), QStringLiteral("Zebra"));
 
         QStringList shown;
         d.Type("");
@@ -272,7 +272,7 @@ private slots:
         QCOMPARE(d.Names(), QStringList({"Zebra", "beta", "album/tape"}));
         QCOMPARE(d.presets.back().m_settings, d.presets[0].m_settings);  // the controls' values
         QCOMPARE(Entries(box), QStringList({"album/tape", "beta", "Zebra"}));
-        QCOMPARE(box->currentText(), QString(d.szPreset));
+        QCOMPARE(box->currentText(), QString::fromStdString(d.strPreset));
         QVERIFY(!d.dlg.focusWidget());  // the preset box gave the focus away
 
         // Deleting leaves no preset current: the controls keep the deleted one's values, and no
@@ -285,7 +285,7 @@ private slots:
         QCOMPARE(d.Names(), QStringList({"Zebra", "beta"}));
         QCOMPARE(box->currentIndex(), -1);
         QCOMPARE(box->currentText(), QString());
-        QCOMPARE(QString(d.szPreset), QString());
+        QCOMPARE(QString::fromStdString(d.strPreset), QString());
         QCOMPARE(d.dlg.m_settings, d.presets[0].m_settings);
 
         // Minus on a typed name clears it without a question; on nothing it says so.
@@ -322,7 +322,7 @@ private slots:
         shown.clear();
         QVERIFY(d.dlg.isVisible());
         QCOMPARE(d.Names().last(), QStringLiteral("Tape 3"));
-        QCOMPARE(QString(d.szPreset), QStringLiteral("Tape 3"));
+        QCOMPARE(QString::fromStdString(d.strPreset), QStringLiteral("Tape 3"));
 
         // "日本" has no bytes in the presets file's code page.
         d.Type(QString::fromUtf8("Jazz \xE6\x97\xA5\xE6\x9C\xAC\xE6\x97\xA5"));
