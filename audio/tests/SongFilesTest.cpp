@@ -1,5 +1,7 @@
-// The song file sequence: where a song goes on in the next file and where it is refused, its
-// failures as values, and the deleted-file check of a file written directly.
+// The song file sequence: where a song goes on in the next file and where it is refused, bytes
+// copied from another file in the kernel or through memory, its failures as values, and the
+// deleted-file check of a file written directly.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -86,6 +88,42 @@ TEST(SongFiles, ASongGoesOnInTheNextFileOrIsRefusedBeforeItPassesTheLimit) {
     CFlacSongEncoder flac(direct, kFormat, nullptr);
     EXPECT_TRUE(CSongFiles(flac, NamesIn(dir.Path()), CSongFiles::Overflow::Refuse)
                     .Fits(std::numeric_limits<uint64_t>::max()));
+}
+
+// Bytes copied from another file land where written bytes would, between writes that leave
+// bytes pending in the buffer, whether the kernel copies them (a file of our own) or the output
+// cannot and they pass through the buffer; a source that ends early is a failed read.
+TEST(SongFiles, CopiedBytesLandBetweenWrittenOnesInTheKernelOrThroughTheBuffer) {
+    CTempDir dir;
+    const Bytes samples = Samples(20000);
+    WriteFile(dir / "source.raw", samples);
+    const int source = ::open((dir / "source.raw").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(source, 0);
+    CDirectFileOutput noKernelCopies;
+    for (IFileOutput* output :
+         {static_cast<IFileOutput*>(nullptr), static_cast<IFileOutput*>(&noKernelCopies)}) {
+        SCOPED_TRACE(output ? "through the buffer" : "in the kernel");
+        CWaveFileWriter writer;
+        writer.SetOutput(output);
+        CWavSongEncoder wav(writer, kFormat, 4096);
+        CSongFiles files(wav, NamesIn(dir.Path()), CSongFiles::Overflow::NextFile);
+        ASSERT_TRUE(files.Open(1));
+        ASSERT_TRUE(files.Write(samples.data(), 10));
+        ASSERT_TRUE(files.WriteFrom(source, 10, 9000));
+        ASSERT_TRUE(files.Write(samples.data() + 9010, 6));
+        ASSERT_TRUE(files.WriteFrom(source, 9016, 10984)) << files.Failure().szText;
+        ASSERT_TRUE(files.Finish()) << files.Failure().szText;
+        const WavFile song = ReadWav(dir / "Song1.wav");
+        EXPECT_EQ(song.szProblem, "");
+        EXPECT_TRUE(song.Data() == samples);
+
+        ASSERT_TRUE(files.Open(2));
+        EXPECT_FALSE(files.WriteFrom(source, 19000, 2000));
+        EXPECT_TRUE(files.Failure().bReadFailed);
+        EXPECT_EQ(files.Failure().step, SongFileStep::Write);
+        files.Abandon();
+    }
+    ::close(source);
 }
 
 // Each step that fails says so as a value: which step, which file, the system's error number
