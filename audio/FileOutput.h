@@ -34,6 +34,9 @@ public:
     virtual ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) = 0;
     // As close: 0, or -1 with errno set; the handle is released either way.
     virtual int Close(int handle) = 0;
+    // Lets go of a file that is not to be kept (its writer failed): an output that puts finished
+    // files under their names drops it instead. The handle is released.
+    virtual void Discard(int handle) { Close(handle); }
     // An output that writes later: waits until the bytes handed over so far are written. 0, or
     // -1 with errno set when a write of handle failed.
     virtual int Sync(int /*handle*/) { return 0; }

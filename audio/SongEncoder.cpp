@@ -63,7 +63,7 @@ bool CFlacSongEncoder::Begin(const char* path, long number) {
     if (!m_flac.Begin(handle, m_strPath, m_format,
                       m_tags ? m_tags(number, m_strPath) : FlacTags{})) {
         const int error = errno != 0 ? errno : EIO;
-        m_output.Close(handle);
+        m_output.Discard(handle);
         return Fail(m_flac.GetErrorText(), error);
     }
     m_nHandle = handle;
@@ -114,7 +114,7 @@ bool CFlacSongEncoder::Finish() {
     m_nHandle = -1;
     // The output publishes (or drops) the file at its close: a stream that failed is not kept.
     if (!finished) {
-        m_output.Close(handle);
+        m_output.Discard(handle);
         return Fail(m_flac.GetErrorText(), error);
     }
     if (m_output.Close(handle) != 0) {
@@ -129,6 +129,6 @@ bool CFlacSongEncoder::Finish() {
 void CFlacSongEncoder::Abandon() {
     if (!IsOpen()) return;
     m_flac.Finish();  // lets go of the stream before its descriptor goes
-    m_output.Close(m_nHandle);
+    m_output.Discard(m_nHandle);
     m_nHandle = -1;
 }

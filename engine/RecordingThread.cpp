@@ -73,7 +73,6 @@ private:
     int64_t m_nClipsBySecond[RecordingProgress::kClipWindowSeconds] = {};
     short m_wBits = 16;
     unsigned long m_nRate = 44100;
-    short m_wChannels = 2;
     int m_nBlockAlign = 4;
     int m_nNoAudioMs = 10000;
     RecordingEnd m_end = RecordingEnd::None;
@@ -304,7 +303,6 @@ void CBlockLoop::Run() {
         const WAVEFORMATEX* format = m_p.pFormat;
         m_wBits = static_cast<short>(format->wBitsPerSample);
         m_nRate = format->nSamplesPerSec;
-        m_wChannels = static_cast<short>(format->nChannels);
         m_nBlockAlign = format->nBlockAlign;
         m_nNoSoundFrames = RecordingProgress::NoSoundWarningFrames(
             m_p.pAnalyzer->m_nEndGapSamples / 2, static_cast<int64_t>(m_nRate));

@@ -154,6 +154,17 @@ int CSongOutput::Close(int handle) {
     return 0;
 }
 
+void CSongOutput::Discard(int handle) {
+    if (m_nCurrent < 0) return;
+    const File& file = m_files[static_cast<size_t>(m_nCurrent)];
+    m_nCurrent = -1;
+    m_nCurrentFd = -1;
+    if (m_mode == Mode::List) return;
+    m_pQueue->Drain();
+    ::close(handle);
+    ::unlink(file.strTemp.c_str());
+}
+
 void CSongOutput::NoteSamples(int handle, const void* data, size_t bytes) {
     if (m_nCurrent < 0 || handle != (m_mode == Mode::List ? 0 : m_nCurrentFd)) return;
     File& file = m_files[static_cast<size_t>(m_nCurrent)];

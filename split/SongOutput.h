@@ -67,6 +67,7 @@ public:
     int Open(const char* path) override;
     ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) override;
     int Close(int handle) override;
+    void Discard(int handle) override;
     void NoteSamples(int handle, const void* data, size_t bytes) override;
 
     Mode GetMode() const { return m_mode; }
