@@ -1,6 +1,8 @@
 #include "app/RecorderApp.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #include "app/SingleInstance.h"
 #include "audio/capture/CaptureBackend.h"
@@ -51,5 +53,12 @@ int CRecorderApp::InitInstance() {
     // The loop can also end without the window's own exit (the application told to quit):
     // the exit path still has to finish a recording and save the settings.
     if (!dlg.HasFinished()) dlg.OnOK();
-    return 0;
+    // A recording whose last bytes still wait for a stalled disk: the window has gone, the
+    // process stays until they are written or the disk fails, and says so when it does.
+    const std::vector<std::string> failures = dlg.FinishLeftRecording();
+    for (std::string text : failures) {
+        while (!text.empty() && text.back() == '\n') text.pop_back();
+        std::fprintf(stderr, "vellisto: %s\n", text.c_str());
+    }
+    return failures.empty() ? 0 : 1;
 }

@@ -19,6 +19,18 @@ uint32_t Le32(const unsigned char* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
            (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
+uint64_t Le64(const unsigned char* p) { return Le32(p) | (uint64_t{Le32(p + 4)} << 32); }
+
+// The three containers of WAV data: RIFF (sizes of 32 bits), RF64 (RIFF with the sizes past
+// 4 GiB in a "ds64" chunk; also called BW64) and Wave64 (16-byte ids, 64-bit sizes that count
+// the chunk's own 24-byte header, chunks aligned to 8 bytes).
+enum class Container { Riff, Rf64, Wave64 };
+
+// Wave64's ids: "riff" with its own tail, "wave", "fmt ", "data" and the others with this one.
+constexpr unsigned char kW64RiffTail[12] = {0x2E, 0x91, 0xCF, 0x11, 0xA5, 0xD6,
+                                            0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00};
+constexpr unsigned char kW64Tail[12] = {0xF3, 0xAC, 0xD3, 0x11, 0x8C, 0xD1,
+                                        0x00, 0xC0, 0x4F, 0x8E, 0xDB, 0x8A};
 
 std::string Describe(uint16_t tag, uint16_t bits) {
     char text[96];
@@ -145,27 +157,63 @@ bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, Wav
         return false;
     };
     const bool stream = fileSize == 0;
-    unsigned char riff[12];
-    if ((!stream && fileSize < 12) || !in.Read(riff, sizeof riff) ||
-        std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
+    unsigned char riff[40];
+    if ((!stream && fileSize < 12) || !in.Read(riff, 12)) {
         return fail(WavProblem::NotWav, " is not a WAV file (no RIFF/WAVE header)");
     }
+    Container container = Container::Riff;
+    if (std::memcmp(riff, "riff", 4) == 0) {
+        container = Container::Wave64;
+        if ((!stream && fileSize < 40) || !in.Read(riff + 12, 28) ||
+            std::memcmp(riff + 4, kW64RiffTail, 12) != 0 ||
+            std::memcmp(riff + 24, "wave", 4) != 0 || std::memcmp(riff + 28, kW64Tail, 12) != 0) {
+            return fail(WavProblem::NotWav, " is not a WAV file (no RIFF/WAVE header)");
+        }
+    } else if ((std::memcmp(riff, "RF64", 4) == 0 || std::memcmp(riff, "BW64", 4) == 0) &&
+               std::memcmp(riff + 8, "WAVE", 4) == 0) {
+        container = Container::Rf64;
+    } else if (std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
+        return fail(WavProblem::NotWav, " is not a WAV file (no RIFF/WAVE header)");
+    }
+    const bool w64 = container == Container::Wave64;
+    const size_t headerBytes = w64 ? 24 : 8;
     bool haveFormat = false;
+    bool haveDs64 = false;
+    uint64_t ds64Data = 0;  // RF64: the data chunk's size
     for (;;) {
-        unsigned char chunk[8];
-        if ((!stream && in.Pos() + 8 > fileSize) || !in.Read(chunk, sizeof chunk)) break;
-        const uint32_t size = Le32(chunk + 4);
+        unsigned char chunk[24];
+        if ((!stream && in.Pos() + headerBytes > fileSize) || !in.Read(chunk, headerBytes)) break;
+        uint64_t size = 0;
+        if (w64) {
+            // An id of another tail is no chunk this reader knows: skipped by its size.
+            if (std::memcmp(chunk + 4, kW64Tail, 12) != 0) std::memset(chunk, 0, 4);
+            size = Le64(chunk + 16);
+            if (size < 24) {
+                return fail(WavProblem::Damaged, " is truncated or damaged (bad chunk size)");
+            }
+            size -= 24;
+        } else {
+            size = Le32(chunk + 4);
+        }
+        const uint64_t pad = w64 ? (8 - size % 8) % 8 : (size & 1);  // to the next chunk
         const uint64_t body = in.Pos();
         if (stream && std::memcmp(chunk, "data", 4) != 0 && body + size > kStreamHeaderLimit) {
             return fail(WavProblem::Damaged,
                         " shows no data chunk in its first 16 MiB; not a WAV stream that can be "
                         "split");
         }
-        if (std::memcmp(chunk, "fmt ", 4) == 0) {
+        if (container == Container::Rf64 && std::memcmp(chunk, "ds64", 4) == 0) {
+            unsigned char ds64[16];
+            if (size < 16 || !in.Read(ds64, sizeof ds64) || !in.Skip(size - 16 + pad)) {
+                return fail(WavProblem::Damaged, " is truncated or damaged (bad \"ds64\" chunk)");
+            }
+            ds64Data = Le64(ds64 + 8);
+            haveDs64 = true;
+        } else if (std::memcmp(chunk, "fmt ", 4) == 0) {
             unsigned char fmt[40] = {};
-            const size_t want = std::min<size_t>(size, sizeof fmt);
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(size, sizeof fmt));
             if (size < 16 || (!stream && body + want > fileSize) || !in.Read(fmt, want) ||
-                !in.Skip(size - want + (size & 1))) {
+                !in.Skip(size - want + pad)) {
                 return fail(WavProblem::Damaged, " is truncated or damaged (bad \"fmt \" chunk)");
             }
             WAVEFORMATEX& f = info->format;
@@ -197,8 +245,15 @@ bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, Wav
                 f.nBlockAlign != f.nChannels * (f.wBitsPerSample / 8)) {
                 return fail(WavProblem::Damaged, " has an inconsistent \"fmt \" chunk");
             }
+            // RF64 keeps the data's real size in its "ds64" chunk; one still 0 there was never
+            // written (a stream, or a writer cut off), as in a RIFF header.
+            bool placeholder = container == Container::Riff && IsStreamingPlaceholder(size);
+            if (container == Container::Rf64 && size == 0xFFFFFFFFu) {
+                placeholder = !haveDs64 || ds64Data == 0;
+                size = haveDs64 ? ds64Data : size;
+            }
             info->nDataOffset = body;
-            info->nDeclaredBytes = size;
+            info->nDeclaredBytes = static_cast<uint32_t>(std::min<uint64_t>(size, UINT32_MAX));
             info->bStream = stream;
             auto toTheEnd = [&] {
                 info->bSizeToEnd = true;
@@ -207,21 +262,19 @@ bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, Wav
                 return true;
             };
             const bool follows = stream || body + size < fileSize;
-            if (IsStreamingPlaceholder(size) || (!stream && body + size > fileSize) ||
-                (size == 0 && follows)) {
+            if (placeholder || (!stream && body + size > fileSize) || (size == 0 && follows)) {
                 return toTheEnd();
             }
-            info->nPartialBytes = size % f.nBlockAlign;
-            if (info->nPartialBytes != 0 && !stream && follows &&
+            info->nPartialBytes = static_cast<uint32_t>(size % f.nBlockAlign);
+            if (info->nPartialBytes != 0 && !stream && follows && !w64 &&
                 !ChunkFollows(in.Fd(), body + size)) {
                 return toTheEnd();
             }
             info->nDataBytes = size - info->nPartialBytes;
-            if (!stream) FindSecondData(in.Fd(), body + size + (size & 1), fileSize, info);
+            if (!stream && !w64) FindSecondData(in.Fd(), body + size + (size & 1), fileSize, info);
             return true;
-        }
-        if (std::memcmp(chunk, "fmt ", 4) != 0 && !in.Skip(uint64_t{size} + (size & 1))) {
-            break;  // chunks are padded to even sizes
+        } else if (!in.Skip(size + pad)) {
+            break;
         }
     }
     return fail(WavProblem::Damaged, haveFormat ? " has no data chunk (truncated?)"

@@ -58,7 +58,7 @@ bool CLevelMonitor::Release(int timeoutMs) {
     m_dataEvent.Set();
     lock.lock();
     return m_cond.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
-                           [this] { return !m_bHolding && m_state != MonitorState::Opening; });
+                           [this] { return !m_bHolding && !m_bOpening; });
 }
 
 MonitorState CLevelMonitor::GetState() const {
@@ -84,36 +84,61 @@ void CLevelMonitor::NotifyState() {
     if (m_onStateChanged) m_onStateChanged();
 }
 
+bool CLevelMonitor::NewRequest() const { return m_bWanted && m_nOpenedGeneration != m_nGeneration; }
+
+bool CLevelMonitor::Retrying() const {
+    return m_bWanted && m_nOpenedGeneration == m_nGeneration && m_state == MonitorState::Failed;
+}
+
 void CLevelMonitor::Run() {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_cond.wait(lock, [this] {
-            return m_bEnding || (m_bWanted && m_nOpenedGeneration != m_nGeneration);
-        });
         if (m_bEnding) break;
+        if (!NewRequest()) {
+            if (!Retrying()) {
+                m_cond.wait(lock, [this] { return m_bEnding || NewRequest(); });
+                continue;
+            }
+            // A device that failed comes back by itself (a card plugged in again, a sound server
+            // restarted): it is tried again now and then, while it is still wanted. A request
+            // or the end comes first.
+            if (m_cond.wait_for(lock, std::chrono::milliseconds(std::max(m_nRetryMs, 1)),
+                                [this] { return m_bEnding || !Retrying(); })) {
+                continue;
+            }
+        }
+        // A retry keeps the failure shown until the device answers.
+        const bool again = m_nOpenedGeneration == m_nGeneration;
         const RecSettings settings = m_settings;
         const uint64_t generation = m_nGeneration;
         m_nOpenedGeneration = generation;
-        m_state = MonitorState::Opening;
-        m_strFailure.clear();
+        m_bOpening = true;
+        if (!again) {
+            m_state = MonitorState::Opening;
+            m_strFailure.clear();
+        }
         lock.unlock();
-        NotifyState();
+        if (!again) NotifyState();
 
         std::string failure;
         const bool opened = OpenDevice(settings, &failure);
         lock.lock();
+        m_bOpening = false;
         if (!opened) {
+            const bool changed =
+                !again || failure != m_strFailure || m_state != MonitorState::Failed;
             // Released meanwhile: the failure is of no interest any more.
             m_state = m_bWanted ? MonitorState::Failed : MonitorState::Off;
             m_strFailure = failure;
             lock.unlock();
             m_cond.notify_all();
-            NotifyState();
+            if (changed) NotifyState();
             lock.lock();
             continue;
         }
         m_bHolding = true;
         m_state = MonitorState::Running;
+        m_strFailure.clear();
         lock.unlock();
         NotifyState();
 

@@ -42,8 +42,9 @@ public:
 
     // Owner's thread: monitor the capture device of these settings (device id, rate, bits,
     // channels; DC Block and the rest go to the analyser). Returns at once. Asking again with
-    // the same settings changes nothing, so a device that failed is tried again only after a
-    // change of settings or a Release.
+    // the same settings changes nothing. A device that could not be opened or failed is tried
+    // again every m_nRetryMs on the monitor's thread, until it answers or is let go; the state
+    // stays Failed, with its reason, meanwhile.
     void Monitor(const RecSettings& settings);
     // Owner's thread: lets the device go and waits until it is closed, at most timeoutMs; false
     // when the device was still open then (a backend that hangs). Nothing opens again until the
@@ -74,6 +75,9 @@ public:
     // how long the monitor's thread waits for a block before it looks at its requests again.
     long m_nBufferSize = 65536;
     int m_nWaitSliceMs = 100;
+    // How long a failed device rests before it is tried again: an open costs little, but a
+    // sound server or a card that is gone should not be asked many times a second.
+    int m_nRetryMs = 1000;
 
 private:
     void Run();
@@ -84,6 +88,10 @@ private:
     void CloseDevice();
     std::string DescribeOpenFailure(uint32_t deviceId);
     void NotifyState();
+    // Under m_mutex: a request the thread has not taken yet; the device of the request it took
+    // last failed and is still wanted.
+    bool NewRequest() const;
+    bool Retrying() const;
 
     CWaveIn m_waveIn;            // monitor's thread only
     CSignalAnalyzer m_analyzer;  // monitor's thread only
@@ -100,6 +108,7 @@ private:
     bool m_bWanted = false;
     bool m_bEnding = false;
     bool m_bHolding = false;
+    bool m_bOpening = false;           // the thread is opening the device (first try or again)
     uint64_t m_nGeneration = 0;        // bumped by each request to open (again)
     uint64_t m_nOpenedGeneration = 0;  // the request the thread took last
     RecSettings m_settings;

@@ -4,9 +4,10 @@
 // reads it every tick through GetMeterLevels. So the meters show the input before Record
 // exactly as they show it while recording.
 //
-// Deposit: the thread that handles the blocks (the owner's thread for a recording's reports,
-// the monitor's thread); Read: the LED meter thread; Clear: either. Each takes the levels'
-// own mutex only (see the lock map in RecordingControl.h).
+// Deposit: the thread that handles the blocks (the recording thread, the monitor's thread), with
+// no other lock held; Read: the LED meter thread; Clear: either, or the owner once the recording
+// thread has ended. Each takes the levels' own mutex only (see the lock map in
+// RecordingControl.h). Nothing here allocates.
 #pragma once
 
 #include <cstdint>

@@ -190,6 +190,8 @@ StartOutcome CRecordingControl::Start() {
     m_waveIn.Start();
     if (m_waveIn.GetErrorFlag()) return Refuse(StartRefusal::DeviceStart, m_waveIn.GetErrorText());
 
+    // The writer names the base file while idle (New offers it): a refusal gives it back.
+    const std::string baseName = m_writer.GetFileName();
     // The thread opens the next files through the same sequence, naming each into the two
     // fields as it goes: nothing is allocated then.
     m_format = format;
@@ -211,6 +213,7 @@ StartOutcome CRecordingControl::Start() {
         const SongFileFailure& failure = m_songFiles->Failure();
         StartOutcome outcome = Refuse(StartRefusal::FileNotCreatable, failure.szText);
         outcome.strPath = m_pathNames.Name(1);
+        m_writer.SetFileName(baseName.c_str());
         return outcome;
     }
 
@@ -232,6 +235,7 @@ StartOutcome CRecordingControl::Start() {
     m_params.pPathNames = &m_pathNames;
     m_params.pDisplayNames = &m_displayNames;
     m_params.pOutcome = &m_outcome;
+    m_params.pMeterLevels = &m_meterLevels;
     m_params.nWaitSliceMs = m_nWaitSliceMs;
     m_params.nNoAudioTimeoutMs = m_nNoAudioTimeoutMs;
 
@@ -257,8 +261,16 @@ StartOutcome CRecordingControl::Start() {
 
 void CRecordingControl::OnStop() { m_bStopFlag = 1; }
 
+bool CRecordingControl::StopAndWait(int timeoutMs) {
+    if (!m_thread.joinable()) return true;
+    m_bStopFlag = 1;
+    if (!m_threadEnded.Lock(std::max(timeoutMs, 0))) return false;
+    // The signal stays for every later look, the finish's too.
+    m_threadEnded.Set();
+    return true;
+}
+
 void CRecordingControl::OnRecordingProgress(const RecordingProgress& progress) {
-    m_meterLevels.Deposit(progress.fPeak, progress.fPower, progress.nClips);
     // Everything shown comes from the report: the file its bytes went into and the counters as
     // they were then, whatever the recording thread has done since.
     m_nSongNumber = progress.nSongNumber;

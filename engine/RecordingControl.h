@@ -20,9 +20,11 @@
 //   (LevelMonitor.h)          do, its state and failure text  device call), monitor's thread
 //   g_meterSourceMutex        the source the LED meters read  LED meter thread, owner's thread
 //   (MeterLevels.cpp)         (a recording or the monitor)    (SetMeterLevelSource)
-//   CMeterLevels' mutex       the meter values of a           owner's thread (a report, the
-//                             recording or of the monitor     finish), monitor's thread, LED
-//                                                             meter thread
+//   CMeterLevels' mutex       the meter values of a           recording thread (after each
+//                             recording or of the monitor     block, the recording lock let
+//                                                             go), monitor's thread, LED meter
+//                                                             thread, owner's thread (the
+//                                                             finish, once the thread ended)
 //   m_lock (recording lock)   the analyser, the writer, the   recording thread only, around
 //                             capture device, the outcome     each block and its ending
 //                             and the path fields while the   (tests hold it to hold the
@@ -45,10 +47,13 @@
 // (clock and meters move) until the ring is full, or until a song file ends (its close waits for
 // its bytes, the next file's header for the disk); from then on the capture queue holds the
 // audio. The thread closes the last song file itself, so the done message comes once its bytes
-// are written, and the window never waits for the disk. What crosses between the threads is a
-// copy (a report in the mailbox, the outcome after the join).
-// The level monitor's device is its own thread's: the owner's thread only asks it to open or let
-// go and waits, bounded, for the release (LevelMonitor.h).
+// are written, and the window never waits for the disk: when it leaves, it waits a bounded time
+// (StopAndWait) and goes, and the process finishes the recording without it. What crosses between
+// the threads is a copy (a report in the mailbox, the levels in CMeterLevels, the outcome after the
+// join). The meters' levels go from the recording thread straight to the LED meter thread, so they
+// keep moving while the owner's thread is busy (a modal box is up) and its messages wait. The level
+// monitor's device is its own thread's: the owner's thread only asks it to open or let go and
+// waits, bounded, for the release (LevelMonitor.h).
 #pragma once
 
 #include <atomic>
@@ -103,7 +108,12 @@ public:
     void Abandon();
     // Asks the recording thread to stop; returns at once. Its done message follows.
     void OnStop();
-    // A progress report taken from the sink: the counters and the meters follow it.
+    // The owner is leaving: asks the recording thread to stop and waits for it, at most
+    // timeoutMs. True once it has ended (Finish then waits no more); false while it still waits
+    // for the disk to take the last bytes, which Finish, called later, waits for without limit.
+    bool StopAndWait(int timeoutMs);
+    // A progress report taken from the sink: the counters follow it. The meters do not wait for
+    // it: the recording thread hands them each block's levels itself.
     void OnRecordingProgress(const RecordingProgress& progress);
     // After the done message (or directly, after OnStop, when the owner leaves): waits for the
     // thread (which has closed the last song file), closes the device, removes a trailing file of

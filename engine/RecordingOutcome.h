@@ -28,11 +28,6 @@ struct RecordingProgress {
     int64_t nSongBytes = 0;     // bytes in that song file so far
     int64_t nTotalBytes = 0;    // bytes recorded since Record
     int64_t nClippedTotal = 0;  // clipped samples since Record, each sample counted once
-    // The analyser's readouts of the block, per channel (0 left, 1 right): peak (1.0 full
-    // scale), power, clipped samples. Merged reports keep the loudest and add the clips up.
-    float fPeak[2] = {0, 0};
-    float fPower[2] = {0, 0};
-    int32_t nClips[2] = {0, 0};
     // What is worth a warning while recording. bNoSoundYet: the first NoSoundWarningFrames of
     // audio after Record brought nothing that reached Gap Level, and nothing has since.
     // nRecentClips: clipped samples in the last kClipWindowSeconds of audio. Both are measured in
@@ -63,11 +58,6 @@ struct RecordingProgress {
         nClippedTotal = later.nClippedTotal;
         bNoSoundYet = later.bNoSoundYet;
         nRecentClips = later.nRecentClips;
-        for (int ch = 0; ch < 2; ++ch) {
-            fPeak[ch] = later.fPeak[ch] > fPeak[ch] ? later.fPeak[ch] : fPeak[ch];
-            fPower[ch] = later.fPower[ch] > fPower[ch] ? later.fPower[ch] : fPower[ch];
-            nClips[ch] += later.nClips[ch];
-        }
     }
 };
 

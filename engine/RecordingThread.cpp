@@ -14,6 +14,7 @@
 
 #include "audio/SongFiles.h"
 #include "audio/capture/WaveIn.h"
+#include "engine/MeterLevels.h"
 #include "engine/RecordingSink.h"
 #include "engine/SignalAnalyzer.h"
 #include "engine/Sync.h"
@@ -51,6 +52,8 @@ private:
     void Fail(FailureKind kind, int number, const char* path, const char* text);
     void NoteFileBytes();
     void NoteWarnings(long byteCount, RecordingProgress* progress);
+    // Hands the last block's levels to the meters and its report to the owner; without the lock.
+    void Report(const RecordingProgress& progress);
 
     RecordingThreadParams m_p;
     CSongFiles* m_pFiles = nullptr;
@@ -76,6 +79,11 @@ private:
     int m_nBlockAlign = 4;
     int m_nNoAudioMs = 10000;
     RecordingEnd m_end = RecordingEnd::None;
+    // The analyser's readouts of the last block, per channel, taken under the lock for the
+    // meters.
+    float m_fPeak[2] = {0, 0};
+    float m_fPower[2] = {0, 0};
+    int32_t m_nClips[2] = {0, 0};
 };
 
 void CBlockLoop::Fail(FailureKind kind, int number, const char* path, const char* text) {
@@ -260,10 +268,18 @@ void CBlockLoop::HandleBlock(long byteCount, RecordingProgress* progress) {
     progress->nClippedTotal = m_nClippedTotal;
     NoteWarnings(byteCount, progress);
     for (int ch = 0; ch < 2; ++ch) {
-        progress->fPeak[ch] = analyser.m_fPeak[ch];
-        progress->fPower[ch] = analyser.m_fPower[ch];
-        progress->nClips[ch] = analyser.m_nClipCount[ch];
+        m_fPeak[ch] = analyser.m_fPeak[ch];
+        m_fPower[ch] = analyser.m_fPower[ch];
+        m_nClips[ch] = analyser.m_nClipCount[ch];
     }
+}
+
+void CBlockLoop::Report(const RecordingProgress& progress) {
+    // The meters' lock is never taken under the recording lock (the lock map): the meter thread
+    // then never waits for a block's disk work.
+    if (m_p.pMeterLevels) m_p.pMeterLevels->Deposit(m_fPeak, m_fPower, m_nClips);
+    // Posted without the lock: the window's own queue has a lock of its own.
+    m_p.pSink->PostRecordingProgress(progress);
 }
 
 // Waits for the next filled buffer. The device's completion flag decides, the event only wakes
@@ -331,8 +347,7 @@ void CBlockLoop::Run() {
             }
             NoteOutcome();
         }
-        // Posted without the lock: the window's own queue has a lock of its own.
-        m_p.pSink->PostRecordingProgress(progress);
+        Report(progress);
         if (m_end != RecordingEnd::None) break;
         std::this_thread::yield();
         if (byteCount != m_nBufferSize) {
@@ -361,7 +376,7 @@ void CBlockLoop::Run() {
             NoteOutcome();
             stopped = static_cast<long>(m_p.pWaveIn->ReadStopped(m_pBlock));
         }
-        m_p.pSink->PostRecordingProgress(progress);
+        Report(progress);
     }
     {
         std::lock_guard<CCriticalSection> guard(*m_p.pLock);

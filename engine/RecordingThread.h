@@ -1,8 +1,8 @@
 // The recording thread: waits for each filled capture buffer, takes it from the capture
 // device, runs it through the analyser, appends it to the current song file and, at every gap
 // the analyser reports, closes the file at the split point and opens the next numbered one.
-// It posts a progress message after every block and, once it has closed the last song file, a
-// done message when it ends.
+// It posts a progress message after every block, hands the block's levels to the LED meters and,
+// once it has closed the last song file, posts a done message when it ends.
 //
 // The recording control fills RecordingThreadParams on its owner's thread, keeps it and every
 // object it points to alive until the thread has ended, and reads the outcome once it has joined
@@ -26,6 +26,7 @@ class CWaveIn;
 class CEvent;
 class CCriticalSection;
 class IRecordingSink;
+class CMeterLevels;
 
 struct RecordingThreadParams {
     IRecordingSink* pSink = nullptr;  // receiver of the posted messages
@@ -51,6 +52,10 @@ struct RecordingThreadParams {
     const CSongFileName* pDisplayNames = nullptr;
 
     RecordingOutcome* pOutcome = nullptr;
+    // Where the LED meters find each block's levels (null: nowhere). The thread deposits them
+    // itself, once it has let go of the recording lock, so that the meters move whatever the
+    // owner's thread is doing (a box is up, say).
+    CMeterLevels* pMeterLevels = nullptr;
     // The wait for a buffer is cut into slices of this many ms, so Stop is seen even when no
     // buffer comes.
     int nWaitSliceMs = 250;

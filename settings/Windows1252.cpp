@@ -109,3 +109,47 @@ std::string Windows1252Unencodable(std::string_view utf8) {
     }
     return out;
 }
+
+bool IsUtf8(std::string_view bytes) {
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t at = i;
+        // U+FFFD written out is well-formed; a malformed sequence gives it after one byte.
+        if (NextCodePoint(bytes, i) == 0xFFFD && i == at + 1) return false;
+    }
+    return true;
+}
+
+std::string Utf8OrWindows1252(std::string_view bytes) {
+    return IsUtf8(bytes) ? std::string(bytes) : DecodeWindows1252(bytes);
+}
+
+std::string TextFileToUtf8(std::string_view bytes) {
+    const bool little = bytes.starts_with("\xFF\xFE");
+    if (!little && !bytes.starts_with("\xFE\xFF")) {
+        if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+        return Utf8OrWindows1252(bytes);
+    }
+    bytes.remove_prefix(2);
+    const auto unit = [&](size_t at) -> char32_t {
+        const auto lo = static_cast<uint8_t>(bytes[at + (little ? 0 : 1)]);
+        const auto hi = static_cast<uint8_t>(bytes[at + (little ? 1 : 0)]);
+        return char32_t{hi} << 8 | lo;
+    };
+    std::string out;
+    out.reserve(bytes.size());
+    size_t i = 0;
+    for (; i + 1 < bytes.size(); i += 2) {
+        const char32_t c = unit(i);
+        if (c >= 0xD800 && c < 0xDC00 && i + 3 < bytes.size()) {
+            const char32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        AppendUtf8(out, c >= 0xD800 && c < 0xE000 ? char32_t{0xFFFD} : c);
+    }
+    if (i < bytes.size()) AppendUtf8(out, 0xFFFD);
+    return out;
+}

@@ -1,7 +1,9 @@
 #include "split/RunPaths.h"
 
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -114,16 +116,29 @@ bool Overlap(const CSongFileName& a, const CSongFileName& b, std::string* exampl
     return true;
 }
 
+// A regular file is looked into; a pipe, a FIFO or a terminal (/dev/stdout) is a stream the
+// text goes to, never read: reading one would wait for a writer, or take the reader's bytes.
 bool IsWav(const std::string& path) {
     if (HasWavExtension(FileNamePart(path))) return true;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st {};
     char head[12] = {};
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return false;
-    const size_t n = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
-    return n == sizeof head &&
-           (std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0) &&
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    const ssize_t n = regular ? ::pread(fd, head, sizeof head, 0) : 0;
+    ::close(fd);
+    return n == static_cast<ssize_t>(sizeof head) &&
+           (std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0 ||
+            std::memcmp(head, "BW64", 4) == 0) &&
            std::memcmp(head + 8, "WAVE", 4) == 0;
+}
+
+// A file of the user's that --force would replace, as opposed to a stream the text goes to.
+bool IsStoredFile(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status st = fs::status(path, ec);
+    return fs::is_regular_file(st) ||
+           (!fs::exists(st) && fs::is_symlink(fs::symlink_status(path, ec)));
 }
 
 }  // namespace
@@ -221,9 +236,15 @@ int CheckRunPaths(const SplitOptions& options, std::ostream& err) {
                           "pattern?)");
         }
         std::error_code ec;
-        if (fs::exists(fs::symlink_status(path, ec)) && !options.bForce) {
+        if (IsStoredFile(path) && !options.bForce) {
             return refuse(std::string(w.szOption) + " " + path +
                           " exists; use --force to overwrite it");
+        }
+        // Found missing after every song was written, it would fail the run at its end.
+        const std::string folder = FolderPart(path);
+        if (!fs::exists(fs::symlink_status(path, ec)) && !fs::is_directory(folder, ec)) {
+            return refuse(std::string(w.szOption) + " " + path + ": the folder " + folder +
+                          " does not exist");
         }
     }
     // Names a label file or cue sheet cannot hold: a label ends at a tab or a line end; a cue

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "VellistoVersion.h"
+#include "settings/Windows1252.h"
 
 namespace {
 
@@ -205,6 +206,9 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
             << "Run with --help for more information.\n";
         return kExitUsage;
     }
+    // Tags are UTF-8; an option typed in a terminal of the old code page is not.
+    options->strAlbum = Utf8OrWindows1252(options->strAlbum);
+    options->strArtist = Utf8OrWindows1252(options->strArtist);
     if ((!options->strCuts.empty() || !options->strNames.empty()) && options->inputs.size() > 1) {
         err << "vellisto-split: " << (options->strCuts.empty() ? "--names" : "--cuts")
             << " belongs to one side: give one input\n";

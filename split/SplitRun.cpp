@@ -35,6 +35,7 @@
 #include "split/RunPaths.h"
 #include "split/SongOutput.h"
 #include "split/TerminalWindow.h"
+#include "take/CutsFile.h"
 #include "take/SongNames.h"
 #include "take/TrackList.h"
 
@@ -51,14 +52,13 @@ constexpr uint32_t kMaxRate = 384000;
 struct TypedRange {
     const char* szOption;
     double fLow, fHigh;
-    const char* szUnit;
 };
 
 constexpr TypedRange kTyped[] = {
-    {"--gap-size", 0.01, 5.0, "seconds"},
-    {"--gap-level", -144.0, -6.0, "dB"},
-    {"--min-song", 1.0, 200.0, "seconds"},
-    {"--end-gap", 1.0, 30.0, "seconds"},
+    {"--gap-size", 0.01, 5.0},
+    {"--gap-level", -144.0, -6.0},
+    {"--min-song", 1.0, 200.0},
+    {"--end-gap", 1.0, 30.0},
 };
 
 // mm:ss.s, rounded to the nearest tenth as audio editors show times.
@@ -316,10 +316,14 @@ int CSplitRun::OpenInput() {
                << (m_info.nPartialBytes == 1 ? " byte" : " bytes")
                << " of the partial frame are left out\n";
     }
+    // Which of two data chunks holds the recording cannot be told: splitting the first would
+    // leave the other one's audio out without a word.
     if (m_info.nSecondDataOffset != 0) {
-        Note() << notice << " holds a second data chunk (" << m_info.nSecondDataBytes
-               << " bytes at byte " << m_info.nSecondDataOffset
-               << ") after the first; only the first is split\n";
+        return Fail(m_strName + " holds a second data chunk (" +
+                    std::to_string(m_info.nSecondDataBytes) + " bytes at byte " +
+                    std::to_string(m_info.nSecondDataOffset) +
+                    ") after the first; which one is the recording cannot be told, so nothing "
+                    "was split");
     }
     return -1;
 }
@@ -383,21 +387,9 @@ bool CSplitRun::SetTyped(CSignalAnalyzer& analyser, Param param, double value) {
     const int p = named ? NearestValidPosition(param, value) : 0;
     // Position 0 is out of every range: the analyser then gives its own message.
     SetPosition(analyser, param, -p);
+    // The analyser's message names the range; a second one would only contradict it.
     NoteParamError(analyser, param, source);
-    if (analyser.GetErrorFlag()) {
-        double ends[2];
-        for (int k = 0; k < 2; ++k) {
-            const int end = NearestValidPosition(param, k ? range.fHigh : range.fLow);
-            ends[k] = ValueFromPosition(SettingOf(param), -end);
-        }
-        const char* format = param == 1 ? "%.1f" : "%.4g";
-        const int lowFirst = param == 1 ? 1 : 0;  // levels read from the top, like the message
-        m_paramErrors[param] += "vellisto-split: " + std::string(range.szOption) +
-                                ": the recorder holds " + Number(ends[lowFirst], format) + " to " +
-                                Number(ends[1 - lowFirst], format) + " " + range.szUnit + "\n";
-        return false;
-    }
-    return true;
+    return !analyser.GetErrorFlag();
 }
 
 int CSplitRun::ApplyPreset(CSignalAnalyzer& analyser) {
@@ -406,7 +398,9 @@ int CSplitRun::ApplyPreset(CSignalAnalyzer& analyser) {
     const bool own = m_options.strPresetsFile.empty();
     const std::string presetsFile = own ? UserPresetsFile() : m_options.strPresetsFile;
     LoadPresetsFile(presetsFile, presets, &report);
-    if (!report.bOpened && own && report.nErrno == ENOENT) {
+    // The presets came from the file, or from no file at all.
+    const bool starting = !report.bOpened && own && report.nErrno == ENOENT;
+    if (starting) {
         presets = StartingPresets();  // what the recorder offers before it has saved any
     } else if (!report.bOpened) {
         if (report.nErrno == ENOENT) return Fail("no presets file \"" + presetsFile + "\"");
@@ -437,18 +431,22 @@ int CSplitRun::ApplyPreset(CSignalAnalyzer& analyser) {
             }
             known += (known.empty() ? "\"" : ", \"") + DecodeWindows1252(p.m_strName) + "\"";
         }
+        const std::string held =
+            known.empty() ? std::string(" (it holds none)") : " (it holds " + known + ")";
         const std::string text =
-            "no preset named \"" + m_options.strPreset + "\" in \"" + presetsFile + "\"" +
-            (known.empty() ? std::string(" (it holds none)") : " (it holds " + known + ")");
+            "no preset named \"" + m_options.strPreset + "\" " +
+            (starting ? "among the starting presets" + held + "; no presets file \"" + presetsFile +
+                            "\" has been saved yet"
+                      : "in \"" + presetsFile + "\"" + held);
         return report.bDamaged ? Fail(text) : Fail(text, kExitUsage);
     }
 
     // In the order the main window applies a preset. The preset's sample format and device do
     // not apply: the input file has its own format and is the device.
     RecSettings s = preset->m_settings;
-    const std::string source = "preset \"" + DecodeWindows1252(preset->m_strName) + "\"";
+    const std::string named = "preset \"" + DecodeWindows1252(preset->m_strName) + "\"";
     ApplyDetectionSettings(s, analyser, [&](RecSetting setting, const char* text) {
-        m_paramErrors[static_cast<size_t>(setting)] = source + ": " + text;
+        m_paramErrors[static_cast<size_t>(setting)] = named + ": " + text;
     });
     return -1;
 }
@@ -776,32 +774,15 @@ void CSplitRun::PrintList(const CDetectorView* view, const std::string& endGapTe
 }
 
 int CSplitRun::WriteLabelsAndCue() {
-    const double rate = m_info.format.nSamplesPerSec;
-    // A song's title, or its file's name; the characters a label file or cue sheet cannot
-    // hold in a title are put as spaces (quotation marks as apostrophes).
-    auto label = [](const SplitSong& s) {
-        const std::string name(FileNamePart(s.strPath));
-        const size_t dot = name.rfind('.');
-        std::string text = !s.strTitle.empty()                    ? s.strTitle
-                           : dot == std::string::npos || dot == 0 ? name
-                                                                  : name.substr(0, dot);
-        for (char& c : text) {
-            if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-            if (c == '"') c = '\'';
-        }
-        return text;
-    };
-    if (!m_options.strLabels.empty()) {
-        std::string text;
-        for (const SplitSong& s : m_songs) {
-            char row[96];
-            std::snprintf(row, sizeof row, "%.6f\t%.6f\t", s.nStartFrame / rate,
-                          (s.nStartFrame + s.nFrames) / rate);
-            text += row + label(s) + "\n";
-        }
-        if (!WriteNewFile(m_options.strLabels, text))
-            return Fail("cannot write the label file " + m_options.strLabels + ": " +
-                        std::strerror(errno));
+    const uint32_t rate = m_info.format.nSamplesPerSec;
+    std::vector<SideSong> songs;
+    for (const SplitSong& s : m_songs) {
+        songs.push_back({s.nStartFrame, s.nStartFrame + s.nFrames, s.strTitle, s.strPath});
+    }
+    if (!m_options.strLabels.empty() &&
+        !WriteNewFile(m_options.strLabels, LabelFileText(songs, rate))) {
+        return Fail("cannot write the label file " + m_options.strLabels + ": " +
+                    std::strerror(errno));
     }
     if (!m_options.strCue.empty()) {
         // The sheet names the input as it is seen from the sheet's own folder.
@@ -810,31 +791,23 @@ int CSplitRun::WriteLabelsAndCue() {
         const bool beside = fs::equivalent(FolderPart(input), FolderPart(m_options.strCue), ec);
         const std::string named =
             beside ? std::string(FileNamePart(input)) : fs::absolute(input, ec).string();
-        std::string text = "FILE \"" + named + "\" WAVE\n";
-        int track = 0;
-        for (const SplitSong& s : m_songs) {
-            // 75 frames a second, rounded to the nearest as editors place an index.
-            const uint64_t rate = m_info.format.nSamplesPerSec;
-            const uint64_t frames = (s.nStartFrame * 150 + rate) / (2 * rate);
-            char row[160];
-            std::snprintf(
-                row, sizeof row,
-                "  TRACK %02d AUDIO\n    TITLE \"%s\"\n    INDEX 01 %02llu:%02llu:%02llu\n",
-                ++track, label(s).c_str(), static_cast<unsigned long long>(frames / 75 / 60),
-                static_cast<unsigned long long>(frames / 75 % 60),
-                static_cast<unsigned long long>(frames % 75));
-            text += row;
-        }
-        if (!WriteNewFile(m_options.strCue, text))
+        if (!WriteNewFile(m_options.strCue, CueSheetText(songs, {{named, 0}}, rate))) {
             return Fail("cannot write the cue sheet " + m_options.strCue + ": " +
                         std::strerror(errno));
+        }
     }
     return kExitOk;
 }
 
-// A label file or cue sheet: created, never written over unless --force said so.
+// A label file or cue sheet: created, never written over unless --force said so. A pipe, a
+// FIFO or a terminal that is there already is written to as it is.
 bool CSplitRun::WriteNewFile(const std::string& path, const std::string& text) const {
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (m_options.bForce ? O_TRUNC : O_EXCL);
+    struct stat st {};
+    const bool stream =
+        ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+    const int flags = stream
+                          ? O_WRONLY | O_CLOEXEC | O_NOCTTY
+                          : O_WRONLY | O_CREAT | O_CLOEXEC | (m_options.bForce ? O_TRUNC : O_EXCL);
     const int fd = ::open(path.c_str(), flags, 0666);
     if (fd < 0) return false;
     size_t done = 0;

@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+
+#include "audio/WaveFileReader.h"
+#include "settings/Windows1252.h"
 
 namespace {
 
@@ -35,9 +39,8 @@ bool AllDigits(std::string_view text) {
            std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
-// The lines of text without their line ends (LF or CRLF), a leading byte-order mark dropped.
+// The lines of text without their line ends (LF or CRLF).
 std::vector<std::string_view> Lines(std::string_view text) {
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     std::vector<std::string_view> lines;
     while (!text.empty()) {
         const size_t end = text.find('\n');
@@ -190,13 +193,15 @@ std::optional<uint64_t> CueTimeToFrames(std::string_view text, uint32_t rate) {
     return (cueFrames * rate * 2 + kCueFramesPerSecond) / (kCueFramesPerSecond * 2);
 }
 
-CutsFile ParseCue(const std::vector<std::string_view>& lines, uint32_t rate) {
+CutsFile ParseCue(const std::vector<std::string_view>& lines, uint32_t rate,
+                  const CueFileFrames& fileFrames) {
     CutsFile cuts;
     cuts.format = CutsFormat::CueSheet;
     bool inTrack = false;
     int trackLine = 0;
     bool trackHasIndex = false;
     int fileLine = 0;
+    uint64_t fileStart = 0;  // where the current FILE begins on the side
     CutMark track;
     auto endTrack = [&]() -> bool {
         if (!inTrack) return true;
@@ -211,12 +216,29 @@ CutsFile ParseCue(const std::vector<std::string_view>& lines, uint32_t rate) {
         if (s.strKeyword == "REM") continue;
         if (s.strKeyword == "FILE") {
             if (fileLine != 0) {
-                return Refuse(std::move(cuts), lineNo,
-                              "a second FILE (the first is on line " + std::to_string(fileLine) +
-                                  "); split each file with a cue sheet of its own");
+                // The next FILE follows this one on the side: its length places it.
+                const std::string& name = cuts.files.back();
+                const std::optional<uint64_t> frames = fileFrames ? fileFrames(name) : std::nullopt;
+                if (!frames) {
+                    return Refuse(std::move(cuts), fileLine,
+                                  "the length of \"" + name +
+                                      "\" is unknown, so the FILE after it cannot be placed");
+                }
+                const bool started = inTrack && trackHasIndex;
+                const uint64_t last = started              ? track.nStart
+                                      : cuts.marks.empty() ? 0
+                                                           : cuts.marks.back().nStart;
+                if ((started || !cuts.marks.empty()) && last >= fileStart + *frames) {
+                    return Refuse(std::move(cuts), started ? trackLine : cuts.marks.back().nLine,
+                                  "this track starts at or after the end of \"" + name + "\"");
+                }
+                if (*frames > UINT64_MAX / 2 - fileStart) {
+                    return Refuse(std::move(cuts), lineNo, "the FILEs are too long");
+                }
+                fileStart += *frames;
             }
             fileLine = lineNo;
-            cuts.strFile = Value(s.rest, false);
+            cuts.files.emplace_back(Value(s.rest, false));
         } else if (s.strKeyword == "TRACK") {
             if (!endTrack()) {
                 return Refuse(std::move(cuts), trackLine, "this track has no INDEX 01");
@@ -249,12 +271,12 @@ CutsFile ParseCue(const std::vector<std::string_view>& lines, uint32_t rate) {
             }
             if (std::stoul(std::string(number)) != 1) continue;  // pregap and sub-indexes
             if (trackHasIndex) return Refuse(std::move(cuts), lineNo, "a second INDEX 01");
-            if (!cuts.marks.empty() && *frame <= cuts.marks.back().nStart) {
+            if (!cuts.marks.empty() && fileStart + *frame <= cuts.marks.back().nStart) {
                 return Refuse(std::move(cuts), lineNo,
                               "this track starts no later than the one on line " +
                                   std::to_string(cuts.marks.back().nLine));
             }
-            track.nStart = *frame;
+            track.nStart = fileStart + *frame;
             trackHasIndex = true;
         } else if (!IsCueKeyword(s.strKeyword)) {
             return Refuse(std::move(cuts), lineNo,
@@ -266,20 +288,60 @@ CutsFile ParseCue(const std::vector<std::string_view>& lines, uint32_t rate) {
     return cuts;
 }
 
+// Whether lines hold a cue sheet: its first statement is one.
+bool IsCueSheet(const std::vector<std::string_view>& lines) {
+    for (std::string_view line : lines) {
+        if (!Trim(line).empty()) return IsCueKeyword(Split(line).strKeyword);
+    }
+    return false;
+}
+
+std::string FileNameOf(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return std::string(slash == std::string_view::npos ? path : path.substr(slash + 1));
+}
+
+// A song's title, or (when it has none the rule leaves) its file's name without the extension.
+std::string TitleOf(const SideSong& song, CutsFormat format) {
+    std::string title = SideTitle(song.strTitle, format);
+    if (!title.empty()) return title;
+    const std::string name = FileNameOf(song.strPath);
+    const size_t dot = name.rfind('.');
+    return SideTitle(dot == std::string::npos || dot == 0 ? name : name.substr(0, dot), format);
+}
+
+// A FILE names a file that exists: its name is written as it is, but for the characters that
+// would end the line.
+std::string FileName(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
+    return out;
+}
+
 }  // namespace
 
 std::string CutsFile::ErrorText() const {
     return nErrorLine > 0 ? std::to_string(nErrorLine) + ": " + strError : strError;
 }
 
-CutsFile ParseCuts(std::string_view text, uint32_t rate) {
-    const std::vector<std::string_view> lines = Lines(text);
+CutsFile ParseCuts(std::string_view text, uint32_t rate, const CueFileFrames& fileFrames) {
+    const std::string utf8 = TextFileToUtf8(text);
+    const std::vector<std::string_view> lines = Lines(utf8);
+    return IsCueSheet(lines) ? ParseCue(lines, rate, fileFrames) : ParseLabels(lines, rate);
+}
+
+std::vector<std::string> CueSheetFiles(std::string_view text) {
+    const std::string utf8 = TextFileToUtf8(text);
+    const std::vector<std::string_view> lines = Lines(utf8);
+    std::vector<std::string> files;
+    if (!IsCueSheet(lines)) return files;
     for (std::string_view line : lines) {
-        if (Trim(line).empty()) continue;
-        if (IsCueKeyword(Split(line).strKeyword)) return ParseCue(lines, rate);
-        break;
+        const Statement s = Split(line);
+        if (s.strKeyword == "FILE") files.emplace_back(Value(s.rest, false));
     }
-    return ParseLabels(lines, rate);
+    return files;
 }
 
 CutsFile ReadCutsFile(const std::string& path, uint32_t rate) {
@@ -294,5 +356,65 @@ CutsFile ReadCutsFile(const std::string& path, uint32_t rate) {
         }
     }
     if (in.bad()) return Refuse(CutsFile(), 0, std::strerror(errno));
-    return ParseCuts(text, rate);
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash);
+    auto measure = [&folder, rate](const std::string& name) -> std::optional<uint64_t> {
+        WavFileInfo info;
+        std::string error;
+        const std::string file = name.starts_with('/') ? name : folder + "/" + name;
+        if (!ReadWavFileInfo(file, &info, &error) || info.nDataBytes == WavFileInfo::kToTheEnd ||
+            info.format.nBlockAlign == 0 || info.format.nSamplesPerSec != rate) {
+            return std::nullopt;
+        }
+        return info.nDataBytes / info.format.nBlockAlign;
+    };
+    return ParseCuts(text, rate, measure);
+}
+
+std::string SideTitle(std::string_view title, CutsFormat format) {
+    std::string out = Utf8OrWindows1252(title);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+        if (c == '"' && format == CutsFormat::CueSheet) c = '\'';
+    }
+    return std::string(Trim(out));
+}
+
+std::string LabelFileText(const std::vector<SideSong>& songs, uint32_t rate) {
+    std::string text;
+    for (const SideSong& s : songs) {
+        char row[96];
+        std::snprintf(row, sizeof row, "%.6f\t%.6f\t", static_cast<double>(s.nStart) / rate,
+                      static_cast<double>(s.nEnd) / rate);
+        text += row + TitleOf(s, CutsFormat::Labels) + "\n";
+    }
+    return text;
+}
+
+std::string CueSheetText(const std::vector<SideSong>& songs, const std::vector<SideFile>& files,
+                         uint32_t rate, std::string_view album, std::string_view artist) {
+    std::string text;
+    if (!artist.empty()) text += "PERFORMER \"" + SideTitle(artist, CutsFormat::CueSheet) + "\"\n";
+    if (!album.empty()) text += "TITLE \"" + SideTitle(album, CutsFormat::CueSheet) + "\"\n";
+    size_t song = 0;
+    for (size_t k = 0; k < files.size(); ++k) {
+        text += "FILE \"" + FileName(files[k].strName) + "\" WAVE\n";
+        const bool last = k + 1 == files.size();
+        for (; song < songs.size() && (last || songs[song].nStart < files[k + 1].nStart); ++song) {
+            const SideSong& s = songs[song];
+            const uint64_t from = s.nStart - std::min(s.nStart, files[k].nStart);
+            // 75 a second, rounded to the nearest as editors place an index.
+            const uint64_t f = (from * 150 + rate) / (2 * uint64_t{rate});
+            char row[64];
+            std::snprintf(row, sizeof row, "  TRACK %02zu AUDIO\n", song + 1);
+            text += row;
+            text += "    TITLE \"" + TitleOf(s, CutsFormat::CueSheet) + "\"\n";
+            std::snprintf(row, sizeof row, "    INDEX 01 %02llu:%02llu:%02llu\n",
+                          static_cast<unsigned long long>(f / 75 / 60),
+                          static_cast<unsigned long long>(f / 75 % 60),
+                          static_cast<unsigned long long>(f % 75));
+            text += row;
+        }
+    }
+    return text;
 }

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -21,6 +20,7 @@
 #include "audio/SongFiles.h"
 #include "audio/WaveFileReader.h"
 #include "engine/SongFileName.h"
+#include "take/CutsFile.h"
 #include "take/FileSteps.h"
 #include "take/KeepJournal.h"
 
@@ -28,42 +28,21 @@ namespace {
 
 constexpr size_t kCopyBytes = 1 << 20;
 
-bool IsNumber(const std::string& s) {
-    if (s.empty()) return false;
-    char* end = nullptr;
-    std::strtod(s.c_str(), &end);
-    return end == s.c_str() + s.size();
+// A label file: the reader takes it as one, with at least one label.
+bool IsLabelFile(const std::string& text, uint32_t rate) {
+    const CutsFile cuts = ParseCuts(text, rate);
+    return cuts.Ok() && cuts.format == CutsFormat::Labels && !cuts.marks.empty();
 }
 
-// A label file: every line start, end and a label, tab-separated.
-bool IsLabelFile(const std::string& text) {
-    size_t at = 0;
-    bool any = false;
-    while (at < text.size()) {
-        size_t end = text.find('\n', at);
-        if (end == std::string::npos) end = text.size();
-        std::string line = text.substr(at, end - at);
-        at = end + 1;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        const size_t t1 = line.find('\t');
-        const size_t t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
-        if (t2 == std::string::npos || !IsNumber(line.substr(0, t1)) ||
-            !IsNumber(line.substr(t1 + 1, t2 - t1 - 1))) {
-            return false;
-        }
-        any = true;
-    }
-    return any;
-}
-
-// A cue sheet of this side: its FILE line names the side.
-bool IsCueOf(const std::string& text, const std::string& side) {
-    const size_t file = text.find("FILE \"");
-    if (file == std::string::npos || text.find('\0') != std::string::npos) return false;
-    const size_t close = text.find('"', file + 6);
-    if (close == std::string::npos) return false;
-    return FileNamePart(text.substr(file + 6, close - file - 6)) == FileNamePart(side);
+// A cue sheet of this take: its first FILE names the side or one of the take's files (a keep
+// names the song files it wrote).
+bool IsCueOf(const std::string& text, const Take& take) {
+    const std::vector<std::string> files = CueSheetFiles(text);
+    if (files.empty() || text.find('\0') != std::string::npos) return false;
+    const std::string_view name = FileNamePart(files.front());
+    return name == FileNamePart(take.strSide) ||
+           std::any_of(take.files.begin(), take.files.end(),
+                       [name](const TakeFile& f) { return FileNamePart(f.strPath) == name; });
 }
 
 // The new songs' files: created exclusively, the take's bytes copied in the kernel, their
@@ -93,21 +72,6 @@ public:
 private:
     std::vector<int>* m_pWritten;
 };
-
-std::string Seconds(uint64_t frame, uint32_t rate) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.6f", static_cast<double>(frame) / rate);
-    return text;
-}
-
-// A title as a label file or cue sheet can hold it.
-std::string Tidy(const std::string& title, const char* unheld) {
-    std::string out = title;
-    for (char& c : out) {
-        if (std::strchr(unheld, c) || static_cast<unsigned char>(c) < 0x20) c = ' ';
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -260,8 +224,9 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             return refuse(KeepRefusal::NotOurs, path);
         }
         if (::lstat(path.c_str(), &st) == 0) {
-            const bool ours = S_ISREG(st.st_mode) && ReadText(path, &text) &&
-                              (e.bCue ? IsCueOf(text, take.strSide) : IsLabelFile(text));
+            const bool ours =
+                S_ISREG(st.st_mode) && ReadText(path, &text) &&
+                (e.bCue ? IsCueOf(text, take) : IsLabelFile(text, take.format.nSamplesPerSec));
             if (!ours) return refuse(KeepRefusal::NotOurs, path);
         }
     }
@@ -370,37 +335,16 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
 
     for (size_t k = 0; k < extras.size(); ++k) {
         const uint32_t rate = take.format.nSamplesPerSec;
-        auto title = [&](size_t song) {
-            if (!plan.titles[song].empty()) return plan.titles[song];
-            const std::string name(FileNamePart(finals[song]));
-            const size_t dot = name.rfind('.');
-            return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
-        };
-        std::string text;
-        if (!extras[k].bCue) {
-            for (size_t s = 0; s < songs; ++s) {
-                text += Seconds(bounds[s], rate) + "\t" + Seconds(bounds[s + 1], rate) + "\t" +
-                        Tidy(title(s), "\t") + "\n";
-            }
-        } else {
-            if (!plan.strArtist.empty())
-                text += "PERFORMER \"" + Tidy(plan.strArtist, "\"") + "\"\n";
-            if (!plan.strAlbum.empty()) text += "TITLE \"" + Tidy(plan.strAlbum, "\"") + "\"\n";
-            text += "FILE \"" + Tidy(std::string(FileNamePart(take.strSide)), "\"") + "\" WAVE\n";
-            for (size_t s = 0; s < songs; ++s) {
-                // 75 a second, rounded to the nearest as editors place an index.
-                const uint64_t f = (bounds[s] * 150 + rate) / (2 * uint64_t{rate});
-                char row[64];
-                std::snprintf(row, sizeof row, "  TRACK %02zu AUDIO\n", s + 1);
-                text += row;
-                text += "    TITLE \"" + Tidy(title(s), "\"") + "\"\n";
-                std::snprintf(row, sizeof row, "    INDEX 01 %02llu:%02llu:%02llu\n",
-                              static_cast<unsigned long long>(f / 75 / 60),
-                              static_cast<unsigned long long>(f / 75 % 60),
-                              static_cast<unsigned long long>(f % 75));
-                text += row;
-            }
+        // Each song in a file of its own: the sheet names them, each track at its file's start.
+        std::vector<SideSong> sides;
+        std::vector<SideFile> sheetFiles;
+        for (size_t s = 0; s < songs; ++s) {
+            sides.push_back({bounds[s], bounds[s + 1], plan.titles[s], finals[s]});
+            sheetFiles.push_back({std::string(FileNamePart(finals[s])), bounds[s]});
         }
+        const std::string text =
+            extras[k].bCue ? CueSheetText(sides, sheetFiles, rate, plan.strAlbum, plan.strArtist)
+                           : LabelFileText(sides, rate);
         const std::string& temp = journal.created[songs + k].first;
         if (!WriteNewFile(temp, text))
             return fail(KeepRefusal::WriteFailed, *extras[k].pPath, errno);

@@ -30,8 +30,9 @@ struct KeepPlan {
     KeepFormat format = KeepFormat::Wav;
     std::string strAlbum, strArtist;  // FLAC tags
     // Written beside the songs (in the take's folder) when not empty: a label file (tab-separated
-    // start, end and title in seconds) and a cue sheet of the side (INDEX 01 of each song). An
-    // existing file there is replaced only when it is a label file or cue sheet of this take.
+    // start, end and title in seconds) and a cue sheet of the side (a FILE for each song file
+    // written, its track at INDEX 01 00:00:00). An existing file there is replaced only when it
+    // is a label file or cue sheet of this take.
     std::string strLabelFile;
     std::string strCueSheet;
     // Called on the keeping thread as the songs are written (frames of the side done so far, of

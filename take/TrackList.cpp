@@ -2,6 +2,8 @@
 
 #include <optional>
 
+#include "settings/Windows1252.h"
+
 namespace {
 
 // Spaces, tabs and the dashes people put between a position, a title and a time.
@@ -44,15 +46,28 @@ std::optional<Position> ReadPosition(std::string_view line) {
     if (at < line.size() && IsLetter(line[at]) && at + 1 < line.size() && IsDigit(line[at + 1])) {
         ++at;
     }
-    const size_t digits = at;
+    size_t digits = at;
     while (at < line.size() && IsDigit(line[at]) && at - digits < 3) ++at;
     if (at == digits || at >= line.size()) return std::nullopt;
+    // A disc and a track ("1-01", "2-03"): the track number after the dash.
+    bool discTrack = false;
+    if (digits == 0 && line[at] == '-' && at + 2 < line.size() && IsDigit(line[at + 1])) {
+        size_t track = at + 1;
+        while (track < line.size() && IsDigit(line[track]) && track - at <= 3) ++track;
+        if (track < line.size() && (IsSpace(line[track]) || line[track] == '.')) {
+            digits = at + 1;
+            at = track;
+            discTrack = true;
+        }
+    }
     Position p;
     p.strText = line.substr(0, at);
     p.nNumber = std::stoi(std::string(line.substr(digits, at - digits)));
     std::string_view rest = line.substr(at);
-    bool marked = false;
+    bool marked = discTrack;
     if (rest.front() == '.' || rest.front() == ')' || rest.front() == ':') {
+        // "12:00" is a time, the whole title, not track 12 called "00".
+        if (rest.front() == ':' && rest.size() > 1 && IsDigit(rest[1])) return std::nullopt;
         rest.remove_prefix(1);
         marked = true;
     } else if (!IsSpace(rest.front())) {
@@ -110,29 +125,61 @@ int DropTime(std::string_view& line) {
     return seconds;
 }
 
-bool IsSideHeading(std::string_view line) {
-    if (line.size() < 6) return false;
-    std::string word(line.substr(0, 5));
-    for (char& c : word) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-    if (word != "side ") return false;
-    std::string_view rest = TrimSpaces(line.substr(5));
-    if (!rest.empty() && rest.back() == ':') rest.remove_suffix(1);
-    return rest.size() == 1 && (IsLetter(rest[0]) || IsDigit(rest[0]));
+// A heading above the titles, as shops and sleeves print them: "Tracklist", "Track listing:",
+// "Side A", "Side One", "A-Side", "Face B", "Disc 1", "CD1", "LP 2", with a colon or the side's
+// length after it ("Side A (18:30)").
+bool IsHeading(std::string_view line) {
+    std::string h(line);
+    for (char& c : h) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    std::string_view t = TrimSpaces(h);
+    if (!t.empty() && t.back() == ':') t = TrimSpaces(t.substr(0, t.size() - 1));
+    if (!t.empty() && (t.back() == ')' || t.back() == ']')) {
+        const size_t open = t.find_last_of(t.back() == ')' ? '(' : '[');
+        std::string_view inside = t.substr(open == std::string_view::npos ? 0 : open + 1);
+        inside.remove_suffix(1);
+        if (open != std::string_view::npos && !inside.empty() &&
+            inside.find_first_not_of("0123456789:") == std::string_view::npos) {
+            t = TrimSpaces(t.substr(0, open));
+        }
+    }
+    for (std::string_view whole :
+         {"tracklist", "track list", "tracklisting", "track listing", "tracks", "track list:"}) {
+        if (t == whole) return true;
+    }
+    // One side's or disc's mark: a letter, up to two digits, or a number in words.
+    auto isMark = [](std::string_view m) {
+        if (m.size() == 1) return IsLetter(m[0]) || IsDigit(m[0]);
+        if (m.size() == 2) return IsDigit(m[0]) && IsDigit(m[1]);
+        for (std::string_view word : {"one", "two", "three", "four", "five", "six"}) {
+            if (m == word) return true;
+        }
+        return false;
+    };
+    for (std::string_view word : {"side", "face", "disc", "disk", "cd", "lp"}) {
+        if (t.substr(0, word.size()) != word) continue;
+        std::string_view mark = t.substr(word.size());
+        if (!mark.empty() && (IsSpace(mark.front()) || mark.front() == '-')) mark.remove_prefix(1);
+        if (isMark(TrimSpaces(mark))) return true;
+    }
+    // "A-Side", "B side"
+    return t.size() == 6 && isMark(t.substr(0, 1)) && (t[1] == '-' || t[1] == ' ') &&
+           t.substr(2) == "side";
 }
 
 }  // namespace
 
-std::vector<TrackListEntry> ParseTrackListEntries(std::string_view text) {
+std::vector<TrackListEntry> ParseTrackListEntries(std::string_view input) {
     struct Line {
         std::string_view text;
         std::optional<Position> position;
     };
     std::vector<Line> lines;
-    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    const std::string utf8 = TextFileToUtf8(input);
+    std::string_view text = utf8;
     while (!text.empty()) {
         const size_t end = text.find('\n');
         const std::string_view line = TrimSpaces(text.substr(0, end));
-        if (!line.empty() && !IsSideHeading(line)) lines.push_back({line, ReadPosition(line)});
+        if (!line.empty() && !IsHeading(line)) lines.push_back({line, ReadPosition(line)});
         if (end == std::string_view::npos) break;
         text.remove_prefix(end + 1);
     }

@@ -785,7 +785,9 @@ void CRecorderDlg::ShowMonitorState() {
 void CRecorderDlg::OnOK() {
     if (m_bClosing || m_bFinished) return;
     m_bClosing = true;
-    m_pPresenter->StopAndFinish();
+    // A disk that does not answer keeps the recording's last bytes, not the window: the process
+    // writes them once the window has gone (FinishLeftRecording).
+    (void)m_pPresenter->StopAndFinish(m_nExitWaitMs);
     m_pPresetStore->SavePresets();
     SaveSettings(m_profile, GatherPersistentSettings());
     SaveGlobalHotKey(m_profile, m_bGlobalHotKey);
@@ -797,6 +799,10 @@ void CRecorderDlg::OnOK() {
     m_meterThread.SetRunning(false);
     UpdateMonitor();
     done(QDialog::Accepted);
+}
+
+std::vector<std::string> CRecorderDlg::FinishLeftRecording() {
+    return m_pPresenter->FinishLeftRecording();
 }
 
 void CRecorderDlg::RequestClose() {

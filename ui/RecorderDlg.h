@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "audio/capture/CaptureBackend.h"
 #include "engine/RecSettings.h"
@@ -95,7 +96,13 @@ public:
     void SetPlaybackFactory(PlaybackFactory factory) { m_makePlayback = std::move(factory); }
     void OnHotKey();
     // Exit: stops a running recording, saves presets and settings, ends the dialog. Runs once.
+    // A recording whose thread has not ended within m_nExitWaitMs (a stalled disk) is left to
+    // FinishLeftRecording: the window does not wait for the disk.
     void OnOK();
+    int m_nExitWaitMs = 3000;
+    // After the dialog has ended: finishes a recording the exit left running, waiting as long as
+    // the disk takes, and returns what went wrong, in words (none: everything is written).
+    std::vector<std::string> FinishLeftRecording();
     // The close box, Ctrl+Q, SIGTERM and the session ending come here. Inside a command (a pause
     // of Record, say) the exit waits until the command has returned.
     void RequestClose();

@@ -86,16 +86,31 @@ void CRecordingPresenter::OnRecord() {
 
 void CRecordingPresenter::OnStop() {
     m_view.SetWaitCursor(true);
+    m_bWaitCursor = true;
     m_control.OnStop();
     // Leaving the program meanwhile changes nothing here: the recording is stopping anyway.
     (void)m_view.Wait(500);
+    RestoreCursor();
+}
+
+void CRecordingPresenter::RestoreCursor() {
+    if (!m_bWaitCursor) return;
+    m_bWaitCursor = false;
     m_view.SetWaitCursor(false);
 }
 
-void CRecordingPresenter::StopAndFinish() {
-    if (!m_control.IsRecording()) return;
-    m_control.OnStop();
+bool CRecordingPresenter::StopAndFinish(int timeoutMs) {
+    if (!m_control.IsRecording()) return true;
+    if (!m_control.StopAndWait(timeoutMs)) return false;
     OnRecordingDone();
+    return true;
+}
+
+std::vector<std::string> CRecordingPresenter::FinishLeftRecording() {
+    if (!m_control.IsRecording()) return {};
+    const RecordingReport report = m_control.Finish();
+    if (!report.bValid) return {};
+    return texts::EndMessages(report);
 }
 
 void CRecordingPresenter::OnRecordingProgress(const RecordingProgress& progress) {
@@ -125,6 +140,9 @@ void CRecordingPresenter::ShowProgress() {
 void CRecordingPresenter::OnRecordingDone() {
     const RecordingReport report = m_control.Finish();
     if (!report.bValid) return;
+    // The end is usually handled within Stop's pause: its boxes and the summary wait for the
+    // user, who must not see the busy cursor over them.
+    RestoreCursor();
     // Before any box: a box of the end may wait for hours.
     for (IRecordingObserver* observer : m_observers) observer->OnRecordingEnded(report);
     m_view.ShowRecordingPicture(false);

@@ -32,9 +32,14 @@ public:
 
     void OnRecord();
     void OnStop();
-    // Stops a running recording and finishes it at once, without waiting for the thread's done
-    // message (the window is leaving); the message, when it comes, changes nothing.
-    void StopAndFinish();
+    // The window is leaving: stops a running recording and finishes it without waiting for the
+    // thread's done message (which, when it comes, changes nothing). False when the recording
+    // thread has not ended within timeoutMs, as its last bytes wait for a slow disk: the
+    // recording is left running, for FinishLeftRecording.
+    bool StopAndFinish(int timeoutMs);
+    // After a StopAndFinish that returned false, with the window gone: waits as long as the disk
+    // takes, finishes the recording and returns what went wrong, in words (none: all is written).
+    std::vector<std::string> FinishLeftRecording();
 
     // IRecordingListener
     void OnRecordingProgress(const RecordingProgress& progress) override;
@@ -51,6 +56,8 @@ private:
     void ShowError(const std::string& text);
     // Shows the current file, the clipped points and the two times from the control's counters.
     void ShowProgress();
+    // Takes back the busy cursor of Stop, once.
+    void RestoreCursor();
 
     IRecorderView& m_view;
     CRecordingControl& m_control;
@@ -58,4 +65,5 @@ private:
     std::string m_strCurFileText;
     // Flips the recording picture on every progress message, for the whole run.
     uint64_t m_nPictureCounter = 0;
+    bool m_bWaitCursor = false;  // Stop's busy cursor is shown
 };

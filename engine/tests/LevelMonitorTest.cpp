@@ -38,6 +38,8 @@ struct Monitored {
         : pDevice(dynamic_cast<CTestCaptureBackend*>(device.get())) {
         monitor = std::make_unique<CLevelMonitor>(std::move(device));
         monitor->m_nBufferSize = kBlock;
+        // A failed device is tried again only where a test asks for it.
+        monitor->m_nRetryMs = 3600 * 1000;
         monitor->SetStateCallback([this] {
             std::lock_guard<std::mutex> guard(mutex);
             changed.notify_all();
@@ -97,7 +99,7 @@ TEST(LevelMonitorTest, LetsTheDeviceGoForAnotherUserAndTakesItAgain) {
     EXPECT_EQ(m.monitor->GetFailure(), CTestCaptureBackend::kTestBusy);
     other.Close();
 
-    // A failed device is tried again after a release, not over and over meanwhile.
+    // A release and a new request try a failed device again at once.
     m.monitor->Monitor(Stereo16());
     EXPECT_EQ(m.monitor->GetState(), MonitorState::Failed);
     EXPECT_TRUE(m.monitor->Release());
@@ -166,6 +168,35 @@ TEST(LevelMonitorTest, ADeviceThatCannotOpenOrFailsSaysWhy) {
         int power = 0, peak = 0, clips = 0;
         m.monitor->GetMeterLevels(0, &power, &peak, &clips);
         EXPECT_EQ(peak, -100);
+    }
+}
+
+// The device comes back (a card plugged in again, a sound server restarted) after it could not
+// be opened or after it failed while running: the monitor takes it again by itself.
+TEST(LevelMonitorTest, TakesAFailedDeviceAgainOnceItAnswers) {
+    for (bool failOpen : {true, false}) {
+        SCOPED_TRACE(failOpen ? "refused" : "pulled out");
+        auto device = std::make_unique<CTestCaptureBackend>();
+        device->SetGeneratedSource(UINT64_MAX, Sine(0.5));
+        if (failOpen) {
+            device->FailAt(TestOp::Open);
+        } else {
+            device->FailAfter(3 * kBlock + 100);  // after three blocks of every opening
+        }
+        Monitored m(std::move(device));
+        m.monitor->m_nRetryMs = 10;
+        m.monitor->Monitor(Stereo16());
+        ASSERT_TRUE(m.WaitFor(MonitorState::Failed));
+        if (failOpen) {
+            EXPECT_EQ(m.monitor->GetBlockCount(), 0u);
+            m.pDevice->ClearFailures();
+            ASSERT_TRUE(m.WaitFor(MonitorState::Running));
+        }
+        // Blocks beyond the first opening's reach the meters.
+        ASSERT_TRUE(m.WaitForBlocks(5));
+        EXPECT_GE(m.pDevice->CallCount(TestOp::Open), 2);
+        EXPECT_TRUE(m.monitor->Release());
+        EXPECT_FALSE(m.monitor->HoldsDevice());
     }
 }
 

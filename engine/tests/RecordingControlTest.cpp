@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "engine/tests/RecordingFixture.h"
 
 using namespace rectest;
+using Delivery = CTestCaptureBackend::Delivery;
 
 namespace {
 
@@ -79,7 +82,10 @@ TEST(ControlRecord, EveryRefusalIsAValueAndLeavesNothingBehind) {
         Recording r({{1000, true}});
         c.scripted ? r.UseTest({}, CTestCaptureBackend::Delivery::Automatic) : r.UseFile({});
         c.setup(r);
+        // What New offers next: the base file, never the song file a refusal tried to make.
+        const std::string baseName = r.ctl->GetWriter().GetFileName();
         EXPECT_FALSE(r.win.Record());
+        EXPECT_EQ(r.ctl->GetWriter().GetFileName(), baseName);
         const StartOutcome& out = r.win.start;
         EXPECT_EQ(out.refusal, c.refusal);
         if (c.refusal == StartRefusal::FileNotCreatable) {
@@ -186,15 +192,15 @@ TEST(ControlNaming, TheNumberGoesBeforeTheExtensionOfTheFileName) {
 }
 
 TEST(ControlProgress, MetersTakeTheLoudestUntilTheMeterThreadHasReadThem) {
-    CTestFront win;
-    CRecordingControl ctl(&win, std::make_unique<CTestCaptureBackend>());
-    SetMeterLevelSource(&ctl);
+    CMeterLevels levels;
     int power = 0, peak = 0, clips = 0;
-    auto block = [&](float p, float w, int c) {
-        ctl.OnRecordingProgress({.fPeak = {p, p}, .fPower = {w, w}, .nClips = {c, c}});
+    auto block = [&](float p, float w, int32_t c) {
+        const float peaks[2] = {p, p}, powers[2] = {w, w};
+        const int32_t clipped[2] = {c, c};
+        levels.Deposit(peaks, powers, clipped);
     };
     auto expectLevels = [&](int channel, int wantPeak, int wantPower) {
-        GetMeterLevels(channel, &power, &peak, &clips);
+        levels.Read(channel, &power, &peak, &clips);
         EXPECT_EQ(peak, wantPeak);
         EXPECT_EQ(power, wantPower);
     };
@@ -213,8 +219,43 @@ TEST(ControlProgress, MetersTakeTheLoudestUntilTheMeterThreadHasReadThem) {
     expectLevels(0, -240, -120);
     block(INFINITY, INFINITY, 0);
     expectLevels(0, 1000, 1000);
-    SetMeterLevelSource(nullptr);
+    levels.Clear();
     expectLevels(0, -100, -100);
+}
+
+// The owner's thread handles no message (a modal box is up): each block's levels still reach
+// the meters, from the recording thread itself.
+TEST(ControlProgress, MetersFollowTheBlocksWhileTheOwnerHandlesNoMessage) {
+    Recording r({{8 * kFrames16, true}});
+    r.UseTest({}, Delivery::Manual);
+    std::mutex mutex;
+    std::condition_variable posted;
+    int reports = 0;
+    r.win.onPostInRecordingThread = [&] {
+        std::lock_guard<std::mutex> guard(mutex);
+        ++reports;
+        posted.notify_all();
+    };
+    SetMeterLevelSource(r.ctl.get());
+    ASSERT_TRUE(r.Start());
+    int power = 0, peak = 0, clips = 0;
+    for (int block = 1; block <= 2; ++block) {
+        r.pTest->Produce(kBlock);
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(
+            posted.wait_for(lock, std::chrono::seconds(60), [&] { return reports >= block; }));
+        lock.unlock();
+        // Both channels of the loud stretch reach 1000 of 32768 (-30 dBFS).
+        GetMeterLevels(block % 2, &power, &peak, &clips);
+        EXPECT_GE(peak, -30) << block;
+        EXPECT_GT(power, -100) << block;
+    }
+    EXPECT_TRUE(r.win.progress.empty());
+    r.ctl->OnStop();
+    ASSERT_TRUE(r.win.PumpUntilDone());
+    GetMeterLevels(0, &power, &peak, &clips);
+    EXPECT_EQ(peak, -100);
+    SetMeterLevelSource(nullptr);
 }
 
 // The window clears the meters' source and then destroys the control while the meter thread

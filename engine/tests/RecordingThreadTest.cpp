@@ -1,7 +1,9 @@
 // Whole recordings through the control, the recording thread and a capture backend: the song
 // files must hold the input byte for byte, cut where the gap rule says.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -565,6 +567,45 @@ TEST(Recording, ADiskFillingMidSongEndsTheRecordingWithAFinishedFile) {
     EXPECT_EQ(wav.szProblem, "");
     EXPECT_GE(wav.nDataBytes, uint64_t(3 * kBlock));
     EXPECT_LE(wav.nDataBytes, uint64_t(5 * kBlock));
+    EXPECT_TRUE(r.JoinedIsPrefix());
+}
+
+// A disk that fills at a given size, written at once on the caller's thread: a failed write is
+// known when the writer's call returns, so the block it ended is exact.
+class CFillingDisk : public IFileOutput {
+public:
+    explicit CFillingDisk(uint64_t room) : m_nRoom(room) {}
+    int Open(const char* path) override {
+        return ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    }
+    ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) override {
+        size_t bytes = 0;
+        for (int i = 0; i < count; ++i) bytes += pieces[i].iov_len;
+        if (offset + bytes > m_nRoom) {
+            errno = ENOSPC;
+            return -1;
+        }
+        return ::pwritev(handle, pieces, count, off_t(offset));
+    }
+    int Close(int handle) override { return ::close(handle); }
+
+private:
+    uint64_t m_nRoom;
+};
+
+// The disk fills while a song is written: the recording ends at the block whose write failed,
+// not minutes later at the next split or at the end of the side.
+TEST(Recording, AFailedWriteEndsTheRecordingAtItsBlock) {
+    Recording r({{20 * kFrames16, true}});
+    r.UseTest({}, Delivery::Automatic);
+    // The header and three blocks fit; the fourth block's write fails.
+    CFillingDisk disk(44 + 3 * uint64_t(kBlock) + 100);
+    r.ctl->GetWriter().SetOutput(&disk);
+    ASSERT_TRUE(r.Run());
+    EXPECT_EQ(r.ctl->GetLastEnd(), RecordingEnd::WriterError);
+    ASSERT_EQ(r.win.report.failures.size(), 1u);
+    EXPECT_THAT(std::string(r.win.report.failures[0].szText), HasSubstr("No space left on device"));
+    EXPECT_LE(r.win.report.nTotalBytes, 4 * kBlock);
     EXPECT_TRUE(r.JoinedIsPrefix());
 }
 

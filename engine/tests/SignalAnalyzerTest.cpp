@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "engine/AnalysisObserver.h"
 #include "engine/RecSettings.h"
 #include "engine/SignalAnalyzer.h"
 
@@ -321,3 +324,90 @@ TEST(AnalyzerParams, RejectedAndOutOfRangeValuesStaySafe) {
 }
 
 }  // namespace
+
+// Every loop the analyser has (16-bit and float, DC Block and Smart Gap on and off, mono and
+// stereo, with and without an observer): End Gap is reported by the block that holds its
+// sample, not the next one, and a sample at either full scale counts as clipped.
+TEST(ProcessBlock, EdgesHoldOnEveryPath) {
+    struct Levels : IAnalysisObserver {
+        std::vector<float> buffer, all;
+        float* LevelBuffer(long samples) override {
+            buffer.assign(size_t(samples), 0.0f);
+            return buffer.data();
+        }
+        void OnBlockAnalysed(const AnalysedBlock& b) override {
+            if (b.pLevels) all.insert(all.end(), b.pLevels, b.pLevels + b.nSamples);
+        }
+    };
+    for (int variant = 0; variant < 32; ++variant) {
+        const bool int16 = variant & 1, dc = variant & 2, smart = variant & 4, mono = variant & 8,
+                   observed = variant & 16;
+        SCOPED_TRACE(variant);
+        const int channels = mono ? 1 : 2;
+        const float full = int16 ? 32767.0f : 1.0f;
+        auto make = [&](Levels* observer) {
+            CSignalAnalyzer a;
+            a.SetDCBlock(dc);
+            a.SetIgnoreClicks(smart);
+            a.SetBitsPerSample(int16 ? 16 : 32);
+            a.SetChannels(uint16_t(channels));
+            a.PrepareRecording();
+            a.m_nGapSamples = 1 << 30;  // no split gets in the way
+            a.m_nMinSongSamples = 0;
+            a.m_fLinearGapLevel = full / 30.0f;
+            a.SetObserver(observer);
+            return a;
+        };
+        // Interleaved samples of `frames` frames, one loud frame first and silence after it.
+        auto side = [&](long frames) {
+            std::vector<float> s(size_t(frames * channels), 0.0f);
+            for (int c = 0; c < channels; ++c) s[size_t(c)] = full / 3.0f;
+            return s;
+        };
+        auto bytes = [&](const std::vector<float>& s, size_t from, size_t count) {
+            std::vector<unsigned char> out(count * (int16 ? 2 : 4));
+            for (size_t k = 0; k < count; ++k) {
+                if (int16) {
+                    const int16_t v =
+                        int16_t(std::lround(std::clamp(s[from + k], -32768.0f, 32767.0f)));
+                    std::memcpy(&out[k * 2], &v, 2);
+                } else {
+                    std::memcpy(&out[k * 4], &s[from + k], 4);
+                }
+            }
+            return out;
+        };
+        auto run = [&](CSignalAnalyzer& a, std::vector<unsigned char> block) {
+            return a.ProcessBlock(block.data(), long(block.size()));
+        };
+
+        // Where the detector last heard the loud frame (Smart Gap's filter rings on after it).
+        const long frames = 2000;
+        const std::vector<float> s = side(frames);
+        Levels levels;
+        CSignalAnalyzer probe = make(&levels);
+        run(probe, bytes(s, 0, s.size()));
+        ASSERT_EQ(levels.all.size(), size_t(frames * 2));
+        int64_t lastLoud = 0;
+        for (size_t i = 0; i < levels.all.size(); ++i) {
+            if (levels.all[i] > full / 30.0f) lastLoud = int64_t(i);
+        }
+        ASSERT_LT(lastLoud, 200);
+        // End Gap's sample odd, so that one sample later would fall in the next frame.
+        const int32_t endGap = int32_t(600 + ((lastLoud + 600) % 2 == 0 ? 1 : 0));
+        const long endFrame = long((lastLoud + endGap) / 2);
+        Levels unused;
+        CSignalAnalyzer a = make(observed ? &unused : nullptr);
+        a.m_nEndGapSamples = endGap;
+        EXPECT_FALSE(run(a, bytes(s, 0, size_t(endFrame * channels))).endGapReached);
+        EXPECT_TRUE(run(a, bytes(s, size_t(endFrame * channels), size_t(channels))).endGapReached);
+
+        if (dc) continue;  // the DC blocker moves samples off full scale
+        CSignalAnalyzer c = make(observed ? &unused : nullptr);
+        std::vector<float> clipped(64, 0.0f);
+        for (int k = 0; k < 3; ++k) clipped[size_t(5 + 7 * k)] = full;
+        for (int k = 0; k < 5; ++k) clipped[size_t(30 + 5 * k)] = int16 ? -32768.0f : -1.0f;
+        run(c, bytes(clipped, 0, clipped.size()));
+        EXPECT_EQ(c.ClippedSamples(), 8);
+    }
+}

@@ -46,11 +46,12 @@ TEST(SplitCuts, LabelFileCutsAtItsFramesAndNamesTheSongsAfterItsTitles) {
                 HasSubstr("00:01.8 of " + (dir / "Side.wav").string() + " between the cuts"));
     EXPECT_THAT(run.strErr, HasSubstr("00:00.5 of " + (dir / "Side.wav").string() +
                                       " after the last song was not written"));
-    // The label file the run writes gives the frames it cut at (and reads back to them).
-    EXPECT_EQ(
-        Lines(ReadText(dir / "out.txt")),
-        (std::vector<std::string>{"1.000091\t4.500045\tFirst", "4.500045\t6.249977\tSecond 'Song'",
-                                  "7.000000\t11.500045\tThird"}));
+    // The label file the run writes gives the frames it cut at and the titles as it read them
+    // (a label file has no quoting to keep a quotation mark from).
+    EXPECT_EQ(Lines(ReadText(dir / "out.txt")),
+              (std::vector<std::string>{"1.000091\t4.500045\tFirst",
+                                        "4.500045\t6.249977\tSecond \"Song\"",
+                                        "7.000000\t11.500045\tThird"}));
 }
 
 TEST(SplitCuts, CueSheetCutsAtIndexOneAndTagsFlacSongs) {
@@ -58,13 +59,15 @@ TEST(SplitCuts, CueSheetCutsAtIndexOneAndTagsFlacSongs) {
     CTempDir dir;
     const Bytes side = WriteSide(dir / "Side.wav", {{10 * kRate, true}});
     // 147 frames to a cue frame at 11,025 a second. Untitled tracks keep the song-file names.
-    std::ofstream(dir / "side.cue") << "PERFORMER \"The Band\"\nTITLE \"The Album\"\n"
+    // The album in Windows-1252 (as an older editor saves it) and the artist given so.
+    std::ofstream(dir / "side.cue") << "PERFORMER \"The Band\"\nTITLE \"The Alb\xFCm\"\n"
                                        "FILE \"Side.wav\" WAVE\n"
                                        "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
                                        "  TRACK 02 AUDIO\n    INDEX 00 00:02:00\n"
                                        "    INDEX 01 00:03:74\n"
                                        "  TRACK 03 AUDIO\n    INDEX 01 00:07:01\n";
-    const SplitRun run = Split({"--cuts", dir / "side.cue", "--format", "FLAC", dir / "Side.wav"});
+    const SplitRun run = Split(
+        {"--cuts", dir / "side.cue", "--artist", "Caf\xE9", "--format", "FLAC", dir / "Side.wav"});
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     const long second = 3 * kRate + 74 * 147, third = 7 * kRate + 147;
     EXPECT_EQ(Decoded(dir / "Side1.flac", dir), Frames(side, 0, second));
@@ -72,7 +75,7 @@ TEST(SplitCuts, CueSheetCutsAtIndexOneAndTagsFlacSongs) {
     EXPECT_EQ(Decoded(dir / "Side3.flac", dir), Frames(side, third, 10 * kRate));
     const std::string tags =
         RunTool("metaflac --export-tags-to=- '" + (dir / "Side2.flac").string() + "'").szOut;
-    EXPECT_EQ(tags, "tracknumber=2\nalbum=The Album\nartist=The Band\n");
+    EXPECT_EQ(tags, "tracknumber=2\nalbum=The Alb\xC3\xBCm\nartist=Caf\xC3\xA9\n");
 }
 
 TEST(SplitCuts, FlacSongsOfADetectedSplitHoldTheWavSongsSamplesAndTheTrackListsTitles) {

@@ -2,6 +2,10 @@
 // run would: write a cue sheet over a recording, let two inputs' songs collide, leave half a
 // song under a song's name.
 #include <signal.h>
+#include <sys/stat.h>
+
+#include <future>
+#include <thread>
 
 #include "split/tests/SplitTestSupport.h"
 
@@ -38,6 +42,7 @@ TEST(SplitFiles, LabelsAndCueNeverWriteOverAnInputOrARecording) {
         {"--labels", dir / "old.txt", dir / "SideB.wav"},
         {"--cue", dir / "new.wav", dir / "SideB.wav", "--force"},
         {"-o", dir / "SideB.wav", dir / "SideB.wav"},
+        {"--labels", dir / "nope" / "l.txt", dir / "SideB.wav"},
     };
     for (const auto& args : refused) {
         SCOPED_TRACE(testing::PrintToString(args));
@@ -52,6 +57,31 @@ TEST(SplitFiles, LabelsAndCueNeverWriteOverAnInputOrARecording) {
         Split(Exact({"--list", "--labels", dir / "old.txt", dir / "SideB.wav", "--force"}));
     ASSERT_EQ(forced.nCode, 0) << forced.strErr;
     EXPECT_THAT(ReadText(dir / "old.txt"), StartsWith("0.000000\t"));
+}
+
+// A label file or cue sheet may go to a FIFO (or a pipe, /dev/stdout): it is written to, never
+// opened for reading to see whether it is a recording, which would wait for a writer for ever.
+TEST(SplitFiles, LabelsAndCueGoToAFifo) {
+    CTempDir dir;
+    WriteSide(dir / "SideA.wav", kTwoSongs);
+    for (const char* option : {"--labels", "--cue"}) {
+        SCOPED_TRACE(option);
+        const fs::path fifo = dir / (std::string(option + 2) + ".fifo");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::string got;
+        std::thread reader([&] {
+            std::ifstream in(fifo);
+            got.assign(std::istreambuf_iterator<char>(in), {});
+        });
+        auto run = std::async(std::launch::async, [&] {
+            return Split(Exact({"--list", option, fifo, dir / "SideA.wav"}));
+        });
+        ASSERT_EQ(run.wait_for(std::chrono::minutes(2)), std::future_status::ready);
+        const SplitRun done = run.get();
+        reader.join();
+        EXPECT_EQ(done.nCode, 0) << done.strErr;
+        EXPECT_THAT(got, HasSubstr(option == std::string("--cue") ? "INDEX 01" : "\t"));
+    }
 }
 
 TEST(SplitFiles, InputsWhoseSongNamesMeetAreRefusedBeforeAnythingIsWritten) {

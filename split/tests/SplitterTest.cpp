@@ -155,6 +155,10 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
         const SplitRun run = Split(args);
         EXPECT_EQ(run.nCode, code);
         EXPECT_THAT(run.strErr, HasSubstr(message));
+        // One range per setting, the one the message names.
+        if (message.find("between") != std::string::npos) {
+            EXPECT_EQ(std::count(run.strErr.begin(), run.strErr.end(), '\n'), 1) << run.strErr;
+        }
         EXPECT_EQ(run.strOut, "");
         EXPECT_EQ(Files(dir), before);
     }

@@ -256,7 +256,6 @@ TEST(KeepTest, ASideThatWasNeverSplitStaysBesideItsSongs) {
 TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
     CTempDir dir;
     WriteTake((dir / "Side.wav").string(), {16, 11025, 2}, {20000, 20000});
-    // 11,099 frames are 75.503 seventy-fifths: an editor places the index at 76.
     KeepPlan plan = Plan({11099}, "{n}.wav");
     plan.titles = {"Tab\there", "Say \"hi\""};
     plan.strArtist = "Me";
@@ -272,11 +271,13 @@ TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
     const Bytes labels = ReadFile(dir / "Side.txt"), cue = ReadFile(dir / "Side.cue");
     EXPECT_EQ(std::string(labels.begin(), labels.end()),
               "0.000000\t1.006712\tTab here\n1.006712\t3.628118\tSay \"hi\"\n");
+    // The sheet names the song files the keep wrote (the side itself is gone), each track at
+    // the start of its own file.
     EXPECT_EQ(std::string(cue.begin(), cue.end()),
-              "PERFORMER \"Me\"\nFILE \"Side.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Tab here\"\n"
-              "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Say  hi \"\n"
-              "    INDEX 01 00:01:01\n");
-    // Read back as an editor's cuts: the label file to the frame, the cue sheet to its 75ths.
+              "PERFORMER \"Me\"\nFILE \"1.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Tab here\"\n"
+              "    INDEX 01 00:00:00\nFILE \"2.wav\" WAVE\n  TRACK 02 AUDIO\n"
+              "    TITLE \"Say 'hi'\"\n    INDEX 01 00:00:00\n");
+    // Read back as an editor's cuts, both to the frame: the cue sheet's files measured.
     const CutsFile fromLabels = ReadCutsFile((dir / "Side.txt").string(), 11025);
     const CutsFile fromCue = ReadCutsFile((dir / "Side.cue").string(), 11025);
     ASSERT_TRUE(fromLabels.Ok() && fromCue.Ok()) << fromLabels.strError << fromCue.strError;
@@ -284,8 +285,8 @@ TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
     ASSERT_EQ(fromCue.marks.size(), 2u);
     EXPECT_EQ(fromLabels.marks[1].nStart, 11099u);
     EXPECT_EQ(fromLabels.marks[1].strTitle, "Say \"hi\"");
-    EXPECT_EQ(fromCue.marks[1].nStart, 11172u);
-    EXPECT_EQ(fromCue.strFile, "Side.wav");
+    EXPECT_EQ(fromCue.marks[1].nStart, 11099u);
+    EXPECT_EQ(fromCue.files, (std::vector<std::string>{"1.wav", "2.wav"}));
     EXPECT_EQ(fromCue.strArtist, "Me");
 }
 

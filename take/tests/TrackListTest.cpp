@@ -27,6 +27,14 @@ TEST(TrackList, CommonFormsGiveTheTitles) {
          {"One", "Two", "Three", "Four", "Five"}},
         {"catalogue rows", "A1\tMorning\t3:45\nA2\tNoon\t12:01\n", {"Morning", "Noon"}},
         {"side headings", "Side A\nA1 Morning\nSide B:\nB1 Evening\n", {"Morning", "Evening"}},
+        {"shop and sleeve headings",
+         "Tracklist:\nSide One\nA-Side\nDisc 1\nCD1\nFace A\nSide A (18:30)\nTracklist\n"
+         "1. Morning\nB side\nCD 2:\n2. Evening\n",
+         {"Morning", "Evening"}},
+        {"disc and track positions",
+         "1-01 Morning\n1-02 Noon\n2-01 Evening 3:10\n",
+         {"Morning", "Noon", "Evening"}},
+        {"a title that is only a time", "12:00\n4:33\n", {"12:00", "4:33"}},
         {"plain numbers counting up", "1 One\n2 Two\n3 Three\n", {"One", "Two", "Three"}},
         {"CRLF and a byte-order mark",
          "\xEF\xBB\xBF"
@@ -61,6 +69,18 @@ TEST(TrackList, KeepsThePositionsAndTimesItTookOff) {
     EXPECT_EQ(entries[2].strPosition, "");
     EXPECT_EQ(entries[2].nSeconds, -1);
     EXPECT_TRUE(ParseTrackList(" \n\t\n").empty());
+}
+
+TEST(TrackList, ReadsTheEncodingsPeopleSaveIn) {
+    const Titles want = {"Caf\xC3\xA9", "\xE2\x80\x9CQuoted\xE2\x80\x9D"};
+    EXPECT_EQ(ParseTrackList("1. Caf\xE9\n2. \x93Quoted\x94\n"), want) << "Windows-1252";
+    const std::string little(
+        "\xFF\xFE"
+        "C\0a\0f\0\xE9\0\n\0\x1C\x20Q\0u\0o\0t\0e\0d\0\x1D\x20",
+        28);
+    EXPECT_EQ(ParseTrackList(little), want) << "UTF-16";
+    const std::string big("\xFE\xFF\0C\0a\0f\0\xE9\0\n\x20\x1C\0Q\0u\0o\0t\0e\0d\x20\x1D", 28);
+    EXPECT_EQ(ParseTrackList(big), want) << "UTF-16, big end first";
 }
 
 }  // namespace

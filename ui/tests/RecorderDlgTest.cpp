@@ -111,9 +111,33 @@ public:
             QVERIFY2(GetItem(id)->isEnabled(), qPrintable(QString::number(id)));
     }
 
+    // With bCatchBoxes, a box is answered at once, and whether the busy cursor was over it is
+    // noted; so is whether it was over the summary, when the end of a recording shows one.
+    MsgAnswer MessageBox(const std::string& text, const std::string& title, MsgIcon icon,
+                         MsgButtons buttons) override {
+        if (!bCatchBoxes) return CRecorderDlg::MessageBox(text, title, icon, buttons);
+        boxesBusy.append(QApplication::overrideCursor() != nullptr);
+        return MsgAnswer::Ok;
+    }
+    void OnRecordingEnded(const RecordingReport& report) override {
+        CRecorderDlg::OnRecordingEnded(report);
+        if (GetSideSummary().isVisible())
+            summaryBusy.append(QApplication::overrideCursor() != nullptr);
+    }
+    // With bStopUntilTheEnd, Stop's pause lasts until the recording has ended, as it does on a
+    // quick disk.
+    bool Wait(int ms) override {
+        if (!bStopUntilTheEnd) return CRecorderDlg::Wait(ms);
+        return QTest::qWaitFor([this] { return !GetControl().IsRecording(); }, 30000);
+    }
+
     std::vector<bool> pictures;
     std::map<int, QStringList> texts;
     bool captionsAgree = true;
+    bool bCatchBoxes = false;
+    bool bStopUntilTheEnd = false;
+    QList<bool> boxesBusy;
+    QList<bool> summaryBusy;
 };
 }  // namespace
 
@@ -593,6 +617,30 @@ private slots:
         QVERIFY(boxes[1].startsWith("ERROR: Cannot create output file " + Path("Next2.wav")));
         QCOMPARE(dlg.texts[IDC_CURFILE].last(), QStringLiteral("Cur File: Next1.wav"));
         QVERIFY(FinishedDataBytes(Path("Next1.wav")) >= 35LL * kBytesPerSecond);
+        dlg.OnOK();
+    }
+
+    // The end of a recording handled within Stop's pause: its boxes (here, the earlier take's
+    // song left beside it) and the summary come with the normal cursor.
+    void theEndWithinStopsPauseShowsTheNormalCursor() {
+        CMemoryProfileStore profile;
+        Prepare(profile, "Cursor.wav", {30.0});
+        WriteWav(Path("Cursor5.wav"), {1.0});
+        CTestDlg dlg(profile, FilePacing::RealTime);
+        dlg.show();
+        OnNextModal(&dlg, [](QWidget* question) {
+            static_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
+        });
+        dlg.Click(IDC_RECORD);
+        QVERIFY(dlg.GetControl().IsRecording());
+        QTRY_VERIFY(dlg.texts[IDC_TOTALTIME].size() >= 2);
+        dlg.bCatchBoxes = true;
+        dlg.bStopUntilTheEnd = true;
+        dlg.Click(IDC_STOP);
+        QVERIFY(!dlg.GetControl().IsRecording());
+        QCOMPARE(dlg.boxesBusy, QList<bool>{false});
+        QCOMPARE(dlg.summaryBusy, QList<bool>{false});
+        QVERIFY(!QApplication::overrideCursor());
         dlg.OnOK();
     }
 

@@ -15,6 +15,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -65,6 +66,8 @@ struct CGate {
 };
 CGate g_diskGate;  // writes of the song file Freeze1.wav
 CGate g_readGate;  // reads of the input
+// Writes of Freeze1.wav that passed the closed gate find the disk full.
+std::atomic<bool> g_diskFull{false};
 
 bool Names(int fd, const char* suffix) {
     char link[64], path[4096];
@@ -76,8 +79,13 @@ bool Names(int fd, const char* suffix) {
     return size_t(n) >= len && std::strcmp(path + n - len, suffix) == 0;
 }
 
-void MaybeStall(int fd) {
-    if (g_diskGate.bClosed.load() && Names(fd, "Freeze1.wav")) g_diskGate.Pass();
+// True when the write is to fail as on a full disk.
+bool MaybeStall(int fd) {
+    if (!g_diskGate.bClosed.load() || !Names(fd, "Freeze1.wav")) return false;
+    g_diskGate.Pass();
+    if (!g_diskFull.load()) return false;
+    errno = ENOSPC;
+    return true;
 }
 
 void MaybeHang(int fd) {
@@ -108,11 +116,11 @@ ssize_t __wrap_read(int fd, void* data, size_t count) {
     return __real_read(fd, data, count);
 }
 ssize_t __wrap_pwrite(int fd, const void* data, size_t count, off_t offset) {
-    MaybeStall(fd);
+    if (MaybeStall(fd)) return -1;
     return __real_pwrite(fd, data, count, offset);
 }
 ssize_t __wrap_pwritev(int fd, const iovec* iov, int count, off_t offset) {
-    MaybeStall(fd);
+    if (MaybeStall(fd)) return -1;
     return __real_pwritev(fd, iov, count, offset);
 }
 }
@@ -345,7 +353,57 @@ private slots:
         QVERIFY(FinishedDataBytes(Path("Freeze1.wav")) > 0);
     }
 
+    void leavingWhileTheDiskStalls_data() {
+        QTest::addColumn<bool>("full");
+        QTest::newRow("the disk answers") << false;
+        QTest::newRow("the disk fills") << true;
+    }
+
+    // Leaving while the song file's write stalls: the window goes without waiting for the disk;
+    // the recording's last bytes are written once it answers, so that the song file holds every
+    // byte the window had shown, or the full disk is told.
+    void leavingWhileTheDiskStalls() {
+        QFETCH(bool, full);
+        WriteSteppedWav(Path("in.wav"), 30.0);
+        CMemoryProfileStore profile;
+        CFreezeDlg dlg(profile);
+        dlg.GetControl().GetAnalyzer().SetDCBlock(0);
+        dlg.m_nExitWaitMs = 200;
+        dlg.AddBaseFile(Path("Freeze.wav").toStdString());
+        dlg.show();
+        dlg.Click(IDC_RECORD);
+        QTRY_VERIFY(dlg.nClockShown >= 2);
+        g_diskFull = full;
+        g_diskGate.bClosed = true;
+        QTRY_VERIFY_WITH_TIMEOUT(g_diskGate.bWaiting.load(), 20000);
+        const int64_t shown = dlg.GetControl().GetTotalBytes();
+        dlg.OnOK();
+        QVERIFY(dlg.HasFinished());
+        QVERIFY(!dlg.isVisible());
+        // All that while the disk has not answered, and the recording waits for it.
+        QVERIFY(g_diskGate.bWaiting.load());
+        QVERIFY(dlg.GetControl().IsRecording());
+        g_diskGate.Open();
+        const std::vector<std::string> told = dlg.FinishLeftRecording();
+        QVERIFY(!dlg.GetControl().IsRecording());
+        if (full) {
+            QCOMPARE(told.size(), size_t(1));
+            QVERIFY2(QString::fromStdString(told[0]).contains(Path("Freeze1.wav")) &&
+                         QString::fromStdString(told[0]).contains("No space left on device"),
+                     told[0].c_str());
+            return;
+        }
+        QVERIFY(told.empty());
+        const testsupport::WavFile wav = testsupport::ReadWav(Path("Freeze1.wav").toStdString());
+        QCOMPARE(QString::fromStdString(wav.szProblem), QString());
+        const auto data = wav.Data();
+        const auto input = testsupport::ReadWav(Path("in.wav").toStdString()).Data();
+        QVERIFY(data.size() >= size_t(shown) && data.size() <= input.size());
+        QVERIFY(std::equal(data.begin(), data.end(), input.begin()));
+    }
+
     void cleanup() {
+        g_diskFull = false;
         g_diskGate.Open();
         g_readGate.Open();
         QDir dir(g_workDir);
