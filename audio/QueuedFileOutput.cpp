@@ -134,10 +134,7 @@ int CQueuedFileOutput::Drain() {
     return error;
 }
 
-bool CQueuedFileOutput::IsUnlinked(int handle) {
-    struct stat st {};
-    return ::fstat(handle, &st) == 0 && st.st_nlink == 0;
-}
+bool CQueuedFileOutput::IsUnlinked(int handle) { return DescriptorUnlinked(handle); }
 
 void CQueuedFileOutput::WriterMain() {
     pthread_setname_np(pthread_self(), "vellisto-write");

@@ -58,8 +58,8 @@ public:
     size_t RingBytes() const { return m_nRingBytes; }
 
     // Where the writer thread puts each queued run of bytes instead of writing it to its file:
-    // returns 0 or an error number. An encoder uses it to turn the bytes into another format on
-    // the writer thread. Set before the first WriteAt; called on the writer thread only.
+    // returns 0 or an error number. Tests stand a disk that stalls or fills in here. Set before
+    // the first WriteAt; called on the writer thread only.
     using Sink =
         std::function<int(int handle, const unsigned char* data, size_t bytes, uint64_t offset)>;
     void SetSink(Sink sink) { m_sink = std::move(sink); }

@@ -63,9 +63,7 @@ bool CRiffFile::Open(const char* path) {
 bool CRiffFile::IsUnlinked() const {
     if (!IsOpen()) return false;
     // An output's handles are its own, not descriptors of ours to ask.
-    if (m_pOutput) return m_pOutput->IsUnlinked(m_nFd);
-    struct stat st;
-    return ::fstat(m_nFd, &st) == 0 && st.st_nlink == 0;
+    return m_pOutput ? m_pOutput->IsUnlinked(m_nFd) : DescriptorUnlinked(m_nFd);
 }
 
 void CRiffFile::StartWindow() {
@@ -250,6 +248,69 @@ long CRiffFile::Write(const void* data, long count) {
         left -= n;
     }
     return count;
+}
+
+bool CRiffFile::CopyFrom(int from, uint64_t fromOffset, uint64_t count, bool* readFailed) {
+    *readFailed = false;
+    if (!IsOpen()) return false;
+    bool kernel = true;
+    bool copied = false;  // bytes went past the buffer: the window and size fields follow
+    bool ok = true;
+    while (ok && count > 0) {
+        if (kernel) {
+            // The kernel's bytes go behind those already pending.
+            if (m_info.pchNext != m_info.pchBuffer && !Flush()) return false;
+            const size_t want = static_cast<size_t>(std::min<uint64_t>(count, 1u << 30));
+            loff_t in = static_cast<loff_t>(fromOffset), out = static_cast<loff_t>(m_nDiskEnd);
+            const ssize_t n = m_pOutput
+                                  ? m_pOutput->CopyAt(m_nFd, from, fromOffset, want, m_nDiskEnd)
+                                  : ::copy_file_range(from, &in, m_nFd, &out, want, 0);
+            if (n > 0) {
+                m_nDiskEnd += static_cast<uint64_t>(n);
+                fromOffset += static_cast<uint64_t>(n);
+                count -= static_cast<uint64_t>(n);
+                copied = true;
+                continue;
+            }
+            if (n < 0 && errno == EINTR) continue;
+            if (n == 0) {
+                m_nLastError = EIO;  // the source ends before its bytes
+                *readFailed = true;
+                ok = false;
+            } else if (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
+                       errno == EOPNOTSUPP) {
+                kernel = false;
+            } else {
+                m_nLastError = errno;
+                m_bWriteFailed = true;
+                ok = false;
+            }
+            continue;
+        }
+        if (copied) {
+            StartWindow();
+            copied = false;
+        }
+        if (m_info.pchNext == m_info.pchEndWrite && !Flush()) return false;
+        const size_t room = static_cast<size_t>(m_info.pchEndWrite - m_info.pchNext);
+        const ssize_t n = ::pread(from, m_info.pchNext, std::min<uint64_t>(room, count),
+                                  static_cast<off_t>(fromOffset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            m_nLastError = n < 0 ? errno : EIO;
+            *readFailed = true;
+            return false;
+        }
+        m_info.pchNext += n;
+        m_info.dwFlags |= MMIO_DIRTY;
+        fromOffset += static_cast<uint64_t>(n);
+        count -= static_cast<uint64_t>(n);
+    }
+    if (copied) {
+        StartWindow();
+        UpdateOpenChunkSizes();
+    }
+    return ok;
 }
 
 bool CRiffFile::CreateChunk(MMCKINFO* chunk, uint32_t flags) {

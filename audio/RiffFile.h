@@ -65,6 +65,7 @@ public:
     // already open or the buffer cannot be allocated; errno tells why the open failed.
     bool Open(const char* path);
     bool IsOpen() const { return m_nFd >= 0; }
+    int Handle() const { return m_nFd; }  // the output's handle (or descriptor) of the open file
     // Sends the bytes of the files opened from now on to output instead of the file system
     // (null: the file system again). Only while no file is open; the output must outlive them.
     void SetOutput(IFileOutput* output) { m_pOutput = output; }
@@ -85,6 +86,11 @@ public:
 
     // Buffered write; returns count, or -1 when the buffer could not be written out.
     long Write(const void* data, long count);
+
+    // Appends count bytes read from the descriptor from at fromOffset, copied in the kernel where
+    // the system (or the output) can, else through the buffer. False on a failure, with
+    // *readFailed telling a failed (or short) read of from from a failed write.
+    bool CopyFrom(int from, uint64_t fromOffset, uint64_t count, bool* readFailed);
 
     // Writes pending bytes out, then replaces the buffer with one of size bytes. Returns false
     // (keeping the old buffer) when the pending bytes cannot be written, size is not positive, or

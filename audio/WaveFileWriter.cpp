@@ -146,11 +146,7 @@ long CWaveFileWriter::Write(const void* data, long count) {
         m_error.Fail(kCannotRead, m_szFileName);
         return 0;
     }
-    // The RIFF size field counts 4 bytes of form type, the "fmt " chunk, the data chunk header,
-    // the sample bytes and the pad byte; it must not wrap past 32 bits.
-    uint64_t overhead = m_ckData.dwDataOffset >= 8 ? m_ckData.dwDataOffset - 8u : 0u;
-    uint64_t newData = m_nDataBytes + static_cast<uint64_t>(count);
-    if (data == nullptr || overhead + newData + (newData & 1u) > m_nRiffSizeLimit) {
+    if (data == nullptr || TooBig(static_cast<uint64_t>(count))) {
         m_error.Fail(kTooBig, m_szFileName);
         return 0;
     }
@@ -194,6 +190,40 @@ long CWaveFileWriter::Write(const void* data, long count) {
     m_nDataBytes += static_cast<uint64_t>(copied);
     if (!m_file.SetInfo(&m_info)) m_error.Fail(kCannotRead, m_szFileName);
     return copied;
+}
+
+bool CWaveFileWriter::TooBig(uint64_t count) const {
+    // The RIFF size field counts 4 bytes of form type, the "fmt " chunk, the data chunk header,
+    // the sample bytes and the pad byte; it must not wrap past 32 bits.
+    const uint64_t overhead = m_ckData.dwDataOffset >= 8 ? m_ckData.dwDataOffset - 8u : 0u;
+    const uint64_t newData = m_nDataBytes + count;
+    return overhead + newData + (newData & 1u) > m_nRiffSizeLimit;
+}
+
+bool CWaveFileWriter::WriteFrom(int from, uint64_t fromOffset, uint64_t count, bool* readFailed) {
+    m_error.Clear();
+    *readFailed = false;
+    if (count == 0) return true;
+    if (TooBig(count)) {
+        m_error.Fail(kTooBig, m_szFileName);
+        return false;
+    }
+    if (!m_file.SetInfo(&m_info)) {
+        m_error.Fail(kCannotRead, m_szFileName);
+        return false;
+    }
+    const uint64_t before = m_file.Tell();
+    const bool copied = m_file.CopyFrom(from, fromOffset, count, readFailed);
+    m_nDataBytes += m_file.Tell() - before;
+    m_file.GetInfo(&m_info);
+    if (copied) return true;
+    if (*readFailed) {
+        m_error.Fail("Cannot read the bytes to copy into %s.\n%s.\n", m_szFileName,
+                     std::strerror(m_file.LastError()));
+    } else {
+        FailWithReason(kCannotWrite);
+    }
+    return false;
 }
 
 void CWaveFileWriter::Close() {

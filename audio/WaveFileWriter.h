@@ -44,6 +44,10 @@ public:
                      long bufferSize);
     // Appends count bytes; returns the bytes taken (0 on a failure that ends the call early).
     long Write(const void* data, long count);
+    // Appends count bytes read from the descriptor from at fromOffset, copied in the kernel where
+    // it can (a file re-cut into songs); false on a failure, *readFailed telling a failed read of
+    // from (the text then names no file of ours) from a failed write.
+    bool WriteFrom(int from, uint64_t fromOffset, uint64_t count, bool* readFailed);
     // Waits until the bytes written out so far have reached the file, for an output that writes
     // later; false, failing as the write that failed would have, when one of them failed.
     bool Sync();
@@ -61,9 +65,12 @@ public:
     void SetOutput(IFileOutput* output) { m_file.SetOutput(output); }
     IFileOutput* GetOutput() const { return m_file.GetOutput(); }
     bool IsOpen() const { return m_file.IsOpen(); }
+    int GetHandle() const { return m_file.Handle(); }  // the open file's, as its output knows it
 
     int GetErrorFlag() const { return m_error.Flag(); }
     const char* GetErrorText() const { return m_error.Text(); }
+    // The system's error number behind the last failure (0 when it had none).
+    int GetErrorNumber() const { return m_file.LastError(); }
 
     // Largest RIFF size in bytes a file may reach, pad byte included. Tests lower it to reach
     // the limit without writing 4 GiB.
@@ -73,6 +80,8 @@ public:
 private:
     // Fails with format (holding the file name) followed by the system's reason.
     void FailWithReason(const char* format);
+    // Would count more sample bytes pass the RIFF size limit?
+    bool TooBig(uint64_t count) const;
     void WriteHeaderSteps(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* data, const WAVEFORMATEX* format,
                           long bufferSize);
 

@@ -203,7 +203,8 @@ int Generate(const CArgs& a) {
     if (!realtime) {
         if (total < 0) CArgs::Die("a WAV file needs a finite --tail");
         const uint64_t dataBytes = uint64_t(total) * uint64_t(p.FrameBytes());
-        if (dataBytes > 0xFFFFFFFFull - 46) CArgs::Die("the plan does not fit a WAV file");
+        if (dataBytes > CWavSongEncoder::kMaxDataBytes)
+            CArgs::Die("the plan does not fit a WAV file");
         fd = ::open(a.Str("wav").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) CArgs::Die("cannot create " + a.Str("wav"));
         const bool isFloat = p.nBits == 32;

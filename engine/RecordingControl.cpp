@@ -24,7 +24,7 @@ CRecordingControl::~CRecordingControl() {
     if (m_bRecording) {
         // Finish the song file even when the owner goes away without a finish of its own.
         m_waveIn.Close();
-        if (m_writer.IsOpen()) m_writer.Close();
+        if (m_songFiles) m_songFiles->Finish();
     }
     FreeBlockBuffer();
 }
@@ -128,11 +128,13 @@ StartOutcome CRecordingControl::Refuse(StartRefusal refusal, std::string detail)
     StartOutcome outcome;
     outcome.refusal = refusal;
     outcome.strDetail = std::move(detail);
-    if (refusal == StartRefusal::ThreadNotStarted) {
-        m_writer.Close();
-    } else if (m_writer.IsOpen()) {
-        // Leave no half-made file open in the writer.
-        m_writer.Release();
+    if (m_songFiles) {
+        if (refusal == StartRefusal::ThreadNotStarted) {
+            m_songFiles->Finish();
+        } else {
+            // Leave no half-made file open in the writer.
+            m_songFiles->Abandon();
+        }
     }
     if (refusal == StartRefusal::FileNotCreatable || refusal == StartRefusal::ThreadNotStarted) {
         m_waveIn.Stop(m_pBlockBuffer);
@@ -188,30 +190,39 @@ StartOutcome CRecordingControl::Start() {
     m_waveIn.Start();
     if (m_waveIn.GetErrorFlag()) return Refuse(StartRefusal::DeviceStart, m_waveIn.GetErrorText());
 
-    const std::string filePath = m_pathNames.Name(1);
-    const std::string displayName = m_displayNames.Name(1);
     // The writer names the base file while idle (New offers it): a refusal gives it back.
     const std::string baseName = m_writer.GetFileName();
-    m_writer.SetFileName(filePath.c_str());
-    m_writer.Create();
-    if (!m_writer.GetErrorFlag()) {
-        m_writer.BeginWave(static_cast<short>(settings.wBitsPerSample), settings.nSamplesPerSec,
-                           static_cast<short>(settings.wChannels), m_nBufferSize);
+    // The thread opens the next files through the same sequence, naming each into the two
+    // fields as it goes: nothing is allocated then.
+    m_format = format;
+    m_wavEncoder.SetFormat(format, m_nBufferSize);
+    m_songFiles.emplace(
+        m_pEncoder ? *m_pEncoder : m_wavEncoder,
+        [this](long number, char* out, size_t size) {
+            return m_pathNames.NameInto(m_szFilePath, m_nPathSize, number) &&
+                   m_displayNames.NameInto(m_szDisplayName, m_nPathSize, number) &&
+                   static_cast<size_t>(std::snprintf(out, size, "%s", m_szFilePath)) < size;
+        },
+        CSongFiles::Overflow::NextFile);
+    // A block always fits in a file.
+    if (m_nMaxSongBytes > 0) {
+        m_songFiles->SetMaxSongBytes(
+            std::max<uint64_t>(m_nMaxSongBytes, static_cast<uint64_t>(m_nBufferSize)));
     }
-    if (m_writer.GetErrorFlag()) {
-        StartOutcome outcome = Refuse(StartRefusal::FileNotCreatable, m_writer.GetErrorText());
-        outcome.strPath = filePath;
+    if (!m_songFiles->Open(1)) {
+        const SongFileFailure& failure = m_songFiles->Failure();
+        StartOutcome outcome = Refuse(StartRefusal::FileNotCreatable, failure.szText);
+        outcome.strPath = m_pathNames.Name(1);
         m_writer.SetFileName(baseName.c_str());
         return outcome;
     }
-
-    std::snprintf(m_szDisplayName, m_nPathSize, "%s", displayName.c_str());
-    std::snprintf(m_szFilePath, m_nPathSize, "%s", filePath.c_str());
 
     m_params = RecordingThreadParams{};
     m_params.pSink = m_pSink;
     m_params.pAnalyzer = &m_analyzer;
     m_params.pWriter = &m_writer;
+    m_params.pSongFiles = &*m_songFiles;
+    m_params.pFormat = &m_format;
     m_params.pWaveIn = &m_waveIn;
     m_params.pBlockBuffer = m_pBlockBuffer;
     m_params.pBufferSize = &m_nBufferSize;
@@ -225,8 +236,6 @@ StartOutcome CRecordingControl::Start() {
     m_params.pDisplayNames = &m_displayNames;
     m_params.pOutcome = &m_outcome;
     m_params.pMeterLevels = &m_meterLevels;
-    m_params.nMaxSongBytes =
-        std::max<uint64_t>(m_nMaxSongBytes, static_cast<uint64_t>(m_nBufferSize));
     m_params.nWaitSliceMs = m_nWaitSliceMs;
     m_params.nNoAudioTimeoutMs = m_nNoAudioTimeoutMs;
 

@@ -60,10 +60,13 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
 #include "audio/QueuedFileOutput.h"
+#include "audio/SongEncoder.h"
+#include "audio/SongFiles.h"
 #include "audio/WaveFileWriter.h"
 #include "audio/capture/WaveIn.h"
 #include "engine/MeterLevels.h"
@@ -130,6 +133,9 @@ public:
     // to the recording thread while a recording runs: use them only while none does.
     CSignalAnalyzer& GetAnalyzer() { return m_analyzer; }
     CWaveFileWriter& GetWriter() { return m_writer; }
+    // The songs' container: null (the default) is WAV through GetWriter(); an owner may hand an
+    // encoder of another format, which must outlive the recordings.
+    void SetEncoder(ISongEncoder* encoder) { m_pEncoder = encoder; }
     CWaveIn& GetWaveIn() { return m_waveIn; }
     CCriticalSection& GetLock() { return m_lock; }
     bool IsRecording() const { return m_bRecording; }
@@ -167,8 +173,9 @@ public:
     static constexpr size_t kWriteRingBytes = size_t(2) << 20;
     static constexpr size_t kWriteQueueWrites = 256;
 
-    // Limits of the recording thread (see RecordingThreadParams); tests make them small.
-    uint64_t m_nMaxSongBytes = 0xFFFFFFFFull - 64;
+    // Limits of the recording thread (see RecordingThreadParams); tests make them small. A song
+    // file's sample bytes: 0 is the encoder's limit (4 GiB for WAV).
+    uint64_t m_nMaxSongBytes = 0;
     int m_nWaitSliceMs = 250;
     int m_nNoAudioTimeoutMs = 0;
 
@@ -184,6 +191,12 @@ private:
     // first Prepare, and outlives the writer's files.
     std::unique_ptr<CQueuedFileOutput> m_pFileOutput;
     CWaveFileWriter m_writer;
+    CWavSongEncoder m_wavEncoder{m_writer, WAVEFORMATEX{}, 0};
+    ISongEncoder* m_pEncoder = nullptr;  // null: m_wavEncoder
+    // The recording's song files, made by Start with the recording's encoder; the recording
+    // thread's while it runs.
+    std::optional<CSongFiles> m_songFiles;
+    WAVEFORMATEX m_format{};  // the recording's
     CWaveIn m_waveIn;
     CEvent m_recordingEvent;
     CCriticalSection m_lock;

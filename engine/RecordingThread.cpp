@@ -12,7 +12,7 @@
 #include <mutex>
 #include <thread>
 
-#include "audio/WaveFileWriter.h"
+#include "audio/SongFiles.h"
 #include "audio/capture/WaveIn.h"
 #include "engine/MeterLevels.h"
 #include "engine/RecordingSink.h"
@@ -41,8 +41,10 @@ private:
     // Reads, analyses and writes one block and fills in its report; under the lock.
     void HandleBlock(long byteCount, RecordingProgress* progress);
     bool WritePiece(const char* data, long count, RecordingProgress* progress);
-    bool NextFile();
-    bool WriterFailed(bool openingNextFile);
+    bool NextFile(RecordingProgress* progress);
+    // Notes the file the song files were at before they moved on to the next one.
+    void MovedOn(long number, uint64_t bytes, bool opened, RecordingProgress* progress);
+    bool WriterFailed();
     void CheckFileStillThere();
     void NoteLostFrames();
     void NoteOutcome();
@@ -54,6 +56,7 @@ private:
     void Report(const RecordingProgress& progress);
 
     RecordingThreadParams m_p;
+    CSongFiles* m_pFiles = nullptr;
     RecordingOutcome* m_pOut = nullptr;
     char* m_pBlock = nullptr;
     long m_nBufferSize = 0;
@@ -73,7 +76,6 @@ private:
     int64_t m_nClipsBySecond[RecordingProgress::kClipWindowSeconds] = {};
     short m_wBits = 16;
     unsigned long m_nRate = 44100;
-    short m_wChannels = 2;
     int m_nBlockAlign = 4;
     int m_nNoAudioMs = 10000;
     RecordingEnd m_end = RecordingEnd::None;
@@ -101,60 +103,73 @@ void CBlockLoop::NoteFileBytes() {
     }
 }
 
-bool CBlockLoop::WriterFailed(bool openingNextFile) {
-    if (!m_p.pWriter->GetErrorFlag()) return false;
-    Fail(FailureKind::Writer, m_nSongNumber, m_p.pWriter->GetFileName(),
-         m_p.pWriter->GetErrorText());
-    if (openingNextFile) m_pOut->bNextFileFailed = 1;
+bool CBlockLoop::WriterFailed() {
+    const SongFileFailure& failure = m_pFiles->Failure();
+    switch (failure.step) {
+        case SongFileStep::None:
+            return false;
+        case SongFileStep::Name: {
+            char name[CErrorState::kTextSize];
+            std::snprintf(name, sizeof name, "%s%ld%s", m_p.pPathNames->Stem().c_str(),
+                          failure.nNumber, m_p.pPathNames->Extension().c_str());
+            Fail(FailureKind::NextNameTooLong, static_cast<int>(failure.nNumber), nullptr, name);
+            m_pOut->bNextFileFailed = 1;
+            break;
+        }
+        case SongFileStep::Open:
+            Fail(FailureKind::Writer, static_cast<int>(failure.nNumber), failure.szPath,
+                 failure.szText);
+            m_pOut->bNextFileFailed = 1;
+            break;
+        case SongFileStep::Write:
+        case SongFileStep::Finish:
+            Fail(FailureKind::Writer, static_cast<int>(failure.nNumber), failure.szPath,
+                 failure.szText);
+            break;
+    }
     m_end = RecordingEnd::WriterError;
     return true;
 }
 
-// Closes the current song file and opens the next numbered one with the same format.
-// Recording thread, under the lock.
-bool CBlockLoop::NextFile() {
-    m_p.pWriter->Close();
-    if (WriterFailed(false)) return false;
+void CBlockLoop::MovedOn(long number, uint64_t bytes, bool opened, RecordingProgress* progress) {
+    if (m_pFiles->Number() == number) return;
+    m_nSongNumber = static_cast<int>(number);
+    m_nSongBytes = bytes;
     NoteFileBytes();
-    ++m_nSongNumber;
+    m_nSongNumber = static_cast<int>(m_pFiles->Number());
     m_nSongBytes = 0;
     NoteFileBytes();
-    if (!m_p.pPathNames->NameInto(m_p.pszFilePath, m_p.nPathSize, m_nSongNumber) ||
-        !m_p.pDisplayNames->NameInto(m_p.pszDisplayName, m_p.nPathSize, m_nSongNumber)) {
-        char name[CErrorState::kTextSize];
-        std::snprintf(name, sizeof name, "%s%d%s", m_p.pPathNames->Stem().c_str(), m_nSongNumber,
-                      m_p.pPathNames->Extension().c_str());
-        Fail(FailureKind::NextNameTooLong, m_nSongNumber, nullptr, name);
-        m_pOut->bNextFileFailed = 1;
-        m_end = RecordingEnd::WriterError;
-        return false;
-    }
-    m_p.pWriter->SetFileName(m_p.pszFilePath);
-    m_p.pWriter->Create();
-    if (WriterFailed(true)) return false;
-    m_p.pWriter->BeginWave(m_wBits, m_nRate, m_wChannels, m_nBufferSize);
-    if (WriterFailed(true)) return false;
-    return true;
+    if (opened) ++progress->nNewFiles;
+}
+
+// Closes the current song file and opens the next numbered one with the same format.
+// Recording thread, under the lock.
+bool CBlockLoop::NextFile(RecordingProgress* progress) {
+    const long number = m_pFiles->Number();
+    const uint64_t bytes = m_pFiles->SongBytes();
+    const bool opened = m_pFiles->Open();
+    MovedOn(number, bytes, opened, progress);
+    return opened || !WriterFailed();
 }
 
 // Appends count bytes to the current song file, first going on in the next numbered file when
 // they would carry it past the size limit. Recording thread, under the lock.
 bool CBlockLoop::WritePiece(const char* data, long count, RecordingProgress* progress) {
-    if (count > 0 && m_nSongBytes > 0 &&
-        m_nSongBytes + static_cast<uint64_t>(count) > m_p.nMaxSongBytes) {
-        if (!NextFile()) return false;
-        ++progress->nNewFiles;
-    }
-    m_p.pWriter->Write(data, count);
-    if (WriterFailed(false)) return false;
-    if (count > 0) m_nSongBytes += static_cast<uint64_t>(count);
+    const long number = m_pFiles->Number();
+    const uint64_t bytes = m_pFiles->SongBytes();
+    const bool written = m_pFiles->Write(data, count > 0 ? static_cast<uint64_t>(count) : 0);
+    // A write that failed after going on in the next file did open it.
+    const SongFileStep failed = m_pFiles->Failure().step;
+    MovedOn(number, bytes, failed == SongFileStep::None || failed == SongFileStep::Write, progress);
+    if (!written && WriterFailed()) return false;
+    m_nSongBytes = m_pFiles->SongBytes();
     return true;
 }
 
 // A song file deleted while it is written (or its folder removed) would take every later byte
 // into an unlinked file, lost without a word: its link count tells. Under the lock.
 void CBlockLoop::CheckFileStillThere() {
-    if (m_end != RecordingEnd::None || !m_p.pWriter->IsFileRemoved()) return;
+    if (m_end != RecordingEnd::None || !m_pFiles->IsFileRemoved()) return;
     Fail(FailureKind::FileRemoved, m_nSongNumber, m_p.pszFilePath, nullptr);
     m_end = RecordingEnd::FileRemoved;
 }
@@ -181,20 +196,17 @@ void CBlockLoop::NoteLostFrames() {
 // Finishes the last song file before the done message: its bytes may still wait for a slow
 // disk, and this thread, not the window's, waits for them. Under the lock.
 void CBlockLoop::CloseLastFile() {
-    CWaveFileWriter& writer = *m_p.pWriter;
-    if (!writer.IsOpen()) return;  // the next file failed to open
+    CSongFiles& files = *m_pFiles;
+    if (!files.IsOpen()) return;  // the next file failed to open
     // A write handed to the writer thread may have failed after this thread last wrote: a failed
     // write ends the recording as a writer failure, however late it is learned.
-    if (m_end != RecordingEnd::WriterError && !writer.Sync() && WriterFailed(false)) {
-        NoteOutcome();
-    }
-    writer.Close();
-    if (!writer.GetErrorFlag()) return;
+    if (m_end != RecordingEnd::WriterError && !files.Sync() && WriterFailed()) NoteOutcome();
+    if (files.Finish()) return;
     m_pOut->bLastCloseFailed = 1;
     std::snprintf(m_pOut->szLastCloseError, sizeof m_pOut->szLastCloseError, "%s",
-                  writer.GetErrorText());
+                  files.Failure().szText);
     // The file is let go even so: a full disk must not stay busy until the program ends.
-    writer.Release();
+    files.Abandon();
 }
 
 void CBlockLoop::NoteOutcome() {
@@ -240,8 +252,7 @@ void CBlockLoop::HandleBlock(long byteCount, RecordingProgress* progress) {
         WritePiece(m_pBlock, byteCount, progress);
     } else {
         const long split = std::clamp(verdict.splitOffset, 0L, byteCount);
-        if (WritePiece(m_pBlock, split, progress) && NextFile()) {
-            ++progress->nNewFiles;
+        if (WritePiece(m_pBlock, split, progress) && NextFile(progress)) {
             WritePiece(m_pBlock + split, byteCount - split, progress);
         }
     }
@@ -301,12 +312,13 @@ void CBlockLoop::Run() {
     {
         std::lock_guard<CCriticalSection> guard(*m_p.pLock);
         m_pOut = m_p.pOutcome;
+        m_pFiles = m_p.pSongFiles;
+        m_nSongNumber = static_cast<int>(m_pFiles->Number());
         m_pBlock = static_cast<char*>(m_p.pBlockBuffer);
         m_nBufferSize = *m_p.pBufferSize;
-        const WAVEFORMATEX* format = m_p.pWriter->GetFormat();
+        const WAVEFORMATEX* format = m_p.pFormat;
         m_wBits = static_cast<short>(format->wBitsPerSample);
         m_nRate = format->nSamplesPerSec;
-        m_wChannels = static_cast<short>(format->nChannels);
         m_nBlockAlign = format->nBlockAlign;
         m_nNoSoundFrames = RecordingProgress::NoSoundWarningFrames(
             m_p.pAnalyzer->m_nEndGapSamples / 2, static_cast<int64_t>(m_nRate));

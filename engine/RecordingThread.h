@@ -15,10 +15,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "audio/WaveFormat.h"
 #include "engine/RecordingOutcome.h"
 #include "engine/SongFileName.h"
 
 class CSignalAnalyzer;
+class CSongFiles;
 class CWaveFileWriter;
 class CWaveIn;
 class CEvent;
@@ -29,16 +31,20 @@ class CMeterLevels;
 struct RecordingThreadParams {
     IRecordingSink* pSink = nullptr;  // receiver of the posted messages
     CSignalAnalyzer* pAnalyzer = nullptr;
-    CWaveFileWriter* pWriter = nullptr;  // holds the open first file with its header written;
-                                         // closed by the thread at its end
-    CWaveIn* pWaveIn = nullptr;          // open and capturing
-    void* pBlockBuffer = nullptr;        // *pBufferSize bytes
-    long* pBufferSize = nullptr;         // capture buffer size, bytes
-    char* pszDisplayName = nullptr;      // nPathSize bytes, shown after "Cur File: "
-    char* pszFilePath = nullptr;         // nPathSize bytes, the current file's full path
-    size_t nPathSize = kPathSize;        // at most kLongestPathSize
-    CEvent* pEvent = nullptr;            // auto-reset, signalled by the capture notification
-    CCriticalSection* pLock = nullptr;   // the recording lock
+    CWaveFileWriter* pWriter = nullptr;  // the WAV writer behind the song files
+    // The song files: the first is open with its header written; the thread opens the next ones
+    // through it (naming them into the two fields below, under the lock), goes on in the next
+    // file before a song would pass the largest file, and closes the last at its end.
+    CSongFiles* pSongFiles = nullptr;
+    const WAVEFORMATEX* pFormat = nullptr;  // the song files' (and the capture device's)
+    CWaveIn* pWaveIn = nullptr;             // open and capturing
+    void* pBlockBuffer = nullptr;           // *pBufferSize bytes
+    long* pBufferSize = nullptr;            // capture buffer size, bytes
+    char* pszDisplayName = nullptr;         // nPathSize bytes, shown after "Cur File: "
+    char* pszFilePath = nullptr;            // nPathSize bytes, the current file's full path
+    size_t nPathSize = kPathSize;           // at most kLongestPathSize
+    CEvent* pEvent = nullptr;               // auto-reset, signalled by the capture notification
+    CCriticalSection* pLock = nullptr;      // the recording lock
     const std::atomic<int>* pStopFlag = nullptr;  // 1 once Stop was pressed
     // How the song files are named: their paths and their names as shown. Owned by the
     // recording control, unchanged while the thread runs.
@@ -50,10 +56,6 @@ struct RecordingThreadParams {
     // itself, once it has let go of the recording lock, so that the meters move whatever the
     // owner's thread is doing (a box is up, say).
     CMeterLevels* pMeterLevels = nullptr;
-    // Largest number of sample bytes a song file may hold; the thread goes on in the next
-    // numbered file, at a block boundary, before a block would pass it. The default keeps the
-    // RIFF and data size fields of a WAV file within 32 bits.
-    uint64_t nMaxSongBytes = 0xFFFFFFFFull - 64;
     // The wait for a buffer is cut into slices of this many ms, so Stop is seen even when no
     // buffer comes.
     int nWaitSliceMs = 250;

@@ -24,6 +24,7 @@
 #include <system_error>
 #include <thread>
 
+#include "audio/SongFiles.h"
 #include "audio/WaveFileWriter.h"
 #include "audio/capture/FileCaptureBackend.h"
 #include "engine/ParamScales.h"
@@ -47,7 +48,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr size_t kCopyBytes = 1 << 16;
-constexpr uint64_t kLongestWavData = 0xFFFFFFFFull - 64;  // a WAV file's 4 GiB, header aside
 constexpr uint64_t kOpenEnd = std::numeric_limits<uint64_t>::max();
 
 struct Piece {
@@ -138,10 +138,28 @@ int SplitAtCuts(CSplitRun& run) {
             paths.push_back(run.m_songNames.Name(long(k) + 1));
     }
     const bool list = run.m_options.bList;
+    // The songs' files, named by targets once they are known; a dry run counts WAV bytes.
+    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, format,
+                       run.m_options.bForce);
+    CWaveFileWriter writer;
+    writer.SetOutput(&output);
+    CWavSongEncoder wav(writer, format, kCopyBytes);
+    CFlacSongEncoder flac(output, format, [&run, &paths](long, const std::string& path) {
+        return run.TagsFor(path, paths);
+    });
+    std::vector<std::string> targets = paths;
+    CSongFiles files(
+        run.m_options.bFlac && !list ? static_cast<ISongEncoder&>(flac) : wav,
+        [&targets](long number, char* out, size_t size) {
+            const std::string& target = targets[static_cast<size_t>(number) - 1];
+            return static_cast<size_t>(std::snprintf(out, size, "%s", target.c_str())) < size;
+        },
+        CSongFiles::Overflow::Refuse);
+    // A song too long for one file is refused before any is written.
     for (size_t k = 0; k < pieces.size(); ++k) {
         const Piece& p = pieces[k];
         const uint64_t to = p.nTo != kOpenEnd ? p.nTo : total;
-        if (!run.m_options.bFlac && to != kOpenEnd && to - p.nFrom > kLongestWavData / frameBytes) {
+        if (to != kOpenEnd && !files.Fits((to - p.nFrom) * frameBytes)) {
             return run.Fail(
                 paths[k] +
                 " would pass the 4 GiB a WAV file holds; add a cut or use --format flac");
@@ -159,7 +177,6 @@ int SplitAtCuts(CSplitRun& run) {
     };
 
     // A dry run counts the bytes into stand-ins in a folder of its own, never the user's.
-    std::vector<std::string> targets = paths;
     if (list) {
         run.m_strScratch = MakeScratchFolder();
         if (run.m_strScratch.empty())
@@ -169,19 +186,11 @@ int SplitAtCuts(CSplitRun& run) {
                 run.m_strScratch + "/" + std::to_string(k + 1) + SongExtension(run.m_options);
         }
     }
-    CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, format,
-                       run.m_options.bForce);
-    if (run.m_options.bFlac) {
-        output.EncodeFlac(
-            [&run, &paths](const std::string& path) { return run.TagsFor(path, paths); });
-    }
     CTerminalWindow window(run.m_err, false);
-    CWaveFileWriter writer;
-    writer.SetOutput(&output);
     bool failed = false;
-    auto check = [&] {
-        if (!writer.GetErrorFlag()) return true;
-        window.ShowError(writer.GetErrorText());
+    auto shown = [&](bool ok) {
+        if (ok) return true;
+        window.ShowError(files.Failure().szText);
         failed = true;
         return false;
     };
@@ -208,10 +217,7 @@ int SplitAtCuts(CSplitRun& run) {
             // A stream ends in whole frames; what is left of a partial one is dropped.
             const size_t whole = static_cast<size_t>(n) / frameBytes * frameBytes;
             if (static_cast<size_t>(n) < want) ended = true;
-            if (write && whole > 0) {
-                writer.Write(buffer.get(), static_cast<long>(whole));
-                if (!check()) return false;
-            }
+            if (write && whole > 0 && !shown(files.Write(buffer.get(), whole))) return false;
             at += static_cast<uint64_t>(n);
         }
         return true;
@@ -243,12 +249,7 @@ int SplitAtCuts(CSplitRun& run) {
             break;
         }
         lastPath = targets[k];
-        writer.SetFileName(targets[k].c_str());
-        writer.Create();
-        if (!check()) break;
-        writer.BeginWave(static_cast<short>(format.wBitsPerSample), format.nSamplesPerSec,
-                         static_cast<short>(format.nChannels), kCopyBytes);
-        if (!check()) break;
+        if (!shown(files.Open(static_cast<long>(k) + 1))) break;
         SplitSong song;
         song.strPath = paths[k];
         song.strTitle = run.m_titles[k];
@@ -270,15 +271,11 @@ int SplitAtCuts(CSplitRun& run) {
         }
         // An interrupted stream keeps the song being written, finished; a file's goes.
         if (!ok && !(interrupted && run.m_info.bStream && !failed)) break;
-        writer.Close();
-        if (!check()) break;
+        if (!shown(files.Finish())) break;
         run.m_songs.push_back(song);
         ++written;
     }
-    if (writer.IsOpen()) {
-        writer.Close();
-        check();
-    }
+    shown(files.Finish());
     if (failed || interrupted) {
         if (written < pieces.size() && !lastPath.empty() &&
             (run.m_songs.empty() || targets[run.m_songs.size() - 1] != lastPath)) {

@@ -56,9 +56,9 @@ int RecordSide(CSplitRun& run) {
     }
     CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, run.m_info.format,
                        run.m_options.bForce);
-    if (run.m_options.bFlac) {
-        output.EncodeFlac([&run](const std::string& path) { return run.TagsFor(path, {}); });
-    }
+    // FLAC songs are encoded as the recording thread writes them (a dry run counts WAV bytes).
+    CFlacSongEncoder flac(output, run.m_info.format,
+                          [&run](long, const std::string& path) { return run.TagsFor(path, {}); });
     CTerminalWindow window(run.m_err, run.m_bShowProgress);
     const int fd = fcntl(run.m_nFd, F_DUPFD_CLOEXEC, 3);
     if (fd < 0) return run.Fail("Cannot read " + run.m_strName + ": " + std::strerror(errno));
@@ -81,6 +81,7 @@ int RecordSide(CSplitRun& run) {
                        run.m_info.format.wBitsPerSample == 16, list);
     analyser.SetObserver(&view);
     control.GetWriter().SetOutput(&output);
+    if (run.m_options.bFlac && !list) control.SetEncoder(&flac);
 
     window.SetControl(&control);
     // While idle the writer holds the selected base file, which Record checks for.

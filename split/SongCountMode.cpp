@@ -22,6 +22,7 @@
 #include <system_error>
 #include <thread>
 
+#include "audio/SongFiles.h"
 #include "audio/WaveFileWriter.h"
 #include "audio/capture/FileCaptureBackend.h"
 #include "engine/ParamScales.h"
@@ -184,52 +185,38 @@ int SplitBySongCount(CSplitRun& run) {
     const CSongFileName names(base);
     CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, run.m_info.format,
                        run.m_options.bForce);
-    if (run.m_options.bFlac) {
-        output.EncodeFlac([&run](const std::string& path) { return run.TagsFor(path, {}); });
-    }
     CTerminalWindow window(run.m_err, false);
     CWaveFileWriter writer;
     writer.SetOutput(&output);
+    CWavSongEncoder wav(writer, run.m_info.format, kBlockBytes);
+    CFlacSongEncoder flac(output, run.m_info.format,
+                          [&run](long, const std::string& path) { return run.TagsFor(path, {}); });
+    // As the recording thread: a song goes on in the next file before it would pass 4 GiB (a
+    // dry run counts WAV bytes).
+    CSongFiles files(
+        run.m_options.bFlac && !list ? static_cast<ISongEncoder&>(flac) : wav,
+        [&names](long number, char* out, size_t size) {
+            return static_cast<size_t>(std::snprintf(out, size, "%s", names.Name(number).c_str())) <
+                   size;
+        },
+        CSongFiles::Overflow::NextFile);
+    if (run.m_options.nMaxSongBytes > 0) {
+        files.SetMaxSongBytes(std::max<uint64_t>(run.m_options.nMaxSongBytes, kBlockBytes));
+    }
     CSignalAnalyzer cutter = run.m_params;
     run.SetFormat(cutter);
-    // As the recording thread: a song goes on in the next file before it would pass 4 GiB.
-    const uint64_t maxSongBytes = std::max<uint64_t>(
-        run.m_options.nMaxSongBytes > 0 ? run.m_options.nMaxSongBytes : 0xFFFFFFFFull - 64,
-        kBlockBytes);
-    long number = 0;
-    uint64_t songBytes = 0;
     bool failed = false;
-    auto check = [&] {
-        if (!writer.GetErrorFlag()) return true;
-        window.ShowError(writer.GetErrorText());
+    auto shown = [&](bool ok) {
+        if (ok) return true;
+        window.ShowError(files.Failure().szText);
         failed = true;
         return false;
-    };
-    auto next = [&] {
-        if (number > 0) {
-            writer.Close();
-            if (!check()) return false;
-        }
-        writer.SetFileName(names.Name(++number).c_str());
-        writer.Create();
-        if (!check()) return false;
-        writer.BeginWave(static_cast<short>(run.m_info.format.wBitsPerSample),
-                         run.m_info.format.nSamplesPerSec,
-                         static_cast<short>(run.m_info.format.nChannels), kBlockBytes);
-        songBytes = 0;
-        return check();
-    };
-    auto write = [&](const char* data, uint64_t count) {
-        if (count > 0 && songBytes > 0 && songBytes + count > maxSongBytes && !next()) return false;
-        writer.Write(data, static_cast<long>(count));
-        songBytes += count;
-        return check();
     };
     std::unique_ptr<char[]> block(new char[kBlockBytes]);
     cutter.PrepareRecording();
     uint64_t at = 0;
     size_t c = 0;
-    bool ok = next();
+    bool ok = shown(files.Open(1));
     while (ok && at < run.m_info.nDataBytes) {
         if (run.Interrupted()) break;
         const long n =
@@ -244,18 +231,15 @@ int SplitBySongCount(CSplitRun& run) {
         uint64_t done = 0;
         while (ok && c < cutBytes.size() && cutBytes[c] < at + static_cast<uint64_t>(n)) {
             const uint64_t part = cutBytes[c] - at - done;
-            ok = write(block.get() + done, part) && next();
+            ok = shown(files.Write(block.get() + done, part)) && shown(files.Open());
             done += part;
             ++c;
         }
-        if (ok) ok = write(block.get() + done, static_cast<uint64_t>(n) - done);
+        if (ok) ok = shown(files.Write(block.get() + done, static_cast<uint64_t>(n) - done));
         at += static_cast<uint64_t>(n);
     }
-    const std::string lastPath = writer.GetFileName();
-    if (writer.IsOpen()) {
-        writer.Close();
-        check();
-    }
+    const std::string lastPath = files.Path();
+    shown(files.Finish());
     run.m_nTakenBytes = at;
     const bool interrupted = run.Interrupted();
     if (interrupted)

@@ -18,8 +18,6 @@
 
 CSongOutput::CSongOutput(Mode mode, const WAVEFORMATEX& format, bool overwrite)
     : m_mode(mode), m_format(format), m_bOverwrite(overwrite) {
-    // PCM headers end at 44; the recorder's float headers carry cbSize and end at 46.
-    m_nDataStart = format.wFormatTag == WAVE_FORMAT_PCM ? 44 : 46;
     if (m_mode == Mode::Write) {
         m_pQueue = std::make_unique<CQueuedFileOutput>(kRingBytes, kMaxWrites, kWakeBytes);
     }
@@ -30,7 +28,6 @@ CSongOutput::~CSongOutput() {
     m_pQueue.reset();
     // A file still open was never finished: it does not stay, not even under its temporary name.
     if (m_mode == Mode::Write && m_nCurrent >= 0) {
-        if (m_bFlac) m_flac.Finish();  // lets go of the descriptor before it is closed
         ::close(m_nCurrentFd);
         ::unlink(m_files[static_cast<size_t>(m_nCurrent)].strTemp.c_str());
     }
@@ -91,16 +88,6 @@ ssize_t CSongOutput::Fail(const std::string& path, int error) {
     return -1;
 }
 
-void CSongOutput::EncodeFlac(std::function<FlacTags(const std::string& path)> tags) {
-    m_bFlac = m_mode == Mode::Write;
-    m_flacTags = std::move(tags);
-    if (m_bFlac) {
-        m_pQueue->SetSink([this](int, const unsigned char* data, size_t bytes, uint64_t offset) {
-            return EncodeRun(data, bytes, offset);
-        });
-    }
-}
-
 int CSongOutput::Open(const char* path) {
     File file;
     file.strPath = path;
@@ -119,16 +106,6 @@ int CSongOutput::Open(const char* path) {
         const int error = errno;
         m_files.push_back(file);
         return static_cast<int>(Fail(path, error));
-    }
-    if (m_bFlac) {
-        m_nFlacNext = m_nDataStart;
-        if (!m_flac.Begin(fd, file.strPath, m_format, m_flacTags ? m_flacTags(path) : FlacTags{})) {
-            const int error = errno != 0 ? errno : EIO;
-            ::close(fd);
-            ::unlink(file.strTemp.c_str());
-            m_files.push_back(file);
-            return static_cast<int>(Fail(path, error));
-        }
     }
     file.bCreated = true;
     m_files.push_back(file);
@@ -151,15 +128,8 @@ ssize_t CSongOutput::WriteAt(int handle, const iovec* pieces, int count, uint64_
     File& file = m_files[static_cast<size_t>(m_nCurrent)];
     size_t total = 0;
     for (int i = 0; i < count; ++i) total += pieces[i].iov_len;
-    if (m_mode == Mode::List) {
-        Count(file, pieces, count, offset);
-        return static_cast<ssize_t>(total);
-    }
-
+    if (m_mode == Mode::List) return static_cast<ssize_t>(total);
     if (m_pQueue->WriteAt(handle, pieces, count, offset) < 0) return Fail(file.strPath, errno);
-    // Size fields patched later are written below the end; only new bytes are samples.
-    const uint64_t end = offset + total;
-    if (end > m_nDataStart) file.nDataBytes = std::max(file.nDataBytes, end - m_nDataStart);
     return static_cast<ssize_t>(total);
 }
 
@@ -172,8 +142,7 @@ int CSongOutput::Close(int handle) {
     m_nCurrent = -1;
     m_nCurrentFd = -1;
     if (m_mode == Mode::List) return 0;
-    int error = m_pQueue->Drain();
-    if (m_bFlac && !m_flac.Finish() && error == 0) error = errno != 0 ? errno : EIO;
+    const int error = m_pQueue->Drain();
     const int closed = ::close(handle);
     int failure = error != 0 ? error : closed != 0 ? errno : 0;
     if (failure == 0 && Publish(file) != 0) failure = errno;
@@ -185,33 +154,23 @@ int CSongOutput::Close(int handle) {
     return 0;
 }
 
-int CSongOutput::EncodeRun(const unsigned char* data, size_t bytes, uint64_t offset) {
-    // The WAV writer writes every sample byte once, in order; below m_nFlacNext it only patches
-    // the header's size fields, which FLAC keeps elsewhere.
-    const uint64_t end = offset + bytes;
-    if (end <= m_nFlacNext) return 0;
-    if (offset > m_nFlacNext) return EIO;  // a hole: the encoder cannot leave one
-    const size_t skip = static_cast<size_t>(m_nFlacNext - offset);
-    errno = 0;
-    if (!m_flac.Write(data + skip, bytes - skip)) return errno != 0 ? errno : EIO;
-    m_nFlacNext = end;
-    return 0;
+void CSongOutput::Discard(int handle) {
+    if (m_nCurrent < 0) return;
+    const File& file = m_files[static_cast<size_t>(m_nCurrent)];
+    m_nCurrent = -1;
+    m_nCurrentFd = -1;
+    if (m_mode == Mode::List) return;
+    m_pQueue->Drain();
+    ::close(handle);
+    ::unlink(file.strTemp.c_str());
 }
 
-void CSongOutput::Count(File& file, const iovec* pieces, int count, uint64_t offset) {
-    // The writer writes each byte of a file once, in order, apart from size fields that it
-    // patches in the header later: every byte past the file's end so far is new.
-    const uint64_t fileEnd = m_nDataStart + file.nDataBytes;
-    uint64_t at = offset;
-    for (int i = 0; i < count; ++i) {
-        const auto* bytes = static_cast<const unsigned char*>(pieces[i].iov_base);
-        const uint64_t len = pieces[i].iov_len;
-        const uint64_t from = std::max({at, fileEnd, m_nDataStart});
-        if (from < at + len) {
-            Measure(file, bytes + (from - at), static_cast<size_t>(at + len - from));
-            file.nDataBytes = at + len - m_nDataStart;
-        }
-        at += len;
+void CSongOutput::NoteSamples(int handle, const void* data, size_t bytes) {
+    if (m_nCurrent < 0 || handle != (m_mode == Mode::List ? 0 : m_nCurrentFd)) return;
+    File& file = m_files[static_cast<size_t>(m_nCurrent)];
+    file.nDataBytes += bytes;
+    if (m_mode == Mode::List && data != nullptr) {
+        Measure(file, static_cast<const unsigned char*>(data), bytes);
     }
 }
 

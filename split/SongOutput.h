@@ -9,7 +9,7 @@
 //
 // List mode (a dry run): no byte is written. Each Open creates an empty stand-in of that name
 // (the splitter names them in a folder of the run's own), so that whatever the recording
-// control later deletes is seen; the bytes are only counted, with the peak and the clipped
+// control later deletes is seen; the samples are only counted, with the peak and the clipped
 // samples of each file.
 //
 // Write mode never puts an unfinished song under a song name: each file is written under a
@@ -18,12 +18,12 @@
 // (EEXIST) unless the output may overwrite, at Open and again at the rename, so a file that
 // appeared meanwhile is not replaced either.
 //
-// Write mode may encode the songs as FLAC instead (EncodeFlac): the WAV writer's bytes then go,
-// header aside, through a FLAC encoder on the writer thread, so the songs hold the same samples
-// under the same safety rules, each with its own tags.
+// A FLAC encoder (CFlacSongEncoder) writes its files through the same Open and Close, so FLAC
+// songs are kept under the same safety rules; its bytes reach the descriptor Open gave directly.
 //
-// Both modes remember every file opened, in order, with its size: the songs a run wrote are
-// known exactly, and only files this run created are ever cleaned up. One thread at a time
+// Both modes remember every file opened, in order, with the sample bytes its encoder took
+// (NoteSamples), whatever the container: the songs a run wrote are known exactly, and only
+// files this run created are ever cleaned up. One thread at a time
 // calls Open, WriteAt and Close (the recording thread while it runs, the splitter's main
 // thread before and after); the records are read after the recording has ended.
 #pragma once
@@ -31,13 +31,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "audio/FileOutput.h"
-#include "audio/FlacFileWriter.h"
 #include "audio/QueuedFileOutput.h"
 #include "audio/WaveFormat.h"
 
@@ -66,13 +64,11 @@ public:
     CSongOutput(const CSongOutput&) = delete;
     CSongOutput& operator=(const CSongOutput&) = delete;
 
-    // Write mode, before the first Open: every song becomes a FLAC file with the tags given
-    // for its path. The format must pass CheckFlacFormat.
-    void EncodeFlac(std::function<FlacTags(const std::string& path)> tags);
-
     int Open(const char* path) override;
     ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) override;
     int Close(int handle) override;
+    void Discard(int handle) override;
+    void NoteSamples(int handle, const void* data, size_t bytes) override;
 
     Mode GetMode() const { return m_mode; }
     // In the order opened; a path opened twice has two records.
@@ -90,22 +86,17 @@ private:
     static constexpr size_t kMaxWrites = 64;
     static constexpr size_t kWakeBytes = 4 * 65536;
 
-    void Count(File& file, const iovec* pieces, int count, uint64_t offset);
     void Measure(File& file, const unsigned char* bytes, size_t n);
     ssize_t Fail(const std::string& path, int error);
     // Creates a fresh temporary file for path; its descriptor, or -1 with errno set.
     int CreateTemp(const std::string& path, std::string* temp);
     // Puts the finished temporary file under its name.
     int Publish(const File& file) const;
-    // Writer thread: a run of the open file's bytes past the header into the FLAC encoder; 0 or
-    // an errno.
-    int EncodeRun(const unsigned char* data, size_t bytes, uint64_t offset);
 
     Mode m_mode;
     WAVEFORMATEX m_format;
     bool m_bOverwrite;
-    unsigned m_nTempCount = 0;   // numbers the temporary names
-    uint64_t m_nDataStart = 44;  // where the samples of a song file begin
+    unsigned m_nTempCount = 0;  // numbers the temporary names
     std::vector<File> m_files;
     std::vector<Failure> m_failures;
     int m_nCurrent = -1;  // index into m_files of the open file
@@ -115,11 +106,4 @@ private:
     size_t m_nCarry = 0;
 
     std::unique_ptr<CQueuedFileOutput> m_pQueue;  // Write mode
-
-    // FLAC: the tags of each song; the encoder of the open file, begun by Open, fed by the
-    // writer thread and finished by Close after the ring has drained.
-    std::function<FlacTags(const std::string& path)> m_flacTags;
-    bool m_bFlac = false;
-    CFlacFileWriter m_flac;
-    uint64_t m_nFlacNext = 0;  // writer thread: the next byte of the open file the encoder takes
 };

@@ -16,6 +16,8 @@
 #include <set>
 
 #include "audio/FlacFileWriter.h"
+#include "audio/SongEncoder.h"
+#include "audio/SongFiles.h"
 #include "audio/WaveFileReader.h"
 #include "engine/SongFileName.h"
 #include "take/CutsFile.h"
@@ -24,7 +26,6 @@
 
 namespace {
 
-constexpr uint64_t kLongestData = 0xFFFFFFFFull - 38;  // the RIFF size of a float header
 constexpr size_t kCopyBytes = 1 << 20;
 
 // A label file: the reader takes it as one, with at least one label.
@@ -44,77 +45,33 @@ bool IsCueOf(const std::string& text, const Take& take) {
                        [name](const TakeFile& f) { return FileNamePart(f.strPath) == name; });
 }
 
-std::string WaveHeader(const WAVEFORMATEX& f, uint64_t dataBytes) {
-    const bool isFloat = f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT;
-    const uint32_t fmtBytes = isFloat ? 18 : 16;
-    std::string h;
-    auto u32 = [&h](uint32_t v) {
-        for (int k = 0; k < 4; ++k) h += static_cast<char>(v >> (8 * k) & 0xFF);
-    };
-    auto u16 = [&h](uint16_t v) {
-        h += static_cast<char>(v & 0xFF);
-        h += static_cast<char>(v >> 8);
-    };
-    h += "RIFF";
-    u32(static_cast<uint32_t>(4 + 8 + fmtBytes + 8 + dataBytes + (dataBytes & 1)));
-    h += "WAVEfmt ";
-    u32(fmtBytes);
-    u16(f.wFormatTag);
-    u16(f.nChannels);
-    u32(f.nSamplesPerSec);
-    u32(f.nSamplesPerSec * f.nBlockAlign);
-    u16(f.nBlockAlign);
-    u16(f.wBitsPerSample);
-    if (isFloat) u16(0);
-    h += "data";
-    u32(static_cast<uint32_t>(dataBytes));
-    return h;
-}
-
-// Copies bytes between descriptors in the kernel where it can, through a buffer where not.
-// *readFailed tells a failed read of the source from a failed write.
-bool CopyBytes(int from, uint64_t fromOffset, int to, uint64_t toOffset, uint64_t count,
-               std::unique_ptr<char[]>& buffer, bool* readFailed) {
-    *readFailed = false;
-    bool kernel = true;
-    while (count > 0) {
-        if (kernel) {
-            loff_t in = static_cast<loff_t>(fromOffset), out = static_cast<loff_t>(toOffset);
-            const ssize_t n = ::copy_file_range(
-                from, &in, to, &out, static_cast<size_t>(std::min<uint64_t>(count, 1u << 30)), 0);
-            if (n > 0) {
-                fromOffset += static_cast<uint64_t>(n);
-                toOffset += static_cast<uint64_t>(n);
-                count -= static_cast<uint64_t>(n);
-                continue;
-            }
-            if (n < 0 && errno == EINTR) continue;
-            if (n == 0) {
-                errno = EIO;  // the file is shorter than its take said
-                *readFailed = true;
-                return false;
-            }
-            if (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP) {
-                return false;
-            }
-            kernel = false;
-        }
-        if (!buffer) buffer.reset(new char[kCopyBytes]);
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(count, kCopyBytes));
-        const ssize_t n = ::pread(from, buffer.get(), want, static_cast<off_t>(fromOffset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            *readFailed = true;
-            return false;
-        }
-        if (!WriteAll(to, buffer.get(), static_cast<size_t>(n), toOffset)) return false;
-        fromOffset += static_cast<uint64_t>(n);
-        toOffset += static_cast<uint64_t>(n);
-        count -= static_cast<uint64_t>(n);
+// The new songs' files: created exclusively, the take's bytes copied in the kernel, their
+// writing started on the disk at their close and the descriptors kept, so that all are synced
+// together once the last is written.
+class CKeepOutput final : public IFileOutput {
+public:
+    explicit CKeepOutput(std::vector<int>* written) : m_pWritten(written) {}
+    int Open(const char* path) override {
+        return ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     }
-    return true;
-}
+    ssize_t WriteAt(int handle, const iovec* pieces, int count, uint64_t offset) override {
+        return ::pwritev(handle, pieces, count, static_cast<off_t>(offset));
+    }
+    ssize_t CopyAt(int handle, int from, uint64_t fromOffset, size_t count,
+                   uint64_t offset) override {
+        loff_t in = static_cast<loff_t>(fromOffset), out = static_cast<loff_t>(offset);
+        return ::copy_file_range(from, &in, handle, &out, count, 0);
+    }
+    // The disk starts on this file while the next one is written; each is synced later.
+    int Close(int handle) override {
+        ::sync_file_range(handle, 0, 0, SYNC_FILE_RANGE_WRITE);
+        m_pWritten->push_back(handle);
+        return 0;
+    }
+
+private:
+    std::vector<int>* m_pWritten;
+};
 
 }  // namespace
 
@@ -171,8 +128,27 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         if (why != FlacRefusal::None)
             return refuse(KeepRefusal::FlacFormat, {}, FlacRefusalText(why));
     }
+    // The songs are written through one sequence of song files, named by the journal's
+    // temporary names; a song too long for a file of the format is refused before any is written.
+    std::vector<int> written;  // the new songs' descriptors until they are synced
+    CKeepOutput output(&written);
+    CWaveFileWriter wavWriter;
+    wavWriter.SetOutput(&output);
+    CWavSongEncoder wav(wavWriter, take.format, static_cast<long>(kCopyBytes));
+    CFlacSongEncoder flacEncoder(output, take.format, [&plan](long number, const std::string&) {
+        return FlacTags{plan.titles[static_cast<size_t>(number) - 1], static_cast<int>(number),
+                        plan.strAlbum, plan.strArtist};
+    });
+    std::vector<std::string> temps;  // by song number - 1, once the journal names them
+    CSongFiles files(
+        flac ? static_cast<ISongEncoder&>(flacEncoder) : wav,
+        [&temps](long number, char* out, size_t size) {
+            const std::string& temp = temps[static_cast<size_t>(number) - 1];
+            return static_cast<size_t>(std::snprintf(out, size, "%s", temp.c_str())) < size;
+        },
+        CSongFiles::Overflow::Refuse);
     for (size_t k = 0; k < songs; ++k) {
-        if (!flac && (bounds[k + 1] - bounds[k]) * take.FrameBytes() > kLongestData) {
+        if (!files.Fits((bounds[k + 1] - bounds[k]) * take.FrameBytes())) {
             return refuse(KeepRefusal::SongTooLong, plan.fileNames[k]);
         }
     }
@@ -297,7 +273,6 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             }
         }
     } closer{&sources};
-    std::vector<int> written;  // the new songs' descriptors until they are synced
     const Closer writtenCloser{&written};
     for (const TakeFile& f : take.files) {
         const int fd = ::open(f.strPath.c_str(), O_RDONLY | O_CLOEXEC);
@@ -309,78 +284,44 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         starts.push_back(at);
         at += f.nFrames;
     }
-    std::unique_ptr<char[]> buffer;
     const uint64_t frameBytes = take.FrameBytes();
     auto goOn = [&](uint64_t done) {
         return !plan.onProgress || plan.onProgress(done, take.nFrames);
     };
-    const CTakeReader reader(take);
-    for (size_t k = 0; k < songs; ++k) {
-        const std::string& temp = journal.created[k].first;
-        const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) return fail(KeepRefusal::WriteFailed, temp, errno);
-        const uint64_t dataBytes = (bounds[k + 1] - bounds[k]) * frameBytes;
-        bool ok = true;
-        if (flac) {
-            // Encoded from the very data bytes, in whole frames.
-            CFlacFileWriter writer;
-            const FlacTags tags{plan.titles[k], static_cast<int>(k + 1), plan.strAlbum,
-                                plan.strArtist};
-            ok = writer.Begin(fd, finals[k], take.format, tags);
-            if (!buffer) buffer.reset(new char[kCopyBytes]);
-            const size_t chunk = kCopyBytes / frameBytes;
-            for (uint64_t at = bounds[k]; ok && at < bounds[k + 1]; at += chunk) {
-                const size_t want =
-                    static_cast<size_t>(std::min<uint64_t>(chunk, bounds[k + 1] - at));
-                if (reader.ReadFrames(at, want, buffer.get()) != want) {
-                    const int e = errno ? errno : EIO;
-                    ::close(fd);
-                    return fail(KeepRefusal::ReadFailed, take.strSide, e);
+    for (size_t k = 0; k < songs; ++k) temps.push_back(journal.created[k].first);
+    // Copied in the kernel where it can; encoding is slow enough to be reported as it goes.
+    const uint64_t stride = flac ? kCopyBytes / frameBytes : ~uint64_t{0};
+    for (size_t k = 0; k < songs && !files.Failed(); ++k) {
+        if (!files.Open(static_cast<long>(k) + 1)) break;
+        for (size_t f = 0; f < take.files.size(); ++f) {
+            const uint64_t from = std::max(bounds[k], starts[f]);
+            const uint64_t to = std::min(bounds[k + 1], starts[f] + take.files[f].nFrames);
+            for (uint64_t at = from; at < to && !files.Failed(); at += std::min(stride, to - at)) {
+                const uint64_t frames = std::min(stride, to - at);
+                const uint64_t offset = take.files[f].nDataOffset + (at - starts[f]) * frameBytes;
+                if (!files.WriteFrom(sources[f], offset, frames * frameBytes)) {
+                    if (!files.Failure().bReadFailed) break;
+                    const int e = files.Failure().nErrno;
+                    files.Abandon();
+                    return fail(KeepRefusal::ReadFailed, take.files[f].strPath, e);
                 }
-                ok = writer.Write(buffer.get(), want * frameBytes);
-                if (ok && !goOn(at + want)) {
-                    ::close(fd);
+                if (flac && !goOn(at + frames)) {
+                    files.Abandon();
                     return fail(KeepRefusal::Cancelled, {}, 0);
                 }
             }
-            ok = ok && writer.Finish();
-            if (!ok) {
-                ::close(fd);
-                RollBackKeep(folder, journal);
-                return refuse(KeepRefusal::WriteFailed, finals[k], writer.GetErrorText());
-            }
         }
-        const std::string header = flac ? std::string() : WaveHeader(take.format, dataBytes);
-        ok = ok && WriteAll(fd, header.data(), header.size(), 0);
-        uint64_t out = header.size();
-        for (size_t f = 0; ok && !flac && f < take.files.size(); ++f) {
-            const uint64_t from = std::max(bounds[k], starts[f]);
-            const uint64_t to = std::min(bounds[k + 1], starts[f] + take.files[f].nFrames);
-            if (from >= to) continue;
-            const uint64_t bytes = (to - from) * frameBytes;
-            const uint64_t offset = take.files[f].nDataOffset + (from - starts[f]) * frameBytes;
-            bool readFailed = false;
-            ok = CopyBytes(sources[f], offset, fd, out, bytes, buffer, &readFailed);
-            if (!ok && readFailed) {
-                const int e = errno;
-                ::close(fd);
-                return fail(KeepRefusal::ReadFailed, take.files[f].strPath, e);
-            }
-            out += bytes;
-        }
-        if (ok && !flac && (dataBytes & 1)) ok = WriteAll(fd, "", 1, out);
-        if (ok && !flac && !goOn(bounds[k + 1])) {
-            ::close(fd);
-            return fail(KeepRefusal::Cancelled, {}, 0);
-        }
-        // The disk starts on this file while the next one is copied; each is synced below.
-        if (ok) ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-        if (!ok) {
-            const int e = errno;
-            ::close(fd);
-            return fail(KeepRefusal::WriteFailed, plan.fileNames[k], e);
-        }
-        written.push_back(fd);
+        if (files.Failed() || !files.Finish()) break;
+        if (!flac && !goOn(bounds[k + 1])) return fail(KeepRefusal::Cancelled, {}, 0);
+    }
+    if (files.Failed()) {
+        const SongFileFailure& failure = files.Failure();
+        const std::string& name = plan.fileNames[static_cast<size_t>(failure.nNumber) - 1];
+        files.Abandon();
+        RollBackKeep(folder, journal);
+        // A FLAC stream's failure has a text of its own; the rest say the system's reason.
+        return refuse(KeepRefusal::WriteFailed, name, flac ? failure.szText : std::string(),
+                      failure.nErrno);
     }
     for (size_t k = 0; k < songs; ++k) {
         const int fd = written[k];
