@@ -138,6 +138,7 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, std::string* pstrPreset,
         edit->setText(text);
         edit->setCursorPosition(cursor);
     });
+    m_pPresetBox->installEventFilter(this);
     m_pPresetBox->lineEdit()->installEventFilter(this);
     m_focusConnection =
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
@@ -423,7 +424,12 @@ void CCustomDlg::OnDeletePreset() {
 }
 
 bool CCustomDlg::HasTypedName() const {
-    return m_pPresetBox->currentIndex() < 0 && !m_pPresetBox->currentText().isEmpty();
+    // The box keeps an entry selected while its text is edited in ways other than typing, so
+    // the text alone tells: a name is new when no entry has it as the plus button would store it.
+    const QString text = m_pPresetBox->currentText();
+    if (text.isEmpty()) return false;
+    const std::string stored = CutPresetName(CComboPresetBox::Stored(text));
+    return m_pPresetList->FindStringExact(CComboPresetBox::Shown(stored)) < 0;
 }
 
 void CCustomDlg::OfferToAddTypedName() {
@@ -440,8 +446,10 @@ void CCustomDlg::OnKillFocusPresets(QWidget* now) {
 }
 
 bool CCustomDlg::eventFilter(QObject* watched, QEvent* event) {
-    // Enter after typing a name would otherwise press Done and lose the name.
-    if (watched == m_pPresetBox->lineEdit() && event->type() == QEvent::KeyPress) {
+    // Enter after typing a name would otherwise press Done and lose the name. The keys reach the
+    // box, the focus widget, which hands them to its field past any filter of the field's own.
+    if ((watched == m_pPresetBox || watched == m_pPresetBox->lineEdit()) &&
+        event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) && HasTypedName()) {
             OfferToAddTypedName();
