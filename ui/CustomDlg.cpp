@@ -336,6 +336,10 @@ void CCustomDlg::DeletePresetAt(int index) {
     m_pPresetBox->removeItem(index);
 }
 
+void CCustomDlg::PresetsChanged() {
+    if (m_presetsChanged) m_presetsChanged();
+}
+
 void CCustomDlg::OnAddPreset() {
     const QString text = m_pPresetBox->currentText();
     if (text.isEmpty()) {
@@ -387,12 +391,14 @@ void CCustomDlg::OnAddPreset() {
         m_pPresets->push_back(preset);
     } catch (const std::bad_alloc&) {
         ShowMessage(QStringLiteral("Error adding preset.\n"), kPresetError, QMessageBox::Critical);
+        if (existing >= 0) PresetsChanged();  // the over-written preset is gone all the same
         return;
     }
     const int at = m_pPresetList->InsertSorted(CComboPresetBox::Shown(preset.m_strName));
     m_pPresetBox->setCurrentIndex(at);
     SetCurrentPresetName(preset.m_strName);
     FocusDefaultButton();
+    PresetsChanged();
 }
 
 void CCustomDlg::OnDeletePreset() {
@@ -421,11 +427,13 @@ void CCustomDlg::OnDeletePreset() {
     m_pPresetBox->setEditText(QString());
     m_pstrPreset->clear();
     FocusDefaultButton();
+    PresetsChanged();
 }
 
 bool CCustomDlg::HasTypedName() const {
-    // The box keeps an entry selected while its text is edited in ways other than typing, so
-    // the text alone tells: a name is new when no entry has it as the plus button would store it.
+    // The selection is no guide: an editable box may keep its entry while the text changes, and
+    // an entry's name typed again is no new name. The text is new when no entry has it as the
+    // plus button would store it.
     const QString text = m_pPresetBox->currentText();
     if (text.isEmpty()) return false;
     const std::string stored = CutPresetName(CComboPresetBox::Stored(text));

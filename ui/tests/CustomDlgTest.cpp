@@ -390,7 +390,8 @@ private slots:
     }
 
     // Done applies through the setters, Esc applies nothing; the presets changed either way stay,
-    // are written to the data folder at exit with their Windows-1252 names, and come back.
+    // are written to the data folder as they change, with their Windows-1252 names, and come
+    // back.
     void throughTheMainWindowAndTheDataFolder() {
         const QString euro = QString::fromUtf8("\xE2\x82\xAC \xE2\x80\x93 Best");  // "€ – Best"
         {
@@ -405,6 +406,10 @@ private slots:
                 d.Bar(D::IDC_ENDSIZE)->setValue(-5292);  // the top, "30 secs"
                 d.Type(euro);
                 d.Button(D::IDC_ADDPRESET)->click();
+                // On disk at once, while the program runs on.
+                QFile file(Path("data/Zelk/Vellistro/Single1.pre"));
+                QVERIFY(file.open(QIODevice::ReadOnly));
+                QVERIFY(file.readAll().contains("\x80 \x96 Best"));
                 // Ctrl+S from any application is on unless switched off, and kept at exit.
                 QVERIFY(d.Button(D::IDC_GLOBALHOTKEY)->isChecked());
                 d.Button(D::IDC_GLOBALHOTKEY)->click();
@@ -418,8 +423,13 @@ private slots:
             main.Customize([&](View& d) {
                 d.Bar(D::IDC_GAPSIZE)->setValue(-1000);
                 d.Choose("Noisy Record");
+                // A save that fails is told as at exit, and tried again at exit.
+                QVERIFY(QDir().mkpath(Path("data/Zelk/Vellistro/Temp.pre/in the way")));
                 Answer(d.pDlg, QMessageBox::Yes, &main.boxes);
                 d.Button(D::IDC_DELETEPRESET)->click();
+                QCOMPARE(main.boxes.size(), 2);
+                QVERIFY(main.boxes[1].startsWith("Preset Error: The presets could not be saved"));
+                QVERIFY(QDir(Path("data/Zelk/Vellistro/Temp.pre")).removeRecursively());
                 d.pDlg->reject();
             });
             QCOMPARE(main.GetControl().m_settings.nGapSize, -3000);
@@ -438,7 +448,8 @@ private slots:
         }
         QFile file(Path("data/Zelk/Vellistro/Single1.pre"));
         QVERIFY(file.open(QIODevice::ReadOnly));
-        QVERIFY(file.readAll().contains("\x80 \x96 Best"));
+        const QByteArray saved = file.readAll();
+        QVERIFY(saved.contains("\x80 \x96 Best") && !saved.contains("Noisy Record"));
 
         CMemoryProfileStore profile;
         profile.WriteProfileString("Version 1", "Preset", "\x80 \x96 Best");
