@@ -269,6 +269,13 @@ void CPresetStore::SaveStep(const char* step) {
 }
 
 bool CPresetStore::SavePresets() {
+    const bool ok = WritePresets();
+    m_presets.clear();
+    m_box.ResetContent();
+    return ok;
+}
+
+bool CPresetStore::WritePresets() {
     const std::string tempPath = m_szTempPresetPath;
     const std::string presetPath = m_szPresetPath;
     int failure = 0;
@@ -277,11 +284,7 @@ bool CPresetStore::SavePresets() {
 
     // Unchanged presets are not written: no file appears where there was none, and a folder
     // that cannot be written is no reason for a message.
-    if (ok && !m_bMustWrite && m_presets == m_savedPresets) {
-        m_presets.clear();
-        m_box.ResetContent();
-        return true;
-    }
+    if (ok && !m_bMustWrite && m_presets == m_savedPresets) return true;
     if (ok) MakeFolders(DirectoryOf(presetPath));  // a failure shows as one creating Temp.pre
 
     if (ok) {
@@ -352,9 +355,6 @@ bool CPresetStore::SavePresets() {
                       tempPath.c_str(), std::strerror(failure ? failure : EIO), presetPath.c_str());
         m_prompter.ShowMessage(text, kPresetErrorTitle, PromptIcon::Stop);
     }
-
-    m_presets.clear();
-    m_box.ResetContent();
     return ok;
 }
 

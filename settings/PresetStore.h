@@ -1,9 +1,10 @@
 // The preset list of the main window with its file handling: LoadPresets at start-up (with the
 // one-time migration of the "Single.pre" of this program's first versions and the completion of
-// an interrupted save), SavePresets at exit (atomically: "Temp.pre" written, synced and renamed
-// over "Single1.pre"), filling a preset box and applying the selected preset. The files live in
-// the user's data folder (PresetLocation.h); a first start takes over, by copying, the presets file
-// that this program's earlier versions kept in the folder it was started from.
+// an interrupted save), WritePresets whenever the list changes and SavePresets at exit
+// (atomically: "Temp.pre" written, synced and renamed over "Single1.pre"), filling a preset box and
+// applying the selected preset. The files live in the user's data folder (PresetLocation.h); a
+// first start takes over, by copying, the presets file that this program's earlier versions kept in
+// the folder it was started from.
 //
 // Owned by the main window for the whole run; the Custom Settings dialog edits m_presets and
 // m_strPreset through pointers. User-interface thread only.
@@ -38,8 +39,10 @@ public:
     // presets to take over.
     void LoadPresets(const std::string& dataDir, const std::string& startDir);
     // Writes the list to the kept paths, unless it is what the presets file already gives (or,
-    // without a file, the starting presets), and empties the list and the box. False (with a
-    // message shown, and "Single1.pre" as it was) when the file could not be written.
+    // without a file, the starting presets). False (with a message shown, and "Single1.pre" as
+    // it was) when the file could not be written; a later call tries again.
+    bool WritePresets();
+    // WritePresets, then empties the list and the box: the program is ending.
     bool SavePresets();
 
     // Fills the main window's box and selects m_strPreset.

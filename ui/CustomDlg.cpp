@@ -138,6 +138,7 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, std::string* pstrPreset,
         edit->setText(text);
         edit->setCursorPosition(cursor);
     });
+    m_pPresetBox->installEventFilter(this);
     m_pPresetBox->lineEdit()->installEventFilter(this);
     m_focusConnection =
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) {
@@ -335,6 +336,10 @@ void CCustomDlg::DeletePresetAt(int index) {
     m_pPresetBox->removeItem(index);
 }
 
+void CCustomDlg::PresetsChanged() {
+    if (m_presetsChanged) m_presetsChanged();
+}
+
 void CCustomDlg::OnAddPreset() {
     const QString text = m_pPresetBox->currentText();
     if (text.isEmpty()) {
@@ -386,12 +391,14 @@ void CCustomDlg::OnAddPreset() {
         m_pPresets->push_back(preset);
     } catch (const std::bad_alloc&) {
         ShowMessage(QStringLiteral("Error adding preset.\n"), kPresetError, QMessageBox::Critical);
+        if (existing >= 0) PresetsChanged();  // the over-written preset is gone all the same
         return;
     }
     const int at = m_pPresetList->InsertSorted(CComboPresetBox::Shown(preset.m_strName));
     m_pPresetBox->setCurrentIndex(at);
     SetCurrentPresetName(preset.m_strName);
     FocusDefaultButton();
+    PresetsChanged();
 }
 
 void CCustomDlg::OnDeletePreset() {
@@ -420,10 +427,17 @@ void CCustomDlg::OnDeletePreset() {
     m_pPresetBox->setEditText(QString());
     m_pstrPreset->clear();
     FocusDefaultButton();
+    PresetsChanged();
 }
 
 bool CCustomDlg::HasTypedName() const {
-    return m_pPresetBox->currentIndex() < 0 && !m_pPresetBox->currentText().isEmpty();
+    // The selection is no guide: an editable box may keep its entry while the text changes, and
+    // an entry's name typed again is no new name. The text is new when no entry has it as the
+    // plus button would store it.
+    const QString text = m_pPresetBox->currentText();
+    if (text.isEmpty()) return false;
+    const std::string stored = CutPresetName(CComboPresetBox::Stored(text));
+    return m_pPresetList->FindStringExact(CComboPresetBox::Shown(stored)) < 0;
 }
 
 void CCustomDlg::OfferToAddTypedName() {
@@ -440,8 +454,10 @@ void CCustomDlg::OnKillFocusPresets(QWidget* now) {
 }
 
 bool CCustomDlg::eventFilter(QObject* watched, QEvent* event) {
-    // Enter after typing a name would otherwise press Done and lose the name.
-    if (watched == m_pPresetBox->lineEdit() && event->type() == QEvent::KeyPress) {
+    // Enter after typing a name would otherwise press Done and lose the name. The keys reach the
+    // box, the focus widget, which hands them to its field past any filter of the field's own.
+    if ((watched == m_pPresetBox || watched == m_pPresetBox->lineEdit()) &&
+        event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) && HasTypedName()) {
             OfferToAddTypedName();

@@ -11,6 +11,7 @@
 
 #include <QDialog>
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -59,12 +60,16 @@ public:
     RecSettings m_settings;
     // Ctrl+S from any application; set before DoModal, read after Done.
     bool m_bGlobalHotKey = true;
+    // Called after the preset list changed (a preset added, replaced or deleted), so that the
+    // owner of the list keeps it at once rather than at exit. May be empty.
+    std::function<void()> m_presetsChanged;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void DeletePresetAt(int index);
+    void PresetsChanged();
     // A name typed into the preset box that is no entry of it.
     bool HasTypedName() const;
     void OfferToAddTypedName();

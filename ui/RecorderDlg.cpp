@@ -616,6 +616,10 @@ void CRecorderDlg::OnCustomize() {
                    m_pControl->GetWaveIn().GetBackend(), this);
     dlg.m_settings = m_pControl->m_settings;
     dlg.m_bGlobalHotKey = m_bGlobalHotKey;
+    // A preset added or deleted is on disk before the next one is touched: a crash later in the
+    // run must not take it. The file is small; the safe save takes no lock and runs here, on the
+    // user-interface thread, as the save at exit does, and tells a failure the same way.
+    dlg.m_presetsChanged = [this] { m_pPresetStore->WritePresets(); };
     // Every trackbar position is valid: only a value out of range that came with a preset picked
     // in the dialog can be rejected. The dialog looks at the devices itself: the monitor lets go
     // meanwhile and comes back on the settings applied.

@@ -82,9 +82,13 @@ TEST(PresetStartUp, FirstStartOffersStartingPresetsAndWritesOnlyChanges) {
     s.store.LoadPresets();
     s.store.m_presets.emplace_back("Mine", MakeSettings(3));
     fs::current_path(dir.Root());
-    ASSERT_TRUE(s.store.SavePresets());
     std::vector<CPresets> expected = StartingPresets();
     expected.emplace_back("Mine", MakeSettings(3));
+    // Written as soon as it changes, and still the list of the running program.
+    ASSERT_TRUE(s.store.WritePresets());
+    EXPECT_EQ(ReadBytes(dir.File("Single1.pre")), WritePresetsArchive(expected));
+    EXPECT_EQ(s.store.m_presets, expected);
+    ASSERT_TRUE(s.store.SavePresets());
     EXPECT_EQ(ReadBytes(dir.File("Single1.pre")), WritePresetsArchive(expected));
     EXPECT_TRUE(fs::is_empty(startFolder));
 }
