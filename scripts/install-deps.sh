@@ -10,7 +10,7 @@ packages=(
     portaudio19-dev libasound2-dev
     libsndfile1-dev flac sox libsox-fmt-base ffmpeg cuetools time
     libcli11-dev
-    xvfb xdotool xterm fonts-dejavu-core
+    xvfb xdotool xterm openbox fonts-dejavu-core
     # the desktop-services tests run a private bus
     dbus-daemon
     # the install-tree test and the Debian package (cpack)
