@@ -65,11 +65,10 @@ CSideSummaryDlg::CSideSummaryDlg(QWidget* parent)
     m_pFiles->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     m_pFiles->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     m_pFiles->header()->setSectionsMovable(false);
-    // The heading and the clipping line follow the window's width rather than set it.
+    // The heading follows the window's width rather than sets it.
     m_pHeading->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_pHeading->setMinimumWidth(1);
     m_pClipped = new QLabel(this);
-    m_pClipped->setWordWrap(true);
     m_pLost = new QLabel(this);
     m_pLost->setWordWrap(true);
 
