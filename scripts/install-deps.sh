@@ -21,8 +21,9 @@ test_packages=(
     clang libclang-rt-14-dev clang-format
     # the writers' files read back, the splitter's cue sheets compared, the benchmarks' timings
     flac sox libsox-fmt-base ffmpeg cuetools time
-    # the window on a private X server, with the fonts the offscreen tests draw in
-    xvfb xdotool xterm fonts-dejavu-core
+    # the window on a private X server with a window manager, with the fonts the offscreen
+    # tests draw in
+    xvfb xdotool xterm openbox fonts-dejavu-core
     # the desktop-services tests run a private bus
     dbus-daemon
     # the install-tree test and the Debian package (cpack)

@@ -2,6 +2,8 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringDecoder>
+#include <algorithm>
 
 namespace {
 
@@ -10,15 +12,50 @@ QString KeyOf(const std::string& section, const std::string& key) {
     return QString::fromStdString(section) + QLatin1Char('/') + QString::fromStdString(key);
 }
 
+// The marker of the present form and its value.
+const QString kTextKey = QStringLiteral("Profile/Text");
+const QString kUtf8 = QStringLiteral("UTF-8");
+
+bool IsUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);  // decoding happens on the conversion
+    return !decoder.hasError();
+}
+
+QVariant Stored(const QByteArray& bytes) {
+    if (IsUtf8(bytes)) return QString::fromUtf8(bytes);
+    return bytes;
+}
+
+// A stored value's bytes. utf8: the profile is in the present form. An earlier version's
+// string holds one byte per character; one with a character beyond Latin-1, or whose bytes
+// would not be UTF-8 while its text is, was written by hand as text.
+QByteArray BytesOf(const QVariant& value, bool utf8) {
+    if (value.typeId() == QMetaType::QByteArray) return value.toByteArray();
+    const QString text = value.toString();
+    if (utf8) return text.toUtf8();
+    const bool latin1 =
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
+    if (latin1) {
+        const QByteArray bytes = text.toLatin1();
+        if (IsUtf8(bytes)) return bytes;
+    }
+    return text.toUtf8();
+}
+
 }  // namespace
 
 CQSettingsProfileStore::CQSettingsProfileStore()
     : m_pSettings(std::make_unique<QSettings>(QString::fromLatin1(kOrganisation),
-                                              QString::fromLatin1(kApplication))) {}
+                                              QString::fromLatin1(kApplication))) {
+    m_bUtf8 = m_pSettings->value(kTextKey).toString() == kUtf8;
+}
 
 CQSettingsProfileStore::CQSettingsProfileStore(const std::string& iniPath)
     : m_pSettings(
-          std::make_unique<QSettings>(QString::fromStdString(iniPath), QSettings::IniFormat)) {}
+          std::make_unique<QSettings>(QString::fromStdString(iniPath), QSettings::IniFormat)) {
+    m_bUtf8 = m_pSettings->value(kTextKey).toString() == kUtf8;
+}
 
 CQSettingsProfileStore::~CQSettingsProfileStore() { m_pSettings->sync(); }
 
@@ -43,7 +80,7 @@ std::string CQSettingsProfileStore::GetProfileString(const std::string& section,
                                                      const std::string& def) {
     const QVariant v = m_pSettings->value(KeyOf(section, key));
     if (!v.isValid()) return def;
-    const QByteArray bytes = v.toString().toLatin1();
+    const QByteArray bytes = BytesOf(v, m_bUtf8);
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
@@ -55,11 +92,24 @@ bool CQSettingsProfileStore::WriteProfileInt(const std::string& section, const s
 
 bool CQSettingsProfileStore::WriteProfileString(const std::string& section, const std::string& key,
                                                 const std::string& value) {
-    // Latin-1 maps each byte to one character and back: paths and preset names come back
-    // byte for byte, whatever their encoding.
+    // One profile holds one form: an earlier version's strings beside this one's would be
+    // misread.
+    if (!m_bUtf8) ConvertEarlierStrings();
     m_pSettings->setValue(KeyOf(section, key),
-                          QString::fromLatin1(value.data(), static_cast<qsizetype>(value.size())));
+                          Stored(QByteArray(value.data(), static_cast<qsizetype>(value.size()))));
     return m_pSettings->status() == QSettings::NoError;
+}
+
+void CQSettingsProfileStore::ConvertEarlierStrings() {
+    for (const QString& key : m_pSettings->allKeys()) {
+        const QVariant value = m_pSettings->value(key);
+        // Numbers and plain ASCII are the same in both forms.
+        if (value.typeId() == QMetaType::QString) {
+            m_pSettings->setValue(key, Stored(BytesOf(value, false)));
+        }
+    }
+    m_pSettings->setValue(kTextKey, kUtf8);
+    m_bUtf8 = true;
 }
 
 bool CQSettingsProfileStore::Sync() {

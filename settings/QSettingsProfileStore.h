@@ -1,6 +1,10 @@
 // The persistent settings in a QSettings store: organisation "Zelk", application "Vellistro",
 // that is the file Zelk/Vellistro.conf in the user's configuration folder ($XDG_CONFIG_HOME,
-// or ~/.config). Strings are bytes and go through Latin-1 so every byte comes back unchanged.
+// or ~/.config). Strings are bytes. Those that are UTF-8 (names and paths, as a rule) are kept
+// as plain UTF-8 text, readable and editable by hand; any other bytes as a QSettings byte array,
+// so every byte comes back unchanged. The key Profile/Text says so. A profile without it is
+// from an earlier version, which kept each byte as the Latin-1 character of that code: it is
+// read that way, and rewritten in the present form the first time a string is written.
 // Qt Core only.
 // User-interface thread.
 #pragma once
@@ -36,5 +40,9 @@ public:
     bool Sync();
 
 private:
+    // Every string of an earlier version's profile in the present form, and the marker.
+    void ConvertEarlierStrings();
+
     std::unique_ptr<QSettings> m_pSettings;
+    bool m_bUtf8 = false;  // the profile's strings are in the present form
 };

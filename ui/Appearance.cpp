@@ -1,6 +1,7 @@
 #include "ui/Appearance.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QFontMetrics>
 #include <QIcon>
@@ -123,6 +124,10 @@ void ApplyComboColours(QComboBox* box, const SchemeColours& scheme) {
         pal.setColor(QPalette::Inactive, role, combo.clrText);
     }
     box->setPalette(pal);
+    // The list opens in a window of its own, which the style gives a menu's light colours
+    // whenever the box's palette changes; the list itself keeps the box's.
+    box->view()->setPalette(pal);
+    box->view()->parentWidget()->setPalette(pal);
 }
 
 QPixmap LoadPicture(int id, const QSize& size, qreal pixelRatio) {

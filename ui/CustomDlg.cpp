@@ -10,6 +10,8 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <cmath>
+#include <cstdlib>
 #include <new>
 
 #include "audio/capture/CaptureBackend.h"
@@ -30,25 +32,53 @@ constexpr int kIconDelete = 279;
 constexpr const char* kPresetError = "Preset Error";
 constexpr const char* kPresetWarning = "Preset Warning";
 
-// The four trackbars: their label, range, field of the record and label text.
+// The four trackbars: their label, range, field of the record, label text and the step of the
+// label's value an arrow key moves by.
 struct Trackbar {
     int nId;
     int nLabelId;
     TrackbarRange range;
     int32_t RecSettings::*pField;
     std::string (*format)(int);
+    double step;
 };
 
 constexpr Trackbar kTrackbars[] = {
     {CCustomDlg::IDC_GAPSIZE, CCustomDlg::IDC_GAPSIZE_LABEL, kGapSizeTrackbar,
-     &RecSettings::nGapSize, &CSignalAnalyzer::FormatGapSize},
+     &RecSettings::nGapSize, &CSignalAnalyzer::FormatGapSize, 0.01},
     {CCustomDlg::IDC_GAPLEVEL, CCustomDlg::IDC_GAPLEVEL_LABEL, kGapLevelTrackbar,
-     &RecSettings::nGapLevel, &CSignalAnalyzer::FormatGapLevel},
+     &RecSettings::nGapLevel, &CSignalAnalyzer::FormatGapLevel, 0.5},
     {CCustomDlg::IDC_MINSONG, CCustomDlg::IDC_MINSONG_LABEL, kMinSongSizeTrackbar,
-     &RecSettings::nMinSongSize, &CSignalAnalyzer::FormatMinSongSize},
+     &RecSettings::nMinSongSize, &CSignalAnalyzer::FormatMinSongSize, 1.0},
     {CCustomDlg::IDC_ENDSIZE, CCustomDlg::IDC_ENDSIZE_LABEL, kEndSizeTrackbar,
-     &RecSettings::nEndSize, &CSignalAnalyzer::FormatEndSize},
+     &RecSettings::nEndSize, &CSignalAnalyzer::FormatEndSize, 1.0},
 };
+
+// The number the label shows for a position.
+double ShownValue(const Trackbar& bar, int position) {
+    return std::strtod(bar.format(position).c_str(), nullptr);
+}
+
+// The position `steps` label steps away from `from`, toward higher positions (direction 1) or
+// lower ones (-1); the end of the range when the label never gets there. The scales are not
+// linear, and one position changes the label by less than its last digit over most of them,
+// so a step of a fixed number of positions would often show no change.
+int SteppedPosition(const Trackbar& bar, int from, int direction, int steps) {
+    const double shown = ShownValue(bar, from) / bar.step;
+    const double slack = 1e-6;
+    // A higher position stands for a smaller value.
+    const double target = direction < 0 ? (std::floor(shown + slack) + steps) * bar.step
+                                        : (std::ceil(shown - slack) - steps) * bar.step;
+    const double reached = bar.step * slack;
+    int position = from;
+    while (position + direction >= bar.range.nLowest &&
+           position + direction <= bar.range.nHighest) {
+        position += direction;
+        const double value = ShownValue(bar, position);
+        if (direction < 0 ? value >= target - reached : value <= target + reached) break;
+    }
+    return position;
+}
 
 // The trackbar's place in kTrackbars.
 size_t TrackbarIndex(int id) {
@@ -111,6 +141,31 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, std::string* pstrPreset,
     for (size_t i = 0; i < std::size(kTrackbars); ++i) {
         connect(m_pTrackbars[i], &QSlider::valueChanged, this,
                 [this, id = kTrackbars[i].nId] { OnVScroll(id); });
+        // The keys step through the label's values: the slider has moved its position by one
+        // position or a page, and takes the value from the position once this returns.
+        connect(m_pTrackbars[i], &QSlider::actionTriggered, this,
+                [slider = m_pTrackbars[i], i](int action) {
+                    int steps = 0;
+                    int direction = 1;
+                    switch (action) {
+                        case QAbstractSlider::SliderSingleStepSub:
+                            direction = -1;
+                            [[fallthrough]];
+                        case QAbstractSlider::SliderSingleStepAdd:
+                            steps = 1;
+                            break;
+                        case QAbstractSlider::SliderPageStepSub:
+                            direction = -1;
+                            [[fallthrough]];
+                        case QAbstractSlider::SliderPageStepAdd:
+                            steps = 10;
+                            break;
+                        default:
+                            return;
+                    }
+                    slider->setSliderPosition(
+                        SteppedPosition(kTrackbars[i], slider->value(), direction, steps));
+                });
     }
     ShowToggleState(m_pDCBlock);
     connect(m_pDCBlock, &QAbstractButton::clicked, this,

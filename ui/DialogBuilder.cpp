@@ -1,5 +1,6 @@
 #include "ui/DialogBuilder.h"
 
+#include <QAbstractItemView>
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
@@ -8,6 +9,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QStylePainter>
 #include <algorithm>
 
 #include "ui/LedMeter.h"
@@ -40,7 +42,8 @@ QWidget* CreateItem(QWidget* window, const DlgItem& item, const QRect& rect,
             return label;
         }
         case DlgKind::ComboBox: {
-            auto* combo = new QComboBox(window);
+            auto* combo = new CElidingComboBox(window);
+            combo->view()->setTextElideMode(Qt::ElideMiddle);
             combo->setFont(comboFont);
             combo->setSizeAdjustPolicy(QComboBox::AdjustToContentsOnFirstShow);
             if (item.style & kDlgEditable) {
@@ -91,6 +94,46 @@ QWidget* CreateItem(QWidget* window, const DlgItem& item, const QRect& rect,
 }
 
 }  // namespace
+
+QString ElideKeepingEnd(const QString& text, const QFontMetrics& fm, int width) {
+    if (fm.horizontalAdvance(text) <= width) return text;
+    const QString ellipsis(QChar(0x2026));
+    const int room = width - fm.horizontalAdvance(ellipsis);
+    if (room <= 0) return ellipsis;
+    // Two thirds of the room for the end, what the end leaves over for the beginning.
+    qsizetype tail = 0;
+    while (tail < text.size() && fm.horizontalAdvance(text.right(tail + 1)) <= room * 2 / 3) ++tail;
+    const int left = room - fm.horizontalAdvance(text.right(tail));
+    qsizetype head = 0;
+    while (head + tail < text.size() && fm.horizontalAdvance(text.left(head + 1)) <= left) ++head;
+    return text.left(head) + ellipsis + text.right(tail);
+}
+
+QRect CElidingComboBox::TextRect(const QStyleOptionComboBox& option) const {
+    return style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField,
+                                   this);
+}
+
+QString CElidingComboBox::ShownText() const {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    if (isEditable()) return option.currentText;
+    return ElideKeepingEnd(option.currentText, fontMetrics(), TextRect(option).width());
+}
+
+void CElidingComboBox::paintEvent(QPaintEvent* event) {
+    if (isEditable()) {
+        QComboBox::paintEvent(event);
+        return;
+    }
+    QStylePainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    option.currentText = ShownText();
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
 
 DialogItems CreateDialogItems(QWidget* window, const DlgTemplate& tpl, const QFont& comboFont) {
     DialogItems items;

@@ -4,6 +4,7 @@
 // Custom Settings dialog and About are all built this way. User-interface thread.
 #pragma once
 
+#include <QComboBox>
 #include <QFont>
 #include <QWidget>
 #include <QtGlobal>
@@ -14,6 +15,27 @@
 #include "ui/Appearance.h"
 
 class QWidget;
+
+// text shortened to width by leaving out characters from its middle, more of them from the
+// beginning than from the end: the end of a name tells songs and sides apart.
+QString ElideKeepingEnd(const QString& text, const QFontMetrics& fm, int width);
+
+// A drop-down list that shortens a text too long for it in the middle, in the closed box and in
+// the list, so that the end of a name (a side's number, say) always shows. An editable box shows
+// its line edit as Qt draws it.
+class CElidingComboBox : public QComboBox {
+public:
+    using QComboBox::QComboBox;
+
+    // The current text as the closed box shows it.
+    QString ShownText() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QRect TextRect(const QStyleOptionComboBox& option) const;
+};
 
 struct DialogItems {
     std::vector<QWidget*> all;     // every item, in template order

@@ -5,6 +5,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <mutex>
+#include <optional>
 
 #include "engine/RecordingControl.h"
 #include "settings/QSettingsProfileStore.h"
@@ -107,18 +108,28 @@ void CMixerButtons::OnAutoConfig() {
         Open(MixerView::Recording, check.nDeviceID, check.strCard);
         return;
     }
+    std::optional<PendingProgram> program;
     {
         CRecMixer mixer(m_makeBackend ? m_makeBackend() : MakeAlsaMixerBackend(), *this, *this);
+        // The mixer asks for the volume control before its box says so: the program starts
+        // once the box has been read, and its window cannot cover the box.
+        m_pPending = &program;
         mixer.Open(check.hWaveIn, check.nDeviceID);
         const bool opened = mixer.IsOpen();
         if (opened) mixer.AutoConfigure();
+        m_pPending = nullptr;
         if (mixer.GetErrorFlag()) ShowBox(mixer.GetErrorText(), kErrorTitle, false);
         if (opened) mixer.Close();  // a failure here is recorded, not shown
     }
     CloseCapture(check);
+    if (program) Open(program->view, program->nDeviceID, program->strCard);
 }
 
 bool CMixerButtons::Open(MixerView view, uint32_t deviceId, const std::string& card) {
+    if (m_pPending) {
+        *m_pPending = PendingProgram{view, deviceId, card};
+        return true;
+    }
     if (m_pProgram->Open(view, deviceId, card)) return true;
     ShowMessage(kNoProgram);
     return false;

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "audio/mixer/MixerBackend.h"
@@ -68,6 +69,14 @@ private:
     // IMixerMessages: the application's standard message box.
     void ShowMessage(const std::string& text) override;
     void ShowBox(const std::string& text, const char* title, bool warningIcon);
+
+    // The volume control a press of Auto-Config asked for, started after its box.
+    struct PendingProgram {
+        MixerView view;
+        uint32_t nDeviceID;
+        std::string strCard;
+    };
+    std::optional<PendingProgram>* m_pPending = nullptr;  // set while the mixer works
 
     QWidget* m_pWindow;
     CRecordingControl& m_control;

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
@@ -239,6 +240,7 @@ void CRecorderDlg::OnInitDialog() {
     m_pToolTip->AddWindowTool(m_pRecord, 105);
     m_pToolTip->AddWindowTool(m_pStop, 106);
     m_pToolTip->AddWindowTool(m_pBaseFile, 110);
+    ShowBaseFileTip();
     m_pToolTip->AddWindowTool(m_pNew, 111);
     m_pToolTip->AddWindowTool(m_pReview, 115);
     m_pToolTip->AddWindowTool(m_pPlayMixer, 102);
@@ -470,7 +472,19 @@ void CRecorderDlg::ShowMessage(const std::string& text, const std::string& title
 }
 
 void CRecorderDlg::SetItemText(int id, const std::string& text) {
-    if (auto* label = qobject_cast<QLabel*>(GetItem(id))) label->setText(ToText(text));
+    auto* label = qobject_cast<QLabel*>(GetItem(id));
+    if (!label) return;
+    const QString full = ToText(text);
+    if (std::find(m_pInfoLines.begin(), m_pInfoLines.end(), label) == m_pInfoLines.end()) {
+        label->setText(full);
+        return;
+    }
+    // A long song file name is shortened in the middle: its end, the song's number, shows. The
+    // tooltip has it all.
+    const QString shown =
+        ElideKeepingEnd(full, label->fontMetrics(), label->contentsRect().width());
+    label->setText(shown);
+    label->setToolTip(shown == full ? QString() : full);
 }
 
 void CRecorderDlg::EnableItem(int id, bool enable) {
@@ -530,6 +544,9 @@ void CRecorderDlg::AddBaseFile(const std::string& fullPath) {
     m_pBaseFile->insertItem(
         0, QFile::decodeName(QByteArray::fromStdString(std::string(FileNamePart(fullPath)))),
         bytes);
+    // Takes of one name in different folders look alike in the list; the tooltip tells them
+    // apart.
+    m_pBaseFile->setItemData(0, QFile::decodeName(bytes), Qt::ToolTipRole);
     m_pBaseFile->setCurrentIndex(0);
     OnSelChangeBaseFile();
 }
@@ -550,6 +567,15 @@ void CRecorderDlg::OnSelChangeBaseFile() {
     } else {
         writer.SetFileName(GetFullPath(index).c_str());
     }
+    ShowBaseFileTip();
+}
+
+void CRecorderDlg::ShowBaseFileTip() {
+    if (!m_pToolTip) return;
+    const int index = m_pBaseFile->currentIndex();
+    m_pToolTip->SetWindowNote(
+        m_pBaseFile,
+        index < 0 ? QString() : m_pBaseFile->itemData(index, Qt::ToolTipRole).toString());
 }
 
 std::string CRecorderDlg::ChooseSaveFile(const std::string& initialPath) {
@@ -572,8 +598,21 @@ std::string CRecorderDlg::ChooseSaveFile(const std::string& initialPath) {
     } else {
         dialog.selectFile(initial.filePath());
     }
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
-    return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+        const QString chosen = dialog.selectedFiles().constFirst();
+        const QString folder = QFileInfo(chosen).absolutePath();
+        if (QFileInfo(folder).isDir()) return QFile::encodeName(chosen).toStdString();
+        // A folder typed with the name: made now rather than refused by Record later. No
+        // goes back to the choice.
+        const std::string shown = QFile::encodeName(QDir::toNativeSeparators(folder)).toStdString();
+        if (!AskYesNo("The folder " + shown + " does not exist.\n\nCreate it?", "New",
+                      PromptIcon::Question)) {
+            continue;
+        }
+        if (QDir().mkpath(folder)) return QFile::encodeName(chosen).toStdString();
+        ShowMessage("The folder " + shown + " could not be created.", "ERROR", PromptIcon::Stop);
+    }
 }
 
 void CRecorderDlg::OnNew() {

@@ -186,6 +186,8 @@ protected:
     bool event(QEvent* event) override;
 
 private:
+    // The base-file list's tooltip names the chosen file with its folder.
+    void ShowBaseFileTip();
     void OnInitDialog();
     // Runs a command; an exit asked for meanwhile follows once it has returned.
     template <typename Command>

@@ -8,7 +8,7 @@
 
 void CRecorderToolTip::AddWindowTool(QWidget* control, int stringId) {
     const QString text = QString::fromLatin1(LoadResString(stringId));
-    m_windowTools.emplace_back(control, text);
+    m_windowTools.push_back({control, text, {}});
     if (m_bActive) control->setToolTip(text);
 }
 
@@ -25,9 +25,18 @@ void CRecorderToolTip::SetRectNote(int toolId, const QString& note) {
         if (tool.nId == toolId) tool.note = note;
 }
 
+void CRecorderToolTip::SetWindowNote(QWidget* control, const QString& note) {
+    for (WindowTool& tool : m_windowTools) {
+        if (tool.pControl != control) continue;
+        tool.note = note;
+        if (m_bActive) control->setToolTip(tool.Full());
+    }
+}
+
 void CRecorderToolTip::Activate(bool on) {
     m_bActive = on;
-    for (auto& [control, text] : m_windowTools) control->setToolTip(on ? text : QString());
+    for (const WindowTool& tool : m_windowTools)
+        tool.pControl->setToolTip(on ? tool.Full() : QString());
 }
 
 QString CRecorderToolTip::TextAt(const QWidget* owner, const QPoint& pos) const {

@@ -19,6 +19,9 @@ public:
     // A line added under a rectangle tool's text (empty: none), as the meters say why they are
     // dark.
     void SetRectNote(int toolId, const QString& note);
+    // A line under a window tool's text (empty: none), as the base-file list names the folder
+    // of the chosen file.
+    void SetWindowNote(QWidget* control, const QString& note);
     // Tooltips on or off for every tool.
     void Activate(bool on);
 
@@ -37,6 +40,12 @@ private:
         QString note;
     };
     std::vector<RectTool> m_rectTools;
-    std::vector<std::pair<QWidget*, QString>> m_windowTools;
+    struct WindowTool {
+        QWidget* pControl;
+        QString text;
+        QString note;
+        QString Full() const { return note.isEmpty() ? text : text + QLatin1Char('\n') + note; }
+    };
+    std::vector<WindowTool> m_windowTools;
     bool m_bActive = true;
 };

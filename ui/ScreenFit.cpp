@@ -15,20 +15,28 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
-        // Qt has placed the window by now (a dialog centred on its parent), and the window
-        // system has not yet been asked to map it.
-        if (event->type() != QEvent::Show || !watched->isWidgetType()) return false;
+        if (event->type() != QEvent::Show || watched == m_pShowing || !watched->isWidgetType())
+            return false;
         auto* window = static_cast<QWidget*>(watched);
         const Qt::WindowType type = window->windowType();
         if (!window->isWindow() || (type != Qt::Window && type != Qt::Dialog)) return false;
+        // The window's own show handling comes first: a message box sizes itself to its text
+        // there and a dialog is centred on its parent. Fitting before it would move a box not
+        // yet placed (at the screen's corner), and a moved dialog is no longer centred. The
+        // window system has still not been asked to map the window afterwards.
+        QWidget* outer = m_pShowing;
+        m_pShowing = window;
+        QCoreApplication::sendEvent(window, event);
+        m_pShowing = outer;
         const QWidget* parent = window->parentWidget();
         const QWidget* anchor = parent ? parent->window() : (window == m_pMain ? nullptr : m_pMain);
         KeepOnScreen(window, anchor);
-        return false;
+        return true;
     }
 
 private:
     QWidget* m_pMain;
+    QWidget* m_pShowing = nullptr;  // the window whose show event is being handled
 };
 
 }  // namespace

@@ -25,6 +25,24 @@ constexpr int kVisibleRows = 12;
 QString FromPath(const std::string& path) {
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
+
+// The folder as wide as `width` at most, shortened by whole folders in the middle: the first
+// folder and as many of the last ones as fit, the take's own folder above all.
+QString ElideFolder(const QString& folder, const QFontMetrics& fm, int width) {
+    if (fm.horizontalAdvance(folder) <= width) return folder;
+    const QStringList parts = folder.split(QLatin1Char('/'));
+    const QString gap = QStringLiteral("/\u2026/");
+    for (qsizetype tail = parts.size() - 2; tail >= 1; --tail) {
+        const QString end = parts.mid(parts.size() - tail).join(QLatin1Char('/'));
+        for (qsizetype head : {2, 1}) {
+            if (head + tail >= parts.size()) continue;
+            const QString shown = parts.mid(0, head).join(QLatin1Char('/')) + gap + end;
+            if (fm.horizontalAdvance(shown) <= width) return shown;
+        }
+    }
+    // Not even the last folder fits whole.
+    return fm.elidedText(QStringLiteral("\u2026/") + parts.constLast(), Qt::ElideMiddle, width);
+}
 }  // namespace
 
 CSideSummaryDlg::CSideSummaryDlg(QWidget* parent)
@@ -47,6 +65,9 @@ CSideSummaryDlg::CSideSummaryDlg(QWidget* parent)
     m_pFiles->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     m_pFiles->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     m_pFiles->header()->setSectionsMovable(false);
+    // The heading follows the window's width rather than sets it.
+    m_pHeading->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_pHeading->setMinimumWidth(1);
     m_pClipped = new QLabel(this);
     m_pLost = new QLabel(this);
     m_pLost->setWordWrap(true);
@@ -96,15 +117,68 @@ void CSideSummaryDlg::ShowSide(const SideSummary& side, const SchemeColours& sch
     FitToText();
 
     if (!isVisible()) {
-        // Beside the main window, where it covers nothing of it; kept on the screen when shown.
-        if (const QWidget* owner = parentWidget()) {
-            const QRect frame = owner->frameGeometry();
-            move(frame.right() + 8, frame.top());
-        }
+        PlaceBesideOwner();
         show();
     } else {
         raise();
     }
+}
+
+void CSideSummaryDlg::PlaceBesideOwner() {
+    const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+    const QScreen* scr = owner ? ScreenOf(owner) : nullptr;
+    if (!scr) return;
+    constexpr int kGap = 8;
+    const QRect area = scr->availableGeometry();
+    const QRect main = owner->frameGeometry();
+    // This window gets the frame its owner has (the window manager decorates both alike).
+    const QMargins margins = FrameMarginsOf(owner);
+    const QSize wanted = size().grownBy(margins);
+    const QSize least = minimumSizeHint().grownBy(margins);
+    const int right = area.right() - main.right() - kGap;
+    const int left = main.left() - kGap - area.left();
+    QRect frame;
+    if (right >= wanted.width() || (right >= least.width() && right >= left)) {
+        frame = QRect(main.right() + 1 + kGap, main.top(), std::min(wanted.width(), right),
+                      wanted.height());
+    } else if (left >= least.width()) {
+        const int width = std::min(wanted.width(), left);
+        frame = QRect(main.left() - kGap - width, main.top(), width, wanted.height());
+    } else {
+        // No room beside it: above or below, where there is more room, and no taller than
+        // that; the list scrolls.
+        const int below = area.bottom() - main.bottom() - kGap;
+        const int above = main.top() - kGap - area.top();
+        const int height = std::min(wanted.height(), std::max(below, above));
+        const int top = below >= above ? main.bottom() + 1 + kGap : main.top() - kGap - height;
+        frame = QRect(main.left(), top, std::min(wanted.width(), area.width()), height);
+    }
+    frame = FitInside(frame, area, true);
+    resize(frame.marginsRemoved(margins).size());
+    // A top-level window's position is that of its frame.
+    move(frame.topLeft());
+}
+
+void CSideSummaryDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    ShowHeading();
+}
+
+void CSideSummaryDlg::ShowHeading() {
+    // A folder too long for the window is shortened by whole folders; its tooltip has it all.
+    const int width = contentsRect().marginsRemoved(layout()->contentsMargins()).width();
+    const QFontMetrics fm = m_pHeading->fontMetrics();
+    const QString heading = FromPath(texts::SummaryHeading(m_side));
+    const QString folder = FromPath(m_side.strFolder);
+    const qsizetype at = heading.lastIndexOf(folder);
+    if (folder.isEmpty() || at < 0) {
+        m_pHeading->setText(fm.elidedText(heading, Qt::ElideMiddle, width));
+        return;
+    }
+    const QString before = heading.left(at);
+    const QString after = heading.mid(at + folder.size());
+    const int room = width - fm.horizontalAdvance(before + after);
+    m_pHeading->setText(before + ElideFolder(folder, fm, room) + after);
 }
 
 void CSideSummaryDlg::ApplyColours(const SchemeColours& scheme) {
@@ -140,12 +214,16 @@ void CSideSummaryDlg::FitToText() {
     m_pFiles->setMinimumHeight(m_pFiles->header()->sizeHint().height() + rows * rowHeight +
                                2 * m_pFiles->frameWidth());
 
-    // A folder too long for the window is shortened in the middle; its tooltip has it all.
-    const QString heading = QString::fromStdString(texts::SummaryHeading(m_side));
-    m_pHeading->setText(m_pHeading->fontMetrics().elidedText(heading, Qt::ElideMiddle, shown));
     // As tall as the list's rows need, not the list's default height; taller when dragged.
     adjustSize();
-    resize(width(), minimumSizeHint().height());
+    const QSize wanted(width(), minimumSizeHint().height());
+    // Where the screen has no room for all that, the window may be smaller: the names are
+    // shortened in the middle and the list scrolls.
+    m_pFiles->setMinimumWidth(std::min(shown, 24 * fm.averageCharWidth()));
+    m_pFiles->setMinimumHeight(m_pFiles->header()->sizeHint().height() +
+                               std::min(rows, 3) * rowHeight + 2 * m_pFiles->frameWidth());
+    resize(wanted);
+    ShowHeading();
 }
 
 void CSideSummaryDlg::OnOpenFolder() {

@@ -42,12 +42,21 @@ public:
     void OnReview();
 
     const SideSummary& GetSide() const { return m_side; }
+    QLabel* GetHeading() const { return m_pHeading; }
     QTreeWidget* GetFileList() const { return m_pFiles; }
     QPushButton* GetOpenFolderButton() const { return m_pOpenFolder; }
     QPushButton* GetReviewButton() const { return m_pReview; }
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void FitToText();
+    // Beside the main window where the screen has room, else above or below it, made smaller
+    // to fit: never over the main window's controls.
+    void PlaceBesideOwner();
+    // The heading, its folder shortened to the window's width.
+    void ShowHeading();
 
     SideSummary m_side;
     UrlOpener m_opener;

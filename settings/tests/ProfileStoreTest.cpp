@@ -19,6 +19,13 @@ const std::string g_configHome = g_configDir.Path();
 
 }  // namespace
 
+namespace {
+std::string FileText(const std::string& path) {
+    const auto bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+}  // namespace
+
 TEST(QSettingsProfile, NumbersReadAsSigned32BitAndStringsComeBackByteForByte) {
     const std::string path = g_configHome + "/by-hand.ini";
     const std::string ini =
@@ -33,14 +40,61 @@ TEST(QSettingsProfile, NumbersReadAsSigned32BitAndStringsComeBackByteForByte) {
         EXPECT_EQ(profile.GetProfileInt("Version 1", "WaveInID", 0), -1);
         EXPECT_EQ(profile.GetProfileInt("Version 1", "Channels", 0), -1);
         EXPECT_EQ(profile.GetProfileInt("Version 1", "DC Block", 7), 7);  // not a number
-        EXPECT_EQ(profile.GetProfileString("Version 1", "Preset", ""), "Caf\xE9");
+        EXPECT_EQ(profile.GetProfileString("Version 1", "Preset", ""), "Caf\xC3\xA9");
         profile.WriteProfileString("Version 1", "Preset", every);
-        profile.WriteProfileString("Version 1", "OutfileName0", "/home/m\xC3\xBCller/A.wav");
+        profile.WriteProfileString("Version 1", "OutfileName0",
+                                   "/home/\xC4\x8C"
+                                   "ajovna/A.wav");
     }
     CQSettingsProfileStore profile(path);
     EXPECT_EQ(profile.GetProfileString("Version 1", "Preset", ""), every);
     EXPECT_EQ(profile.GetProfileString("Version 1", "OutfileName0", ""),
-              "/home/m\xC3\xBCller/A.wav");
+              "/home/\xC4\x8C"
+              "ajovna/A.wav");
+    // A name in UTF-8 is stored as it is: readable by hand.
+    EXPECT_NE(FileText(path).find("OutfileName0=/home/\xC4\x8C"
+                                  "ajovna/A.wav\n"),
+              std::string::npos);
+}
+
+// An earlier version kept each byte as a Latin-1 character (UTF-8 twice over in the file); its
+// names still read right, and the first string written turns every one into plain UTF-8. A
+// name edited by hand into a profile of either form is read as the text it is.
+TEST(QSettingsProfile, EarlierProfilesReadAndTurnIntoPlainUtf8) {
+    const std::string path = g_configHome + "/earlier.ini";
+    const std::string ini =
+        "[Version%201]\nOutfileName0=/m/\xC3\x84\xC2\x8C"
+        "ajovna/SideA.wav\n"
+        "OutfileName1=/m/\xC4\x8C"
+        "ajovna/SideB.wav\nPreset=Loud\n";
+    WriteBytes(path, std::vector<uint8_t>(ini.begin(), ini.end()));
+    {
+        CQSettingsProfileStore profile(path);
+        EXPECT_EQ(profile.GetProfileString("Version 1", "OutfileName0", ""),
+                  "/m/\xC4\x8C"
+                  "ajovna/SideA.wav");
+        EXPECT_EQ(profile.GetProfileString("Version 1", "OutfileName1", ""),
+                  "/m/\xC4\x8C"
+                  "ajovna/SideB.wav");
+        EXPECT_EQ(FileText(path), ini);  // reading changes nothing
+        profile.WriteProfileString("Version 1", "Preset", "Quiet");
+    }
+    const std::string written = FileText(path);
+    EXPECT_NE(written.find("Text=UTF-8"), std::string::npos) << written;
+    EXPECT_NE(written.find("OutfileName0=/m/\xC4\x8C"
+                           "ajovna/SideA.wav\n"),
+              std::string::npos);
+    EXPECT_NE(written.find("OutfileName1=/m/\xC4\x8C"
+                           "ajovna/SideB.wav\n"),
+              std::string::npos);
+    EXPECT_EQ(written.find("\xC3\x84"), std::string::npos) << written;
+
+    // Edited by hand in the present form: a Latin-1 letter is UTF-8 text as well.
+    std::string edited = written;
+    edited.replace(edited.find("Preset=Quiet"), 12, "Preset=Caf\xC3\xA9");
+    WriteBytes(path, std::vector<uint8_t>(edited.begin(), edited.end()));
+    CQSettingsProfileStore profile(path);
+    EXPECT_EQ(profile.GetProfileString("Version 1", "Preset", ""), "Caf\xC3\xA9");
 }
 
 // The splitter finds the presets without Qt; the recorder's folder must be the one Qt names.

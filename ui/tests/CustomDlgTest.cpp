@@ -156,6 +156,39 @@ private slots:
         }
         QCOMPARE(d.dlg.m_settings.nGapSize, -353);
 
+        // Every arrow key moves the label by one of its steps, a page key by ten, whatever the
+        // scale: Up makes the value larger.
+        const struct {
+            int bar, label, position;
+            const char *shown, *up, *pageUp, *down;
+        } keys[] = {
+            {D::IDC_GAPSIZE, D::IDC_GAPSIZE_LABEL, -1764, "1.00 secs", "1.01 secs", "1.11 secs",
+             "1.10 secs"},
+            {D::IDC_GAPLEVEL, D::IDC_GAPLEVEL_LABEL, -582, "-35.0 dB", "-34.5 dB", "-29.5 dB",
+             "-30.0 dB"},
+            // Near the bottom one position is more than a step: the next one.
+            {D::IDC_GAPLEVEL, D::IDC_GAPLEVEL_LABEL, -3, "-80.8 dB", "-78.3 dB", "-73.4 dB",
+             "-74.7 dB"},
+            {D::IDC_ENDSIZE, D::IDC_ENDSIZE_LABEL, -1764, "10 secs", "11 secs", "21 secs",
+             "20 secs"},
+        };
+        for (const auto& k : keys) {
+            QSlider* bar = d.Bar(k.bar);
+            bar->setValue(k.position);
+            QCOMPARE(d.Label(k.label), QString::fromLatin1(k.shown));
+            bar->setFocus();
+            QTest::keyClick(bar, Qt::Key_Up);
+            QCOMPARE(d.Label(k.label), QString::fromLatin1(k.up));
+            QTest::keyClick(bar, Qt::Key_PageUp);
+            QCOMPARE(d.Label(k.label), QString::fromLatin1(k.pageUp));
+            QTest::keyClick(bar, Qt::Key_Down);
+            QCOMPARE(d.Label(k.label), QString::fromLatin1(k.down));
+        }
+        // At the end of the scale the key stops there.
+        d.Bar(D::IDC_GAPSIZE)->setValue(-3870);
+        QTest::keyClick(d.Bar(D::IDC_GAPSIZE), Qt::Key_PageUp);
+        QCOMPARE(d.Label(D::IDC_GAPSIZE_LABEL), QStringLiteral("2.20 secs"));
+
         // While dragging, the label follows.
         d.Bar(D::IDC_GAPLEVEL)->setSliderDown(true);
         d.Bar(D::IDC_GAPLEVEL)->setSliderPosition(-582);

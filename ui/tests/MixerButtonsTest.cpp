@@ -31,6 +31,7 @@ struct Window {
           dlg(std::make_unique<CTestCaptureBackend>(), profile) {
         dlg.GetMixerButtons().SetMixerBackendFactory([this] { return MakeFakeMixerBackend(card); });
         dlg.GetMixerButtons().SetVolumeControl(&program);
+        program.pCatcher = &catcher;
     }
     CTestCaptureBackend& Capture() {
         return *static_cast<CTestCaptureBackend*>(dlg.GetControl().GetWaveIn().GetBackend());
@@ -95,6 +96,7 @@ private slots:
                                      "recording mixer.\nYour recording mixer is now "
                                      "being displayed for you to manually \nset up.")}));
         QCOMPARE(w.program.launches, (std::vector<Launch>{{MixerView::Recording, kDefaultDevice}}));
+        QCOMPARE(w.program.boxesBefore, std::vector<qsizetype>{2});
         QCOMPARE(w.card->nOpens, 0);
     }
 
@@ -112,6 +114,8 @@ private slots:
                     "recording mixer is now being opened for you.")});
             QCOMPARE(none.program.launches,
                      (std::vector<Launch>{{MixerView::Recording, kDefaultDevice}}));
+            // Started once the box was answered: its window does not cover the box.
+            QCOMPARE(none.program.boxesBefore, std::vector<qsizetype>{1});
             QVERIFY(!none.card->bOpen);
             QVERIFY(!none.dlg.GetControl().GetWaveIn().GetHandle());
         }

@@ -44,10 +44,14 @@ class LaunchLog : public IVolumeControl {
 public:
     bool Open(MixerView view, uint32_t deviceId, const std::string&) override {
         launches.push_back({view, deviceId});
+        if (pCatcher) boxesBefore.push_back(pCatcher->boxes.size());
         return bStarts;
     }
     std::vector<Launch> launches;
     bool bStarts = true;
+    // With a catcher: how many boxes had been answered at each launch.
+    const BoxCatcher* pCatcher = nullptr;
+    std::vector<qsizetype> boxesBefore;
 };
 
 // An executable at dir/name that writes its arguments, one a line, to dir/name.log (whole,

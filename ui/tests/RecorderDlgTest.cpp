@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -20,6 +21,7 @@
 #include "resources/Resources.h"
 #include "settings/ProfileStore.h"
 #include "settings/QSettingsProfileStore.h"
+#include "ui/DialogBuilder.h"
 #include "ui/RecorderDlg.h"
 #include "ui/ShutdownRequests.h"
 #include "ui/SideSummaryDlg.h"
@@ -194,6 +196,14 @@ private slots:
             // Combo boxes green on black, the readouts cyan on black, in either scheme.
             QCOMPARE(dlg.GetItem(IDC_PRESETS)->palette().color(QPalette::ButtonText),
                      QColor(50, 200, 50));
+            // Their lists too, opened.
+            auto* presets = static_cast<QComboBox*>(dlg.GetItem(IDC_PRESETS));
+            presets->showPopup();
+            QTRY_VERIFY(presets->view()->isVisible());
+            QCOMPARE(presets->view()->palette().color(QPalette::Base), QColor(0, 0, 0));
+            QCOMPARE(presets->view()->palette().color(QPalette::Text), QColor(50, 200, 50));
+            QCOMPARE(presets->view()->window()->palette().color(QPalette::Window), QColor(0, 0, 0));
+            presets->hidePopup();
             QWidget* line = dlg.GetItem(IDC_TOTALTIME);
             QCOMPARE(line->palette().color(QPalette::WindowText), QColor(0, 200, 255));
             QCOMPARE(line->palette().color(QPalette::Window), QColor(0, 0, 0));
@@ -261,6 +271,11 @@ private slots:
         OnNextModal(dlg.get(), [&](QWidget* m) { ChooseFile(m, Path("other/Y.wav")); });
         dlg->OnNew();
         QCOMPARE(dlg->Listed(), QStringLiteral("*Y.wav=other/Y.wav X.wav Y.wav Z.wav"));
+        // The folder tells them apart: the entries' tooltips and the box's.
+        auto* box = static_cast<QComboBox*>(dlg->GetItem(IDC_BASEFILE));
+        QCOMPARE(box->itemData(0, Qt::ToolTipRole).toString(), Path("other/Y.wav"));
+        QCOMPARE(box->itemData(2, Qt::ToolTipRole).toString(), Path("Y.wav"));
+        QVERIFY2(box->toolTip().endsWith("\n" + Path("other/Y.wav")), qPrintable(box->toolTip()));
         // A listed path chosen again replaces its entry and goes on top, selected; New then
         // offers the default name in that folder.
         QString offered;
@@ -294,16 +309,74 @@ private slots:
 
         // Picking an entry hands its path to the writer; exit keeps the selected entry first
         // and the first three others in list order.
-        auto* box = static_cast<QComboBox*>(dlg->GetItem(IDC_BASEFILE));
         box->setCurrentIndex(2);
         emit box->activated(2);
         QCOMPARE(dlg->WriterFile(), Path("X.wav"));
+        QVERIFY(box->toolTip().endsWith("\n" + Path("X.wav")));
         dlg->OnOK();
         QVERIFY(dlg->HasFinished());
         dlg.reset();
         const QStringList saved = {Path("X.wav"), Path("Z.wav"), Path("other/Y.wav"),
                                    Path("Y.wav")};
         for (int i = 0; i < 4; ++i) QCOMPARE(BaseFile(profile, i), saved[i]);
+    }
+
+    // A folder too long for the summary's heading loses whole folders in the middle, never
+    // the take's own; the tooltip has it all.
+    void theSummaryShortensItsFolderByWholeFolders() {
+        CMemoryProfileStore profile;
+        CTestDlg dlg(profile);
+        CSideSummaryDlg& summary = dlg.GetSideSummary();
+        const QString folder = "/home/" + QString(60, 'x') + "/" + QString(60, 'y') + "/take1";
+        SideSummary side;
+        side.strFolder = folder.toStdString();
+        side.files.push_back({1, (folder + "/A1.wav").toStdString(), "A1.wav", 0, kRate});
+        side.nRate = kRate;
+        summary.ShowSide(side, SchemeFor(false, 1 << 24, summary.palette()));
+        QCOMPARE(summary.GetHeading()->text(), QString("1 song file in /home/\u2026/take1:"));
+        QCOMPARE(summary.GetHeading()->toolTip(), folder);
+        summary.close();
+        dlg.OnOK();
+    }
+
+    // A base file in a folder that does not exist: New asks; No goes back to the choice, Yes
+    // makes the folder.
+    void newOffersToCreateAMissingFolder() {
+        CMemoryProfileStore profile;
+        CTestDlg dlg(profile);
+        const QString missing = Path("nope/deeper/SideA.wav");
+        QStringList seen;
+        // The typed path names the folder: the dialog cannot go to a folder that is not there.
+        const auto type = [](QWidget* m, const QString& path) {
+            auto* name = m->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(name);
+            name->setText(path);
+            static_cast<QDialog*>(m)->accept();
+        };
+        const auto answer = [&](QMessageBox::StandardButton button) {
+            return [&seen, button](QWidget* m) {
+                seen.append(m->windowTitle() + ": " + static_cast<QMessageBox*>(m)->text());
+                static_cast<QMessageBox*>(m)->button(button)->click();
+            };
+        };
+        OnNextModal(&dlg, [&](QWidget* m) {
+            OnNextModal(m, [&](QWidget* question) {
+                OnNextModal(question, [&](QWidget* again) {
+                    seen.append(again->metaObject()->className());
+                    OnNextModal(again, answer(QMessageBox::Yes));
+                    type(again, missing);
+                });
+                answer(QMessageBox::No)(question);
+            });
+            type(m, missing);
+        });
+        dlg.OnNew();
+        const QString asked =
+            "New: The folder " + Path("nope/deeper") + " does not exist.\n\nCreate it?";
+        QCOMPARE(seen, QStringList({asked, "QFileDialog", asked}));
+        QVERIFY(QFileInfo(Path("nope/deeper")).isDir());
+        QCOMPARE(dlg.Listed(), QStringLiteral("*SideA.wav=nope/deeper/SideA.wav"));
+        dlg.OnOK();
     }
 
     void wholeRecordingFromTheWindow() {
@@ -418,9 +491,11 @@ private slots:
 
     // Nothing but silence for End Gap (7 s): the one file stays, and the window says why the
     // recording ended.
+    // ... and a name too long for the window shows its end, the number.
     void aSilentSideEndsWithAWord() {
         CMemoryProfileStore profile;
-        Prepare(profile, "Quiet.wav", {-9.0});
+        const QString name = QStringLiteral("The Quiet Orchestra - Evening Concert Side A");
+        Prepare(profile, name + ".wav", {-9.0});
         CTestDlg dlg(profile);
         dlg.show();
         QString box;
@@ -441,7 +516,15 @@ private slots:
         QCOMPARE(box, QStringLiteral("Zelk Vellisto: Nothing above Gap Level was heard for 7 s, so "
                                      "the recording ended. Check the input and its level, or "
                                      "lengthen End Gap."));
-        QVERIFY(QFile::exists(Path("Quiet1.wav")));
+        QVERIFY(QFile::exists(Path(name + "1.wav")));
+        auto* base = static_cast<CElidingComboBox*>(dlg.GetItem(IDC_BASEFILE));
+        QVERIFY2(base->ShownText().startsWith("The") && base->ShownText().endsWith(" A.wav"),
+                 qPrintable(base->ShownText()));
+        QVERIFY(base->ShownText().size() < name.size());
+        auto* file = static_cast<QLabel*>(dlg.GetItem(IDC_CURFILE));
+        QVERIFY2(file->text().startsWith("Cur File: ") && file->text().endsWith("Side A1.wav"),
+                 qPrintable(file->text()));
+        QCOMPARE(file->toolTip(), "Cur File: " + name + "1.wav");
         dlg.OnOK();
     }
 
