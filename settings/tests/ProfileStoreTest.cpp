@@ -89,11 +89,14 @@ TEST(QSettingsProfile, EarlierProfilesReadAndTurnIntoPlainUtf8) {
               std::string::npos);
     EXPECT_EQ(written.find("\xC3\x84"), std::string::npos) << written;
 
-    // Edited by hand in the present form: a Latin-1 letter is UTF-8 text as well.
+    // Edited by hand in the present form: a Latin-1 letter is UTF-8 text as well. (Another
+    // file: Qt keeps what it read of a path and reads it again only when its time or size
+    // changed, which an edit of the same size within the same second does not.)
     std::string edited = written;
     edited.replace(edited.find("Preset=Quiet"), 12, "Preset=Caf\xC3\xA9");
-    WriteBytes(path, std::vector<uint8_t>(edited.begin(), edited.end()));
-    CQSettingsProfileStore profile(path);
+    const std::string editedPath = g_configHome + "/edited.ini";
+    WriteBytes(editedPath, std::vector<uint8_t>(edited.begin(), edited.end()));
+    CQSettingsProfileStore profile(editedPath);
     EXPECT_EQ(profile.GetProfileString("Version 1", "Preset", ""), "Caf\xC3\xA9");
 }
 
