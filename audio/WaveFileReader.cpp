@@ -197,7 +197,14 @@ bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, Wav
         }
         const uint64_t pad = w64 ? (8 - size % 8) % 8 : (size & 1);  // to the next chunk
         const uint64_t body = in.Pos();
-        if (stream && std::memcmp(chunk, "data", 4) != 0 && body + size > kStreamHeaderLimit) {
+        // A 64-bit size past the file's end would wrap the position round: only the data may
+        // claim more than there is (it is then read to the end).
+        if (!stream && size > fileSize - body && std::memcmp(chunk, "data", 4) != 0 &&
+            std::memcmp(chunk, "fmt ", 4) != 0) {
+            break;
+        }
+        if (stream && std::memcmp(chunk, "data", 4) != 0 &&
+            (body > kStreamHeaderLimit || size > kStreamHeaderLimit - body)) {
             return fail(WavProblem::Damaged,
                         " shows no data chunk in its first 16 MiB; not a WAV stream that can be "
                         "split");
@@ -212,7 +219,7 @@ bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, Wav
         } else if (std::memcmp(chunk, "fmt ", 4) == 0) {
             unsigned char fmt[40] = {};
             const size_t want = static_cast<size_t>(std::min<uint64_t>(size, sizeof fmt));
-            if (size < 16 || (!stream && body + want > fileSize) || !in.Read(fmt, want) ||
+            if (size < 16 || (!stream && size > fileSize - body) || !in.Read(fmt, want) ||
                 !in.Skip(size - want + pad)) {
                 return fail(WavProblem::Damaged, " is truncated or damaged (bad \"fmt \" chunk)");
             }
@@ -261,8 +268,8 @@ bool ParseWav(CHeaderSource& in, uint64_t fileSize, const std::string& path, Wav
                                           : (fileSize - body) / f.nBlockAlign * f.nBlockAlign;
                 return true;
             };
-            const bool follows = stream || body + size < fileSize;
-            if (placeholder || (!stream && body + size > fileSize) || (size == 0 && follows)) {
+            const bool follows = stream || size < fileSize - body;
+            if (placeholder || (!stream && size > fileSize - body) || (size == 0 && follows)) {
                 return toTheEnd();
             }
             info->nPartialBytes = static_cast<uint32_t>(size % f.nBlockAlign);

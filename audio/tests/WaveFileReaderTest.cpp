@@ -160,4 +160,11 @@ TEST(WaveFileReader, Rf64AndWave64FilesAndStreams) {
     WriteFile(dir / "bad.w64", bad);
     EXPECT_FALSE(ReadWavFileInfo((dir / "bad.w64").string(), &info, &error));
     EXPECT_THAT(error, HasSubstr("damaged"));
+    // A size near 2^64 must not wrap the reader round to the same chunk for ever.
+    std::memset(&bad[40 + 16], 0xFF, 8);
+    WriteFile(dir / "huge.w64", bad);
+    EXPECT_FALSE(ReadWavFileInfo((dir / "huge.w64").string(), &info, &error));
+    for (int k = 0; k < 8; ++k) bad[40 + 16 + k] = k == 7 ? 0 : char(0xF9);
+    WriteFile(dir / "wrap.w64", bad);
+    EXPECT_FALSE(ReadWavFileInfo((dir / "wrap.w64").string(), &info, &error));
 }
