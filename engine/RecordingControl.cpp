@@ -348,22 +348,10 @@ RecordingReport CRecordingControl::Finish() {
         report.strWriterCloseError = outcome.szLastCloseError;
     }
 
-    // Only a recording that ended by End Gap leaves a trailing file of nothing but silence; after
-    // Stop, a device failure or a short block the last file holds the last of the audio. The
-    // analyser says whether the last file, opened at a split, heard nothing above Gap Level: its
-    // length says nothing, as it runs on to the end of the block in which End Gap was reached. The
-    // first file of a recording that never split is the recording itself and stays.
-    if (!deviceFailed && !writerFailed && stopFlag == 0 && outcome.end == RecordingEnd::EndGap &&
-        !report.files.empty() && m_analyzer.TrailingRunOutPieces() > 0) {
-        SongFileRecord& last = report.files.back();
-        std::error_code ec;
-        if (!std::filesystem::remove(last.strPath, ec) && ec) {
-            report.strRemoveFailedPath = last.strPath;
-            report.strRemoveFailedReason = ec.message();
-        } else {
-            last.bRemoved = true;
-            report.nLastAudioSong = last.nNumber - 1;
-        }
+    // Only a recording that ended by End Gap leaves trailing files of nothing but silence; after
+    // Stop, a device failure or a short block the last file holds the last of the audio.
+    if (!deviceFailed && !writerFailed && stopFlag == 0 && outcome.end == RecordingEnd::EndGap) {
+        RemoveRunOut(report);
     }
 
     // A shorter take over an earlier one leaves the earlier one's later songs beside it: they are
@@ -387,6 +375,38 @@ RecordingReport CRecordingControl::Finish() {
 
     FreeBlockBuffer();
     return report;
+}
+
+std::size_t FirstRunOutFile(const std::vector<SongFileRecord>& files, int64_t runOutFrame) {
+    if (runOutFrame <= 0) return files.size();
+    int64_t start = 0;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (i > 0 && start >= runOutFrame) return i;
+        start += files[i].nFrames;
+    }
+    return files.size();
+}
+
+void CRecordingControl::RemoveRunOut(RecordingReport& report) const {
+    // The analyser says where the silence after the last song began: the files' lengths say
+    // nothing, as the last runs on to the end of the block in which the recording ended.
+    const std::size_t first = FirstRunOutFile(report.files, m_analyzer.TrailingRunOutFrame());
+    for (std::size_t i = first; i < report.files.size(); ++i) {
+        SongFileRecord& file = report.files[i];
+        if (file.bRemoved) continue;
+        std::error_code ec;
+        if (!std::filesystem::remove(file.strPath, ec) && ec) {
+            if (report.strRemoveFailedPath.empty()) {
+                report.strRemoveFailedPath = file.strPath;
+                report.strRemoveFailedReason = ec.message();
+            }
+        } else {
+            file.bRemoved = true;
+        }
+    }
+    if (first < report.files.size() && report.files[first].bRemoved) {
+        report.nLastAudioSong = report.files[first].nNumber - 1;
+    }
 }
 
 void CRecordingControl::GetMeterLevels(int channel, int* power, int* peak, int* clips) {

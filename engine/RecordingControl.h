@@ -120,6 +120,12 @@ public:
     // nothing but silence and says how the recording went. bValid is false when no recording was
     // running (the done message of a recording finished directly).
     RecordingReport Finish();
+    // Removes every song file that holds only the side's run-out (the files from the first split
+    // after which nothing rose above Gap Level), marking them in the report, which it keeps
+    // true. Finish does it after an End Gap ending; an owner whose source ends where the side
+    // does (a file read to its end) does it after Finish. The first file is the recording itself
+    // and stays. Until the next recording.
+    void RemoveRunOut(RecordingReport& report) const;
 
     // LED meter thread (and any other): channel 0 left, any other value right. Takes the meter
     // levels' lock only.

@@ -8,6 +8,7 @@
 // hold no heap memory; the rest are made on the thread that owns the recording control.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -174,6 +175,11 @@ struct SongFileRecord {
     int64_t nFrames = 0;
     bool bRemoved = false;  // the trailing file of nothing but silence, deleted
 };
+
+// The first of a recording's files (in order) that begins at or after frame runOutFrame (from the
+// recording's first frame), where the side's run-out began; files.size() when none does, or when
+// runOutFrame is negative. The first file never counts: it is the recording itself.
+std::size_t FirstRunOutFile(const std::vector<SongFileRecord>& files, int64_t runOutFrame);
 
 // How a finished recording turned out (CRecordingControl::Finish).
 struct RecordingReport {

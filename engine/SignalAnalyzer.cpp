@@ -100,6 +100,8 @@ void CSignalAnalyzer::PrepareRecording() {
     m_nLastLoudIndex = 0;
     m_nLastSplitIndex = 0;
     m_nRunOutSplits = 0;
+    m_nRunOutStartIndex = 0;
+    m_nSamplesCounted = 0;
     m_bHeardLoud = false;
     for (int ch = 0; ch < 2; ++ch) {
         m_fDCPrevInput[ch] = 0;
@@ -154,6 +156,8 @@ BlockVerdict CSignalAnalyzer::ProcessBlock(void* data, long byteCount) {
 
     m_nLastLoudIndex -= counted;
     m_nLastSplitIndex -= counted;
+    m_nRunOutStartIndex -= counted;
+    m_nSamplesCounted += counted;
     if (mono) {
         // Both bars of the meters show the one channel.
         m_fPeak[1] = m_fPeak[0];
@@ -190,6 +194,7 @@ BlockVerdict CSignalAnalyzer::AnalyseSamples(void* data, long n) {
     int64_t lastLoud = m_nLastLoudIndex;
     int64_t lastSplit = m_nLastSplitIndex;
     int runOutSplits = m_nRunOutSplits;
+    int64_t runOutStart = m_nRunOutStartIndex;
     bool gap = false;
     bool endGap = false;
     long offset = 0;
@@ -257,6 +262,7 @@ BlockVerdict CSignalAnalyzer::AnalyseSamples(void* data, long n) {
                     gap = true;
                     offset = frameOffset;
                     runOutSplits = lastLoud > lastSplit ? 1 : runOutSplits + 1;
+                    runOutStart = runOutSplits == 1 ? i : runOutStart;
                     lastSplit = i;
                 }
             }
@@ -385,5 +391,6 @@ BlockVerdict CSignalAnalyzer::AnalyseSamples(void* data, long n) {
     m_nLastLoudIndex = lastLoud;
     m_nLastSplitIndex = lastSplit;
     m_nRunOutSplits = runOutSplits;
+    m_nRunOutStartIndex = runOutStart;
     return {gap, offset, endGap};
 }

@@ -56,6 +56,11 @@ public:
     int TrailingRunOutPieces() const {
         return m_nLastLoudIndex <= m_nLastSplitIndex ? m_nRunOutSplits : 0;
     }
+    // The frame (from the first one since PrepareRecording) at which the first of those pieces
+    // begins, where its file's first byte went; -1 when there are none.
+    int64_t TrailingRunOutFrame() const {
+        return TrailingRunOutPieces() > 0 ? (m_nSamplesCounted + m_nRunOutStartIndex) / 2 : -1;
+    }
 
     // Whether anything since PrepareRecording rose above Gap Level. (A loud very first sample
     // alone does not count: it leaves the last loud index where the start put it.)
@@ -158,7 +163,9 @@ private:
     // past its range after about six hours at 48000 per second.
     int64_t m_nLastLoudIndex = 0;
     int64_t m_nLastSplitIndex = 0;
-    int m_nRunOutSplits = 0;  // splits reported since the last loud sample
+    int m_nRunOutSplits = 0;          // splits reported since the last loud sample
+    int64_t m_nRunOutStartIndex = 0;  // the first of them, relative like the two above
+    int64_t m_nSamplesCounted = 0;    // interleaved samples since PrepareRecording
     bool m_bHeardLoud = false;
     float m_fClipLimit = 32767.0f;
 

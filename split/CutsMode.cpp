@@ -188,12 +188,7 @@ int SplitAtCuts(CSplitRun& run) {
     }
     CTerminalWindow window(run.m_err, false);
     bool failed = false;
-    auto shown = [&](bool ok) {
-        if (ok) return true;
-        window.ShowError(files.Failure().szText);
-        failed = true;
-        return false;
-    };
+    auto shown = [&](bool ok) { return window.Told(ok, files, failed); };
 
     std::unique_ptr<char[]> buffer(new char[kCopyBytes]);
     uint64_t at = 0;  // bytes of the input read

@@ -143,7 +143,10 @@ int RecordSide(CSplitRun& run) {
     // finished up to the interruption. A file's is removed, and a second run splits it whole.
     const bool keepLast = interrupted && run.m_info.bStream && window.GetErrors().empty();
     if (failed && !keepLast) run.RemoveUnfinished(output, lastPath);
-    if (!failed) run.RemoveRunOut(output, view.GetSplitBytes(), analyser.TrailingRunOutPieces());
+    // The end of the input ends the side as End Gap does: what follows the last song goes.
+    RecordingReport report = window.GetReport();
+    if (!failed && end != RecordingEnd::EndGap) control.RemoveRunOut(report);
+    run.NoteRunOut(report, list);
 
     run.CollectSongs(output, CSongFileName(controlBase), view.GetSplitBytes());
 

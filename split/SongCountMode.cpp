@@ -206,12 +206,7 @@ int SplitBySongCount(CSplitRun& run) {
     CSignalAnalyzer cutter = run.m_params;
     run.SetFormat(cutter);
     bool failed = false;
-    auto shown = [&](bool ok) {
-        if (ok) return true;
-        window.ShowError(files.Failure().szText);
-        failed = true;
-        return false;
-    };
+    auto shown = [&](bool ok) { return window.Told(ok, files, failed); };
     std::unique_ptr<char[]> block(new char[kBlockBytes]);
     cutter.PrepareRecording();
     uint64_t at = 0;

@@ -536,27 +536,17 @@ bool CSplitRun::AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes) {
     return true;
 }
 
-// The files that begin at or after the first of the last `pieces` splits hold nothing above
-// Gap Level: run-out, no songs.
-void CSplitRun::RemoveRunOut(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
-                             int pieces) {
-    if (pieces <= 0 || static_cast<size_t>(pieces) > splitBytes.size()) return;
-    const uint64_t from = splitBytes[splitBytes.size() - static_cast<size_t>(pieces)];
-    const bool list = output.GetMode() == CSongOutput::Mode::List;
+// Tells which files the recording control removed as the side's run-out.
+void CSplitRun::NoteRunOut(const RecordingReport& report, bool list) {
     std::vector<std::string> removed;
-    uint64_t start = 0;
-    for (const CSongOutput::File& file : output.GetFiles()) {
-        std::error_code ec;
-        if (start >= from && file.bCreated && fs::remove(file.strPath, ec)) {
-            removed.emplace_back(FileNamePart(file.strPath));
-        }
-        start += file.nDataBytes;
+    for (const SongFileRecord& file : report.files) {
+        if (file.bRemoved) removed.emplace_back(FileNamePart(file.strPath));
     }
     if (removed.empty()) return;
     const bool one = removed.size() == 1;
     Note() << "vellisto-split: notice: " << (list ? "" : "removed ") << removed.front()
            << (one ? "" : " to " + removed.back())
-           << (list ? (one ? " would hold" : " would hold") : (one ? ": it held" : ": they held"))
+           << (list ? " would hold" : (one ? ": it held" : ": they held"))
            << " nothing above Gap Level after the last song (run-out, no song)\n";
 }
 

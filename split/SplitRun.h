@@ -18,6 +18,7 @@
 
 #include "audio/FlacFileWriter.h"
 #include "audio/WaveFileReader.h"
+#include "engine/RecordingOutcome.h"
 #include "engine/SignalAnalyzer.h"
 #include "engine/SongFileName.h"
 #include "split/SplitOptions.h"
@@ -79,8 +80,7 @@ public:
     // The tags of the song file at path, numbered by the song-file rule or listed in names.
     FlacTags TagsFor(const std::string& path, const std::vector<std::string>& names) const;
     bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
-    void RemoveRunOut(const CSongOutput& output, const std::vector<uint64_t>& splitBytes,
-                      int pieces);
+    void NoteRunOut(const RecordingReport& report, bool list);
     void RemoveUnfinished(const CSongOutput& output, const std::string& path);
     void CollectSongs(const CSongOutput& output, const CSongFileName& written,
                       const std::vector<uint64_t>& splitBytes);

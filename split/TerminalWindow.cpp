@@ -4,6 +4,7 @@
 #include <chrono>
 #include <ostream>
 
+#include "audio/SongFiles.h"
 #include "engine/RecordingControl.h"
 #include "engine/RecordingTexts.h"
 
@@ -36,6 +37,13 @@ void CTerminalWindow::ShowError(const std::string& text) {
     m_errors.push_back(text);
     m_err << "vellisto-split: " << OneLine(text) << "\n";
     m_err.flush();
+}
+
+bool CTerminalWindow::Told(bool ok, const CSongFiles& files, bool& failed) {
+    if (ok) return true;
+    ShowError(files.Failure().szText);
+    failed = true;
+    return false;
 }
 
 void CTerminalWindow::PostRecordingProgress(const RecordingProgress& progress) {

@@ -18,6 +18,7 @@
 #include "engine/RecordingSink.h"
 
 class CRecordingControl;
+class CSongFiles;
 
 class CTerminalWindow : public IRecordingSink, public IRecordingListener {
 public:
@@ -41,6 +42,9 @@ public:
 
     // Says an error on a line of its own; a text said already is not said again.
     void ShowError(const std::string& text);
+    // The answer of a step of the song files (open, write, finish): a failure is said, as the
+    // recorder says it, and sets failed. Returns ok.
+    bool Told(bool ok, const CSongFiles& files, bool& failed);
 
     // Redraws the progress bar (done: 0 to 1); does nothing unless the bar is shown.
     void DrawProgress(double done);
