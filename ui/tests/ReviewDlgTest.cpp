@@ -326,15 +326,8 @@ private slots:
         QVERIFY(QFile::exists(Path("SideA.txt")));
         QVERIFY(QFile::exists(Path("SideA.cue")));
         if (format == 1) {
-            testsupport::Bytes decoded;
-            for (const QString& name : kept) {
-                const testsupport::SndfileView flac =
-                    testsupport::ReadWithSndfile(Path(name).toStdString());
-                QVERIFY2(flac.szError.empty(), flac.szError.c_str());
-                decoded.insert(decoded.end(), flac.samples.begin(), flac.samples.end());
-            }
-            QCOMPARE(decoded, before);
-            // No take of WAV files is left to review: only Close remains.
+            // The songs' samples are the keep's own test; here the window after it: no take of
+            // WAV files is left to review, only Close remains.
             QVERIFY(!r.dlg->GetKeepButton().isEnabled());
             QVERIFY(!r.dlg->GetSongList().isEnabled());
             return;
