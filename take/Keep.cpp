@@ -23,6 +23,7 @@
 #include "take/CutsFile.h"
 #include "take/FileSteps.h"
 #include "take/KeepJournal.h"
+#include "take/SongNames.h"
 
 namespace {
 
@@ -372,6 +373,13 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         return refuse(KeepRefusal::ReplaceFailed, failed, {}, errno);
     }
     outcome.files = finals;
+    for (size_t s = 0; s < songs; ++s) {
+        // The name was made from the pattern, which the keep does not see: a name holding the
+        // cut title took the title from it.
+        const std::string& title = plan.titles[s];
+        if (TitleShortened(title) && plan.fileNames[s].find(SafeTitle(title)) != std::string::npos)
+            outcome.shortened.push_back({static_cast<int>(s), title, plan.fileNames[s]});
+    }
     return outcome;
 }
 
@@ -419,4 +427,19 @@ std::string DescribeKeepOutcome(const KeepOutcome& o) {
                    reason + "; opening the take again finishes it";
     }
     return {};
+}
+
+std::string DescribeShortenedNames(const KeepOutcome& o) {
+    if (o.shortened.empty()) return {};
+    const bool one = o.shortened.size() == 1;
+    std::string songs, names;
+    for (const ShortenedName& name : o.shortened) {
+        const std::string separator = songs.empty() ? "" : ", ";
+        songs += separator + std::to_string(name.nSong + 1);
+        names += separator + "\"" + name.strFileName + "\"";
+    }
+    return std::string(one ? "The title of song " : "The titles of songs ") + songs +
+           (one ? " is" : " are") + " too long for a file name; the file name" +
+           (one ? " holds" : "s hold") + " only " + (one ? "its" : "their") +
+           " beginning: " + names + ".";
 }

@@ -61,12 +61,22 @@ enum class KeepRefusal {
     ReplaceFailed,   // the replacement stopped (nErrno); the journal finishes it at the next open
 };
 
+// A song kept under a file name that holds only the beginning of its title, which is too long
+// for a file name (SafeTitle).
+struct ShortenedName {
+    int nSong = 0;  // 0-based
+    std::string strTitle;
+    std::string strFileName;
+    bool operator==(const ShortenedName&) const = default;
+};
+
 struct KeepOutcome {
     KeepRefusal refusal = KeepRefusal::None;
     std::string strPath;  // the file concerned
     std::string strDetail;
     int nErrno = 0;
-    std::vector<std::string> files;  // the new take's files, in order, when kept
+    std::vector<std::string> files;        // the new take's files, in order, when kept
+    std::vector<ShortenedName> shortened;  // when kept, in song order
     bool Ok() const { return refusal == KeepRefusal::None; }
 };
 
@@ -74,3 +84,5 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
 
 // Why a keep was refused or failed, in a sentence for the user.
 std::string DescribeKeepOutcome(const KeepOutcome& outcome);
+// Which kept songs' file names were shortened, in a sentence for the user; "" for none.
+std::string DescribeShortenedNames(const KeepOutcome& outcome);

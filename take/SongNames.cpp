@@ -63,9 +63,8 @@ bool Field(const std::string& field, int song, const std::string& title,
     return true;
 }
 
-}  // namespace
-
-std::string SafeTitle(const std::string& title) {
+// SafeTitle before it is cut to length.
+std::string CleanTitle(const std::string& title) {
     std::string out;
     for (char c : title) {
         const bool space = IsControl(static_cast<unsigned char>(c)) || c == '/' || c == ' ';
@@ -77,7 +76,14 @@ std::string SafeTitle(const std::string& title) {
     }
     const size_t first = out.find_first_not_of(" .");
     if (first == std::string::npos) return {};
-    out = out.substr(first, out.find_last_not_of(" .") - first + 1);
+    return out.substr(first, out.find_last_not_of(" .") - first + 1);
+}
+}  // namespace
+
+bool TitleShortened(const std::string& title) { return CleanTitle(title).size() > kLongestTitle; }
+
+std::string SafeTitle(const std::string& title) {
+    std::string out = CleanTitle(title);
     if (out.size() > kLongestTitle) {
         size_t cut = kLongestTitle;
         // Back to the start of a UTF-8 character.

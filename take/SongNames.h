@@ -54,6 +54,8 @@ struct SongTags {
 // one, no leading or trailing spaces or dots (a hidden file, a name ending in dots), at most
 // 200 bytes (cut between characters).
 std::string SafeTitle(const std::string& title);
+// Whether SafeTitle cuts the title short, and a name made with it holds only its beginning.
+bool TitleShortened(const std::string& title);
 // The number song (0-based) goes by.
 std::string SongNumber(int song, const SongNumbering& numbering);
 

@@ -21,6 +21,9 @@ namespace {
 
 struct Program : IVolumeControl {
     bool Open(MixerView, uint32_t, const std::string&) override { return bStarts; }
+    VolumeControlKind Kind() const override {
+        return bStarts ? VolumeControlKind::Graphical : VolumeControlKind::None;
+    }
     bool bStarts = true;
 };
 

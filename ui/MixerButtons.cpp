@@ -11,35 +11,40 @@
 #include "settings/QSettingsProfileStore.h"
 
 namespace {
-const char* const kProblemOpening = "Problem opening WAVEIN device.";
-const char* const kCouldNotAutoConfigure =
-    "Vellisto could not automatically configure your recording mixer.\nYour recording mixer is "
-    "now being displayed for you to manually \nset up.";
-const char* const kNoProgram =
-    "No volume-control program could be started.\nInstall pavucontrol, or alsa-utils (alsamixer) "
-    "together with a terminal emulator such as xterm.";
 const char* const kErrorTitle = "Error";
+
+// The programs on PATH, empty where missing.
+struct Programs {
+    QString pavucontrol = QStandardPaths::findExecutable(QStringLiteral("pavucontrol"));
+    QString terminal = QStandardPaths::findExecutable(QStringLiteral("x-terminal-emulator"));
+    QString alsamixer = QStandardPaths::findExecutable(QStringLiteral("alsamixer"));
+};
 }  // namespace
 
 bool CVolumeControlProgram::Open(MixerView view, uint32_t /*deviceId*/, const std::string& card) {
     const bool recording = view != MixerView::Playback;
+    const Programs found;
     // pavucontrol shows every card; its tabs count from 1: 2 recording (the input of each
     // program), 3 output devices, 4 input devices.
-    const QString pavucontrol = QStandardPaths::findExecutable(QStringLiteral("pavucontrol"));
     const char* tab = view == MixerView::Streams ? "--tab=2" : recording ? "--tab=4" : "--tab=3";
-    if (!pavucontrol.isEmpty() &&
-        QProcess::startDetached(pavucontrol, {QString::fromLatin1(tab)})) {
+    if (!found.pavucontrol.isEmpty() &&
+        QProcess::startDetached(found.pavucontrol, {QString::fromLatin1(tab)})) {
         return true;
     }
     // alsamixer is pointed at the card; the system default (-1) is the `default` device.
-    const QString terminal = QStandardPaths::findExecutable(QStringLiteral("x-terminal-emulator"));
-    const QString alsamixer = QStandardPaths::findExecutable(QStringLiteral("alsamixer"));
-    if (terminal.isEmpty() || alsamixer.isEmpty()) return false;
+    if (found.terminal.isEmpty() || found.alsamixer.isEmpty()) return false;
     return QProcess::startDetached(
-        terminal,
-        {QStringLiteral("-e"), alsamixer, QStringLiteral("-D"),
+        found.terminal,
+        {QStringLiteral("-e"), found.alsamixer, QStringLiteral("-D"),
          card.empty() ? QStringLiteral("default") : QString::fromStdString(card),
          QStringLiteral("-V"), recording ? QStringLiteral("capture") : QStringLiteral("playback")});
+}
+
+VolumeControlKind CVolumeControlProgram::Kind() const {
+    const Programs found;
+    if (!found.pavucontrol.isEmpty()) return VolumeControlKind::Graphical;
+    if (!found.terminal.isEmpty() && !found.alsamixer.isEmpty()) return VolumeControlKind::Terminal;
+    return VolumeControlKind::None;
 }
 
 CMixerButtons::CMixerButtons(QWidget* window, CRecordingControl& control)
@@ -87,7 +92,7 @@ void CMixerButtons::OpenMixerProgram(MixerView view) {
     const CaptureCheck check = OpenCapture();
     if (check.bFailed) {
         CloseCapture(check);
-        ShowMessage(kProblemOpening);
+        ShowMessage(mixer_texts::kProblemOpening);
         return;
     }
     Open(view, check.nDeviceID, check.strCard);
@@ -102,10 +107,12 @@ void CMixerButtons::OnAutoConfig() {
     const CaptureCheck check = OpenCapture();
     if (check.bFailed) {
         CloseCapture(check);
-        ShowMessage(kCouldNotAutoConfigure);
-        // The message promises the mixer. Record Mixer's own check of the device would only
-        // fail again and show none, so the program is opened directly.
-        Open(MixerView::Recording, check.nDeviceID, check.strCard);
+        const VolumeControlKind kind = m_pProgram->Kind();
+        ShowMessage(mixer_texts::CaptureFailedText(kind));
+        // The message promises the mixer (or says what to install). Record Mixer's own check of
+        // the device would only fail again and show none, so the program is opened directly.
+        if (kind != VolumeControlKind::None)
+            Open(MixerView::Recording, check.nDeviceID, check.strCard);
         return;
     }
     std::optional<PendingProgram> program;
@@ -131,9 +138,11 @@ bool CMixerButtons::Open(MixerView view, uint32_t deviceId, const std::string& c
         return true;
     }
     if (m_pProgram->Open(view, deviceId, card)) return true;
-    ShowMessage(kNoProgram);
+    ShowMessage(mixer_texts::kNoProgram);
     return false;
 }
+
+VolumeControlKind CMixerButtons::Kind() const { return m_pProgram->Kind(); }
 
 void CMixerButtons::ShowMessage(const std::string& text) {
     // The application's standard box: titled with the application name, an exclamation icon.

@@ -28,6 +28,7 @@ class CRecordingControl;
 class CVolumeControlProgram : public IVolumeControl {
 public:
     bool Open(MixerView view, uint32_t deviceId, const std::string& card) override;
+    VolumeControlKind Kind() const override;
 };
 
 class CMixerButtons : private IVolumeControl, private IMixerMessages {
@@ -66,6 +67,7 @@ private:
 
     // IVolumeControl: the program, or a notice naming the packages that provide one.
     bool Open(MixerView view, uint32_t deviceId, const std::string& card) override;
+    VolumeControlKind Kind() const override;
     // IMixerMessages: the application's standard message box.
     void ShowMessage(const std::string& text) override;
     void ShowBox(const std::string& text, const char* title, bool warningIcon);

@@ -762,8 +762,12 @@ QString CReviewDlg::KeepOutcomeText(const KeepOutcome& outcome) {
     if (outcome.files.empty()) return QStringLiteral("Kept.");
     const QString first = QFileInfo(Q(outcome.files.front())).fileName();
     const QString last = QFileInfo(Q(outcome.files.back())).fileName();
-    if (outcome.files.size() == 1) return QStringLiteral("Kept as %1.").arg(first);
-    return QStringLiteral("Kept %1 songs: %2 to %3.").arg(outcome.files.size()).arg(first, last);
+    const QString kept =
+        outcome.files.size() == 1
+            ? QStringLiteral("Kept as %1.").arg(first)
+            : QStringLiteral("Kept %1 songs: %2 to %3.").arg(outcome.files.size()).arg(first, last);
+    const std::string shortened = DescribeShortenedNames(outcome);
+    return shortened.empty() ? kept : kept + QLatin1Char(' ') + Q(shortened);
 }
 
 void CReviewDlg::Keep() {

@@ -17,20 +17,57 @@ const char* const kDetailsFailed = "Could not get mixer control details.";
 const char* const kSetDetailsFailed = "Could not set mixer details";
 const char* const kNoValueList = "No controls exist in mixer.";
 const char* const kManualSetUp =
-    "Could not Set Volume level on record mixer.\nYou must do it manually.\n\nThe recording "
-    "mixer is now being opened for you.";
+    "Could not Set Volume level on record mixer.\nYou must do it manually.\n\n";
 const char* const kNoInputToChoose =
     "Vellisto cannot set the recording level on this device: it offers one master capture "
     "control and no input to choose, as a sound server (PulseAudio or PipeWire) does. There the "
-    "input is chosen for each program.\n\nThe volume control is now being opened on its "
-    "Recording tab: choose the input for Vellisto there while it records, and set the level on "
-    "the Input Devices tab.";
+    "input is chosen for each program.\n\n";
 const char* const kMonoWarning =
     "No Line-In recording channel was found. \nThe microphone was chosen for you.\n\nYou may "
     "continue recording using this device.\nHowever, your audio will be in mono.";
 const char* const kSetUpDone =
     "Your recording mixer has been automatically set up using the %s input device.";
+}  // namespace
 
+namespace mixer_texts {
+const char kProblemOpening[] = "Problem opening WAVEIN device.";
+const char kNoProgram[] =
+    "No volume-control program could be started.\nInstall pavucontrol, or alsa-utils (alsamixer) "
+    "together with a terminal emulator such as xterm.";
+
+std::string CaptureFailedText(VolumeControlKind kind) {
+    return "Vellisto could not automatically configure your recording mixer.\n\n" +
+           ProgramOpensText(kind, MixerView::Recording);
+}
+
+std::string ProgramOpensText(VolumeControlKind kind, MixerView view) {
+    // The program is started after the box: a window that opened first could cover it.
+    const std::string when = "When you close this box, ";
+    const bool streams = view == MixerView::Streams;
+    switch (kind) {
+        case VolumeControlKind::Graphical:
+            return when + (streams ? "the volume control opens on its Recording tab: choose the "
+                                     "input for Vellisto there while it records, and set the "
+                                     "level on the Input Devices tab."
+                                   : "the volume control opens on its Input Devices tab for you "
+                                     "to set the recording level.");
+        case VolumeControlKind::Terminal:
+            // alsamixer shows the card's controls; a sound server's choice of input for each
+            // program is not among them.
+            return when + "the terminal mixer alsamixer opens in a terminal window, on the " +
+                   (streams ? "device's capture control, where the level is set. The input of "
+                              "each program is chosen in a sound server's volume control such "
+                              "as pavucontrol, which is not installed."
+                            : "card's capture controls, for you to choose the input and set its "
+                              "level.");
+        case VolumeControlKind::None:
+            break;
+    }
+    return kNoProgram;
+}
+}  // namespace mixer_texts
+
+namespace {
 // A selector claiming more items than any card has is a broken driver: its lists are not
 // made, as if they could not be allocated.
 constexpr uint32_t kMaxSelectorItems = 1024;
@@ -188,6 +225,13 @@ bool CRecMixer::HasNoSources() {
            destination.nConnections == 0;
 }
 
+void CRecMixer::LeaveToUser(const char* reason, MixerView view) {
+    const VolumeControlKind kind = m_volumeControl.Kind();
+    m_error.Fail("%s%s", reason, mixer_texts::ProgramOpensText(kind, view).c_str());
+    // Without a program the text says what to install; there is nothing to start.
+    if (kind != VolumeControlKind::None) m_volumeControl.Open(view, m_nDeviceID, m_strCard);
+}
+
 void CRecMixer::AutoConfigure() {
     const char* chosen = nullptr;
     m_error.Clear();
@@ -221,12 +265,10 @@ void CRecMixer::AutoConfigure() {
             return;
         }
         if (HasNoSources()) {
-            m_error.Fail("%s", kNoInputToChoose);
-            m_volumeControl.Open(MixerView::Streams, m_nDeviceID, m_strCard);
-            return;
+            LeaveToUser(kNoInputToChoose, MixerView::Streams);
+        } else {
+            LeaveToUser(kManualSetUp, MixerView::Recording);
         }
-        m_error.Fail("%s", kManualSetUp);
-        m_volumeControl.Open(MixerView::Recording, m_nDeviceID, m_strCard);
         return;
     }
     DeselectAll({MIXERLINE_COMPONENTTYPE_SRC_UNDEFINED, MIXERLINE_COMPONENTTYPE_SRC_DIGITAL,

@@ -10,6 +10,10 @@
 // program records from, which a sound server (PulseAudio, PipeWire) sets per program.
 enum class MixerView { Recording, Playback, Streams };
 
+// The kind of program Open starts, which decides what the user is told to expect: a graphical
+// volume control (pavucontrol), a terminal mixer (alsamixer in a terminal window), or none.
+enum class VolumeControlKind { Graphical, Terminal, None };
+
 class IVolumeControl {
 public:
     virtual ~IVolumeControl() = default;
@@ -19,4 +23,6 @@ public:
     // ICaptureBackend::GetMixerDeviceName; empty when unknown). False when no program could be
     // started.
     virtual bool Open(MixerView view, uint32_t deviceId, const std::string& card) = 0;
+    // The program Open would start now.
+    virtual VolumeControlKind Kind() const = 0;
 };

@@ -21,8 +21,8 @@ constexpr uint32_t kMixer = MIXERCONTROL_CONTROLTYPE_MIXER;
 constexpr uint32_t kMux = MIXERCONTROL_CONTROLTYPE_MUX;
 
 const std::string kManual =
-    "Could not Set Volume level on record mixer.\nYou must do it manually.\n\nThe recording "
-    "mixer is now being opened for you.";
+    "Could not Set Volume level on record mixer.\nYou must do it manually.\n\nWhen you close this "
+    "box, the volume control opens on its Input Devices tab for you to set the recording level.";
 const std::string kMono =
     "No Line-In recording channel was found. \nThe microphone was chosen for you.\n\nYou may "
     "continue recording using this device.\nHowever, your audio will be in mono.";
@@ -43,9 +43,11 @@ struct Host : IVolumeControl, IMixerMessages {
         launches.push_back({view, deviceId, card});
         return true;
     }
+    VolumeControlKind Kind() const override { return kind; }
     void ShowMessage(const std::string& text) override { messages.push_back(text); }
     std::vector<Launch> launches;
     std::vector<std::string> messages;
+    VolumeControlKind kind = VolumeControlKind::Graphical;
 };
 
 // The capture device's backend names its card.
@@ -202,16 +204,44 @@ TEST(RecMixer, AFailedStepNeverEndsAsAConfiguredSource) {
     }
 }
 
-// A recording destination with no source lines (a sound server's device, as ALSA's "pulse"
-// shows it): the reason, and the volume control on the view where a program's input is chosen.
-TEST(RecMixer, NoSourcesToChooseSaysWhyAndOpensTheProgramsInputs) {
-    Rig rig(FakeMixerCard::Recording(kMixer, {}));
-    rig.mixer.AutoConfigure();
-    EXPECT_NE(rig.mixer.GetErrorFlag(), 0);
-    EXPECT_NE(rig.Text().find("offers one master capture control and no input to choose"),
-              std::string::npos);
-    EXPECT_EQ(rig.host.launches, std::vector<Launch>({{MixerView::Streams, 0xFFFFFFFFu, "hw:3"}}));
-    EXPECT_TRUE(rig.host.messages.empty());
+// Left to the user, the text names the program that opens and where: a card with no source of
+// the three on its recording view; a recording destination with no source lines (a sound
+// server's device, as ALSA's "pulse" shows it) where a program's input is chosen. With no
+// program the text says what to install, and nothing is started.
+TEST(RecMixer, LeftToTheUserTheTextNamesWhatOpens) {
+    using K = VolumeControlKind;
+    const struct {
+        K kind;
+        bool bServer;
+        const char* szSays;
+        const char* szNotSays;
+    } cases[] = {
+        {K::Graphical, false, "the volume control opens on its Input Devices tab", "alsamixer"},
+        {K::Terminal, false, "alsamixer opens in a terminal window, on the card's capture", "tab"},
+        {K::Graphical, true, "the volume control opens on its Recording tab", "alsamixer"},
+        {K::Terminal, true, "alsamixer opens in a terminal window, on the device's capture",
+         "Recording tab"},
+        {K::None, false, "Install pavucontrol", "When you close"},
+        {K::None, true, "Install pavucontrol", "When you close"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.szSays);
+        Rig rig(FakeMixerCard::Recording(
+            kMixer, c.bServer ? std::vector<FakeMixerSource>{} : std::vector{Src(kCD, "CD")}));
+        rig.host.kind = c.kind;
+        rig.mixer.AutoConfigure();
+        EXPECT_NE(rig.mixer.GetErrorFlag(), 0);
+        EXPECT_NE(rig.Text().find(c.bServer ? "offers one master capture control"
+                                            : "You must do it manually."),
+                  std::string::npos);
+        EXPECT_NE(rig.Text().find(c.szSays), std::string::npos) << rig.Text();
+        EXPECT_EQ(rig.Text().find(c.szNotSays), std::string::npos) << rig.Text();
+        const MixerView view = c.bServer ? MixerView::Streams : MixerView::Recording;
+        EXPECT_EQ(rig.host.launches, c.kind == K::None
+                                         ? std::vector<Launch>{}
+                                         : std::vector<Launch>({{view, 0xFFFFFFFFu, "hw:3"}}));
+        EXPECT_TRUE(rig.host.messages.empty());
+    }
 }
 
 TEST(RecMixer, VolumeGoesToTheRecordingDestinationWhateverItsIndex) {

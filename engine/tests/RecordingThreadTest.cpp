@@ -2,12 +2,10 @@
 // files must hold the input byte for byte, cut where the gap rule says.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <condition_variable>
-#include <csignal>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -533,42 +531,6 @@ static void ExpectTheDiskFilled(const Recording& r) {
     EXPECT_FALSE(r.ctl->GetWriter().IsOpen());
 }
 
-// The disk fills in the middle of a song, after its first buffers were written: the recording
-// ends with the writer's reason, and the song file holds the audio that reached the disk as a
-// finished file.
-TEST(Recording, ADiskFillingMidSongEndsTheRecordingWithAFinishedFile) {
-    Recording r({{20 * kFrames16, true}});
-    r.UseTest({}, Delivery::Manual);
-    ASSERT_TRUE(r.Start());
-    // The file size limit stands in for the full disk: writes past it fail with EFBIG.
-    struct rlimit old {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    r.pTest->Produce(kBlock);
-    bool limited = false;
-    r.win.onProgress = [&](size_t index) {
-        if (index == 2) {
-            struct rlimit small = old;
-            small.rlim_cur = 5 * kBlock;
-            limited = setrlimit(RLIMIT_FSIZE, &small) == 0;
-        }
-        r.pTest->Produce(kBlock);
-    };
-    const bool done = r.win.PumpUntilDone();
-    setrlimit(RLIMIT_FSIZE, &old);
-    std::signal(SIGXFSZ, oldHandler);
-    ASSERT_TRUE(done);
-    ASSERT_TRUE(limited);
-    ExpectTheDiskFilled(r);
-    // The file is a finished WAV file holding a prefix of the input, more than the first
-    // buffers and less than the limit.
-    const WavFile wav = ReadWav(r.dir / "SideA1.wav");
-    EXPECT_EQ(wav.szProblem, "");
-    EXPECT_GE(wav.nDataBytes, uint64_t(3 * kBlock));
-    EXPECT_LE(wav.nDataBytes, uint64_t(5 * kBlock));
-    EXPECT_TRUE(r.JoinedIsPrefix());
-}
-
 // A disk that fills at a given size, written at once on the caller's thread: a failed write is
 // known when the writer's call returns, so the block it ended is exact.
 class CFillingDisk : public IFileOutput {
@@ -593,7 +555,8 @@ private:
 };
 
 // The disk fills while a song is written: the recording ends at the block whose write failed,
-// not minutes later at the next split or at the end of the side.
+// not minutes later at the next split or at the end of the side, and the song file is left
+// finished.
 TEST(Recording, AFailedWriteEndsTheRecordingAtItsBlock) {
     Recording r({{20 * kFrames16, true}});
     r.UseTest({}, Delivery::Automatic);
@@ -605,6 +568,10 @@ TEST(Recording, AFailedWriteEndsTheRecordingAtItsBlock) {
     ASSERT_EQ(r.win.report.failures.size(), 1u);
     EXPECT_THAT(std::string(r.win.report.failures[0].szText), HasSubstr("No space left on device"));
     EXPECT_LE(r.win.report.nTotalBytes, 4 * kBlock);
+    // The song file is finished, holding the blocks that reached the disk.
+    const WavFile wav = ReadWav(r.dir / "SideA1.wav");
+    EXPECT_EQ(wav.szProblem, "");
+    EXPECT_EQ(wav.nDataBytes, uint64_t(3 * kBlock));
     EXPECT_TRUE(r.JoinedIsPrefix());
 }
 

@@ -118,13 +118,7 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
     EXPECT_LE(cut1, size_t(27 * kRate / 2));
     EXPECT_GE(cut2, size_t(26 * kRate));
     EXPECT_LE(cut2, size_t(55 * kRate / 2));
-
-    // More songs than gaps: the stretches found are listed, and the side is cut at them.
-    run = Split(Exact({dir / "Side.wav", "--songs", "7", "-o", dir / "Many.wav"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
-    EXPECT_EQ(SongFiles(dir, "Many", ".wav").size(), 5u);
-    EXPECT_THAT(run.strErr, HasSubstr("has 4 gaps for 7 songs"));
-    EXPECT_THAT(run.strErr, HasSubstr("at 00:11.5, 2.50 s"));
+    // More songs than gaps: the next test.
 }
 
 TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
@@ -149,7 +143,8 @@ TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
     EXPECT_NEAR(cut1, 12 * s, s / 100 + 1);
     EXPECT_NEAR(cut2, 107 * s / 4, s / 100 + 1);
 
-    // The run-out is never a gap: two gaps for four songs.
+    // More songs than gaps: the stretches found are listed and cut at; the run-out is never a
+    // gap.
     run = Split(Exact({dir / "Quiet.wav", "--songs", "4", "-o", dir / "Four.wav"}));
     ASSERT_EQ(run.nCode, 0) << run.strErr;
     EXPECT_THAT(run.strErr, HasSubstr("has 2 gaps for 4 songs"));

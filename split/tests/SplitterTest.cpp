@@ -91,17 +91,8 @@ TEST(SplitTest, HowTheRecordingEnds) {
     EXPECT_EQ(ReadSongData(dir / "D2.wav", kStereo16).size(),
               (3 * kRate / 2 + kRate / 10 - kCutInSilence) * 4u);
 
-    // End Gap of silence ends it: the short trailing file goes, and the rest of the input is
-    // said to be left unsplit. (At 44,100 per second the blocks are short enough that the
-    // trailing file, which counts the whole block of its split, stays shorter than End Gap.)
-    const Format cd{16, 44100, 2};
-    WriteWav(dir / "B.wav", cd,
-             MakeSamples(cd, {{11 * 44100, true}, {8 * 44100, false}, {5 * 44100, true}}));
-    run = Split({dir / "B.wav", "--dc-block", "off", "--smart-gap", "off", "--min-song", "10"});
-    ASSERT_EQ(run.nCode, 1) << run.strErr;
-    EXPECT_EQ(SongFiles(dir, "B", ".wav").size(), 1u);
-    EXPECT_THAT(run.strErr, HasSubstr("after it was not split, 00:05.0 of it above Gap Level"));
-    EXPECT_THAT(run.strOut, HasSubstr("1 song file, "));
+    // Music after End Gap is said and fails the run: the streams' test, with the same words
+    // for a file.
 
     // All silence: the first file stays, holding End Gap of silence.
     WriteSide(dir / "C.wav", {{9 * kRate, false}});
@@ -111,6 +102,7 @@ TEST(SplitTest, HowTheRecordingEnds) {
                 HasSubstr("why one song: End Gap ended the side at 00:07.4; 00:01.6 after "
                           "it was not split, nothing of it above Gap Level"));
     EXPECT_GE(ReadSongData(dir / "C1.wav", kStereo16).size(), 7u * kRate * 4);
+    EXPECT_THAT(run.strOut, HasSubstr("1 song file, "));
 }
 
 TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
@@ -140,10 +132,7 @@ TEST(SplitTest, BadInputsFailWithOneLineAndLeaveNothingBehind) {
         {{good, "-o", dir / "text.wav/sub/x.wav"}, 1, "text.wav/sub: Not a directory"},
         {{good, "-o", dir / "text.wav/x.wav"}, 1, "text.wav: it is not a folder"},
         {{good, "--gap-size", "5.1"}, 2, "Gap size is not between 0.01 and 5 seconds.\n"},
-        {{good, "--gap-level", "-5"}, 2, "Gap level is not between -6 and -144 dB.\n"},
         {{good, "--gap-level=nan"}, 2, "Gap level is not between -6 and -144 dB.\n"},
-        {{good, "--min-song", "201"}, 2, "Minimum song size is not between 1 and 200 seconds.\n"},
-        {{good, "--end-gap", "30.5"}, 2, "End gap is not between 1 and 30 seconds.\n"},
         {{good, "--dc-block", "maybe"}, 2, "expected on or off"},
         {{good, "--preset", ""}, 2, "a preset name is needed"},
         {{dir / "fast.wav"}, 1, "has 400000 samples per second; the recorder cannot record"},
@@ -286,8 +275,6 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
 
     // In any letter case, as the recorder's preset box picks one.
     run = Split({"In.wav", "--preset", "CAF\xc3\xa9 \xe2\x82\xac", "-o", "K.wav"});
-    EXPECT_EQ(run.nCode, 0) << run.strErr;
-    run = Split({"In.wav", "--preset", "album/tape", "-o", "L.wav"});
     EXPECT_EQ(run.nCode, 0) << run.strErr;
     run = Split({"In.wav", "--preset", "album tape"});
     EXPECT_EQ(run.nCode, 2);

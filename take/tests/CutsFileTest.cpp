@@ -149,7 +149,6 @@ TEST(CutsFile, RefusesWithTheLineAndTheReason) {
         {"TRACK 01 AUDIO\nINDEX 01 00:10:00\nTRACK 02 AUDIO\nINDEX 01 00:09:74\n", 4,
          "no later than the one on line 1"},
         {"TRACK 01 AUDIO\nINDEX 01 00:60:00\n", 2, "mm:ss:ff"},
-        {"TRACK 01 AUDIO\nINDEX 01 00:00:75\n", 2, "mm:ss:ff"},
         {"TRACK 01 AUDIO\nINDEX 01 00:00:00\nINDEX 01 00:01:00\n", 3, "a second INDEX 01"},
         {"FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"b.wav\" WAVE\n", 1,
          "length of \"a.wav\" is unknown"},

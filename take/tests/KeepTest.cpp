@@ -253,6 +253,30 @@ TEST(KeepTest, ASideThatWasNeverSplitStaysBesideItsSongs) {
     EXPECT_TRUE(Concatenated(In(dir, {"Tape 1.WAV", "Tape 2.WAV"})) == side);
 }
 
+// A title too long for a file name: the keep names the song whose name holds only its
+// beginning, and only when the name was made from the title.
+TEST(KeepTest, TellsWhichFileNamesHoldOnlyTheBeginningOfTheirTitle) {
+    CTempDir dir;
+    WriteTake((dir / "Side.wav").string(), {16, 8000, 2}, {500, 500});
+    const std::string title(300, 't');
+    TakeOpening o = OpenTake((dir / "Side.wav").string());
+    for (const char* pattern : {"{n:02} {title}.wav", "Side{n}.wav"}) {
+        SCOPED_TRACE(pattern);
+        ASSERT_TRUE(o.Ok()) << DescribeTakeRefusal(o);
+        KeepPlan plan = Plan({500}, pattern);
+        plan.titles[1] = title;
+        plan.fileNames = BuildSongNames(pattern, plan.titles, {}).names;
+        const KeepOutcome kept = KeepTake(o.take, plan);
+        ASSERT_TRUE(kept.Ok()) << DescribeKeepOutcome(kept);
+        const bool titled = std::string(pattern).find("{title}") != std::string::npos;
+        std::vector<ShortenedName> shortened;
+        if (titled) shortened.push_back({1, title, plan.fileNames[1]});
+        EXPECT_EQ(kept.shortened, shortened);
+        EXPECT_LE(fs::path(kept.files[1]).filename().string().size(), 255u);
+        o = OpenTakeFiles(kept.files, (dir / "Side.wav").string());
+    }
+}
+
 TEST(KeepTest, WritesTheLabelFileAndCueSheetOfTheKeptCutsAndReplacesItsOwn) {
     CTempDir dir;
     WriteTake((dir / "Side.wav").string(), {16, 11025, 2}, {20000, 20000});

@@ -86,6 +86,7 @@ private slots:
         w.Capture().FailAt(TestOp::Open);
         w.Click(IDC_RECMIXER);
         QVERIFY(w.program.launches.empty());
+        w.program.kind = VolumeControlKind::Terminal;
         w.Click(IDC_AUTOCONFIG);
         // Auto-Config promises the mixer, and opens it without a second device check.
         QCOMPARE(w.catcher.boxes,
@@ -93,25 +94,33 @@ private slots:
                      BoxCatcher::Box(kApp, QMessageBox::Warning, "Problem opening WAVEIN device."),
                      BoxCatcher::Box(kApp, QMessageBox::Warning,
                                      "Vellisto could not automatically configure your "
-                                     "recording mixer.\nYour recording mixer is now "
-                                     "being displayed for you to manually \nset up.")}));
+                                     "recording mixer.\n\nWhen you close this box, the terminal "
+                                     "mixer alsamixer opens in a terminal window, on the card's "
+                                     "capture controls, for you to choose the input and set its "
+                                     "level.")}));
         QCOMPARE(w.program.launches, (std::vector<Launch>{{MixerView::Recording, kDefaultDevice}}));
         QCOMPARE(w.program.boxesBefore, std::vector<qsizetype>{2});
         QCOMPARE(w.card->nOpens, 0);
     }
 
     void autoConfigFailuresShowTheMixersTextTitledError() {
-        {
+        for (VolumeControlKind kind : {VolumeControlKind::Terminal, VolumeControlKind::None}) {
             Window none(
                 FakeMixerCard::Recording(MIXERCONTROL_CONTROLTYPE_MIXER,
                                          {Src(MIXERLINE_COMPONENTTYPE_SRC_COMPACTDISC, "CD")}));
+            none.program.kind = kind;
             none.Click(IDC_AUTOCONFIG);
-            QCOMPARE(
-                none.catcher.boxes,
-                QStringList{BoxCatcher::Box(
-                    "Error", QMessageBox::NoIcon,
-                    "Could not Set Volume level on record mixer.\nYou must do it manually.\n\nThe "
-                    "recording mixer is now being opened for you.")});
+            // One box, naming the program that opens or what to install.
+            QCOMPARE(none.catcher.boxes.size(), 1);
+            QVERIFY(none.catcher.boxes[0].startsWith(BoxCatcher::Box(
+                "Error", QMessageBox::NoIcon,
+                "Could not Set Volume level on record mixer.\nYou must do it manually.")));
+            if (kind == VolumeControlKind::None) {
+                QVERIFY(none.catcher.boxes[0].contains("Install pavucontrol"));
+                QVERIFY(none.program.launches.empty());
+                continue;
+            }
+            QVERIFY(none.catcher.boxes[0].contains("alsamixer opens in a terminal window"));
             QCOMPARE(none.program.launches,
                      (std::vector<Launch>{{MixerView::Recording, kDefaultDevice}}));
             // Started once the box was answered: its window does not cover the box.
@@ -146,15 +155,19 @@ private slots:
         QTemporaryDir bin;
         qputenv("PATH", bin.path().toLocal8Bit());
         CVolumeControlProgram program;
+        QCOMPARE(program.Kind(), VolumeControlKind::None);
         QVERIFY(!program.Open(MixerView::Recording, kDefaultDevice, ""));
 
         WriteStubProgram(bin.path(), "x-terminal-emulator");
+        QCOMPARE(program.Kind(), VolumeControlKind::None);
         WriteStubProgram(bin.path(), "alsamixer");
+        QCOMPARE(program.Kind(), VolumeControlKind::Terminal);
         QVERIFY(program.Open(MixerView::Playback, 1, "hw:1"));
         QCOMPARE(StubArguments(bin.path(), "x-terminal-emulator"),
                  (QStringList{"-e", bin.path() + "/alsamixer", "-D", "hw:1", "-V", "playback"}));
 
         WriteStubProgram(bin.path(), "pavucontrol");
+        QCOMPARE(program.Kind(), VolumeControlKind::Graphical);
         QVERIFY(program.Open(MixerView::Recording, kDefaultDevice, "default"));
         QCOMPARE(StubArguments(bin.path(), "pavucontrol"), QStringList{"--tab=4"});
         QVERIFY(QFile::remove(bin.path() + "/pavucontrol.log"));

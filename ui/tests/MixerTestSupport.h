@@ -47,8 +47,10 @@ public:
         if (pCatcher) boxesBefore.push_back(pCatcher->boxes.size());
         return bStarts;
     }
+    VolumeControlKind Kind() const override { return kind; }
     std::vector<Launch> launches;
     bool bStarts = true;
+    VolumeControlKind kind = VolumeControlKind::Graphical;
     // With a catcher: how many boxes had been answered at each launch.
     const BoxCatcher* pCatcher = nullptr;
     std::vector<qsizetype> boxesBefore;

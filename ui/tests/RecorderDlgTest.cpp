@@ -671,38 +671,6 @@ private slots:
         dlg.OnOK();
     }
 
-    // The next song file cannot be created (a folder has its name): the recording ends with the
-    // writer's reason, and Cur File names the last file that holds audio, not the one that
-    // was never made.
-    void aFailedNextFileLeavesTheLastFileWithAudioShown() {
-        CMemoryProfileStore profile;
-        Prepare(profile, "Next.wav", {35.0, -2.0, 10.0});
-        QVERIFY(QDir(g_workDir).mkdir(QStringLiteral("Next2.wav")));
-        CTestDlg dlg(profile);
-        dlg.show();
-        QStringList boxes;
-        OnNextModal(&dlg, [&](QWidget* modal) {
-            auto* question = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(question);
-            boxes.append(question->windowTitle());
-            OnNextModal(&dlg, [&](QWidget* next) {
-                auto* error = qobject_cast<QMessageBox*>(next);
-                QVERIFY(error);
-                boxes.append(error->windowTitle() + ": " + error->text());
-                error->accept();
-            });
-            question->button(QMessageBox::Yes)->click();
-        });
-        dlg.Click(IDC_RECORD);
-        QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
-        QTRY_COMPARE(boxes.size(), 2);
-        QCOMPARE(boxes[0], QStringLiteral("File Exists"));
-        QVERIFY(boxes[1].startsWith("ERROR: Cannot create output file " + Path("Next2.wav")));
-        QCOMPARE(dlg.texts[IDC_CURFILE].last(), QStringLiteral("Cur File: Next1.wav"));
-        QVERIFY(FinishedDataBytes(Path("Next1.wav")) >= 35LL * kBytesPerSecond);
-        dlg.OnOK();
-    }
-
     // The end of a recording handled within Stop's pause: its boxes (here, the earlier take's
     // song left beside it) and the summary come with the normal cursor.
     void theEndWithinStopsPauseShowsTheNormalCursor() {
