@@ -5,16 +5,47 @@
 #   2. every test again under AddressSanitizer + UBSan (leaks inside system libraries that Qt
 #      loads are suppressed by scripts/lsan.supp);
 #   3. the recording, capture and meter-callback tests under ThreadSanitizer;
-#   4. the presets reader and the WAV header reader under libFuzzer for a bounded time.
-# Fails when any step fails.
+#   4. the presets reader, the WAV header reader and the cut-list reader under libFuzzer for a
+#      bounded time, side by side.
+# Each step's tests run while the next step builds: tests mostly wait for devices, processes
+# and threads, which leaves the cores to the compiler. Their output is shown whole, in order,
+# when they end. Fails when any step fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=${VELLISTO_JOBS:-2}
 
-"$root/scripts/install-deps.sh"
+"$root/scripts/install-deps.sh" test
 
 step() { printf '\n=== %s ===\n' "$*"; }
+
+# Background steps, each in a process group of its own (set -m) so that a failure elsewhere
+# stops all of it, its output kept until it is waited for.
+set -m
+logs=$(mktemp -d)
+declare -A pids=()
+stop_all() {
+    for pid in "${pids[@]}"; do kill -- -"$pid" 2>/dev/null || true; done
+    rm -rf "$logs"
+}
+trap stop_all EXIT
+in_background() {
+    local name=$1
+    shift
+    "$@" >"$logs/$name" 2>&1 &
+    pids[$name]=$!
+}
+finish() {
+    local name=$1 status=0
+    wait "${pids[$name]}" || status=$?
+    unset "pids[$name]"
+    step "$name"
+    cat "$logs/$name"
+    if [ "$status" -ne 0 ]; then
+        echo "FAILED: $name (exit status $status)"
+        exit "$status"
+    fi
+}
 
 step "layout (clang-format)"
 # The tracked sources; a copy without git history checks every source outside the build folders.
@@ -25,31 +56,44 @@ else
 fi | (cd "$root" && xargs -0 clang-format --dry-run -Werror)
 
 step "build"
-# Tests and benchmarks on, also in a build folder scripts/run.sh configured without them.
+# Tests and benchmarks named explicitly: scripts/run.sh configures a new build folder without them.
+# Line tables only (-g1), as in the sanitizer builds below: a stack still names files and lines.
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLISTO_BUILD_TESTS=ON \
-      -DVELLISTO_BUILD_BENCH=ON >/dev/null
+      -DVELLISTO_BUILD_BENCH=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
+      "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" >/dev/null
 cmake --build "$root/build" -j"$jobs"
-step "tests"
-ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
+in_background "tests" ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
+
+# The sanitizer builds keep line tables only (-g1): enough for every report's stack to name
+# files and lines, at a fraction of the compile and link time of full debug information. Their
+# test programs share precompiled GoogleTest and Qt headers.
+sanitizer_build=(-DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 -DVELLISTO_PCH=ON)
 
 step "build (address, undefined)"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVELLISTO_SANITIZE=address,undefined \
-      -DVELLISTO_BUILD_BENCH=OFF >/dev/null
+      -DVELLISTO_BUILD_BENCH=OFF "${sanitizer_build[@]}" >/dev/null
 cmake --build "$root/build-asan" -j"$jobs"
-step "tests (address, undefined)"
-LSAN_OPTIONS=suppressions="$root/scripts/lsan.supp" \
+finish "tests"
+in_background "tests (address, undefined)" env LSAN_OPTIONS=suppressions="$root/scripts/lsan.supp" \
     ctest --test-dir "$root/build-asan" --output-on-failure -j"$jobs"
 
 step "build (thread)"
+# Only the programs the ThreadSanitizer run has: those labelled "threads".
 cmake -S "$root" -B "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DVELLISTO_SANITIZE=thread \
-      -DVELLISTO_BUILD_UI=OFF -DVELLISTO_BUILD_BENCH=OFF >/dev/null
-cmake --build "$root/build-tsan" -j"$jobs"
-step "tests (thread)"
-ctest --test-dir "$root/build-tsan" --output-on-failure -j"$jobs" -L threads
+      -DVELLISTO_BUILD_UI=OFF -DVELLISTO_BUILD_BENCH=OFF "${sanitizer_build[@]}" >/dev/null
+cmake --build "$root/build-tsan" -j"$jobs" --target vellisto_thread_tests
+finish "tests (address, undefined)"
+in_background "tests (thread)" ctest --test-dir "$root/build-tsan" --output-on-failure -j"$jobs" -L threads
 
 if [ -f "$root/fuzz/run.sh" ]; then
+    step "build (fuzz)"
+    "$root/fuzz/run.sh" "$root/build-fuzz" 0
+    finish "tests (thread)"
+    # The fuzzers take both cores for their minute: nothing else runs beside them.
     step "fuzz"
     "$root/fuzz/run.sh" "$root/build-fuzz"
+else
+    finish "tests (thread)"
 fi
 
 step "all tests passed"
