@@ -139,6 +139,13 @@ int RecordSide(CSplitRun& run) {
                  " (" + std::to_string(taken) + " of " + std::to_string(inputBytes) + " bytes)");
         failed = true;
     }
+    // A stream that ends before its first frame holds no audio, as a file of the same bytes does:
+    // its empty song file goes.
+    if (!failed && run.m_info.bStream && taken == 0) {
+        std::error_code ec;
+        if (output.Created(lastPath)) fs::remove(lastPath, ec);
+        return run.Fail(run.m_strName + " holds no audio");
+    }
     // A stream cannot be read again: the song being written when it was interrupted is kept,
     // finished up to the interruption. A file's is removed, and a second run splits it whole.
     const bool keepLast = interrupted && run.m_info.bStream && window.GetErrors().empty();

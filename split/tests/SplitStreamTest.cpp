@@ -93,6 +93,11 @@ TEST(SplitStreams, AHeaderWithoutDataIsGivenUpNotReadForEver) {
         EXPECT_EQ(Shell(producer + " | \"$S\" - -o Z.wav", dir), 1);
         EXPECT_THAT(ReadText(dir / "err.txt"), HasSubstr(said));
     }
+    // A header that promises audio and ends: no song file, as from a file of the same bytes.
+    WriteFile(dir / "H.wav", MakeWav(kStereo16, Bytes(4000, 1)));
+    EXPECT_EQ(Shell("head -c 44 H.wav | \"$S\" - -o E.wav", dir), 1);
+    EXPECT_THAT(ReadText(dir / "err.txt"), HasSubstr("standard input holds no audio"));
+    EXPECT_FALSE(fs::exists(dir / "E1.wav"));
 }
 
 TEST(SplitStreams, SizesAnInterruptedWriterLeavesAreReadToTheEnd) {
