@@ -50,11 +50,6 @@ Bytes Stream(size_t bytes, int bits) {
     return all;
 }
 Bytes Prefix(const Bytes& bytes, size_t n) { return Bytes(bytes.begin(), bytes.begin() + long(n)); }
-uint32_t Le(const Bytes& b, size_t at, int n) {
-    uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i) v = v << 8 | uint8_t(b.at(at + size_t(i)));
-    return v;
-}
 
 // Creates the file and writes the header of a stereo recording.
 void Begin(CWaveFileWriter& writer, const std::string& path, short bits, uint32_t rate,
@@ -159,52 +154,6 @@ TEST(WaveFileWriter, CreateTruncatesAndAbandonsAnOpenFileWithoutPadding) {
     EXPECT_TRUE(abandoned.Data() == stream);
     // The existing second file was truncated.
     EXPECT_EQ(fs::file_size(second), 0u);
-}
-
-TEST(WaveFileWriter, UnacceptableBitsStillWriteAPcmHeader) {
-    CTempDir dir;
-    const std::string path = (dir / "bits.wav").string();
-    CWaveFileWriter writer;
-    Begin(writer, path, 12, 22050, kBlock);
-    EXPECT_EQ(writer.GetErrorFlag(), 1);
-    EXPECT_STREQ(writer.GetErrorText(), "Not an acceptable number of bits per sample.\n");
-    writer.Close();
-    EXPECT_EQ(writer.GetErrorFlag(), 0);
-    const WavFile wav = ReadWav(path);
-    EXPECT_EQ(wav.szProblem, "");
-    EXPECT_EQ(wav.nTag, WAVE_FORMAT_PCM);
-    EXPECT_EQ(wav.nBits, 12);
-    EXPECT_EQ(Le(wav.bytes, 28, 4), 44100u);  // (12 / 8) * 2 * 22,050 bytes per second
-    EXPECT_EQ(Le(wav.bytes, 32, 2), 3u);      // block (2 * 12) / 8
-}
-
-TEST(WaveFileWriter, LaterRecordWithExtraBytesIsWrittenWhole) {
-    CTempDir dir;
-    CWaveFileWriter writer;
-    WriteSong(writer, (dir / "first.wav").string(), 16, {}, {});
-
-    // The stored copy was sized for the first record; this one carries two extra bytes.
-    struct {
-        WAVEFORMATEX format;
-        uint8_t extra[2];
-    } __attribute__((packed)) record{MakeWaveFormat(16, 8000, 1), {0xAB, 0xCD}};
-    record.format.wFormatTag = 2;
-    record.format.cbSize = 2;
-    MMCKINFO riff{}, fmt{}, data{};
-    riff.fccType = RiffFourCC('W', 'A', 'V', 'E');
-    fmt.ckid = RiffFourCC('f', 'm', 't', ' ');
-    data.ckid = RiffFourCC('d', 'a', 't', 'a');
-    const std::string path = (dir / "second.wav").string();
-    writer.SetFileName(path.c_str());
-    writer.Create();
-    writer.WriteHeader(&riff, &fmt, &data, &record.format, kBlock);
-    writer.Close();
-    ASSERT_EQ(writer.GetErrorFlag(), 0) << writer.GetErrorText();
-    const WavFile wav = ReadWav(path);
-    EXPECT_EQ(wav.szProblem, "");
-    EXPECT_EQ(wav.nDataOffset, 48u);
-    EXPECT_EQ(Le(wav.bytes, 16, 4), 20u);          // the fmt chunk's size
-    EXPECT_EQ(Le(wav.bytes, 36, 4), 0xCDAB0002u);  // cbSize and the extra bytes
 }
 
 // The RIFF size must stay within 32 bits. A lowered limit reaches the same arithmetic as the

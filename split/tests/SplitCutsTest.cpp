@@ -34,9 +34,8 @@ TEST(SplitCuts, LabelFileCutsAtItsFramesAndNamesTheSongsAfterItsTitles) {
     std::ofstream(dir / "labels.txt") << "1.00005\t1.00005\tFirst\n"
                                          "4.5\t6.25\tSecond \"Song\"\n"
                                          "7.000000\t11.5\tThird\n";
-    const SplitRun run = Split({"--cuts", dir / "labels.txt", "--labels", dir / "out.txt", "-o",
-                                dir / "songs/", dir / "Side.wav"});
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    const SplitRun run = SplitOk({"--cuts", dir / "labels.txt", "--labels", dir / "out.txt", "-o",
+                                  dir / "songs/", dir / "Side.wav"});
     const long first = 11026, second = 49613, secondEnd = 68906, third = 77175, end = 126788;
     EXPECT_EQ(ReadSongData(dir / "songs/01 First.wav", kStereo16), Frames(side, first, second));
     EXPECT_EQ(ReadSongData(dir / "songs/02 Second \"Song\".wav", kStereo16),
@@ -66,9 +65,8 @@ TEST(SplitCuts, CueSheetCutsAtIndexOneAndTagsFlacSongs) {
                                        "  TRACK 02 AUDIO\n    INDEX 00 00:02:00\n"
                                        "    INDEX 01 00:03:74\n"
                                        "  TRACK 03 AUDIO\n    INDEX 01 00:07:01\n";
-    const SplitRun run = Split(
+    SplitOk(
         {"--cuts", dir / "side.cue", "--artist", "Caf\xE9", "--format", "FLAC", dir / "Side.wav"});
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
     const long second = 3 * kRate + 74 * 147, third = 7 * kRate + 147;
     EXPECT_EQ(Decoded(dir / "Side1.flac", dir), Frames(side, 0, second));
     EXPECT_EQ(Decoded(dir / "Side2.flac", dir), Frames(side, second, third));
@@ -89,10 +87,9 @@ TEST(SplitCuts, FlacSongsOfADetectedSplitHoldTheWavSongsSamplesAndTheTrackListsT
         args.insert(args.end(), detection.begin(), detection.end());
         return args;
     };
-    ASSERT_EQ(Split(with({"-o", dir / "wav/Side.wav", dir / "Side.wav"})).nCode, 0);
+    SplitOk(with({"-o", dir / "wav/Side.wav", dir / "Side.wav"}));
     const SplitRun flac =
-        Split(with({"-o", dir / "flac/Side.flac", "--format", "flac", dir / "Side.wav"}));
-    ASSERT_EQ(flac.nCode, 0) << flac.strErr;
+        SplitOk(with({"-o", dir / "flac/Side.flac", "--format", "flac", dir / "Side.wav"}));
     for (const char* song : {"Side1", "Side2"}) {
         EXPECT_EQ(Decoded(dir / "flac" / (song + std::string(".flac")), dir),
                   ReadSongData(dir / "wav" / (song + std::string(".wav")), kStereo16))
@@ -100,12 +97,10 @@ TEST(SplitCuts, FlacSongsOfADetectedSplitHoldTheWavSongsSamplesAndTheTrackListsT
     }
 
     // A track list names the songs and says how many there are, as --songs does.
-    ASSERT_EQ(Split(with({"-o", dir / "counted/Side.wav", "--songs", "2", dir / "Side.wav"})).nCode,
-              0);
+    SplitOk(with({"-o", dir / "counted/Side.wav", "--songs", "2", dir / "Side.wav"}));
     std::ofstream(dir / "tracks.txt") << "A1. Morning (3:45)\n\nB1 - Evening 4:01\n";
-    const SplitRun named = Split(with({"-o", dir / "named/", "--format", "flac", "--names",
-                                       dir / "tracks.txt", "--artist", "Me", dir / "Side.wav"}));
-    ASSERT_EQ(named.nCode, 0) << named.strErr;
+    const SplitRun named = SplitOk(with({"-o", dir / "named/", "--format", "flac", "--names",
+                                         dir / "tracks.txt", "--artist", "Me", dir / "Side.wav"}));
     EXPECT_EQ(Decoded(dir / "named/02 Evening.flac", dir),
               ReadSongData(dir / "counted/Side2.wav", kStereo16));
     EXPECT_EQ(
@@ -148,8 +143,7 @@ TEST(SplitCuts, RefusesBeforeWritingAndNeverOverwrites) {
         EXPECT_FALSE(fs::exists(dir / "01 One.wav"));
     }
     EXPECT_EQ(ReadText(dir / "02 Two.wav"), "the user's");
-    const SplitRun forced = Split({"--cuts", labels, "--force", side});
-    ASSERT_EQ(forced.nCode, 0) << forced.strErr;
+    SplitOk({"--cuts", labels, "--force", side});
     EXPECT_EQ(ReadWav(dir / "02 Two.wav").nDataBytes, 7u * kRate * 4);
 }
 

@@ -58,9 +58,7 @@ TEST(SplitFiles, LabelsAndCueNeverWriteOverAnInputOrARecording) {
     EXPECT_EQ(ReadText(dir / "Side1.wav"), ReadText(dir / "SideB.wav"));
     fs::remove(dir / "Side1.wav");
     // --force lets an old label file go, never a recording.
-    const SplitRun forced =
-        Split(Exact({"--list", "--labels", dir / "old.txt", dir / "SideB.wav", "--force"}));
-    ASSERT_EQ(forced.nCode, 0) << forced.strErr;
+    SplitOk(Exact({"--list", "--labels", dir / "old.txt", dir / "SideB.wav", "--force"}));
     EXPECT_THAT(ReadText(dir / "old.txt"), StartsWith("0.000000\t"));
 }
 
@@ -157,11 +155,9 @@ TEST(SplitFiles, TheOutputFolderIsMadeAndEachErrorNamesItsInput) {
     WriteSide(dir / "A.wav", kTwoSongs);
     WriteSide(dir / "B.wav", kTwoSongs);
     std::ofstream(dir / "file") << "not a folder";
-    SplitRun run = Split(Exact({dir / "A.wav", "-o", dir / "new/deep/Tape.wav"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    SplitRun run = SplitOk(Exact({dir / "A.wav", "-o", dir / "new/deep/Tape.wav"}));
     EXPECT_EQ(SongFiles(dir, "new/deep/Tape", ".wav").size(), 2u);
-    run = Split(Exact({dir / "A.wav", dir / "B.wav", "-o", dir / "two/"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    run = SplitOk(Exact({dir / "A.wav", dir / "B.wav", "-o", dir / "two/"}));
     EXPECT_EQ(SongFiles(dir, "two/B", ".wav").size(), 2u);
 
     run = Split(Exact({dir / "A.wav", dir / "B.wav", "-o", dir / "file/sub/", "-f"}));

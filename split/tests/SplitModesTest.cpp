@@ -39,14 +39,12 @@ TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
     auto data = MakeSamples(kStereo16, plan);
     PutSample(data, 8 * kRate, 0, 32767);  // one clipped sample in song 2
     WriteWav(dir / "Side.wav", kStereo16, data);
-    const SplitRun list = Split(Exact(
+    const SplitRun list = SplitOk(Exact(
         {dir / "Side.wav", "--list", "--labels", dir / "Side.txt", "--cue", dir / "Side.cue"}));
-    ASSERT_EQ(list.nCode, 0) << list.strErr;
     EXPECT_TRUE(SongFiles(dir, "Side", ".wav").empty()) << "a dry run wrote song files";
 
     // The split itself starts its songs at frames 0, 66149 and 154472 of 226135.
-    const SplitRun split = Split(Exact({dir / "Side.wav"}));
-    ASSERT_EQ(split.nCode, 0) << split.strErr;
+    const SplitRun split = SplitOk(Exact({dir / "Side.wav"}));
     const auto songs = SongData(dir, "Side", kStereo16);
     ASSERT_EQ(songs.size(), 3u);
     EXPECT_EQ(songs[0].size() / 4, 66149u);
@@ -103,12 +101,11 @@ TEST(SplitModes, SongCountCutsAtTheLongestGapsNotAtQuietPassages) {
         {5 * kRate, true},  {3 * kRate / 2, false}, {5 * kRate, true}, {5 * kRate / 2, false},
         {10 * kRate, true}, {4 * kRate, false}};
     const auto data = WriteSide(dir / "Side.wav", plan);
-    ASSERT_EQ(Split(Exact({dir / "Side.wav", "-o", dir / "Live.wav"})).nCode, 0);
+    SplitOk(Exact({dir / "Side.wav", "-o", dir / "Live.wav"}));
     // The live rule cuts at all four, and once in the run-out, which is no song.
     EXPECT_EQ(SongFiles(dir, "Live", ".wav").size(), 5u);
 
-    SplitRun run = Split(Exact({dir / "Side.wav", "--songs", "3"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    SplitOk(Exact({dir / "Side.wav", "--songs", "3"}));
     const auto songs = SongData(dir, "Side", kStereo16);
     ASSERT_EQ(songs.size(), 3u);
     EXPECT_EQ(Join(songs), data);
@@ -133,8 +130,7 @@ TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
         {65 * s / 2, 6 * s, -20}};
     for (const auto& [from, frames, db] : tones) Tone(side, from, frames, db);
     WriteWav(dir / "Quiet.wav", kStereo16, side);
-    SplitRun run = Split(Exact({dir / "Quiet.wav", "--songs", "3"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    SplitRun run = SplitOk(Exact({dir / "Quiet.wav", "--songs", "3"}));
     auto songs = SongData(dir, "Quiet", kStereo16);
     ASSERT_EQ(songs.size(), 3u);
     EXPECT_EQ(Join(songs), side);
@@ -145,8 +141,7 @@ TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
 
     // More songs than gaps: the stretches found are listed and cut at; the run-out is never a
     // gap.
-    run = Split(Exact({dir / "Quiet.wav", "--songs", "4", "-o", dir / "Four.wav"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    run = SplitOk(Exact({dir / "Quiet.wav", "--songs", "4", "-o", dir / "Four.wav"}));
     EXPECT_THAT(run.strErr, HasSubstr("has 2 gaps for 4 songs"));
     EXPECT_THAT(
         run.strErr,
@@ -156,8 +151,7 @@ TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
     // Two stretches closer than Minimum Song Size (4 s): only the longer is cut.
     WriteSide(dir / "Near.wav",
               {{5 * s, true}, {3 * s, false}, {s, true}, {5 * s / 2, false}, {5 * s, true}});
-    run = Split(Exact({dir / "Near.wav", "--songs", "3"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    run = SplitOk(Exact({dir / "Near.wav", "--songs", "3"}));
     songs = SongData(dir, "Near", kStereo16);
     ASSERT_EQ(songs.size(), 2u);
     EXPECT_NEAR(long(songs[0].size() / 4), 13 * s / 2, s / 100 + 1);
@@ -177,8 +171,7 @@ TEST(SplitModes, SongCountCutsQuietPiecesInTheirGapsNotInTheirCodas) {
                                  {8 * s, true},
                                  {3 * s / 2, false},
                                  {2 * s, true}});
-    run = Split(Exact({dir / "Edge.wav", "--songs", "5", "--list"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    run = SplitOk(Exact({dir / "Edge.wav", "--songs", "5", "--list"}));
     EXPECT_THAT(run.strErr, HasSubstr("has 1 gap for 5 songs"));
     EXPECT_THAT(run.strErr,
                 HasSubstr("at 00:02.0, 2.00 s, loudest -36.3 dB: not cut: the first song would "
@@ -197,8 +190,7 @@ TEST(SplitModes, OneSongIsExplained) {
     CTempDir dir;
     // Too short: half a second of silence between the songs.
     WriteSide(dir / "Short.wav", {{5 * kRate, true}, {kRate / 2, false}, {5 * kRate, true}});
-    SplitRun run = Split(Exact({dir / "Short.wav"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    SplitRun run = SplitOk(Exact({dir / "Short.wav"}));
     EXPECT_THAT(run.strErr,
                 HasSubstr("the longest stretch at or below Gap Level (-35.0 dB) after the "
                           "first 00:04.0 lasts 0.50 s (at 00:05.0); Gap Size is 1.00 s"));
@@ -210,8 +202,7 @@ TEST(SplitModes, OneSongIsExplained) {
         PutSample(loud, f, 1, 0);
     }
     WriteWav(dir / "Loud.wav", kStereo16, loud);
-    run = Split(Exact({dir / "Loud.wav", "--list"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    run = SplitOk(Exact({dir / "Loud.wav", "--list"}));
     EXPECT_THAT(run.strErr,
                 HasSubstr("the quietest 1.00 s after the first 00:04.0 reaches -30.0 dB (at "
                           "00:05.0); Gap Level is -35.0 dB"));
@@ -223,9 +214,8 @@ TEST(SplitModes, OneSongIsExplained) {
     for (long from : {0L, 7L * kRate, 14L * kRate}) Tone(side, from, 5 * kRate, -30);
     WriteWav(dir / "Side.wav", kStereo16, side);
     WriteWav(dir / "Two.wav", kStereo16, side);
-    run =
-        Split(Exact({dir / "Side.wav", dir / "Two.wav", "--gap-level", "-6", "-o", dir / "out/"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    run = SplitOk(
+        Exact({dir / "Side.wav", dir / "Two.wav", "--gap-level", "-6", "-o", dir / "out/"}));
     for (const char* input : {"Side.wav", "Two.wav"}) {
         EXPECT_THAT(run.strErr, HasSubstr("vellisto-split: " + (dir / input).string() +
                                           ": why one song: End Gap ended the side at 00:07.4; "
@@ -260,8 +250,7 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
         at += s.nFrames;
     }
     WriteWav(dir / "Side.wav", kStereo16, data);
-    const SplitRun probe = Split({dir / "Side.wav", "--probe", "--min-song", "7.5"});
-    ASSERT_EQ(probe.nCode, 0) << probe.strErr;
+    const SplitRun probe = SplitOk({dir / "Side.wav", "--probe", "--min-song", "7.5"});
     std::smatch m;
     ASSERT_TRUE(
         std::regex_search(probe.strOut, m, std::regex(R"(quietest stretches: (\S+) to (\S+) dB)")))
@@ -280,9 +269,7 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
         << probe.strOut;
     EXPECT_FALSE(fs::exists(dir / "Side1.wav"));
 
-    const SplitRun split =
-        Split({dir / "Side.wav", "--min-song", "7.5", "--gap-level", m[1], "--end-gap", "9"});
-    ASSERT_EQ(split.nCode, 0) << split.strErr;
+    SplitOk({dir / "Side.wav", "--min-song", "7.5", "--gap-level", m[1], "--end-gap", "9"});
     const auto songs = SongFiles(dir, "Side", ".wav");
     ASSERT_EQ(songs.size(), 4u);
     // Each cut lies in its gap: one Gap Size in, Smart Gap's ring-out aside.
@@ -298,8 +285,7 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
 TEST(SplitModes, ProbeSaysWhenTheSettingsGivenAlreadySplitTheSide) {
     CTempDir dir;
     WriteSide(dir / "Clean.wav", kThreeSongs);
-    const SplitRun probe = Split(Exact({dir / "Clean.wav", "--probe"}));
-    ASSERT_EQ(probe.nCode, 0) << probe.strErr;
+    const SplitRun probe = SplitOk(Exact({dir / "Clean.wav", "--probe"}));
     EXPECT_THAT(probe.strOut, HasSubstr("the settings given already split the side into 3 songs"));
     EXPECT_THAT(probe.strOut,
                 HasSubstr("  vellisto-split --min-song 4 --dc-block off --smart-gap off '"));
@@ -329,16 +315,14 @@ TEST(SplitModes, ALastPieceOfRunOutIsNotKept) {
     for (const auto& [args, songs, said] : rows) {
         SCOPED_TRACE(args[0]);
         const std::string stem = fs::path(args[0]).stem();
-        SplitRun run = Split(Exact(args));
-        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        SplitRun run = SplitOk(Exact(args));
         EXPECT_EQ(SongFiles(dir, stem, ".wav").size(), songs);
         EXPECT_THAT(run.strErr, HasSubstr(said + " nothing above Gap Level after the last song"));
         EXPECT_FALSE(fs::exists(dir / (stem + std::to_string(songs + 1) + ".wav")));
         // The listing agrees.
         std::vector<std::string> list = args;
         list.insert(list.end(), {"--list", "-o", dir / "L.wav"});
-        run = Split(Exact(list));
-        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        run = SplitOk(Exact(list));
         EXPECT_THAT(run.strOut,
                     HasSubstr(std::to_string(songs) + (songs == 1 ? " song " : " songs ")));
     }
@@ -405,7 +389,7 @@ TEST(SplitFaults, EveryValueTheHelpNamesIsAccepted) {
 TEST(SplitFaults, AStreamedWavSplitsLikeItsSeekableCopy) {
     CTempDir dir;
     WriteSide(dir / "Side.wav", kTwoSongs);
-    ASSERT_EQ(Split(Exact({dir / "Side.wav"})).nCode, 0);
+    SplitOk(Exact({dir / "Side.wav"}));
     // The sizes streaming writers leave: 0xFFFFFFFF, and 0x7FFFF000 (with RIFF size to match).
     const std::string wav = ReadText(dir / "Side.wav");
     for (const uint32_t size : {0xFFFFFFFFu, 0x7FFFF000u}) {
@@ -413,8 +397,7 @@ TEST(SplitFaults, AStreamedWavSplitsLikeItsSeekableCopy) {
         for (const size_t at : {size_t{4}, size_t{40}}) std::memcpy(&streamed[at], &size, 4);
         std::ofstream(dir / "Streamed.wav", std::ios::binary) << streamed;
         const std::string base = "S" + std::to_string(size & 0xF);
-        const SplitRun run = Split(Exact({dir / "Streamed.wav", "-o", dir / (base + ".wav")}));
-        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        const SplitRun run = SplitOk(Exact({dir / "Streamed.wav", "-o", dir / (base + ".wav")}));
         EXPECT_THAT(run.strErr,
                     HasSubstr("a streaming writer's placeholder; it is read to the end"));
         ASSERT_EQ(SongFiles(dir, base, ".wav").size(), 2u);

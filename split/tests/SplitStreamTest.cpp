@@ -103,7 +103,7 @@ TEST(SplitStreams, AHeaderWithoutDataIsGivenUpNotReadForEver) {
 TEST(SplitStreams, SizesAnInterruptedWriterLeavesAreReadToTheEnd) {
     CTempDir dir;
     const Bytes side = WriteSide(dir / "Side.wav", kTwoSongs);
-    ASSERT_EQ(Split(Exact({dir / "Side.wav"})).nCode, 0);
+    SplitOk(Exact({dir / "Side.wav"}));
     const Bytes wav = MakeWav(kStereo16, side);
     Bytes zero = wav, partial = wav, twice = wav;
     PutLe32(zero, 40, 0);

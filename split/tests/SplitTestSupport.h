@@ -10,6 +10,7 @@
 
 #include <csignal>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "engine/tests/RecordingTestSupport.h"
@@ -34,6 +35,15 @@ inline SplitRun Split(std::vector<std::string> args) {
     std::ostringstream out, err;
     const int code = RunSplitCommand(int(argv.size()), argv.data(), out, err);
     return {code, out.str(), err.str()};
+}
+
+// A run that must succeed; a failure ends the test (gtest reports the exception) with the
+// splitter's own errors.
+inline SplitRun SplitOk(std::vector<std::string> args) {
+    SplitRun run = Split(std::move(args));
+    if (run.nCode != 0)
+        throw std::runtime_error("exit " + std::to_string(run.nCode) + ": " + run.strErr);
+    return run;
 }
 
 // The splitter as a program, in `dir` through the shell: "$S" is the program; its output goes

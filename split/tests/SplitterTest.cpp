@@ -20,8 +20,7 @@ TEST(SplitTest, CutsWhereGapSizeOfSilenceHasPassedAndLosesNothing) {
                                            {4 * kRate, true}, {kRate / 2, false}};
         const auto data = MakeSamples(format, plan);
         WriteWav(dir / "SideA.wav", format, data);
-        const SplitRun run = Split(Exact({dir / "SideA.wav"}));
-        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        const SplitRun run = SplitOk(Exact({dir / "SideA.wav"}));
         const auto parts = SongData(dir, "SideA", format);
         ASSERT_EQ(parts.size(), 3u);
         EXPECT_EQ(Join(parts), data);
@@ -82,12 +81,10 @@ TEST(SplitTest, HowTheRecordingEnds) {
     // The end of the input is a short block: the trailing file stays, however short, unless it
     // holds nothing above Gap Level.
     WriteSide(dir / "A.wav", {{5 * kRate, true}, {3 * kRate / 2, false}});
-    SplitRun run = Split(Exact({dir / "A.wav"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    SplitRun run = SplitOk(Exact({dir / "A.wav"}));
     EXPECT_FALSE(fs::exists(dir / "A2.wav"));
     WriteSide(dir / "D.wav", {{5 * kRate, true}, {3 * kRate / 2, false}, {kRate / 10, true}});
-    run = Split(Exact({dir / "D.wav"}));
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    run = SplitOk(Exact({dir / "D.wav"}));
     EXPECT_EQ(ReadSongData(dir / "D2.wav", kStereo16).size(),
               (3 * kRate / 2 + kRate / 10 - kCutInSilence) * 4u);
 
@@ -96,8 +93,7 @@ TEST(SplitTest, HowTheRecordingEnds) {
 
     // All silence: the first file stays, holding End Gap of silence.
     WriteSide(dir / "C.wav", {{9 * kRate, false}});
-    run = Split({dir / "C.wav", "--dc-block", "off", "--smart-gap", "off"});
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    run = SplitOk({dir / "C.wav", "--dc-block", "off", "--smart-gap", "off"});
     EXPECT_THAT(run.strErr,
                 HasSubstr("why one song: End Gap ended the side at 00:07.4; 00:01.6 after "
                           "it was not split, nothing of it above Gap Level"));
@@ -170,8 +166,7 @@ TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
 
     std::ofstream(dir / "SideA1.wav") << "old";
     std::ofstream(dir / "SideA3.wav") << "old";
-    const SplitRun forced = Split(Exact({dir / "SideA.wav", "--force"}));
-    ASSERT_EQ(forced.nCode, 0) << forced.strErr;
+    const SplitRun forced = SplitOk(Exact({dir / "SideA.wav", "--force"}));
     EXPECT_NE(ReadText(dir / "SideA1.wav"), "old");
     EXPECT_THAT(forced.strErr, HasSubstr("SideA3.wav is left from an earlier run"));
 
@@ -212,8 +207,7 @@ TEST(SplitTest, OutputNaming) {
         SCOPED_TRACE(first);
         std::vector<std::string> all = {dir / "Take1.wav"};
         all.insert(all.end(), args.begin(), args.end());
-        const SplitRun run = Split(all);
-        ASSERT_EQ(run.nCode, 0) << run.strErr;
+        const SplitRun run = SplitOk(all);
         EXPECT_TRUE(fs::exists(first));
         EXPECT_THAT(run.strOut, StartsWith(first.string() + "  "));
     }
@@ -253,8 +247,7 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
     };
     writePresets(archive.size());
 
-    SplitRun run = Split({"In.wav", "--preset", "Short gaps", "-o", "P.wav"});
-    ASSERT_EQ(run.nCode, 0) << run.strErr;
+    SplitRun run = SplitOk({"In.wav", "--preset", "Short gaps", "-o", "P.wav"});
     // A 0.5 s gap cuts 5512 frames into the silence.
     const auto p1 = ReadSongData("P1.wav", kStereo16);
     EXPECT_EQ(p1.size(), (5 * kRate + 5512) * 4u);
@@ -267,15 +260,13 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
     EXPECT_THAT(run.strErr,
                 HasSubstr("preset \"Bad end\": End gap is not between 1 and 30 seconds.\n"));
     EXPECT_FALSE(fs::exists("Q1.wav"));
-    EXPECT_EQ(Split({"In.wav", "--preset", "Bad end", "--end-gap", "10", "-o", "Q.wav"}).nCode, 0);
+    SplitOk({"In.wav", "--preset", "Bad end", "--end-gap", "10", "-o", "Q.wav"});
 
     // Typed and shown in UTF-8.
-    run = Split({"In.wav", "--preset", "Caf\xc3\xa9 \xe2\x82\xac", "-o", "C.wav"});
-    EXPECT_EQ(run.nCode, 0) << run.strErr;
+    SplitOk({"In.wav", "--preset", "Caf\xc3\xa9 \xe2\x82\xac", "-o", "C.wav"});
 
     // In any letter case, as the recorder's preset box picks one.
-    run = Split({"In.wav", "--preset", "CAF\xc3\xa9 \xe2\x82\xac", "-o", "K.wav"});
-    EXPECT_EQ(run.nCode, 0) << run.strErr;
+    SplitOk({"In.wav", "--preset", "CAF\xc3\xa9 \xe2\x82\xac", "-o", "K.wav"});
     run = Split({"In.wav", "--preset", "album tape"});
     EXPECT_EQ(run.nCode, 2);
     EXPECT_THAT(run.strErr,
@@ -286,8 +277,7 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
 
     // A damaged file: the presets read whole still serve, with a notice; the lost ones fail.
     writePresets(archive.size() - 20);
-    run = Split({"In.wav", "--preset", "Short gaps", "-o", "R.wav"});
-    EXPECT_EQ(run.nCode, 0) << run.strErr;
+    run = SplitOk({"In.wav", "--preset", "Short gaps", "-o", "R.wav"});
     EXPECT_THAT(run.strErr, HasSubstr("Single1.pre\" is damaged"));
     EXPECT_THAT(run.strErr, HasSubstr("4 of 5 presets"));
     writePresets(9);
@@ -305,8 +295,7 @@ TEST(SplitTest, PresetFromTheRecordersPresetsFile) {
     EXPECT_THAT(run.strErr, HasSubstr("no presets file \"Missing.pre\""));
     EXPECT_FALSE(fs::exists("S1.wav") || fs::exists("T1.wav"));
     // Before the recorder has saved any presets, the starting presets serve.
-    run = Split({"In.wav", "--preset", "Album/Tape", "-o", "V.wav"});
-    EXPECT_EQ(run.nCode, 0) << run.strErr;
+    SplitOk({"In.wav", "--preset", "Album/Tape", "-o", "V.wav"});
     EXPECT_TRUE(fs::exists("V1.wav"));
     ::unsetenv("XDG_DATA_HOME");
     fs::current_path(old);
@@ -351,7 +340,7 @@ TEST(SplitTest, DefaultModeWritesTheSameBytesAsTheEarlierSplitter) {
     WriteWav(dir / "Cd.wav", cd, NoisySide(cd, cdPlan));
     WriteWav(dir / "Fl.wav", fl, NoisySide(fl, flPlan));
     ASSERT_EQ(Split({dir / "Cd.wav", "--min-song", "10"}).nCode, 1);  // music after End Gap
-    ASSERT_EQ(Split({dir / "Fl.wav", "--min-song", "4"}).nCode, 0);
+    SplitOk({dir / "Fl.wav", "--min-song", "4"});
     std::vector<std::string> got;
     for (const char* stem : {"Cd", "Fl"}) {
         for (const fs::path& song : SongFiles(dir, stem, ".wav")) {

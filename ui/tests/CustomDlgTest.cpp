@@ -42,16 +42,6 @@ bool IsWithinBox(const QWidget* w, const QWidget* box) {
     return false;
 }
 
-// Answers the next message box with the button, noting "title: text".
-void Answer(QWidget* except, QMessageBox::StandardButton button, QStringList* shown) {
-    OnNextModal(except, [=](QWidget* modal) {
-        auto* box = qobject_cast<QMessageBox*>(modal);
-        QVERIFY(box);
-        shown->append(box->windowTitle() + ": " + box->text());
-        box->button(button)->click();
-    });
-}
-
 // The controls of an open dialog as a user reaches them.
 struct View {
     QSlider* Bar(int id) { return static_cast<QSlider*>(pDlg->GetItem(id)); }
@@ -289,7 +279,7 @@ private slots:
 
         QStringList shown;
         d.Type("");
-        Answer(&d.dlg, QMessageBox::Ok, &shown);
+        AnswerNextBox(&d.dlg, QMessageBox::Ok, &shown);
         d.Button(D::IDC_ADDPRESET)->click();
         QCOMPARE(shown.takeFirst(),
                  QStringLiteral("Preset Error: You need to enter a name for the preset."));
@@ -297,7 +287,7 @@ private slots:
         // A name that exists in other letter case: No keeps the list, Yes replaces the preset.
         d.Type("album/tape");
         QCOMPARE(box->currentIndex(), -1);  // typing leaves no entry selected
-        Answer(&d.dlg, QMessageBox::No, &shown);
+        AnswerNextBox(&d.dlg, QMessageBox::No, &shown);
         d.Button(D::IDC_ADDPRESET)->click();
         QCOMPARE(d.Names(), QStringList({"Album/Tape", "Zebra", "beta"}));
         const QString overwrite = QStringLiteral(
@@ -305,7 +295,7 @@ private slots:
             "this preset?\n\nIf you want to add a new preset follow these steps:\nStep 1: Type a "
             "new name in the edit box.\nStep 2: Click on the plus button.\n");
         QCOMPARE(shown.takeFirst(), overwrite);
-        Answer(&d.dlg, QMessageBox::Yes, &shown);
+        AnswerNextBox(&d.dlg, QMessageBox::Yes, &shown);
         d.Button(D::IDC_ADDPRESET)->click();
         QCOMPARE(shown.takeFirst(), overwrite);
         QCOMPARE(d.Names(), QStringList({"Zebra", "beta", "album/tape"}));
@@ -316,7 +306,7 @@ private slots:
 
         // Deleting leaves no preset current: the controls keep the deleted one's values, and no
         // other name claims them.
-        Answer(&d.dlg, QMessageBox::Yes, &shown);
+        AnswerNextBox(&d.dlg, QMessageBox::Yes, &shown);
         d.Button(D::IDC_DELETEPRESET)->click();
         QCOMPARE(shown.takeFirst(),
                  QStringLiteral("Preset Warning: Are you sure you want to delete the preset, "
@@ -332,7 +322,7 @@ private slots:
         d.Button(D::IDC_DELETEPRESET)->click();
         QCOMPARE(box->currentText(), QString());
         QVERIFY(shown.isEmpty());
-        Answer(&d.dlg, QMessageBox::Ok, &shown);
+        AnswerNextBox(&d.dlg, QMessageBox::Ok, &shown);
         d.Button(D::IDC_DELETEPRESET)->click();
         QCOMPARE(shown.takeFirst(), QStringLiteral("Preset Warning: No preset is selected"));
     }
@@ -344,7 +334,7 @@ private slots:
         QStringList shown;
         // "日本" has no bytes in the presets file's code page.
         d.Type(QString::fromUtf8("Jazz \xE6\x97\xA5\xE6\x9C\xAC\xE6\x97\xA5"));
-        Answer(&d.dlg, QMessageBox::Ok, &shown);
+        AnswerNextBox(&d.dlg, QMessageBox::Ok, &shown);
         d.Button(D::IDC_ADDPRESET)->click();
         QCOMPARE(shown.takeFirst(),
                  QString::fromUtf8("Preset Error: The preset name cannot keep these characters: "
@@ -358,7 +348,7 @@ private slots:
         d.Button(D::IDC_ADDPRESET)->click();
         QCOMPARE(d.presets.back().GetName(), stored.toStdString());
         d.Type(stored.toLower() + QStringLiteral("onger"));
-        Answer(&d.dlg, QMessageBox::No, &shown);
+        AnswerNextBox(&d.dlg, QMessageBox::No, &shown);
         d.Button(D::IDC_ADDPRESET)->click();
         QVERIFY(shown.takeFirst().startsWith("Preset Warning: The preset, " + stored.toLower() +
                                              ", exists."));
@@ -386,7 +376,7 @@ private slots:
 
         QCOMPARE(box->currentText(), QStringLiteral("Album/Tape"));
         typeOver("Tape 4");
-        Answer(&d.dlg, QMessageBox::No, &shown);
+        AnswerNextBox(&d.dlg, QMessageBox::No, &shown);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         QCOMPARE(shown, QStringList({offer.arg("Tape 4")}));
         QVERIFY(d.dlg.isVisible() && d.dlg.result() == 0);
@@ -397,7 +387,7 @@ private slots:
         d.dlg.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&d.dlg));
         QVERIFY(IsWithinBox(QApplication::focusWidget(), box));
-        Answer(&d.dlg, QMessageBox::Yes, &shown);
+        AnswerNextBox(&d.dlg, QMessageBox::Yes, &shown);
         d.Bar(D::IDC_GAPSIZE)->setFocus();
         QTRY_COMPARE(d.presets.size(), size_t(4));
         QCOMPARE(shown, QStringList({offer.arg("Tape 4")}));
@@ -458,7 +448,7 @@ private slots:
                 d.Choose("Noisy Record");
                 // A save that fails is told as at exit, and tried again at exit.
                 QVERIFY(QDir().mkpath(Path("data/Zelk/Vellistro/Temp.pre/in the way")));
-                Answer(d.pDlg, QMessageBox::Yes, &main.boxes);
+                AnswerNextBox(d.pDlg, QMessageBox::Yes, &main.boxes);
                 d.Button(D::IDC_DELETEPRESET)->click();
                 QCOMPARE(main.boxes.size(), 2);
                 QVERIFY(main.boxes[1].startsWith("Preset Error: The presets could not be saved"));

@@ -332,34 +332,20 @@ private slots:
         CMemoryProfileStore profile;
         CRecorderDlg dlg(std::make_unique<CTestCaptureBackend>(), profile);
         QStringList opened;
-        auto choose = [&](const QString& path) {
-            OnNextModal(&dlg, [&opened, path](QWidget* modal) {
-                auto* files = qobject_cast<QFileDialog*>(modal);
-                QVERIFY(files);
+        auto choose = [&](CRecorderDlg& window, const QString& path) {
+            ChooseNextFile(&window, path, nullptr, [&opened](QFileDialog* files) {
                 opened.append(files->directory().absolutePath());
-                if (path.isEmpty()) {
-                    static_cast<QDialog*>(files)->reject();
-                    return;
-                }
-                files->setDirectory(QFileInfo(path).absolutePath());
-                files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
-                    ->setText(QFileInfo(path).fileName());
-                static_cast<QDialog*>(files)->accept();
             });
-            dlg.OnNew();
+            window.OnNew();
         };
-        choose(QString());
-        choose(Path("other/SideB.wav"));
-        choose(QString());
+        choose(dlg, QString());
+        choose(dlg, Path("other/SideB.wav"));
+        choose(dlg, QString());
         QVERIFY(QDir(Path("other")).removeRecursively());
-        choose(QString());
+        choose(dlg, QString());
         QVERIFY(QDir(music).removeRecursively());
         CRecorderDlg fresh(std::make_unique<CTestCaptureBackend>(), profile);
-        OnNextModal(&fresh, [&opened](QWidget* modal) {
-            opened.append(static_cast<QFileDialog*>(modal)->directory().absolutePath());
-            static_cast<QDialog*>(modal)->reject();
-        });
-        fresh.OnNew();
+        choose(fresh, QString());
         QCOMPARE(opened, (QStringList{music, music, Path("other"), music, QDir::homePath()}));
         QFile::remove(Path("cfg/user-dirs.dirs"));
     }

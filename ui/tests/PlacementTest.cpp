@@ -47,6 +47,19 @@ void Settle(QWidget* window) {
     QTRY_COMPARE(window->mapToGlobal(QPoint(0, 0)), window->geometry().topLeft());
 }
 
+// Runs `open`, which must show a box (the next modal window other than `except`) centred on
+// `owner`.
+void VerifyBoxCentredOn(QWidget* except, const QWidget* owner, const std::function<void()>& open) {
+    bool seen = false;
+    OnNextModal(except, [&](QWidget* box) {
+        VerifyCentredOn(box, owner);
+        seen = true;
+        static_cast<QDialog*>(box)->accept();
+    });
+    open();
+    QVERIFY(seen);
+}
+
 void ShowAt(QWidget* window, const QPoint& at) {
     window->move(at);
     window->show();
@@ -64,14 +77,10 @@ private slots:
         CRecorderDlg dlg(MakeFileCaptureBackend("none.wav", FilePacing::AsFastAsRead), profile);
         ShowAt(&dlg, {300, 200});
 
-        bool seen = false;
-        OnNextModal(&dlg, [&](QWidget* box) {
-            VerifyCentredOn(box, &dlg);
-            seen = true;
-            static_cast<QDialog*>(box)->accept();
+        VerifyBoxCentredOn(&dlg, &dlg, [&] {
+            dlg.ShowMessage("SideA1.wav exists.\n\nOverwrite it?", "File Exists",
+                            PromptIcon::Question);
         });
-        dlg.ShowMessage("SideA1.wav exists.\n\nOverwrite it?", "File Exists", PromptIcon::Question);
-        QVERIFY(seen);
 
         // A box of a dialog: centred on that dialog, not on the main window.
         std::vector<CPresets> presets;
@@ -80,14 +89,8 @@ private slots:
         CCustomDlg custom(&presets, &preset, &scheme, nullptr, &dlg);
         custom.OnInitDialog();
         ShowAt(&custom, dlg.pos() + QPoint(200, 100));
-        seen = false;
-        OnNextModal(&custom, [&](QWidget* box) {
-            VerifyCentredOn(box, &custom);
-            seen = true;
-            static_cast<QDialog*>(box)->accept();
-        });
-        custom.OnDeletePreset();  // nothing selected: a warning
-        QVERIFY(seen);
+        // Nothing selected: a warning.
+        VerifyBoxCentredOn(&custom, &custom, [&] { custom.OnDeletePreset(); });
         custom.close();
 
         // The summary's box, on the summary.
@@ -99,14 +102,7 @@ private slots:
         summary.SetUrlOpener([](const QUrl&) { return false; });
         summary.ShowSide(side, scheme);
         Settle(&summary);
-        seen = false;
-        OnNextModal(&dlg, [&](QWidget* box) {
-            VerifyCentredOn(box, &summary);
-            seen = true;
-            static_cast<QDialog*>(box)->accept();
-        });
-        summary.OnOpenFolder();
-        QVERIFY(seen);
+        VerifyBoxCentredOn(&dlg, &summary, [&] { summary.OnOpenFolder(); });
         dlg.OnOK();
     }
 

@@ -28,18 +28,6 @@
 #include "ui/tests/TestSupport.h"
 
 namespace {
-// Answers the file dialog of New, typed like a user would: selectFile leaves a focused name
-// field alone.
-void ChooseFile(QWidget* modal, const QString& path) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    QVERIFY(dialog);
-    dialog->setDirectory(QFileInfo(path).absolutePath());
-    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-    QVERIFY(name);
-    name->setText(QFileInfo(path).fileName());
-    static_cast<QDialog*>(dialog)->accept();
-}
-
 QString Q(const std::string& text) { return QString::fromStdString(text); }
 QString BaseFile(IProfileStore& profile, int i) {
     return Q(profile.GetProfileString("Version 1", "OutfileName" + std::to_string(i), "?"));
@@ -233,21 +221,15 @@ private slots:
         dlg.show();
         QCOMPARE(dlg.Listed(), QString());
         QCOMPARE(dlg.WriterFile(), QString());
-        QString box, filters;
-        OnNextModal(&dlg, [&](QWidget* modal) {
-            auto* message = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(message);
-            box = message->windowTitle() + ": " + message->text();
-            OnNextModal(&dlg, [&](QWidget* next) {
-                auto* files = qobject_cast<QFileDialog*>(next);
-                QVERIFY(files);
+        QStringList boxes;
+        QString filters;
+        AnswerNextBox(&dlg, QMessageBox::Ok, &boxes, [&](QMessageBox*) {
+            ChooseNextFile(&dlg, Path("SideA.wav"), nullptr, [&](QFileDialog* files) {
                 filters = files->nameFilters().join('|') + " ." + files->defaultSuffix();
-                ChooseFile(files, Path("SideA.wav"));
             });
-            message->accept();
         });
         dlg.Click(IDC_RECORD);
-        QCOMPARE(box, QStringLiteral("Missing Destination: You need to enter a Base File Name."));
+        QCOMPARE(boxes, QStringList{"Missing Destination: You need to enter a Base File Name."});
         QCOMPARE(filters, QStringLiteral("WAV audio (*.wav)|All files (*) .wav"));
         // The choice is listed and selected, but nothing was recorded.
         QCOMPARE(dlg.Listed(), QStringLiteral("*SideA.wav"));
@@ -268,7 +250,7 @@ private slots:
         QCOMPARE(dlg->WriterFile(), Path("X.wav"));
 
         // The same name in another folder is a second entry with its own path.
-        OnNextModal(dlg.get(), [&](QWidget* m) { ChooseFile(m, Path("other/Y.wav")); });
+        ChooseNextFile(dlg.get(), Path("other/Y.wav"));
         dlg->OnNew();
         QCOMPARE(dlg->Listed(), QStringLiteral("*Y.wav=other/Y.wav X.wav Y.wav Z.wav"));
         // The folder tells them apart: the entries' tooltips and the box's.
@@ -279,32 +261,24 @@ private slots:
         // A listed path chosen again replaces its entry and goes on top, selected; New then
         // offers the default name in that folder.
         QString offered;
-        OnNextModal(dlg.get(), [&](QWidget* m) {
-            offered = static_cast<QFileDialog*>(m)->selectedFiles().value(0);
-            ChooseFile(m, Path("Z.wav"));
-        });
+        ChooseNextFile(dlg.get(), Path("Z.wav"), &offered);
         dlg->OnNew();
         QCOMPARE(offered, Path("other/Untitled.wav"));
         QCOMPARE(dlg->Listed(), QStringLiteral("*Z.wav Y.wav=other/Y.wav X.wav Y.wav"));
         QCOMPARE(Q(dlg->GetBaseFilePath()), Path("Z.wav"));
         // A cancelled New changes nothing.
-        OnNextModal(dlg.get(), [](QWidget* m) { static_cast<QDialog*>(m)->reject(); });
+        ChooseNextFile(dlg.get(), QString());
         dlg->OnNew();
         QCOMPARE(dlg->Listed(), QStringLiteral("*Z.wav Y.wav=other/Y.wav X.wav Y.wav"));
         QCOMPARE(dlg->WriterFile(), Path("Untitled.wav"));
         // A path too long for the recording's path fields is refused, not cut.
         const QString longDir = Path(QString(120, 'd') + "/" + QString(120, 'e'));
         QVERIFY(QDir().mkpath(longDir));
-        QString refusal;
-        OnNextModal(dlg.get(), [&](QWidget* m) {
-            OnNextModal(dlg.get(), [&](QWidget* message) {
-                refusal = message->windowTitle();
-                static_cast<QMessageBox*>(message)->accept();
-            });
-            ChooseFile(m, longDir + "/Long.wav");
-        });
+        QStringList refusal;
+        ChooseNextFile(dlg.get(), longDir + "/Long.wav", nullptr,
+                       [&](QFileDialog*) { AnswerNextBox(dlg.get(), QMessageBox::Ok, &refusal); });
         dlg->OnNew();
-        QCOMPARE(refusal, QStringLiteral("ERROR"));
+        QVERIFY2(refusal.value(0).startsWith("ERROR: "), qPrintable(refusal.join('|')));
         QCOMPARE(dlg->GetCount(), 4);
 
         // Picking an entry hands its path to the writer; exit keeps the selected entry first
@@ -353,20 +327,13 @@ private slots:
             name->setText(path);
             static_cast<QDialog*>(m)->accept();
         };
-        const auto answer = [&](QMessageBox::StandardButton button) {
-            return [&seen, button](QWidget* m) {
-                seen.append(m->windowTitle() + ": " + static_cast<QMessageBox*>(m)->text());
-                static_cast<QMessageBox*>(m)->button(button)->click();
-            };
-        };
         OnNextModal(&dlg, [&](QWidget* m) {
-            OnNextModal(m, [&](QWidget* question) {
+            AnswerNextBox(m, QMessageBox::No, &seen, [&](QMessageBox* question) {
                 OnNextModal(question, [&](QWidget* again) {
                     seen.append(again->metaObject()->className());
-                    OnNextModal(again, answer(QMessageBox::Yes));
+                    AnswerNextBox(again, QMessageBox::Yes, &seen);
                     type(again, missing);
                 });
-                answer(QMessageBox::No)(question);
             });
             type(m, missing);
         });
@@ -427,10 +394,7 @@ private slots:
             Q(recording_texts::SongTimeLabel(FinishedDataBytes(Path("SideA2.wav")),
                                              s.wBitsPerSample, s.wChannels, s.nSamplesPerSec)));
         QString offered;
-        OnNextModal(&dlg, [&](QWidget* m) {
-            offered = static_cast<QFileDialog*>(m)->selectedFiles().value(0);
-            static_cast<QDialog*>(m)->accept();
-        });
+        ChooseNextFile(&dlg, Path("SideA.wav"), &offered);
         dlg.OnNew();
         QCOMPARE(offered, Path("SideA.wav"));
         QCOMPARE(dlg.Listed(), QStringLiteral("*SideA.wav"));
@@ -450,17 +414,12 @@ private slots:
         for (int n = 2; n <= 9; ++n) WriteWav(Path(QStringLiteral("Take%1.wav").arg(n)), {1.0});
         CTestDlg dlg(profile);
         dlg.show();
-        QString question;
-        OnNextModal(&dlg, [&](QWidget* modal) {
-            auto* message = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(message);
-            question = message->windowTitle() + ": " + message->text();
-            message->button(QMessageBox::No)->click();
-        });
+        QStringList boxes;
+        AnswerNextBox(&dlg, QMessageBox::No, &boxes);
         dlg.Click(IDC_RECORD);
-        QTRY_VERIFY(!question.isEmpty());
+        QTRY_VERIFY(!boxes.isEmpty());
         QCOMPARE(
-            question,
+            boxes.takeFirst(),
             "File Exists: The file, " + Path("Take2.wav") +
                 ", exists.\nIf you will be recording 2 song(s),\nthis file and possibly any "
                 "sequentially \nnumbered files will be overwritten.\n\nNumbered files that "
@@ -470,20 +429,16 @@ private slots:
         QVERIFY(!QFile::exists(Path("Take1.wav")));
 
         // Yes: the one-song take leaves the earlier take's later songs, named at its end.
-        QString end;
-        OnNextModal(&dlg, [&](QWidget* modal) {
-            OnNextModal(&dlg, [&](QWidget* next) {
-                end = static_cast<QMessageBox*>(next)->text();
-                static_cast<QMessageBox*>(next)->accept();
-            });
-            static_cast<QMessageBox*>(modal)->button(QMessageBox::Yes)->click();
-        });
+        AnswerNextBox(&dlg, QMessageBox::Yes, nullptr,
+                      [&](QMessageBox*) { AnswerNextBox(&dlg, QMessageBox::Ok, &boxes); });
         dlg.Click(IDC_RECORD);
-        QTRY_VERIFY_WITH_TIMEOUT(!end.isEmpty(), 30000);
-        QCOMPARE(end, QStringLiteral("Files of an earlier take remain after this take's last song: "
-                                     "Take2.wav, Take3.wav, Take4.wav, Take5.wav, Take6.wav and 3 "
-                                     "more (8 in all).\nThey are not part of this recording and "
-                                     "were left as they were."));
+        QTRY_VERIFY_WITH_TIMEOUT(!boxes.isEmpty(), 30000);
+        QCOMPARE(boxes.first(),
+                 QStringLiteral(
+                     "Zelk Vellisto: Files of an earlier take remain after this take's last song: "
+                     "Take2.wav, Take3.wav, Take4.wav, Take5.wav, Take6.wav and 3 "
+                     "more (8 in all).\nThey are not part of this recording and "
+                     "were left as they were."));
         QVERIFY(QFile::exists(Path("Take1.wav")));
         QVERIFY(QFile::exists(Path("Take9.wav")));
         dlg.OnOK();
@@ -498,24 +453,21 @@ private slots:
         Prepare(profile, name + ".wav", {-9.0});
         CTestDlg dlg(profile);
         dlg.show();
-        QString box;
+        QStringList boxes;
         bool summaryBeside = false;
-        OnNextModal(&dlg, [&](QWidget* modal) {
-            auto* message = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(message);
-            box = message->windowTitle() + ": " + message->text();
+        AnswerNextBox(&dlg, QMessageBox::Ok, &boxes, [&](QMessageBox*) {
             // The summary of the end is there beside the box, and no modal window of its own.
             summaryBeside = dlg.GetSideSummary().isVisible() && !dlg.GetSideSummary().isModal() &&
                             dlg.GetSideSummary().GetFileList()->topLevelItemCount() == 1;
-            message->accept();
         });
         dlg.Click(IDC_RECORD);
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
-        QTRY_VERIFY(!box.isEmpty());
+        QTRY_VERIFY(!boxes.isEmpty());
         QVERIFY(summaryBeside);
-        QCOMPARE(box, QStringLiteral("Zelk Vellisto: Nothing above Gap Level was heard for 7 s, so "
-                                     "the recording ended. Check the input and its level, or "
-                                     "lengthen End Gap."));
+        QCOMPARE(boxes.first(),
+                 QStringLiteral("Zelk Vellisto: Nothing above Gap Level was heard for 7 s, so "
+                                "the recording ended. Check the input and its level, or "
+                                "lengthen End Gap."));
         QVERIFY(QFile::exists(Path(name + "1.wav")));
         auto* base = static_cast<CElidingComboBox*>(dlg.GetItem(IDC_BASEFILE));
         QVERIFY2(base->ShownText().startsWith("The") && base->ShownText().endsWith(" A.wav"),
@@ -568,15 +520,14 @@ private slots:
         QVERIFY(list->header()->sectionSize(0) >= nameWidth);
         QVERIFY(summary.screen()->availableGeometry().contains(summary.frameGeometry()));
 
-        QString box;
-        OnNextModal(&dlg, [&](QWidget* modal) {
-            box = static_cast<QMessageBox*>(modal)->text();
-            static_cast<QMessageBox*>(modal)->accept();
-        });
+        QStringList boxes;
+        AnswerNextBox(&dlg, QMessageBox::Ok, &boxes);
         summary.GetOpenFolderButton()->click();
-        QCOMPARE(box,
-                 "No file manager could be started to show the folder.\nThe song files are in " +
-                     QDir(g_workDir).absolutePath() + ".");
+        QCOMPARE(
+            boxes.value(0),
+            summary.windowTitle() +
+                ": No file manager could be started to show the folder.\nThe song files are in " +
+                QDir(g_workDir).absolutePath() + ".");
         summary.GetOpenFolderButton()->click();
         const QUrl folder = QUrl::fromLocalFile(QDir(g_workDir).absolutePath());
         QCOMPARE(opened, (QList<QUrl>{folder, folder}));
@@ -591,9 +542,7 @@ private slots:
         QCOMPARE(Q(reviewed[1]), songs[1]);
 
         // Record works with the summary open and closes it; the next end shows it again.
-        OnNextModal(&dlg, [](QWidget* question) {
-            static_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
-        });
+        AnswerNextBox(&dlg, QMessageBox::Yes);
         dlg.Click(IDC_RECORD);
         QVERIFY(dlg.GetControl().IsRecording());
         QVERIFY(!summary.isVisible());
@@ -679,9 +628,7 @@ private slots:
         WriteWav(Path("Cursor5.wav"), {1.0});
         CTestDlg dlg(profile, FilePacing::RealTime);
         dlg.show();
-        OnNextModal(&dlg, [](QWidget* question) {
-            static_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
-        });
+        AnswerNextBox(&dlg, QMessageBox::Yes);
         dlg.Click(IDC_RECORD);
         QVERIFY(dlg.GetControl().IsRecording());
         QTRY_VERIFY(dlg.texts[IDC_TOTALTIME].size() >= 2);

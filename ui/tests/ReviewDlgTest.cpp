@@ -363,19 +363,12 @@ private slots:
         main.SetPlaybackFactory([] { return std::make_unique<CTestPlaybackBackend>(); });
         QString offered;
         int files = 0;
-        OnNextModal(&main, [&](QWidget* modal) {
-            auto* dialog = qobject_cast<QFileDialog*>(modal);
-            QVERIFY(dialog);
-            offered = QDir(dialog->directory()).absolutePath() + "/" +
-                      dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
-            dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))
-                ->setText(QStringLiteral("SideA2.wav"));
+        ChooseNextFile(&main, Path("SideA2.wav"), &offered, [&](QFileDialog* dialog) {
             OnNextModal(dialog, [&](QWidget* review) {
                 auto* dlg = qobject_cast<CReviewDlg*>(review);
                 if (dlg) files = int(dlg->GetTake().files.size());
                 review->close();
             });
-            static_cast<QDialog*>(dialog)->accept();
         });
         static_cast<QPushButton*>(main.GetItem(IDC_REVIEW))->click();
         QCOMPARE(offered, QDir(g_workDir).absolutePath() + "/SideA1.wav");
@@ -390,14 +383,10 @@ private slots:
         CRecorderDlg main(
             MakeFileCaptureBackend(Path("in.wav").toStdString(), FilePacing::AsFastAsRead),
             profile);
-        QString text;
-        OnNextModal(&main, [&](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(box);
-            text = box->text();
-            box->accept();
-        });
+        QStringList boxes;
+        AnswerNextBox(&main, QMessageBox::Ok, &boxes);
         main.OpenReview(Path("SideA3.wav").toStdString());
+        const QString text = boxes.value(0);
         QVERIFY2(text.contains(QStringLiteral("SideA2.wav")), qPrintable(text));
     }
 };

@@ -1,10 +1,14 @@
 // Shared by the window tests: a temporary working directory, profile and data folder, input WAV
 // files of tone and silence and a check that a song file was finished (both through the shared
-// test support), and a handler for the next modal window.
+// test support), and handlers for the next modal window, message box or file dialog.
 #pragma once
 
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -53,6 +57,42 @@ inline void OnNextModal(QWidget* except, std::function<void(QWidget*)> handler) 
         handler(modal);
     });
     timer->start();
+}
+
+// Answers the next message box other than `except` with `button`, noting "title: text" in
+// `shown`; `then` gets the box first, to catch a window the answer leads to.
+inline void AnswerNextBox(QWidget* except, QMessageBox::StandardButton button,
+                          QStringList* shown = nullptr,
+                          std::function<void(QMessageBox*)> then = {}) {
+    OnNextModal(except, [=](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        QVERIFY(box);
+        if (shown) shown->append(box->windowTitle() + ": " + box->text());
+        if (then) then(box);
+        box->button(button)->click();
+    });
+}
+
+// Answers the next file dialog other than `except` as a user types `path` (selectFile leaves
+// a focused name field alone), or cancels it for an empty path; notes the file it offered in
+// `offered`, and gives the dialog to `then` before the answer.
+inline void ChooseNextFile(QWidget* except, const QString& path, QString* offered = nullptr,
+                           std::function<void(QFileDialog*)> then = {}) {
+    OnNextModal(except, [=](QWidget* modal) {
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        QVERIFY(dialog);
+        if (offered) *offered = dialog->selectedFiles().value(0);
+        if (then) then(dialog);
+        if (path.isEmpty()) {
+            static_cast<QDialog*>(dialog)->reject();
+            return;
+        }
+        dialog->setDirectory(QFileInfo(path).absolutePath());
+        auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+        QVERIFY(name);
+        name->setText(QFileInfo(path).fileName());
+        static_cast<QDialog*>(dialog)->accept();
+    });
 }
 
 // Runs a Qt Test object in a temporary working directory (song files) with a temporary
