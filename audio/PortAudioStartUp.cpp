@@ -14,8 +14,6 @@
 
 namespace {
 
-void SilentAlsaError(const char*, int, const char*, int, const char*, ...) {}
-
 // What PortAudio's start-up wrote while standard error was diverted (see EnsurePortAudio), and
 // the real standard error. Set only while Pa_Initialize runs.
 int g_nStartUpLog = -1;
@@ -63,7 +61,7 @@ extern "C" void ReplayStartUpLogOnAbort(int) {
 // diverted there. It reaches the terminal only when the start-up fails or aborts.
 bool EnsurePortAudio() {
     static const bool ready = [] {
-        snd_lib_error_set_handler(&SilentAlsaError);
+        snd_lib_error_set_handler(&IgnoreAlsaError);
         std::fflush(stderr);
         g_nRealStderr = dup(STDERR_FILENO);
         g_nStartUpLog = memfd_create("vellisto-portaudio-start", MFD_CLOEXEC);

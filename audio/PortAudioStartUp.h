@@ -6,3 +6,7 @@
 // Sets PortAudio up on first use and keeps it; false when it could not be set up. Any thread
 // (the first call sets it up once; the others wait for it).
 bool EnsurePortAudio();
+
+// An ALSA error handler that says nothing: ALSA's own messages go to standard error, where they
+// would drown what the program says; each caller reports its failures itself.
+inline void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}

@@ -8,7 +8,7 @@ namespace {
 
 // The system's reason follows each of these on a line of its own (FailWithReason).
 const char kCannotCreate[] = "Cannot create output file %s.\n";
-const char kBadBits[] = "Not an acceptable number of bits per sample.\n";
+const char kWriterBadBits[] = "Not an acceptable number of bits per sample.\n";
 const char kOutOfMemory[] = "Out of memory.\nClose some applications and try again.\n";
 const char kCannotWrite[] = "Cannot write to %s.\n";
 const char kTooBig[] = "Cannot write to %s.\nA WAV file cannot hold more than 4 GiB.\n";
@@ -67,7 +67,7 @@ void CWaveFileWriter::BeginWave(short bitsPerSample, unsigned long samplesPerSec
     WAVEFORMATEX format = MakeWaveFormat(bitsPerSample, samplesPerSec, channels, &acceptable);
     // The header is still written (as PCM); the flag stays raised unless a later step fails
     // with its own message.
-    if (!acceptable) m_error.Fail(kBadBits);
+    if (!acceptable) m_error.Fail(kWriterBadBits);
 
     MMCKINFO riff{};
     riff.ckid = RiffFourCC('R', 'I', 'F', 'F');

@@ -57,9 +57,11 @@ fi | (cd "$root" && xargs -0 clang-format --dry-run -Werror)
 
 step "build"
 # Tests and benchmarks named explicitly: scripts/run.sh configures a new build folder without them.
-# Line tables only (-g1), as in the sanitizer builds below: a stack still names files and lines.
+# Every build here is a unity build (each target's sources compiled a few together: the headers
+# they share are parsed once) with line tables only (-g1): a stack still names files and lines.
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVELLISTO_BUILD_TESTS=ON \
-      -DVELLISTO_BUILD_BENCH=ON "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
+      -DVELLISTO_BUILD_BENCH=ON -DCMAKE_UNITY_BUILD=ON \
+      "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
       "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" >/dev/null
 cmake --build "$root/build" -j"$jobs"
 in_background "tests" ctest --test-dir "$root/build" --output-on-failure -j"$jobs"
@@ -67,7 +69,8 @@ in_background "tests" ctest --test-dir "$root/build" --output-on-failure -j"$job
 # The sanitizer builds keep line tables only (-g1): enough for every report's stack to name
 # files and lines, at a fraction of the compile and link time of full debug information. Their
 # test programs share precompiled GoogleTest and Qt headers.
-sanitizer_build=(-DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 -DVELLISTO_PCH=ON)
+sanitizer_build=(-DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 -DVELLISTO_PCH=ON
+                 -DCMAKE_UNITY_BUILD=ON)
 
 step "build (address, undefined)"
 cmake -S "$root" -B "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DVELLISTO_SANITIZE=address,undefined \

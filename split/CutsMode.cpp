@@ -50,7 +50,7 @@ namespace {
 constexpr size_t kCopyBytes = 1 << 16;
 constexpr uint64_t kOpenEnd = std::numeric_limits<uint64_t>::max();
 
-struct Piece {
+struct CutPiece {
     uint64_t nFrom = 0, nTo = 0;  // frames; nTo kOpenEnd: to the end of the input
     int nLine = 0;                // of the cut in its file
 };
@@ -100,10 +100,10 @@ int SplitAtCuts(CSplitRun& run) {
     }
     // The songs: from each cut to the next, or to a label's end when it comes first; the last
     // to its label's end or the end of the input.
-    std::vector<Piece> pieces;
+    std::vector<CutPiece> pieces;
     for (size_t k = 0; k < cuts.marks.size(); ++k) {
         const CutMark& m = cuts.marks[k];
-        Piece p{m.nStart, m.nEnd.value_or(kOpenEnd), m.nLine};
+        CutPiece p{m.nStart, m.nEnd.value_or(kOpenEnd), m.nLine};
         if (k + 1 < cuts.marks.size()) p.nTo = std::min(p.nTo, cuts.marks[k + 1].nStart);
         if (total != kOpenEnd && p.nTo != kOpenEnd && p.nTo > total) {
             return run.Fail(where + std::to_string(m.nLine) + ": the song ends at " +
@@ -157,7 +157,7 @@ int SplitAtCuts(CSplitRun& run) {
         CSongFiles::Overflow::Refuse);
     // A song too long for one file is refused before any is written.
     for (size_t k = 0; k < pieces.size(); ++k) {
-        const Piece& p = pieces[k];
+        const CutPiece& p = pieces[k];
         const uint64_t to = p.nTo != kOpenEnd ? p.nTo : total;
         if (to != kOpenEnd && !files.Fits((to - p.nFrom) * frameBytes)) {
             return run.Fail(
@@ -225,7 +225,7 @@ int SplitAtCuts(CSplitRun& run) {
     std::string lastPath;
     bool ok = true;
     for (size_t k = 0; ok && k < pieces.size(); ++k) {
-        const Piece& p = pieces[k];
+        const CutPiece& p = pieces[k];
         // Cuts of a stream are not checked against its length before it is read: far ones
         // saturate rather than wrap.
         auto bytes = [frameBytes](uint64_t frames) {

@@ -3,6 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "take/FileSteps.h"
+
 namespace {
 
 constexpr size_t kLongestName = 255;  // bytes of a folder entry
@@ -16,12 +18,6 @@ char FirstSide(const SongNumbering& numbering) {
 }
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
-
-std::string Folded(const std::string& name) {
-    std::string folded = name;
-    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return folded;
-}
 
 // The field's text for one song, or false for a field that is not known.
 bool Field(const std::string& field, int song, const std::string& title,

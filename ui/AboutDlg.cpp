@@ -10,14 +10,14 @@
 #include "ui/DialogBuilder.h"
 
 namespace {
-constexpr int kTemplate = 100;
+constexpr int kAboutTemplate = 100;
 constexpr int kVersionLine = 1;  // template index of the version text, which has no id
 }  // namespace
 
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
-    const DlgTemplate& tpl = *FindDialogTemplate(kTemplate);
+    const DlgTemplate& tpl = *FindDialogTemplate(kAboutTemplate);
     const DialogItems items = CreateDialogItems(this, tpl, font());
     ApplyWindowColours(this, SchemeColours{QColor(192, 192, 192), QColor(0, 0, 0), 0, 0});
     static_cast<QLabel*>(items.all[kVersionLine])->setText(VersionLine());

@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr int kTemplate = 139;
+constexpr int kCustomTemplate = 139;
 constexpr int kIconAdd = 278;
 constexpr int kIconDelete = 279;
 constexpr const char* kPresetError = "Preset Error";
@@ -119,7 +119,7 @@ CCustomDlg::CCustomDlg(std::vector<CPresets>* presets, std::string* pstrPreset,
       m_pScheme(scheme),
       m_pDevices(devices),
       m_fontCombo(MakeComboFont()),
-      m_items(CreateDialogItems(this, *FindDialogTemplate(kTemplate), m_fontCombo)) {
+      m_items(CreateDialogItems(this, *FindDialogTemplate(kCustomTemplate), m_fontCombo)) {
     for (size_t i = 0; i < std::size(kTrackbars); ++i) {
         m_pTrackbars[i] = Item<QSlider>(kTrackbars[i].nId);
         m_pTrackbarLabels[i] = Item<QLabel>(kTrackbars[i].nLabelId);

@@ -16,11 +16,10 @@
 #include <cstring>
 #include <vector>
 
+#include "audio/PortAudioStartUp.h"
 #include "audio/mixer/MixerBackend.h"
 
 namespace {
-
-void SilentAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
 constexpr uint32_t kDestinationLineId = 0xFFFF0000u;
 constexpr uint32_t kSelectorControlId = 1;
@@ -61,7 +60,7 @@ public:
     bool Open(const std::string& card) override {
         Close();
         if (card.empty()) return false;
-        snd_lib_error_set_handler(&SilentAlsaError);
+        snd_lib_error_set_handler(&IgnoreAlsaError);
         snd_mixer_t* mixer = nullptr;
         if (snd_mixer_open(&mixer, 0) < 0) return false;
         if (snd_mixer_attach(mixer, card.c_str()) < 0 ||

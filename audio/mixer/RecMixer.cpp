@@ -6,8 +6,8 @@
 #include "audio/capture/CaptureBackend.h"
 
 namespace {
-const char* const kOpenFailed = "Could not open mixer device.";
-const char* const kCloseFailed = "Could not close mixer device.";
+const char* const kMixerOpenFailed = "Could not open mixer device.";
+const char* const kMixerCloseFailed = "Could not close mixer device.";
 const char* const kNoVolumeControl = "Could not get recording mixer volume control.";
 const char* const kSetVolumeFailed = "Could not set recording mixer volume details.";
 const char* const kNoMixer = "Could not continue because there is no open mixer device.";
@@ -95,7 +95,7 @@ void CRecMixer::Open(void* waveIn, uint32_t deviceId) {
     // The capture device's handle is its backend, which knows the card behind the device.
     m_strCard = static_cast<ICaptureBackend*>(waveIn)->GetMixerDeviceName(deviceId);
     if (!m_pBackend->Open(m_strCard)) {
-        m_error.Fail("%s", kOpenFailed);
+        m_error.Fail("%s", kMixerOpenFailed);
         return;
     }
     m_bMixerOpen = true;
@@ -105,7 +105,7 @@ void CRecMixer::Close() {
     m_error.Clear();
     if (!m_bMixerOpen) return;
     m_bMixerOpen = false;
-    if (!m_pBackend->Close()) m_error.Fail("%s", kCloseFailed);
+    if (!m_pBackend->Close()) m_error.Fail("%s", kMixerCloseFailed);
 }
 
 // The recording destination's source line of that type. Raises the flag (no text) when the

@@ -15,7 +15,7 @@
 
 namespace {
 
-uint32_t Bits(float f) { return std::bit_cast<uint32_t>(f); }
+uint32_t FloatBits(float f) { return std::bit_cast<uint32_t>(f); }
 
 constexpr float kFloor = 1.0e-12f;
 using I16 = std::vector<int16_t>;
@@ -142,8 +142,8 @@ TEST(AnalyzerParams, DefaultsAndLabels) {
     CSignalAnalyzer d;
     EXPECT_EQ(d.GetErrorFlag(), 0);
     EXPECT_STREQ(d.GetErrorText(), "No error");
-    EXPECT_EQ(Bits(d.GetMinSongSize()), Bits(30.0100002f));
-    EXPECT_EQ(Bits(d.GetEndGap()), Bits(7.0100002f));
+    EXPECT_EQ(FloatBits(d.GetMinSongSize()), FloatBits(30.0100002f));
+    EXPECT_EQ(FloatBits(d.GetEndGap()), FloatBits(7.0100002f));
     EXPECT_EQ(
         (RecSettings{d.GetGapSizePosition(), d.GetGapLevelPosition(), d.GetMinSongSizePosition(),
                      d.GetEndSizePosition(), d.GetDCBlock(), d.GetIgnoreClicks(),
@@ -189,7 +189,7 @@ TEST(AnalyzerParams, ThresholdsAtEveryRateAndFormatRoundedToFloat) {
     EXPECT_EQ(a.m_fLinearGapLevel, 0.999999821f);
     // End Gap at 44,100: 44100 x 7.0100002 rounds to 309141 in float.
     CSignalAnalyzer b;
-    EXPECT_EQ(Bits(b.m_fLinearGapLevel), Bits(582.7066f));
+    EXPECT_EQ(FloatBits(b.m_fLinearGapLevel), FloatBits(582.7066f));
     EXPECT_TRUE(b.IsShortFile(0));
     EXPECT_TRUE(b.IsShortFile(1236563));
     EXPECT_FALSE(b.IsShortFile(1236564));
@@ -197,7 +197,7 @@ TEST(AnalyzerParams, ThresholdsAtEveryRateAndFormatRoundedToFloat) {
     for (uint16_t bits : {32, 24}) {
         b.SetBitsPerSample(bits);
         b.PrepareRecording();
-        EXPECT_EQ(Bits(b.m_fLinearGapLevel), Bits(0.017782794f)) << bits;
+        EXPECT_EQ(FloatBits(b.m_fLinearGapLevel), FloatBits(0.017782794f)) << bits;
     }
     b.SetBitsPerSample(32);
     EXPECT_TRUE(b.IsShortFile(2473127));
