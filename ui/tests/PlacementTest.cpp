@@ -131,19 +131,20 @@ private slots:
             CSideSummaryDlg& summary = dlg.GetSideSummary();
             summary.ShowSide(side, scheme);
             Settle(&summary);
-            const QRect main = dlg.frameGeometry();
-            QTRY_VERIFY2(
-                !summary.frameGeometry().intersects(main) && area.contains(summary.frameGeometry()),
-                qPrintable(Describe(summary.frameGeometry()) + " beside " + Describe(main) +
-                           " on " + Describe(area)));
-            const QRect frame = summary.frameGeometry();
-            if (small) {
-                QVERIFY(frame.top() > main.bottom() || frame.bottom() < main.top());
-                QVERIFY(summary.GetFileList()->verticalScrollBar()->maximum() > 0);
-            } else {
-                QVERIFY(frame.left() > main.right() || frame.right() < main.left());
-                QVERIFY(frame.top() == main.top());
-            }
+            // Both frames are read again until they hold: the window manager may still be
+            // decorating or moving either window on a busy machine.
+            auto placed = [&] {
+                const QRect main = dlg.frameGeometry();
+                const QRect frame = summary.frameGeometry();
+                if (frame.intersects(main) || !area.contains(frame)) return false;
+                return small ? frame.top() > main.bottom() || frame.bottom() < main.top()
+                             : (frame.left() > main.right() || frame.right() < main.left()) &&
+                                   frame.top() == main.top();
+            };
+            QTRY_VERIFY2(placed(),
+                         qPrintable(Describe(summary.frameGeometry()) + " beside " +
+                                    Describe(dlg.frameGeometry()) + " on " + Describe(area)));
+            if (small) QVERIFY(summary.GetFileList()->verticalScrollBar()->maximum() > 0);
             summary.close();
             dlg.hide();
         }
