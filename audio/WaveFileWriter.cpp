@@ -79,12 +79,6 @@ void CWaveFileWriter::BeginWave(short bitsPerSample, unsigned long samplesPerSec
     WriteHeaderSteps(&riff, &fmt, &data, &format, bufferSize);
 }
 
-void CWaveFileWriter::WriteHeader(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* data,
-                                  const WAVEFORMATEX* format, long bufferSize) {
-    m_error.Clear();
-    WriteHeaderSteps(riff, fmt, data, format, bufferSize);
-}
-
 void CWaveFileWriter::WriteHeaderSteps(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* data,
                                        const WAVEFORMATEX* format, long bufferSize) {
     if (riff == nullptr || fmt == nullptr || data == nullptr || format == nullptr) {

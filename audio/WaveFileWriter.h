@@ -40,8 +40,6 @@ public:
     // a file that cannot take it fails here, before it is given any audio.
     void BeginWave(short bitsPerSample, unsigned long samplesPerSec, short channels,
                    long bufferSize);
-    void WriteHeader(MMCKINFO* riff, MMCKINFO* fmt, MMCKINFO* data, const WAVEFORMATEX* format,
-                     long bufferSize);
     // Appends count bytes; returns the bytes taken (0 on a failure that ends the call early).
     long Write(const void* data, long count);
     // Appends count bytes read from the descriptor from at fromOffset, copied in the kernel where
