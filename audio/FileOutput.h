@@ -51,6 +51,10 @@ public:
         errno = EOPNOTSUPP;
         return -1;
     }
+    // Removes a file this output wrote that is not to be kept (the run-out after the last song):
+    // 0, or -1 with errno set. An output that has not put the file under its name yet only
+    // drops it, and never removes what another program put at that name.
+    virtual int Remove(const char* path) { return ::unlink(path); }
     // The sample bytes a song encoder took for the file at handle, in order, whatever form they
     // take in the file: an output that keeps account of its songs counts (or measures) them here.
     // data is null for bytes copied from file to file without passing through memory.

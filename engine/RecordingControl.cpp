@@ -1,6 +1,9 @@
 #include "engine/RecordingControl.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -394,11 +397,15 @@ void CRecordingControl::RemoveRunOut(RecordingReport& report) const {
     for (std::size_t i = first; i < report.files.size(); ++i) {
         SongFileRecord& file = report.files[i];
         if (file.bRemoved) continue;
-        std::error_code ec;
-        if (!std::filesystem::remove(file.strPath, ec) && ec) {
+        // Through the output the songs went to: one that has not put the file under its name
+        // yet drops it, and whatever is at that name stays.
+        IFileOutput* output = m_writer.GetOutput();
+        const int removed =
+            output ? output->Remove(file.strPath.c_str()) : ::unlink(file.strPath.c_str());
+        if (removed != 0 && errno != ENOENT) {
             if (report.strRemoveFailedPath.empty()) {
                 report.strRemoveFailedPath = file.strPath;
-                report.strRemoveFailedReason = ec.message();
+                report.strRemoveFailedReason = std::strerror(errno);
             }
         } else {
             file.bRemoved = true;

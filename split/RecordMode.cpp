@@ -56,6 +56,8 @@ int RecordSide(CSplitRun& run) {
     }
     CSongOutput output(list ? CSongOutput::Mode::List : CSongOutput::Mode::Write, run.m_info.format,
                        run.m_options.bForce);
+    // Which songs are kept is known at the end (the run-out after the last is not).
+    output.HoldReplacements();
     // FLAC songs are encoded as the recording thread writes them (a dry run counts WAV bytes).
     CFlacSongEncoder flac(output, run.m_info.format,
                           [&run](long, const std::string& path) { return run.TagsFor(path, {}); });
@@ -84,11 +86,13 @@ int RecordSide(CSplitRun& run) {
     if (run.m_options.bFlac && !list) control.SetEncoder(&flac);
 
     window.SetControl(&control);
+    window.SetTakenNames([&output](const std::string& path) { return output.Taken(path); });
     // While idle the writer holds the selected base file, which Record checks for.
     control.GetWriter().SetFileName(controlBase.c_str());
 
     StartOutcome start = control.Prepare({true, run.m_strBaseName, controlBase});
-    if (!start.Refused() && start.existing.nLowest > 0 && !run.m_options.bForce) {
+    if (!start.Refused() && start.existing.nLowest > 0 &&
+        (!run.m_options.bForce || run.AmbiguousBase())) {
         control.Abandon();
         return run.Fail(run.ExistingSongsText(start.existing.strLowest));
     }
@@ -125,6 +129,14 @@ int RecordSide(CSplitRun& run) {
     const uint64_t inputBytes = run.m_info.bStream ? taken : run.m_info.nDataBytes;
 
     bool failed = !window.GetErrors().empty();
+    for (const CSongOutput::File& song : output.GetFiles()) {
+        if (!song.bTaken) continue;
+        run.m_err << "vellisto-split: " << song.strPath
+                  << " was created by another program while this run was writing it (another "
+                     "split of the same names?); it was left as it is, and this run stopped "
+                     "there\n";
+        failed = true;
+    }
     const bool interrupted = signal != 0;
     if (interrupted) {
         run.Fail("interrupted after " + run.Time(taken / frameBytes) + " of the input");
@@ -153,6 +165,18 @@ int RecordSide(CSplitRun& run) {
     // The end of the input ends the side as End Gap does: what follows the last song goes.
     RecordingReport report = window.GetReport();
     if (!failed && end != RecordingEnd::EndGap) control.RemoveRunOut(report);
+    // Only now is it known which songs are kept: those that replace a file go under its name.
+    const size_t failuresBefore = output.GetFailures().size();
+    if (!list && !output.PublishHeld()) {
+        for (size_t k = failuresBefore; k < output.GetFailures().size(); ++k) {
+            const CSongOutput::Failure& f = output.GetFailures()[k];
+            run.m_err << "vellisto-split: cannot put the song file " << f.strPath << " in place: "
+                      << (f.nErrno == EEXIST ? "another program created a file there meanwhile"
+                                             : std::strerror(f.nErrno))
+                      << "; the file there was left as it is\n";
+        }
+        failed = true;
+    }
     run.NoteRunOut(report, list);
 
     run.CollectSongs(output, CSongFileName(controlBase), view.GetSplitBytes());

@@ -125,10 +125,15 @@ bool Overlap(const CSongFileName& a, const CSongFileName& b, std::string* exampl
     return true;
 }
 
-// A regular file is looked into; a pipe, a FIFO or a terminal (/dev/stdout) is a stream the
-// text goes to, never read: reading one would wait for a writer, or take the reader's bytes.
-bool IsWav(const std::string& path) {
-    if (HasWavExtension(FileNamePart(path))) return true;
+// A song file by its name or its first bytes (WAV or FLAC, whatever this run writes: a label file
+// or cue sheet never goes over one). A regular file is looked into; a pipe, a FIFO or a terminal
+// (/dev/stdout) is a stream the text goes to, never read: reading one would wait for a writer, or
+// take the reader's bytes.
+bool IsSongFile(const std::string& path) {
+    const std::string_view name = FileNamePart(path);
+    if (HasWavExtension(name)) return true;
+    if (name.size() >= 5 && strncasecmp(name.data() + name.size() - 5, ".flac", 5) == 0)
+        return true;
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0) return false;
     struct stat st {};
@@ -136,6 +141,7 @@ bool IsWav(const std::string& path) {
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     const ssize_t n = regular ? ::pread(fd, head, sizeof head, 0) : 0;
     ::close(fd);
+    if (n >= 4 && std::memcmp(head, "fLaC", 4) == 0) return true;
     return n == static_cast<ssize_t>(sizeof head) &&
            (std::memcmp(head, "RIFF", 4) == 0 || std::memcmp(head, "RF64", 4) == 0 ||
             std::memcmp(head, "BW64", 4) == 0) &&
@@ -239,10 +245,19 @@ int CheckRunPaths(const SplitOptions& options, std::ostream& err) {
             return refuse(std::string(w.szOption) + " " + path + " is the input " + *hit->pName +
                           "; name a new file for it");
         }
-        if (IsWav(path)) {
+        if (IsSongFile(path)) {
             return refuse(std::string(w.szOption) + " " + path +
-                          " names a WAV file, which is never written over (did the shell expand a "
-                          "pattern?)");
+                          " names a song file (WAV or FLAC), which is never written over (did the "
+                          "shell expand a pattern?); name a new file for it");
+        }
+        // What the run reads is the user's: never written over, with --force neither.
+        for (const Written& read :
+             {Written{"--cuts", &options.strCuts}, Written{"--names", &options.strNames}}) {
+            const std::optional<FileId> readId = IdOf(*read.pPath);
+            if (!read.pPath->empty() && (*read.pPath == path || (readId && readId == IdOf(path)))) {
+                return refuse(std::string(w.szOption) + " " + path + " is the " + read.szOption +
+                              " file this run reads; name a new file for it");
+            }
         }
         std::error_code ec;
         if (IsStoredFile(path) && !options.bForce) {
@@ -275,7 +290,9 @@ int CheckRunPaths(const SplitOptions& options, std::ostream& err) {
                           "sheet cannot hold");
         }
     }
-    if (!options.strLabels.empty() && options.strLabels == options.strCue) {
+    const std::optional<FileId> labelsId = IdOf(options.strLabels);
+    if (!options.strLabels.empty() &&
+        (options.strLabels == options.strCue || (labelsId && labelsId == IdOf(options.strCue)))) {
         return refuse("--labels and --cue name the same file " + options.strLabels);
     }
     return -1;

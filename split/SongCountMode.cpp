@@ -37,6 +37,7 @@
 #include "split/Splitter.h"
 #include "split/TerminalWindow.h"
 #include "take/CutsFile.h"
+#include "take/FileSteps.h"
 #include "take/QuietestNear.h"
 #include "take/SongNames.h"
 #include "take/TrackList.h"
@@ -44,16 +45,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Renames without replacing an existing file unless overwrite (a file system that cannot:
-// through a new link, which is as exclusive).
-int RenameNew(const std::string& from, const std::string& to, bool overwrite) {
-    if (overwrite) return ::rename(from.c_str(), to.c_str());
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
-    if (::link(from.c_str(), to.c_str()) != 0) return -1;
-    return ::unlink(from.c_str());
-}
 
 int NameAfterTitles(CSplitRun& run) {
     if (run.m_songs.size() != run.m_titles.size()) {
@@ -71,7 +62,8 @@ int NameAfterTitles(CSplitRun& run) {
             song.strPath = paths[k];
             continue;
         }
-        if (RenameNew(song.strPath, paths[k], run.m_options.bForce) != 0) {
+        const FileIdentity seen = run.m_options.bForce ? IdentityAt(paths[k]) : FileIdentity{};
+        if (!PublishFile(song.strPath, paths[k], seen)) {
             run.Fail("cannot name " + song.strPath + " " + paths[k] + ": " + std::strerror(errno));
             return kExitFailed;
         }

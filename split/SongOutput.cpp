@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -31,20 +32,35 @@ CSongOutput::~CSongOutput() {
         ::close(m_nCurrentFd);
         ::unlink(m_files[static_cast<size_t>(m_nCurrent)].strTemp.c_str());
     }
+    for (const File& file : m_files) {
+        if (file.bHeld) ::unlink(file.strTemp.c_str());
+    }
+}
+
+const CSongOutput::File* CSongOutput::Last(const std::string& path) const {
+    for (auto it = m_files.rbegin(); it != m_files.rend(); ++it) {
+        if (it->strPath == path) return &*it;
+    }
+    return nullptr;
+}
+
+CSongOutput::File* CSongOutput::Last(const std::string& path) {
+    return const_cast<File*>(std::as_const(*this).Last(path));
 }
 
 bool CSongOutput::Created(const std::string& path) const {
-    for (auto it = m_files.rbegin(); it != m_files.rend(); ++it) {
-        if (it->strPath == path) return it->bCreated;
-    }
-    return false;
+    const File* file = Last(path);
+    return file && file->bCreated;
 }
 
 bool CSongOutput::Finished(const std::string& path) const {
-    for (auto it = m_files.rbegin(); it != m_files.rend(); ++it) {
-        if (it->strPath == path) return it->bFinished;
-    }
-    return false;
+    const File* file = Last(path);
+    return file && file->bFinished;
+}
+
+bool CSongOutput::Taken(const std::string& path) const {
+    const File* file = Last(path);
+    return file && file->bTaken;
 }
 
 int CSongOutput::CreateTemp(const std::string& path, std::string* temp) {
@@ -59,27 +75,6 @@ int CSongOutput::CreateTemp(const std::string& path, std::string* temp) {
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
-}
-
-int CSongOutput::Publish(const File& file) const {
-    const char* from = file.strTemp.c_str();
-    const char* to = file.strPath.c_str();
-    if (m_bOverwrite) return ::rename(from, to);
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
-    if (errno != EINVAL && errno != ENOSYS) return -1;
-    // A file system that cannot rename without replacing: a new link is as exclusive.
-    if (::link(from, to) == 0) {
-        ::unlink(from);
-        return 0;
-    }
-    if (errno != EPERM && errno != EOPNOTSUPP) return -1;
-    // Nor link: the last resort looks before it leaps.
-    struct stat st {};
-    if (::lstat(to, &st) == 0) {
-        errno = EEXIST;
-        return -1;
-    }
-    return ::rename(from, to);
 }
 
 ssize_t CSongOutput::Fail(const std::string& path, int error) {
@@ -97,9 +92,12 @@ int CSongOutput::Open(const char* path) {
     } else {
         struct stat st {};
         if (::lstat(path, &st) == 0 && (!m_bOverwrite || S_ISDIR(st.st_mode))) {
+            // Every name was free when the run began: another program took this one since.
+            file.bTaken = !S_ISDIR(st.st_mode);
             m_files.push_back(file);
             return static_cast<int>(Fail(path, S_ISDIR(st.st_mode) ? EISDIR : EEXIST));
         }
+        if (m_bOverwrite) file.seen = IdentityAt(file.strPath);
         fd = CreateTemp(file.strPath, &file.strTemp);
     }
     if (fd < 0) {
@@ -145,13 +143,57 @@ int CSongOutput::Close(int handle) {
     const int error = m_pQueue->Drain();
     const int closed = ::close(handle);
     int failure = error != 0 ? error : closed != 0 ? errno : 0;
-    if (failure == 0 && Publish(file) != 0) failure = errno;
+    if (failure == 0 && m_bHold && file.seen.bPresent) {
+        // Replaces a file: not before the run knows it keeps this song.
+        file.bHeld = true;
+        return 0;
+    }
+    if (failure == 0 && !PublishFile(file.strTemp, file.strPath, file.seen)) {
+        failure = errno;
+        file.bTaken = failure == EEXIST;
+    }
     if (failure != 0) {
         ::unlink(file.strTemp.c_str());
+        file.bCreated = !file.bTaken;
         return static_cast<int>(Fail(file.strPath, failure));
     }
     file.bFinished = true;
     return 0;
+}
+
+int CSongOutput::Remove(const char* path) {
+    File* file = Last(path);
+    if (m_mode == Mode::List || !file) return ::unlink(path);
+    if (file->bHeld) {
+        // The file it was to replace stays as it was.
+        ::unlink(file->strTemp.c_str());
+        file->bHeld = false;
+        file->bCreated = false;
+        return 0;
+    }
+    // Only what this run put at the name is removed.
+    if (!file->bFinished) return 0;
+    file->bFinished = false;
+    return ::unlink(path);
+}
+
+bool CSongOutput::PublishHeld() {
+    bool ok = true;
+    for (File& file : m_files) {
+        if (!file.bHeld) continue;
+        file.bHeld = false;
+        if (PublishFile(file.strTemp, file.strPath, file.seen)) {
+            file.bFinished = true;
+            continue;
+        }
+        const int error = errno;
+        ::unlink(file.strTemp.c_str());
+        file.bTaken = error == EEXIST;
+        file.bCreated = false;
+        Fail(file.strPath, error);
+        ok = false;
+    }
+    return ok;
 }
 
 void CSongOutput::Discard(int handle) {

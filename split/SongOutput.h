@@ -16,7 +16,11 @@
 // hidden temporary name in its own folder (".SideA1.wav.<pid>-<n>.part") and renamed to its name
 // by a Close that succeeded; a failed one removes it. An existing file of that name is refused
 // (EEXIST) unless the output may overwrite, at Open and again at the rename, so a file that
-// appeared meanwhile is not replaced either.
+// appeared meanwhile is not replaced either: its name is then "taken", and nothing of this run
+// is said to be there. A file the output may overwrite is replaced only if it is still the file
+// seen at Open, and only once the run knows the song is kept: such a song waits, finished under
+// its temporary name, for PublishHeld when the run holds replacements (Remove drops it, and the
+// older file stays).
 //
 // A FLAC encoder (CFlacSongEncoder) writes its files through the same Open and Close, so FLAC
 // songs are kept under the same safety rules; its bytes reach the descriptor Open gave directly.
@@ -38,6 +42,7 @@
 #include "audio/FileOutput.h"
 #include "audio/QueuedFileOutput.h"
 #include "audio/WaveFormat.h"
+#include "take/FileSteps.h"
 
 class CSongOutput final : public IFileOutput {
 public:
@@ -48,6 +53,9 @@ public:
         std::string strTemp;      // Write mode: where it is written until it is finished
         bool bCreated = false;    // opened (created or truncated) by this run
         bool bFinished = false;   // Write mode: closed well and under its name
+        bool bHeld = false;       // Write mode: closed well, to replace strPath at PublishHeld
+        bool bTaken = false;      // Write mode: another program put a file at its name first
+        FileIdentity seen;        // the file at strPath when it was opened, which it replaces
         uint64_t nDataBytes = 0;  // sample bytes that reached the file (List: that would have)
         float fPeak = 0;          // List mode: largest magnitude, 1.0 = full scale
         uint64_t nClipped = 0;    // List mode: samples at or beyond full scale
@@ -69,6 +77,13 @@ public:
     int Close(int handle) override;
     void Discard(int handle) override;
     void NoteSamples(int handle, const void* data, size_t bytes) override;
+    int Remove(const char* path) override;
+    // Write mode: a song that replaces a file waits for PublishHeld (for a run that decides
+    // only at its end which songs it keeps).
+    void HoldReplacements() { m_bHold = true; }
+    // Write mode: puts the held songs over the files they replace; false when one could not be
+    // (it is then a failure, and its temporary file is gone).
+    bool PublishHeld();
 
     Mode GetMode() const { return m_mode; }
     // In the order opened; a path opened twice has two records.
@@ -78,6 +93,8 @@ public:
     bool Created(const std::string& path) const;
     // Write mode: was the file at path finished under its name (the last record of that path)?
     bool Finished(const std::string& path) const;
+    // Write mode: did another program put a file at path before this run could?
+    bool Taken(const std::string& path) const;
 
 private:
     // Write mode's queue: 1 MiB, the writer woken for 256 KiB at a time (a wake-up per block
@@ -90,12 +107,13 @@ private:
     ssize_t Fail(const std::string& path, int error);
     // Creates a fresh temporary file for path; its descriptor, or -1 with errno set.
     int CreateTemp(const std::string& path, std::string* temp);
-    // Puts the finished temporary file under its name.
-    int Publish(const File& file) const;
+    const File* Last(const std::string& path) const;
+    File* Last(const std::string& path);
 
     Mode m_mode;
     WAVEFORMATEX m_format;
     bool m_bOverwrite;
+    bool m_bHold = false;
     unsigned m_nTempCount = 0;  // numbers the temporary names
     std::vector<File> m_files;
     std::vector<Failure> m_failures;

@@ -188,8 +188,10 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
         ->type_name("N")
         ->check(CLI::Range(1, 256));
     app.add_flag("-f,--force", options->bForce,
-                 "overwrite existing song files, label file and cue sheet (never an input or "
-                 "a WAV file)");
+                 "overwrite existing song files, label file and cue sheet, each only once the "
+                 "run has written its replacement (never an input, a file the run reads, a "
+                 "song file with a label file or cue sheet, or other recordings' files when the "
+                 "base name ends in a digit)");
     app.add_flag("-q,--quiet", options->bQuiet,
                  "no progress bar, no summary and no notices: errors only");
 

@@ -36,6 +36,7 @@
 #include "split/SongOutput.h"
 #include "split/TerminalWindow.h"
 #include "take/CutsFile.h"
+#include "take/FileSteps.h"
 #include "take/SongNames.h"
 #include "take/TrackList.h"
 
@@ -369,20 +370,26 @@ bool CSplitRun::CheckDestination() {
 // Modes that write without the recording control ask its overwrite question themselves.
 bool CSplitRun::CheckOverwrite() {
     const long existing = m_songNames.LowestExisting();
-    if (existing == 0 || m_options.bForce) return true;
+    if (existing == 0 || (m_options.bForce && !AmbiguousBase())) return true;
     Fail(ExistingSongsText(m_songNames.Name(existing)));
     return false;
+}
+
+bool CSplitRun::AmbiguousBase() const {
+    const std::string_view stem = FileNamePart(m_songNames.Stem());
+    return !stem.empty() && stem.back() >= '0' && stem.back() <= '9';
 }
 
 std::string CSplitRun::ExistingSongsText(const std::string& existing) const {
     const std::string stem(FileNamePart(m_songNames.Stem()));
     // Side1.wav's songs are Side11.wav, Side12.wav, ...: what is there may be other sides of a
-    // set, which --force would write over.
-    if (!stem.empty() && stem.back() >= '0' && stem.back() <= '9') {
+    // set, which --force must not write over.
+    if (AmbiguousBase()) {
         return existing + " exists, and the song files of " + m_strName + " would take its name (" +
                m_songNames.Name(1) + ", " + m_songNames.Name(2) +
-               ", ...): a base name that ends in a digit runs into other recordings' names; "
-               "choose another with -o, for example -o " +
+               ", ...): a base name that ends in a digit runs into other recordings' names" +
+               (m_options.bForce ? ", which --force does not write over" : "") +
+               "; choose another with -o, for example -o " +
                ShellQuote(FolderPart(m_strBasePath) + "/" + stem + "-" +
                           std::string(m_songNames.Extension()));
     }
@@ -538,9 +545,18 @@ bool CSplitRun::AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes) {
 
 // Tells which files the recording control removed as the side's run-out.
 void CSplitRun::NoteRunOut(const RecordingReport& report, bool list) {
-    std::vector<std::string> removed;
+    std::vector<std::string> removed, spared;
     for (const SongFileRecord& file : report.files) {
-        if (file.bRemoved) removed.emplace_back(FileNamePart(file.strPath));
+        std::error_code ec;
+        if (!file.bRemoved) continue;
+        // A piece that would have replaced a file was never put there: that file stays.
+        (!list && fs::exists(fs::symlink_status(file.strPath, ec)) ? spared : removed)
+            .emplace_back(FileNamePart(file.strPath));
+    }
+    for (const std::string& name : spared) {
+        Note() << "vellisto-split: notice: did not write " << name
+               << " (the file there is left as it was): it would hold nothing above Gap Level "
+                  "after the last song (run-out, no song)\n";
     }
     if (removed.empty()) return;
     const bool one = removed.size() == 1;
@@ -550,20 +566,19 @@ void CSplitRun::NoteRunOut(const RecordingReport& report, bool list) {
            << " nothing above Gap Level after the last song (run-out, no song)\n";
 }
 
-// The song file being written when the run failed does not hold its whole song; the files
-// before it are finished songs and stay. A file this run did not create (the user's, at a name
-// it could not take) is never touched.
-void CSplitRun::RemoveUnfinished(const CSongOutput& output, const std::string& path) {
+void CSplitRun::RemoveUnfinished(CSongOutput& output, const std::string& path) {
     if (!output.Created(path)) return;
-    const bool list = output.GetMode() == CSongOutput::Mode::List;
     std::error_code ec;
-    // An unfinished file never reached its name: the output has removed it already.
-    const bool removed = (!list && !output.Finished(path)) || fs::remove(path, ec);
-    if (removed && !list) {
-        m_err << "vellisto-split: removed the unfinished song file " << path << "\n";
-    } else if (ec) {
+    if (output.GetMode() == CSongOutput::Mode::List) {
+        fs::remove(path, ec);
+        return;
+    }
+    // Only what this run wrote goes: a file it was to replace stays as it was.
+    if (output.Remove(path.c_str()) != 0 && errno != ENOENT) {
         m_err << "vellisto-split: cannot remove the unfinished song file " << path << ": "
-              << ec.message() << "\n";
+              << std::strerror(errno) << "\n";
+    } else if (!fs::exists(fs::symlink_status(path, ec))) {
+        m_err << "vellisto-split: removed the unfinished song file " << path << "\n";
     }
 }
 
@@ -577,7 +592,10 @@ void CSplitRun::CollectSongs(const CSongOutput& output, const CSongFileName& wri
         const uint64_t start = at;
         at += file.nDataBytes;
         std::error_code ec;
-        if (!file.bCreated || !fs::exists(file.strPath, ec)) continue;
+        const bool kept = output.GetMode() == CSongOutput::Mode::List
+                              ? file.bCreated && fs::exists(file.strPath, ec)
+                              : file.bFinished;
+        if (!kept) continue;
         SplitSong song;
         const long number = written.NumberOf(file.strPath);
         song.strPath = number > 0 ? m_songNames.Name(number) : file.strPath;
@@ -805,30 +823,11 @@ int CSplitRun::WriteLabelsAndCue() {
     return kExitOk;
 }
 
-// A label file or cue sheet: created, never written over unless --force said so. A pipe, a
-// FIFO or a terminal that is there already is written to as it is.
+// A label file or cue sheet: published whole beside its name, never over a file unless
+// --force said so (and then only over the one there now), so that a full disk leaves the older
+// copy as it was. A pipe, a FIFO or a terminal that is there already is written to as it is.
 bool CSplitRun::WriteNewFile(const std::string& path, const std::string& text) const {
-    struct stat st {};
-    const bool stream =
-        ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
-    const int flags = stream
-                          ? O_WRONLY | O_CLOEXEC | O_NOCTTY
-                          : O_WRONLY | O_CREAT | O_CLOEXEC | (m_options.bForce ? O_TRUNC : O_EXCL);
-    const int fd = ::open(path.c_str(), flags, 0666);
-    if (fd < 0) return false;
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int error = n < 0 ? errno : EIO;
-            ::close(fd);
-            errno = error;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return ::close(fd) == 0;
+    return PublishText(path, text, m_options.bForce ? IdentityAt(path) : FileIdentity{});
 }
 
 void CSplitRun::PrintSummary() {

@@ -66,6 +66,9 @@ public:
     bool CheckOverwrite();
     // Why existing song files stop the run, naming the first of them, and what to do.
     std::string ExistingSongsText(const std::string& existing) const;
+    // Song names that end in digits after a base that does too (Side1.wav gives Side11.wav):
+    // an existing file of such a name may be another recording, never one of this base's songs.
+    bool AmbiguousBase() const;
     int SetParameters(CSignalAnalyzer& analyser);
     int ApplyPreset(CSignalAnalyzer& analyser);
     void SetFormat(CSignalAnalyzer& analyser);
@@ -81,7 +84,7 @@ public:
     FlacTags TagsFor(const std::string& path, const std::vector<std::string>& names) const;
     bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
     void NoteRunOut(const RecordingReport& report, bool list);
-    void RemoveUnfinished(const CSongOutput& output, const std::string& path);
+    void RemoveUnfinished(CSongOutput& output, const std::string& path);
     void CollectSongs(const CSongOutput& output, const CSongFileName& written,
                       const std::vector<uint64_t>& splitBytes);
     void Explain(const CDetectorView& view, int songsWanted);

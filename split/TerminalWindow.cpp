@@ -78,7 +78,15 @@ void CTerminalWindow::OnRecordingProgress(const RecordingProgress& progress) {
 
 void CTerminalWindow::OnRecordingDone() {
     m_report = m_pControl->Finish();
-    for (const std::string& text : recording_texts::EndMessages(m_report)) ShowError(text);
+    RecordingReport told = m_report;
+    if (m_taken) {
+        std::erase_if(told.failures,
+                      [this](const RecordingFailure& f) { return m_taken(f.szPath); });
+        if (!told.files.empty() && m_taken(told.files.back().strPath)) {
+            told.strWriterCloseError.clear();
+        }
+    }
+    for (const std::string& text : recording_texts::EndMessages(told)) ShowError(text);
 }
 
 void CTerminalWindow::DrawProgress(double done) {

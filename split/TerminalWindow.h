@@ -9,9 +9,11 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/RecordingMailbox.h"
@@ -26,6 +28,11 @@ public:
     CTerminalWindow(std::ostream& err, bool showProgress);
 
     void SetControl(CRecordingControl* control) { m_pControl = control; }
+    // Names another program took before the run could (the splitter then says so itself): the
+    // writer's failure over such a name is not said as the recorder says it.
+    void SetTakenNames(std::function<bool(const std::string&)> taken) {
+        m_taken = std::move(taken);
+    }
 
     // Recording thread: never blocks for long and never allocates.
     void PostRecordingProgress(const RecordingProgress& progress) override;
@@ -64,6 +71,7 @@ private:
     std::string m_strCurFile;  // the song file the last report named, as shown
     std::vector<std::string> m_errors;
     RecordingReport m_report;
+    std::function<bool(const std::string&)> m_taken;
 
     // The recording thread's messages wait here; m_nPosted counts the done messages posted,
     // under m_mutex, and m_cond wakes the main loop for them.

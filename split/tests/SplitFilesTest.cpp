@@ -33,6 +33,7 @@ TEST(SplitFiles, LabelsAndCueNeverWriteOverAnInputOrARecording) {
     WriteSide(dir / "SideB.wav", kTwoSongs);
     fs::create_symlink(dir / "SideB.wav", dir / "link.cue");
     std::ofstream(dir / "old.txt") << "keep me";
+    std::ofstream(dir / "cuts.txt") << "0\t3\tOne\n";
     const auto before = Snapshot(dir.Path());
     // What the shell makes of --cue Side*.wav, and its likes: each refused before any work.
     const std::vector<std::vector<std::string>> refused = {
@@ -43,10 +44,17 @@ TEST(SplitFiles, LabelsAndCueNeverWriteOverAnInputOrARecording) {
         {"--cue", dir / "new.wav", dir / "SideB.wav", "--force"},
         {"-o", dir / "SideB.wav", dir / "SideB.wav"},
         {"--labels", dir / "nope" / "l.txt", dir / "SideB.wav"},
+        // Another role of this run's own songs, whatever their format.
+        {"--labels", dir / "SideB2.flac", dir / "SideB.wav", "--force", "--format", "flac"},
+        {"--cue", dir / "SideB3.flac", dir / "SideB.wav", "--force"},
+        // What the run reads.
+        {"--cue", dir / "old.txt", dir / "SideB.wav", "--force", "--names", dir / "old.txt"},
+        {"--cue", dir / "cuts.txt", dir / "SideB.wav", "--force", "--cuts", dir / "cuts.txt"},
     };
     for (const auto& args : refused) {
         SCOPED_TRACE(testing::PrintToString(args));
-        const SplitRun run = Split(Exact(args));
+        const bool cuts = std::find(args.begin(), args.end(), "--cuts") != args.end();
+        const SplitRun run = Split(cuts ? args : Exact(args));
         EXPECT_EQ(run.nCode, 2) << run.strErr;
         EXPECT_THAT(run.strErr, HasSubstr(args[args[0] == "--list" ? 2 : 1]));
         EXPECT_EQ(Snapshot(dir.Path()), before);
@@ -57,6 +65,9 @@ TEST(SplitFiles, LabelsAndCueNeverWriteOverAnInputOrARecording) {
     EXPECT_EQ(Shell("\"$S\" -f -o Side.wav - < Side1.wav", dir), 2);
     EXPECT_EQ(ReadText(dir / "Side1.wav"), ReadText(dir / "SideB.wav"));
     fs::remove(dir / "Side1.wav");
+    // A full disk leaves the old label file as it was.
+    EXPECT_EQ(Shell("ulimit -f 0; \"$S\" -f --list --labels old.txt SideB.wav", dir), 1);
+    EXPECT_EQ(ReadText(dir / "old.txt"), "keep me");
     // --force lets an old label file go, never a recording.
     SplitOk(Exact({"--list", "--labels", dir / "old.txt", dir / "SideB.wav", "--force"}));
     EXPECT_THAT(ReadText(dir / "old.txt"), StartsWith("0.000000\t"));

@@ -77,6 +77,27 @@ TEST(SplitStreams, AnInterruptedStreamKeepsTheSongBeingWritten) {
     EXPECT_THAT(ReadText(dir / "out.txt"), HasSubstr("S2.wav"));
 }
 
+// Another run (or program) that puts a file at a song's name while this run writes that song
+// keeps it: this run says so, drops only its own unfinished copy and lists nothing of that name.
+TEST(SplitStreams, ANameTakenWhileItsSongIsWrittenStaysTheOtherRuns) {
+    CTempDir dir;
+    Spawned split = SpawnSplit(dir, Exact({"-", "-o", dir / "S.wav"}));
+    const Bytes wav = StreamedWav(kStereo16, MakeSamples(kStereo16, kThreeSongs));
+    const size_t head = 44 + kRate * 4;  // 1 s into song 1
+    ASSERT_TRUE(split.Feed(Bytes(wav.begin(), wav.begin() + long(head))));
+    EXPECT_TRUE(WaitUntil([&] { return Files(dir).size() >= 3; }));  // song 1 is being written
+    std::ofstream(dir / "S1.wav") << "the other run's";
+    split.Feed(Bytes(wav.begin() + long(head), wav.end()));  // it may stop reading early
+    EXPECT_EQ(split.Wait(), 1);
+    EXPECT_EQ(ReadText(dir / "S1.wav"), "the other run's");
+    EXPECT_EQ(Files(dir), (std::vector<std::string>{"S1.wav", "err.txt", "out.txt"}));
+    const std::string err = ReadText(dir / "err.txt");
+    EXPECT_THAT(err, HasSubstr("S1.wav was created by another program while this run"));
+    EXPECT_THAT(err, Not(HasSubstr("input file")));
+    EXPECT_THAT(err, Not(HasSubstr("removed")));
+    EXPECT_THAT(ReadText(dir / "out.txt"), Not(HasSubstr("S1.wav")));
+}
+
 TEST(SplitStreams, AHeaderWithoutDataIsGivenUpNotReadForEver) {
     CTempDir dir;
     // Zeros after RIFF/WAVE read as empty chunks without end; a huge unknown chunk would take

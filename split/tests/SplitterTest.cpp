@@ -164,11 +164,19 @@ TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
         fs::remove(dir / existing);
     }
 
-    std::ofstream(dir / "SideA1.wav") << "old";
-    std::ofstream(dir / "SideA3.wav") << "old";
-    const SplitRun forced = SplitOk(Exact({dir / "SideA.wav", "--force"}));
-    EXPECT_NE(ReadText(dir / "SideA1.wav"), "old");
-    EXPECT_THAT(forced.strErr, HasSubstr("SideA3.wav is left from an earlier run"));
+    // --force replaces this run's songs, and only those: the run-out after the last song is
+    // known to be no song before anything is put over SideT3.wav.
+    WriteSide(dir / "SideT.wav",
+              {{5 * kRate, true}, {2 * kRate, false}, {5 * kRate, true}, {3 * kRate, false}});
+    for (const char* old : {"SideT1.wav", "SideT3.wav", "SideT4.wav"})
+        std::ofstream(dir / old) << "old";
+    const SplitRun forced = SplitOk(Exact({dir / "SideT.wav", "--force"}));
+    EXPECT_NE(ReadText(dir / "SideT1.wav"), "old");
+    EXPECT_NE(ReadText(dir / "SideT2.wav"), "");
+    EXPECT_EQ(ReadText(dir / "SideT3.wav"), "old");
+    EXPECT_THAT(forced.strErr, HasSubstr("did not write SideT3.wav (the file there is left"));
+    EXPECT_THAT(forced.strErr, HasSubstr("SideT4.wav is left from an earlier run"));
+    EXPECT_THAT(forced.strOut, Not(HasSubstr("SideT3")));
 
     // Song 1 of base "Side" would be the input: refused even with --force.
     fs::rename(dir / "SideA.wav", dir / "Side1.wav");
@@ -187,6 +195,11 @@ TEST(SplitTest, ExistingSongFilesAndTheInputItselfAreNotOverwrittenUnasked) {
     EXPECT_THAT(digits.strErr, HasSubstr("Side11.wav exists, and the song files of"));
     EXPECT_THAT(digits.strErr, HasSubstr("choose another with -o"));
     EXPECT_THAT(digits.strErr, Not(HasSubstr("--force")));
+    const SplitRun forcedDigits = Split(Exact({dir / "Side1.wav", "--force"}));
+    EXPECT_EQ(forcedDigits.nCode, 1);
+    EXPECT_THAT(forcedDigits.strErr, HasSubstr("which --force does not write over"));
+    EXPECT_EQ(ReadText(dir / "Side11.wav"), "disc 11");
+    EXPECT_FALSE(fs::exists(dir / "Side12.wav"));
 }
 
 TEST(SplitTest, OutputNaming) {

@@ -2,10 +2,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 
 #include "take/CutsFile.h"
+#include "take/FileSteps.h"
 #include "take/Keep.h"
 #include "take/SongNames.h"
 #include "take/tests/TakeTestSupport.h"
@@ -347,3 +351,36 @@ TEST(KeepTest, FlacSongsDecodeToTheSamplesOfTheWavSongsAndCarryTheirTags) {
 }
 
 }  // namespace
+
+// The one rule every finished file is put in place by: a name is taken only while it is free,
+// or over the very file the caller chose to replace; whatever came there since stays.
+TEST(KeepTest, APublishedFileReplacesOnlyTheFileItWasMeantToReplace) {
+    CTempDir dir;
+    const std::string final = dir / "song.wav", temp = dir / ".song.wav.part";
+    auto write = [](const std::string& path, const char* text) { std::ofstream(path) << text; };
+    auto Text = [](const std::string& path) {
+        std::ifstream in(path);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    write(final, "mine");
+    const FileIdentity seen = IdentityAt(final);
+    write(temp, "new");
+    EXPECT_FALSE(PublishFile(temp, final, {}));
+    EXPECT_EQ(errno, EEXIST);
+    // Another program's file at the name since: it stays, and so does the new one's copy.
+    write(dir / "other", "another run's");
+    fs::rename(dir / "other", final);
+    EXPECT_FALSE(PublishFile(temp, final, seen));
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(Text(final), "another run's");
+    EXPECT_EQ(Text(temp), "new");
+    EXPECT_TRUE(PublishFile(temp, final, IdentityAt(final)));
+    EXPECT_EQ(Text(final), "new");
+    EXPECT_FALSE(fs::exists(temp));
+    // A file seen and gone since: its free name is taken.
+    write(temp, "newer");
+    const FileIdentity gone = IdentityAt(final);
+    fs::remove(final);
+    EXPECT_TRUE(PublishFile(temp, final, gone));
+    EXPECT_EQ(Text(final), "newer");
+}
