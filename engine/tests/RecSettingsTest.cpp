@@ -83,17 +83,13 @@ TEST(ApplySettings, RejectedPositionsFallBackToTheDefault) {
         RecSetting setting;
         const char* message;
     } cases[] = {
-        {&RecSettings::nGapLevel, 3, RecSetting::GapLevel,
-         "Gap level is not between -6 and -144 dB.\n"},  // "nan dB", every sample silent
-        {&RecSettings::nGapLevel, 0, RecSetting::GapLevel,
+        {&RecSettings::nGapLevel, 3, RecSetting::GapLevel,  // "nan dB", every sample silent
          "Gap level is not between -6 and -144 dB.\n"},
         {&RecSettings::nGapSize, -20000, RecSetting::GapSize,
          "Gap size is not between 0.01 and 5 seconds.\n"},
         {&RecSettings::nMinSongSize, -176, RecSetting::MinSongSize,
          "Minimum song size is not between 1 and 200 seconds.\n"},
         {&RecSettings::nEndSize, -5293, RecSetting::EndSize,
-         "End gap is not between 1 and 30 seconds.\n"},
-        {&RecSettings::nEndSize, INT_MIN, RecSetting::EndSize,
          "End gap is not between 1 and 30 seconds.\n"},
     };
     for (const auto& c : cases) {

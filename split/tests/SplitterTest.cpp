@@ -1,9 +1,8 @@
-// Whole runs of the splitter on generated WAV files: where songs are cut, byte identity with a
-// recording made directly through the recording control, bad inputs and destinations, presets
-// and output naming. Runs are in process, except the one under a file-size limit.
+// Whole runs of the splitter on generated WAV files: where songs are cut, bad inputs and
+// destinations, presets, output naming and the default mode's bytes. Runs are in process, except
+// the one under a file-size limit.
 #include <algorithm>
 
-#include "audio/capture/FileCaptureBackend.h"
 #include "settings/PresetsFile.h"
 #include "split/tests/SplitTestSupport.h"
 
@@ -29,50 +28,6 @@ TEST(SplitTest, CutsWhereGapSizeOfSilenceHasPassedAndLosesNothing) {
         EXPECT_EQ(long(parts[1].size()), (2 * kRate + song2) * frameBytes);
         EXPECT_THAT(run.strOut, HasSubstr((dir / "SideA2.wav").string() + "  00:08.0\n"));
         EXPECT_THAT(run.strOut, HasSubstr("3 song files, 00:20.5 in all"));
-    }
-}
-
-TEST(SplitTest, SongFilesEqualThoseOfADirectRecordingOfTheSameInput) {
-    CTempDir dir;
-    fs::create_directory(dir / "direct");
-    // Default parameters (DC Block and Smart Gap on) at the recorder's usual 44,100 per second.
-    // Ends by End Gap, whose short trailing file goes; the last song is left unsplit.
-    const Format format{16, 44100, 2};
-    const std::vector<Segment> plan = {{31 * 44100, true},
-                                       {2 * 44100, false},
-                                       {33 * 44100, true},
-                                       {8 * 44100, false},
-                                       {5 * 44100, true}};
-    WriteWav(dir / "Tape.wav", format, NoisySide(format, plan));
-    // The 5 s song after End Gap is music the user has not got: said, and the run fails.
-    const SplitRun run = Split({dir / "Tape.wav"});
-    ASSERT_EQ(run.nCode, 1) << run.strErr;
-    EXPECT_THAT(run.strErr, HasSubstr("00:05.0 of it above Gap Level"));
-
-    CTestFront window;
-    window.request.strShown = "Tape.wav";
-    window.request.strPath = dir / "direct/Tape.wav";
-    CRecordingControl control(&window,
-                              MakeFileCaptureBackend(dir / "Tape.wav", FilePacing::AsFastAsRead));
-    window.pControl = &control;
-    control.m_nWaitSliceMs = 5;
-    // A first start: the analyser's own positions go back through the setters.
-    CSignalAnalyzer& analyser = control.GetAnalyzer();
-    analyser.SetGapSizePosition(analyser.GetGapSizePosition());
-    analyser.SetGapLevelPosition(analyser.GetGapLevelPosition());
-    analyser.SetMinSongSizePosition(analyser.GetMinSongSizePosition());
-    analyser.SetEndSizePosition(analyser.GetEndSizePosition());
-    control.GetWriter().SetFileName(window.request.strPath.c_str());
-    ASSERT_TRUE(window.Record());
-    ASSERT_TRUE(window.PumpUntilDone());
-    EXPECT_TRUE(window.messages.empty());
-
-    const auto direct = SongFiles(dir, "direct/Tape", ".wav");
-    ASSERT_EQ(direct.size(), 2u);
-    EXPECT_EQ(Files(dir),
-              (std::vector<std::string>{"Tape.wav", "Tape1.wav", "Tape2.wav", "direct"}));
-    for (const fs::path& song : direct) {
-        EXPECT_TRUE(ReadText(song) == ReadText(dir / song.filename().string())) << song;
     }
 }
 
