@@ -188,7 +188,10 @@ int SplitAtCuts(CSplitRun& run) {
     }
     CTerminalWindow window(run.m_err, false);
     bool failed = false;
-    auto shown = [&](bool ok) { return window.Told(ok, files, failed); };
+    auto shown = [&](bool ok) {
+        if (!ok) run.m_bar.Clear();
+        return window.Told(ok, files, failed);
+    };
 
     std::unique_ptr<char[]> buffer(new char[kCopyBytes]);
     uint64_t at = 0;  // bytes of the input read
@@ -196,6 +199,8 @@ int SplitAtCuts(CSplitRun& run) {
     bool interrupted = false;
     // Reads on to byte `until` (kOpenEnd: to the end), handing what it read to write (or to
     // nowhere). False on a failure or an interruption; `ended` when the input ended first.
+    const uint64_t dataEnd =
+        run.m_info.nDataBytes == WavFileInfo::kToTheEnd ? kOpenEnd : run.m_info.nDataBytes;
     auto copy = [&](uint64_t until, bool write) {
         while (at < until && !ended) {
             const size_t want = static_cast<size_t>(std::min<uint64_t>(kCopyBytes, until - at));
@@ -214,12 +219,14 @@ int SplitAtCuts(CSplitRun& run) {
             if (static_cast<size_t>(n) < want) ended = true;
             if (write && whole > 0 && !shown(files.Write(buffer.get(), whole))) return false;
             at += static_cast<uint64_t>(n);
+            // A stream's length is not known: its bar shows only the song being written.
+            run.m_bar.Draw(
+                dataEnd == kOpenEnd ? 0.0 : static_cast<double>(at) / static_cast<double>(dataEnd),
+                write ? std::string(FileNamePart(files.Path())) : std::string());
         }
         return true;
     };
 
-    const uint64_t dataEnd =
-        run.m_info.nDataBytes == WavFileInfo::kToTheEnd ? kOpenEnd : run.m_info.nDataBytes;
     uint64_t leftOut = 0;
     size_t written = 0;
     std::string lastPath;
@@ -271,6 +278,7 @@ int SplitAtCuts(CSplitRun& run) {
         ++written;
     }
     shown(files.Finish());
+    run.m_bar.Clear();
     if (failed || interrupted) {
         if (written < pieces.size() && !lastPath.empty() &&
             (run.m_songs.empty() || targets[run.m_songs.size() - 1] != lastPath)) {

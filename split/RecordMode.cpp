@@ -104,6 +104,7 @@ int RecordSide(CSplitRun& run) {
 
     int signal = 0;
     auto lastDraw = std::chrono::steady_clock::now();
+    window.DrawProgress(0.0);
     while (!window.Pump(50)) {
         if (run.m_pInterrupt && signal == 0 && (signal = run.m_pInterrupt->load()) != 0) {
             control.OnStop();

@@ -198,7 +198,10 @@ int SplitBySongCount(CSplitRun& run) {
     CSignalAnalyzer cutter = run.m_params;
     run.SetFormat(cutter);
     bool failed = false;
-    auto shown = [&](bool ok) { return window.Told(ok, files, failed); };
+    auto shown = [&](bool ok) {
+        if (!ok) run.m_bar.Clear();
+        return window.Told(ok, files, failed);
+    };
     std::unique_ptr<char[]> block(new char[kBlockBytes]);
     cutter.PrepareRecording();
     uint64_t at = 0;
@@ -224,7 +227,10 @@ int SplitBySongCount(CSplitRun& run) {
         }
         if (ok) ok = shown(files.Write(block.get() + done, static_cast<uint64_t>(n) - done));
         at += static_cast<uint64_t>(n);
+        run.m_bar.Draw(static_cast<double>(at) / static_cast<double>(run.m_info.nDataBytes),
+                       std::string(FileNamePart(files.Path())));
     }
+    run.m_bar.Clear();
     const std::string lastPath = files.Path();
     shown(files.Finish());
     run.m_nTakenBytes = at;

@@ -18,10 +18,11 @@ const char kDescription[] =
     "from standard input. Output: WAV, or lossless FLAC with tags (--format flac).";
 
 const char kFooter[] =
-    "Exit codes: 0 done, 1 an input or the destination failed (or audio above Gap Level\n"
-    "followed End Gap), 2 bad options, out-of-range\n"
-    "parameters or paths that would write over an input or each other's songs, 128+n\n"
-    "interrupted by signal n; with several inputs the worst of them.\n"
+    "Exit codes: 0 done, 1 an input or the destination failed (song files that exist, a\n"
+    "cut list or track list that cannot be read, a full disk, a name another program took\n"
+    "meanwhile) or audio above Gap Level followed End Gap, 2 bad options, out-of-range\n"
+    "parameters or paths that would write over an input, a file the run reads, a song file\n"
+    "or each other's songs, 128+n interrupted by signal n; with several inputs the worst.\n"
     "Options beside --preset override its values.";
 
 std::string Lower(std::string text) {

@@ -201,7 +201,11 @@ CSplitRun::~CSplitRun() {
     }
 }
 
-std::ostream& CSplitRun::Note() { return m_options.bQuiet ? m_discard : m_err; }
+std::ostream& CSplitRun::Note() {
+    if (m_options.bQuiet) return m_discard;
+    m_bar.Clear();
+    return m_err;
+}
 
 bool CSplitRun::Interrupted() const { return m_pInterrupt && m_pInterrupt->load() != 0; }
 
@@ -209,6 +213,7 @@ int CSplitRun::Fail(const std::string& text, int code) {
     // With several inputs every error says whose it is.
     const bool named = m_options.inputs.size() < 2 || m_strName.empty() ||
                        text.find(m_strName) != std::string::npos;
+    m_bar.Clear();
     m_err << "vellisto-split: " << (named ? "" : m_strName + ": ") << text << "\n";
     m_err.flush();
     return code;
@@ -539,7 +544,10 @@ bool CSplitRun::AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes) {
         }
         analyser.ProcessBlock(block.get(), static_cast<long>(got));
         done += got;
+        m_bar.Draw(static_cast<double>(done) / static_cast<double>(total),
+                   "looking at " + std::string(FileNamePart(m_strName)));
     }
+    m_bar.Clear();
     return true;
 }
 

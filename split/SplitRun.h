@@ -22,6 +22,7 @@
 #include "engine/SignalAnalyzer.h"
 #include "engine/SongFileName.h"
 #include "split/SplitOptions.h"
+#include "split/TerminalWindow.h"
 
 class CDetectorView;
 class CFileCaptureBackend;
@@ -120,6 +121,8 @@ public:
     std::ostream m_discard{nullptr};
     bool m_bShowProgress;
     const std::atomic<int>* m_pInterrupt;
+    CProgressBar m_bar{m_err,
+                       m_bShowProgress};  // the passes that read the input outside a recording
 
     int m_nFd = -1;         // the input, opened once
     std::string m_strName;  // the input as named in messages

@@ -29,7 +29,7 @@ std::string OneLine(std::string text) {
 }  // namespace
 
 CTerminalWindow::CTerminalWindow(std::ostream& err, bool showProgress)
-    : m_err(err), m_bShowProgress(showProgress) {}
+    : m_err(err), m_bar(err, showProgress) {}
 
 void CTerminalWindow::ShowError(const std::string& text) {
     if (std::find(m_errors.begin(), m_errors.end(), text) != m_errors.end()) return;
@@ -89,23 +89,30 @@ void CTerminalWindow::OnRecordingDone() {
     for (const std::string& text : recording_texts::EndMessages(told)) ShowError(text);
 }
 
-void CTerminalWindow::DrawProgress(double done) {
-    if (!m_bShowProgress) return;
+void CTerminalWindow::DrawProgress(double done) { m_bar.Draw(done, m_strCurFile); }
+
+void CTerminalWindow::ClearProgress() { m_bar.Clear(); }
+
+void CProgressBar::Draw(double done, const std::string& what) {
+    if (!m_bShown) return;
     done = std::clamp(done, 0.0, 1.0);
+    const auto now = std::chrono::steady_clock::now();
+    if (m_bDrawn && done < 1.0 && now - m_last < std::chrono::milliseconds(100)) return;
+    m_last = now;
     const int filled = static_cast<int>(done * kBarWidth);
     std::string line = "\r[" + std::string(static_cast<size_t>(filled), '#') +
                        std::string(static_cast<size_t>(kBarWidth - filled), '.') + "] ";
     const int percent = static_cast<int>(done * 100.0);
     line += (percent < 10 ? "  " : percent < 100 ? " " : "") + std::to_string(percent) + "%  ";
-    line += m_strCurFile + "   ";
+    line += what + "   ";
     m_err << line;
     m_err.flush();
-    m_bProgressDrawn = true;
+    m_bDrawn = true;
 }
 
-void CTerminalWindow::ClearProgress() {
-    if (!m_bProgressDrawn) return;
+void CProgressBar::Clear() {
+    if (!m_bDrawn) return;
     m_err << "\r" << std::string(kBarWidth + 8 + 64, ' ') << "\r";
     m_err.flush();
-    m_bProgressDrawn = false;
+    m_bDrawn = false;
 }

@@ -7,6 +7,7 @@
 // PostRecordingProgress and PostRecordingDone (recording thread).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -21,6 +22,23 @@
 
 class CRecordingControl;
 class CSongFiles;
+
+// The progress line on a terminal: a bar, the share done and what is being done (a song file's
+// name). Drawn at its first call, at the end and at most ten times a second between; taken away
+// before ordinary lines follow. Does nothing unless shown. One thread.
+class CProgressBar {
+public:
+    CProgressBar(std::ostream& err, bool shown) : m_err(err), m_bShown(shown) {}
+    // done: 0 to 1.
+    void Draw(double done, const std::string& what);
+    void Clear();
+
+private:
+    std::ostream& m_err;
+    bool m_bShown;
+    bool m_bDrawn = false;
+    std::chrono::steady_clock::time_point m_last{};
+};
 
 class CTerminalWindow : public IRecordingSink, public IRecordingListener {
 public:
@@ -65,8 +83,7 @@ public:
 
 private:
     std::ostream& m_err;
-    bool m_bShowProgress;
-    bool m_bProgressDrawn = false;
+    CProgressBar m_bar;
     CRecordingControl* m_pControl = nullptr;
     std::string m_strCurFile;  // the song file the last report named, as shown
     std::vector<std::string> m_errors;

@@ -548,3 +548,33 @@ TEST(SplitModes, EveryExampleOfTheManualRuns) {
     }
     ::unsetenv("XDG_DATA_HOME");
 }
+
+// Every mode that reads the input shows how far it has come on a terminal, and none with -q.
+TEST(SplitModes, EveryModeShowsItsProgressUnlessQuiet) {
+    CTempDir dir;
+    WriteSide(dir / "Side.wav", kThreeSongs);
+    std::ofstream(dir / "names.txt") << "One\nTwo\nThree\n";
+    std::ofstream(dir / "cuts.txt") << "0\t5\tOne\n7\t12\tTwo\n";
+    const std::vector<std::vector<std::string>> modes = {
+        {"-o", dir / "a.wav"},
+        {"--songs", "3", "-o", dir / "b.wav"},
+        {"--names", dir / "names.txt", "-o", dir / "c" / "x.wav"},
+        {"--cuts", dir / "cuts.txt", "-o", dir / "d" / "x.wav"},
+        {"--probe"},
+        {"--format", "flac", "-o", dir / "e.flac"},
+    };
+    for (std::vector<std::string> args : modes) {
+        SCOPED_TRACE(testing::PrintToString(args));
+        if (args[0] != "--cuts") args = Exact(args);
+        args.insert(args.begin(), {"vellisto-split", dir / "Side.wav", "-f"});
+        for (const bool quiet : {false, true}) {
+            if (quiet) args.push_back("-q");
+            std::vector<const char*> argv;
+            for (const std::string& a : args) argv.push_back(a.c_str());
+            std::ostringstream out, err;
+            EXPECT_EQ(RunSplitCommand(int(argv.size()), argv.data(), out, err, true), 0)
+                << err.str();
+            EXPECT_EQ(err.str().find("\r[") != std::string::npos, !quiet) << err.str();
+        }
+    }
+}
