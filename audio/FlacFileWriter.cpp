@@ -66,6 +66,22 @@ bool CFlacFileWriter::Fail(const char* what) {
     return false;
 }
 
+namespace {
+
+// A tag's text as the FLAC library takes it. The text is UTF-8, but the library also refuses the
+// two noncharacters U+FFFE and U+FFFF, and libsndfile then frees the refused comment twice: each
+// becomes U+FFFD, the replacement character.
+std::string TagText(std::string text) {
+    for (size_t at = 0; (at = text.find("\xEF\xBF", at)) != std::string::npos; at += 3) {
+        if (at + 2 < text.size() && (text[at + 2] == '\xBE' || text[at + 2] == '\xBF')) {
+            text[at + 2] = '\xBD';
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
 bool CFlacFileWriter::Begin(int fd, const std::string& name, const WAVEFORMATEX& format,
                             const FlacTags& tags) {
     m_error.Clear();
@@ -95,7 +111,8 @@ bool CFlacFileWriter::Begin(int fd, const std::string& name, const WAVEFORMATEX&
                                                           {SF_STR_ALBUM, &tags.strAlbum},
                                                           {SF_STR_ARTIST, &tags.strArtist}};
     for (const auto& [kind, text] : strings) {
-        if (!text->empty() && sf_set_string(m_pStream->pFile, kind, text->c_str()) != 0) {
+        if (!text->empty() &&
+            sf_set_string(m_pStream->pFile, kind, TagText(*text).c_str()) != 0) {
             return Fail("tag");
         }
     }

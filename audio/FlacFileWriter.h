@@ -17,7 +17,7 @@
 #include "audio/ErrorState.h"
 #include "audio/WaveFormat.h"
 
-// The tags of one song; an empty text or a track number of 0 is left out.
+// The tags of one song, in UTF-8; an empty text or a track number of 0 is left out.
 struct FlacTags {
     std::string strTitle;
     int nTrack = 0;

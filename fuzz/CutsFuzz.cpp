@@ -3,12 +3,18 @@
 // lengths), and as a pasted track list. Beyond the sanitizers' checks it traps when an accepted
 // cut list is out of order or a region ends before it starts, when a refusal keeps cuts, when a
 // title read is not UTF-8 or the writers' rule leaves a character that would end its field, and
-// when a track list gives an untrimmed or empty title.
+// when a track list gives an untrimmed or empty title. The titles read, and the whole text taken
+// as an option's album, go into a FLAC file's tags as the splitter puts them there: no text may
+// crash the tag writer's library.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
 
+#include "audio/FlacFileWriter.h"
 #include "settings/Windows1252.h"
 #include "take/CutsFile.h"
 #include "take/TrackList.h"
@@ -20,6 +26,27 @@ bool Holds(const std::string& title) {
         if (static_cast<unsigned char>(c) < 0x20 || c == '"') return false;
     }
     return IsUtf8(title);
+}
+
+// A FLAC file of a few silent frames with these tags, in memory.
+void WriteTagged(const FlacTags& tags) {
+    const int fd = memfd_create("tags", MFD_CLOEXEC);
+    if (fd < 0) return;
+    WAVEFORMATEX format{};
+    format.wFormatTag = 1;
+    format.nChannels = 2;
+    format.nSamplesPerSec = 44100;
+    format.wBitsPerSample = 16;
+    format.nBlockAlign = 4;
+    format.nAvgBytesPerSec = 44100 * 4;
+    const char silence[64] = {};
+    // Refusing a tag (libsndfile limits their length) is a failure the splitter tells; only a
+    // crash or a leak is a fault here.
+    CFlacFileWriter writer;
+    if (writer.Begin(fd, "tags.flac", format, tags) && writer.Write(silence, sizeof silence)) {
+        writer.Finish();
+    }
+    ::close(fd);
 }
 
 }  // namespace
@@ -46,12 +73,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (const std::string& file : CueSheetFiles(text)) {
         if (!IsUtf8(file)) __builtin_trap();
     }
-    for (const TrackListEntry& entry : ParseTrackListEntries(text)) {
+    const std::vector<TrackListEntry> tracks = ParseTrackListEntries(text);
+    for (const TrackListEntry& entry : tracks) {
         const std::string& t = entry.strTitle;
         if (t.empty() || t.front() == ' ' || t.back() == ' ' || t.find('\n') != std::string::npos ||
             !IsUtf8(t)) {
             __builtin_trap();
         }
     }
+    FlacTags tags;
+    tags.strTitle = !cuts.marks.empty() ? cuts.marks.front().strTitle
+                    : !tracks.empty()   ? tracks.front().strTitle
+                                        : std::string();
+    tags.strAlbum = Utf8OrWindows1252(text.substr(0, 512));
+    tags.strArtist = TextFileToUtf8(text.substr(0, 512));
+    tags.nTrack = 1;
+    WriteTagged(tags);
     return 0;
 }

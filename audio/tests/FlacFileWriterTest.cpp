@@ -112,14 +112,16 @@ TEST(FlacFileWriter, CarriesTheTagsMetaflacLists) {
     if (!ToolInstalled("metaflac")) GTEST_SKIP() << "metaflac is not installed";
     CTempDir dir;
     const fs::path flac = dir / "song.flac";
-    const FlacTags tags{"Smoke = Fire \xC3\xA9t\xC3\xA9", 7, "Side by Side", "The Quiet Ones"};
+    // U+FFFF is UTF-8 the FLAC library refuses (and libsndfile then frees twice).
+    const FlacTags tags{"Smoke = Fire \xC3\xA9t\xC3\xA9", 7, "Side by Side\xEF\xBF\xBF",
+                        "The Quiet Ones"};
     ASSERT_TRUE(
         WriteFlac(flac, MakeWaveFormat(16, 44100, 2), tags, AnySamples(16, 2, 100), 100).bOk);
     const std::string list =
         RunTool("metaflac --list --block-type=VORBIS_COMMENT '" + flac.string() + "'").szOut;
     EXPECT_NE(list.find("title=Smoke = Fire \xC3\xA9t\xC3\xA9"), std::string::npos) << list;
     EXPECT_NE(list.find("tracknumber=7\n"), std::string::npos) << list;
-    EXPECT_NE(list.find("album=Side by Side"), std::string::npos) << list;
+    EXPECT_NE(list.find("album=Side by Side\xEF\xBF\xBD"), std::string::npos) << list;
     EXPECT_NE(list.find("artist=The Quiet Ones"), std::string::npos) << list;
 
     // Tags left empty are left out.
