@@ -5,8 +5,8 @@
 #   2. every test again under AddressSanitizer + UBSan (leaks inside system libraries that Qt
 #      loads are suppressed by scripts/lsan.supp);
 #   3. the recording, capture and meter-callback tests under ThreadSanitizer;
-#   4. the presets reader, the WAV header reader and the cut-list reader under libFuzzer for a
-#      bounded time, side by side.
+#   4. the presets reader, the WAV header reader and the cut-list reader (with the FLAC tag
+#      writer) under libFuzzer for a bounded time, side by side, beside the end of step 3.
 # Each step's tests run while the next step builds: tests mostly wait for devices, processes
 # and threads, which leaves the cores to the compiler. Their output is shown whole, in order,
 # when they end. Fails when any step fails.
@@ -91,10 +91,11 @@ in_background "tests (thread)" ctest --test-dir "$root/build-tsan" --output-on-f
 if [ -f "$root/fuzz/run.sh" ]; then
     step "build (fuzz)"
     "$root/fuzz/run.sh" "$root/build-fuzz" 0
+    # Their bound is a time, not a number of runs: they take whatever the thread tests' last,
+    # longest programs leave of the two cores.
+    in_background "fuzz" "$root/fuzz/run.sh" "$root/build-fuzz"
     finish "tests (thread)"
-    # The fuzzers take both cores for their minute: nothing else runs beside them.
-    step "fuzz"
-    "$root/fuzz/run.sh" "$root/build-fuzz"
+    finish "fuzz"
 else
     finish "tests (thread)"
 fi
