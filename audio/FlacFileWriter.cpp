@@ -111,8 +111,7 @@ bool CFlacFileWriter::Begin(int fd, const std::string& name, const WAVEFORMATEX&
                                                           {SF_STR_ALBUM, &tags.strAlbum},
                                                           {SF_STR_ARTIST, &tags.strArtist}};
     for (const auto& [kind, text] : strings) {
-        if (!text->empty() &&
-            sf_set_string(m_pStream->pFile, kind, TagText(*text).c_str()) != 0) {
+        if (!text->empty() && sf_set_string(m_pStream->pFile, kind, TagText(*text).c_str()) != 0) {
             return Fail("tag");
         }
     }

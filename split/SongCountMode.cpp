@@ -46,6 +46,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// How far a sleeve's time may be off, either way, for its cut still to be found.
+constexpr int64_t kSleeveErrorSeconds = 8;
+
 int NameAfterTitles(CSplitRun& run) {
     if (run.m_songs.size() != run.m_titles.size()) {
         run.Fail("the track list " + run.m_options.strNames + " holds " +
@@ -117,6 +120,38 @@ int SplitBySongCount(CSplitRun& run) {
                          return a.fLoudest < b.fLoudest;
                      });
     std::vector<int64_t> cuts;
+    // A track list's times place the cuts they reach (where no gap may reach Gap Size: songs
+    // that run into each other); the longest gaps give the rest.
+    const std::vector<int>& seconds = run.m_titleSeconds;
+    if (static_cast<int>(seconds.size()) == wanted &&
+        std::any_of(seconds.begin(), seconds.end(), [](int s) { return s > 0; })) {
+        std::vector<int64_t> lengths;
+        for (int s : seconds) lengths.push_back(s > 0 ? s * perSecond : -1);
+        int64_t musicEnd = view.GetSamples();
+        for (const QuietStretch& s : view.GetGaps()) {
+            if (s.nStart + s.nLength >= view.GetSamples()) musicEnd = s.nStart;
+        }
+        // Sleeves round to the second and are often a few seconds off.
+        const int64_t radius = kSleeveErrorSeconds * perSecond;
+        int64_t expectedFrom = 0;
+        // A join between songs that run into each other is a dip far shorter than Gap Size:
+        // a window as long would hold music on both sides of it wherever it lay.
+        const int64_t window = std::min(gapSize, perSecond / 4);
+        const std::vector<int64_t> placed =
+            CutsByTimes(grid, cell, window, 0, musicEnd, lengths, radius);
+        for (size_t k = 0; k < placed.size(); ++k) {
+            if (placed[k] < 0) continue;
+            cuts.push_back(placed[k]);
+            if (lengths[k] > 0 && (k == 0 || placed[k - 1] >= 0)) {
+                run.Note() << "vellisto-split: notice: song " << k + 1 << " ends at "
+                           << run.SampleTime(placed[k]) << ", "
+                           << Number((placed[k] - expectedFrom - lengths[k]) / double(perSecond),
+                                     "%+.1f")
+                           << " s from its time on the track list\n";
+            }
+            expectedFrom = placed[k];
+        }
+    }
     for (const QuietStretch& s : ranked) {
         if (static_cast<int>(cuts.size()) >= wanted - 1) break;
         const int64_t c = cutSample(s);

@@ -861,7 +861,12 @@ bool CSplitRun::ReadTitles(std::vector<std::string>* titles) {
         Fail("cannot read the track list " + m_options.strNames + ": " + std::strerror(errno));
         return false;
     }
-    *titles = ParseTrackList(text);
+    titles->clear();
+    m_titleSeconds.clear();
+    for (const TrackListEntry& entry : ParseTrackListEntries(text)) {
+        titles->push_back(entry.strTitle);
+        m_titleSeconds.push_back(entry.nSeconds);
+    }
     if (titles->empty()) {
         Fail("the track list " + m_options.strNames + " holds no title");
         return false;

@@ -136,5 +136,6 @@ public:
     std::vector<SplitSong> m_songs;
     uint64_t m_nTakenBytes = 0;         // bytes of the input the songs cover
     std::vector<std::string> m_titles;  // the songs' titles, in order ("" for none)
+    std::vector<int> m_titleSeconds;    // a --names list's times of the songs (-1: none given)
     std::string m_strAlbum, m_strArtist;
 };

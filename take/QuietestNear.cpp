@@ -65,6 +65,42 @@ int64_t FindQuietestNear(const std::vector<float>& grid, int64_t cell, int64_t w
     return QuietestCut(grid, cell, window, start, end - start);
 }
 
+std::vector<int64_t> CutsByTimes(const std::vector<float>& grid, int64_t cell, int64_t window,
+                                 int64_t musicStart, int64_t musicEnd,
+                                 const std::vector<int64_t>& lengths, int64_t radius) {
+    const size_t n = lengths.size();
+    std::vector<int64_t> cuts(n > 0 ? n - 1 : 0, -1);
+    if (n < 2 || musicEnd <= musicStart) return cuts;
+    int64_t total = 0;
+    bool all = true;
+    for (int64_t length : lengths) {
+        all = all && length > 0;
+        total += std::max<int64_t>(length, 0);
+    }
+    // Within a tenth: beyond it the times belong to another pressing or another side.
+    double scale = all && total > 0 ? static_cast<double>(musicEnd - musicStart) / total : 1.0;
+    if (scale < 0.9 || scale > 1.1) scale = 1.0;
+    auto scaled = [&](int64_t length) {
+        return static_cast<int64_t>(std::llround(static_cast<double>(length) * scale));
+    };
+    int64_t at = musicStart;
+    for (size_t k = 0; k + 1 < n && lengths[k] > 0; ++k) {
+        const int64_t cut = FindQuietestNear(grid, cell, window, at + scaled(lengths[k]), radius);
+        if (cut <= at + window || cut >= musicEnd) break;
+        cuts[k] = at = cut;
+    }
+    at = musicEnd;
+    for (size_t k = n - 1; k > 0 && lengths[k] > 0 && cuts[k - 1] < 0; --k) {
+        const int64_t cut = FindQuietestNear(grid, cell, window, at - scaled(lengths[k]), radius);
+        // Never before a cut the forward chain placed.
+        int64_t before = musicStart;
+        for (size_t j = 0; j + 1 < k; ++j) before = cuts[j] >= 0 ? cuts[j] : before;
+        if (cut >= at - window || cut <= before + window) break;
+        cuts[k - 1] = at = cut;
+    }
+    return cuts;
+}
+
 std::vector<float> LevelGrid(const void* samples, uint64_t frames, int channels, bool isFloat,
                              uint64_t cellFrames) {
     std::vector<float> grid;

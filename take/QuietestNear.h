@@ -24,6 +24,17 @@ int64_t QuietestCut(const std::vector<float>& grid, int64_t cell, int64_t window
 int64_t FindQuietestNear(const std::vector<float>& grid, int64_t cell, int64_t window,
                          int64_t position, int64_t radius);
 
+// Cuts placed by a sleeve's times: song k lasts lengths[k] (in the grid's units; -1 when the
+// sleeve gives no time) and the music runs from musicStart to musicEnd. Each cut goes to the
+// quietest window of `window` within `radius` of where the song before it, from its own start,
+// would end: the times' errors do not add up from song to song, and a side pressed a little
+// fast or slow is scaled to its length first when every time is known. Where a time is missing
+// the chain goes on from the end of the music backwards; a cut neither chain reaches is -1.
+// One entry a cut (lengths.size() - 1), ascending where set.
+std::vector<int64_t> CutsByTimes(const std::vector<float>& grid, int64_t cell, int64_t window,
+                                 int64_t musicStart, int64_t musicEnd,
+                                 const std::vector<int64_t>& lengths, int64_t radius);
+
 // The grid of a stretch of interleaved samples: the loudest magnitude of each run of cellFrames
 // frames (all channels), 1.0 being full scale; a last partial cell counts as a cell. 16-bit PCM
 // or 32-bit float.

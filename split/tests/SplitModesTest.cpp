@@ -578,3 +578,38 @@ TEST(SplitModes, EveryModeShowsItsProgressUnlessQuiet) {
         }
     }
 }
+
+// Songs that run into each other leave no gap of Gap Size: a track list's times find their
+// joins, dips of a few tenths of a second, even with each time some seconds off and quieter
+// music than a join's loudness a few seconds from it.
+TEST(SplitModes, ATrackListsTimesPlaceTheCutsWhereNoGapIsFound) {
+    CTempDir dir;
+    Bytes side;
+    uint32_t seed = 99;
+    auto add = [&](double seconds, int amplitude) {
+        for (long i = 0; i < long(seconds * kRate) * 2; ++i) {
+            seed = seed * 1664525u + 1013904223u;
+            const int16_t v = int16_t((int(seed >> 16) - 32768) * amplitude / 32768);
+            side.insert(side.end(), reinterpret_cast<const char*>(&v),
+                        reinterpret_cast<const char*>(&v) + 2);
+        }
+    };
+    const std::vector<double> songs = {20, 20, 20, 20};
+    for (size_t k = 0; k < songs.size(); ++k) {
+        if (k > 0) add(0.3, 20);  // the join
+        add(6, 8000);
+        add(0.3, 400);  // a quiet passage inside the song
+        add(songs[k] - 6.3 - (k > 0 ? 0.3 : 0), 8000);
+    }
+    WriteWav(dir / "Segues.wav", kStereo16, side);
+    std::ofstream(dir / "sleeve.txt") << "A1. One 0:23\nA2. Two 0:17\nA3. Three (0:21)\nA4. Four\n";
+    const SplitRun run = SplitOk({dir / "Segues.wav", "--names", dir / "sleeve.txt", "-o",
+                                  dir / "out" / "x.wav", "--min-song", "4"});
+    for (const char* name : {"01 One.wav", "02 Two.wav", "03 Three.wav", "04 Four.wav"}) {
+        SCOPED_TRACE(name);
+        const WavFile song = ReadWav(dir / "out" / name);
+        // Each join is cut inside its 0.3 s.
+        EXPECT_NEAR(double(song.nDataBytes) / 4 / kRate, 20.0, 0.2) << run.strErr;
+    }
+    EXPECT_THAT(run.strErr, HasSubstr("song 1 ends at 00:20.2, -2.8 s from its time on the track"));
+}
