@@ -1,11 +1,12 @@
-// libFuzzer target for the cut-list and track-list readers: any text as a label file or cue
-// sheet at a rate taken from its first bytes (a cue sheet's FILEs measured by their names'
-// lengths), and as a pasted track list. Beyond the sanitizers' checks it traps when an accepted
-// cut list is out of order or a region ends before it starts, when a refusal keeps cuts, when a
-// title read is not UTF-8 or the writers' rule leaves a character that would end its field, and
-// when a track list gives an untrimmed or empty title. The titles read, and the whole text taken
-// as an option's album, go into a FLAC file's tags as the splitter puts them there: no text may
-// crash the tag writer's library.
+// libFuzzer target for the cut-list, track-list and take-list readers: any text as a label file
+// or cue sheet at a rate taken from its first bytes (a cue sheet's FILEs measured by their
+// names' lengths), as a pasted track list and as a take list. Beyond the sanitizers' checks it
+// traps when an accepted cut list is out of order or a region ends before it starts, when a
+// refusal keeps cuts, when a title read is not UTF-8 or the writers' rule leaves a character
+// that would end its field, when a track list gives an untrimmed or empty title, and when an
+// accepted take list, written again, reads back otherwise. The titles read, and the whole text
+// taken as an option's album, go into a FLAC file's tags as the splitter puts them there: no
+// text may crash the tag writer's library.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include "audio/FlacFileWriter.h"
 #include "settings/Windows1252.h"
 #include "take/CutsFile.h"
+#include "take/TakeList.h"
 #include "take/TrackList.h"
 
 namespace {
@@ -80,6 +82,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             !IsUtf8(t)) {
             __builtin_trap();
         }
+    }
+    std::vector<TakeListEntry> listed, again;
+    if (ParseTakeList(text, &listed) &&
+        (!ParseTakeList(TakeListText(listed), &again) || again != listed)) {
+        __builtin_trap();
     }
     FlacTags tags;
     tags.strTitle = !cuts.marks.empty() ? cuts.marks.front().strTitle

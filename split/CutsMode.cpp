@@ -307,7 +307,7 @@ int SplitAtCuts(CSplitRun& run) {
     noteLeftOut(leftOut / frameBytes,
                 "between the cuts (before the first, or between a label's end and the next)");
     noteLeftOut((at - taken) / frameBytes, "after the last song");
-    const int rc = run.WriteLabelsAndCue();
+    const int rc = run.WriteSideFiles();
     if (list) {
         run.PrintList(nullptr, std::string());
     } else if (!run.m_options.bQuiet) {

@@ -242,7 +242,7 @@ int RecordSide(CSplitRun& run) {
             again.SetObserver(nullptr);
         }
     }
-    const int written = run.WriteLabelsAndCue();
+    const int written = run.WriteSideFiles();
     if (list) {
         run.PrintList(&view, endGap ? run.EndGapText(taken, rest) : std::string());
     } else if (!run.m_options.bQuiet) {

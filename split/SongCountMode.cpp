@@ -280,7 +280,7 @@ int SplitBySongCount(CSplitRun& run) {
         return interrupted ? kExitSignal + run.m_pInterrupt->load() : kExitFailed;
     }
     const int named = run.m_titles.empty() ? kExitOk : NameAfterTitles(run);
-    const int written = run.WriteLabelsAndCue();
+    const int written = run.WriteSideFiles();
     const int rc = written != kExitOk ? written : named;
     if (list) {
         run.PrintList(nullptr, std::string());

@@ -38,6 +38,7 @@
 #include "take/CutsFile.h"
 #include "take/FileSteps.h"
 #include "take/SongNames.h"
+#include "take/TakeList.h"
 #include "take/TrackList.h"
 
 namespace fs = std::filesystem;
@@ -805,7 +806,18 @@ void CSplitRun::PrintList(const CDetectorView* view, const std::string& endGapTe
     m_out.flush();
 }
 
-int CSplitRun::WriteLabelsAndCue() {
+int CSplitRun::WriteSideFiles() {
+    // The songs' take list first: whatever an earlier, longer run left under the same names is
+    // then never taken for one of these songs. A take opens without its list, so a failure is
+    // only said.
+    if (!m_options.bList && !m_songs.empty()) {
+        std::vector<TakeListFile> files;
+        for (const SplitSong& s : m_songs) files.push_back({s.strPath, s.nFrames});
+        if (!WriteTakeList(m_strBasePath, files)) {
+            Note() << "vellisto-split: notice: cannot write the take list "
+                   << TakeListPath(m_strBasePath) << ": " << std::strerror(errno) << "\n";
+        }
+    }
     const uint32_t rate = m_info.format.nSamplesPerSec;
     std::vector<SideSong> songs;
     for (const SplitSong& s : m_songs) {

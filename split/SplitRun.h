@@ -102,7 +102,8 @@ public:
                   bool analyse);
     std::string EndGapText(uint64_t taken, const Rest& rest) const;
     void PrintList(const CDetectorView* view, const std::string& endGapText);
-    int WriteLabelsAndCue();
+    // The label file and the cue sheet asked for, and (when songs were written) their take list.
+    int WriteSideFiles();
     bool WriteNewFile(const std::string& path, const std::string& text) const;
     void PrintSummary();
     bool Interrupted() const;

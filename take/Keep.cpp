@@ -24,6 +24,7 @@
 #include "take/FileSteps.h"
 #include "take/KeepJournal.h"
 #include "take/SongNames.h"
+#include "take/TakeList.h"
 
 namespace {
 
@@ -373,6 +374,13 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
         return refuse(KeepRefusal::ReplaceFailed, failed, {}, errno);
     }
     outcome.files = finals;
+    // The side's take list names the kept files from now on; one that cannot be written must
+    // not stay naming files that are gone.
+    if (take.bSongFiles) {
+        std::vector<TakeListFile> listed;
+        for (size_t s = 0; s < songs; ++s) listed.push_back({finals[s], bounds[s + 1] - bounds[s]});
+        if (!WriteTakeList(take.strSide, listed)) RemoveTakeList(take.strSide);
+    }
     for (size_t s = 0; s < songs; ++s) {
         // The name was made from the pattern, which the keep does not see: a name holding the
         // cut title took the title from it.

@@ -6,7 +6,8 @@
 // A small journal in the take's folder (take/KeepJournal.h) makes the replacement all or nothing:
 // the new files are written under hidden temporary names and synced, then the journal turns to
 // "commit", then the old files go and the new take its names, and the journal is removed last.
-// OpenTake and KeepTake recover an interrupted keep first.
+// OpenTake and KeepTake recover an interrupted keep first. A take of song files leaves its
+// side's take list (take/TakeList.h) naming the kept files.
 //
 // Plain functions, any thread; one keep at a time in a folder (the journal is created
 // exclusively and names its process, and a process knows its own keeps, so a second keep or a

@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 #include "audio/WaveFileReader.h"
 #include "engine/SongFileName.h"
 #include "take/KeepJournal.h"
+#include "take/TakeList.h"
 
 std::vector<std::string> Take::Paths() const {
     std::vector<std::string> paths;
@@ -41,6 +43,14 @@ long SplitNumber(const std::string& path, std::string* base) {
     return std::stol(path.substr(first, at - first));
 }
 
+bool OlderThan(const struct stat& a, const struct stat& b) {
+    return a.st_mtim.tv_sec < b.st_mtim.tv_sec ||
+           (a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec < b.st_mtim.tv_nsec);
+}
+
+// A take without a list: its files by number, up to one another recording left. A recording
+// writes its songs one after the other in one format, so a file in another format, or one last
+// written before the first song was finished, is an earlier take's.
 TakeOpening NumberedTake(const std::string& base, const std::vector<long>& numbers) {
     std::vector<std::string> paths;
     const CSongFileName names(base);
@@ -55,7 +65,57 @@ TakeOpening NumberedTake(const std::string& base, const std::vector<long>& numbe
         }
         paths.push_back(names.Name(expected));
     }
-    return OpenTakeFiles(paths, base);
+    size_t kept = paths.size();
+    LeftOutReason why = LeftOutReason::None;
+    struct stat first {};
+    WavFileInfo firstInfo;
+    for (size_t k = 0; k < paths.size() && why == LeftOutReason::None; ++k) {
+        struct stat st {};
+        WavFileInfo info;
+        std::string error;
+        // A file that cannot be read is refused as it is, by OpenTakeFiles.
+        if (::stat(paths[k].c_str(), &st) != 0 || !ReadWavFileInfo(paths[k], &info, &error)) break;
+        if (k == 0) {
+            first = st;
+            firstInfo = info;
+        } else if (!SameFormat(info.format, firstInfo.format)) {
+            why = LeftOutReason::FormatDiffers;
+        } else if (OlderThan(st, first)) {
+            why = LeftOutReason::Older;
+        }
+        if (why != LeftOutReason::None) kept = k;
+    }
+    TakeOpening opening =
+        OpenTakeFiles(std::vector<std::string>(paths.begin(), paths.begin() + long(kept)), base);
+    if (opening.Ok() && kept < paths.size()) {
+        opening.leftOut.assign(paths.begin() + long(kept), paths.end());
+        opening.leftOutReason = why;
+    }
+    return opening;
+}
+
+// The take its list names, when every file is there with the frames listed; nothing else.
+std::optional<TakeOpening> ListedTake(const std::string& base,
+                                      const std::vector<TakeListEntry>& entries,
+                                      const std::vector<long>& numbers) {
+    const std::string prefix = base.substr(0, base.size() - FileNamePart(base).size());
+    std::vector<std::string> paths;
+    for (const TakeListEntry& e : entries) paths.push_back(prefix + e.strName);
+    TakeOpening opening = OpenTakeFiles(paths, base);
+    if (!opening.Ok()) return std::nullopt;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        if (opening.take.files[k].nFrames != entries[k].nFrames) return std::nullopt;
+    }
+    const CSongFileName names(base);
+    for (long n : numbers) {
+        const std::string name(FileNamePart(names.Name(n)));
+        if (std::none_of(entries.begin(), entries.end(),
+                         [&](const TakeListEntry& e) { return e.strName == name; })) {
+            opening.leftOut.push_back(names.Name(n));
+        }
+    }
+    if (!opening.leftOut.empty()) opening.leftOutReason = LeftOutReason::NotListed;
+    return opening;
 }
 
 }  // namespace
@@ -69,17 +129,29 @@ TakeOpening OpenTake(const std::string& path) {
         opening.strDetail = error;
         return opening;
     }
-    std::string base;
-    if (const long number = SplitNumber(path, &base)) {
+    std::string base = path, numbered;
+    std::vector<long> numbers;
+    if (const long number = SplitNumber(path, &numbered)) {
         // A name that merely ends in a digit is a side of its own unless it has companions.
-        const std::vector<long> numbers = CSongFileName(base).ExistingNumbers();
+        numbers = CSongFileName(numbered).ExistingNumbers();
         if (std::find(numbers.begin(), numbers.end(), number) != numbers.end() &&
             (number == 1 || numbers.size() > 1)) {
-            return NumberedTake(base, numbers);
+            base = numbered;
         }
     }
-    const std::vector<long> numbers = CSongFileName(path).ExistingNumbers();
-    if (!numbers.empty()) return NumberedTake(path, numbers);
+    if (base == path) numbers = CSongFileName(path).ExistingNumbers();
+    std::string stale;
+    if (std::vector<TakeListEntry> entries; ReadTakeList(base, &entries)) {
+        if (std::optional<TakeOpening> listed = ListedTake(base, entries, numbers)) {
+            return std::move(*listed);
+        }
+        stale = TakeListPath(base);
+    }
+    if (!numbers.empty()) {
+        TakeOpening opening = NumberedTake(base, numbers);
+        opening.strStaleList = stale;
+        return opening;
+    }
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) {
         TakeOpening opening;
@@ -90,6 +162,7 @@ TakeOpening OpenTake(const std::string& path) {
     }
     TakeOpening opening = OpenTakeFiles({path}, path);
     opening.take.bSongFiles = false;
+    opening.strStaleList = stale;
     return opening;
 }
 
@@ -168,6 +241,41 @@ std::string DescribeTakeRefusal(const TakeOpening& o) {
                    " could not be finished or undone: " + o.strDetail;
     }
     return {};
+}
+
+std::string DescribeLeftOut(const TakeOpening& o) {
+    std::string text;
+    if (!o.strStaleList.empty()) {
+        text = "The take list " + o.strStaleList +
+               " no longer matches the song files beside it (one is gone or was changed), so "
+               "the take was opened by the song numbers.";
+    }
+    if (o.leftOut.empty()) return text;
+    std::string names;
+    for (size_t k = 0; k < o.leftOut.size(); ++k) {
+        if (k > 0) names += k + 1 == o.leftOut.size() ? " and " : ", ";
+        names += FileNamePart(o.leftOut[k]);
+    }
+    const bool one = o.leftOut.size() == 1;
+    std::string why;
+    switch (o.leftOutReason) {
+        case LeftOutReason::None:
+        case LeftOutReason::NotListed:
+            why = "the recording's take list does not name ";
+            why += one ? "it" : "them";
+            break;
+        case LeftOutReason::FormatDiffers:
+            why = FileNamePart(o.leftOut.front());
+            why += " holds another sample format than the take";
+            break;
+        case LeftOutReason::Older:
+            why = FileNamePart(o.leftOut.front());
+            why += " is older than the take's first song";
+            break;
+    }
+    if (!text.empty()) text += " ";
+    return text + "Left out of the take: " + names + ", as " + why + "; " +
+           (one ? "it is" : "they are") + " probably left from an earlier recording.";
 }
 
 CTakeReader::CTakeReader(const Take& take) : m_take(take) {

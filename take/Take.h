@@ -3,9 +3,10 @@
 // the other, is the side; a cut is where a file begins. A single side WAV is a take of one file
 // without cuts.
 //
-// OpenTake finds the files (by the song-file naming rule), checks them and describes them; a
-// take is a plain value. CTakeReader reads frames anywhere in the take as if it were one file,
-// with pread on descriptors it holds open: ReadFrames may be called from several threads at once.
+// OpenTake finds the files (by the take list the recording left beside them, take/TakeList.h,
+// else by the song-file naming rule), checks them and describes them; a take is a plain value.
+// CTakeReader reads frames anywhere in the take as if it were one file, with pread on descriptors
+// it holds open: ReadFrames may be called from several threads at once.
 #pragma once
 
 #include <cstddef>
@@ -49,6 +50,15 @@ enum class TakeRefusal {
     Recovery,       // an interrupted keep in the folder could not be finished or undone
 };
 
+// Why numbered files beside a take were left out of it: each names files an earlier, longer
+// recording of the same base name left behind.
+enum class LeftOutReason {
+    None,
+    NotListed,      // the take list does not name them
+    FormatDiffers,  // (no list) the first holds another sample format than the take
+    Older,          // (no list) the first is older than the take's first song file
+};
+
 struct TakeOpening {
     TakeRefusal refusal = TakeRefusal::None;
     std::string strPath;    // the file concerned
@@ -56,13 +66,21 @@ struct TakeOpening {
     int nErrno = 0;
     long nNumber = 0;
     Take take;
+    // Numbered files of the take's base that were not taken, in number order, and why.
+    std::vector<std::string> leftOut;
+    LeftOutReason leftOutReason = LeftOutReason::None;
+    // The take list that no longer matched the files (one gone or changed since), "" when the
+    // list was followed or there is none; the take was then opened by the naming rule.
+    std::string strStaleList;
     bool Ok() const { return refusal == TakeRefusal::None; }
 };
 
 // path: a base name (SideA.wav: its song files SideA1.wav, SideA2.wav, ...), one numbered song
 // file (SideA2.wav: the take it belongs to), or a side WAV that is none of these. Song files
-// take precedence over a base file of the same name. A keep interrupted in the folder is
-// finished or undone first.
+// take precedence over a base file of the same name. The base's take list, while its files are
+// there with the frames it says, gives the files; without one they go by number, up to one in
+// another sample format or older than the first (a recording writes its songs in order). A keep
+// interrupted in the folder is finished or undone first.
 TakeOpening OpenTake(const std::string& path);
 // The files given, in this order, as song files (what a keep wrote under names of the user's
 // choosing); side: the name the side goes by. A keep interrupted in their folder is finished
@@ -71,6 +89,9 @@ TakeOpening OpenTakeFiles(const std::vector<std::string>& paths, const std::stri
 
 // Why a take was refused, in a sentence for the user.
 std::string DescribeTakeRefusal(const TakeOpening& opening);
+// Which files beside the take were left out of it and why, and a take list that no longer
+// matched, in sentences for the user; "" when there is nothing to say.
+std::string DescribeLeftOut(const TakeOpening& opening);
 
 class CTakeReader {
 public:

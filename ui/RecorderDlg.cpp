@@ -707,6 +707,7 @@ void CRecorderDlg::OpenReview(const std::string& path) {
     options.fGapLevel = -double(m_pControl->m_settings.nGapLevel) / kLevelScale;
     options.fGapSeconds = -double(m_pControl->m_settings.nGapSize) / kGapSizeScale;
     options.scheme = m_scheme;
+    options.strNotice = DescribeLeftOut(opening);
     CReviewDlg review(opening.take, m_makePlayback ? m_makePlayback() : MakePortAudioPlayback(),
                       options, this);
     review.exec();

@@ -4,8 +4,28 @@
 
 #include "engine/RecordingControl.h"
 #include "engine/RecordingTexts.h"
+#include "engine/SideSummary.h"
+#include "take/TakeList.h"
 
 namespace texts = recording_texts;
+
+namespace {
+
+// The files the recording left with audio in them, listed beside them: Review then never takes
+// a file an earlier, longer take left after the last song for one of this take's. Without the
+// list a take still opens by its numbers, so a list that cannot be written goes unsaid.
+void WriteRecordedTakeList(const RecordingReport& report) {
+    const SideSummary side = SummarizeSide(report);
+    if (side.files.empty()) return;
+    std::vector<TakeListFile> files;
+    for (const SongFileRecord& f : side.files) {
+        files.push_back({f.strPath, static_cast<uint64_t>(f.nFrames)});
+    }
+    const std::string base = SongFileBase(side.files.front().strPath, side.files.front().nNumber);
+    if (!base.empty()) (void)WriteTakeList(base, files);
+}
+
+}  // namespace
 
 CRecordingPresenter::CRecordingPresenter(IRecorderView& view, CRecordingControl& control)
     : m_view(view), m_control(control) {}
@@ -110,6 +130,7 @@ std::vector<std::string> CRecordingPresenter::FinishLeftRecording() {
     if (!m_control.IsRecording()) return {};
     const RecordingReport report = m_control.Finish();
     if (!report.bValid) return {};
+    WriteRecordedTakeList(report);
     return texts::EndMessages(report);
 }
 
@@ -140,6 +161,7 @@ void CRecordingPresenter::ShowProgress() {
 void CRecordingPresenter::OnRecordingDone() {
     const RecordingReport report = m_control.Finish();
     if (!report.bValid) return;
+    WriteRecordedTakeList(report);
     // The end is usually handled within Stop's pause: its boxes and the summary wait for the
     // user, who must not see the busy cursor over them.
     RestoreCursor();

@@ -1,6 +1,7 @@
 // The main window's side of a recording: turns the recording control's values into the
 // window's boxes, questions, control states, labels and caption, and tells observers (the
-// desktop integration, say) when a recording starts and how it ended.
+// desktop integration, say) when a recording starts and how it ended; it leaves the take list
+// (take/TakeList.h) of the song files a recording wrote beside them.
 //
 // The main window owns one beside its recording control and hands it the recording thread's
 // messages from its mailbox. User-interface thread only.

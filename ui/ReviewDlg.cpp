@@ -101,6 +101,11 @@ void CReviewDlg::CreateControls() {
     m_pCutLine = new QLabel(this);
     top->addWidget(m_pCutLine);
     layout->addLayout(top);
+    m_pNotice = new QLabel(Q(m_options.strNotice), this);
+    m_pNotice->setWordWrap(true);
+    m_pNotice->setTextFormat(Qt::PlainText);
+    m_pNotice->setVisible(!m_options.strNotice.empty());
+    layout->addWidget(m_pNotice);
 
     m_pOverview = new CWaveView(this);
     m_pOverview->setObjectName(QStringLiteral("overview"));
@@ -296,7 +301,7 @@ void CReviewDlg::ApplyScheme() {
     pal.setColor(QPalette::Text, list.clrText);
     m_pSongs->setPalette(pal);
     const ControlColours info = ColoursFor(ControlClass::InfoLine, m_options.scheme);
-    for (QLabel* line : {m_pCutLine, m_pStatus}) {
+    for (QLabel* line : {m_pCutLine, m_pNotice, m_pStatus}) {
         QPalette linePal = line->palette();
         linePal.setColor(QPalette::Window, info.clrBackground);
         linePal.setColor(QPalette::WindowText, info.clrText);

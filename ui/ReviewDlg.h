@@ -47,6 +47,8 @@ struct ReviewOptions {
     double fGapLevel = 0.0178;  // the Gap Level as a fraction of full scale (-35 dB)
     double fGapSeconds = 1.0;   // the Gap Size: the width of the quiet window a cut snaps to
     SchemeColours scheme;
+    // What opening the take has to say (DescribeLeftOut), on a line of its own; "" for none.
+    std::string strNotice;
 };
 
 class CReviewDlg : public QDialog {
@@ -101,6 +103,7 @@ public:
     QPushButton& GetKeepButton() { return *m_pKeep; }
     QPushButton& GetPasteButton() { return *m_pPaste; }
     QLabel& GetStatusLine() { return *m_pStatus; }
+    QLabel& GetNoticeLine() { return *m_pNotice; }
     bool IsKeeping() const { return m_bKeeping; }
     // The cuts and names may be changed: no keep runs, and the take is still one to review.
     bool CanEdit() const { return !m_bKeeping && !m_bKeptAway; }
@@ -184,6 +187,7 @@ private:
     QProgressBar* m_pProgress = nullptr;
     CWaveView* m_pZoom = nullptr;
     QLabel* m_pCutLine = nullptr;
+    QLabel* m_pNotice = nullptr;  // the take's notice, hidden without one
     QPushButton* m_pPrev = nullptr;
     QPushButton* m_pNext = nullptr;
     QPushButton* m_pPlay = nullptr;

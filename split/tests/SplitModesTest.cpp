@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "split/tests/SplitTestSupport.h"
+#include "take/TakeList.h"
 
 extern char** environ;
 
@@ -42,6 +43,7 @@ TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
     const SplitRun list = SplitOk(Exact(
         {dir / "Side.wav", "--list", "--labels", dir / "Side.txt", "--cue", dir / "Side.cue"}));
     EXPECT_TRUE(SongFiles(dir, "Side", ".wav").empty()) << "a dry run wrote song files";
+    EXPECT_FALSE(fs::exists(TakeListPath((dir / "Side.wav").string())));
 
     // The split itself starts its songs at frames 0, 66149 and 154472 of 226135.
     const SplitRun split = SplitOk(Exact({dir / "Side.wav"}));
@@ -50,6 +52,11 @@ TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
     EXPECT_EQ(songs[0].size() / 4, 66149u);
     EXPECT_EQ(songs[1].size() / 4, 154472u - 66149u);
     EXPECT_EQ(songs[2].size() / 4, 226135u - 154472u);
+    std::vector<TakeListEntry> listed;
+    ASSERT_TRUE(ReadTakeList((dir / "Side.wav").string(), &listed));
+    EXPECT_EQ(listed, (std::vector<TakeListEntry>{{"Side1.wav", 66149},
+                                                  {"Side2.wav", 154472 - 66149},
+                                                  {"Side3.wav", 226135 - 154472}}));
 
     // Song rows: number, start, end, length, peak, clipped, file; then the two gaps.
     const auto rows = Lines(list.strOut);
@@ -350,7 +357,7 @@ TEST(SplitModes, SeveralInputsEachAsIfAloneInTheirOrder) {
             files[jobs - 1][e.path().filename()] = ReadText(e.path());
         }
     }
-    EXPECT_EQ(files[0].size(), 5u);
+    EXPECT_EQ(files[0].size(), 7u);  // five songs and the take lists of both sides
     EXPECT_EQ(files[0], files[1]);
     EXPECT_EQ(Split({dir / "A.wav", dir / "C.wav", "-o", dir / "x.wav"}).nCode, 2);
 }

@@ -12,6 +12,7 @@
 #include "take/FileSteps.h"
 #include "take/Keep.h"
 #include "take/SongNames.h"
+#include "take/TakeList.h"
 #include "take/tests/TakeTestSupport.h"
 
 using namespace taketest;
@@ -63,9 +64,15 @@ TEST(KeepTest, ARecutTakeHoldsTheSameSampleBytesInEveryFormat) {
             EXPECT_EQ(kept.files, In(dir, plan.fileNames));
             EXPECT_TRUE(Concatenated(kept.files) == side);
             std::set<std::string> expected(plan.fileNames.begin(), plan.fileNames.end());
+            expected.insert(".Side.wav.take");
             std::set<std::string> present;
             for (const auto& [name, bytes] : Folder(dir)) present.insert(name);
             EXPECT_EQ(present, expected);
+            std::vector<TakeListEntry> listed;
+            ASSERT_TRUE(ReadTakeList((dir / "Side.wav").string(), &listed));
+            for (size_t k = 0; k < listed.size(); ++k)
+                EXPECT_EQ(listed[k].strName, plan.fileNames[k]);
+            EXPECT_EQ(listed.size(), plan.fileNames.size());
             for (size_t k = 0; k < kept.files.size(); ++k) {
                 EXPECT_EQ(ReadWav(kept.files[k]).szProblem, "");
                 const SndfileView view = ReadWithSndfile(kept.files[k]);

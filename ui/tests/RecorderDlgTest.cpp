@@ -21,6 +21,7 @@
 #include "resources/Resources.h"
 #include "settings/ProfileStore.h"
 #include "settings/QSettingsProfileStore.h"
+#include "take/Take.h"
 #include "ui/DialogBuilder.h"
 #include "ui/RecorderDlg.h"
 #include "ui/ShutdownRequests.h"
@@ -441,6 +442,11 @@ private slots:
                      "were left as they were."));
         QVERIFY(QFile::exists(Path("Take1.wav")));
         QVERIFY(QFile::exists(Path("Take9.wav")));
+        // Its take list leaves them out of what Review opens.
+        const TakeOpening opened = OpenTake(Path("Take.wav").toStdString());
+        QCOMPARE(opened.take.files.size(), size_t(1));
+        QCOMPARE(opened.leftOut.size(), size_t(8));
+        QVERIFY(opened.leftOutReason == LeftOutReason::NotListed);
         dlg.OnOK();
     }
 
