@@ -87,8 +87,8 @@ void CHelpViewer::FollowModalWindow() {
     own->setTransientParent(modal);
 }
 
-void CHelpViewer::ShowDefaultTopic() {
-    m_pBrowser->setSource(QUrl::fromLocalFile(QDir(m_strFolder).filePath(kDefaultTopic)),
+void CHelpViewer::ShowTopic(const QString& topic) {
+    m_pBrowser->setSource(QUrl::fromLocalFile(QDir(m_strFolder).filePath(topic)),
                           QTextDocument::MarkdownResource);
 }
 
@@ -163,7 +163,7 @@ void ReportMissingHelp(const QStringList& folders) {
 
 }  // namespace
 
-CHelpViewer* ShowHelp() {
+CHelpViewer* ShowHelp(const QString& topic) {
     HelpState& state = State();
     if (!state.bSearched) {
         state.bSearched = true;
@@ -183,17 +183,17 @@ CHelpViewer* ShowHelp() {
         state.pViewer = new CHelpViewer(state.strFolder);
         PlaceBeside(state.pViewer, asking);
     }
-    state.pViewer->ShowDefaultTopic();
+    state.pViewer->ShowTopic(topic);
     state.pViewer->show();
     state.pViewer->raise();
     state.pViewer->activateWindow();
     return state.pViewer;
 }
 
-void InstallHelpKey(QWidget* window) {
+void InstallHelpKey(QWidget* window, const QString& topic) {
     auto* key = new QShortcut(QKeySequence(Qt::Key_F1), window);
     key->setContext(Qt::WindowShortcut);
-    QObject::connect(key, &QShortcut::activated, [] { ShowHelp(); });
+    QObject::connect(key, &QShortcut::activated, [topic] { ShowHelp(topic); });
 }
 
 void SetHelpFolderCandidates(const QStringList& folders) { State().candidates = folders; }

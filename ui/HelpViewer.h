@@ -21,8 +21,9 @@ public:
 
     explicit CHelpViewer(const QString& folder);
 
-    // Shows the default topic and brings the window forward.
-    void ShowDefaultTopic();
+    // Shows the default topic, or a page of the help folder.
+    void ShowDefaultTopic() { ShowTopic(QString::fromLatin1(kDefaultTopic)); }
+    void ShowTopic(const QString& topic);
     // About, modal to this window only.
     void OnAbout();
     QTextBrowser* GetBrowser() const { return m_pBrowser; }
@@ -37,12 +38,14 @@ private:
     QTextBrowser* m_pBrowser;
 };
 
-// Opens the help window at its default topic (or brings it forward); null when the help text
-// cannot be found, after a message box saying where it was looked for, which offers About.
-CHelpViewer* ShowHelp();
+// Opens the help window at topic, a page of the help folder (or brings it forward); null when the
+// help text cannot be found, after a message box saying where it was looked for, which offers
+// About.
+CHelpViewer* ShowHelp(const QString& topic = QString::fromLatin1(CHelpViewer::kDefaultTopic));
 
-// F1 in that window opens the help.
-void InstallHelpKey(QWidget* window);
+// F1 in that window opens the help at topic.
+void InstallHelpKey(QWidget* window,
+                    const QString& topic = QString::fromLatin1(CHelpViewer::kDefaultTopic));
 
 // The folders the help text is looked for in, in order: share/vellisto/help beside the
 // program's bin folder (an installed program, whatever its prefix), then, only for a program

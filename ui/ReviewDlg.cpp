@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
@@ -24,9 +25,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "take/QuietestNear.h"
 #include "take/TrackList.h"
+#include "ui/HelpViewer.h"
 
 namespace {
 constexpr int kColNumber = 0;
@@ -261,6 +264,7 @@ void CReviewDlg::CreateControls() {
         if (CanEdit()) m_pUndo->redo();
     });
     addAction(redo);
+    InstallHelpKey(this, QStringLiteral("review.md"));
 
     connect(m_pOverview, &CWaveView::FrameClicked, this, &CReviewDlg::OnOverviewClicked);
     connect(m_pOverview, &CWaveView::CutPressed, this, &CReviewDlg::SelectCut);
@@ -842,16 +846,26 @@ void CReviewDlg::OnKeepDone(const KeepOutcome& outcome, const std::vector<std::s
             StopPlaying();
         }
     }
+    // What is on the disk now is what the window shows.
+    if (outcome.Ok()) m_pUndo->setClean();
     m_pStatus->setText(m_strKeepText);
     UpdateControls();
     emit KeepFinished(outcome.Ok());
+    // Asked to keep before closing: a keep that failed leaves the window open with its reason.
+    if (std::exchange(m_bCloseAfterKeep, false) && outcome.Ok()) reject();
 }
 
 // ---------------------------------------------------------------------------------------------
 // Keys and closing
 
 void CReviewDlg::keyPressEvent(QKeyEvent* event) {
-    if (!HandleKey(event)) QDialog::keyPressEvent(event);
+    if (HandleKey(event)) return;
+    // Escape leaves as Close does, by way of the question about unkept edits.
+    if (event->matches(QKeySequence::Cancel)) {
+        close();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 bool CReviewDlg::eventFilter(QObject* watched, QEvent* event) {
@@ -908,17 +922,54 @@ bool CReviewDlg::HandleKey(QKeyEvent* event) {
     return false;
 }
 
+bool CReviewDlg::HasUnkeptEdits() const { return !m_pUndo->isClean(); }
+
+bool CReviewDlg::MayCloseWithUnkeptEdits() {
+    // Steps on the undo stack since the take was opened or last kept; a clean state lost to
+    // undo and new edits leaves only "some".
+    const int steps =
+        m_pUndo->cleanIndex() >= 0 ? std::abs(m_pUndo->index() - m_pUndo->cleanIndex()) : 0;
+    const QString what = steps == 1 ? QStringLiteral("1 change to the cuts or titles is")
+                         : steps > 1
+                             ? QStringLiteral("%1 changes to the cuts or titles are").arg(steps)
+                             : QStringLiteral("Changes to the cuts or titles are");
+    QMessageBox box(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("Keep your changes to this take before closing?"),
+                    QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    box.setInformativeText(
+        what + QStringLiteral(" not kept yet. Discard closes the window and leaves the song "
+                              "files as they were."));
+    box.setTextFormat(Qt::PlainText);
+    box.button(QMessageBox::Save)->setText(QStringLiteral("Keep"));
+    box.button(QMessageBox::Discard)->setText(QStringLiteral("Discard"));
+    box.setDefaultButton(QMessageBox::Save);
+    switch (box.exec()) {
+        case QMessageBox::Discard:
+            return true;
+        case QMessageBox::Save:
+            // Only a keep that starts can close the window; one that cannot (names refused)
+            // leaves the reason on the line at the bottom.
+            Keep();
+            m_bCloseAfterKeep = m_bKeeping;
+            return false;
+        default:
+            return false;
+    }
+}
+
 void CReviewDlg::closeEvent(QCloseEvent* event) {
-    // A keep must finish: its files are half written until it does.
-    if (m_bKeeping) {
+    // A keep must finish: its files are half written until it does. The Close button, the
+    // title bar and Escape all come here.
+    if (m_bKeeping || (HasUnkeptEdits() && !MayCloseWithUnkeptEdits())) {
         event->ignore();
         return;
     }
-    StopPlaying();
     QDialog::closeEvent(event);
 }
 
 void CReviewDlg::reject() {
+    // Also how the main window closes it when the program is told to end: that must not wait
+    // for an answer, so only the user's ways out (closeEvent, Escape) ask about unkept edits.
     if (m_bKeeping) return;
     StopPlaying();
     QDialog::reject();

@@ -10,7 +10,11 @@
 // Keys, in either waveform view: Left/Right move the selected cut by 10 ms, with Shift by one
 // frame, with Ctrl by 1 s; Up/Down select the previous/next cut; Space plays around the cut or
 // stops; Insert adds a cut at the play position; Delete joins the songs at the cut; S snaps the
-// cut to the quietest point near it; + and - zoom. Ctrl+Z undoes, Ctrl+Shift+Z redoes.
+// cut to the quietest point near it; + and - zoom. Ctrl+Z undoes, Ctrl+Shift+Z redoes. F1 opens
+// the window's help page.
+//
+// Closing it (Close, the title bar, Escape) with edits not yet kept asks whether to keep them
+// first; Escape in a title being typed only takes back the typing.
 //
 // Made by the main window and run modally. User-interface thread, except where marked.
 #pragma once
@@ -107,6 +111,8 @@ public:
     bool IsKeeping() const { return m_bKeeping; }
     // The cuts and names may be changed: no keep runs, and the take is still one to review.
     bool CanEdit() const { return !m_bKeeping && !m_bKeptAway; }
+    // Cuts or titles differ from the take's files: closing now would lose them.
+    bool HasUnkeptEdits() const;
     // The names the pattern gives now (empty while it is refused).
     const std::vector<std::string>& SongFileNames() const { return m_names; }
     // The text of the last keep's outcome.
@@ -150,6 +156,9 @@ private:
     void OnPlaybackTick();
     void OnPlaybackEnded();
     void OnKeepDone(const KeepOutcome& outcome, const std::vector<std::string>& titles);
+    // Asked before the window closes with unkept edits: false to stay open (Cancel, or a keep
+    // that now runs and closes the window once it succeeds).
+    bool MayCloseWithUnkeptEdits();
     void OnOverviewProgress(uint64_t done, uint64_t total);
     void OnOverviewDone();
     void PeaksOf(uint64_t first, uint64_t last, int columns, std::vector<PeakPair>& out) const;
@@ -178,6 +187,7 @@ private:
     std::atomic<bool> m_bKeeping{false};
     std::atomic<bool> m_bCancelKeep{false};
     bool m_bKeptAway = false;  // kept as files that are no take to review (FLAC)
+    bool m_bCloseAfterKeep = false;
     QString m_strKeepText;
     QString m_strDefaultPattern;
     bool m_bFilling = false;  // the song list is being filled, not edited

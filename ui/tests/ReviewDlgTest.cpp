@@ -10,12 +10,14 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTableWidget>
+#include <QTextBrowser>
 #include <QUndoStack>
 
 #include "audio/capture/FileCaptureBackend.h"
 #include "audio/playback/TestPlaybackBackend.h"
 #include "resources/ControlIds.h"
 #include "settings/ProfileStore.h"
+#include "ui/HelpViewer.h"
 #include "ui/RecorderDlg.h"
 #include "ui/ReviewDlg.h"
 #include "ui/tests/TestSupport.h"
@@ -43,6 +45,9 @@ testsupport::Bytes Samples(const QStringList& names) {
     }
     return all;
 }
+
+// Reject: the main window closing it because the program is told to end.
+enum Way { EscapeKey, CloseButton, TitleBar, EscapeInTitle, Reject };
 
 struct Review {
     CTestPlaybackBackend* playback = new CTestPlaybackBackend;
@@ -347,6 +352,84 @@ private slots:
         const QStringList titles =
             titled ? QStringList{"Intro", middle, "End"} : QStringList{"", "", ""};
         QCOMPARE(r.Titles(), titles);
+    }
+
+    // Each way out of the window asks about edits not yet kept, and only then; Escape in a
+    // title being typed takes back the typing alone.
+    void closingAsksAboutUnkeptEdits_data() {
+        QTest::addColumn<int>("edit");  // 0: none, 1: a cut moved, 2: moved and undone
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<int>("way");
+        QTest::addColumn<int>("answer");  // QMessageBox::NoButton: no question expected
+        QTest::addColumn<bool>("open");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("an edit undone") << 2 << false << int(EscapeKey) << 0 << false << false;
+        QTest::newRow("Cancel") << 1 << false << int(CloseButton) << int(QMessageBox::Cancel)
+                                << true << false;
+        QTest::newRow("Discard") << 1 << false << int(TitleBar) << int(QMessageBox::Discard)
+                                 << false << false;
+        QTest::newRow("Keep") << 1 << false << int(EscapeKey) << int(QMessageBox::Save) << false
+                              << true;
+        QTest::newRow("Keep while the names are refused")
+            << 1 << true << int(CloseButton) << int(QMessageBox::Save) << true << false;
+        QTest::newRow("the program told to end")
+            << 1 << false << int(Reject) << 0 << false << false;
+        QTest::newRow("Escape in a title")
+            << 0 << false << int(EscapeInTitle) << 0 << true << false;
+    }
+    void closingAsksAboutUnkeptEdits() {
+        QFETCH(int, edit);
+        QFETCH(bool, refused);
+        QFETCH(int, way);
+        QFETCH(int, answer);
+        QFETCH(bool, open);
+        QFETCH(bool, kept);
+        Review r;
+        if (edit > 0) QTest::keyClick(r.Zoom(), Qt::Key_Right);
+        if (edit > 1) QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        if (refused) r.dlg->GetPatternField().setText(QStringLiteral("Song.wav"));
+        QStringList boxes;
+        if (answer != QMessageBox::NoButton)
+            AnswerNextBox(r.dlg.get(), QMessageBox::StandardButton(answer), &boxes);
+        QSignalSpy finished(r.dlg.get(), &CReviewDlg::KeepFinished);
+        if (way == EscapeKey) QTest::keyClick(r.Zoom(), Qt::Key_Escape);
+        if (way == CloseButton) {
+            for (QPushButton* b : r.dlg->findChildren<QPushButton*>())
+                if (b->text() == QStringLiteral("Close")) b->click();
+        }
+        if (way == TitleBar) r.dlg->close();
+        if (way == Reject) static_cast<QDialog*>(r.dlg.get())->reject();
+        if (way == EscapeInTitle) {
+            QTableWidget& list = r.dlg->GetSongList();
+            list.editItem(list.item(0, 1));
+            auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+            QVERIFY(editor);
+            // As the window system sends them: shortcuts are looked for first.
+            for (char c : {'T', 'y', 'p', 'e', 'd'}) QTest::keyClick(r.dlg->windowHandle(), c);
+            QCOMPARE(editor->text(), QStringLiteral("Typed"));
+            QTest::keyClick(r.dlg->windowHandle(), Qt::Key_Escape);
+            QCOMPARE(r.Cell(0, 1), QString());
+            QCOMPARE(r.Titles(), (QStringList{"", "", ""}));
+        }
+        if (kept) QVERIFY(finished.count() == 1 || finished.wait());
+        QCOMPARE(r.dlg->isVisible(), open);
+        QCOMPARE(boxes.size(), answer != QMessageBox::NoButton ? 1 : 0);
+        if (!boxes.isEmpty())
+            QVERIFY2(boxes[0].contains(QStringLiteral("Keep your changes")), qPrintable(boxes[0]));
+        QCOMPARE(FinishedDataBytes(Path("SideA1.wav")), qint64((kCut0 + (kept ? 441 : 0)) * 4));
+        if (open) QCOMPARE(r.Cuts()[0], kCut0 + (edit == 1 ? 441 : 0));  // the edit stays
+    }
+
+    void f1OpensTheReviewHelp() {
+        Review r;
+        QTest::keyClick(r.Zoom(), Qt::Key_F1);
+        CHelpViewer* viewer = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* v = qobject_cast<CHelpViewer*>(w); v && v->isVisible()) viewer = v;
+        QVERIFY(viewer);
+        const QString page = viewer->GetBrowser()->source().path();
+        ResetHelp();
+        QVERIFY2(page.endsWith(QStringLiteral("/review.md")), qPrintable(page));
     }
 
     // Review... in the main window offers the base file's folder and its first song file, and
