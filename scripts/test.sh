@@ -91,9 +91,9 @@ in_background "tests (thread)" ctest --test-dir "$root/build-tsan" --output-on-f
 if [ -f "$root/fuzz/run.sh" ]; then
     step "build (fuzz)"
     "$root/fuzz/run.sh" "$root/build-fuzz" 0
-    # Their bound is a time, not a number of runs: they take whatever the thread tests' last,
-    # longest programs leave of the two cores.
-    in_background "fuzz" "$root/fuzz/run.sh" "$root/build-fuzz"
+    # Their bound is a time, not a number of runs: at a lower priority they take what the thread
+    # tests' last, longest programs leave of the two cores.
+    in_background "fuzz" nice -n 10 "$root/fuzz/run.sh" "$root/build-fuzz"
     finish "tests (thread)"
     finish "fuzz"
 else
