@@ -163,7 +163,8 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
                        "the songs' titles from this track list, one a line (positions such as A1, "
                        "1. or 03 - and times such as 3:45 are left out); the songs are named "
                        "\"01 Title.wav\", ...; without --cuts the side is split into as many "
-                       "songs as titles, as --songs does")
+                       "songs as titles, as --songs does, or, where it gives their times, at the "
+                       "quietest moment within 8 s of each")
             ->type_name("FILE");
     names->excludes(probe);
     app.add_option("--album", options->strAlbum,
