@@ -415,12 +415,12 @@ TEST(Recording, MonoSplitsWhereItsStereoCopySplits) {
             Recording r;
             r.format = {bits, 11025, channels};
             const size_t sampleBytes = size_t(bits / 8);
+            r.input.resize(mono.size() * size_t(channels) * sampleBytes);
+            char* to = r.input.data();
             for (float x : mono) {
                 const int16_t s16 = int16_t(std::clamp(x, -1.0f, 1.0f) * 32767);
-                const char* p = bits == 16 ? reinterpret_cast<const char*>(&s16)
-                                           : reinterpret_cast<const char*>(&x);
-                for (int ch = 0; ch < channels; ++ch)
-                    r.input.insert(r.input.end(), p, p + sampleBytes);
+                for (int ch = 0; ch < channels; ++ch, to += sampleBytes)
+                    std::memcpy(to, bits == 16 ? static_cast<const void*>(&s16) : &x, sampleBytes);
             }
             r.UseFile({.fGapSize = 1.0, .fMinSong = 10.0, .fEndGap = 3.0});
             r.ctl->GetAnalyzer().SetDCBlock(1);

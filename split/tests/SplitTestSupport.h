@@ -67,7 +67,10 @@ inline std::vector<std::string> Exact(std::vector<std::string> args) {
 // Whole files, /proc ones too.
 inline std::string ReadText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    // Whole, not a character at a time: the sanitizer builds compare whole sides this way.
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 inline std::vector<std::string> Lines(const std::string& text) {
@@ -123,18 +126,20 @@ const std::vector<Segment> kThreeSongs = {{5 * kRate, true},
 // Noise with a DC offset in both formats, so DC Block and Smart Gap change every byte; loud
 // stretches well above -35 dB, quiet ones well below.
 inline Bytes NoisySide(const Format& format, const std::vector<Segment>& plan) {
-    Bytes data;
+    long samples = 0;
+    for (const Segment& s : plan) samples += s.nFrames * format.nChannels;
+    const size_t width = size_t(format.nBits / 8);
+    Bytes data(size_t(samples) * width);
+    char* to = data.data();
     uint32_t seed = 777;
     for (const Segment& s : plan) {
-        for (long i = 0; i < s.nFrames * format.nChannels; ++i) {
+        for (long i = 0; i < s.nFrames * format.nChannels; ++i, to += width) {
             seed = seed * 1664525u + 1013904223u;
             const int noise = int(seed >> 16) - 32768;
             const int v = (s.bLoud ? noise / 3 : noise / 2000) + 300;
             const int16_t s16 = int16_t(v);
             const float f = float(v) / 32768.0f;
-            const char* p = format.nBits == 16 ? reinterpret_cast<const char*>(&s16)
-                                               : reinterpret_cast<const char*>(&f);
-            data.insert(data.end(), p, p + format.nBits / 8);
+            std::memcpy(to, format.nBits == 16 ? static_cast<const void*>(&s16) : &f, width);
         }
     }
     return data;
