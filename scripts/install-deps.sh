@@ -17,7 +17,7 @@ run_packages=(
 )
 
 test_packages=(
-    libgtest-dev libgmock-dev libbenchmark-dev
+    libgtest-dev libgmock-dev libbenchmark-dev ninja-build
     clang libclang-rt-14-dev clang-format
     # the writers' files read back, the splitter's cue sheets compared, the benchmarks' timings
     flac sox libsox-fmt-base ffmpeg cuetools time

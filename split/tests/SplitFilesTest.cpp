@@ -65,10 +65,11 @@ TEST(SplitFiles, LabelsAndCueNeverWriteOverAnInputOrARecording) {
     EXPECT_EQ(Shell("\"$S\" -f -o Side.wav - < Side1.wav", dir), 2);
     EXPECT_EQ(ReadText(dir / "Side1.wav"), ReadText(dir / "SideB.wav"));
     fs::remove(dir / "Side1.wav");
-    // A full disk leaves the old label file as it was. (SIGXFSZ is ignored from the shell on, as
-    // the thread sanitizer's own handler does not keep the program's SIG_IGN.)
-    EXPECT_EQ(Shell("trap '' XFSZ; ulimit -f 0; \"$S\" -f --list --labels old.txt SideB.wav", dir),
-              1);
+    // A full disk leaves the old label file as it was. (Not under the thread sanitizer, whose
+    // runtime faults under a file-size limit.)
+#if !defined(__SANITIZE_THREAD__)
+    EXPECT_EQ(Shell("ulimit -f 0; \"$S\" -f --list --labels old.txt SideB.wav", dir), 1);
+#endif
     EXPECT_EQ(ReadText(dir / "old.txt"), "keep me");
     // --force lets an old label file go, never a recording.
     SplitOk(Exact({"--list", "--labels", dir / "old.txt", dir / "SideB.wav", "--force"}));
