@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -400,12 +401,17 @@ private slots:
         if (way == TitleBar) r.dlg->close();
         if (way == Reject) static_cast<QDialog*>(r.dlg.get())->reject();
         if (way == EscapeInTitle) {
+            // The editor ends when the window loses the focus, which a window manager still
+            // placing it on a busy machine may take: the keys go to an active window.
+            r.dlg->activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(r.dlg.get()));
             QTableWidget& list = r.dlg->GetSongList();
             list.editItem(list.item(0, 1));
-            auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+            QPointer<QLineEdit> editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
             QVERIFY(editor);
             // As the window system sends them: shortcuts are looked for first.
             for (char c : {'T', 'y', 'p', 'e', 'd'}) QTest::keyClick(r.dlg->windowHandle(), c);
+            QVERIFY(editor);
             QCOMPARE(editor->text(), QStringLiteral("Typed"));
             QTest::keyClick(r.dlg->windowHandle(), Qt::Key_Escape);
             QCOMPARE(r.Cell(0, 1), QString());
