@@ -139,15 +139,21 @@ bool CQueuedFileOutput::IsUnlinked(int handle) { return DescriptorUnlinked(handl
 void CQueuedFileOutput::WriterMain() {
     pthread_setname_np(pthread_self(), "vellisto-write");
     std::unique_lock<std::mutex> lock(m_mutex);
+    // Once woken, the writer takes every queued write before it sleeps again: waking it for
+    // each write would cost the caller a system call a write instead of one a batch.
+    bool draining = false;
     for (;;) {
-        m_bWriterIdle = true;
-        m_wake.wait(lock, [this] {
-            const uint64_t waiting = m_nWritesQueued - m_nWritesTaken;
-            return m_bExit ||
-                   (waiting > 0 && (m_bUrgent || m_nBytesQueued - m_nBytesDone >= m_nWakeBytes ||
+        if (!draining || m_nWritesTaken == m_nWritesQueued) {
+            m_bWriterIdle = true;
+            m_wake.wait(lock, [this] {
+                const uint64_t waiting = m_nWritesQueued - m_nWritesTaken;
+                return m_bExit || (waiting > 0 &&
+                                   (m_bUrgent || m_nBytesQueued - m_nBytesDone >= m_nWakeBytes ||
                                     waiting * 2 >= m_nMaxWrites));
-        });
-        m_bWriterIdle = false;
+            });
+            m_bWriterIdle = false;
+            draining = true;
+        }
         if (m_nWritesTaken == m_nWritesQueued) return;  // asked to end, with nothing left
         const Pending write = m_pWrites[m_nWritesTaken % m_nMaxWrites];
         ++m_nWritesTaken;

@@ -92,6 +92,7 @@ bool CFileCaptureBackend::OpenSource(uint32_t deviceId, const WAVEFORMATEX& form
         traits->bPaced = false;
         traits->bLossy = false;
         traits->nMaxPieceBytes = 1u << 20;
+        traits->nWakeBatch = 4;
     }
     return true;
 }

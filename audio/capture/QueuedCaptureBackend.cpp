@@ -94,7 +94,7 @@ bool CQueuedCaptureBackend::Open(uint32_t deviceId, const WAVEFORMATEX& format,
     m_fByteRate = static_cast<double>(format.nSamplesPerSec) * frame;
     m_pNotify = notify;
     m_pInstance = instance;
-    m_nHead = m_nCount = 0;
+    m_nHead = m_nCount = m_nPrepared = 0;
     m_nFill = 0;
     m_bRunning = m_bExit = m_bReading = m_bOpenNotified = false;
     m_bStuck = m_bCloseLater = false;
@@ -122,6 +122,7 @@ bool CQueuedCaptureBackend::PrepareHeader(WAVEHDR* header) {
     if (!m_bOpen || !header || !header->lpData) return false;
     const uint32_t flags = header->dwFlags.load();
     if (flags & WHDR_INQUEUE) return false;
+    if (!(flags & WHDR_PREPARED)) ++m_nPrepared;
     header->dwFlags.store(flags | WHDR_PREPARED);
     return true;
 }
@@ -131,6 +132,7 @@ bool CQueuedCaptureBackend::UnprepareHeader(WAVEHDR* header) {
     if (!m_bOpen || !header) return false;
     const uint32_t flags = header->dwFlags.load();
     if (flags & WHDR_INQUEUE) return false;
+    if ((flags & WHDR_PREPARED) && m_nPrepared > 0) --m_nPrepared;
     header->dwFlags.store(flags & ~WHDR_PREPARED);
     return true;
 }
@@ -144,7 +146,11 @@ bool CQueuedCaptureBackend::AddBuffer(WAVEHDR* header) {
     header->dwFlags.store((flags & ~WHDR_DONE) | WHDR_INQUEUE);
     m_pQueue[(m_nHead + m_nCount) % kMaxQueued] = header;
     ++m_nCount;
-    WakeLocked();
+    // Held back only while the reader still has buffers of its own to take: it queues each one
+    // again before it waits, so the last of them always wakes the device thread.
+    if (m_nCount >= std::min(m_traits.nWakeBatch, m_nPrepared) || m_bEndPending || m_bEnded) {
+        WakeLocked();
+    }
     return true;
 }
 

@@ -72,6 +72,10 @@ protected:
         // A lossy source's data is dropped only after the queue has been empty this long: the
         // slack a sound card's own buffer gives a late reader.
         std::chrono::milliseconds grace{200};
+        // A lossless source that reads far faster than its reader takes buffers is woken for
+        // them only once this many are queued (or every prepared one is): each wake costs the
+        // reader's thread a system call, once a buffer otherwise.
+        int nWakeBatch = 1;
     };
 
     struct ReadResult {
@@ -143,6 +147,7 @@ private:
     WAVEHDR* m_pQueue[kMaxQueued] = {};
     int m_nHead = 0;
     int m_nCount = 0;
+    int m_nPrepared = 0;   // headers marked prepared since Open
     uint32_t m_nFill = 0;  // bytes already in the front buffer
 
     bool m_bOpen = false;
