@@ -126,8 +126,13 @@ TEST(SplitStreams, SizesAnInterruptedWriterLeavesAreReadToTheEnd) {
     const Bytes side = WriteSide(dir / "Side.wav", kTwoSongs);
     SplitOk(Exact({dir / "Side.wav"}));
     const Bytes wav = MakeWav(kStereo16, side);
-    Bytes zero = wav, partial = wav, twice = wav;
+    Bytes zero = wav, partial = wav, twice = wav, streamed = wav, capped = wav;
     PutLe32(zero, 40, 0);
+    // The sizes streaming writers leave: 0xFFFFFFFF, and 0x7FFFF000 (with RIFF size to match).
+    for (const size_t at : {size_t{4}, size_t{40}}) {
+        PutLe32(streamed, at, 0xFFFFFFFFu);
+        PutLe32(capped, at, 0x7FFFF000u);
+    }
     PutLe32(partial, 40, 4 * 1000 + 1);
     PutLe32(partial, 4, uint32_t(partial.size() - 8));
     // A second data chunk of 8 bytes after the first.
@@ -148,6 +153,8 @@ TEST(SplitStreams, SizesAnInterruptedWriterLeavesAreReadToTheEnd) {
          "declares 4001 bytes of audio, which ends inside a frame, and more bytes follow; it is "
          "read to the end in whole frames (" +
              std::to_string(side.size()) + " bytes)"},
+        {"Streamed", &streamed, "a streaming writer's placeholder; it is read to the end"},
+        {"Capped", &capped, "a streaming writer's placeholder; it is read to the end"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.szName);
@@ -175,4 +182,9 @@ TEST(SplitStreams, SizesAnInterruptedWriterLeavesAreReadToTheEnd) {
         0)
         << ReadText(dir / "err.txt");
     EXPECT_EQ(ReadText(dir / "Z2.wav"), ReadText(dir / "Side2.wav"));
+    // The input named on standard input cannot name the song files.
+    EXPECT_EQ(Shell("\"$S\" /dev/stdin < Side.wav", dir), 1);
+    EXPECT_THAT(ReadText(dir / "err.txt"),
+                HasSubstr("is not a regular file; name the song files with -o"));
+    EXPECT_FALSE(fs::exists("/dev/stdin1.wav"));
 }
