@@ -46,9 +46,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// How far a sleeve's time may be off, either way, for its cut still to be found.
-constexpr int64_t kSleeveErrorSeconds = 8;
-
 int NameAfterTitles(CSplitRun& run) {
     if (run.m_songs.size() != run.m_titles.size()) {
         run.Fail("the track list " + run.m_options.strNames + " holds " +
@@ -134,9 +131,7 @@ int SplitBySongCount(CSplitRun& run) {
         // Sleeves round to the second and are often a few seconds off.
         const int64_t radius = kSleeveErrorSeconds * perSecond;
         int64_t expectedFrom = 0;
-        // A join between songs that run into each other is a dip far shorter than Gap Size:
-        // a window as long would hold music on both sides of it wherever it lay.
-        const int64_t window = std::min(gapSize, perSecond / 4);
+        const int64_t window = SleeveCutWindow(gapSize, perSecond);
         const std::vector<int64_t> placed =
             CutsByTimes(grid, cell, window, 0, musicEnd, lengths, radius);
         for (size_t k = 0; k < placed.size(); ++k) {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 
+#include "take/Overview.h"
 #include "take/Take.h"
 
 int64_t QuietestWindow(const std::vector<float>& grid, int64_t first, int64_t end, int64_t width) {
@@ -99,6 +100,59 @@ std::vector<int64_t> CutsByTimes(const std::vector<float>& grid, int64_t cell, i
         cuts[k - 1] = at = cut;
     }
     return cuts;
+}
+
+std::vector<uint64_t> CutsByTrackTimes(const COverview& overview, const std::vector<int>& seconds,
+                                       float gapLevel, uint64_t gapSizeFrames) {
+    const size_t n = seconds.size();
+    if (n < 2 || std::none_of(seconds.begin(), seconds.end(), [](int s) { return s > 0; })) {
+        return {};
+    }
+    const int64_t rate = overview.Format().nSamplesPerSec;
+    const int64_t cell = std::max<uint32_t>(overview.FramesPerBin(), 1);
+    const int64_t total = static_cast<int64_t>(overview.TotalFrames());
+    std::vector<float> grid(overview.BinCount());
+    int64_t musicEnd = 0;
+    for (size_t bin = 0; bin < grid.size(); ++bin) {
+        float loudest = 0;
+        for (int ch = 0; ch < overview.Channels(); ++ch) {
+            const PeakPair p = overview.Bin(bin, ch);
+            loudest = std::max({loudest, std::fabs(p.fMin), std::fabs(p.fMax)});
+        }
+        grid[bin] = loudest;
+        if (loudest > gapLevel) musicEnd = static_cast<int64_t>(bin + 1) * cell;
+    }
+    musicEnd = std::min(musicEnd, total);
+    std::vector<int64_t> lengths;
+    for (int s : seconds) lengths.push_back(s > 0 ? s * rate : -1);
+    const int64_t window = SleeveCutWindow(static_cast<int64_t>(gapSizeFrames), rate);
+    std::vector<int64_t> cuts =
+        CutsByTimes(grid, cell, window, 0, musicEnd, lengths, kSleeveErrorSeconds * rate);
+    // The cuts the times did not reach share the stretch between their placed neighbours.
+    for (size_t k = 0; k < cuts.size();) {
+        if (cuts[k] >= 0) {
+            ++k;
+            continue;
+        }
+        size_t last = k;
+        while (last + 1 < cuts.size() && cuts[last + 1] < 0) ++last;
+        const int64_t from = k > 0 ? cuts[k - 1] : 0;
+        const int64_t to = last + 1 < cuts.size() ? cuts[last + 1] : musicEnd;
+        const int64_t parts = static_cast<int64_t>(last - k) + 2;
+        for (size_t j = k; j <= last; ++j) {
+            const int64_t i = static_cast<int64_t>(j - k);
+            const int64_t start = from + (to - from) * (2 * i + 1) / (2 * parts);
+            cuts[j] = QuietestCut(grid, cell, window, start, (to - from) / parts);
+        }
+        k = last + 1;
+    }
+    std::vector<uint64_t> frames;
+    for (int64_t c : cuts) {
+        if (c > 0 && c < total && (frames.empty() || static_cast<uint64_t>(c) > frames.back())) {
+            frames.push_back(static_cast<uint64_t>(c));
+        }
+    }
+    return frames;
 }
 
 std::vector<float> LevelGrid(const void* samples, uint64_t frames, int channels, bool isFloat,

@@ -35,6 +35,25 @@ std::vector<int64_t> CutsByTimes(const std::vector<float>& grid, int64_t cell, i
                                  int64_t musicStart, int64_t musicEnd,
                                  const std::vector<int64_t>& lengths, int64_t radius);
 
+// How far a sleeve's time may be off, either way, for its cut still to be found.
+constexpr int64_t kSleeveErrorSeconds = 8;
+// The window a sleeve's cut looks for, in the units of gapSize: a join between songs that run
+// into each other is a dip far shorter than Gap Size, and a window as long would hold music on
+// both sides of it wherever it lay.
+inline int64_t SleeveCutWindow(int64_t gapSize, int64_t perSecond) {
+    return gapSize < perSecond / 4 ? gapSize : perSecond / 4;
+}
+
+// The cuts a track list's times give a take, on its overview: seconds[k] the time of song k
+// (-1 where the list gives none); the music ends where the take's last stretch at or below
+// gapLevel (a fraction of full scale) begins. The times place what they reach (CutsByTimes);
+// a cut they do not reach goes to the quietest window in its share of the stretch between the
+// placed cuts either side. Frames, ascending, one a cut (seconds.size() - 1); empty when the
+// list gives fewer than two songs or no time at all.
+class COverview;
+std::vector<uint64_t> CutsByTrackTimes(const COverview& overview, const std::vector<int>& seconds,
+                                       float gapLevel, uint64_t gapSizeFrames);
+
 // The grid of a stretch of interleaved samples: the loudest magnitude of each run of cellFrames
 // frames (all channels), 1.0 being full scale; a last partial cell counts as a cell. 16-bit PCM
 // or 32-bit float.

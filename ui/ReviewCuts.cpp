@@ -122,7 +122,34 @@ private:
     std::vector<std::string> m_after;
 };
 
+// Every cut and title at once.
+class CSetCuts : public QUndoCommand {
+public:
+    CSetCuts(CReviewCuts& cuts, std::vector<uint64_t> to, std::vector<std::string> titles,
+             const QString& text)
+        : QUndoCommand(text),
+          m_cuts(cuts),
+          m_before(cuts.Cuts()),
+          m_beforeTitles(cuts.Titles()),
+          m_after(std::move(to)),
+          m_afterTitles(std::move(titles)) {}
+    void redo() override { m_cuts.Reset(m_cuts.TotalFrames(), m_after, m_afterTitles); }
+    void undo() override { m_cuts.Reset(m_cuts.TotalFrames(), m_before, m_beforeTitles); }
+
+private:
+    CReviewCuts& m_cuts;
+    std::vector<uint64_t> m_before;
+    std::vector<std::string> m_beforeTitles;
+    std::vector<uint64_t> m_after;
+    std::vector<std::string> m_afterTitles;
+};
+
 }  // namespace
+
+QUndoCommand* MakeSetCuts(CReviewCuts& cuts, std::vector<uint64_t> to,
+                          std::vector<std::string> titles, const QString& text) {
+    return new CSetCuts(cuts, std::move(to), std::move(titles), text);
+}
 
 QUndoCommand* MakeMoveCut(CReviewCuts& cuts, size_t cut, uint64_t to, const QString& text) {
     return new CMoveCut(cuts, cut, cuts.Clamp(cut, int64_t(to)), text);

@@ -62,5 +62,8 @@ QUndoCommand* MakeMoveCut(CReviewCuts& cuts, size_t cut, uint64_t to, const QStr
 // Null when no cut may go at frame.
 QUndoCommand* MakeAddCut(CReviewCuts& cuts, uint64_t frame);
 QUndoCommand* MakeJoinAt(CReviewCuts& cuts, size_t cut);
+// Every cut and title at once (as Reset takes them).
+QUndoCommand* MakeSetCuts(CReviewCuts& cuts, std::vector<uint64_t> to,
+                          std::vector<std::string> titles, const QString& text);
 QUndoCommand* MakeSetTitles(CReviewCuts& cuts, std::vector<std::string> titles,
                             const QString& text);

@@ -175,8 +175,15 @@ void CReviewDlg::CreateControls() {
     m_pPaste->setAutoDefault(false);
     m_pPaste->setToolTip(
         QStringLiteral("Titles from the clipboard, one per line (\"A1\", \"1.\", \"03 -\" and "
-                       "times are left out)"));
+                       "times are left out of them; times can place the cuts)"));
     form->addRow(m_pPaste);
+    m_pPlaceByTimes = new QPushButton(QStringLiteral("Place the cuts by these times"), this);
+    m_pPlaceByTimes->setAutoDefault(false);
+    m_pPlaceByTimes->setToolTip(
+        QStringLiteral("Each cut in the quietest moment near where the track list's times put "
+                       "it (sleeve times may be a few seconds off)"));
+    m_pPlaceByTimes->hide();
+    form->addRow(m_pPlaceByTimes);
     m_pNumbering = new QComboBox(this);
     m_pNumbering->addItems({QStringLiteral("1, 2, 3"), QStringLiteral("A1, A2, B1")});
     form->addRow(QStringLiteral("Numbering"), m_pNumbering);
@@ -277,6 +284,7 @@ void CReviewDlg::CreateControls() {
         if (column != kColTitle) PlaySongStart(row);
     });
     connect(m_pPaste, &QPushButton::clicked, this, &CReviewDlg::OnPasteClicked);
+    connect(m_pPlaceByTimes, &QPushButton::clicked, this, &CReviewDlg::PlaceCutsByTimes);
     connect(m_pNumbering, &QComboBox::currentIndexChanged, this, [this] { RefreshNames(); });
     connect(m_pSideB, &QSpinBox::valueChanged, this, [this] { RefreshNames(); });
     connect(m_pFirstSide, &QComboBox::currentIndexChanged, this, [this] { RefreshNames(); });
@@ -638,8 +646,8 @@ void CReviewDlg::UpdateControls() {
     // While a keep runs, Keep is the button that cancels it.
     m_pKeep->setText(m_bKeeping ? QStringLiteral("Cancel Keep") : QStringLiteral("Keep"));
     m_pKeep->setEnabled(m_bKeeping ? !m_bCancelKeep : idle && !m_names.empty());
-    for (QWidget* w : std::initializer_list<QWidget*>{m_pSongs, m_pPaste, m_pNumbering, m_pPattern,
-                                                      m_pFormat, m_pCue})
+    for (QWidget* w : std::initializer_list<QWidget*>{m_pSongs, m_pPaste, m_pPlaceByTimes,
+                                                      m_pNumbering, m_pPattern, m_pFormat, m_pCue})
         w->setEnabled(idle);
     m_pClose->setEnabled(!m_bKeeping);
     m_pKeepProgress->setVisible(m_bKeeping);
@@ -661,7 +669,18 @@ void CReviewDlg::OnPasteClicked() { PasteTrackList(QApplication::clipboard()->te
 
 void CReviewDlg::PasteTrackList(const QString& text) {
     if (!CanEdit()) return;
-    const std::vector<std::string> parsed = ParseTrackList(S(text));
+    const std::vector<TrackListEntry> entries = ParseTrackListEntries(S(text));
+    std::vector<std::string> parsed;
+    m_pastedSeconds.clear();
+    for (const TrackListEntry& e : entries) {
+        parsed.push_back(e.strTitle);
+        m_pastedSeconds.push_back(e.nSeconds);
+    }
+    m_pastedTitles = parsed;
+    const bool timed =
+        parsed.size() >= 2 &&
+        std::any_of(m_pastedSeconds.begin(), m_pastedSeconds.end(), [](int s) { return s > 0; });
+    m_pPlaceByTimes->setVisible(timed);
     if (parsed.empty()) {
         m_pStatus->setText(QStringLiteral("The clipboard holds no track list."));
         return;
@@ -676,10 +695,55 @@ void CReviewDlg::PasteTrackList(const QString& text) {
         m_pPattern->setText(m_strDefaultPattern);
     }
     if (parsed.size() != m_cuts.SongCount()) {
-        m_pStatus->setText(QStringLiteral("The track list has %1 titles for %2 songs.")
-                               .arg(parsed.size())
-                               .arg(m_cuts.SongCount()));
+        m_pStatus->setText(
+            QStringLiteral("The track list has %1 titles for %2 songs%3.")
+                .arg(parsed.size())
+                .arg(m_cuts.SongCount())
+                .arg(timed ? QStringLiteral("; its times can place the cuts") : QString()));
     }
+}
+
+void CReviewDlg::PlaceCutsByTimes() {
+    if (!CanEdit() || m_pastedTitles.size() < 2) return;
+    if (!m_pOverviewData) {
+        m_pStatus->setText(QStringLiteral("The side is still being read; try again in a moment."));
+        return;
+    }
+    const std::vector<uint64_t> before = m_cuts.Cuts();
+    const std::vector<uint64_t> placed =
+        CutsByTrackTimes(*m_pOverviewData, m_pastedSeconds, float(m_options.fGapLevel),
+                         Frames(m_options.fGapSeconds));
+    if (placed.size() + 1 != m_pastedTitles.size()) {
+        m_pStatus->setText(QStringLiteral("The track list's times do not fit this side: its %1 "
+                                          "songs could not all be placed.")
+                               .arg(m_pastedTitles.size()));
+        return;
+    }
+    m_pUndo->push(
+        MakeSetCuts(m_cuts, placed, m_pastedTitles, QStringLiteral("Place the Cuts by the Times")));
+    // Which cuts moved and by how much, in the order of the side.
+    const double rate = std::max<uint32_t>(1, m_take.format.nSamplesPerSec);
+    QStringList changes;
+    for (size_t k = 0; k < placed.size(); ++k) {
+        if (k >= before.size()) {
+            changes << QStringLiteral("cut %1 added at %2").arg(k + 1).arg(TimeText(placed[k]));
+            continue;
+        }
+        const double moved = (double(placed[k]) - double(before[k])) / rate;
+        if (std::fabs(moved) >= 0.05) {
+            changes << QStringLiteral("cut %1 moved %2 s")
+                           .arg(k + 1)
+                           .arg(QString::asprintf("%+.1f", moved));
+        }
+    }
+    if (before.size() > placed.size()) {
+        const size_t gone = before.size() - placed.size();
+        changes << (gone == 1 ? QStringLiteral("1 cut removed")
+                              : QStringLiteral("%1 cuts removed").arg(gone));
+    }
+    m_pStatus->setText(changes.isEmpty()
+                           ? QStringLiteral("The cuts already lie where the times put them.")
+                           : QStringLiteral("Placed by the times: %1.").arg(changes.join(", ")));
 }
 
 void CReviewDlg::OnFormatChanged() {

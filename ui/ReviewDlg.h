@@ -82,6 +82,9 @@ public:
     void PlaySongStart(int song);
     void StopPlaying();
     void PasteTrackList(const QString& text);
+    // The cuts where the last pasted track list's times put them (offered once a list with
+    // times is pasted and the overview is ready); one undoable edit.
+    void PlaceCutsByTimes();
     void Keep();
     // Asks a running keep to stop; it changes nothing when it stops before the old songs are
     // replaced, and finishes otherwise.
@@ -106,6 +109,7 @@ public:
     QCheckBox& GetCueBox() { return *m_pCue; }
     QPushButton& GetKeepButton() { return *m_pKeep; }
     QPushButton& GetPasteButton() { return *m_pPaste; }
+    QPushButton& GetPlaceByTimesButton() { return *m_pPlaceByTimes; }
     QLabel& GetStatusLine() { return *m_pStatus; }
     QLabel& GetNoticeLine() { return *m_pNotice; }
     bool IsKeeping() const { return m_bKeeping; }
@@ -209,6 +213,9 @@ private:
     QPushButton* m_pRedoButton = nullptr;
     QTableWidget* m_pSongs = nullptr;
     QPushButton* m_pPaste = nullptr;
+    QPushButton* m_pPlaceByTimes = nullptr;  // shown while a pasted list has times
+    std::vector<std::string> m_pastedTitles;
+    std::vector<int> m_pastedSeconds;  // per title, -1 where it has no time
     QComboBox* m_pNumbering = nullptr;
     QComboBox* m_pFirstSide = nullptr;
     QSpinBox* m_pSideB = nullptr;

@@ -54,8 +54,8 @@ struct Review {
     CTestPlaybackBackend* playback = new CTestPlaybackBackend;
     std::unique_ptr<CReviewDlg> dlg;
 
-    explicit Review(double gapSeconds = 1.0) {
-        WriteTake();
+    explicit Review(double gapSeconds = 1.0, void (*write)() = WriteTake) {
+        write();
         const TakeOpening opening = OpenTake(Path("SideA.wav").toStdString());
         if (!opening.Ok()) qFatal("take: %s", DescribeTakeRefusal(opening).c_str());
         ReviewOptions options;
@@ -258,6 +258,41 @@ private slots:
         QCOMPARE(r.Cell(2, 4), QStringLiteral("B03 Outro.wav"));
         QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(r.Titles(), (QStringList{"", "", ""}));
+    }
+
+    // Three songs that run into each other (dips of 0.4 s, shorter than Gap Size) with the live
+    // cut 12 s late: the sleeve's times, a few seconds off or given for one song only, put the
+    // cuts in the dips, as one edit.
+    void pastedTimesPlaceTheCuts_data() {
+        QTest::addColumn<QString>("list");
+        QTest::newRow("times off") << QStringLiteral("A1 Alpha 0:22\nA2 Beta 0:24\nA3 Gamma 0:15");
+        QTest::newRow("one time") << QStringLiteral("Alpha\nBeta (0:25)\nGamma");
+    }
+    void pastedTimesPlaceTheCuts() {
+        QFETCH(QString, list);
+        Review r(1.0, [] {
+            WriteWav(Path("SideA1.wav"), {20.0, -0.4, 12.0});
+            WriteWav(Path("SideA2.wav"), {13.0, -0.4, 15.0});
+        });
+        QSignalSpy ready(r.dlg.get(), &CReviewDlg::OverviewReady);
+        QVERIFY(r.dlg->HasOverview() || ready.wait());
+        QVERIFY(r.dlg->GetPlaceByTimesButton().isHidden());
+        QApplication::clipboard()->setText(list);
+        r.dlg->GetPasteButton().click();
+        QVERIFY(!r.dlg->GetPlaceByTimesButton().isHidden());
+        r.dlg->GetPlaceByTimesButton().click();
+        const std::vector<uint64_t> cuts = r.Cuts();
+        QCOMPARE(cuts.size(), size_t(2));
+        QVERIFY2(std::llabs(int64_t(cuts[0]) - int64_t(20.2 * 44100)) < 441,
+                 qPrintable(QString::number(cuts[0])));
+        QVERIFY2(std::llabs(int64_t(cuts[1]) - int64_t(45.6 * 44100)) < 441,
+                 qPrintable(QString::number(cuts[1])));
+        QCOMPARE(r.Titles(), (QStringList{"Alpha", "Beta", "Gamma"}));
+        const QString status = r.dlg->GetStatusLine().text();
+        QVERIFY2(status.contains(QStringLiteral("cut 1 moved -12.2 s, cut 2 added at 0:45.")),
+                 qPrintable(status));
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(r.Cuts(), std::vector<uint64_t>{uint64_t(32.4 * 44100)});
     }
 
     void patternsThatCouldCollideOrLeaveAreRefused_data() {
