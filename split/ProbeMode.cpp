@@ -30,6 +30,7 @@
 #include "engine/SignalAnalyzer.h"
 #include "split/DetectorView.h"
 #include "split/RunPaths.h"
+#include "split/SideLevels.h"
 #include "split/SongOutput.h"
 #include "split/SplitModes.h"
 #include "split/SplitRun.h"
@@ -70,13 +71,18 @@ std::string ProbeCommand(CSplitRun& run, std::optional<double> level,
 }
 
 // A dry run of the input with other options: its song rows go to `listing`, its notices
-// nowhere (the probe speaks for it). The number of songs.
-size_t TrialSplit(CSplitRun& run, const SplitOptions& options, std::ostream& listing) {
+// nowhere (the probe speaks for it). Its songs, and the frames it took.
+struct Trial {
+    std::vector<SplitSong> songs;
+    uint64_t nTakenFrames = 0;
+};
+Trial TrialSplit(CSplitRun& run, const SplitOptions& options, std::ostream& listing) {
     SplitOptions trial = options;
     trial.bProbe = false;
     trial.bList = true;
     trial.bQuiet = true;
     trial.nSongs = 0;
+    trial.bGapLevelAuto = trial.bEndGapAuto = false;
     trial.strLabels.clear();
     trial.strCue.clear();
     std::ostringstream out, err;
@@ -94,165 +100,181 @@ size_t TrialSplit(CSplitRun& run, const SplitOptions& options, std::ostream& lis
         }
         if (songRows || line.rfind("  End Gap", 0) == 0) listing << line << "\n";
     }
-    return splitter.GetSongs().size();
+    return {splitter.GetSongs(), splitter.GetTakenFrames()};
+}
+
+// What is wrong with a trial, in a line each; "" when nothing is.
+std::string DescribeFaults(CSplitRun& run, const SplitFaults& faults) {
+    std::string text;
+    if (faults.bEndsEarly) {
+        text += "  End Gap ends the side at " + run.SampleTime(faults.nEndedAt) +
+                ", before sound that goes on to " + run.SampleTime(faults.nSoundUntil) + "\n";
+    }
+    if (!faults.cutsInMusic.empty()) {
+        const size_t n = faults.cutsInMusic.size();
+        text += "  " + std::to_string(n) + (n == 1 ? " cut falls" : " cuts fall") +
+                " in a passage louder than the gaps between songs (at";
+        for (size_t k = 0; k < n && k < 8; ++k) {
+            text += (k ? ", " : " ") + run.SampleTime(faults.cutsInMusic[k]);
+        }
+        text += n > 8 ? ", ...)\n" : ")\n";
+    }
+    return text;
 }
 
 }  // namespace
 
 // The noise floor as the detector sees it and a Gap Level between it and the quietest passages
-// inside songs. The quiet passages are the quietest Gap-Size-long passage of every stretch of
-// half a Minimum Song Size (no two songs' gaps are nearer); they fall into the gaps' floor and
-// the songs' quiet moments, told apart by the largest step between their sorted levels.
+// inside songs, tried on the side; settings are endorsed only when their split holds up.
 int ProbeSide(CSplitRun& run) {
     if (run.m_info.bStream)
         return run.Fail("--probe reads " + run.m_strName + " first; give a file, not a stream");
-    CSignalAnalyzer analyser = run.m_params;
-    run.SetFormat(analyser);
-    analyser.PrepareRecording();
-    const int64_t perSecond = run.DetectorSamplesPerSecond();
-    CDetectorView view(analyser, perSecond, run.m_info.format.wBitsPerSample == 16, true);
-    analyser.SetObserver(&view);
-    const bool read = run.AnalysePass(analyser, run.m_info.nDataBytes);
-    analyser.SetObserver(nullptr);
-    if (!read) return run.Interrupted() ? kExitSignal + run.m_pInterrupt->load() : kExitFailed;
-    view.Finish();
-
-    const std::vector<float>& grid = view.GetGrid();
-    const int64_t cell = view.GetGridSamples();
-    const int64_t gapSize = view.GetGapSamples();
-    const int64_t width = std::max<int64_t>(1, (gapSize + cell - 1) / cell);
-    const int64_t cells = static_cast<int64_t>(grid.size());
-    const double seconds = double(cell) / double(perSecond);
-    auto db = [&](float level) { return view.Decibels(level); };
+    const SideLevels side = MeasureSide(run);
+    if (!side.bRead) return side.nExitCode;
+    const int64_t perFrame = run.DetectorSamplesPerSecond() / run.m_info.format.nSamplesPerSec;
     run.m_out << run.m_strName << ": levels as the gap detector sees them (Smart Gap "
-              << (analyser.GetIgnoreClicks() ? "on" : "off") << "), in passages of Gap Size ("
-              << Number(gapSize / double(perSecond), "%.2f") << " s)\n";
-    if (cells < width + 2) {
+              << (run.m_params.GetIgnoreClicks() ? "on" : "off") << "), in passages of Gap Size ("
+              << Number(side.fGapSeconds, "%.2f") << " s)\n";
+    if (side.bTooShort) {
         run.m_out << "  the side is too short to measure\n";
         return kExitOk;
     }
-    // Loudest level of every Gap-Size-long passage on the grid.
-    std::vector<float> passage(static_cast<size_t>(cells - width + 1));
-    for (size_t k = 0; k < passage.size(); ++k) {
-        passage[k] = *std::max_element(grid.begin() + static_cast<long>(k),
-                                       grid.begin() + static_cast<long>(k) + width);
-    }
-    const int64_t n = static_cast<int64_t>(passage.size());
-    const int64_t radius = std::max<int64_t>(width, view.GetMinSongSamples() / 2 / cell);
-    struct Valley {
-        int64_t k;
-        double level;
+    run.m_out << "  lead-in (first " << Number(side.fGapSeconds, "%.2f")
+              << " s): " << Number(side.fLeadIn, "%.1f") << " dB\n";
+    // The settings given, endorsed only when their split holds up against the measures.
+    std::ostringstream givenListing;
+    const Trial given = TrialSplit(run, run.m_options, givenListing);
+    const std::vector<SplitSong>& givenSongs = given.songs;
+    const std::string givenFaults = DescribeFaults(
+        run,
+        CheckSplit(side, givenSongs, given.nTakenFrames, run.m_params.GetGapLevel(), perFrame));
+    auto endorseGiven = [&](size_t wanted) {
+        if (givenSongs.size() < 2 || (wanted > 0 && givenSongs.size() != wanted) ||
+            !givenFaults.empty()) {
+            return false;
+        }
+        run.m_out << "  the settings given already split the side into " << givenSongs.size()
+                  << " songs:\n"
+                  << givenListing.str() << "  " << ProbeCommand(run, std::nullopt, std::nullopt)
+                  << "\n";
+        return true;
     };
-    std::vector<Valley> valleys;
-    for (int64_t k = 0; k < n; ++k) {
-        const int64_t from = std::max<int64_t>(0, k - radius), to = std::min(n - 1, k + radius);
-        bool lowest = true;
-        for (int64_t j = from; j <= to && lowest; ++j) {
-            lowest = passage[j] > passage[k] || (passage[j] == passage[k] && j >= k);
-        }
-        if (lowest) valleys.push_back({k, db(passage[k])});
-    }
-    run.m_out << "  lead-in (first " << Number(width * seconds, "%.2f")
-              << " s): " << Number(db(passage[0]), "%.1f") << " dB\n";
-    // The first and the last are the lead-in and the run-out: they end no song.
-    std::vector<Valley> inner;
-    for (const Valley& v : valleys) {
-        if (v.k != valleys.front().k && v.k != valleys.back().k) inner.push_back(v);
-    }
-    std::vector<Valley> sorted = inner;
-    std::sort(sorted.begin(), sorted.end(),
-              [](const Valley& a, const Valley& b) { return a.level < b.level; });
-    // The gaps' floor reaches up from the quietest; the first clear step above it leads to the
-    // songs' quiet moments.
-    constexpr double kClearStep = 6.0;  // dB
-    size_t step = 0;
-    double widest = 0;
-    for (size_t k = 0; k + 1 < sorted.size(); ++k) {
-        const double rise = sorted[k + 1].level - sorted[k].level;
-        widest = std::max(widest, rise);
-        if (rise >= kClearStep) {
-            step = k + 1;
-            break;
-        }
-    }
-    if (step == 0) {
+    if (!side.bGapsFound) {
         // A clean side may have no quiet passages to compare: its songs may be split already.
-        std::ostringstream listing;
-        const size_t songs = TrialSplit(run, run.m_options, listing);
-        if (songs >= 2) {
-            run.m_out << "  the settings given already split the side into " << songs << " songs:\n"
-                      << listing.str() << "  " << ProbeCommand(run, std::nullopt, std::nullopt)
-                      << "\n";
-        } else {
-            run.m_out << "  no clear gaps between songs: the quiet passages lie within "
-                      << Number(widest, "%.1f") << " dB of each other\n";
-        }
+        if (endorseGiven(0)) return kExitOk;
+        run.m_out << "  no gaps between songs that a level can find: the quiet passages lie within "
+                  << Number(side.fWidest, "%.1f") << " dB of each other\n";
+        if (!givenFaults.empty()) run.m_out << "  with the settings given:\n" << givenFaults;
+        run.m_out << "  give the number of songs instead (--songs N), or a track list with the "
+                     "sleeve's times (--names FILE), which place the cuts without gaps\n";
         run.m_out.flush();
         return kExitOk;
     }
-    const double floorTop = sorted[step - 1].level;
-    const double songs = sorted[step].level;
-    std::vector<Valley> gaps(sorted.begin(), sorted.begin() + static_cast<long>(step));
-    std::sort(gaps.begin(), gaps.end(), [](const Valley& a, const Valley& b) { return a.k < b.k; });
-    run.m_out << "  noise floor in the quietest stretches: " << Number(sorted.front().level, "%.1f")
-              << " to " << Number(floorTop, "%.1f") << " dB (at";
-    for (size_t k = 0; k < gaps.size() && k < 8; ++k) {
-        run.m_out << (k ? ", " : " ") << run.SampleTime(gaps[k].k * cell);
+    run.m_out << "  noise floor in the quietest stretches: " << Number(side.fFloorLow, "%.1f")
+              << " to " << Number(side.fFloorTop, "%.1f") << " dB (at";
+    for (size_t k = 0; k < side.floorAt.size() && k < 8; ++k) {
+        run.m_out << (k ? ", " : " ") << run.SampleTime(side.floorAt[k]);
     }
-    run.m_out << (gaps.size() > 8 ? ", ...)\n" : ")\n");
-    run.m_out << "  quietest passage inside songs: " << Number(songs, "%.1f") << " dB (at "
-              << run.SampleTime(sorted[step].k * cell) << ")\n";
-    const double suggested = std::round((floorTop + songs) / 2.0 * 10.0) / 10.0;
-
+    run.m_out << (side.floorAt.size() > 8 ? ", ...)\n" : ")\n");
+    run.m_out << "  quietest passage inside songs: " << Number(side.fSongsQuiet, "%.1f")
+              << " dB (at " << run.SampleTime(side.nSongsQuietAt) << ")\n";
+    const double suggested = side.fLevel;
     // End Gap must outlast every quiet stretch before the run-out at that level.
-    const float threshold =
-        static_cast<float>(std::pow(10.0, suggested / 20.0) *
-                           (run.m_info.format.wBitsPerSample == 16 ? 32768.0 : 1.0));
-    int64_t longest = 0, stretch = 0, firstLoud = -1, lastLoud = -1;
-    for (int64_t k = 0; k < cells; ++k) {
-        if (grid[k] > threshold) {
-            if (firstLoud < 0) firstLoud = k;
-            lastLoud = k;
-        }
-    }
-    // The lead-in counts: End Gap of it would end the side before the first song.
-    for (int64_t k = 0; k <= lastLoud; ++k) {
-        stretch = grid[k] <= threshold ? stretch + 1 : 0;
-        longest = std::max(longest, stretch);
-    }
-    const double longestSeconds = longest * seconds;
+    const double longestSeconds = side.LongestQuiet(suggested);
     run.m_out << "  suggested Gap Level: " << Number(suggested, "%.1f")
-              << " dB, between the floor (" << Number(floorTop, "%.1f") << " dB) and the songs ("
-              << Number(songs, "%.1f") << " dB)\n";
+              << " dB, between the floor (" << Number(side.fFloorTop, "%.1f")
+              << " dB) and the songs (" << Number(side.fSongsQuiet, "%.1f") << " dB)\n";
     std::optional<double> endGap;
-    if (longestSeconds >= analyser.GetEndGap()) {
-        endGap = std::min(30.0, std::ceil(longestSeconds + 1.0));
+    bool tooLong = false;
+    if (longestSeconds >= run.m_params.GetEndGap()) {
+        endGap = EndGapFor(longestSeconds, &tooLong);
         run.m_out << "  suggested End Gap: " << Number(*endGap)
                   << " s, longer than the longest quiet "
                   << "stretch before the run-out, the lead-in included ("
                   << Number(longestSeconds, "%.1f") << " s)"
-                  << (longestSeconds + 1.0 > 30.0 ? "; End Gap holds at most 30 s" : "") << "\n";
+                  << (tooLong ? "; End Gap holds at most 30 s" : "") << "\n";
     }
     // The suggestion, tried as --list would.
     SplitOptions trial = run.m_options;
-    trial.fGapLevel = std::round(suggested * 10.0) / 10.0;
+    trial.fGapLevel = suggested;
     trial.bGapLevelGiven = true;
     if (endGap) {
         trial.fEndGap = *endGap;
         trial.bEndGapGiven = true;
     }
-    std::ostringstream listing, given;
-    const size_t found = TrialSplit(run, trial, listing);
+    std::ostringstream listing;
+    const Trial tried = TrialSplit(run, trial, listing);
+    const std::vector<SplitSong>& found = tried.songs;
     // A clean side: the settings given may split it as well already.
-    if (found >= 2 && TrialSplit(run, run.m_options, given) == found) {
-        run.m_out << "  the settings given already split the side into " << found << " songs:\n"
-                  << given.str() << "  " << ProbeCommand(run, std::nullopt, std::nullopt) << "\n";
+    if (found.size() >= 2 && endorseGiven(found.size())) {
         run.m_out.flush();
         return kExitOk;
     }
-    run.m_out << "  at that level the side splits into " << found
-              << (found == 1 ? " song" : " songs") << ":\n"
+    if (!givenFaults.empty()) run.m_out << "  with the settings given:\n" << givenFaults;
+    run.m_out << "  at that level the side splits into " << found.size()
+              << (found.size() == 1 ? " song" : " songs") << ":\n"
               << listing.str() << "  " << ProbeCommand(run, suggested, endGap) << "\n";
+    const std::string faults =
+        DescribeFaults(run, CheckSplit(side, found, tried.nTakenFrames, suggested, perFrame));
+    if (!faults.empty()) {
+        // Only an End Gap past its scale leaves one: the songs are told to come by count.
+        run.m_out << faults << "  End Gap cannot outlast it: give the number of songs instead "
+                  << "(--songs N), which End Gap does not end\n";
+    }
     run.m_out.flush();
     return kExitOk;
+}
+
+int ChooseAutoLevels(CSplitRun& run) {
+    SplitOptions& o = run.m_options;
+    if (!o.bGapLevelAuto && !o.bEndGapAuto) return -1;
+    const std::string which = o.bGapLevelAuto && o.bEndGapAuto
+                                  ? "--gap-level auto and --end-gap auto"
+                              : o.bGapLevelAuto ? "--gap-level auto"
+                                                : "--end-gap auto";
+    if (run.m_info.bStream) {
+        return run.Fail(which + " measure " + run.m_strName +
+                        " before splitting it; give a file, not a stream");
+    }
+    const SideLevels side = MeasureSide(run);
+    if (!side.bRead) return side.nExitCode;
+    std::string same;
+    if (o.bGapLevelAuto) {
+        if (side.bTooShort || !side.bGapsFound) {
+            return run.Fail("--gap-level auto: " + run.m_strName +
+                            " has no gaps between songs that a level can find (its quiet "
+                            "passages lie within " +
+                            Number(side.fWidest, "%.1f") +
+                            " dB of each other); give the number of songs (--songs N) or a "
+                            "track list with the sleeve's times (--names FILE)");
+        }
+        o.fGapLevel = side.fLevel;
+        o.bGapLevelGiven = true;
+        run.Note() << "vellisto-split: notice: --gap-level auto: " << Number(side.fLevel, "%.1f")
+                   << " dB, between the gaps' floor (" << Number(side.fFloorTop, "%.1f")
+                   << " dB) and the quietest passage inside songs ("
+                   << Number(side.fSongsQuiet, "%.1f") << " dB at "
+                   << run.SampleTime(side.nSongsQuietAt) << ")\n";
+        same += " --gap-level " + Number(side.fLevel, "%.1f");
+    }
+    if (o.bEndGapAuto) {
+        const double level = o.bGapLevelAuto ? side.fLevel : run.m_params.GetGapLevel();
+        const double longest = side.LongestQuiet(level);
+        bool tooLong = false;
+        o.fEndGap = EndGapFor(longest, &tooLong);
+        o.bEndGapGiven = true;
+        run.Note() << "vellisto-split: notice: --end-gap auto: " << Number(o.fEndGap)
+                   << " s, longer than the longest quiet stretch before the run-out, the lead-in "
+                      "included ("
+                   << Number(longest, "%.1f") << " s)"
+                   << (tooLong ? "; the side needs more than End Gap's 30 s and may end early: "
+                                 "--songs N does not end it"
+                               : "")
+                   << "\n";
+        same += " --end-gap " + Number(o.fEndGap);
+    }
+    const int rc = run.SetParameters(run.m_params);
+    if (rc >= 0) return rc;
+    run.Note() << "vellisto-split: notice: the same split again:" << same << "\n";
+    return -1;
 }

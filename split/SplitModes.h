@@ -12,4 +12,7 @@
 int RecordSide(CSplitRun& run);
 int SplitBySongCount(CSplitRun& run);
 int ProbeSide(CSplitRun& run);
+// --gap-level auto and --end-gap auto: the side measured as the probe measures it and the
+// values chosen set on the run, with why; -1 to go on, or the exit code.
+int ChooseAutoLevels(CSplitRun& run);
 int SplitAtCuts(CSplitRun& run);

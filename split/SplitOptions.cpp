@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cctype>
+#include <exception>
 #include <ostream>
 #include <string>
 
@@ -64,6 +65,35 @@ CLI::Option* AddNumber(CLI::App& app, const char* name, double* value, bool* giv
         ->type_name(unit);
 }
 
+// A number, or "auto" (any letter case) for *autoValue.
+CLI::Option* AddNumberOrAuto(CLI::App& app, const char* name, double* value, bool* given,
+                             bool* autoValue, const char* help, const char* unit) {
+    return app
+        .add_option_function<std::string>(
+            name,
+            [value, given, autoValue](const std::string& text) {
+                *autoValue = Lower(text) == "auto";
+                if (!*autoValue) {
+                    *value = std::stod(text);
+                    *given = true;
+                }
+            },
+            help)
+        ->check(
+            [](const std::string& text) {
+                if (Lower(text) == "auto") return std::string();
+                try {
+                    size_t used = 0;
+                    std::stod(text, &used);
+                    if (used == text.size()) return std::string();
+                } catch (const std::exception&) {
+                }
+                return "expected a number or auto, not " + text;
+            },
+            "")
+        ->type_name(unit);
+}
+
 }  // namespace
 
 int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, std::ostream& out,
@@ -84,18 +114,21 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
         AddNumber(app, "--gap-size", &options->fGapSize, &options->bGapSizeGiven,
                   "seconds of near-silence that make a gap between songs, 0.01 to 5 (default 1.00)",
                   "SECONDS");
-    CLI::Option* gapLevel =
-        AddNumber(app, "--gap-level", &options->fGapLevel, &options->bGapLevelGiven,
-                  "level at or below which audio counts as silence, -6 to -144 dB; levels below "
-                  "-90.3 dB mean -90.3 (default -35)",
-                  "DB");
+    CLI::Option* gapLevel = AddNumberOrAuto(
+        app, "--gap-level", &options->fGapLevel, &options->bGapLevelGiven, &options->bGapLevelAuto,
+        "level at or below which audio counts as silence, -6 to -144 dB; levels below -90.3 dB "
+        "mean -90.3 (default -35); auto: measured on the side as --probe measures it, between "
+        "the gaps' floor and the quietest passage inside songs (a file, not a stream)",
+        "DB|auto");
     CLI::Option* minSong =
         AddNumber(app, "--min-song", &options->fMinSongSize, &options->bMinSongSizeGiven,
                   "seconds a song lasts at least before a gap may end it, 1 to 200 (default 30.01)",
                   "SECONDS");
-    CLI::Option* endGap = AddNumber(
-        app, "--end-gap", &options->fEndGap, &options->bEndGapGiven,
-        "seconds of near-silence that end the recording, 1 to 30 (default 7.01)", "SECONDS");
+    CLI::Option* endGap = AddNumberOrAuto(
+        app, "--end-gap", &options->fEndGap, &options->bEndGapGiven, &options->bEndGapAuto,
+        "seconds of near-silence that end the recording, 1 to 30 (default 7.01); auto: a second "
+        "longer than the longest quiet stretch before the run-out (a file, not a stream)",
+        "SECONDS|auto");
     CLI::Option* dcBlock = AddSwitch(app, "--dc-block", &options->bDCBlock, &options->bDCBlockGiven,
                                      "remove DC offset from the audio written (default on)");
     CLI::Option* smartGap =

@@ -23,6 +23,9 @@ struct SplitOptions {
     double fEndGap = 7.01;        // seconds
     bool bGapSizeGiven = false;
     bool bGapLevelGiven = false;
+    // "auto": measured on the side as the probe measures it, before it is split.
+    bool bGapLevelAuto = false;
+    bool bEndGapAuto = false;
     bool bMinSongSizeGiven = false;
     bool bEndGapGiven = false;
 

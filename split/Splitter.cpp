@@ -27,6 +27,7 @@ int CSplitter::Run() {
     rc = m_run.OpenInput();
     if (rc >= 0) return rc;
     if (m_run.m_options.bProbe) return ProbeSide(m_run);
+    if ((rc = ChooseAutoLevels(m_run)) >= 0) return rc;
     if (m_run.m_options.bFlac && CheckFlacFormat(m_run.m_info.format) != FlacRefusal::None) {
         return m_run.Fail("--format flac: " + m_run.m_strName + ": " +
                           FlacRefusalText(CheckFlacFormat(m_run.m_info.format)));

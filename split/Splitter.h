@@ -14,6 +14,7 @@
 // One run per object, on one thread. Several objects may run at once on different threads.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <ostream>
 #include <string>
@@ -35,6 +36,10 @@ public:
 
     // The song files of the run, in order (after Run).
     const std::vector<SplitSong>& GetSongs() const { return m_run.m_songs; }
+    // The frames of the input the run took, up to where End Gap ended it (after Run).
+    uint64_t GetTakenFrames() const {
+        return m_run.m_nTakenBytes / std::max<uint64_t>(1, m_run.m_info.format.nBlockAlign);
+    }
 
 private:
     CSplitRun m_run;

@@ -287,6 +287,80 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
     }
 }
 
+// A quiet side: four songs of noise with a 2 s passage at -40 dB in each, a -60 dB floor in
+// the gaps, one gap of 8.3 s. The defaults cut inside the songs and End Gap ends the side at
+// the long gap: the probe endorses none of that, and the automatic levels split it right, as
+// the options they print do again byte for byte.
+TEST(SplitModes, TheProbeAndAutomaticLevelsCutTheGapsOfAQuietSide) {
+    CTempDir dir;
+    const long song = 12 * kRate;
+    const std::vector<long> gaps = {2 * kRate, 83 * kRate / 10, 2 * kRate, 3 * kRate};
+    std::vector<Segment> plan = {{kRate, false}};
+    for (long gap : gaps) plan.insert(plan.end(), {{song, true}, {gap, false}});
+    auto data = MakeSamples(kStereo16, plan);
+    long at = 0;
+    uint32_t seed = 7;
+    std::vector<long> gapStarts;
+    for (const Segment& s : plan) {
+        for (long f = at; s.bLoud && f < at + s.nFrames; ++f) {
+            for (int ch = 0; ch < 2; ++ch) {
+                seed = seed * 1664525u + 1013904223u;
+                PutSample(data, f, ch,
+                          static_cast<int16_t>(static_cast<int>(seed >> 16) / 4 - 8192));
+            }
+        }
+        if (s.bLoud) {
+            Tone(data, at + 7 * kRate, 2 * kRate, -40.0);
+        } else {
+            Tone(data, at, s.nFrames, -60.0);
+            if (at > 0) gapStarts.push_back(at);
+        }
+        at += s.nFrames;
+    }
+    WriteWav(dir / "Quiet.wav", kStereo16, data);
+
+    const SplitRun probe = SplitOk({dir / "Quiet.wav", "--probe", "--min-song", "7.5"});
+    EXPECT_THAT(probe.strOut, Not(HasSubstr("the settings given already split")));
+    EXPECT_THAT(probe.strOut, HasSubstr("with the settings given:\n  End Gap ends the side at "
+                                        "00:34.2, before sound that goes on to 01:01.3\n"));
+    EXPECT_THAT(probe.strOut, HasSubstr("  2 cuts fall in a passage louder than the gaps between "
+                                        "songs (at 00:09.0, 00:23.0)\n"));
+    EXPECT_THAT(probe.strOut, HasSubstr("suggested End Gap: 10 s"));
+    EXPECT_THAT(probe.strOut, HasSubstr("at that level the side splits into 4 songs:\n"));
+
+    const SplitRun split = SplitOk({dir / "Quiet.wav", "-o", dir / "auto/Side.wav", "--min-song",
+                                    "7.5", "--gap-level", "auto", "--end-gap", "AUTO"});
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(
+        split.strErr, m, std::regex(R"(the same split again: --gap-level (\S+) --end-gap 10\n)")))
+        << split.strErr;
+    EXPECT_THAT(split.strErr, HasSubstr("--gap-level auto: " + std::string(m[1]) +
+                                        " dB, between the gaps' floor ("));
+    const auto songs = SongFiles(dir, "auto/Side", ".wav");
+    ASSERT_EQ(songs.size(), 4u);
+    long cut = 0;
+    for (size_t k = 0; k + 1 < songs.size(); ++k) {
+        cut += static_cast<long>(ReadSongData(songs[k], kStereo16).size() / 4);
+        EXPECT_GT(cut, gapStarts[k] + kRate - 1) << k;
+        EXPECT_LT(cut, gapStarts[k] + gaps[k]) << k;
+    }
+    SplitOk({dir / "Quiet.wav", "-o", dir / "again/Side.wav", "--min-song", "7.5", "--gap-level",
+             m[1], "--end-gap", "10"});
+    const auto again = SongFiles(dir, "again/Side", ".wav");
+    ASSERT_EQ(again.size(), songs.size());
+    for (size_t k = 0; k < songs.size(); ++k)
+        EXPECT_EQ(ReadText(again[k]), ReadText(songs[k])) << k;
+
+    // A stream cannot be measured first; a side without a floor below its songs has no level.
+    WriteSide(dir / "Tone.wav", {{10 * kRate, true}});
+    const SplitRun none = Split({dir / "Tone.wav", "--list", "--gap-level", "auto"});
+    EXPECT_EQ(none.nCode, 1);
+    EXPECT_THAT(none.strErr, HasSubstr("give the number of songs (--songs N) or a track list"));
+    EXPECT_EQ(Split({dir / "Quiet.wav", "--list", "--gap-level", "soft"}).nCode, 2);
+    EXPECT_THAT(SplitOk({dir / "Tone.wav", "--probe"}).strOut,
+                HasSubstr("no gaps between songs that a level can find"));
+}
+
 TEST(SplitModes, ProbeSaysWhenTheSettingsGivenAlreadySplitTheSide) {
     CTempDir dir;
     WriteSide(dir / "Clean.wav", kThreeSongs);
