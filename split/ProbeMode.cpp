@@ -28,16 +28,16 @@
 #include "engine/RecordingControl.h"
 #include "engine/RecordingTexts.h"
 #include "engine/SignalAnalyzer.h"
-#include "split/DetectorView.h"
 #include "split/RunPaths.h"
-#include "split/SideLevels.h"
 #include "split/SongOutput.h"
 #include "split/SplitModes.h"
 #include "split/SplitRun.h"
 #include "split/Splitter.h"
 #include "split/TerminalWindow.h"
 #include "take/CutsFile.h"
+#include "take/DetectorView.h"
 #include "take/QuietestNear.h"
+#include "take/SideLevels.h"
 #include "take/SongNames.h"
 #include "take/TrackList.h"
 
@@ -103,6 +103,37 @@ Trial TrialSplit(CSplitRun& run, const SplitOptions& options, std::ostream& list
     return {splitter.GetSongs(), splitter.GetTakenFrames()};
 }
 
+// The side measured by one analysis pass over the input; -1 in *exitCode when it was read whole,
+// else the run's exit code.
+SideLevels MeasureSide(CSplitRun& run, int* exitCode) {
+    CSignalAnalyzer analyser = run.m_params;
+    run.SetFormat(analyser);
+    analyser.PrepareRecording();
+    const int64_t perSecond = run.DetectorSamplesPerSecond();
+    const bool int16 = run.m_info.format.wBitsPerSample == 16;
+    CDetectorView view(analyser, perSecond, int16, true);
+    analyser.SetObserver(&view);
+    const bool read = run.AnalysePass(analyser, run.m_info.nDataBytes);
+    analyser.SetObserver(nullptr);
+    *exitCode = -1;
+    if (!read) {
+        *exitCode = run.Interrupted() ? kExitSignal + run.m_pInterrupt->load() : kExitFailed;
+        return {};
+    }
+    view.Finish();
+    return MeasureLevels(view, perSecond, int16);
+}
+
+// What is wrong with a trial's split at Gap Level db.
+SplitFaults CheckSplit(CSplitRun& run, const SideLevels& side, const Trial& trial, double db) {
+    const int64_t perFrame = run.DetectorSamplesPerSecond() / run.m_info.format.nSamplesPerSec;
+    std::vector<int64_t> cuts;
+    for (size_t k = 1; k < trial.songs.size(); ++k) {
+        cuts.push_back(static_cast<int64_t>(trial.songs[k].nStartFrame) * perFrame);
+    }
+    return CheckCuts(side, cuts, static_cast<int64_t>(trial.nTakenFrames) * perFrame, db);
+}
+
 // What is wrong with a trial, in a line each; "" when nothing is.
 std::string DescribeFaults(CSplitRun& run, const SplitFaults& faults) {
     std::string text;
@@ -129,9 +160,9 @@ std::string DescribeFaults(CSplitRun& run, const SplitFaults& faults) {
 int ProbeSide(CSplitRun& run) {
     if (run.m_info.bStream)
         return run.Fail("--probe reads " + run.m_strName + " first; give a file, not a stream");
-    const SideLevels side = MeasureSide(run);
-    if (!side.bRead) return side.nExitCode;
-    const int64_t perFrame = run.DetectorSamplesPerSecond() / run.m_info.format.nSamplesPerSec;
+    int rc = -1;
+    const SideLevels side = MeasureSide(run, &rc);
+    if (rc >= 0) return rc;
     run.m_out << run.m_strName << ": levels as the gap detector sees them (Smart Gap "
               << (run.m_params.GetIgnoreClicks() ? "on" : "off") << "), in passages of Gap Size ("
               << Number(side.fGapSeconds, "%.2f") << " s)\n";
@@ -145,9 +176,8 @@ int ProbeSide(CSplitRun& run) {
     std::ostringstream givenListing;
     const Trial given = TrialSplit(run, run.m_options, givenListing);
     const std::vector<SplitSong>& givenSongs = given.songs;
-    const std::string givenFaults = DescribeFaults(
-        run,
-        CheckSplit(side, givenSongs, given.nTakenFrames, run.m_params.GetGapLevel(), perFrame));
+    const std::string givenFaults =
+        DescribeFaults(run, CheckSplit(run, side, given, run.m_params.GetGapLevel()));
     auto endorseGiven = [&](size_t wanted) {
         if (givenSongs.size() < 2 || (wanted > 0 && givenSongs.size() != wanted) ||
             !givenFaults.empty()) {
@@ -214,8 +244,7 @@ int ProbeSide(CSplitRun& run) {
     run.m_out << "  at that level the side splits into " << found.size()
               << (found.size() == 1 ? " song" : " songs") << ":\n"
               << listing.str() << "  " << ProbeCommand(run, suggested, endGap) << "\n";
-    const std::string faults =
-        DescribeFaults(run, CheckSplit(side, found, tried.nTakenFrames, suggested, perFrame));
+    const std::string faults = DescribeFaults(run, CheckSplit(run, side, tried, suggested));
     if (!faults.empty()) {
         // Only an End Gap past its scale leaves one: the songs are told to come by count.
         run.m_out << faults << "  End Gap cannot outlast it: give the number of songs instead "
@@ -236,8 +265,9 @@ int ChooseAutoLevels(CSplitRun& run) {
         return run.Fail(which + " measure " + run.m_strName +
                         " before splitting it; give a file, not a stream");
     }
-    const SideLevels side = MeasureSide(run);
-    if (!side.bRead) return side.nExitCode;
+    int rc = -1;
+    const SideLevels side = MeasureSide(run, &rc);
+    if (rc >= 0) return rc;
     std::string same;
     if (o.bGapLevelAuto) {
         if (side.bTooShort || !side.bGapsFound) {
@@ -273,7 +303,7 @@ int ChooseAutoLevels(CSplitRun& run) {
                    << "\n";
         same += " --end-gap " + Number(o.fEndGap);
     }
-    const int rc = run.SetParameters(run.m_params);
+    rc = run.SetParameters(run.m_params);
     if (rc >= 0) return rc;
     run.Note() << "vellisto-split: notice: the same split again:" << same << "\n";
     return -1;

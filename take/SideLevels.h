@@ -2,18 +2,16 @@
 // detector sees them, told apart into the gaps' floor and the songs' quiet moments, and the Gap
 // Level and End Gap that cut at the one and outlast every quiet stretch before the run-out; and
 // whether a split's songs hold up against those measures (an End Gap that ends the side before
-// sound that follows, a cut in a passage louder than the gaps' floor). One analysis pass over
-// the input file; the main thread of a run.
+// sound that follows, a cut in a passage louder than the gaps' floor). Measured from a detector
+// view that followed one analysis pass over the side with levels. Plain values; any thread.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-#include "split/SplitRun.h"
+class CDetectorView;
 
 struct SideLevels {
-    bool bRead = false;      // the analysis pass read the whole side (else the run's exit code)
-    int nExitCode = 0;       // when !bRead
     bool bTooShort = false;  // too short for two Gap-Size passages
     double fGapSeconds = 0;  // the Gap Size measured with
     double fLeadIn = 0;      // dB of the first Gap-Size passage
@@ -50,7 +48,8 @@ struct SideLevels {
 // End Gap's scale (at most 30 s: the side may need more, `*tooLong`).
 double EndGapFor(double longestQuiet, bool* tooLong);
 
-SideLevels MeasureSide(CSplitRun& run);
+// view: finished, with levels, of a pass over the whole side; samplesPerSecond as the view's.
+SideLevels MeasureLevels(const CDetectorView& view, int64_t samplesPerSecond, bool int16);
 
 // What is wrong with a split of the side (its songs, as a trial gives them) at Gap Level `db`.
 struct SplitFaults {
@@ -60,6 +59,7 @@ struct SplitFaults {
     std::vector<int64_t> cutsInMusic;  // cuts in passages louder than the gaps' floor explains
     bool Any() const { return bEndsEarly || !cutsInMusic.empty(); }
 };
-// takenFrames: where the split ended (the input's frames it took).
-SplitFaults CheckSplit(const SideLevels& side, const std::vector<SplitSong>& songs,
-                       uint64_t takenFrames, double db, int64_t samplesPerFrame);
+// cuts: where the songs begin after the first, and ended: where the split ended (the side it
+// took), in detector samples.
+SplitFaults CheckCuts(const SideLevels& side, const std::vector<int64_t>& cuts, int64_t ended,
+                      double db);

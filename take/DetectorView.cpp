@@ -1,4 +1,4 @@
-#include "split/DetectorView.h"
+#include "take/DetectorView.h"
 
 #include <algorithm>
 #include <cmath>

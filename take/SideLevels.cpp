@@ -1,10 +1,9 @@
-#include "split/SideLevels.h"
+#include "take/SideLevels.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "engine/SignalAnalyzer.h"
-#include "split/DetectorView.h"
+#include "take/DetectorView.h"
 
 namespace {
 
@@ -56,23 +55,10 @@ double EndGapFor(double longestQuiet, bool* tooLong) {
 // The quiet passages are the quietest Gap-Size-long passage of every stretch of half a
 // Minimum Song Size (no two songs' gaps are nearer); they fall into the gaps' floor and the
 // songs' quiet moments, told apart by the first clear step between their sorted levels.
-SideLevels MeasureSide(CSplitRun& run) {
+SideLevels MeasureLevels(const CDetectorView& view, int64_t samplesPerSecond, bool int16) {
     SideLevels side;
-    CSignalAnalyzer analyser = run.m_params;
-    run.SetFormat(analyser);
-    analyser.PrepareRecording();
-    side.nPerSecond = run.DetectorSamplesPerSecond();
-    side.bInt16 = run.m_info.format.wBitsPerSample == 16;
-    CDetectorView view(analyser, side.nPerSecond, side.bInt16, true);
-    analyser.SetObserver(&view);
-    side.bRead = run.AnalysePass(analyser, run.m_info.nDataBytes);
-    analyser.SetObserver(nullptr);
-    if (!side.bRead) {
-        side.nExitCode = run.Interrupted() ? kExitSignal + run.m_pInterrupt->load() : kExitFailed;
-        return side;
-    }
-    view.Finish();
-
+    side.nPerSecond = samplesPerSecond;
+    side.bInt16 = int16;
     side.grid = view.GetGrid();
     side.nCell = view.GetGridSamples();
     side.nGapSamples = view.GetGapSamples();
@@ -137,14 +123,13 @@ SideLevels MeasureSide(CSplitRun& run) {
     return side;
 }
 
-SplitFaults CheckSplit(const SideLevels& side, const std::vector<SplitSong>& songs,
-                       uint64_t takenFrames, double db, int64_t samplesPerFrame) {
+SplitFaults CheckCuts(const SideLevels& side, const std::vector<int64_t>& cuts, int64_t ended,
+                      double db) {
     SplitFaults faults;
     side.LongestQuiet(db, &faults.nSoundUntil);
-    faults.nEndedAt = static_cast<int64_t>(takenFrames) * samplesPerFrame;
+    faults.nEndedAt = ended;
     faults.bEndsEarly = faults.nEndedAt < faults.nSoundUntil - side.nCell;
-    for (size_t k = 1; k < songs.size(); ++k) {
-        const int64_t cut = static_cast<int64_t>(songs[k].nStartFrame) * samplesPerFrame;
+    for (int64_t cut : cuts) {
         if (side.PassageBefore(cut) > side.fCutCeiling) faults.cutsInMusic.push_back(cut);
     }
     return faults;
