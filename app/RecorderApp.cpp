@@ -43,9 +43,10 @@ int CRecorderApp::InitInstance() {
             modal->activateWindow();
         }
     });
-    // The end-of-side summary's Review... opens the take it lists.
-    dlg.SetReviewHandler([&dlg](const SideSummary& side) {
-        if (!side.files.empty()) dlg.OpenReview(side.files.front().strPath);
+    // The end-of-side summary's Review... opens the take it lists, with the cuts its check
+    // suggests when asked.
+    dlg.SetReviewHandler([&dlg](const SideSummary& side, const std::vector<uint64_t>& suggested) {
+        if (!side.files.empty()) dlg.OpenReview(side.files.front().strPath, suggested);
     });
     QObject::connect(&shutdown, &CShutdownRequests::ShutdownRequested, &dlg,
                      &CRecorderDlg::RequestClose);

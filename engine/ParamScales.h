@@ -33,3 +33,8 @@ double PositionMagnitude(RecSetting setting, double value);
 bool IsAcceptedValue(RecSetting setting, float v);
 // The analyser's message for a value it does not accept.
 const char* RangeMessage(RecSetting setting);
+// The position nearest to value that the analyser accepts, as a positive magnitude (minus the
+// position), searching a few positions around the nearest one (a bound of the accepted range
+// may fall between two positions, and levels below -90.3 dB all lie below position 1). 0 when
+// none is near.
+int NearestAcceptedPosition(RecSetting setting, double value);

@@ -229,3 +229,27 @@ std::string CSignalAnalyzer::FormatMinSongSize(int p) {
 }
 
 std::string CSignalAnalyzer::FormatEndSize(int p) { return FormatMinSongSize(p); }
+
+int NearestAcceptedPosition(RecSetting setting, double value) {
+    const double ideal = PositionMagnitude(setting, value);
+    if (!std::isfinite(ideal) || ideal > 1e9) return 0;
+    const long centre = std::lround(ideal);
+    int best = 0;
+    double bestDistance = 0;
+    for (long d = 0; d <= 3; ++d) {
+        for (long p : {centre - d, centre + d}) {
+            if (p < 1) continue;
+            const float held = ValueFromPosition(setting, static_cast<int>(-p));
+            if (!IsAcceptedValue(setting, held)) continue;
+            const double distance = std::fabs(double{held} - value);
+            if (best == 0 || distance < bestDistance) {
+                best = static_cast<int>(p);
+                bestDistance = distance;
+            }
+        }
+        if (best != 0) break;
+    }
+    // Below the lowest level a position holds, the lowest one stands for it.
+    if (best == 0 && setting == RecSetting::GapLevel && ideal < 1.0) best = 1;
+    return best;
+}

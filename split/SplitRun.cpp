@@ -130,34 +130,6 @@ void SetPosition(CSignalAnalyzer& analyser, int param, int p) {
 // The splitter's parameters are the first four settings of the record, in the same order.
 RecSetting SettingOf(int param) { return static_cast<RecSetting>(param); }
 
-// The position nearest to value that the analyser accepts, searching a few positions around
-// the nearest one (a bound of the accepted range may fall between two positions, and levels
-// below -90.3 dB all lie below position 1). 0 when none is near.
-int NearestValidPosition(int param, double value) {
-    const RecSetting setting = SettingOf(param);
-    const double ideal = PositionMagnitude(setting, value);
-    if (!std::isfinite(ideal) || ideal > 1e9) return 0;
-    const long centre = std::lround(ideal);
-    int best = 0;
-    double bestDistance = 0;
-    for (long d = 0; d <= 3; ++d) {
-        for (long p : {centre - d, centre + d}) {
-            if (p < 1) continue;
-            const float held = ValueFromPosition(setting, static_cast<int>(-p));
-            if (!IsAcceptedValue(setting, held)) continue;
-            const double distance = std::fabs(double{held} - value);
-            if (best == 0 || distance < bestDistance) {
-                best = static_cast<int>(p);
-                bestDistance = distance;
-            }
-        }
-        if (best != 0) break;
-    }
-    // Below the lowest level a position holds, the lowest one stands for it.
-    if (best == 0 && param == 1 && ideal < 1.0) best = 1;
-    return best;
-}
-
 }  // namespace
 
 std::string MakeScratchFolder() {
@@ -413,7 +385,7 @@ bool CSplitRun::SetTyped(CSignalAnalyzer& analyser, Param param, double value) {
     const TypedRange& range = kTyped[param];
     const std::string source = std::string(range.szOption) + " " + Number(value);
     const bool named = value >= range.fLow && value <= range.fHigh;
-    const int p = named ? NearestValidPosition(param, value) : 0;
+    const int p = named ? NearestAcceptedPosition(SettingOf(param), value) : 0;
     // Position 0 is out of every range: the analyser then gives its own message.
     SetPosition(analyser, param, -p);
     // The analyser's message names the range; a second one would only contradict it.

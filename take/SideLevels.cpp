@@ -38,13 +38,20 @@ double SideLevels::LongestQuiet(double db, int64_t* lastLoudEnd) const {
     return static_cast<double>(longest * nCell) / static_cast<double>(nPerSecond);
 }
 
-double SideLevels::PassageBefore(int64_t cut) const {
-    // The cells of the Gap Size before the cut, a cell's rounding either way left out.
-    const int64_t first = std::max<int64_t>(0, (cut - nGapSamples) / nCell + 1);
-    const int64_t end = std::min<int64_t>(static_cast<int64_t>(grid.size()), cut / nCell);
-    float loudest = 0;
-    for (int64_t k = first; k < end; ++k) loudest = std::max(loudest, grid[static_cast<size_t>(k)]);
-    return Decibels(loudest);
+double SideLevels::PassageNear(int64_t cut) const {
+    // A live cut comes a Gap Size into its quiet stretch, which may begin with the tail of the
+    // music before it: the quietest Gap-Size passage that starts up to two Gap Sizes before it.
+    const int64_t width = std::max<int64_t>(1, (nGapSamples + nCell - 1) / nCell);
+    const int64_t cells = static_cast<int64_t>(grid.size());
+    const int64_t first = std::max<int64_t>(0, (cut - 2 * nGapSamples) / nCell);
+    const int64_t last = std::min<int64_t>(cut / nCell, cells - width);
+    float quietest = -1;
+    for (int64_t k = first; k <= last; ++k) {
+        const float level = *std::max_element(grid.begin() + static_cast<long>(k),
+                                              grid.begin() + static_cast<long>(k + width));
+        quietest = quietest < 0 ? level : std::min(quietest, level);
+    }
+    return Decibels(std::max(quietest, 0.0f));
 }
 
 double EndGapFor(double longestQuiet, bool* tooLong) {
@@ -130,7 +137,7 @@ SplitFaults CheckCuts(const SideLevels& side, const std::vector<int64_t>& cuts, 
     faults.nEndedAt = ended;
     faults.bEndsEarly = faults.nEndedAt < faults.nSoundUntil - side.nCell;
     for (int64_t cut : cuts) {
-        if (side.PassageBefore(cut) > side.fCutCeiling) faults.cutsInMusic.push_back(cut);
+        if (side.PassageNear(cut) > side.fCutCeiling) faults.cutsInMusic.push_back(cut);
     }
     return faults;
 }

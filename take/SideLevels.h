@@ -39,9 +39,8 @@ struct SideLevels {
     // The longest stretch at or below `db` before the last sound above it, the lead-in
     // included, in seconds; and the detector sample after that last sound (0: none).
     double LongestQuiet(double db, int64_t* lastLoudEnd = nullptr) const;
-    // The level of the quiet passage a live cut at detector sample `cut` ends (the Gap Size
-    // before it), dB.
-    double PassageBefore(int64_t cut) const;
+    // The level of the quiet passage a live cut at detector sample `cut` lies in, dB.
+    double PassageNear(int64_t cut) const;
 };
 
 // The suggested End Gap for a longest quiet stretch: a second longer, on whole seconds, within

@@ -106,7 +106,8 @@ bool SaveSide(int purple, const QString& outDir, const QString& scheme, const QS
     device->SetGeneratedSource(UINT64_MAX, SideSamples);
     CRecorderDlg dlg(std::move(backend), profile);
     dlg.GetControl().m_nNoAudioTimeoutMs = 600000;
-    dlg.SetReviewHandler([](const SideSummary&) {});  // as the program offers it
+    dlg.SetReviewHandler(
+        [](const SideSummary&, const std::vector<uint64_t>&) {});  // as the program offers it
     dlg.show();
     const auto reach = [&](int64_t blocks) {
         device->StallAfter(uint64_t(blocks * kBlock));

@@ -32,6 +32,7 @@
 #include "settings/MonitorSetting.h"
 #include "settings/PersistentSettings.h"
 #include "settings/PresetStore.h"
+#include "take/CutCheck.h"
 #include "take/Take.h"
 #include "ui/AboutDlg.h"
 #include "ui/ComboPresetBox.h"
@@ -423,6 +424,7 @@ void CRecorderDlg::OnRecordingStarted() {
     m_pInhibitor->Acquire();
     UpdateMonitor();
     // The files it lists are being overwritten or joined by new ones.
+    m_pSummary->StopCheck();
     m_pSummary->hide();
 }
 
@@ -436,12 +438,25 @@ void CRecorderDlg::OnRecordingEnded(const RecordingReport& report) {
     // Nothing kept, nothing to list: the end's box says what happened to the file.
     if (side.files.empty()) return;
     m_pSummary->ShowSide(side, m_scheme);
+    if (!side.bFailed) {
+        // The side's own levels, measured on the files as kept, against where it was cut.
+        const CSignalAnalyzer params = m_pControl->GetAnalyzer();
+        const std::string first = side.files.front().strPath;
+        m_pSummary->CheckCuts([params, first](const std::atomic<bool>& cancel) {
+            const TakeOpening opening = OpenTake(first);
+            if (!opening.Ok()) return CutCheck{};
+            const CTakeReader reader(opening.take);
+            if (!reader.Ok()) return CutCheck{};
+            return CheckTakeCuts(reader, params, cancel);
+        });
+    }
     // The keys stay with the window the user was in (Ctrl+S, Ctrl+Q), also where the platform
     // activates every window shown.
     if (active) activateWindow();
 }
 
-void CRecorderDlg::SetReviewHandler(std::function<void(const SideSummary&)> handler) {
+void CRecorderDlg::SetReviewHandler(
+    std::function<void(const SideSummary&, const std::vector<uint64_t>&)> handler) {
     m_pSummary->SetReviewHandler(std::move(handler));
 }
 
@@ -696,7 +711,7 @@ void CRecorderDlg::OnReview() {
     OpenReview(QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString());
 }
 
-void CRecorderDlg::OpenReview(const std::string& path) {
+void CRecorderDlg::OpenReview(const std::string& path, const std::vector<uint64_t>& suggested) {
     if (m_pControl->IsRecording() || m_bClosing || m_bFinished) return;
     const TakeOpening opening = OpenTake(path);
     if (!opening.Ok()) {
@@ -708,6 +723,7 @@ void CRecorderDlg::OpenReview(const std::string& path) {
     options.fGapSeconds = -double(m_pControl->m_settings.nGapSize) / kGapSizeScale;
     options.scheme = m_scheme;
     options.strNotice = DescribeLeftOut(opening);
+    options.suggestedCuts = suggested;
     CReviewDlg review(opening.take, m_makePlayback ? m_makePlayback() : MakePortAudioPlayback(),
                       options, this);
     review.exec();

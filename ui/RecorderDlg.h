@@ -90,7 +90,8 @@ public:
     void OnReview();
     // Opens the Review window on the take that path belongs to, or says why it cannot. Nothing
     // happens while a recording runs.
-    void OpenReview(const std::string& path);
+    // suggested: cuts to review in place of the take's own (the summary's check), or none.
+    void OpenReview(const std::string& path, const std::vector<uint64_t>& suggested = {});
     // Where the Review window plays: PortAudio's output unless a test gives another.
     using PlaybackFactory = std::function<std::unique_ptr<IPlaybackBackend>()>;
     void SetPlaybackFactory(PlaybackFactory factory) { m_makePlayback = std::move(factory); }
@@ -171,7 +172,8 @@ public:
     // The end-of-side summary window, shown when a recording that kept a song file ends.
     CSideSummaryDlg& GetSideSummary() { return *m_pSummary; }
     // The summary's Review... button shows only with a handler.
-    void SetReviewHandler(std::function<void(const SideSummary&)> handler);
+    void SetReviewHandler(
+        std::function<void(const SideSummary&, const std::vector<uint64_t>&)> handler);
 
     // The default offered by the next New after a confirmed choice: "Untitled.wav" in the
     // folder of the file chosen.

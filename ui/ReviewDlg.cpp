@@ -352,6 +352,13 @@ void CReviewDlg::LoadTake(const Take& take, std::vector<std::string> titles) {
     m_pOverview->SetGapLevel(m_options.fGapLevel);
     m_pZoom->SetGapLevel(m_options.fGapLevel);
     m_cuts.Reset(m_take.nFrames, m_take.cuts, std::move(titles));
+    // Suggested cuts come once, with the take as it opened, as the first edit.
+    if (!m_options.suggestedCuts.empty() && m_take.cuts != m_options.suggestedCuts) {
+        m_pUndo->push(MakeSetCuts(m_cuts, m_options.suggestedCuts, m_cuts.Titles(),
+                                  QStringLiteral("Suggested Cuts")));
+        m_options.suggestedCuts.clear();
+        m_bSuggested = true;
+    }
     SelectCut(m_cuts.Cuts().empty() ? -1 : 0);
     StartOverview();
 }
@@ -614,9 +621,14 @@ void CReviewDlg::RefreshNames() {
     if (names.Ok()) {
         m_names = names.names;
         if (!m_bKeeping) {
-            m_pStatus->setText(m_strKeepText.isEmpty()
-                                   ? QStringLiteral("Nothing on the disk changes until Keep.")
-                                   : m_strKeepText);
+            // Said while the suggested cuts are the only edit.
+            const bool suggested = m_bSuggested && m_pUndo->index() == 1;
+            m_pStatus->setText(
+                !m_strKeepText.isEmpty() ? m_strKeepText
+                : suggested ? QStringLiteral("The cuts shown are the ones the side's own levels "
+                                             "suggest: Keep writes them, Undo puts back the cuts "
+                                             "on disk.")
+                            : QStringLiteral("Nothing on the disk changes until Keep."));
         }
     } else {
         m_names.clear();

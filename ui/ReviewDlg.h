@@ -53,6 +53,9 @@ struct ReviewOptions {
     SchemeColours scheme;
     // What opening the take has to say (DescribeLeftOut), on a line of its own; "" for none.
     std::string strNotice;
+    // Cuts to review in place of the take's own (frames, ascending): an edit the window opens
+    // with, which Keep writes and Undo takes back. Empty: the take's own.
+    std::vector<uint64_t> suggestedCuts;
 };
 
 class CReviewDlg : public QDialog {
@@ -216,6 +219,7 @@ private:
     QPushButton* m_pPlaceByTimes = nullptr;  // shown while a pasted list has times
     std::vector<std::string> m_pastedTitles;
     std::vector<int> m_pastedSeconds;  // per title, -1 where it has no time
+    bool m_bSuggested = false;         // the first edit is the suggested cuts
     QComboBox* m_pNumbering = nullptr;
     QComboBox* m_pFirstSide = nullptr;
     QSpinBox* m_pSideB = nullptr;

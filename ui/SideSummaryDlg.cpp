@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <thread>
 
 #include "engine/RecordingTexts.h"
 #include "ui/ScreenFit.h"
@@ -75,9 +76,18 @@ CSideSummaryDlg::CSideSummaryDlg(QWidget* parent)
     m_pOpenFolder = new QPushButton(QStringLiteral("Open Folder"), this);
     m_pReview = new QPushButton(QStringLiteral("Review..."), this);
     m_pReview->setVisible(false);
+    m_pCheck = new QLabel(this);
+    m_pCheck->setWordWrap(true);
+    m_pCheck->hide();
+    m_pReviewSuggested = new QPushButton(QStringLiteral("Review with these cuts"), this);
+    m_pReviewSuggested->setToolTip(
+        QStringLiteral("Review the side with the cuts its own levels give; nothing on disk "
+                       "changes until Keep"));
+    m_pReviewSuggested->hide();
     m_pClose = new QPushButton(QStringLiteral("Close"), this);
     connect(m_pOpenFolder, &QPushButton::clicked, this, &CSideSummaryDlg::OnOpenFolder);
     connect(m_pReview, &QPushButton::clicked, this, &CSideSummaryDlg::OnReview);
+    connect(m_pReviewSuggested, &QPushButton::clicked, this, &CSideSummaryDlg::OnReviewSuggested);
     connect(m_pClose, &QPushButton::clicked, this, &QDialog::close);
 
     auto* buttons = new QHBoxLayout;
@@ -90,7 +100,62 @@ CSideSummaryDlg::CSideSummaryDlg(QWidget* parent)
     layout->addWidget(m_pFiles, 1);
     layout->addWidget(m_pClipped);
     layout->addWidget(m_pLost);
+    auto* check = new QHBoxLayout;
+    check->addWidget(m_pCheck, 1);
+    check->addWidget(m_pReviewSuggested, 0, Qt::AlignTop);
+    layout->addLayout(check);
     layout->addLayout(buttons);
+}
+
+CSideSummaryDlg::~CSideSummaryDlg() { StopCheck(); }
+
+void CSideSummaryDlg::CheckCuts(CutChecker check) {
+    StopCheck();
+    auto state = std::make_shared<CheckState>();
+    state->pWindow = this;
+    m_pCheckState = state;
+    m_pCheck->setText(QStringLiteral("Checking the cuts against the side's own levels..."));
+    m_pCheck->show();
+    // Detached: a slow disk must not hold the window when it closes or the next side starts.
+    std::thread([state, check = std::move(check)] {
+        const CutCheck result = check(state->bCancel);
+        std::lock_guard<std::mutex> guard(state->lock);
+        if (!state->pWindow || state->bCancel.load()) return;
+        QMetaObject::invokeMethod(
+            state->pWindow,
+            [window = state->pWindow, state, result] {
+                if (window->m_pCheckState == state) window->OnChecked(result);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void CSideSummaryDlg::StopCheck() {
+    if (!m_pCheckState) return;
+    m_pCheckState->bCancel.store(true);
+    {
+        std::lock_guard<std::mutex> guard(m_pCheckState->lock);
+        m_pCheckState->pWindow = nullptr;
+    }
+    m_pCheckState.reset();
+    m_pCheck->hide();
+    m_pReviewSuggested->hide();
+    m_suggested.clear();
+}
+
+void CSideSummaryDlg::OnChecked(const CutCheck& check) {
+    m_pCheckState.reset();
+    const QString text = QString::fromStdString(CutCheckText(check));
+    m_pCheck->setText(text);
+    m_pCheck->setVisible(!text.isEmpty());
+    const bool differ = check.eOutcome == CutCheck::Outcome::Differ;
+    m_suggested = differ ? check.suggested : std::vector<uint64_t>{};
+    m_pReviewSuggested->setVisible(differ && bool(m_review));
+    emit CutsChecked();
+}
+
+void CSideSummaryDlg::OnReviewSuggested() {
+    if (m_review) m_review(m_side, m_suggested);
 }
 
 void CSideSummaryDlg::SetReviewHandler(ReviewHandler handler) {
@@ -99,6 +164,7 @@ void CSideSummaryDlg::SetReviewHandler(ReviewHandler handler) {
 }
 
 void CSideSummaryDlg::ShowSide(const SideSummary& side, const SchemeColours& scheme) {
+    StopCheck();
     m_side = side;
     setWindowTitle(QString::fromStdString(texts::SummaryCaption(side)));
     ApplyColours(scheme);
@@ -236,5 +302,5 @@ void CSideSummaryDlg::OnOpenFolder() {
 }
 
 void CSideSummaryDlg::OnReview() {
-    if (m_review) m_review(m_side);
+    if (m_review) m_review(m_side, {});
 }

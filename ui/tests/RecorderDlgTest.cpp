@@ -11,16 +11,20 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTreeWidget>
 #include <cstring>
+#include <thread>
 
 #include "audio/capture/FileCaptureBackend.h"
 #include "audio/capture/TestCaptureBackend.h"
+#include "engine/ParamScales.h"
 #include "engine/RecordingControl.h"
 #include "engine/RecordingTexts.h"
 #include "resources/Resources.h"
 #include "settings/ProfileStore.h"
 #include "settings/QSettingsProfileStore.h"
+#include "take/CutCheck.h"
 #include "take/Take.h"
 #include "ui/DialogBuilder.h"
 #include "ui/RecorderDlg.h"
@@ -314,6 +318,58 @@ private slots:
         dlg.OnOK();
     }
 
+    // A side cut inside a quiet passage (-40 dB) and not at its gap (a -70 dB floor): the
+    // summary's check says so in a line and offers the cuts the side's own levels give.
+    void theSummaryChecksTheCutsAgainstTheSidesOwnLevels() {
+        CMemoryProfileStore profile;
+        CTestDlg dlg(profile);
+        WriteLevels(Path("SideA1.wav"), {{6, -12}, {1, -40}});
+        WriteLevels(Path("SideA2.wav"), {{1, -40}, {6, -12}, {2.5, -70}, {8, -12}, {1.5, -70}});
+        SideSummary side;
+        side.strFolder = g_workDir.toStdString();
+        for (int k = 1; k <= 2; ++k) {
+            const std::string name = "SideA" + std::to_string(k) + ".wav";
+            side.files.push_back({k, Path(Q(name)).toStdString(), name, 0, 0});
+        }
+        side.nRate = kRate;
+        CSideSummaryDlg& summary = dlg.GetSideSummary();
+        std::vector<uint64_t> reviewed;
+        summary.SetReviewHandler(
+            [&](const SideSummary&, const std::vector<uint64_t>& cuts) { reviewed = cuts; });
+        summary.ShowSide(side, SchemeFor(false, 1 << 24, summary.palette()));
+        CSignalAnalyzer params;
+        params.SetMinSongSizePosition(-NearestAcceptedPosition(RecSetting::MinSongSize, 5.0));
+        summary.CheckCuts([&params](const std::atomic<bool>& cancel) {
+            const TakeOpening opening = OpenTake(Path("SideA1.wav").toStdString());
+            const CTakeReader reader(opening.take);
+            return CheckTakeCuts(reader, params, cancel);
+        });
+        QSignalSpy checked(&summary, &CSideSummaryDlg::CutsChecked);
+        QVERIFY(checked.wait(20000));
+        const QString line = summary.GetCheckLine()->text();
+        QVERIFY2(line.startsWith(QStringLiteral("1 cut falls inside quiet music; 1 gap of 2.")) &&
+                     line.contains(QStringLiteral(" s was not cut (the side's own levels give "
+                                                  "Gap Level -5")),
+                 qPrintable(line));
+        QVERIFY(!summary.GetReviewSuggestedButton()->isHidden());
+        summary.GetReviewSuggestedButton()->click();
+        QCOMPARE(reviewed.size(), size_t(1));
+        // In the floor, a Gap Size in: 14 s to 15.5 s.
+        QVERIFY2(reviewed[0] > 14 * kRate && reviewed[0] < 31 * kRate / 2,
+                 qPrintable(QString::number(reviewed[0])));
+
+        // A check given up (Record pressed again) never shows.
+        summary.CheckCuts([](const std::atomic<bool>& cancel) {
+            while (!cancel.load()) std::this_thread::yield();
+            return CutCheck{};
+        });
+        summary.StopCheck();
+        QVERIFY(summary.GetCheckLine()->isHidden());
+        QVERIFY(summary.GetReviewSuggestedButton()->isHidden());
+        summary.close();
+        dlg.OnOK();
+    }
+
     // A base file in a folder that does not exist: New asks; No goes back to the choice, Yes
     // makes the folder.
     void newOffersToCreateAMissingFolder() {
@@ -507,6 +563,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!dlg.GetControl().IsRecording(), 30000);
         QTRY_VERIFY(summary.isVisible());
         QVERIFY(dlg.isActiveWindow());  // the keys stay with the main window
+        // The side checks its own cuts: a clean side's lie at its floor.
+        QTRY_COMPARE(summary.GetCheckLine()->text(),
+                     QStringLiteral("The cuts lie in the side's quietest passages."));
+        QVERIFY(summary.GetReviewSuggestedButton()->isHidden());
 
         QStringList onDisk, listed;
         const QStringList songs =
@@ -539,7 +599,7 @@ private slots:
         QCOMPARE(opened, (QList<QUrl>{folder, folder}));
         QVERIFY(summary.GetReviewButton()->isHidden());
         std::vector<std::string> reviewed;
-        dlg.SetReviewHandler([&](const SideSummary& side) {
+        dlg.SetReviewHandler([&](const SideSummary& side, const std::vector<uint64_t>&) {
             for (const SongFileRecord& file : side.files) reviewed.push_back(file.strShown);
         });
         QVERIFY(!summary.GetReviewButton()->isHidden());

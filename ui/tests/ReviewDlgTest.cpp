@@ -54,12 +54,14 @@ struct Review {
     CTestPlaybackBackend* playback = new CTestPlaybackBackend;
     std::unique_ptr<CReviewDlg> dlg;
 
-    explicit Review(double gapSeconds = 1.0, void (*write)() = WriteTake) {
+    explicit Review(double gapSeconds = 1.0, void (*write)() = WriteTake,
+                    std::vector<uint64_t> suggested = {}) {
         write();
         const TakeOpening opening = OpenTake(Path("SideA.wav").toStdString());
         if (!opening.Ok()) qFatal("take: %s", DescribeTakeRefusal(opening).c_str());
         ReviewOptions options;
         options.fGapSeconds = gapSeconds;
+        options.suggestedCuts = std::move(suggested);
         options.scheme = SchemeFor(true, 16777216, QPalette());
         dlg = std::make_unique<CReviewDlg>(opening.take,
                                            std::unique_ptr<IPlaybackBackend>(playback), options);
@@ -293,6 +295,15 @@ private slots:
                  qPrintable(status));
         QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(r.Cuts(), std::vector<uint64_t>{uint64_t(32.4 * 44100)});
+    }
+
+    // The summary's suggested cuts open as one unkept edit, said so; Undo gives the take's own.
+    void suggestedCutsOpenAsAnEdit() {
+        Review r(1.0, WriteTake, {kCut0 + 4410});
+        QCOMPARE(r.Cuts(), std::vector<uint64_t>{kCut0 + 4410});
+        QVERIFY(r.dlg->GetStatusLine().text().contains(QStringLiteral("suggest")));
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(r.Cuts(), (std::vector<uint64_t>{kCut0, kCut1}));
     }
 
     void patternsThatCouldCollideOrLeaveAreRefused_data() {

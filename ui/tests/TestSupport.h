@@ -39,6 +39,21 @@ inline void WriteWav(const QString& path, std::initializer_list<double> segments
     testsupport::WriteWav(path.toStdString(), {16, kRate, 2}, pcm);
 }
 
+// A 16-bit stereo WAV of 440 Hz tone segments, each its seconds and its peak in dBFS.
+inline void WriteLevels(const QString& path,
+                        std::initializer_list<std::pair<double, double>> segments) {
+    testsupport::Bytes pcm;
+    for (const auto& [seconds, db] : segments) {
+        const double peak = 32768 * std::pow(10.0, db / 20);
+        for (int i = 0; i < int(seconds * kRate); ++i) {
+            const int16_t v = int16_t(std::lround(peak * std::sin(2 * M_PI * 440 * i / kRate)));
+            const char* bytes = reinterpret_cast<const char*>(&v);
+            for (int ch = 0; ch < 2; ++ch) pcm.insert(pcm.end(), bytes, bytes + 2);
+        }
+    }
+    testsupport::WriteWav(path.toStdString(), {16, kRate, 2}, pcm);
+}
+
 // Data bytes of a finished WAV file, or -1 when its sizes do not agree with the file's length.
 inline qint64 FinishedDataBytes(const QString& path) {
     const testsupport::WavFile wav = testsupport::ReadWav(path.toStdString());
