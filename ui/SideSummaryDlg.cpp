@@ -100,9 +100,10 @@ CSideSummaryDlg::CSideSummaryDlg(QWidget* parent)
     layout->addWidget(m_pFiles, 1);
     layout->addWidget(m_pClipped);
     layout->addWidget(m_pLost);
+    layout->addWidget(m_pCheck);
     auto* check = new QHBoxLayout;
-    check->addWidget(m_pCheck, 1);
-    check->addWidget(m_pReviewSuggested, 0, Qt::AlignTop);
+    check->addStretch(1);
+    check->addWidget(m_pReviewSuggested);
     layout->addLayout(check);
     layout->addLayout(buttons);
 }
@@ -116,6 +117,7 @@ void CSideSummaryDlg::CheckCuts(CutChecker check) {
     m_pCheckState = state;
     m_pCheck->setText(QStringLiteral("Checking the cuts against the side's own levels..."));
     m_pCheck->show();
+    GrowToFit();
     // Detached: a slow disk must not hold the window when it closes or the next side starts.
     std::thread([state, check = std::move(check)] {
         const CutCheck result = check(state->bCancel);
@@ -151,7 +153,16 @@ void CSideSummaryDlg::OnChecked(const CutCheck& check) {
     const bool differ = check.eOutcome == CutCheck::Outcome::Differ;
     m_suggested = differ ? check.suggested : std::vector<uint64_t>{};
     m_pReviewSuggested->setVisible(differ && bool(m_review));
+    GrowToFit();
     emit CutsChecked();
+}
+
+void CSideSummaryDlg::GrowToFit() {
+    // Taller for the check's line at the width the window has; never narrower.
+    layout()->activate();
+    const int needed = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
+                                                     : minimumSizeHint().height();
+    if (needed > height()) resize(width(), needed);
 }
 
 void CSideSummaryDlg::OnReviewSuggested() {

@@ -85,6 +85,7 @@ private:
     void ShowHeading();
 
     void OnChecked(const CutCheck& check);
+    void GrowToFit();
 
     // Shared with a check's worker, which outlives the window when the disk is slow: it posts
     // its result only while the window still wants it.
