@@ -8,8 +8,10 @@
 namespace {
 
 // The first rise between sorted quiet passages at least this large parts the gaps' floor from
-// the songs' quiet moments.
+// the songs' quiet moments; above a floor of two gaps or more that lie close together (hiss
+// measures alike in every gap), a rise of kTightStep, and thrice the floor's own spread, does.
 constexpr double kClearStep = 6.0;  // dB
+constexpr double kTightStep = 3.0;  // dB
 
 }  // namespace
 
@@ -111,7 +113,8 @@ SideLevels MeasureLevels(const CDetectorView& view, int64_t samplesPerSecond, bo
     for (size_t k = 0; k + 1 < sorted.size(); ++k) {
         const double rise = sorted[k + 1].level - sorted[k].level;
         side.fWidest = std::max(side.fWidest, rise);
-        if (rise >= kClearStep) {
+        const double spread = sorted[k].level - sorted.front().level;
+        if (rise >= kClearStep || (k >= 1 && rise >= kTightStep && rise >= 3.0 * spread)) {
             step = k + 1;
             break;
         }
