@@ -297,27 +297,35 @@ TEST(SplitModes, TheProbeAndAutomaticLevelsCutTheGapsOfAQuietSide) {
     const std::vector<long> gaps = {2 * kRate, 83 * kRate / 10, 2 * kRate, 3 * kRate};
     std::vector<Segment> plan = {{kRate, false}};
     for (long gap : gaps) plan.insert(plan.end(), {{song, true}, {gap, false}});
-    auto data = MakeSamples(kStereo16, plan);
-    long at = 0;
-    uint32_t seed = 7;
     std::vector<long> gapStarts;
-    for (const Segment& s : plan) {
-        for (long f = at; s.bLoud && f < at + s.nFrames; ++f) {
-            for (int ch = 0; ch < 2; ++ch) {
-                seed = seed * 1664525u + 1013904223u;
-                PutSample(data, f, ch,
-                          static_cast<int16_t>(static_cast<int>(seed >> 16) / 4 - 8192));
+    auto writeSide = [&](const fs::path& path, double passage, double floor) {
+        auto data = MakeSamples(kStereo16, plan);
+        long at = 0;
+        uint32_t seed = 7;
+        gapStarts.clear();
+        for (const Segment& s : plan) {
+            for (long f = at; s.bLoud && f < at + s.nFrames; ++f) {
+                for (int ch = 0; ch < 2; ++ch) {
+                    seed = seed * 1664525u + 1013904223u;
+                    PutSample(data, f, ch,
+                              static_cast<int16_t>(static_cast<int>(seed >> 16) / 4 - 8192));
+                }
             }
+            if (s.bLoud) {
+                Tone(data, at + 7 * kRate, 2 * kRate, passage);
+            } else {
+                Tone(data, at, s.nFrames, floor);
+                if (at > 0) gapStarts.push_back(at);
+            }
+            at += s.nFrames;
         }
-        if (s.bLoud) {
-            Tone(data, at + 7 * kRate, 2 * kRate, -40.0);
-        } else {
-            Tone(data, at, s.nFrames, -60.0);
-            if (at > 0) gapStarts.push_back(at);
-        }
-        at += s.nFrames;
-    }
-    WriteWav(dir / "Quiet.wav", kStereo16, data);
+        WriteWav(path, kStereo16, data);
+    };
+    // A floor that measures alike in every gap is told from music only 4 dB above it.
+    writeSide(dir / "Near.wav", -48.0, -52.0);
+    EXPECT_THAT(SplitOk({dir / "Near.wav", "--probe", "--min-song", "7.5"}).strOut,
+                HasSubstr("suggested Gap Level: -50."));
+    writeSide(dir / "Quiet.wav", -40.0, -60.0);
 
     const SplitRun probe = SplitOk({dir / "Quiet.wav", "--probe", "--min-song", "7.5"});
     EXPECT_THAT(probe.strOut, Not(HasSubstr("the settings given already split")));
