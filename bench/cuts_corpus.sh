@@ -105,11 +105,11 @@ fi
 # The quiet side's track list: its real lengths, off by up to 5 s the other way round.
 if [ ! -f quiet.txt ]; then
     awk 'BEGIN { prev = 1 } { n++; s = $1 - prev; prev = $2; o = (n * 7) % 11 - 5;
-                              t = int(s + 0.5) + o; printf "%d. Part %d %d:%02d\n", n, n, t / 60, t % 60 }
+                              t = int(s + 0.5) + o; printf "%d. Movement %d %d:%02d\n", n, n, t / 60, t % 60 }
          END { }' quiet.truth >quiet.txt
     # The last song runs to the run-out: its time from the side's length.
     last=$(awk -v l="$(len quiet.wav)" 'END { printf "%d", l - $2 - 10 }' quiet.truth)
-    awk -v s="$last" 'BEGIN { printf "8. Part 8 %d:%02d\n", s / 60, s % 60 }' >>quiet.txt
+    awk -v s="$last" 'BEGIN { printf "8. Movement 8 %d:%02d\n", s / 60, s % 60 }' >>quiet.txt
 fi
 
 # The listing's song starts after the first, in seconds.
