@@ -12,6 +12,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <system_error>
 #include <thread>
 
 #include "engine/RecordingTexts.h"
@@ -119,17 +120,22 @@ void CSideSummaryDlg::CheckCuts(CutChecker check) {
     m_pCheck->show();
     GrowToFit();
     // Detached: a slow disk must not hold the window when it closes or the next side starts.
-    std::thread([state, check = std::move(check)] {
-        const CutCheck result = check(state->bCancel);
-        std::lock_guard<std::mutex> guard(state->lock);
-        if (!state->pWindow || state->bCancel.load()) return;
-        QMetaObject::invokeMethod(
-            state->pWindow,
-            [window = state->pWindow, state, result] {
-                if (window->m_pCheckState == state) window->OnChecked(result);
-            },
-            Qt::QueuedConnection);
-    }).detach();
+    try {
+        std::thread([state, check = std::move(check)] {
+            const CutCheck result = check(state->bCancel);
+            std::lock_guard<std::mutex> guard(state->lock);
+            if (!state->pWindow || state->bCancel.load()) return;
+            QMetaObject::invokeMethod(
+                state->pWindow,
+                [window = state->pWindow, state, result] {
+                    if (window->m_pCheckState == state) window->OnChecked(result);
+                },
+                Qt::QueuedConnection);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the summary goes without its check.
+        StopCheck();
+    }
 }
 
 void CSideSummaryDlg::StopCheck() {
@@ -152,7 +158,8 @@ void CSideSummaryDlg::OnChecked(const CutCheck& check) {
     m_pCheck->setVisible(!text.isEmpty());
     const bool differ = check.eOutcome == CutCheck::Outcome::Differ;
     m_suggested = differ ? check.suggested : std::vector<uint64_t>{};
-    m_pReviewSuggested->setVisible(differ && bool(m_review));
+    // Cuts to review in place of the recorded ones; a side whose every cut is wrong has none.
+    m_pReviewSuggested->setVisible(differ && !m_suggested.empty() && bool(m_review));
     GrowToFit();
     emit CutsChecked();
 }
