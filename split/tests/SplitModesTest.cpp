@@ -30,6 +30,30 @@ void Tone(std::vector<char>& data, long from, long frames, double db) {
     }
 }
 
+// A side of the plan's segments: its loud ones noise with a passage of a quieter tone (from
+// `passageAt` into the song, `passageFrames` long, at `passageDb`), its quiet ones a tone floor.
+void WriteQuietSide(const fs::path& path, const std::vector<Segment>& plan, long passageAt,
+                    long passageFrames, double passageDb, double floorDb, uint32_t seed) {
+    auto data = MakeSamples(kStereo16, plan);
+    long at = 0;
+    for (const Segment& s : plan) {
+        for (long f = at; s.bLoud && f < at + s.nFrames; ++f) {
+            for (int ch = 0; ch < 2; ++ch) {
+                seed = seed * 1664525u + 1013904223u;
+                PutSample(data, f, ch,
+                          static_cast<int16_t>(static_cast<int>(seed >> 16) / 4 - 8192));
+            }
+        }
+        if (s.bLoud) {
+            Tone(data, at + passageAt, passageFrames, passageDb);
+        } else {
+            Tone(data, at, s.nFrames, floorDb);
+        }
+        at += s.nFrames;
+    }
+    WriteWav(path, kStereo16, data);
+}
+
 }  // namespace
 
 TEST(SplitModes, ListLabelsAndCueDescribeTheFilesASplitWrites) {
@@ -239,22 +263,7 @@ TEST(SplitModes, ProbeFindsTheFloorAndItsLevelSplitsTheSide) {
     std::vector<Segment> plan = {{leadIn, false}};
     for (int k = 0; k < 4; ++k)
         plan.insert(plan.end(), {{song, true}, {k < 3 ? gap : kRate / 2, false}});
-    auto data = MakeSamples(kStereo16, plan);
-    long at = 0;
-    uint32_t seed = 99;
-    for (const Segment& s : plan) {
-        for (long f = at; s.bLoud && f < at + s.nFrames; ++f) {
-            for (int ch = 0; ch < 2; ++ch) {
-                seed = seed * 1664525u + 1013904223u;
-                PutSample(data, f, ch,
-                          static_cast<int16_t>(static_cast<int>(seed >> 16) / 4 - 8192));
-            }
-        }
-        if (!s.bLoud) Tone(data, at, s.nFrames, -60.0);
-        if (s.bLoud) Tone(data, at + 3 * kRate, 3 * kRate / 2, -40.0);
-        at += s.nFrames;
-    }
-    WriteWav(dir / "Side.wav", kStereo16, data);
+    WriteQuietSide(dir / "Side.wav", plan, 3 * kRate, 3 * kRate / 2, -40.0, -60.0, 99);
     const SplitRun probe = SplitOk({dir / "Side.wav", "--probe", "--min-song", "7.5"});
     std::smatch m;
     ASSERT_TRUE(
@@ -298,28 +307,13 @@ TEST(SplitModes, TheProbeAndAutomaticLevelsCutTheGapsOfAQuietSide) {
     std::vector<Segment> plan = {{kRate, false}};
     for (long gap : gaps) plan.insert(plan.end(), {{song, true}, {gap, false}});
     std::vector<long> gapStarts;
+    long at = 0;
+    for (const Segment& s : plan) {
+        if (!s.bLoud && at > 0) gapStarts.push_back(at);
+        at += s.nFrames;
+    }
     auto writeSide = [&](const fs::path& path, double passage, double floor) {
-        auto data = MakeSamples(kStereo16, plan);
-        long at = 0;
-        uint32_t seed = 7;
-        gapStarts.clear();
-        for (const Segment& s : plan) {
-            for (long f = at; s.bLoud && f < at + s.nFrames; ++f) {
-                for (int ch = 0; ch < 2; ++ch) {
-                    seed = seed * 1664525u + 1013904223u;
-                    PutSample(data, f, ch,
-                              static_cast<int16_t>(static_cast<int>(seed >> 16) / 4 - 8192));
-                }
-            }
-            if (s.bLoud) {
-                Tone(data, at + 7 * kRate, 2 * kRate, passage);
-            } else {
-                Tone(data, at, s.nFrames, floor);
-                if (at > 0) gapStarts.push_back(at);
-            }
-            at += s.nFrames;
-        }
-        WriteWav(path, kStereo16, data);
+        WriteQuietSide(path, plan, 7 * kRate, 2 * kRate, passage, floor, 7);
     };
     // A floor that measures alike in every gap is told from music only 4 dB above it.
     writeSide(dir / "Near.wav", -48.0, -52.0);
