@@ -152,11 +152,13 @@ void CDetectorView::Finish() {
     }
 }
 
-double CDetectorView::Decibels(float level) const {
-    const double fullScale = m_bInt16 ? 32768.0 : 1.0;
+double LevelDecibels(float level, bool int16) {
+    const double fullScale = int16 ? 32768.0 : 1.0;
     const double db = 20.0 * std::log10(double{level} / fullScale);
     return std::isfinite(db) ? std::max(db, -100.0) : -100.0;
 }
+
+double CDetectorView::Decibels(float level) const { return LevelDecibels(level, m_bInt16); }
 
 Passage CDetectorView::QuietestPassage(int64_t length, int64_t from,
                                        const std::vector<QuietStretch>& skip) const {

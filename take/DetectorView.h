@@ -37,6 +37,10 @@ struct Passage {
     float fLevel = 0;
 };
 
+// Decibels relative to full scale of a level in sample units (16-bit: out of 32768; float: out
+// of 1.0), floored at -100.
+double LevelDecibels(float level, bool int16);
+
 class CDetectorView final : public IAnalysisObserver {
 public:
     // Reads the thresholds of the analyser, which must have been prepared already;

@@ -15,10 +15,7 @@ constexpr double kTightStep = 3.0;  // dB
 
 }  // namespace
 
-double SideLevels::Decibels(float level) const {
-    const double full = bInt16 ? 32768.0 : 1.0;
-    return level > 0 ? std::max(-100.0, 20.0 * std::log10(double(level) / full)) : -100.0;
-}
+double SideLevels::Decibels(float level) const { return LevelDecibels(level, bInt16); }
 
 float SideLevels::Threshold(double db) const {
     return static_cast<float>(std::pow(10.0, db / 20.0) * (bInt16 ? 32768.0 : 1.0));
