@@ -14,12 +14,15 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <utility>
+#include <vector>
 
 #include "audio/FlacFileWriter.h"
 #include "audio/SongEncoder.h"
 #include "audio/SongFiles.h"
 #include "audio/WaveFileReader.h"
 #include "engine/SongFileName.h"
+#include "take/ClickRepairStream.h"
 #include "take/CutsFile.h"
 #include "take/FileSteps.h"
 #include "take/KeepJournal.h"
@@ -73,6 +76,50 @@ public:
 
 private:
     std::vector<int>* m_pWritten;
+};
+
+// Reads count bytes at offset, however many reads it takes; false with errno set when the file
+// fails or ends first.
+bool ReadAll(int fd, uint8_t* dst, size_t count, uint64_t offset) {
+    while (count > 0) {
+        const ssize_t got = ::pread(fd, dst, count, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = EIO;
+            return false;
+        }
+        dst += got;
+        count -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+// Which stretches of the take hold a repair: [first, end) of each, by first frame.
+class CRepairedSpans {
+public:
+    explicit CRepairedSpans(const std::vector<ClickRepair>& repairs) {
+        for (const ClickRepair& r : repairs) {
+            if (r.nLength == 0) continue;
+            m_spans.emplace_back(r.nFrame, r.nFrame + r.nLength);
+            m_nLongest = std::max<uint64_t>(m_nLongest, r.nLength);
+        }
+        std::sort(m_spans.begin(), m_spans.end());
+    }
+    bool Empty() const { return m_spans.empty(); }
+    // Whether a repair touches frames [first, end).
+    bool Overlaps(uint64_t first, uint64_t end) const {
+        const uint64_t from = first > m_nLongest ? first - m_nLongest : 0;
+        auto it = std::lower_bound(m_spans.begin(), m_spans.end(), std::make_pair(from, from));
+        for (; it != m_spans.end() && it->first < end; ++it) {
+            if (it->second > first) return true;
+        }
+        return false;
+    }
+
+private:
+    std::vector<std::pair<uint64_t, uint64_t>> m_spans;
+    uint64_t m_nLongest = 0;
 };
 
 }  // namespace
@@ -292,7 +339,10 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
     };
     for (size_t k = 0; k < songs; ++k) temps.push_back(journal.created[k].first);
     // Copied in the kernel where it can; encoding is slow enough to be reported as it goes.
-    const uint64_t stride = flac ? kCopyBytes / frameBytes : ~uint64_t{0};
+    // With repairs, the take goes in pieces: only a piece that holds one is read and patched.
+    const CRepairedSpans repaired(plan.repairs);
+    const uint64_t stride = flac || !repaired.Empty() ? kCopyBytes / frameBytes : ~uint64_t{0};
+    std::vector<uint8_t> patched(repaired.Empty() ? 0 : kCopyBytes);
     for (size_t k = 0; k < songs && !files.Failed(); ++k) {
         if (!files.Open(static_cast<long>(k) + 1)) break;
         for (size_t f = 0; f < take.files.size(); ++f) {
@@ -301,7 +351,17 @@ KeepOutcome KeepTake(const Take& take, const KeepPlan& plan, const KeepStepHook&
             for (uint64_t at = from; at < to && !files.Failed(); at += std::min(stride, to - at)) {
                 const uint64_t frames = std::min(stride, to - at);
                 const uint64_t offset = take.files[f].nDataOffset + (at - starts[f]) * frameBytes;
-                if (!files.WriteFrom(sources[f], offset, frames * frameBytes)) {
+                const size_t bytes = static_cast<size_t>(frames * frameBytes);
+                if (repaired.Overlaps(at, at + frames)) {
+                    if (!ReadAll(sources[f], patched.data(), bytes, offset)) {
+                        const int e = errno;
+                        files.Abandon();
+                        return fail(KeepRefusal::ReadFailed, take.files[f].strPath, e);
+                    }
+                    ApplyRepairsAt(patched.data(), take.format, at, static_cast<size_t>(frames),
+                                   plan.repairs, true);
+                    if (!files.Write(patched.data(), bytes)) break;
+                } else if (!files.WriteFrom(sources[f], offset, bytes)) {
                     if (!files.Failure().bReadFailed) break;
                     const int e = files.Failure().nErrno;
                     files.Abandon();

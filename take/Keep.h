@@ -1,13 +1,15 @@
 // The keep: a take re-cut at new cuts into new song files, the old ones replaced only once every
 // new one is whole on the disk (a side WAV that was never split is left as it is). The samples are
 // copied, never converted, so the new files' sample data, one after the other, is byte for byte the
-// old take's.
+// old take's but for the clicks the plan repairs.
 //
 // A small journal in the take's folder (take/KeepJournal.h) makes the replacement all or nothing:
 // the new files are written under hidden temporary names and synced, then the journal turns to
 // "commit", then the old files go and the new take its names, and the journal is removed last.
 // OpenTake and KeepTake recover an interrupted keep first. A take of song files leaves its
-// side's take list (take/TakeList.h) naming the kept files.
+// side's take list (take/TakeList.h) naming the kept files. Clicks repaired in the Review window
+// are written by the keep: only the stretches that hold a repair are read and patched on the
+// way, the rest is still copied as it is.
 //
 // Plain functions, any thread; one keep at a time in a folder (the journal is created
 // exclusively and names its process, and a process knows its own keeps, so a second keep or a
@@ -19,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "take/ClickRepair.h"
 #include "take/KeepJournal.h"
 #include "take/Take.h"
 
@@ -36,6 +39,9 @@ struct KeepPlan {
     // is a label file or cue sheet of this take.
     std::string strLabelFile;
     std::string strCueSheet;
+    // Clicks to repair, their frames the take's: their repaired samples are written in place of
+    // the take's, every other sample is copied unchanged.
+    std::vector<ClickRepair> repairs;
     // Called on the keeping thread as the songs are written (frames of the side done so far, of
     // all); returning false cancels the keep, which then changes nothing. Null: no reports.
     std::function<bool(uint64_t done, uint64_t total)> onProgress;

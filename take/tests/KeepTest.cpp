@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -84,6 +85,69 @@ TEST(KeepTest, ARecutTakeHoldsTheSameSampleBytesInEveryFormat) {
             o = OpenTakeFiles(kept.files, (dir / "Side.wav").string());
             EXPECT_EQ(o.take.cuts, plan.cuts);
         }
+    }
+}
+
+// Repairs given to a keep land where they lie, also across a file's end, a cut and the take's
+// end, in every format; every other sample is the take's, copied or not. The take passes the
+// keep's copy piece, so pieces without a repair take the copy's own path.
+TEST(KeepTest, RepairsAreWrittenWhereTheyLieAndNothingElseChanges) {
+    const struct {
+        WavFormat format;
+        KeepFormat keep;
+        const char* szPattern;
+    } cases[] = {{{16, 44100, 2}, KeepFormat::Wav, "New{n}.wav"},
+                 {{32, 11025, 1}, KeepFormat::Wav, "New{n}.wav"},
+                 {{16, 8000, 2}, KeepFormat::Flac, "New{n}.flac"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.szPattern + std::to_string(c.format.nBits));
+        CTempDir dir;
+        const Bytes side = WriteTake((dir / "Side.wav").string(), c.format, {3000, 2000, 800000});
+        KeepPlan plan = Plan({2500, 6000}, c.szPattern);
+        plan.format = c.keep;
+        const int channels = c.format.nChannels;
+        const size_t sampleBytes = size_t(c.format.nBits / 8);
+        Bytes expected = side;
+        const struct {
+            uint64_t nFrame;
+            uint32_t nLength;
+        } spans[] = {{10, 3}, {2998, 4}, {2499, 1}, {804990, 10}};
+        for (const auto& span : spans) {
+            ClickRepair r;
+            r.nFrame = span.nFrame;
+            r.nLength = span.nLength;
+            r.nChannel = channels - 1;
+            for (uint32_t i = 0; i < span.nLength; ++i) {
+                const size_t at =
+                    (size_t(span.nFrame + i) * size_t(channels) + size_t(r.nChannel)) * sampleBytes;
+                // Whole multiples of 1 / 32768, exact in either format.
+                const float value = float(1000 + 7 * int(i)) / 32768;
+                float original;
+                if (sampleBytes == 2) {
+                    int16_t s;
+                    std::memcpy(&s, &side[at], 2);
+                    original = float(s) / 32768;
+                    const int16_t v = int16_t(1000 + 7 * int(i));
+                    std::memcpy(&expected[at], &v, 2);
+                } else {
+                    std::memcpy(&original, &side[at], 4);
+                    std::memcpy(&expected[at], &value, 4);
+                }
+                r.original.push_back(original);
+                r.repaired.push_back(value);
+            }
+            plan.repairs.push_back(r);
+        }
+        const KeepOutcome kept = KeepTake(OpenTake((dir / "Side.wav").string()).take, plan);
+        ASSERT_TRUE(kept.Ok()) << DescribeKeepOutcome(kept);
+        Bytes written;
+        for (const std::string& f : kept.files) {
+            const SndfileView view = ReadWithSndfile(f);
+            ASSERT_EQ(view.szError, "");
+            written.insert(written.end(), view.samples.begin(), view.samples.end());
+        }
+        ASSERT_EQ(written.size(), expected.size());
+        EXPECT_TRUE(written == expected);
     }
 }
 
