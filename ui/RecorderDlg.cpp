@@ -724,6 +724,7 @@ void CRecorderDlg::OpenReview(const std::string& path, const std::vector<uint64_
     options.scheme = m_scheme;
     options.strNotice = DescribeLeftOut(opening);
     options.suggestedCuts = suggested;
+    options.pProfile = &m_profile;
     CReviewDlg review(opening.take, m_makePlayback ? m_makePlayback() : MakePortAudioPlayback(),
                       options, this);
     review.exec();

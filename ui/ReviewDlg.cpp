@@ -27,6 +27,8 @@
 #include <cmath>
 #include <utility>
 
+#include "settings/ClickRepairSetting.h"
+#include "take/ClickRepairStream.h"
 #include "take/QuietestNear.h"
 #include "take/TrackList.h"
 #include "ui/HelpViewer.h"
@@ -37,6 +39,7 @@ constexpr int kColTitle = 1;
 constexpr int kColStart = 2;
 constexpr int kColLength = 3;
 constexpr int kColFile = 4;
+constexpr int kColClicks = 5;
 constexpr double kZoomSeconds = 10.0;    // the zoomed view's span when it opens
 constexpr uint64_t kMinZoomFrames = 64;  // zoomed in furthest: a few pixels per frame
 constexpr double kSongStartSeconds = 10.0;
@@ -61,6 +64,7 @@ CReviewDlg::CReviewDlg(const Take& take, std::unique_ptr<IPlaybackBackend> playb
     setSizeGripEnabled(true);
     m_pUndo = new QUndoStack(this);
     m_cuts.onChanged = [this](int cut) { OnCutsChanged(cut); };
+    m_clicks.onChanged = [this](int click) { OnClicksChanged(click); };
     CreateControls();
     ApplyScheme();
     LoadTake(take, {});
@@ -85,6 +89,8 @@ CReviewDlg::~CReviewDlg() {
         m_pPlayback->Close();
     }
     m_pOverviewTask.reset();
+    m_bCancelSearch = true;
+    if (m_searcher.joinable()) m_searcher.join();
     if (m_keeper.joinable()) m_keeper.join();
 }
 
@@ -154,15 +160,50 @@ void CReviewDlg::CreateControls() {
     transport->addStretch();
     layout->addLayout(transport);
 
+    auto* clicksRow = new QHBoxLayout;
+    clicksRow->addWidget(new QLabel(QStringLiteral("Click Repair:"), this));
+    m_pSensitivity = new QComboBox(this);
+    m_pSensitivity->addItems(
+        {QStringLiteral("Gentle"), QStringLiteral("Normal"), QStringLiteral("Strong")});
+    m_pSensitivity->setToolTip(
+        QStringLiteral("Gentle leaves anything doubtful alone; Strong also takes faint crackle"));
+    m_pSensitivity->setCurrentIndex(m_options.pProfile ? LoadClickRepairLevel(*m_options.pProfile)
+                                                       : kClickRepairNormal);
+    clicksRow->addWidget(m_pSensitivity);
+    const auto clickButton = [this, clicksRow](const QString& text, const QString& tip) {
+        auto* b = new QPushButton(text, this);
+        b->setToolTip(tip);
+        b->setAutoDefault(false);
+        clicksRow->addWidget(b);
+        return b;
+    };
+    m_pRepair = clickButton(QStringLiteral("Repair Clicks"),
+                            QStringLiteral("Find the clicks in every song and repair them; the "
+                                           "song files change only at Keep"));
+    m_pPrevClick =
+        clickButton(QStringLiteral("< Click"), QStringLiteral("Previous click (Ctrl+Up)"));
+    m_pNextClick = clickButton(QStringLiteral("Click >"), QStringLiteral("Next click (Ctrl+Down)"));
+    m_pLeaveClick = clickButton(
+        QStringLiteral("Leave This Click"),
+        QStringLiteral("Take back the selected click's repair (Delete). Space plays it repaired, "
+                       "Shift+Space as it was"));
+    m_pRepairProgress = new QProgressBar(this);
+    m_pRepairProgress->setRange(0, 1000);
+    m_pRepairProgress->setFormat(QStringLiteral("Looking for clicks: %p%"));
+    m_pRepairProgress->hide();
+    clicksRow->addWidget(m_pRepairProgress, 1);
+    clicksRow->addStretch();
+    layout->addLayout(clicksRow);
+
     auto* lower = new QHBoxLayout;
-    m_pSongs = new QTableWidget(0, 5, this);
+    m_pSongs = new QTableWidget(0, 6, this);
     m_pSongs->setHorizontalHeaderLabels({QStringLiteral("No."), QStringLiteral("Title"),
                                          QStringLiteral("Start"), QStringLiteral("Length"),
-                                         QStringLiteral("File")});
+                                         QStringLiteral("File"), QStringLiteral("Clicks")});
     m_pSongs->verticalHeader()->hide();
     m_pSongs->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_pSongs->setSelectionMode(QAbstractItemView::SingleSelection);
-    for (int column : {kColNumber, kColStart, kColLength})
+    for (int column : {kColNumber, kColStart, kColLength, kColClicks})
         m_pSongs->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     m_pSongs->horizontalHeader()->setSectionResizeMode(kColTitle, QHeaderView::Stretch);
     m_pSongs->horizontalHeader()->setSectionResizeMode(kColFile, QHeaderView::Stretch);
@@ -253,6 +294,24 @@ void CReviewDlg::CreateControls() {
     connect(m_pSnap, &QPushButton::clicked, this, &CReviewDlg::SnapSelectedCut);
     connect(m_pAdd, &QPushButton::clicked, this, &CReviewDlg::AddCutAtPlayPosition);
     connect(m_pJoin, &QPushButton::clicked, this, &CReviewDlg::JoinAtSelectedCut);
+    connect(m_pSensitivity, &QComboBox::currentIndexChanged, this, [this](int level) {
+        if (m_options.pProfile && level >= 0) SaveClickRepairLevel(*m_options.pProfile, level);
+    });
+    connect(m_pRepair, &QPushButton::clicked, this, [this] {
+        if (m_bSearching) {
+            CancelRepairClicks();
+        } else {
+            RepairClicks();
+        }
+    });
+    // With none selected, the first click on either side of the zoomed view.
+    connect(m_pPrevClick, &QPushButton::clicked, this, [this] {
+        SelectClick(m_nClick >= 0 ? m_nClick - 1 : int(m_clicks.ClickFrom(m_pZoom->Last())) - 1);
+    });
+    connect(m_pNextClick, &QPushButton::clicked, this, [this] {
+        SelectClick(m_nClick >= 0 ? m_nClick + 1 : int(m_clicks.ClickFrom(m_pZoom->First())));
+    });
+    connect(m_pLeaveClick, &QPushButton::clicked, this, &CReviewDlg::LeaveSelectedClick);
     connect(m_pUndoButton, &QPushButton::clicked, m_pUndo, &QUndoStack::undo);
     connect(m_pRedoButton, &QPushButton::clicked, m_pUndo, &QUndoStack::redo);
     connect(m_pUndo, &QUndoStack::canUndoChanged, this, [this] { UpdateControls(); });
@@ -279,6 +338,8 @@ void CReviewDlg::CreateControls() {
     connect(m_pZoom, &CWaveView::FrameClicked, this, &CReviewDlg::OnZoomClicked);
     connect(m_pZoom, &CWaveView::CutPressed, this, &CReviewDlg::SelectCut);
     connect(m_pZoom, &CWaveView::CutDragged, this, &CReviewDlg::OnCutDragged);
+    connect(m_pOverview, &CWaveView::ClickPressed, this, &CReviewDlg::SelectClick);
+    connect(m_pZoom, &CWaveView::ClickPressed, this, &CReviewDlg::SelectClick);
     connect(m_pSongs, &QTableWidget::cellChanged, this, &CReviewDlg::OnTitleEdited);
     connect(m_pSongs, &QTableWidget::cellDoubleClicked, this, [this](int row, int column) {
         if (column != kColTitle) PlaySongStart(row);
@@ -304,7 +365,7 @@ void CReviewDlg::CreateControls() {
 
 void CReviewDlg::ApplyScheme() {
     ApplyWindowColours(this, m_options.scheme);
-    for (QComboBox* box : {m_pNumbering, m_pFirstSide, m_pFormat})
+    for (QComboBox* box : {m_pNumbering, m_pFirstSide, m_pFormat, m_pSensitivity})
         ApplyComboColours(box, m_options.scheme);
     // The song list reads like the main window's lists: green on black in both schemes.
     const ControlColours list = ColoursFor(ControlClass::Combo, m_options.scheme);
@@ -351,6 +412,8 @@ void CReviewDlg::LoadTake(const Take& take, std::vector<std::string> titles) {
     m_pOverview->SetRange(0, std::max<uint64_t>(1, m_take.nFrames));
     m_pOverview->SetGapLevel(m_options.fGapLevel);
     m_pZoom->SetGapLevel(m_options.fGapLevel);
+    // The take's files hold whatever was repaired and kept.
+    m_clicks.Set({});
     m_cuts.Reset(m_take.nFrames, m_take.cuts, std::move(titles));
     // Suggested cuts come once, with the take as it opened, as the first edit.
     if (!m_options.suggestedCuts.empty() && m_take.cuts != m_options.suggestedCuts) {
@@ -434,6 +497,7 @@ QString CReviewDlg::TimeText(uint64_t frame) const {
 }
 
 void CReviewDlg::SelectCut(int cut) {
+    m_nClick = -1;
     const int count = int(m_cuts.Cuts().size());
     if (count == 0) {
         m_nCut = -1;
@@ -452,7 +516,9 @@ void CReviewDlg::CentreZoom(uint64_t span) {
         span = shown > 1 ? shown : Frames(kZoomSeconds);  // [0, 1) is the view before any range
     }
     span = std::min(total, std::max<uint64_t>(kMinZoomFrames, span));
-    const uint64_t centre = m_nCut >= 0 ? m_cuts.Cuts()[size_t(m_nCut)] : 0;
+    const uint64_t centre = m_nClick >= 0 ? m_clicks.Clicks()[size_t(m_nClick)].nFirst
+                            : m_nCut >= 0 ? m_cuts.Cuts()[size_t(m_nCut)]
+                                          : 0;
     const uint64_t first = centre > span / 2 ? std::min(centre - span / 2, total - span) : 0;
     m_pZoom->SetRange(first, first + span);
 }
@@ -490,7 +556,10 @@ void CReviewDlg::JoinAtSelectedCut() {
 }
 
 void CReviewDlg::OnCutsChanged(int cut) {
-    if (cut >= 0) m_nCut = cut;
+    if (cut >= 0) {
+        m_nCut = cut;
+        m_nClick = -1;
+    }
     if (m_nCut >= int(m_cuts.Cuts().size())) m_nCut = int(m_cuts.Cuts().size()) - 1;
     if (m_nCut >= 0) {
         const uint64_t at = m_cuts.Cuts()[size_t(m_nCut)];
@@ -540,11 +609,23 @@ void CReviewDlg::RefreshViews() {
     const SongNumbering numbering = Numbering();
     for (size_t i = 0; i < m_cuts.Cuts().size(); ++i)
         labels << Q(SongNumber(int(i) + 1, numbering));
+    std::vector<uint64_t> clicks;
+    clicks.reserve(m_clicks.Clicks().size());
+    for (const ReviewClick& c : m_clicks.Clicks()) clicks.push_back(c.nFirst);
     for (CWaveView* view : {m_pOverview, m_pZoom}) {
-        view->SetCuts(m_cuts.Cuts(), labels, m_nCut);
+        view->SetCuts(m_cuts.Cuts(), labels, m_nClick >= 0 ? -1 : m_nCut);
+        view->SetClicks(clicks, m_nClick);
         view->SetPlayPosition(m_nPosition);
     }
-    if (m_nCut >= 0) {
+    if (m_nClick >= 0) {
+        const uint64_t at = clicks[size_t(m_nClick)];
+        m_pCutLine->setText(QStringLiteral(" Click %1 of %2 at %3 (frame %4), song %5 ")
+                                .arg(m_nClick + 1)
+                                .arg(clicks.size())
+                                .arg(TimeText(at))
+                                .arg(at)
+                                .arg(Q(SongNumber(int(m_cuts.SongAt(at)), numbering))));
+    } else if (m_nCut >= 0) {
         const uint64_t at = m_cuts.Cuts()[size_t(m_nCut)];
         m_pCutLine->setText(QStringLiteral(" Cut %1 of %2 at %3 (frame %4) ")
                                 .arg(m_nCut + 1)
@@ -578,8 +659,23 @@ void CReviewDlg::RefreshSongList() {
         cell(kColStart, TimeText(start), false);
         cell(kColLength, TimeText(m_cuts.SongEnd(size_t(s)) - start), false);
         cell(kColFile, {}, false);
+        cell(kColClicks, {}, false);
     }
     m_pSideB->setRange(1, std::max(1, songs));
+    m_bFilling = false;
+    RefreshClickCounts();
+}
+
+void CReviewDlg::RefreshClickCounts() {
+    m_bFilling = true;
+    for (int s = 0; s < m_pSongs->rowCount() && s < int(m_cuts.SongCount()); ++s) {
+        const size_t n = m_clicks.CountIn(m_cuts.SongStart(size_t(s)), m_cuts.SongEnd(size_t(s)));
+        if (QTableWidgetItem* item = m_pSongs->item(s, kColClicks)) {
+            item->setText(n == 0   ? QString()
+                          : n == 1 ? QStringLiteral("1 click")
+                                   : QStringLiteral("%1 clicks").arg(n));
+        }
+    }
     m_bFilling = false;
 }
 
@@ -650,6 +746,16 @@ void CReviewDlg::UpdateControls() {
     m_pJoin->setEnabled(idle && hasCut);
     m_pUndoButton->setEnabled(idle && m_pUndo->canUndo());
     m_pRedoButton->setEnabled(idle && m_pUndo->canRedo());
+    // While the search runs, Repair Clicks is the button that cancels it.
+    m_pRepair->setText(m_bSearching ? QStringLiteral("Cancel Repair")
+                                    : QStringLiteral("Repair Clicks"));
+    m_pRepair->setEnabled(m_bSearching ? !m_bCancelSearch : idle);
+    m_pSensitivity->setEnabled(idle && !m_bSearching);
+    const bool clicks = !m_clicks.Clicks().empty();
+    m_pPrevClick->setEnabled(idle && clicks && m_nClick != 0);
+    m_pNextClick->setEnabled(idle && clicks && m_nClick + 1 < int(m_clicks.Clicks().size()));
+    m_pLeaveClick->setEnabled(idle && m_nClick >= 0);
+    m_pRepairProgress->setVisible(m_bSearching);
     m_pSideB->setEnabled(idle && m_pNumbering->currentIndex() == 1);
     m_pFirstSide->setEnabled(idle && m_pNumbering->currentIndex() == 1);
     const bool flac = m_pFormat->currentIndex() == 1;
@@ -657,7 +763,7 @@ void CReviewDlg::UpdateControls() {
     m_pArtist->setEnabled(idle && flac);
     // While a keep runs, Keep is the button that cancels it.
     m_pKeep->setText(m_bKeeping ? QStringLiteral("Cancel Keep") : QStringLiteral("Keep"));
-    m_pKeep->setEnabled(m_bKeeping ? !m_bCancelKeep : idle && !m_names.empty());
+    m_pKeep->setEnabled(m_bKeeping ? !m_bCancelKeep : idle && !m_bSearching && !m_names.empty());
     for (QWidget* w : std::initializer_list<QWidget*>{m_pSongs, m_pPaste, m_pPlaceByTimes,
                                                       m_pNumbering, m_pPattern, m_pFormat, m_pCue})
         w->setEnabled(idle);
@@ -775,7 +881,7 @@ void CReviewDlg::OnFormatChanged() {
 // ---------------------------------------------------------------------------------------------
 // Listening
 
-void CReviewDlg::Play(uint64_t first, uint64_t last) {
+void CReviewDlg::Play(uint64_t first, uint64_t last, PlaybackSource source) {
     if (!m_pPlayback || last <= first) return;
     if (!m_pPlayback->IsOpen()) {
         if (const PlaybackError error = m_pPlayback->Open(m_take.format)) {
@@ -783,10 +889,13 @@ void CReviewDlg::Play(uint64_t first, uint64_t last) {
             return;
         }
     }
-    const std::shared_ptr<CTakeReader> reader = m_pReader;
-    const PlaybackError error = m_pPlayback->Play(
-        [reader](uint64_t a, size_t n, void* dst) { return reader->ReadFrames(a, n, dst); }, first,
-        last);
+    if (!source) {
+        const std::shared_ptr<CTakeReader> reader = m_pReader;
+        source = [reader](uint64_t a, size_t n, void* dst) {
+            return reader->ReadFrames(a, n, dst);
+        };
+    }
+    const PlaybackError error = m_pPlayback->Play(std::move(source), first, last);
     if (error) {
         m_pStatus->setText(QStringLiteral("Cannot play: ") + Q(error.text));
         return;
@@ -807,6 +916,32 @@ void CReviewDlg::PlayAroundCut() {
     const uint64_t cut = m_cuts.Cuts()[size_t(m_nCut)];
     const uint64_t around = Frames(kAroundCutSeconds);
     Play(cut > around ? cut - around : 0, std::min(m_take.nFrames, cut + around));
+}
+
+void CReviewDlg::PlayAroundClick(bool repaired) {
+    if (m_pPlayback && m_pPlayback->GetState() == PlaybackState::Playing) {
+        StopPlaying();
+        return;
+    }
+    if (m_nClick < 0) return;
+    const ReviewClick& click = m_clicks.Clicks()[size_t(m_nClick)];
+    const uint64_t around = Frames(kAroundClickSeconds);
+    const uint64_t first = click.nFirst > around ? click.nFirst - around : 0;
+    const uint64_t last = std::min(m_take.nFrames, click.nEnd + around);
+    // The stretch's repairs, copied for the playback thread; as it was, the click's own are out.
+    auto repairs = std::make_shared<std::vector<ClickRepair>>();
+    const std::vector<ClickRepair>& all = m_clicks.Repairs();
+    for (size_t i = 0; i < all.size() && all[i].nFrame < last; ++i) {
+        const bool own = i >= click.nRepair && i < click.nRepair + click.nRepairs;
+        if (all[i].nFrame + all[i].nLength > first && (repaired || !own))
+            repairs->push_back(all[i]);
+    }
+    const std::shared_ptr<CTakeReader> reader = m_pReader;
+    Play(first, last, [reader, repairs, format = m_take.format](uint64_t a, size_t n, void* dst) {
+        const size_t got = reader->ReadFrames(a, n, dst);
+        ApplyRepairsAt(dst, format, a, got, *repairs, true);
+        return got;
+    });
 }
 
 void CReviewDlg::PlaySongStart(int song) {
@@ -840,6 +975,107 @@ void CReviewDlg::OnPlaybackEnded() {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Clicks
+
+void CReviewDlg::RepairClicks() {
+    if (!CanEdit() || m_bSearching) return;
+    if (!CClickRepairStream::Supports(m_take.format)) {
+        m_pStatus->setText(
+            QStringLiteral("Clicks are repaired in takes of 16-bit or 32-bit float samples."));
+        return;
+    }
+    if (m_searcher.joinable()) m_searcher.join();
+    m_bCancelSearch = false;
+    m_bSearching = true;
+    m_pRepairProgress->setValue(0);
+    m_pStatus->setText(QStringLiteral("Looking for clicks..."));
+    UpdateControls();
+    const std::shared_ptr<CTakeReader> reader = m_pReader;
+    const ClickSensitivity sensitivity = ClickSensitivity(m_pSensitivity->currentIndex());
+    // The songs as they are cut now; the repairs are the take's frames, whatever moves later.
+    m_searcher = std::thread([this, reader, cuts = m_cuts.Cuts(), sensitivity] {
+        std::vector<ClickRepair> repairs;
+        int permille = -1;
+        const ClickSearch outcome = FindTakeClicks(
+            *reader, cuts, sensitivity,
+            [this, &permille](uint64_t done, uint64_t total) {
+                const int now = total > 0 ? int(done * 1000 / total) : 0;
+                if (now != permille) {
+                    permille = now;
+                    QMetaObject::invokeMethod(
+                        this, [this, now] { m_pRepairProgress->setValue(now); },
+                        Qt::QueuedConnection);
+                }
+                return !m_bCancelSearch.load();
+            },
+            &repairs);
+        QMetaObject::invokeMethod(
+            this,
+            [this, outcome, repairs = std::move(repairs)] { OnClicksFound(outcome, repairs); },
+            Qt::QueuedConnection);
+    });
+}
+
+void CReviewDlg::CancelRepairClicks() {
+    if (!m_bSearching) return;
+    m_bCancelSearch = true;
+    m_pStatus->setText(QStringLiteral("Cancelling..."));
+    UpdateControls();
+}
+
+void CReviewDlg::OnClicksFound(ClickSearch outcome, const std::vector<ClickRepair>& repairs) {
+    if (m_searcher.joinable()) m_searcher.join();
+    m_bSearching = false;
+    if (outcome == ClickSearch::Cancelled) {
+        m_pStatus->setText(QStringLiteral("Repair Clicks was cancelled; nothing was changed."));
+    } else if (outcome == ClickSearch::ReadFailed) {
+        m_pStatus->setText(
+            QStringLiteral("The side could not be read whole; no clicks were repaired."));
+    } else if (repairs.empty() && m_clicks.Repairs().empty()) {
+        m_pStatus->setText(QStringLiteral("No clicks found."));
+    } else {
+        m_pUndo->push(MakeSetRepairs(m_clicks, repairs, QStringLiteral("Repair Clicks")));
+        const size_t clicks = m_clicks.Clicks().size();
+        size_t songs = 0;
+        for (size_t s = 0; s < m_cuts.SongCount(); ++s)
+            songs += m_clicks.CountIn(m_cuts.SongStart(s), m_cuts.SongEnd(s)) > 0;
+        m_pStatus->setText(
+            clicks == 0 ? QStringLiteral("No clicks found.")
+                        : QStringLiteral("Repaired %1 %2 in %3 %4; Keep writes them.")
+                              .arg(clicks)
+                              .arg(clicks == 1 ? QStringLiteral("click") : QStringLiteral("clicks"))
+                              .arg(songs)
+                              .arg(songs == 1 ? QStringLiteral("song") : QStringLiteral("songs")));
+    }
+    UpdateControls();
+    emit ClicksSearched();
+}
+
+void CReviewDlg::SelectClick(int click) {
+    const int count = int(m_clicks.Clicks().size());
+    m_nClick = count == 0 ? -1 : std::clamp(click, 0, count - 1);
+    CentreZoom();
+    RefreshViews();
+    UpdateControls();
+}
+
+void CReviewDlg::LeaveSelectedClick() {
+    if (!CanEdit() || m_nClick < 0) return;
+    m_pUndo->push(MakeLeaveClick(m_clicks, size_t(m_nClick)));
+}
+
+void CReviewDlg::OnClicksChanged(int click) {
+    m_nClick = click;
+    if (m_nClick >= 0) {
+        const uint64_t at = m_clicks.Clicks()[size_t(m_nClick)].nFirst;
+        if (at < m_pZoom->First() || at >= m_pZoom->Last()) CentreZoom();
+    }
+    RefreshClickCounts();
+    RefreshViews();
+    UpdateControls();
+}
+
+// ---------------------------------------------------------------------------------------------
 // Keep
 
 QString CReviewDlg::KeepOutcomeText(const KeepOutcome& outcome) {
@@ -857,11 +1093,18 @@ QString CReviewDlg::KeepOutcomeText(const KeepOutcome& outcome) {
 
 void CReviewDlg::Keep() {
     if (!CanEdit() || m_names.empty()) return;
+    if (m_bSearching) {
+        m_pStatus->setText(
+            QStringLiteral("Clicks are still being looked for: wait, or cancel "
+                           "Repair Clicks, then Keep."));
+        return;
+    }
     StopPlaying();
     KeepPlan plan;
     plan.cuts = m_cuts.Cuts();
     plan.titles = m_cuts.Titles();
     plan.fileNames = m_names;
+    plan.repairs = m_clicks.Repairs();
     plan.format = m_pFormat->currentIndex() == 1 ? KeepFormat::Flac : KeepFormat::Wav;
     if (plan.format == KeepFormat::Flac) {
         plan.strAlbum = S(m_pAlbum->text());
@@ -964,20 +1207,36 @@ bool CReviewDlg::HandleKey(QKeyEvent* event) {
             MoveSelectedCut(step);
             return true;
         case Qt::Key_Up:
-            SelectCut(m_nCut - 1);
+            if (mods & Qt::ControlModifier) {
+                m_pPrevClick->click();
+            } else {
+                SelectCut(m_nCut - 1);
+            }
             return true;
         case Qt::Key_Down:
-            SelectCut(m_nCut + 1);
+            if (mods & Qt::ControlModifier) {
+                m_pNextClick->click();
+            } else {
+                SelectCut(m_nCut + 1);
+            }
             return true;
         case Qt::Key_Space:
-            PlayAroundCut();
+            if (m_nClick >= 0) {
+                PlayAroundClick(!(mods & Qt::ShiftModifier));
+            } else {
+                PlayAroundCut();
+            }
             return true;
         case Qt::Key_Insert:
             AddCutAtPlayPosition();
             return true;
         case Qt::Key_Delete:
         case Qt::Key_Backspace:
-            JoinAtSelectedCut();
+            if (m_nClick >= 0) {
+                LeaveSelectedClick();
+            } else {
+                JoinAtSelectedCut();
+            }
             return true;
         case Qt::Key_S:
             if (mods == Qt::NoModifier) {
@@ -1005,10 +1264,10 @@ bool CReviewDlg::MayCloseWithUnkeptEdits() {
     // undo and new edits leaves only "some".
     const int steps =
         m_pUndo->cleanIndex() >= 0 ? std::abs(m_pUndo->index() - m_pUndo->cleanIndex()) : 0;
-    const QString what = steps == 1 ? QStringLiteral("1 change to the cuts or titles is")
-                         : steps > 1
-                             ? QStringLiteral("%1 changes to the cuts or titles are").arg(steps)
-                             : QStringLiteral("Changes to the cuts or titles are");
+    const QString what =
+        steps == 1  ? QStringLiteral("1 change to the cuts, titles or clicks is")
+        : steps > 1 ? QStringLiteral("%1 changes to the cuts, titles or clicks are").arg(steps)
+                    : QStringLiteral("Changes to the cuts, titles or clicks are");
     QMessageBox box(QMessageBox::Question, windowTitle(),
                     QStringLiteral("Keep your changes to this take before closing?"),
                     QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);

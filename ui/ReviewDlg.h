@@ -7,11 +7,18 @@
 // zoomed view reads samples from the take itself when it is zoomed in further than the
 // envelope resolves. Every edit of the cuts or titles goes on an undo stack.
 //
+// Repair Clicks looks for the clicks of the record's surface song by song on a worker thread
+// (with progress, and cancelled by the same button); the repairs it finds are one undoable edit,
+// marked in both views and counted in the song list, and each can be listened to repaired or as
+// it was and left as it was. The take stays as it is on the disk; Keep writes the repairs.
+//
 // Keys, in either waveform view: Left/Right move the selected cut by 10 ms, with Shift by one
 // frame, with Ctrl by 1 s; Up/Down select the previous/next cut; Space plays around the cut or
 // stops; Insert adds a cut at the play position; Delete joins the songs at the cut; S snaps the
-// cut to the quietest point near it; + and - zoom. Ctrl+Z undoes, Ctrl+Shift+Z redoes. F1 opens
-// the window's help page.
+// cut to the quietest point near it; + and - zoom. Ctrl+Up/Ctrl+Down select the previous/next
+// repaired click; while a click is selected (until a cut is), Space plays around it repaired,
+// Shift+Space as the take has it, and Delete leaves it as it was. Ctrl+Z undoes, Ctrl+Shift+Z
+// redoes. F1 opens the window's help page.
 //
 // Closing it (Close, the title bar, Escape) with edits not yet kept asks whether to keep them
 // first; Escape in a title being typed only takes back the typing.
@@ -27,14 +34,17 @@
 #include <vector>
 
 #include "audio/playback/PlaybackBackend.h"
+#include "take/ClickRepair.h"
 #include "take/Keep.h"
 #include "take/Overview.h"
 #include "take/SongNames.h"
 #include "take/Take.h"
 #include "ui/Appearance.h"
+#include "ui/ReviewClicks.h"
 #include "ui/ReviewCuts.h"
 #include "ui/WaveView.h"
 
+class IProfileStore;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -56,6 +66,8 @@ struct ReviewOptions {
     // Cuts to review in place of the take's own (frames, ascending): an edit the window opens
     // with, which Keep writes and Undo takes back. Empty: the take's own.
     std::vector<uint64_t> suggestedCuts;
+    // Where the click repair's sensitivity is remembered; null: Normal, not remembered.
+    IProfileStore* pProfile = nullptr;
 };
 
 class CReviewDlg : public QDialog {
@@ -74,6 +86,8 @@ public:
     static constexpr double kAroundCutSeconds = 3.0;
     // How far a snap looks on either side of the cut.
     static constexpr double kSnapRadiusSeconds = 2.0;
+    // Played on either side of a click.
+    static constexpr double kAroundClickSeconds = 1.0;
 
     void SelectCut(int cut);
     int SelectedCut() const { return m_nCut; }
@@ -89,6 +103,15 @@ public:
     // times is pasted and the overview is ready); one undoable edit.
     void PlaceCutsByTimes();
     void Keep();
+    // Looks for clicks in every song between the cuts as they are now, off the window thread;
+    // the repairs found replace any there were, as one undoable edit.
+    void RepairClicks();
+    void CancelRepairClicks();
+    void SelectClick(int click);
+    int SelectedClick() const { return m_nClick; }
+    // Around the selected click: with every repair, or with all but the click's (as it was).
+    void PlayAroundClick(bool repaired);
+    void LeaveSelectedClick();
     // Asks a running keep to stop; it changes nothing when it stops before the old songs are
     // replaced, and finishes otherwise.
     void CancelKeep();
@@ -97,6 +120,8 @@ public:
     bool HasOverview() const { return m_pOverviewData != nullptr; }
 
     const CReviewCuts& GetCuts() const { return m_cuts; }
+    const CReviewClicks& GetClicks() const { return m_clicks; }
+    bool IsRepairing() const { return m_bSearching; }
     const Take& GetTake() const { return m_take; }
     QUndoStack& GetUndoStack() { return *m_pUndo; }
     CWaveView& GetOverview() { return *m_pOverview; }
@@ -111,6 +136,9 @@ public:
     QLineEdit& GetArtistField() { return *m_pArtist; }
     QCheckBox& GetCueBox() { return *m_pCue; }
     QPushButton& GetKeepButton() { return *m_pKeep; }
+    QComboBox& GetSensitivityBox() { return *m_pSensitivity; }
+    QPushButton& GetRepairButton() { return *m_pRepair; }
+    QPushButton& GetLeaveClickButton() { return *m_pLeaveClick; }
     QPushButton& GetPasteButton() { return *m_pPaste; }
     QPushButton& GetPlaceByTimesButton() { return *m_pPlaceByTimes; }
     QLabel& GetStatusLine() { return *m_pStatus; }
@@ -131,6 +159,8 @@ public:
 signals:
     void KeepFinished(bool ok);
     void OverviewReady();
+    // A search for clicks ended: found, cancelled or failed.
+    void ClicksSearched();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
@@ -148,6 +178,9 @@ private:
     void OnCutsChanged(int cut);
     void RefreshViews();
     void RefreshSongList();
+    void RefreshClickCounts();
+    void OnClicksChanged(int click);
+    void OnClicksFound(ClickSearch outcome, const std::vector<ClickRepair>& repairs);
     void RefreshNames();
     void UpdateControls();
     // The zoomed view around the selected cut, span frames wide (0: as wide as it is).
@@ -159,7 +192,8 @@ private:
     void OnCutDragged(int cut, quint64 frame, bool finished);
     void OnFormatChanged();
     void OnPasteClicked();
-    void Play(uint64_t first, uint64_t last);
+    // source: the take's own frames when empty.
+    void Play(uint64_t first, uint64_t last, PlaybackSource source = {});
     void OnPlaybackTick();
     void OnPlaybackEnded();
     void OnKeepDone(const KeepOutcome& outcome, const std::vector<std::string>& titles);
@@ -179,6 +213,8 @@ private:
     std::unique_ptr<IPlaybackBackend> m_pPlayback;
     ReviewOptions m_options;
     CReviewCuts m_cuts;
+    CReviewClicks m_clicks;
+    int m_nClick = -1;  // the selected click, -1 for none
     QUndoStack* m_pUndo = nullptr;
     int m_nCut = -1;           // the selected cut, -1 for none
     int64_t m_nPosition = -1;  // where the play position marker stands (frames), -1 for none
@@ -193,6 +229,9 @@ private:
     std::thread m_keeper;
     std::atomic<bool> m_bKeeping{false};
     std::atomic<bool> m_bCancelKeep{false};
+    std::thread m_searcher;     // looks for clicks
+    bool m_bSearching = false;  // until its outcome has come back
+    std::atomic<bool> m_bCancelSearch{false};
     bool m_bKeptAway = false;  // kept as files that are no take to review (FLAC)
     bool m_bCloseAfterKeep = false;
     QString m_strKeepText;
@@ -214,6 +253,12 @@ private:
     QPushButton* m_pJoin = nullptr;
     QPushButton* m_pUndoButton = nullptr;
     QPushButton* m_pRedoButton = nullptr;
+    QComboBox* m_pSensitivity = nullptr;
+    QPushButton* m_pRepair = nullptr;
+    QPushButton* m_pPrevClick = nullptr;
+    QPushButton* m_pNextClick = nullptr;
+    QPushButton* m_pLeaveClick = nullptr;
+    QProgressBar* m_pRepairProgress = nullptr;
     QTableWidget* m_pSongs = nullptr;
     QPushButton* m_pPaste = nullptr;
     QPushButton* m_pPlaceByTimes = nullptr;  // shown while a pasted list has times

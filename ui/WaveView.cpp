@@ -12,6 +12,7 @@ const QColor kCut(0, 200, 255);
 const QColor kSelected(255, 220, 0);
 const QColor kGapLine(220, 60, 60);
 const QColor kPlay(255, 255, 255);
+const QColor kClick(255, 120, 200);
 }  // namespace
 
 CWaveView::CWaveView(QWidget* parent) : QWidget(parent) {
@@ -38,6 +39,13 @@ void CWaveView::SetCuts(const std::vector<uint64_t>& cuts, const QStringList& la
     m_cuts = cuts;
     m_labels = labels;
     m_nSelected = selected;
+    update();
+}
+
+void CWaveView::SetClicks(const std::vector<uint64_t>& clicks, int selected) {
+    if (clicks == m_clicks && selected == m_nSelectedClick) return;
+    m_clicks = clicks;
+    m_nSelectedClick = selected;
     update();
 }
 
@@ -97,6 +105,24 @@ void CWaveView::paintEvent(QPaintEvent*) {
         p.drawLine(0, int(mid) - dy, w, int(mid) - dy);
         p.drawLine(0, int(mid) + dy, w, int(mid) + dy);
     }
+    // A click is a tick from the bottom edge, so that the wave stays readable around it; the
+    // selected one reaches higher, in the selection's colour.
+    const auto first = std::lower_bound(m_clicks.begin(), m_clicks.end(), m_nFirst);
+    for (auto it = first; it != m_clicks.end() && *it <= m_nLast; ++it) {
+        const bool selected = int(it - m_clicks.begin()) == m_nSelectedClick;
+        if (selected) continue;
+        p.setPen(kClick);
+        const int x = XOf(*it);
+        p.drawLine(x, h - h / 4, x, h);
+    }
+    if (m_nSelectedClick >= 0 && size_t(m_nSelectedClick) < m_clicks.size()) {
+        const uint64_t frame = m_clicks[size_t(m_nSelectedClick)];
+        if (frame >= m_nFirst && frame <= m_nLast) {
+            p.setPen(QPen(kSelected, 2));
+            const int x = XOf(frame);
+            p.drawLine(x, h / 2, x, h);
+        }
+    }
     const QFontMetrics fm(font());
     for (size_t i = 0; i < m_cuts.size(); ++i) {
         if (m_cuts[i] < m_nFirst || m_cuts[i] > m_nLast) continue;
@@ -138,14 +164,32 @@ int CWaveView::CutNear(int x) const {
     return best;
 }
 
+int CWaveView::ClickNear(int x) const {
+    // Clicks lie thick on the overview: the nearest within reach.
+    const auto first = std::lower_bound(m_clicks.begin(), m_clicks.end(), FrameAt(x - kGrabPixels));
+    int best = -1;
+    int bestDistance = kGrabPixels + 1;
+    for (auto it = first; it != m_clicks.end() && *it <= FrameAt(x + kGrabPixels); ++it) {
+        const int d = std::abs(XOf(*it) - x);
+        if (d < bestDistance) {
+            best = int(it - m_clicks.begin());
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+
 void CWaveView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
     const int x = int(event->position().x());
     const int cut = CutNear(x);
+    const int click = cut < 0 ? ClickNear(x) : -1;
     if (cut >= 0) {
         m_nDragging = cut;
         m_nDragFrame = m_cuts[size_t(cut)];
         emit CutPressed(cut);
+    } else if (click >= 0) {
+        emit ClickPressed(click);
     } else {
         emit FrameClicked(FrameAt(x));
     }

@@ -1,10 +1,12 @@
 // A strip of waveform for the Review window: the peaks of a range of a take, one column per
 // pixel, with the cuts as numbered markers, the Gap Level as a line on either side of the
-// middle and the play position. The window uses two: the overview of the whole side and the
-// zoomed view around the selected cut. The peaks come from a source the window gives (the
-// overview's envelope, or samples read from the take when zoomed in further than it resolves).
+// middle, the play position and the repaired clicks as thin ticks. The window uses two: the
+// overview of the whole side and the zoomed view around the selected cut. The peaks come from a
+// source the window gives (the overview's envelope, or samples read from the take when zoomed in
+// further than it resolves).
 //
-// Cuts are pressed and dragged with the mouse; a press elsewhere reports the frame clicked.
+// Cuts are pressed and dragged with the mouse, a click's tick is pressed to select it; a press
+// elsewhere reports the frame clicked.
 // Keys are left to the window. User-interface thread only.
 #pragma once
 
@@ -35,6 +37,8 @@ public:
     uint64_t Last() const { return m_nLast; }
     // labels: one per cut, drawn beside its marker; selected: a cut index or -1.
     void SetCuts(const std::vector<uint64_t>& cuts, const QStringList& labels, int selected);
+    // The repaired clicks' first frames, ascending; selected: an index or -1.
+    void SetClicks(const std::vector<uint64_t>& clicks, int selected);
     // The Gap Level as a fraction of full scale; negative: no line.
     void SetGapLevel(double amplitude);
     // The play position as a frame; negative: none.
@@ -49,6 +53,7 @@ public:
 
 signals:
     void CutPressed(int cut);
+    void ClickPressed(int click);
     // While dragging, and once more on release with finished true.
     void CutDragged(int cut, quint64 frame, bool finished);
     void FrameClicked(quint64 frame);
@@ -62,6 +67,7 @@ protected:
 
 private:
     int CutNear(int x) const;
+    int ClickNear(int x) const;
 
     PeakSource m_source;
     uint64_t m_nFirst = 0;
@@ -71,6 +77,8 @@ private:
     std::vector<uint64_t> m_cuts;
     QStringList m_labels;
     int m_nSelected = -1;
+    std::vector<uint64_t> m_clicks;
+    int m_nSelectedClick = -1;
     double m_fGapLevel = -1;
     int64_t m_nPlay = -1;
     int m_nDragging = -1;

@@ -13,11 +13,14 @@
 #include <QTableWidget>
 #include <QTextBrowser>
 #include <QUndoStack>
+#include <random>
 
 #include "audio/capture/FileCaptureBackend.h"
 #include "audio/playback/TestPlaybackBackend.h"
 #include "resources/ControlIds.h"
+#include "settings/ClickRepairSetting.h"
 #include "settings/ProfileStore.h"
+#include "take/ClickRepairStream.h"
 #include "ui/HelpViewer.h"
 #include "ui/RecorderDlg.h"
 #include "ui/ReviewDlg.h"
@@ -47,11 +50,51 @@ testsupport::Bytes Samples(const QStringList& names) {
     return all;
 }
 
+// SideA1.wav and SideA2.wav: 3 s each of music (three tones and faint noise, about -12 dBFS)
+// with a loud click that swings both ways at each of kClicks, in one channel.
+struct PlantedClick {
+    uint64_t nFrame;
+    int nChannel;
+};
+constexpr PlantedClick kClicks[] = {{30000, 0}, {90000, 1}, {160000, 0}};
+constexpr uint64_t kClickLength = 5;
+
+void WriteClickyTake() {
+    const size_t frames = 3 * kRate;
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0, 1e-4);
+    std::vector<double> side(2 * 2 * frames);
+    for (size_t i = 0; i < 2 * frames; ++i) {
+        for (int c = 0; c < 2; ++c) {
+            const double t = double(i) / kRate;
+            side[2 * i + size_t(c)] =
+                0.12 * std::sin(2 * M_PI * 220 * t + c) + 0.08 * std::sin(2 * M_PI * 587 * t) +
+                0.05 * std::sin(2 * M_PI * 1730 * t + 0.3 * c) + noise(random);
+        }
+    }
+    for (const PlantedClick& click : kClicks) {
+        for (uint64_t i = 0; i < kClickLength; ++i)
+            side[2 * (click.nFrame + i) + size_t(click.nChannel)] +=
+                0.4 * std::exp(-3.0 * double(i) / kClickLength) * std::cos(2.2 * double(i));
+    }
+    for (size_t file = 0; file < 2; ++file) {
+        testsupport::Bytes pcm;
+        for (size_t k = file * 2 * frames; k < (file + 1) * 2 * frames; ++k) {
+            const int16_t v = int16_t(std::lround(side[k] * 32767));
+            const char* bytes = reinterpret_cast<const char*>(&v);
+            pcm.insert(pcm.end(), bytes, bytes + 2);
+        }
+        testsupport::WriteWav(Path(QStringLiteral("SideA%1.wav").arg(file + 1)).toStdString(),
+                              {16, kRate, 2}, pcm);
+    }
+}
+
 // Reject: the main window closing it because the program is told to end.
 enum Way { EscapeKey, CloseButton, TitleBar, EscapeInTitle, Reject };
 
 struct Review {
     CTestPlaybackBackend* playback = new CTestPlaybackBackend;
+    CMemoryProfileStore profile;
     std::unique_ptr<CReviewDlg> dlg;
 
     explicit Review(double gapSeconds = 1.0, void (*write)() = WriteTake,
@@ -63,6 +106,7 @@ struct Review {
         options.fGapSeconds = gapSeconds;
         options.suggestedCuts = std::move(suggested);
         options.scheme = SchemeFor(true, 16777216, QPalette());
+        options.pProfile = &profile;
         dlg = std::make_unique<CReviewDlg>(opening.take,
                                            std::unique_ptr<IPlaybackBackend>(playback), options);
         dlg->show();
@@ -470,6 +514,100 @@ private slots:
             QVERIFY2(boxes[0].contains(QStringLiteral("Keep your changes")), qPrintable(boxes[0]));
         QCOMPARE(FinishedDataBytes(Path("SideA1.wav")), qint64((kCut0 + (kept ? 441 : 0)) * 4));
         if (open) QCOMPARE(r.Cuts()[0], kCut0 + (edit == 1 ? 441 : 0));  // the edit stays
+    }
+
+    // Repair Clicks finds the planted clicks off the window thread and marks and counts them;
+    // a click plays repaired or as it was, differing at its own samples alone; one left as it
+    // was comes back with Undo; Keep writes the other repairs and every other sample as it was.
+    void repairsClicksListensToThemAndKeepsThem() {
+        Review r(1.0, WriteClickyTake);
+        const QStringList files{"SideA1.wav", "SideA2.wav"};
+        const testsupport::Bytes before = Samples(files);
+        // The sensitivity is remembered in the profile and chosen there the next time.
+        QCOMPARE(r.dlg->GetSensitivityBox().currentIndex(), 1);
+        r.dlg->GetSensitivityBox().setCurrentIndex(2);
+        QCOMPARE(LoadClickRepairLevel(r.profile), 2);
+        {
+            ReviewOptions options;
+            options.pProfile = &r.profile;
+            CReviewDlg again(r.dlg->GetTake(), nullptr, options);
+            QCOMPARE(again.GetSensitivityBox().currentText(), QStringLiteral("Strong"));
+        }
+        r.dlg->GetSensitivityBox().setCurrentIndex(1);
+
+        QSignalSpy searched(r.dlg.get(), &CReviewDlg::ClicksSearched);
+        r.dlg->GetRepairButton().click();
+        QVERIFY(r.dlg->IsRepairing());
+        QVERIFY(searched.wait(60000));
+        QCOMPARE(r.dlg->GetStatusLine().text(),
+                 QStringLiteral("Repaired 3 clicks in 2 songs; Keep writes them."));
+        const std::vector<ReviewClick> clicks = r.dlg->GetClicks().Clicks();
+        QCOMPARE(clicks.size(), size_t(3));
+        for (size_t k = 0; k < 3; ++k) {
+            QVERIFY(clicks[k].nFirst <= kClicks[k].nFrame + 1);
+            QVERIFY(clicks[k].nEnd >= kClicks[k].nFrame + kClickLength - 1);
+        }
+        QCOMPARE(r.Cell(0, 5), QStringLiteral("2 clicks"));
+        QCOMPARE(r.Cell(1, 5), QStringLiteral("1 click"));
+        QCOMPARE(Samples(files), before);  // nothing on the disk yet
+        const QImage overview = r.dlg->GetOverview().grab().toImage();
+        const int x = r.dlg->GetOverview().XOf(clicks[2].nFirst);
+        QCOMPARE(overview.pixelColor(x, overview.height() - 2), QColor(255, 120, 200));
+
+        // Selected by its mark, then by the key; the zoomed view shows it.
+        QTest::mouseClick(&r.dlg->GetOverview(), Qt::LeftButton, {},
+                          QPoint(x, r.dlg->GetOverview().height() - 3));
+        QCOMPARE(r.dlg->SelectedClick(), 2);
+        QTest::keyClick(r.Zoom(), Qt::Key_Up, Qt::ControlModifier);
+        QCOMPARE(r.dlg->SelectedClick(), 1);
+        QVERIFY(r.dlg->GetZoom().First() <= clicks[1].nFirst &&
+                clicks[1].nFirst < r.dlg->GetZoom().Last());
+
+        // Space: repaired; Shift+Space: as the take has it. They differ at the click alone.
+        QTest::keyClick(r.Zoom(), Qt::Key_Space);
+        r.playback->PullToEnd();
+        const testsupport::Bytes repaired(r.playback->Heard().begin(), r.playback->Heard().end());
+        QTest::keyClick(r.Zoom(), Qt::Key_Space, Qt::ShiftModifier);
+        QCOMPARE(r.playback->PlayCount(), 2);
+        r.playback->PullToEnd();
+        const testsupport::Bytes original(r.playback->Heard().begin(), r.playback->Heard().end());
+        const uint64_t from = clicks[1].nFirst - 44100;
+        QCOMPARE(original.size(), size_t((clicks[1].nEnd + 44100 - from) * kFrameBytes));
+        QVERIFY(std::equal(original.begin(), original.end(),
+                           before.begin() + ptrdiff_t(from * kFrameBytes)));
+        int differing = 0;
+        for (size_t i = 0; i < repaired.size(); i += 2) {
+            if (repaired[i] == original[i] && repaired[i + 1] == original[i + 1]) continue;
+            const uint64_t frame = from + i / kFrameBytes;
+            QVERIFY(frame >= clicks[1].nFirst && frame < clicks[1].nEnd);
+            QCOMPARE(int(i % kFrameBytes / 2), kClicks[1].nChannel);
+            ++differing;
+        }
+        QVERIFY(differing >= 3);
+
+        // Left as it was, and back with Undo; then left for good, with the button.
+        QTest::keyClick(r.Zoom(), Qt::Key_Delete);
+        QCOMPARE(r.dlg->GetClicks().Clicks().size(), size_t(2));
+        QCOMPARE(r.Cell(0, 5), QStringLiteral("1 click"));
+        QCOMPARE(r.Cuts().size(), size_t(1));  // no cut joined
+        QTest::keyClick(r.Zoom(), Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(r.dlg->GetClicks().Clicks().size(), size_t(3));
+        QCOMPARE(r.dlg->SelectedClick(), 1);
+        r.dlg->GetLeaveClickButton().click();
+        const std::vector<ClickRepair> kept = r.dlg->GetClicks().Repairs();
+        QCOMPARE(r.dlg->GetClicks().Clicks().size(), size_t(2));
+
+        QSignalSpy finished(r.dlg.get(), &CReviewDlg::KeepFinished);
+        r.dlg->GetKeepButton().click();
+        QVERIFY(finished.count() == 1 || finished.wait());
+        QVERIFY(finished.at(0).at(0).toBool());
+        testsupport::Bytes expected = before;
+        ApplyRepairsAt(expected.data(), r.dlg->GetTake().format, 0, expected.size() / kFrameBytes,
+                       kept, true);
+        QVERIFY(expected != before);
+        QVERIFY(Samples(files) == expected);
+        // The kept take is the one shown now: its files hold the repairs.
+        QVERIFY(r.dlg->GetClicks().Clicks().empty());
     }
 
     void f1OpensTheReviewHelp() {
