@@ -619,11 +619,10 @@ void CReviewDlg::RefreshViews() {
     }
     if (m_nClick >= 0) {
         const uint64_t at = clicks[size_t(m_nClick)];
-        m_pCutLine->setText(QStringLiteral(" Click %1 of %2 at %3 (frame %4), song %5 ")
+        m_pCutLine->setText(QStringLiteral(" Click %1 of %2 at %3 in song %4 ")
                                 .arg(m_nClick + 1)
                                 .arg(clicks.size())
                                 .arg(TimeText(at))
-                                .arg(at)
                                 .arg(Q(SongNumber(int(m_cuts.SongAt(at)), numbering))));
     } else if (m_nCut >= 0) {
         const uint64_t at = m_cuts.Cuts()[size_t(m_nCut)];
