@@ -135,7 +135,11 @@ public:
           m_clicks(clicks),
           m_nFrame(clicks.Clicks()[click].nFirst) {}
     // By frame, not index: the list's other edits are undone before this one is redone.
-    void redo() override { m_removed = m_clicks.Remove(m_clicks.ClickFrom(m_nFrame)); }
+    void redo() override {
+        const size_t click = m_clicks.ClickFrom(m_nFrame);
+        if (click < m_clicks.Clicks().size() && m_clicks.Clicks()[click].nFirst == m_nFrame)
+            m_removed = m_clicks.Remove(click);
+    }
     void undo() override { m_clicks.Restore(std::move(m_removed)); }
 
 private:

@@ -183,7 +183,10 @@ void CWaveView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) return QWidget::mousePressEvent(event);
     const int x = int(event->position().x());
     const int cut = CutNear(x);
-    const int click = cut < 0 ? ClickNear(x) : -1;
+    // Only a press where the ticks are drawn takes a click: on a crackly side they stand so thick
+    // on the overview that they would leave no room to reach the cuts.
+    const int click =
+        cut < 0 && event->position().y() >= height() - height() / 4 ? ClickNear(x) : -1;
     if (cut >= 0) {
         m_nDragging = cut;
         m_nDragFrame = m_cuts[size_t(cut)];

@@ -5,8 +5,8 @@
 // source the window gives (the overview's envelope, or samples read from the take when zoomed in
 // further than it resolves).
 //
-// Cuts are pressed and dragged with the mouse, a click's tick is pressed to select it; a press
-// elsewhere reports the frame clicked.
+// Cuts are pressed and dragged with the mouse, a click's tick (in the bottom quarter) is pressed
+// to select it; a press elsewhere reports the frame clicked.
 // Keys are left to the window. User-interface thread only.
 #pragma once
 
