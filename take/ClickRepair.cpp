@@ -100,10 +100,10 @@ std::vector<double> Levinson(std::vector<double> r, double floor) {
 
 // A trace of white noise keeps the recursion stable on pure tones.
 constexpr double kTrace = 1e-9;
-// The model a click is shaped with hears a floor some 40 dB under the music: where the music
+// The model a click is shaped with hears a floor some 50 dB under the music: where the music
 // has next to nothing (above a lossy source's cut-off, say) its inverse would otherwise weigh
 // the least error there above every error in the band the music is in.
-constexpr double kShapingFloor = 1e-4;
+constexpr double kShapingFloor = 1e-5;
 
 // A robust standard deviation: the median magnitude scaled to a normal distribution's.
 double RobustSpread(std::vector<double>& magnitudes) {
