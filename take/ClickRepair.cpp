@@ -339,7 +339,7 @@ public:
             for (size_t b = 0; b < m_nBlocks; ++b) {
                 if (active[b]) Flag(b);
             }
-            spans = Cluster(active);
+            spans = Cluster(active, pass < kRefits);
             if (spans.empty() || pass == kRefits) break;
             std::fill(active.begin(), active.end(), false);
             m_saved.clear();
@@ -463,7 +463,7 @@ private:
     // of each other is a click when some sample in it fails both ways, and the click runs from
     // its first forward failure to its last backward one. A note's attack fails forwards after
     // it and backwards before it, seldom both at once, and is left alone.
-    std::vector<Span> Cluster(const std::vector<bool>& active) {
+    std::vector<Span> Cluster(const std::vector<bool>& active, bool bLoose) {
         const size_t n = m_x.size();
         const size_t p = static_cast<size_t>(m_settings.nOrder);
         std::vector<Span> spans;
@@ -494,7 +494,17 @@ private:
                 }
                 ++j;
             }
-            if (both && anyBackward && firstForward < n) {
+            if (bLoose && !(both && anyBackward && firstForward < n)) {
+                // Whatever stands out is kept out of the models' second fit: a loud click
+                // teaches the model its own spectrum and then hardly stands out at all.
+                const size_t lo = i > 2 ? i - 2 : 0;
+                const size_t hi = std::min(n, last + 3);
+                if (!spans.empty() && lo <= spans.back().nEnd) {
+                    spans.back().nEnd = std::max(spans.back().nEnd, hi);
+                } else {
+                    spans.push_back({lo, hi});
+                }
+            } else if (both && anyBackward && firstForward < n) {
                 size_t lo = std::min(firstForward, lastBackward);
                 size_t hi = std::max(firstForward, lastBackward) + 1;
                 // A click dies away below the threshold before it ends: take a little more.
