@@ -56,25 +56,31 @@ std::vector<double> HannWindow(size_t n) {
     return w;
 }
 
-// The predictor of x[0, n) windowed by w; `scratch` holds the windowed samples.
-std::vector<double> Fit(const float* x, size_t n, const double* w, int order,
-                        std::vector<double>& scratch) {
+// The autocorrelation of x[0, n) windowed by w at lags 0..order; `scratch` holds the windowed
+// samples.
+std::vector<double> Autocorrelation(const float* x, size_t n, const double* w, int order,
+                                    std::vector<double>& scratch) {
     const size_t p = static_cast<size_t>(order);
-    std::vector<double> a(p + 1, 0.0);
-    a[0] = 1;
-    if (n <= p) return a;
+    std::vector<double> r(p + 1, 0.0);
+    if (n <= p) return r;
     scratch.resize(n);
     for (size_t i = 0; i < n; ++i) scratch[i] = x[i] * w[i];
     // Every lag at once, so that the inner loop runs over independent sums.
-    std::vector<double> r(p + 1, 0.0);
     for (size_t i = 0; i < n; ++i) {
         const double v = scratch[i];
         const size_t lags = std::min(p, n - 1 - i);
         for (size_t k = 0; k <= lags; ++k) r[k] += v * scratch[i + k];
     }
+    return r;
+}
+
+// The predictor of the autocorrelation r as if white noise `floor` times r[0] were added.
+std::vector<double> Levinson(std::vector<double> r, double floor) {
+    const size_t p = r.size() - 1;
+    std::vector<double> a(p + 1, 0.0);
+    a[0] = 1;
     if (!(r[0] > 0) || !std::isfinite(r[0])) return a;
-    // A trace of white noise keeps the recursion stable on pure tones.
-    r[0] *= 1 + 1e-9;
+    r[0] *= 1 + floor;
     std::vector<double> c(p + 1, 0.0), previous(p + 1, 0.0);
     c[0] = 1;
     double error = r[0];
@@ -92,6 +98,13 @@ std::vector<double> Fit(const float* x, size_t n, const double* w, int order,
     return a;
 }
 
+// A trace of white noise keeps the recursion stable on pure tones.
+constexpr double kTrace = 1e-9;
+// The model a click is shaped with hears a floor some 50 dB under the music: where the music
+// has next to nothing (above a lossy source's cut-off, say) its inverse would otherwise weigh
+// the least error there above every error in the band the music is in.
+constexpr double kShapingFloor = 1e-5;
+
 // A robust standard deviation: the median magnitude scaled to a normal distribution's.
 double RobustSpread(std::vector<double>& magnitudes) {
     if (magnitudes.empty()) return 0;
@@ -100,10 +113,201 @@ double RobustSpread(std::vector<double>& magnitudes) {
     return 1.4826 * *middle;
 }
 
+// A click as a record gives it: a kick to the stylus that the pickup rings out, the response of
+// a resonance (two poles) to a start of two free samples. Taking the click away rather than the
+// samples it lies on keeps the music under it, which no interpolation of a gap can know.
+class CClickShape {
+public:
+    // x[start, start + length) of x[0, n) holds music plus a click; `a` is the music's predictor.
+    CClickShape(const float* x, size_t n, size_t start, size_t length, const std::vector<double>& a)
+        : m_nStart(start), m_nLength(length), m_nOrder(a.size() - 1), m_c(a.size()) {
+        m_c[0] = 1;
+        for (size_t k = 1; k <= m_nOrder; ++k) m_c[k] = -a[k];
+        m_nFirstRow = std::max(start, m_nOrder);
+        const size_t lastRow = std::min(start + length - 1 + m_nOrder, n - 1);
+        m_nRows = lastRow >= m_nFirstRow ? lastRow - m_nFirstRow + 1 : 0;
+        m_e0.assign(m_nRows, 0.0);
+        for (size_t i = 0; i < m_nRows; ++i) {
+            const size_t r = m_nFirstRow + i;
+            double e = 0;
+            for (size_t k = 0; k <= m_nOrder; ++k) e += m_c[k] * x[r - k];
+            m_e0[i] = e;
+        }
+    }
+
+    size_t Rows() const { return m_nRows; }
+
+    // The music's prediction error over the rows a change of the span touches, with `d` taken
+    // away from the span.
+    double Energy(const std::vector<double>& d) const {
+        double energy = 0;
+        for (size_t i = 0; i < m_nRows; ++i) {
+            const size_t r = m_nFirstRow + i;
+            double e = m_e0[i];
+            const size_t kFirst = r >= m_nStart + m_nLength ? r - (m_nStart + m_nLength) + 1 : 0;
+            const size_t kLast = std::min(m_nOrder, r - m_nStart);
+            for (size_t k = kFirst; k <= kLast; ++k) e -= m_c[k] * d[r - k - m_nStart];
+            energy += e * e;
+        }
+        return energy;
+    }
+
+    // The best click found: its samples in `d`, and the prediction error with it taken away.
+    double Fit(std::vector<double>* d) {
+        double best = INFINITY;
+        if (m_nRows == 0 || m_nLength < 6) return best;
+        // The click may begin a sample or two into the span.
+        for (size_t onset = 0; onset < 3; ++onset) {
+            double b1 = 0, b2 = 0;
+            if (!Guess(onset, &b1, &b2)) continue;
+            double energy = Solve(onset, b1, b2);
+            // Refine the poles: a pattern search, since the error is smooth in them but far from
+            // quadratic.
+            double step = 0.05;
+            for (int round = 0; round < 32 && step > 2e-4; ++round) {
+                bool bMoved = false;
+                for (int dir = 0; dir < 4; ++dir) {
+                    const double n1 = b1 + (dir == 0 ? step : dir == 1 ? -step : 0);
+                    const double n2 = b2 + (dir == 2 ? step : dir == 3 ? -step : 0);
+                    if (!Stable(n1, n2)) continue;
+                    const double e = Solve(onset, n1, n2);
+                    if (e < energy) {
+                        energy = e;
+                        b1 = n1;
+                        b2 = n2;
+                        bMoved = true;
+                    }
+                }
+                if (!bMoved) step /= 2;
+            }
+            if (energy < best) {
+                best = Solve(onset, b1, b2);
+                *d = m_d;
+            }
+        }
+        return best;
+    }
+
+private:
+    static bool Stable(double b1, double b2) {
+        return std::abs(b2) < 0.995 && std::abs(b1) < 0.998 - b2;
+    }
+
+    // A first guess at the poles from the prediction errors alone: filtered by the click's
+    // denominator they are the music's predictor applied to the click's two starting samples,
+    // so one linear fit gives both (biased by the music, which is small beside a click).
+    bool Guess(size_t onset, double* b1, double* b2) const {
+        double M[4][5] = {};
+        const size_t from = m_nStart + onset + 2;
+        for (size_t r = std::max(from, m_nFirstRow + 2); r < m_nStart + m_nLength; ++r) {
+            const size_t at = r - m_nFirstRow;
+            if (at >= m_nRows) break;
+            const size_t lag = r - m_nStart - onset;
+            const double f[4] = {m_e0[at - 1], m_e0[at - 2], lag <= m_nOrder ? m_c[lag] : 0,
+                                 lag - 1 <= m_nOrder ? m_c[lag - 1] : 0};
+            for (int i = 0; i < 4; ++i) {
+                for (int j = 0; j < 4; ++j) M[i][j] += f[i] * f[j];
+                M[i][4] += f[i] * m_e0[at];
+            }
+        }
+        double solution[4];
+        if (!SolveSmall<4>(M, solution)) return false;
+        *b1 = solution[0];
+        *b2 = solution[1];
+        if (!Stable(*b1, *b2)) *b1 = *b2 = 0;
+        return true;
+    }
+
+    template <int N>
+    static bool SolveSmall(double (&M)[N][N + 1], double* solution) {
+        for (int k = 0; k < N; ++k) {
+            int pivot = k;
+            for (int i = k + 1; i < N; ++i) {
+                if (std::abs(M[i][k]) > std::abs(M[pivot][k])) pivot = i;
+            }
+            for (int j = 0; j <= N; ++j) std::swap(M[k][j], M[pivot][j]);
+            if (!(std::abs(M[k][k]) > 1e-300)) return false;
+            for (int i = k + 1; i < N; ++i) {
+                const double f = M[i][k] / M[k][k];
+                for (int j = k; j <= N; ++j) M[i][j] -= f * M[k][j];
+            }
+        }
+        for (int i = N; i-- > 0;) {
+            double t = M[i][N];
+            for (int j = i + 1; j < N; ++j) t -= M[i][j] * solution[j];
+            solution[i] = t / M[i][i];
+        }
+        for (int i = 0; i < N; ++i) {
+            if (!std::isfinite(solution[i])) return false;
+        }
+        return true;
+    }
+
+    // The click of poles b1, b2 from `onset` that takes the most error away: into m_d, and the
+    // error left.
+    double Solve(size_t onset, double b1, double b2) {
+        const size_t L = m_nLength;
+        m_g[0].assign(L, 0.0);
+        m_g[1].assign(L, 0.0);
+        m_g[0][onset] = 1;
+        m_g[1][onset + 1] = 1;
+        for (int j = 0; j < 2; ++j) {
+            std::vector<double>& g = m_g[j];
+            for (size_t i = onset + 2; i < L; ++i) g[i] = b1 * g[i - 1] + b2 * g[i - 2];
+        }
+        // The columns: each shape through the music's prediction error filter.
+        double M[2][3] = {};
+        for (int j = 0; j < 2; ++j) m_G[j].assign(m_nRows, 0.0);
+        for (size_t i = 0; i < m_nRows; ++i) {
+            const size_t r = m_nFirstRow + i;
+            const size_t kFirst = r >= m_nStart + L ? r - (m_nStart + L) + 1 : 0;
+            const size_t kLast = std::min(m_nOrder, r - m_nStart);
+            double s0 = 0, s1 = 0;
+            for (size_t k = kFirst; k <= kLast; ++k) {
+                s0 += m_c[k] * m_g[0][r - k - m_nStart];
+                s1 += m_c[k] * m_g[1][r - k - m_nStart];
+            }
+            m_G[0][i] = s0;
+            m_G[1][i] = s1;
+            M[0][0] += s0 * s0;
+            M[0][1] += s0 * s1;
+            M[1][1] += s1 * s1;
+            M[0][2] += s0 * m_e0[i];
+            M[1][2] += s1 * m_e0[i];
+        }
+        M[1][0] = M[0][1];
+        double beta[2];
+        if (!SolveSmall<2>(M, beta)) return INFINITY;
+        double energy = 0;
+        for (size_t i = 0; i < m_nRows; ++i) {
+            const double e = m_e0[i] - beta[0] * m_G[0][i] - beta[1] * m_G[1][i];
+            energy += e * e;
+        }
+        m_d.resize(L);
+        for (size_t i = 0; i < L; ++i) m_d[i] = beta[0] * m_g[0][i] + beta[1] * m_g[1][i];
+        return energy;
+    }
+
+    size_t m_nStart;
+    size_t m_nLength;
+    size_t m_nOrder;
+    std::vector<double> m_c;  // the prediction error filter
+    size_t m_nFirstRow = 0;
+    size_t m_nRows = 0;
+    std::vector<double> m_e0;  // the prediction errors with the click in
+    std::vector<double> m_g[2];
+    std::vector<double> m_G[2];
+    std::vector<double> m_d;
+};
+
 struct Span {
     size_t nStart = 0;
     size_t nEnd = 0;  // one past
 };
+
+// How much more error than the interpolation's, per sample of freedom the click's shape has
+// less, still counts as explaining the span nearly as well.
+constexpr double kShapeSlack = 32;
 
 // How often the models are fitted again after the clicks they found are filled in.
 constexpr int kRefits = 1;
@@ -115,6 +319,7 @@ public:
         : m_x(x), m_settings(settings), m_bad(bad), m_flags(x.size(), 0) {
         m_nBlocks = (x.size() + settings.nCore - 1) / settings.nCore;
         m_models.resize(m_nBlocks);
+        m_shapers.resize(m_nBlocks);
         m_spreads.assign(m_nBlocks, settings.fFloor);
         m_blind.assign(m_nBlocks, false);
         m_window = HannWindow(2 * settings.nCore);
@@ -134,7 +339,7 @@ public:
             for (size_t b = 0; b < m_nBlocks; ++b) {
                 if (active[b]) Flag(b);
             }
-            spans = Cluster(active);
+            spans = Cluster(active, pass < kRefits);
             if (spans.empty() || pass == kRefits) break;
             std::fill(active.begin(), active.end(), false);
             m_saved.clear();
@@ -188,6 +393,7 @@ private:
         if (m_blind[b]) {
             m_models[b].assign(p + 1, 0.0);
             m_models[b][0] = 1;
+            m_shapers[b] = m_models[b];
             return;
         }
         const double* w = m_window.data();
@@ -196,7 +402,10 @@ private:
             edgeWindow = HannWindow(windowLength);
             w = edgeWindow.data();
         }
-        m_models[b] = ::Fit(&m_x[windowStart], windowLength, w, m_settings.nOrder, m_scratch);
+        const std::vector<double> r =
+            Autocorrelation(&m_x[windowStart], windowLength, w, m_settings.nOrder, m_scratch);
+        m_models[b] = Levinson(r, kTrace);
+        m_shapers[b] = Levinson(r, kShapingFloor);
     }
 
     // Flags the samples of block b's core whose prediction errors stand out.
@@ -254,7 +463,7 @@ private:
     // of each other is a click when some sample in it fails both ways, and the click runs from
     // its first forward failure to its last backward one. A note's attack fails forwards after
     // it and backwards before it, seldom both at once, and is left alone.
-    std::vector<Span> Cluster(const std::vector<bool>& active) {
+    std::vector<Span> Cluster(const std::vector<bool>& active, bool bLoose) {
         const size_t n = m_x.size();
         const size_t p = static_cast<size_t>(m_settings.nOrder);
         std::vector<Span> spans;
@@ -285,7 +494,17 @@ private:
                 }
                 ++j;
             }
-            if (both && anyBackward && firstForward < n) {
+            if (bLoose && !(both && anyBackward && firstForward < n)) {
+                // Whatever stands out is kept out of the models' second fit: a loud click
+                // teaches the model its own spectrum and then hardly stands out at all.
+                const size_t lo = i > 2 ? i - 2 : 0;
+                const size_t hi = std::min(n, last + 3);
+                if (!spans.empty() && lo <= spans.back().nEnd) {
+                    spans.back().nEnd = std::max(spans.back().nEnd, hi);
+                } else {
+                    spans.push_back({lo, hi});
+                }
+            } else if (both && anyBackward && firstForward < n) {
                 size_t lo = std::min(firstForward, lastBackward);
                 size_t hi = std::max(firstForward, lastBackward) + 1;
                 // A click dies away below the threshold before it ends: take a little more.
@@ -352,7 +571,38 @@ private:
                       m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
             return false;
         }
+        Shape(span, block);
         return true;
+    }
+
+    // Takes a click of the shape CClickShape knows away in place of the interpolation in the
+    // span, when it explains the samples nearly as well: a model of two poles and two samples
+    // cannot follow music the way the gap's free samples can, so when it comes close, the
+    // click is what it found.
+    void Shape(const Span& span, size_t block) {
+        const size_t n = m_x.size();
+        const size_t length = span.nEnd - span.nStart;
+        const auto at = m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart);
+        m_filled.assign(at, at + static_cast<std::ptrdiff_t>(length));
+        std::copy(m_before.begin(), m_before.end(), at);
+        CClickShape shape(m_x.data(), n, span.nStart, length, m_shapers[block]);
+        m_d.resize(length);
+        for (size_t i = 0; i < length; ++i) m_d[i] = double(m_before[i]) - m_filled[i];
+        const double filled = shape.Energy(m_d);
+        const double shaped = shape.Fit(&m_d);
+        const size_t rows = shape.Rows();
+        bool bShaped = false;
+        if (std::isfinite(shaped) && rows > length + 4) {
+            const double spread = filled / static_cast<double>(rows - length);
+            bShaped = shaped - filled <= kShapeSlack * static_cast<double>(length - 2) * spread;
+        }
+        if (!bShaped) {
+            std::copy(m_filled.begin(), m_filled.end(), at);
+            return;
+        }
+        for (size_t i = 0; i < length; ++i) {
+            m_x[span.nStart + i] = static_cast<float>(m_before[i] - m_d[i]);
+        }
     }
 
     std::vector<float>& m_x;
@@ -361,6 +611,7 @@ private:
     std::vector<uint8_t> m_flags;
     size_t m_nBlocks = 0;
     std::vector<std::vector<double>> m_models;
+    std::vector<std::vector<double>> m_shapers;  // the same with a floor, see kShapingFloor
     std::vector<double> m_window;
     std::vector<double> m_scratch;
     std::vector<double> m_forward;
@@ -370,6 +621,8 @@ private:
     std::vector<bool> m_blind;      // blocks with samples that are not numbers: left alone
     std::vector<float> m_saved;     // the samples of the clicks found, as they were
     std::vector<float> m_before;    // of the one being filled
+    std::vector<float> m_filled;    // its interpolation
+    std::vector<double> m_d;        // the click taken away
 };
 
 float ToFloat(float v) { return v; }
@@ -443,7 +696,7 @@ void Apply(Sample* samples, int channels, const std::vector<ClickRepair>& repair
 
 std::vector<double> FitPredictor(const float* x, size_t n, int order) {
     std::vector<double> scratch;
-    return Fit(x, n, HannWindow(n).data(), order, scratch);
+    return Levinson(Autocorrelation(x, n, HannWindow(n).data(), order, scratch), kTrace);
 }
 
 bool InterpolateGap(float* x, size_t n, size_t start, size_t length, const std::vector<double>& a) {

@@ -2,9 +2,12 @@
 // puts back what the music most likely was under them. Per channel, an autoregressive model of
 // the music is fitted to every stretch of about 46 ms; a click is where that model fails both
 // forwards and backwards (its prediction error stands out from the error's own robust spread),
-// and its samples, and only they, are replaced by the model's least-squares interpolation from
-// both sides. Every other sample is left as it was, bit for bit. The repairs are returned with
-// the samples they replaced, so that a window can list them, play either version and undo them.
+// and its samples, and only they, are mended: where the click rings like a resonance struck
+// once (two poles, two free starting samples) that ringing is fitted and taken away, which keeps
+// the music under it; otherwise the samples are replaced by the model's least-squares
+// interpolation from both sides. Every other sample is left as it was, bit for bit. The repairs
+// are returned with the samples they replaced, so that a window can list them, play either
+// version and undo them.
 //
 // It runs on a finished song (the cuts are decided before, on the unrepaired audio). Plain
 // functions without shared state: any thread, one song per call.

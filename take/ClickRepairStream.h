@@ -51,6 +51,9 @@ private:
     uint64_t m_nBufferStart = 0;
     uint64_t m_nDone = 0;  // frames handed on
     std::vector<ClickRepair> m_repairs;
+    // Each channel's end of the last repair kept: a click found again by the next stretch, from
+    // a little further on, is the same click.
+    std::vector<uint64_t> m_reached;
     uint64_t m_nSamplesChanged = 0;
     std::vector<uint8_t> m_window;  // scratch: the stretch being judged
 };
