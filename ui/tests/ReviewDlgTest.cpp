@@ -549,7 +549,8 @@ private slots:
         }
         QCOMPARE(r.Cell(0, 5), QStringLiteral("2 clicks"));
         QCOMPARE(r.Cell(1, 5), QStringLiteral("1 click"));
-        QCOMPARE(Samples(files), before);  // nothing on the disk yet
+        QCOMPARE(Samples(files), before);  // nothing on the disk yet, and closing would ask
+        QVERIFY(r.dlg->HasUnkeptEdits());
         const QImage overview = r.dlg->GetOverview().grab().toImage();
         const int x = r.dlg->GetOverview().XOf(clicks[2].nFirst);
         QCOMPARE(overview.pixelColor(x, overview.height() - 2), QColor(255, 120, 200));
