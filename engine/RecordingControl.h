@@ -142,6 +142,8 @@ public:
     // The songs' container: null (the default) is WAV through GetWriter(); an owner may hand an
     // encoder of another format, which must outlive the recordings.
     void SetEncoder(ISongEncoder* encoder) { m_pEncoder = encoder; }
+    // The WAV encoder the songs go through by default, for an encoder that stands in front of it.
+    ISongEncoder& GetWavEncoder() { return m_wavEncoder; }
     CWaveIn& GetWaveIn() { return m_waveIn; }
     CCriticalSection& GetLock() { return m_lock; }
     bool IsRecording() const { return m_bRecording; }

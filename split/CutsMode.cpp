@@ -149,7 +149,7 @@ int SplitAtCuts(CSplitRun& run) {
     });
     std::vector<std::string> targets = paths;
     CSongFiles files(
-        run.m_options.bFlac && !list ? static_cast<ISongEncoder&>(flac) : wav,
+        run.Repairing(run.m_options.bFlac && !list ? static_cast<ISongEncoder&>(flac) : wav),
         [&targets](long number, char* out, size_t size) {
             const std::string& target = targets[static_cast<size_t>(number) - 1];
             return static_cast<size_t>(std::snprintf(out, size, "%s", target.c_str())) < size;
@@ -274,6 +274,7 @@ int SplitAtCuts(CSplitRun& run) {
         // An interrupted stream keeps the song being written, finished; a file's goes.
         if (!ok && !(interrupted && run.m_info.bStream && !failed)) break;
         if (!shown(files.Finish())) break;
+        song.nClicks = run.ClicksIn(targets[k]);
         run.m_songs.push_back(song);
         ++written;
     }

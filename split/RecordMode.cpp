@@ -83,7 +83,9 @@ int RecordSide(CSplitRun& run) {
                        run.m_info.format.wBitsPerSample == 16, list);
     analyser.SetObserver(&view);
     control.GetWriter().SetOutput(&output);
-    if (run.m_options.bFlac && !list) control.SetEncoder(&flac);
+    ISongEncoder& wav = control.GetWavEncoder();
+    ISongEncoder& songs = run.Repairing(run.m_options.bFlac && !list ? flac : wav);
+    if (&songs != &wav) control.SetEncoder(&songs);
 
     window.SetControl(&control);
     window.SetTakenNames([&output](const std::string& path) { return output.Taken(path); });

@@ -216,7 +216,7 @@ int SplitBySongCount(CSplitRun& run) {
     // As the recording thread: a song goes on in the next file before it would pass 4 GiB (a
     // dry run counts WAV bytes).
     CSongFiles files(
-        run.m_options.bFlac && !list ? static_cast<ISongEncoder&>(flac) : wav,
+        run.Repairing(run.m_options.bFlac && !list ? static_cast<ISongEncoder&>(flac) : wav),
         [&names](long number, char* out, size_t size) {
             return static_cast<size_t>(std::snprintf(out, size, "%s", names.Name(number).c_str())) <
                    size;

@@ -219,6 +219,20 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
                                                        : "expected wav or flac, not " + text;
             },
             "");
+    std::string declick;
+    app.add_flag("--declick{normal}", declick,
+                 "repair the clicks of the song files written, as gently or strongly as "
+                 "asked (gentle, normal or strong; default normal); the cuts are found on the "
+                 "audio as it came. The summary and --list give the clicks per song")
+        ->type_name("[gentle|normal|strong]")
+        ->check(
+            [](const std::string& text) {
+                const std::string word = Lower(text);
+                return word == "gentle" || word == "normal" || word == "strong"
+                           ? std::string()
+                           : "expected gentle, normal or strong, not " + text;
+            },
+            "");
     app.add_option("-j,--jobs", options->nJobs, "split N inputs at once (default: one per core)")
         ->type_name("N")
         ->check(CLI::Range(1, 256));
@@ -230,8 +244,22 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     app.add_flag("-q,--quiet", options->bQuiet,
                  "no progress bar, no summary and no notices: errors only");
 
+    // "--declick strong" as well as "--declick=strong"; a word that is no sensitivity after it
+    // is an input, never taken for one.
+    std::vector<std::string> args;
+    for (int k = argc - 1; k >= 1; --k) {
+        std::string arg = argv[k];
+        if (arg == "--declick" && !args.empty()) {
+            const std::string next = Lower(args.back());
+            if (next == "gentle" || next == "normal" || next == "strong") {
+                arg += "=" + args.back();
+                args.pop_back();
+            }
+        }
+        args.push_back(arg);
+    }
     try {
-        app.parse(argc, argv);
+        app.parse(std::move(args));
     } catch (const CLI::CallForHelp&) {
         out << app.help();
         return kExitOk;
@@ -242,6 +270,13 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
         err << "vellisto-split: " << e.what() << "\n"
             << "Run with --help for more information.\n";
         return kExitUsage;
+    }
+    if (!declick.empty()) {
+        options->bDeclick = true;
+        const std::string word = Lower(declick);
+        options->declick = word == "gentle"   ? ClickSensitivity::Gentle
+                           : word == "strong" ? ClickSensitivity::Strong
+                                              : ClickSensitivity::Normal;
     }
     // Tags are UTF-8; an option typed in a terminal of the old code page is not.
     options->strAlbum = Utf8OrWindows1252(options->strAlbum);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "take/ClickRepair.h"
+
 struct SplitOptions {
     // The inputs as given ("-" is standard input), and the one a CSplitter splits.
     std::vector<std::string> inputs;
@@ -55,6 +57,9 @@ struct SplitOptions {
     std::string strNames;
     bool bFlac = false;               // song files as FLAC (with tags) instead of WAV
     std::string strAlbum, strArtist;  // FLAC tags ("" = a cue sheet's, or none)
+    // Repair the clicks of the song files written (their cuts are found on the audio as it came).
+    bool bDeclick = false;
+    ClickSensitivity declick = ClickSensitivity::Normal;
 
     // Tests only: the most sample bytes a song file holds before the song goes on in the next
     // (0 = the recorder's limit, just under 4 GiB).

@@ -34,6 +34,7 @@
 #include "split/RunPaths.h"
 #include "split/SongOutput.h"
 #include "split/TerminalWindow.h"
+#include "take/ClickRepairEncoder.h"
 #include "take/CutsFile.h"
 #include "take/DetectorView.h"
 #include "take/FileSteps.h"
@@ -563,6 +564,21 @@ void CSplitRun::RemoveUnfinished(CSongOutput& output, const std::string& path) {
     }
 }
 
+ISongEncoder& CSplitRun::Repairing(ISongEncoder& encoder) {
+    if (!m_options.bDeclick) return encoder;
+    m_pRepair = std::make_unique<CClickRepairEncoder>(encoder, m_info.format, m_options.declick);
+    return *m_pRepair;
+}
+
+long CSplitRun::ClicksIn(const std::string& path) const {
+    if (!m_pRepair) return -1;
+    long clicks = 0;
+    for (const RepairedFile& file : m_pRepair->Files()) {
+        if (file.strPath == path) clicks = static_cast<long>(file.nClicks);
+    }
+    return clicks;
+}
+
 void CSplitRun::CollectSongs(const CSongOutput& output, const CSongFileName& written,
                              const std::vector<uint64_t>& splitBytes) {
     m_songs.clear();
@@ -584,6 +600,7 @@ void CSplitRun::CollectSongs(const CSongOutput& output, const CSongFileName& wri
         song.nFrames = file.nDataBytes / frameBytes;
         song.fPeak = file.fPeak;
         song.nClipped = file.nClipped;
+        song.nClicks = ClicksIn(file.strPath);
         // A file that begins where no gap was found goes on from the one before.
         song.bContinued =
             !first && std::find(splitBytes.begin(), splitBytes.end(), start) == splitBytes.end();
@@ -731,10 +748,17 @@ void CSplitRun::Explain(const CDetectorView& view, int songsWanted) {
     }
 }
 
+std::string ClicksText(long clicks) {
+    if (clicks == 0) return "no click";
+    return std::to_string(clicks) + (clicks == 1 ? " click" : " clicks");
+}
+
 void CSplitRun::PrintList(const CDetectorView* view, const std::string& endGapText) {
     m_out << m_strName << ": " << m_songs.size() << (m_songs.size() == 1 ? " song" : " songs")
           << " (dry run: no song file written)\n";
-    m_out << "  song  start     end       length    peak dBFS  clipped  file\n";
+    const bool clicks = m_pRepair != nullptr;
+    m_out << "  song  start     end       length    peak dBFS  clipped  "
+          << (clicks ? "clicks  file\n" : "file\n");
     for (size_t k = 0; k < m_songs.size(); ++k) {
         const SplitSong& s = m_songs[k];
         const double peak = s.fPeak > 0 ? 20.0 * std::log10(double{s.fPeak}) : -100.0;
@@ -743,7 +767,12 @@ void CSplitRun::PrintList(const CDetectorView* view, const std::string& endGapTe
                       Time(s.nStartFrame).c_str(), Time(s.nStartFrame + s.nFrames).c_str(),
                       Time(s.nFrames).c_str(), std::max(peak, -100.0),
                       static_cast<unsigned long long>(s.nClipped));
-        m_out << row << FileNamePart(s.strPath)
+        m_out << row;
+        if (clicks) {
+            std::snprintf(row, sizeof row, "%6ld  ", s.nClicks);
+            m_out << row;
+        }
+        m_out << FileNamePart(s.strPath)
               << (s.bContinued ? "  (goes on from the file before: 4 GiB limit)" : "") << "\n";
     }
     if (view && !view->GetGaps().empty()) {
@@ -824,16 +853,23 @@ bool CSplitRun::WriteNewFile(const std::string& path, const std::string& text) c
 
 void CSplitRun::PrintSummary() {
     uint64_t frames = 0;
+    long clicks = -1;
     for (const SplitSong& song : m_songs) {
         m_out << song.strPath << "  " << Time(song.nFrames)
               << (song.bContinued ? "  (goes on from the file before: a WAV file holds at most "
                                     "4 GiB)"
-                                  : "")
-              << "\n";
+                                  : "");
+        if (song.nClicks >= 0) {
+            m_out << "  " << ClicksText(song.nClicks) << " repaired";
+            clicks = std::max(clicks, 0L) + song.nClicks;
+        }
+        m_out << "\n";
         frames += song.nFrames;
     }
     m_out << m_songs.size() << (m_songs.size() == 1 ? " song file, " : " song files, ")
-          << Time(frames) << " in all\n";
+          << Time(frames) << " in all";
+    if (clicks >= 0) m_out << ", " << ClicksText(clicks) << " repaired";
+    m_out << "\n";
     m_out.flush();
 }
 

@@ -12,6 +12,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,6 +28,8 @@
 class CDetectorView;
 class CFileCaptureBackend;
 class CSongOutput;
+class CClickRepairEncoder;
+class ISongEncoder;
 
 // The block the recorder captures and analyses at a time, bytes.
 inline constexpr long kBlockBytes = 65536;
@@ -35,6 +38,8 @@ inline constexpr long kBlockBytes = 65536;
 std::string Number(double v, const char* format = "%g");
 // A fresh private folder for a dry run's stand-in files; "" when none can be made.
 std::string MakeScratchFolder();
+// "no click", "1 click", "12 clicks".
+std::string ClicksText(long clicks);
 // A name as a POSIX shell reads it back as one word.
 std::string ShellQuote(const std::string& text);
 
@@ -46,6 +51,7 @@ struct SplitSong {
     float fPeak = 0;          // dry run only: largest magnitude, 1.0 = full scale
     uint64_t nClipped = 0;    // dry run only: samples at full scale
     bool bContinued = false;  // goes on from the previous file (a WAV file's 4 GiB limit)
+    long nClicks = -1;        // clicks repaired (-1: no repair asked)
 };
 
 class CSplitRun {
@@ -83,6 +89,11 @@ public:
     bool ReadTitles(std::vector<std::string>* titles);
     // The tags of the song file at path, numbered by the song-file rule or listed in names.
     FlacTags TagsFor(const std::string& path, const std::vector<std::string>& names) const;
+    // The encoder the songs are written through: `encoder` itself, or with --declick one in
+    // front of it that repairs their clicks (the run keeps it).
+    ISongEncoder& Repairing(ISongEncoder& encoder);
+    // Clicks repaired in the song file opened at path; -1 when none were repaired.
+    long ClicksIn(const std::string& path) const;
     bool AnalysePass(CSignalAnalyzer& analyser, uint64_t limitBytes);
     void NoteRunOut(const RecordingReport& report, bool list);
     void RemoveUnfinished(CSongOutput& output, const std::string& path);
@@ -135,6 +146,7 @@ public:
     std::array<std::string, kParamCount> m_paramErrors;
     CSignalAnalyzer m_params;  // the run's parameters; every analyser of the run is a copy
     std::vector<SplitSong> m_songs;
+    std::unique_ptr<CClickRepairEncoder> m_pRepair;
     uint64_t m_nTakenBytes = 0;         // bytes of the input the songs cover
     std::vector<std::string> m_titles;  // the songs' titles, in order ("" for none)
     std::vector<int> m_titleSeconds;    // a --names list's times of the songs (-1: none given)

@@ -1,5 +1,7 @@
 // Splitting at cuts a person placed (a label file, a cue sheet), names from a track list, and
 // FLAC song files: the songs hold the input's very samples at the frames the files mean.
+#include <cmath>
+
 #include "split/tests/SplitTestSupport.h"
 
 using namespace splittest;
@@ -169,4 +171,61 @@ TEST(SplitCuts, ATrackListLongerThanTheSongsFoundLeavesTheirNumberedNames) {
     EXPECT_THAT(run.strErr, HasSubstr("holds 3 titles, the side was split into 2 songs"));
     EXPECT_EQ(SongFiles(dir, "Side", ".wav").size(), 2u);
     EXPECT_FALSE(fs::exists(dir / "01 One.wav"));
+}
+
+TEST(SplitCuts, DeclickRepairsOnlyTheClicksOfTheSongsItWrites) {
+    CTempDir dir;
+    // Two songs of two tones with a click in each, 2 s of near silence between them.
+    const long songFrames = 5 * kRate, gapFrames = 2 * kRate;
+    const long clicks[] = {2 * kRate, songFrames + gapFrames + 3 * kRate};
+    Bytes side((2 * songFrames + gapFrames) * kStereo16.FrameBytes(), 0);
+    for (long i = 0; i < 2 * songFrames + gapFrames; ++i) {
+        const bool quiet = i >= songFrames && i < songFrames + gapFrames;
+        const double t = double(i) / kRate;
+        const double v =
+            quiet ? 0
+                  : 0.2 * std::sin(2 * M_PI * 440 * t) + 0.1 * std::sin(2 * M_PI * 1250 * t + 1);
+        for (int c = 0; c < 2; ++c) PutSample(side, i, c, int16_t(std::lround(v * 32767)));
+    }
+    for (long at : clicks) {
+        for (long i = 0; i < 10; ++i) {
+            PutSample(side, at + i, 0,
+                      int16_t(std::lround(16000 * std::exp(-0.3 * i) * std::cos(2.0 * i))));
+        }
+    }
+    WriteWav(dir / "Side.wav", kStereo16, side);
+    const std::vector<std::string> detection = {"--dc-block", "off",       "--min-song",
+                                                "4",          "--end-gap", "30"};
+    auto with = [&](std::vector<std::string> args) {
+        args.insert(args.end(), detection.begin(), detection.end());
+        return args;
+    };
+    const SplitRun plain = SplitOk(with({"-o", dir / "plain/Side.wav", dir / "Side.wav"}));
+    // Found on the audio as it came, the cuts are the plain split's: only the clicks differ.
+    const SplitRun repaired =
+        SplitOk(with({"--declick", "strong", "-o", dir / "repaired/Side.wav", dir / "Side.wav"}));
+    for (int song = 1; song <= 2; ++song) {
+        const std::string name = "Side" + std::to_string(song) + ".wav";
+        const Bytes before = ReadSongData(dir / "plain" / name, kStereo16);
+        const Bytes after = ReadSongData(dir / "repaired" / name, kStereo16);
+        ASSERT_EQ(before.size(), after.size()) << name;
+        const long start = song == 1 ? 0 : songFrames + kCutInSilence;
+        long changed = 0;
+        for (size_t b = 0; b < before.size(); ++b) {
+            if (before[b] == after[b]) continue;
+            const long frame = start + long(b / kStereo16.FrameBytes());
+            EXPECT_NEAR(frame, clicks[song - 1], 40) << name;
+            ++changed;
+        }
+        EXPECT_GT(changed, 0) << name;
+    }
+    EXPECT_THAT(repaired.strOut, HasSubstr("Side1.wav  00:06.0  1 click repaired"));
+    EXPECT_THAT(repaired.strOut, HasSubstr(", 2 clicks repaired\n"));
+    EXPECT_THAT(plain.strOut, testing::Not(HasSubstr("repaired")));
+
+    // A dry run counts them; a word after --declick that is no sensitivity is an input.
+    const SplitRun listed = SplitOk(with({"--declick", dir / "Side.wav", "--list"}));
+    EXPECT_THAT(listed.strOut, HasSubstr("clipped  clicks  file"));
+    EXPECT_THAT(listed.strOut, testing::ContainsRegex(" 1  Side1.wav"));
+    EXPECT_EQ(Split({"--declick=loud", dir / "Side.wav"}).nCode, 2);
 }
