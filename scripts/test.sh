@@ -59,6 +59,7 @@ step "build"
 # Tests and benchmarks named explicitly: scripts/run.sh configures a new build folder without them.
 # Every build here is a unity build (each target's sources compiled a few together: the headers
 # they share are parsed once) with line tables only (-g1): a stack still names files and lines.
+# The window and its tests, one program a source, share precompiled Qt headers.
 # Every program is linked by gold, which links a test program in a fifth of the default linker's
 # time.
 gold=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=gold -DCMAKE_SHARED_LINKER_FLAGS=-fuse-ld=gold)
@@ -67,7 +68,7 @@ gold=(-DCMAKE_EXE_LINKER_FLAGS=-fuse-ld=gold -DCMAKE_SHARED_LINKER_FLAGS=-fuse-l
 generator() { if [ ! -f "$1/CMakeCache.txt" ]; then echo "-GNinja"; else echo "-Wno-dev"; fi; }
 cmake "$(generator "$root/build")" -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DVELLISTO_BUILD_TESTS=ON \
-      -DVELLISTO_BUILD_BENCH=ON -DCMAKE_UNITY_BUILD=ON "${gold[@]}" \
+      -DVELLISTO_BUILD_BENCH=ON -DCMAKE_UNITY_BUILD=ON -DVELLISTO_QT_PCH=ON "${gold[@]}" \
       "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" \
       "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g1 -DNDEBUG" >/dev/null
 cmake --build "$root/build" -j"$jobs"
@@ -102,8 +103,9 @@ cmake "$(generator "$root/build-tsan")" -S "$root" -B "$root/build-tsan" -DCMAKE
       -DVELLISTO_SANITIZE=thread \
       -DVELLISTO_BUILD_UI=OFF -DVELLISTO_BUILD_BENCH=OFF "${sanitizer_build[@]}" >/dev/null
 cmake --build "$root/build-tsan" -j"$jobs" --target vellisto_thread_tests
-finish "tests (address, undefined)"
+# Beside the end of the sanitizer tests before them: both mostly wait on threads and devices.
 in_background "tests (thread)" ctest --test-dir "$root/build-tsan" --output-on-failure -j"$jobs" -L threads
+finish "tests (address, undefined)"
 finish "tests (thread)"
 if [ -n "${pids[fuzz]:-}" ]; then finish "fuzz"; fi
 
