@@ -495,12 +495,8 @@ private:
         }
     }
 
-    // The flagged samples of the active blocks gathered into clicks. A click's own samples fail
-    // both predictions; the samples after it fail only the forward one (they are predicted from
-    // it) and those before only the backward one. So a group of flags within the model's reach
-    // of each other is a click when some sample in it fails both ways, and the click runs from
-    // its first forward failure to its last backward one. A note's attack fails forwards after
-    // it and backwards before it, seldom both at once, and is left alone.
+    // Every group of flags of the active blocks within the model's reach of each other, a
+    // little widened: all that stands out, to be kept out of the models' second fit.
     std::vector<Span> Cluster(const std::vector<bool>& active) {
         const size_t n = m_x.size();
         const size_t p = static_cast<size_t>(m_settings.nOrder);
