@@ -9,17 +9,21 @@ namespace {
 // Flags of a sample whose forward / backward prediction error stands out.
 constexpr uint8_t kForward = 1;
 constexpr uint8_t kBackward = 2;
+// The same beyond the threshold a click's onset has to pass.
+constexpr uint8_t kForwardOnset = 4;
+constexpr uint8_t kBackwardOnset = 8;
 
 struct Settings {
     int nOrder = 32;        // of the predictor
     size_t nCore = 2048;    // frames each model judges; it is fitted on twice as many around
     size_t nMaxSpan = 128;  // longer stretches are not clicks but music the model misses
     double fThreshold = 6;  // in robust standard deviations of the prediction error
+    double fOnset = 18;     // the same that a click's onset reaches both ways
     double fFloor = 0;      // the least spread the error is taken to have
     // A filled gap's prediction error, and the error just after the click's reach, in the
     // usual error's energy, beyond which the music is what stands out.
-    double fMostError = 3;
-    double fMostAfter = 4;
+    double fMostError = 5;
+    double fMostAfter = 7;
 };
 
 Settings SettingsFor(uint32_t rate, ClickSensitivity sensitivity, bool b16Bit) {
@@ -33,12 +37,15 @@ Settings SettingsFor(uint32_t rate, ClickSensitivity sensitivity, bool b16Bit) {
     switch (sensitivity) {
         case ClickSensitivity::Gentle:
             s.fThreshold = 9;
+            s.fOnset = 30;
             break;
         case ClickSensitivity::Normal:
             s.fThreshold = 6;
+            s.fOnset = 18;
             break;
         case ClickSensitivity::Strong:
             s.fThreshold = 4.5;
+            s.fOnset = 11;
             break;
     }
     // The error of 16-bit samples never falls below their rounding; a float's is held at the
@@ -113,6 +120,9 @@ double RobustSpread(std::vector<double>& magnitudes) {
     return 1.4826 * *middle;
 }
 
+// Where a click's ringing ends at the latest: its fitted samples under this share of its peak.
+constexpr double kReachFraction = 0.03;
+
 // A click as a record gives it: a kick to the stylus that the pickup rings out, the response of
 // a resonance (two poles) to a start of two free samples. Taking the click away rather than the
 // samples it lies on keeps the music under it, which no interpolation of a gap can know.
@@ -136,6 +146,22 @@ public:
     }
 
     size_t Rows() const { return m_nRows; }
+
+    // How far the click that begins the span reaches: one past its last sample above `level`
+    // and a small share of its peak
+    // by a quick fit (the first guess at the poles, no search); 0 when none is found.
+    size_t Reach(double level) {
+        std::vector<double> d;
+        if (!std::isfinite(Fit(&d))) return 0;
+        double peak = 0;
+        for (double v : d) peak = std::max(peak, std::abs(v));
+        level = std::max(level, kReachFraction * peak);
+        size_t end = 0;
+        for (size_t i = 0; i < m_nLength; ++i) {
+            if (std::abs(d[i]) > level) end = i + 1;
+        }
+        return end;
+    }
 
     // The music's prediction error over the rows a change of the span touches, with `d` taken
     // away from the span.
@@ -309,6 +335,13 @@ struct Span {
 // less, still counts as explaining the span nearly as well.
 constexpr double kShapeSlack = 32;
 
+// How many samples before a forward failure a backward one may end and still mark a click's
+// onset.
+constexpr size_t kLead = 4;
+// Where a click's ringing ends: its fitted samples under this many robust deviations of the
+// music's prediction error.
+constexpr double kReachLevel = 0.25;
+
 // How often the models are fitted again after the clicks they found are filled in.
 constexpr int kRefits = 1;
 
@@ -339,7 +372,7 @@ public:
             for (size_t b = 0; b < m_nBlocks; ++b) {
                 if (active[b]) Flag(b);
             }
-            spans = Cluster(active, pass < kRefits);
+            spans = pass < kRefits ? Cluster(active) : Candidates(active);
             if (spans.empty() || pass == kRefits) break;
             std::fill(active.begin(), active.end(), false);
             m_saved.clear();
@@ -449,21 +482,22 @@ private:
         }
         const double backwardLimit =
             m_settings.fThreshold * std::max(RobustSpread(m_magnitudes), m_settings.fFloor);
+        const double onset = m_settings.fOnset / m_settings.fThreshold;
         for (size_t i = forwardFirst; i < coreEnd; ++i) {
-            if (std::abs(m_forward[i - coreStart]) > forwardLimit) m_flags[i] |= kForward;
+            const double e = std::abs(m_forward[i - coreStart]);
+            if (e > forwardLimit)
+                m_flags[i] |= e > onset * forwardLimit ? kForward | kForwardOnset : kForward;
         }
         for (size_t i = coreStart; i < backwardEnd; ++i) {
-            if (std::abs(m_backward[i - coreStart]) > backwardLimit) m_flags[i] |= kBackward;
+            const double e = std::abs(m_backward[i - coreStart]);
+            if (e > backwardLimit)
+                m_flags[i] |= e > onset * backwardLimit ? kBackward | kBackwardOnset : kBackward;
         }
     }
 
-    // The flagged samples of the active blocks gathered into clicks. A click's own samples fail
-    // both predictions; the samples after it fail only the forward one (they are predicted from
-    // it) and those before only the backward one. So a group of flags within the model's reach
-    // of each other is a click when some sample in it fails both ways, and the click runs from
-    // its first forward failure to its last backward one. A note's attack fails forwards after
-    // it and backwards before it, seldom both at once, and is left alone.
-    std::vector<Span> Cluster(const std::vector<bool>& active, bool bLoose) {
+    // Every group of flags of the active blocks within the model's reach of each other, a
+    // little widened: all that stands out, to be kept out of the models' second fit.
+    std::vector<Span> Cluster(const std::vector<bool>& active) {
         const size_t n = m_x.size();
         const size_t p = static_cast<size_t>(m_settings.nOrder);
         std::vector<Span> spans;
@@ -478,46 +512,77 @@ private:
                 ++i;
                 continue;
             }
-            size_t firstForward = n, lastBackward = 0, last = i;
-            bool both = false, anyBackward = false;
-            size_t j = i;
-            while (j < n && j <= last + p) {
-                const uint8_t f = m_flags[j];
-                if (f != 0) {
-                    last = j;
-                    if ((f & kForward) && firstForward == n) firstForward = j;
-                    if (f & kBackward) {
-                        lastBackward = j;
-                        anyBackward = true;
-                    }
-                    if (f == (kForward | kBackward)) both = true;
-                }
-                ++j;
+            size_t last = i;
+            for (size_t j = i; j < n && j <= last + p; ++j) {
+                if (m_flags[j] != 0) last = j;
             }
-            if (bLoose && !(both && anyBackward && firstForward < n)) {
-                // Whatever stands out is kept out of the models' second fit: a loud click
-                // teaches the model its own spectrum and then hardly stands out at all.
-                const size_t lo = i > 2 ? i - 2 : 0;
-                const size_t hi = std::min(n, last + 3);
-                if (!spans.empty() && lo <= spans.back().nEnd) {
-                    spans.back().nEnd = std::max(spans.back().nEnd, hi);
-                } else {
-                    spans.push_back({lo, hi});
-                }
-            } else if (both && anyBackward && firstForward < n) {
-                size_t lo = std::min(firstForward, lastBackward);
-                size_t hi = std::max(firstForward, lastBackward) + 1;
-                // A click dies away below the threshold before it ends: take a little more.
-                const size_t margin = 2 + (hi - lo) / 4;
-                lo = lo > 2 ? lo - 2 : 0;
-                hi = std::min(n, hi + margin);
-                if (!spans.empty() && lo <= spans.back().nEnd) {
-                    spans.back().nEnd = std::max(spans.back().nEnd, hi);
-                } else {
-                    spans.push_back({lo, hi});
-                }
+            // Whatever stands out is kept out of the models' second fit: a loud click
+            // teaches the model its own spectrum and then hardly stands out at all.
+            const size_t lo = i > 2 ? i - 2 : 0;
+            const size_t hi = std::min(n, last + 3);
+            if (!spans.empty() && lo <= spans.back().nEnd) {
+                spans.back().nEnd = std::max(spans.back().nEnd, hi);
+            } else {
+                spans.push_back({lo, hi});
             }
             i = last + 1;
+        }
+        std::fill(m_flags.begin(), m_flags.end(), 0);
+        return spans;
+    }
+
+    // The clicks among the flags of the active blocks. A click's onset fails the forward
+    // prediction, and the samples just before it fail the backward one (they are predicted from
+    // the click); inside a click that rings, the backward prediction often holds, so that the
+    // backward failures end where the forward ones begin. The click's end is where the ringing
+    // fitted to it has died away under the music's error.
+    std::vector<Span> Candidates(const std::vector<bool>& active) {
+        const size_t n = m_x.size();
+        std::vector<Span> spans;
+        for (size_t i = 0; i < n;) {
+            const size_t b = i / m_settings.nCore;
+            if (!active[b]) {
+                i = (b + 1) * m_settings.nCore;
+                continue;
+            }
+            bool onset = (m_flags[i] & kForward) != 0;
+            if (onset) {
+                // Backward failures end just before it, and it stands out both ways.
+                bool before = false, strongBefore = false, strongAfter = false;
+                for (size_t k = 0; k <= kLead && k <= i; ++k) {
+                    if (m_flags[i - k] & kBackward) before = true;
+                }
+                for (size_t j = i > 2 * kLead ? i - 2 * kLead : 0; j <= i + 1 && j < n; ++j) {
+                    if (m_flags[j] & kBackwardOnset) strongBefore = true;
+                }
+                for (size_t j = i; j <= i + 2 * kLead && j < n; ++j) {
+                    if (m_flags[j] & kForwardOnset) strongAfter = true;
+                }
+                onset = before && strongBefore && strongAfter;
+            }
+            if (!onset) {
+                ++i;
+                continue;
+            }
+            const size_t lo = i > 2 ? i - 2 : 0;
+            // Where the click is loud enough its own samples fail the backward prediction too.
+            size_t hi = i + 1;
+            for (size_t j = i; j < n && j <= hi + kLead && j < lo + m_settings.nMaxSpan; ++j) {
+                if (m_flags[j] & kBackward) hi = j + 1;
+            }
+            hi = std::min(n, hi + 2 + (hi - lo) / 4);
+            const size_t support = std::min(n, lo + m_settings.nMaxSpan) - lo;
+            if (support >= 6) {
+                CClickShape shape(m_x.data(), n, lo, support, m_shapers[b]);
+                hi = std::max(hi, lo + shape.Reach(kReachLevel * m_spreads[b]));
+            }
+            if (!spans.empty() && lo <= spans.back().nEnd) {
+                spans.back().nEnd = std::max(spans.back().nEnd, hi);
+            } else {
+                spans.push_back({lo, hi});
+            }
+            // Its own backward failures are not another click's onset.
+            i = hi + kLead + 1;
         }
         std::fill(m_flags.begin(), m_flags.end(), 0);
         return spans;
@@ -527,7 +592,7 @@ private:
     // filled gap does not fit the model (when bCheck).
     bool Repair(const Span& span, bool bCheck) {
         const size_t length = span.nEnd - span.nStart;
-        if (length == 0 || length > m_settings.nMaxSpan) return false;
+        if (length == 0 || length > (bCheck ? 1 : 3) * m_settings.nMaxSpan) return false;
         const size_t n = m_x.size();
         const size_t p = static_cast<size_t>(m_settings.nOrder);
         const size_t first = span.nStart > p ? span.nStart - p : 0;
