@@ -3,8 +3,8 @@
 // them: all repairs at once (Repair Clicks) and one click left as it was. Nothing is written
 // until Keep, which takes the repairs.
 //
-// FindTakeClicks is the search itself: it runs on a worker thread. CReviewClicks and the edits
-// are owned by the window; user-interface thread only.
+// The search itself is the take library's (take/TakeClicks.h). CReviewClicks and the edits are
+// owned by the window; user-interface thread only.
 #pragma once
 
 #include <QUndoCommand>
@@ -13,18 +13,7 @@
 #include <functional>
 #include <vector>
 
-#include "take/ClickRepair.h"
-#include "take/Take.h"
-
-enum class ClickSearch { Done, Cancelled, ReadFailed };
-
-// Reads the take song by song (songs end at cuts, ascending) through a click repair stream and
-// gives every song's repairs in the take's frames, in order of frame and channel. onProgress
-// gets the frames read so far and the take's; false stops the search (Cancelled). Any thread.
-ClickSearch FindTakeClicks(const CTakeReader& reader, const std::vector<uint64_t>& cuts,
-                           ClickSensitivity sensitivity,
-                           const std::function<bool(uint64_t done, uint64_t total)>& onProgress,
-                           std::vector<ClickRepair>* repairs);
+#include "take/TakeClicks.h"
 
 // One click: the repairs [nRepair, nRepair + nRepairs) of the list, over frames [nFirst, nEnd).
 struct ReviewClick {
