@@ -130,7 +130,11 @@ class CClickShape {
 public:
     // x[start, start + length) of x[0, n) holds music plus a click; `a` is the music's predictor.
     CClickShape(const float* x, size_t n, size_t start, size_t length, const std::vector<double>& a)
-        : m_nStart(start), m_nLength(length), m_nOrder(a.size() - 1), m_c(a.size()) {
+        : m_nStart(start),
+          m_nLength(length),
+          m_nEnd(length),
+          m_nOrder(a.size() - 1),
+          m_c(a.size()) {
         m_c[0] = 1;
         for (size_t k = 1; k <= m_nOrder; ++k) m_c[k] = -a[k];
         m_nFirstRow = std::max(start, m_nOrder);
@@ -148,8 +152,7 @@ public:
     size_t Rows() const { return m_nRows; }
 
     // How far the click that begins the span reaches: one past its last sample above `level`
-    // and a small share of its peak
-    // by a quick fit (the first guess at the poles, no search); 0 when none is found.
+    // and a small share of its peak; 0 when none is found.
     size_t Reach(double level) {
         std::vector<double> d;
         if (!std::isfinite(Fit(&d))) return 0;
@@ -179,39 +182,85 @@ public:
     }
 
     // The best click found: its samples in `d`, and the prediction error with it taken away.
-    double Fit(std::vector<double>* d) {
+    // `hint`, when given, is the span less the music's interpolation: the click as it stands out
+    // alone, which shows its poles where the first guess is led astray by the music.
+    double Fit(std::vector<double>* d, const std::vector<double>* hint = nullptr) {
         double best = INFINITY;
         if (m_nRows == 0 || m_nLength < 6) return best;
         // The click may begin a sample or two into the span.
         for (size_t onset = 0; onset < 3; ++onset) {
-            double b1 = 0, b2 = 0;
-            if (!Guess(onset, &b1, &b2)) continue;
-            double energy = Solve(onset, b1, b2);
-            // Refine the poles: a pattern search, since the error is smooth in them but far from
-            // quadratic.
-            double step = 0.05;
-            for (int round = 0; round < 32 && step > 2e-4; ++round) {
-                bool bMoved = false;
-                for (int dir = 0; dir < 4; ++dir) {
-                    const double n1 = b1 + (dir == 0 ? step : dir == 1 ? -step : 0);
-                    const double n2 = b2 + (dir == 2 ? step : dir == 3 ? -step : 0);
-                    if (!Stable(n1, n2)) continue;
-                    const double e = Solve(onset, n1, n2);
-                    if (e < energy) {
-                        energy = e;
-                        b1 = n1;
-                        b2 = n2;
-                        bMoved = true;
+            for (int start = 0; start < (hint != nullptr ? 2 : 1); ++start) {
+                double b1 = 0, b2 = 0;
+                if (start == 0 && !Guess(onset, &b1, &b2)) continue;
+                if (start == 1 && !Prony(*hint, onset, &b1, &b2)) continue;
+                double energy = Solve(onset, b1, b2);
+                // Refine the poles: a pattern search, since the error is smooth in them but far
+                // from quadratic.
+                double step = 0.05;
+                for (int round = 0; round < 32 && step > 2e-4; ++round) {
+                    bool bMoved = false;
+                    for (int dir = 0; dir < 4; ++dir) {
+                        const double n1 = b1 + (dir == 0 ? step : dir == 1 ? -step : 0);
+                        const double n2 = b2 + (dir == 2 ? step : dir == 3 ? -step : 0);
+                        if (!Stable(n1, n2)) continue;
+                        const double e = Solve(onset, n1, n2);
+                        if (e < energy) {
+                            energy = e;
+                            b1 = n1;
+                            b2 = n2;
+                            bMoved = true;
+                        }
+                    }
+                    if (!bMoved) step /= 2;
+                }
+                // The click may stop short of the span's end: a scratch's kick dies away within
+                // the samples, and a ringing drawn on past them would add what it takes away.
+                size_t bestEnd = m_nLength;
+                for (size_t e = onset + 4; e < m_nLength; ++e) {
+                    m_nEnd = e;
+                    const double v = Solve(onset, b1, b2);
+                    if (v < energy) {
+                        energy = v;
+                        bestEnd = e;
                     }
                 }
-                if (!bMoved) step /= 2;
-            }
-            if (energy < best) {
-                best = Solve(onset, b1, b2);
-                *d = m_d;
+                m_nEnd = bestEnd;
+                if (energy < best) {
+                    best = Solve(onset, b1, b2);
+                    *d = m_d;
+                }
+                m_nEnd = m_nLength;
             }
         }
         return best;
+    }
+
+    // The poles of a click seen alone in r (the samples less the music's interpolation): the
+    // two-pole recursion fitted to r by least squares.
+    static bool Prony(const std::vector<double>& r, size_t onset, double* b1, double* b2) {
+        double M[2][3] = {};
+        for (size_t i = onset + 2; i < r.size(); ++i) {
+            M[0][0] += r[i - 1] * r[i - 1];
+            M[0][1] += r[i - 1] * r[i - 2];
+            M[1][1] += r[i - 2] * r[i - 2];
+            M[0][2] += r[i - 1] * r[i];
+            M[1][2] += r[i - 2] * r[i];
+        }
+        M[1][0] = M[0][1];
+        double solution[2];
+        if (!SolveSmall<2>(M, solution)) return false;
+        *b1 = solution[0];
+        *b2 = solution[1];
+        if (!Stable(*b1, *b2)) {
+            // Pull it inside, keeping the angle.
+            const double radius = std::sqrt(std::abs(*b2));
+            if (radius > 0.99) {
+                *b1 *= 0.99 / radius;
+                *b2 *= 0.98 / (radius * radius);
+            }
+            if (!Stable(*b1, *b2)) *b1 = *b2 = 0;
+        }
+        return true;
     }
 
 private:
@@ -279,7 +328,7 @@ private:
         m_g[1][onset + 1] = 1;
         for (int j = 0; j < 2; ++j) {
             std::vector<double>& g = m_g[j];
-            for (size_t i = onset + 2; i < L; ++i) g[i] = b1 * g[i - 1] + b2 * g[i - 2];
+            for (size_t i = onset + 2; i < m_nEnd; ++i) g[i] = b1 * g[i - 1] + b2 * g[i - 2];
         }
         // The columns: each shape through the music's prediction error filter.
         double M[2][3] = {};
@@ -316,6 +365,7 @@ private:
 
     size_t m_nStart;
     size_t m_nLength;
+    size_t m_nEnd;  // the click's samples end here, within the span
     size_t m_nOrder;
     std::vector<double> m_c;  // the prediction error filter
     size_t m_nFirstRow = 0;
@@ -333,7 +383,7 @@ struct Span {
 
 // How much more error than the interpolation's, per sample of freedom the click's shape has
 // less, still counts as explaining the span nearly as well.
-constexpr double kShapeSlack = 32;
+constexpr double kShapeSlack = 100;
 
 // How many samples before a forward failure a backward one may end and still mark a click's
 // onset.
@@ -342,8 +392,17 @@ constexpr size_t kLead = 4;
 // music's prediction error.
 constexpr double kReachLevel = 0.25;
 
+// How far past the fitted ringing's reach a click's span goes, in shares of that reach: the
+// fit is made before the music model has been refined around the click, and falls short of a
+// slowly decaying click.
+constexpr double kReachMargin = 0.2;
+// A music onset, not a click: the signal stays louder after the span by this factor (in
+// amplitude) and the music's prediction error stays this far above the usual (in its energy).
+constexpr double kOnsetRise = 1.7;
+constexpr double kOnsetError = 4;
+
 // How often the models are fitted again after the clicks they found are filled in.
-constexpr int kRefits = 1;
+constexpr int kRefits = 2;
 
 // One channel, deinterleaved.
 class CChannelRepair {
@@ -560,6 +619,20 @@ private:
                 }
                 onset = before && strongBefore && strongAfter;
             }
+            if (onset) {
+                // Near the end of a block, the next block's model may know the music that
+                // begins there.
+                const size_t core = m_settings.nCore;
+                const size_t other = i % core >= core / 2 ? b + 1 : b > 0 ? b - 1 : b;
+                if (other != b && other < m_nBlocks && !m_blind[other]) {
+                    double f = 0;
+                    for (size_t j = std::max(i, size_t(m_settings.nOrder));
+                         j <= i + 2 * kLead && j < n; ++j) {
+                        f = std::max(f, std::abs(ErrAt(m_models[other], j)));
+                    }
+                    if (f < m_settings.fOnset * m_spreads[other]) onset = false;
+                }
+            }
             if (!onset) {
                 ++i;
                 continue;
@@ -574,7 +647,11 @@ private:
             const size_t support = std::min(n, lo + m_settings.nMaxSpan) - lo;
             if (support >= 6) {
                 CClickShape shape(m_x.data(), n, lo, support, m_shapers[b]);
-                hi = std::max(hi, lo + shape.Reach(kReachLevel * m_spreads[b]));
+                const size_t reach = shape.Reach(kReachLevel * m_spreads[b]);
+                hi = std::max(hi, lo + reach +
+                                      static_cast<size_t>(
+                                          std::ceil(kReachMargin * static_cast<double>(reach))));
+                hi = std::min({hi, n, lo + m_settings.nMaxSpan});
             }
             if (!spans.empty() && lo <= spans.back().nEnd) {
                 spans.back().nEnd = std::max(spans.back().nEnd, hi);
@@ -588,6 +665,13 @@ private:
         return spans;
     }
 
+    // The forward prediction error of `a` at sample r (r >= the order).
+    double ErrAt(const std::vector<double>& a, size_t r) const {
+        const size_t p = a.size() - 1;
+        double e = m_x[r];
+        for (size_t k = 1; k <= p; ++k) e -= a[k] * m_x[r - k];
+        return e;
+    }
     // Fills a click in; false, and the samples left as they were, when it is too long or the
     // filled gap does not fit the model (when bCheck).
     bool Repair(const Span& span, bool bCheck) {
@@ -604,40 +688,63 @@ private:
                         m_x.begin() + static_cast<std::ptrdiff_t>(span.nEnd));
         if (!InterpolateGap(m_x.data(), n, span.nStart, length, a)) return false;
         if (!bCheck) return true;
+        const double spread = m_spreads[block];
         // Where the music itself is unforeseeable (the burst of a cymbal, a plucked string's
         // attack) the model cannot fill the gap either: what remains of the prediction error
         // with the gap filled is much more than the music's usual. A click on music the model
         // knows leaves only the usual error once it is gone.
-        double energy = 0;
-        size_t rows = 0;
-        for (size_t r = std::max(span.nStart, p); r < end; ++r, ++rows) {
-            double e = m_x[r];
-            for (size_t k = 1; k <= p; ++k) e -= a[k] * m_x[r - k];
-            energy += e * e;
-        }
+        const double ratio = ErrorRatio(span.nStart, end, a, spread);
         // And music goes on after its attack: the error after a click's reach is the usual.
-        double after = 0;
-        size_t afterRows = 0;
-        for (size_t r = end; r < std::min(n, end + 2 * p); ++r, ++afterRows) {
-            double e = m_x[r];
-            for (size_t k = 1; k <= p; ++k) e -= a[k] * m_x[r - k];
-            after += e * e;
-        }
-        const double spread = m_spreads[block];
-        if (afterRows > 0 &&
-            after / (static_cast<double>(afterRows) * spread * spread) > m_settings.fMostAfter) {
+        const double after = ErrorRatio(end, end + 2 * p, a, spread);
+        // A click's residual dies within its span; an onset of the music grows louder and stays
+        // beyond the model after it (a drum's stroke: its attack passes the onset test too).
+        const size_t w = 512;
+        const double before = MeanSquare(span.nStart > w ? span.nStart - w : 0, span.nStart);
+        const double later = MeanSquare(span.nEnd, span.nEnd + w);
+        const double unforeseen = ErrorRatio(span.nEnd + p, span.nEnd + w / 2, a, spread);
+        if (later > kOnsetRise * kOnsetRise * before && unforeseen > kOnsetError) {
             std::copy(m_before.begin(), m_before.end(),
                       m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
             return false;
         }
-        const double ratio = rows == 0 ? 0 : energy / (static_cast<double>(rows) * spread * spread);
-        if (ratio > m_settings.fMostError) {
+        // Both measured against the error just before the click, where the music is busier than
+        // the block's usual (a click in a loud, rough passage is no music the model misses).
+        const size_t from = span.nStart > 8 * p ? span.nStart - 8 * p : 0;
+        const double local = std::max(1.0, ErrorRatio(from, span.nStart, a, spread));
+        if (after > local * m_settings.fMostAfter) {
+            std::copy(m_before.begin(), m_before.end(),
+                      m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
+            return false;
+        }
+        if (ratio > local * m_settings.fMostError) {
             std::copy(m_before.begin(), m_before.end(),
                       m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
             return false;
         }
         Shape(span, block);
         return true;
+    }
+
+    // The mean square of the samples [from, to).
+    double MeanSquare(size_t from, size_t to) const {
+        to = std::min(to, m_x.size());
+        double sum = 0;
+        for (size_t i = from; i < to; ++i) sum += double(m_x[i]) * m_x[i];
+        return to > from ? sum / static_cast<double>(to - from) : 0;
+    }
+
+    // The mean square of the prediction error over rows [from, to), in the block's spread.
+    double ErrorRatio(size_t from, size_t to, const std::vector<double>& a, double spread) const {
+        const size_t n = m_x.size();
+        const size_t p = a.size() - 1;
+        double energy = 0;
+        size_t rows = 0;
+        for (size_t r = std::max(from, p); r < std::min(to, n); ++r, ++rows) {
+            double e = m_x[r];
+            for (size_t k = 1; k <= p; ++k) e -= a[k] * m_x[r - k];
+            energy += e * e;
+        }
+        return rows == 0 ? 0 : energy / (static_cast<double>(rows) * spread * spread);
     }
 
     // Takes a click of the shape CClickShape knows away in place of the interpolation in the
@@ -654,7 +761,8 @@ private:
         m_d.resize(length);
         for (size_t i = 0; i < length; ++i) m_d[i] = double(m_before[i]) - m_filled[i];
         const double filled = shape.Energy(m_d);
-        const double shaped = shape.Fit(&m_d);
+        m_hint = m_d;
+        const double shaped = shape.Fit(&m_d, &m_hint);
         const size_t rows = shape.Rows();
         bool bShaped = false;
         if (std::isfinite(shaped) && rows > length + 4) {
@@ -688,6 +796,7 @@ private:
     std::vector<float> m_before;    // of the one being filled
     std::vector<float> m_filled;    // its interpolation
     std::vector<double> m_d;        // the click taken away
+    std::vector<double> m_hint;     // the click as the interpolation shows it
 };
 
 float ToFloat(float v) { return v; }
