@@ -215,21 +215,63 @@ public:
                 }
                 // The click may stop short of the span's end: a scratch's kick dies away within
                 // the samples, and a ringing drawn on past them would add what it takes away.
-                size_t bestEnd = m_nLength;
-                for (size_t e = onset + 4; e < m_nLength; ++e) {
-                    m_nEnd = e;
-                    const double v = Solve(onset, b1, b2);
-                    if (v < energy) {
-                        energy = v;
-                        bestEnd = e;
-                    }
-                }
-                m_nEnd = bestEnd;
+                m_nEnd = BestEnd(onset, b1, b2, &energy);
                 if (energy < best) {
                     best = Solve(onset, b1, b2);
                     *d = m_d;
                 }
                 m_nEnd = m_nLength;
+            }
+        }
+        return best;
+    }
+
+    // Where the click of poles b1, b2 from `onset` best ends (one past its last sample), when
+    // that leaves less error than `energy`, which it then lowers; else the span's end. Cutting
+    // the click short by one sample changes the filtered shapes in p + 1 rows only, so every end
+    // is tried for the price of one fit.
+    size_t BestEnd(size_t onset, double b1, double b2, double* energy) {
+        m_nEnd = m_nLength;
+        Solve(onset, b1, b2);
+        double s00 = 0, s01 = 0, s11 = 0, v0 = 0, v1 = 0, e00 = 0;
+        for (size_t i = 0; i < m_nRows; ++i) {
+            s00 += m_G[0][i] * m_G[0][i];
+            s01 += m_G[0][i] * m_G[1][i];
+            s11 += m_G[1][i] * m_G[1][i];
+            v0 += m_G[0][i] * m_e0[i];
+            v1 += m_G[1][i] * m_e0[i];
+            e00 += m_e0[i] * m_e0[i];
+        }
+        size_t best = m_nLength;
+        for (size_t e = m_nLength; e-- > onset + 4;) {
+            const double g0 = m_g[0][e], g1 = m_g[1][e];
+            for (size_t k = 0; k <= m_nOrder; ++k) {
+                const size_t r = m_nStart + e + k;
+                if (r < m_nFirstRow) continue;
+                const size_t i = r - m_nFirstRow;
+                if (i >= m_nRows) break;
+                double& G0 = m_G[0][i];
+                double& G1 = m_G[1][i];
+                s00 -= G0 * G0;
+                s01 -= G0 * G1;
+                s11 -= G1 * G1;
+                v0 -= G0 * m_e0[i];
+                v1 -= G1 * m_e0[i];
+                G0 -= m_c[k] * g0;
+                G1 -= m_c[k] * g1;
+                s00 += G0 * G0;
+                s01 += G0 * G1;
+                s11 += G1 * G1;
+                v0 += G0 * m_e0[i];
+                v1 += G1 * m_e0[i];
+            }
+            const double det = s00 * s11 - s01 * s01;
+            if (!(det > 1e-12 * s00 * s11)) continue;
+            const double left =
+                e00 - (v0 * (s11 * v0 - s01 * v1) + v1 * (s00 * v1 - s01 * v0)) / det;
+            if (left < *energy) {
+                *energy = left;
+                best = e;
             }
         }
         return best;
@@ -420,35 +462,45 @@ public:
     std::vector<Span> Run() {
         const size_t n = m_x.size();
         if (n < 4 * static_cast<size_t>(m_settings.nOrder)) return {};
-        std::vector<bool> active(m_nBlocks, true);
+        // The blocks where clicks are sought, and those whose model is new: flagged afresh.
+        std::vector<bool> search(m_nBlocks, true), fresh(m_nBlocks, true);
         for (size_t b = 0; b < m_nBlocks; ++b) Fit(b);
-        std::vector<Span> spans;
+        std::vector<Span> spans, previous;
         // A loud click teaches the model fitted over it its own ringing, and then only its
         // onset stands out. So the first clicks found are filled in, the models around them
         // fitted again on the mended music, and the clicks sought afresh in the samples as
-        // they were with the better models.
+        // they were with the better models; twice, since the better models see more of a loud
+        // click than the first did. Models are fitted again only around what changed.
         for (int pass = 0;; ++pass) {
             for (size_t b = 0; b < m_nBlocks; ++b) {
-                if (active[b]) Flag(b);
+                if (fresh[b]) Flag(b);
             }
-            spans = pass < kRefits ? Cluster(active) : Candidates(active);
-            if (spans.empty() || pass == kRefits) break;
-            std::fill(active.begin(), active.end(), false);
+            if (pass == kRefits) break;
+            spans = Cluster(search);
+            if (spans.empty()) return {};
+            std::fill(search.begin(), search.end(), false);
+            std::fill(fresh.begin(), fresh.end(), false);
             m_saved.clear();
+            size_t known = 0;
             for (const Span& span : spans) {
                 m_saved.insert(m_saved.end(),
                                m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart),
                                m_x.begin() + static_cast<std::ptrdiff_t>(span.nEnd));
                 Repair(span, false);
+                while (known < previous.size() && previous[known].nEnd < span.nEnd) ++known;
+                const bool bKnown = known < previous.size() &&
+                                    previous[known].nStart <= span.nStart &&
+                                    span.nEnd <= previous[known].nEnd;
                 const size_t reach = m_settings.nCore / 2 + 1;
                 const size_t first = span.nStart > reach ? (span.nStart - reach) : 0;
                 const size_t last = std::min(n - 1, span.nEnd + reach);
                 for (size_t b = first / m_settings.nCore; b <= last / m_settings.nCore; ++b) {
-                    active[b] = true;
+                    search[b] = true;
+                    if (!bKnown) fresh[b] = true;
                 }
             }
             for (size_t b = 0; b < m_nBlocks; ++b) {
-                if (active[b]) Fit(b);
+                if (fresh[b]) Fit(b);
             }
             size_t at = 0;
             for (const Span& span : spans) {
@@ -457,7 +509,9 @@ public:
                             m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
                 at += span.nEnd - span.nStart;
             }
+            previous = std::move(spans);
         }
+        spans = Candidates(search);
         std::erase_if(spans, [this](const Span& span) { return !Repair(span, true); });
         return spans;
     }
@@ -554,7 +608,7 @@ private:
         }
     }
 
-    // Every group of flags of the active blocks within the model's reach of each other, a
+    // Every group of flags of the given blocks within the model's reach of each other, a
     // little widened: all that stands out, to be kept out of the models' second fit.
     std::vector<Span> Cluster(const std::vector<bool>& active) {
         const size_t n = m_x.size();
@@ -586,7 +640,6 @@ private:
             }
             i = last + 1;
         }
-        std::fill(m_flags.begin(), m_flags.end(), 0);
         return spans;
     }
 
