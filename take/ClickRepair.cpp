@@ -113,11 +113,11 @@ constexpr double kTrace = 1e-9;
 constexpr double kShapingFloor = 1e-5;
 
 // A robust standard deviation: the median magnitude scaled to a normal distribution's.
-double RobustSpread(std::vector<double>& magnitudes) {
+double RobustSpread(std::vector<float>& magnitudes) {
     if (magnitudes.empty()) return 0;
     auto middle = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() / 2);
     std::nth_element(magnitudes.begin(), middle, magnitudes.end());
-    return 1.4826 * *middle;
+    return 1.4826 * static_cast<double>(*middle);
 }
 
 // Where a click's ringing ends at the latest: its fitted samples under this share of its peak.
@@ -218,7 +218,10 @@ public:
                 m_nEnd = BestEnd(onset, b1, b2, &energy);
                 if (energy < best) {
                     best = Solve(onset, b1, b2);
-                    *d = m_d;
+                    d->resize(m_nLength);
+                    for (size_t i = 0; i < m_nLength; ++i) {
+                        (*d)[i] = m_fBeta[0] * m_g[0][i] + m_fBeta[1] * m_g[1][i];
+                    }
                 }
                 m_nEnd = m_nLength;
             }
@@ -360,8 +363,8 @@ private:
         return true;
     }
 
-    // The click of poles b1, b2 from `onset` that takes the most error away: into m_d, and the
-    // error left.
+    // The click of poles b1, b2 from `onset` that takes the most error away: its shapes in m_g,
+    // their weights in m_fBeta, and the error left.
     double Solve(size_t onset, double b1, double b2) {
         const size_t L = m_nLength;
         m_g[0].assign(L, 0.0);
@@ -372,17 +375,34 @@ private:
             std::vector<double>& g = m_g[j];
             for (size_t i = onset + 2; i < m_nEnd; ++i) g[i] = b1 * g[i - 1] + b2 * g[i - 2];
         }
-        // The columns: each shape through the music's prediction error filter.
+        // The columns: each shape through the music's prediction error filter. Up to the cut
+        // that is the filter's own response through the two poles, q (the second shape is q
+        // from onset + 1, the first q from onset less b1 times the second); past the cut, the
+        // cut shapes are summed out, in the order's last rows only.
+        m_q.resize(L + 1);
+        for (size_t m = 0; m <= L; ++m) {
+            double v = m <= m_nOrder ? m_c[m] : 0;
+            if (m >= 1) v += b1 * m_q[m - 1];
+            if (m >= 2) v += b2 * m_q[m - 2];
+            m_q[m] = v;
+        }
         double M[2][3] = {};
         for (int j = 0; j < 2; ++j) m_G[j].assign(m_nRows, 0.0);
         for (size_t i = 0; i < m_nRows; ++i) {
             const size_t r = m_nFirstRow + i;
-            const size_t kFirst = r >= m_nStart + L ? r - (m_nStart + L) + 1 : 0;
-            const size_t kLast = std::min(m_nOrder, r - m_nStart);
             double s0 = 0, s1 = 0;
-            for (size_t k = kFirst; k <= kLast; ++k) {
-                s0 += m_c[k] * m_g[0][r - k - m_nStart];
-                s1 += m_c[k] * m_g[1][r - k - m_nStart];
+            if (r < m_nStart + m_nEnd) {
+                const size_t m = r - m_nStart;
+                const double q0 = m >= onset ? m_q[m - onset] : 0;
+                s1 = m >= onset + 1 ? m_q[m - onset - 1] : 0;
+                s0 = q0 - b1 * s1;
+            } else {
+                const size_t kFirst = r - (m_nStart + m_nEnd) + 1;
+                const size_t kLast = std::min(m_nOrder, r - m_nStart);
+                for (size_t k = kFirst; k <= kLast; ++k) {
+                    s0 += m_c[k] * m_g[0][r - k - m_nStart];
+                    s1 += m_c[k] * m_g[1][r - k - m_nStart];
+                }
             }
             m_G[0][i] = s0;
             m_G[1][i] = s1;
@@ -400,8 +420,8 @@ private:
             const double e = m_e0[i] - beta[0] * m_G[0][i] - beta[1] * m_G[1][i];
             energy += e * e;
         }
-        m_d.resize(L);
-        for (size_t i = 0; i < L; ++i) m_d[i] = beta[0] * m_g[0][i] + beta[1] * m_g[1][i];
+        m_fBeta[0] = beta[0];
+        m_fBeta[1] = beta[1];
         return energy;
     }
 
@@ -415,6 +435,8 @@ private:
     std::vector<double> m_e0;  // the prediction errors with the click in
     std::vector<double> m_g[2];
     std::vector<double> m_G[2];
+    std::vector<double> m_q;
+    double m_fBeta[2] = {0, 0};  // the last solution's starting samples
     std::vector<double> m_d;
 };
 
@@ -585,13 +607,13 @@ private:
         }
         m_magnitudes.clear();
         for (size_t i = forwardFirst; i < coreEnd; ++i) {
-            m_magnitudes.push_back(std::abs(m_forward[i - coreStart]));
+            m_magnitudes.push_back(static_cast<float>(std::abs(m_forward[i - coreStart])));
         }
         m_spreads[b] = std::max(RobustSpread(m_magnitudes), m_settings.fFloor);
         const double forwardLimit = m_settings.fThreshold * m_spreads[b];
         m_magnitudes.clear();
         for (size_t i = coreStart; i < backwardEnd; ++i) {
-            m_magnitudes.push_back(std::abs(m_backward[i - coreStart]));
+            m_magnitudes.push_back(static_cast<float>(std::abs(m_backward[i - coreStart])));
         }
         const double backwardLimit =
             m_settings.fThreshold * std::max(RobustSpread(m_magnitudes), m_settings.fFloor);
@@ -842,14 +864,14 @@ private:
     std::vector<double> m_scratch;
     std::vector<double> m_forward;
     std::vector<double> m_backward;
-    std::vector<double> m_magnitudes;
-    std::vector<double> m_spreads;  // of each block's forward error
-    std::vector<bool> m_blind;      // blocks with samples that are not numbers: left alone
-    std::vector<float> m_saved;     // the samples of the clicks found, as they were
-    std::vector<float> m_before;    // of the one being filled
-    std::vector<float> m_filled;    // its interpolation
-    std::vector<double> m_d;        // the click taken away
-    std::vector<double> m_hint;     // the click as the interpolation shows it
+    std::vector<float> m_magnitudes;  // single precision: a median needs no more, and sorts faster
+    std::vector<double> m_spreads;    // of each block's forward error
+    std::vector<bool> m_blind;        // blocks with samples that are not numbers: left alone
+    std::vector<float> m_saved;       // the samples of the clicks found, as they were
+    std::vector<float> m_before;      // of the one being filled
+    std::vector<float> m_filled;      // its interpolation
+    std::vector<double> m_d;          // the click taken away
+    std::vector<double> m_hint;       // the click as the interpolation shows it
 };
 
 float ToFloat(float v) { return v; }
