@@ -464,6 +464,9 @@ constexpr double kReachMargin = 0.2;
 // amplitude) and the music's prediction error stays this far above the usual (in its energy).
 constexpr double kOnsetRise = 1.7;
 constexpr double kOnsetError = 4;
+// Unless it stands out this many times the onset threshold: no attack of the music does, and a
+// click may well fall on one.
+constexpr double kSure = 8;
 
 // How often the models are fitted again after the clicks they found are filled in.
 constexpr int kRefits = 2;
@@ -761,6 +764,13 @@ private:
         const std::vector<double>& a = m_models[block];
         m_before.assign(m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart),
                         m_x.begin() + static_cast<std::ptrdiff_t>(span.nEnd));
+        // How far the click stands out at most: the prediction error of its samples as they are.
+        double peak = 0;
+        if (bCheck) {
+            for (size_t r = std::max(span.nStart, p); r < span.nEnd; ++r) {
+                peak = std::max(peak, std::abs(ErrAt(a, r)));
+            }
+        }
         if (!InterpolateGap(m_x.data(), n, span.nStart, length, a)) return false;
         if (!bCheck) return true;
         const double spread = m_spreads[block];
@@ -777,7 +787,8 @@ private:
         const double before = MeanSquare(span.nStart > w ? span.nStart - w : 0, span.nStart);
         const double later = MeanSquare(span.nEnd, span.nEnd + w);
         const double unforeseen = ErrorRatio(span.nEnd + p, span.nEnd + w / 2, a, spread);
-        if (later > kOnsetRise * kOnsetRise * before && unforeseen > kOnsetError) {
+        if (peak < kSure * m_settings.fOnset * spread && later > kOnsetRise * kOnsetRise * before &&
+            unforeseen > kOnsetError) {
             std::copy(m_before.begin(), m_before.end(),
                       m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
             return false;
