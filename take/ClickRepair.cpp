@@ -187,8 +187,19 @@ public:
     double Fit(std::vector<double>* d, const std::vector<double>* hint = nullptr) {
         double best = INFINITY;
         if (m_nRows == 0 || m_nLength < 6) return best;
-        // The click may begin a sample or two into the span.
-        for (size_t onset = 0; onset < 3; ++onset) {
+        // The click may begin a sample or two into the span; or, in busy music whose own
+        // failures came first, where the hint rises.
+        size_t rise = 0;
+        if (hint != nullptr) {
+            double most = 0;
+            for (double v : *hint) most = std::max(most, std::abs(v));
+            while (rise + 1 < hint->size() && std::abs((*hint)[rise]) < 0.25 * most) ++rise;
+            rise = rise > 0 ? rise - 1 : 0;
+        }
+        size_t onsets[6] = {0, 1, 2, rise, rise + 1, rise + 2};
+        const size_t count = rise > 2 && rise + 8 < m_nLength ? 6 : 3;
+        for (size_t o = 0; o < count; ++o) {
+            const size_t onset = onsets[o];
             for (int start = 0; start < (hint != nullptr ? 2 : 1); ++start) {
                 double b1 = 0, b2 = 0;
                 if (start == 0 && !Guess(onset, &b1, &b2)) continue;
