@@ -794,7 +794,7 @@ private:
         const double after = ErrorRatio(end, end + 2 * p, a, spread);
         // A click's residual dies within its span; an onset of the music grows louder and stays
         // beyond the model after it (a drum's stroke: its attack passes the onset test too).
-        const size_t w = 512;
+        const size_t w = m_settings.nCore / 4;
         const double before = MeanSquare(span.nStart > w ? span.nStart - w : 0, span.nStart);
         const double later = MeanSquare(span.nEnd, span.nEnd + w);
         const double unforeseen = ErrorRatio(span.nEnd + p, span.nEnd + w / 2, a, spread);
