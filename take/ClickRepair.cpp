@@ -475,6 +475,9 @@ constexpr double kReachMargin = 0.2;
 // amplitude) and the music's prediction error stays this far above the usual (in its energy).
 constexpr double kOnsetRise = 1.7;
 constexpr double kOnsetError = 4;
+// A repair moves no sample by more than this many times the largest prediction error the
+// click made (a click's first sample is its onset's error; the margin is for the music's own).
+constexpr double kMostChange = 1.5;
 // Unless it stands out this many times the onset threshold: no attack of the music does, and a
 // click may well fall on one.
 constexpr double kSure = 8;
@@ -819,6 +822,19 @@ private:
             return false;
         }
         Shape(span, block);
+        // A false repair should at least do no harm: a click's largest sample is about the
+        // largest error it makes the prediction fail by (its first sample is its onset's error),
+        // so a repair that moves a sample further than that puts in more than it takes away;
+        // the fit or the gap has followed the music where the model hears little.
+        double change = 0;
+        for (size_t i = 0; i < length; ++i) {
+            change = std::max(change, std::abs(double(m_before[i]) - m_x[span.nStart + i]));
+        }
+        if (change > kMostChange * peak) {
+            std::copy(m_before.begin(), m_before.end(),
+                      m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
+            return false;
+        }
         return true;
     }
 
