@@ -12,7 +12,9 @@
 // With DECLICK_ONLY=CORPUS:SENSITIVITY (clicks:Normal, say) only that row is run, and stderr gets
 // the planted clicks (K frame length channel dB), the missed ones (M ... with the frames covered
 // per channel), the repairs (P channel frame length) and the error near the clicks and away from
-// them (E): what a look at why a click is missed starts from.
+// them (E), and the clicks that leave the most of that error near them, the worst first (R:
+// K's fields and the share). DECLICK_SHOW=FRAME (DECLICK_SHOWCH=channel) adds the samples from
+// there on (S frame clean corrupted repaired): what a look at a bad repair starts from.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -364,6 +366,40 @@ int main(int argc, char** argv) {
                 }
                 std::fprintf(stderr, "E near %.1f dB, away %.1f dB\n", 10 * std::log10(sig / in),
                              10 * std::log10(sig / out));
+                if (const char* show = std::getenv("DECLICK_SHOW")) {
+                    const size_t f0 = std::strtoul(show, nullptr, 10);
+                    const int ch = std::getenv("DECLICK_SHOWCH")
+                                       ? std::atoi(std::getenv("DECLICK_SHOWCH"))
+                                       : 0;
+                    for (size_t f = f0 - 8; f < f0 + 64; ++f) {
+                        const size_t i = 2 * f + ch;
+                        std::fprintf(stderr, "S %zu %d %d %d  click %d  err %d\n", f,
+                                     clean.samples[i], corpus.audio->samples[i],
+                                     repaired.samples[i],
+                                     corpus.audio->samples[i] - clean.samples[i],
+                                     repaired.samples[i] - clean.samples[i]);
+                    }
+                }
+                // Each click's share of the error left near clicks, the worst first.
+                std::vector<std::pair<double, const Click*>> share;
+                for (const Click& c : *corpus.clicks) {
+                    double e = 0;
+                    for (size_t f = c.frame > 64 ? c.frame - 64 : 0;
+                         f < std::min(clean.Frames(), c.frame + c.length + 64); ++f) {
+                        for (size_t i = 2 * f; i < 2 * f + 2; ++i) {
+                            const double d = double(repaired.samples[i]) - clean.samples[i];
+                            e += d * d;
+                        }
+                    }
+                    share.emplace_back(e / in, &c);
+                }
+                std::sort(share.begin(), share.end(),
+                          [](const auto& a, const auto& b) { return a.first > b.first; });
+                for (size_t i = 0; i < std::min<size_t>(share.size(), 30); ++i) {
+                    const Click& c = *share[i].second;
+                    std::fprintf(stderr, "R %zu %zu %d %.1f %.3f\n", c.frame, c.length, c.channel,
+                                 c.peakDb, share[i].first);
+                }
             }
             if (only)
                 for (const Click& c : *corpus.clicks)

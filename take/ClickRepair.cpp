@@ -113,11 +113,11 @@ constexpr double kTrace = 1e-9;
 constexpr double kShapingFloor = 1e-5;
 
 // A robust standard deviation: the median magnitude scaled to a normal distribution's.
-double RobustSpread(std::vector<double>& magnitudes) {
+double RobustSpread(std::vector<float>& magnitudes) {
     if (magnitudes.empty()) return 0;
     auto middle = magnitudes.begin() + static_cast<std::ptrdiff_t>(magnitudes.size() / 2);
     std::nth_element(magnitudes.begin(), middle, magnitudes.end());
-    return 1.4826 * *middle;
+    return 1.4826 * static_cast<double>(*middle);
 }
 
 // Where a click's ringing ends at the latest: its fitted samples under this share of its peak.
@@ -130,7 +130,11 @@ class CClickShape {
 public:
     // x[start, start + length) of x[0, n) holds music plus a click; `a` is the music's predictor.
     CClickShape(const float* x, size_t n, size_t start, size_t length, const std::vector<double>& a)
-        : m_nStart(start), m_nLength(length), m_nOrder(a.size() - 1), m_c(a.size()) {
+        : m_nStart(start),
+          m_nLength(length),
+          m_nEnd(length),
+          m_nOrder(a.size() - 1),
+          m_c(a.size()) {
         m_c[0] = 1;
         for (size_t k = 1; k <= m_nOrder; ++k) m_c[k] = -a[k];
         m_nFirstRow = std::max(start, m_nOrder);
@@ -148,8 +152,7 @@ public:
     size_t Rows() const { return m_nRows; }
 
     // How far the click that begins the span reaches: one past its last sample above `level`
-    // and a small share of its peak
-    // by a quick fit (the first guess at the poles, no search); 0 when none is found.
+    // and a small share of its peak; 0 when none is found.
     size_t Reach(double level) {
         std::vector<double> d;
         if (!std::isfinite(Fit(&d))) return 0;
@@ -179,39 +182,141 @@ public:
     }
 
     // The best click found: its samples in `d`, and the prediction error with it taken away.
-    double Fit(std::vector<double>* d) {
+    // `hint`, when given, is the span less the music's interpolation: the click as it stands out
+    // alone, which shows its poles where the first guess is led astray by the music.
+    double Fit(std::vector<double>* d, const std::vector<double>* hint = nullptr) {
         double best = INFINITY;
         if (m_nRows == 0 || m_nLength < 6) return best;
-        // The click may begin a sample or two into the span.
-        for (size_t onset = 0; onset < 3; ++onset) {
-            double b1 = 0, b2 = 0;
-            if (!Guess(onset, &b1, &b2)) continue;
-            double energy = Solve(onset, b1, b2);
-            // Refine the poles: a pattern search, since the error is smooth in them but far from
-            // quadratic.
-            double step = 0.05;
-            for (int round = 0; round < 32 && step > 2e-4; ++round) {
-                bool bMoved = false;
-                for (int dir = 0; dir < 4; ++dir) {
-                    const double n1 = b1 + (dir == 0 ? step : dir == 1 ? -step : 0);
-                    const double n2 = b2 + (dir == 2 ? step : dir == 3 ? -step : 0);
-                    if (!Stable(n1, n2)) continue;
-                    const double e = Solve(onset, n1, n2);
-                    if (e < energy) {
-                        energy = e;
-                        b1 = n1;
-                        b2 = n2;
-                        bMoved = true;
+        // The click may begin a sample or two into the span; or, in busy music whose own
+        // failures came first, where the hint rises.
+        size_t rise = 0;
+        if (hint != nullptr) {
+            double most = 0;
+            for (double v : *hint) most = std::max(most, std::abs(v));
+            while (rise + 1 < hint->size() && std::abs((*hint)[rise]) < 0.25 * most) ++rise;
+            rise = rise > 0 ? rise - 1 : 0;
+        }
+        size_t onsets[6] = {0, 1, 2, rise, rise + 1, rise + 2};
+        const size_t count = rise > 2 && rise + 8 < m_nLength ? 6 : 3;
+        for (size_t o = 0; o < count; ++o) {
+            const size_t onset = onsets[o];
+            for (int start = 0; start < (hint != nullptr ? 2 : 1); ++start) {
+                double b1 = 0, b2 = 0;
+                if (start == 0 && !Guess(onset, &b1, &b2)) continue;
+                if (start == 1 && !Prony(*hint, onset, &b1, &b2)) continue;
+                double energy = Solve(onset, b1, b2);
+                // Refine the poles: a pattern search, since the error is smooth in them but far
+                // from quadratic.
+                double step = 0.05;
+                for (int round = 0; round < 32 && step > 2e-4; ++round) {
+                    bool bMoved = false;
+                    for (int dir = 0; dir < 4; ++dir) {
+                        const double n1 = b1 + (dir == 0 ? step : dir == 1 ? -step : 0);
+                        const double n2 = b2 + (dir == 2 ? step : dir == 3 ? -step : 0);
+                        if (!Stable(n1, n2)) continue;
+                        const double e = Solve(onset, n1, n2);
+                        if (e < energy) {
+                            energy = e;
+                            b1 = n1;
+                            b2 = n2;
+                            bMoved = true;
+                        }
+                    }
+                    if (!bMoved) step /= 2;
+                }
+                // The click may stop short of the span's end: a scratch's kick dies away within
+                // the samples, and a ringing drawn on past them would add what it takes away.
+                m_nEnd = BestEnd(onset, b1, b2, &energy);
+                if (energy < best) {
+                    best = Solve(onset, b1, b2);
+                    d->resize(m_nLength);
+                    for (size_t i = 0; i < m_nLength; ++i) {
+                        (*d)[i] = m_fBeta[0] * m_g[0][i] + m_fBeta[1] * m_g[1][i];
                     }
                 }
-                if (!bMoved) step /= 2;
-            }
-            if (energy < best) {
-                best = Solve(onset, b1, b2);
-                *d = m_d;
+                m_nEnd = m_nLength;
             }
         }
         return best;
+    }
+
+    // Where the click of poles b1, b2 from `onset` best ends (one past its last sample), when
+    // that leaves less error than `energy`, which it then lowers; else the span's end. Cutting
+    // the click short by one sample changes the filtered shapes in p + 1 rows only, so every end
+    // is tried for the price of one fit.
+    size_t BestEnd(size_t onset, double b1, double b2, double* energy) {
+        m_nEnd = m_nLength;
+        Solve(onset, b1, b2);
+        double s00 = 0, s01 = 0, s11 = 0, v0 = 0, v1 = 0, e00 = 0;
+        for (size_t i = 0; i < m_nRows; ++i) {
+            s00 += m_G[0][i] * m_G[0][i];
+            s01 += m_G[0][i] * m_G[1][i];
+            s11 += m_G[1][i] * m_G[1][i];
+            v0 += m_G[0][i] * m_e0[i];
+            v1 += m_G[1][i] * m_e0[i];
+            e00 += m_e0[i] * m_e0[i];
+        }
+        size_t best = m_nLength;
+        for (size_t e = m_nLength; e-- > onset + 4;) {
+            const double g0 = m_g[0][e], g1 = m_g[1][e];
+            for (size_t k = 0; k <= m_nOrder; ++k) {
+                const size_t r = m_nStart + e + k;
+                if (r < m_nFirstRow) continue;
+                const size_t i = r - m_nFirstRow;
+                if (i >= m_nRows) break;
+                double& G0 = m_G[0][i];
+                double& G1 = m_G[1][i];
+                s00 -= G0 * G0;
+                s01 -= G0 * G1;
+                s11 -= G1 * G1;
+                v0 -= G0 * m_e0[i];
+                v1 -= G1 * m_e0[i];
+                G0 -= m_c[k] * g0;
+                G1 -= m_c[k] * g1;
+                s00 += G0 * G0;
+                s01 += G0 * G1;
+                s11 += G1 * G1;
+                v0 += G0 * m_e0[i];
+                v1 += G1 * m_e0[i];
+            }
+            const double det = s00 * s11 - s01 * s01;
+            if (!(det > 1e-12 * s00 * s11)) continue;
+            const double left =
+                e00 - (v0 * (s11 * v0 - s01 * v1) + v1 * (s00 * v1 - s01 * v0)) / det;
+            if (left < *energy) {
+                *energy = left;
+                best = e;
+            }
+        }
+        return best;
+    }
+
+    // The poles of a click seen alone in r (the samples less the music's interpolation): the
+    // two-pole recursion fitted to r by least squares.
+    static bool Prony(const std::vector<double>& r, size_t onset, double* b1, double* b2) {
+        double M[2][3] = {};
+        for (size_t i = onset + 2; i < r.size(); ++i) {
+            M[0][0] += r[i - 1] * r[i - 1];
+            M[0][1] += r[i - 1] * r[i - 2];
+            M[1][1] += r[i - 2] * r[i - 2];
+            M[0][2] += r[i - 1] * r[i];
+            M[1][2] += r[i - 2] * r[i];
+        }
+        M[1][0] = M[0][1];
+        double solution[2];
+        if (!SolveSmall<2>(M, solution)) return false;
+        *b1 = solution[0];
+        *b2 = solution[1];
+        if (!Stable(*b1, *b2)) {
+            // Pull it inside, keeping the angle.
+            const double radius = std::sqrt(std::abs(*b2));
+            if (radius > 0.99) {
+                *b1 *= 0.99 / radius;
+                *b2 *= 0.98 / (radius * radius);
+            }
+            if (!Stable(*b1, *b2)) *b1 = *b2 = 0;
+        }
+        return true;
     }
 
 private:
@@ -269,8 +374,8 @@ private:
         return true;
     }
 
-    // The click of poles b1, b2 from `onset` that takes the most error away: into m_d, and the
-    // error left.
+    // The click of poles b1, b2 from `onset` that takes the most error away: its shapes in m_g,
+    // their weights in m_fBeta, and the error left.
     double Solve(size_t onset, double b1, double b2) {
         const size_t L = m_nLength;
         m_g[0].assign(L, 0.0);
@@ -279,19 +384,36 @@ private:
         m_g[1][onset + 1] = 1;
         for (int j = 0; j < 2; ++j) {
             std::vector<double>& g = m_g[j];
-            for (size_t i = onset + 2; i < L; ++i) g[i] = b1 * g[i - 1] + b2 * g[i - 2];
+            for (size_t i = onset + 2; i < m_nEnd; ++i) g[i] = b1 * g[i - 1] + b2 * g[i - 2];
         }
-        // The columns: each shape through the music's prediction error filter.
+        // The columns: each shape through the music's prediction error filter. Up to the cut
+        // that is the filter's own response through the two poles, q (the second shape is q
+        // from onset + 1, the first q from onset less b1 times the second); past the cut, the
+        // cut shapes are summed out, in the order's last rows only.
+        m_q.resize(L + 1);
+        for (size_t m = 0; m <= L; ++m) {
+            double v = m <= m_nOrder ? m_c[m] : 0;
+            if (m >= 1) v += b1 * m_q[m - 1];
+            if (m >= 2) v += b2 * m_q[m - 2];
+            m_q[m] = v;
+        }
         double M[2][3] = {};
         for (int j = 0; j < 2; ++j) m_G[j].assign(m_nRows, 0.0);
         for (size_t i = 0; i < m_nRows; ++i) {
             const size_t r = m_nFirstRow + i;
-            const size_t kFirst = r >= m_nStart + L ? r - (m_nStart + L) + 1 : 0;
-            const size_t kLast = std::min(m_nOrder, r - m_nStart);
             double s0 = 0, s1 = 0;
-            for (size_t k = kFirst; k <= kLast; ++k) {
-                s0 += m_c[k] * m_g[0][r - k - m_nStart];
-                s1 += m_c[k] * m_g[1][r - k - m_nStart];
+            if (r < m_nStart + m_nEnd) {
+                const size_t m = r - m_nStart;
+                const double q0 = m >= onset ? m_q[m - onset] : 0;
+                s1 = m >= onset + 1 ? m_q[m - onset - 1] : 0;
+                s0 = q0 - b1 * s1;
+            } else {
+                const size_t kFirst = r - (m_nStart + m_nEnd) + 1;
+                const size_t kLast = std::min(m_nOrder, r - m_nStart);
+                for (size_t k = kFirst; k <= kLast; ++k) {
+                    s0 += m_c[k] * m_g[0][r - k - m_nStart];
+                    s1 += m_c[k] * m_g[1][r - k - m_nStart];
+                }
             }
             m_G[0][i] = s0;
             m_G[1][i] = s1;
@@ -309,13 +431,14 @@ private:
             const double e = m_e0[i] - beta[0] * m_G[0][i] - beta[1] * m_G[1][i];
             energy += e * e;
         }
-        m_d.resize(L);
-        for (size_t i = 0; i < L; ++i) m_d[i] = beta[0] * m_g[0][i] + beta[1] * m_g[1][i];
+        m_fBeta[0] = beta[0];
+        m_fBeta[1] = beta[1];
         return energy;
     }
 
     size_t m_nStart;
     size_t m_nLength;
+    size_t m_nEnd;  // the click's samples end here, within the span
     size_t m_nOrder;
     std::vector<double> m_c;  // the prediction error filter
     size_t m_nFirstRow = 0;
@@ -323,6 +446,8 @@ private:
     std::vector<double> m_e0;  // the prediction errors with the click in
     std::vector<double> m_g[2];
     std::vector<double> m_G[2];
+    std::vector<double> m_q;
+    double m_fBeta[2] = {0, 0};  // the last solution's starting samples
     std::vector<double> m_d;
 };
 
@@ -333,7 +458,7 @@ struct Span {
 
 // How much more error than the interpolation's, per sample of freedom the click's shape has
 // less, still counts as explaining the span nearly as well.
-constexpr double kShapeSlack = 32;
+constexpr double kShapeSlack = 100;
 
 // How many samples before a forward failure a backward one may end and still mark a click's
 // onset.
@@ -342,8 +467,23 @@ constexpr size_t kLead = 4;
 // music's prediction error.
 constexpr double kReachLevel = 0.25;
 
+// How far past the fitted ringing's reach a click's span goes, in shares of that reach: the
+// fit is made before the music model has been refined around the click, and falls short of a
+// slowly decaying click.
+constexpr double kReachMargin = 0.2;
+// A music onset, not a click: the signal stays louder after the span by this factor (in
+// amplitude) and the music's prediction error stays this far above the usual (in its energy).
+constexpr double kOnsetRise = 1.7;
+constexpr double kOnsetError = 4;
+// A repair moves no sample by more than this many times the largest prediction error the
+// click made (a click's first sample is its onset's error; the margin is for the music's own).
+constexpr double kMostChange = 1.5;
+// Unless it stands out this many times the onset threshold: no attack of the music does, and a
+// click may well fall on one.
+constexpr double kSure = 8;
+
 // How often the models are fitted again after the clicks they found are filled in.
-constexpr int kRefits = 1;
+constexpr int kRefits = 2;
 
 // One channel, deinterleaved.
 class CChannelRepair {
@@ -361,35 +501,45 @@ public:
     std::vector<Span> Run() {
         const size_t n = m_x.size();
         if (n < 4 * static_cast<size_t>(m_settings.nOrder)) return {};
-        std::vector<bool> active(m_nBlocks, true);
+        // The blocks where clicks are sought, and those whose model is new: flagged afresh.
+        std::vector<bool> search(m_nBlocks, true), fresh(m_nBlocks, true);
         for (size_t b = 0; b < m_nBlocks; ++b) Fit(b);
-        std::vector<Span> spans;
+        std::vector<Span> spans, previous;
         // A loud click teaches the model fitted over it its own ringing, and then only its
         // onset stands out. So the first clicks found are filled in, the models around them
         // fitted again on the mended music, and the clicks sought afresh in the samples as
-        // they were with the better models.
+        // they were with the better models; twice, since the better models see more of a loud
+        // click than the first did. Models are fitted again only around what changed.
         for (int pass = 0;; ++pass) {
             for (size_t b = 0; b < m_nBlocks; ++b) {
-                if (active[b]) Flag(b);
+                if (fresh[b]) Flag(b);
             }
-            spans = pass < kRefits ? Cluster(active) : Candidates(active);
-            if (spans.empty() || pass == kRefits) break;
-            std::fill(active.begin(), active.end(), false);
+            if (pass == kRefits) break;
+            spans = Cluster(search);
+            if (spans.empty()) return {};
+            std::fill(search.begin(), search.end(), false);
+            std::fill(fresh.begin(), fresh.end(), false);
             m_saved.clear();
+            size_t known = 0;
             for (const Span& span : spans) {
                 m_saved.insert(m_saved.end(),
                                m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart),
                                m_x.begin() + static_cast<std::ptrdiff_t>(span.nEnd));
                 Repair(span, false);
+                while (known < previous.size() && previous[known].nEnd < span.nEnd) ++known;
+                const bool bKnown = known < previous.size() &&
+                                    previous[known].nStart <= span.nStart &&
+                                    span.nEnd <= previous[known].nEnd;
                 const size_t reach = m_settings.nCore / 2 + 1;
                 const size_t first = span.nStart > reach ? (span.nStart - reach) : 0;
                 const size_t last = std::min(n - 1, span.nEnd + reach);
                 for (size_t b = first / m_settings.nCore; b <= last / m_settings.nCore; ++b) {
-                    active[b] = true;
+                    search[b] = true;
+                    if (!bKnown) fresh[b] = true;
                 }
             }
             for (size_t b = 0; b < m_nBlocks; ++b) {
-                if (active[b]) Fit(b);
+                if (fresh[b]) Fit(b);
             }
             size_t at = 0;
             for (const Span& span : spans) {
@@ -398,7 +548,9 @@ public:
                             m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
                 at += span.nEnd - span.nStart;
             }
+            previous = std::move(spans);
         }
+        spans = Candidates(search);
         std::erase_if(spans, [this](const Span& span) { return !Repair(span, true); });
         return spans;
     }
@@ -472,13 +624,13 @@ private:
         }
         m_magnitudes.clear();
         for (size_t i = forwardFirst; i < coreEnd; ++i) {
-            m_magnitudes.push_back(std::abs(m_forward[i - coreStart]));
+            m_magnitudes.push_back(static_cast<float>(std::abs(m_forward[i - coreStart])));
         }
         m_spreads[b] = std::max(RobustSpread(m_magnitudes), m_settings.fFloor);
         const double forwardLimit = m_settings.fThreshold * m_spreads[b];
         m_magnitudes.clear();
         for (size_t i = coreStart; i < backwardEnd; ++i) {
-            m_magnitudes.push_back(std::abs(m_backward[i - coreStart]));
+            m_magnitudes.push_back(static_cast<float>(std::abs(m_backward[i - coreStart])));
         }
         const double backwardLimit =
             m_settings.fThreshold * std::max(RobustSpread(m_magnitudes), m_settings.fFloor);
@@ -495,7 +647,7 @@ private:
         }
     }
 
-    // Every group of flags of the active blocks within the model's reach of each other, a
+    // Every group of flags of the given blocks within the model's reach of each other, a
     // little widened: all that stands out, to be kept out of the models' second fit.
     std::vector<Span> Cluster(const std::vector<bool>& active) {
         const size_t n = m_x.size();
@@ -527,7 +679,6 @@ private:
             }
             i = last + 1;
         }
-        std::fill(m_flags.begin(), m_flags.end(), 0);
         return spans;
     }
 
@@ -560,6 +711,20 @@ private:
                 }
                 onset = before && strongBefore && strongAfter;
             }
+            if (onset) {
+                // Near the end of a block, the next block's model may know the music that
+                // begins there.
+                const size_t core = m_settings.nCore;
+                const size_t other = i % core >= core / 2 ? b + 1 : b > 0 ? b - 1 : b;
+                if (other != b && other < m_nBlocks && !m_blind[other]) {
+                    double f = 0;
+                    for (size_t j = std::max(i, size_t(m_settings.nOrder));
+                         j <= i + 2 * kLead && j < n; ++j) {
+                        f = std::max(f, std::abs(ErrAt(m_models[other], j)));
+                    }
+                    if (f < m_settings.fOnset * m_spreads[other]) onset = false;
+                }
+            }
             if (!onset) {
                 ++i;
                 continue;
@@ -574,7 +739,11 @@ private:
             const size_t support = std::min(n, lo + m_settings.nMaxSpan) - lo;
             if (support >= 6) {
                 CClickShape shape(m_x.data(), n, lo, support, m_shapers[b]);
-                hi = std::max(hi, lo + shape.Reach(kReachLevel * m_spreads[b]));
+                const size_t reach = shape.Reach(kReachLevel * m_spreads[b]);
+                hi = std::max(hi, lo + reach +
+                                      static_cast<size_t>(
+                                          std::ceil(kReachMargin * static_cast<double>(reach))));
+                hi = std::min({hi, n, lo + m_settings.nMaxSpan});
             }
             if (!spans.empty() && lo <= spans.back().nEnd) {
                 spans.back().nEnd = std::max(spans.back().nEnd, hi);
@@ -588,6 +757,13 @@ private:
         return spans;
     }
 
+    // The forward prediction error of `a` at sample r (r >= the order).
+    double ErrAt(const std::vector<double>& a, size_t r) const {
+        const size_t p = a.size() - 1;
+        double e = m_x[r];
+        for (size_t k = 1; k <= p; ++k) e -= a[k] * m_x[r - k];
+        return e;
+    }
     // Fills a click in; false, and the samples left as they were, when it is too long or the
     // filled gap does not fit the model (when bCheck).
     bool Repair(const Span& span, bool bCheck) {
@@ -602,42 +778,86 @@ private:
         const std::vector<double>& a = m_models[block];
         m_before.assign(m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart),
                         m_x.begin() + static_cast<std::ptrdiff_t>(span.nEnd));
+        // How far the click stands out at most: the prediction error of its samples as they are.
+        double peak = 0;
+        if (bCheck) {
+            for (size_t r = std::max(span.nStart, p); r < span.nEnd; ++r) {
+                peak = std::max(peak, std::abs(ErrAt(a, r)));
+            }
+        }
         if (!InterpolateGap(m_x.data(), n, span.nStart, length, a)) return false;
         if (!bCheck) return true;
+        const double spread = m_spreads[block];
         // Where the music itself is unforeseeable (the burst of a cymbal, a plucked string's
         // attack) the model cannot fill the gap either: what remains of the prediction error
         // with the gap filled is much more than the music's usual. A click on music the model
         // knows leaves only the usual error once it is gone.
-        double energy = 0;
-        size_t rows = 0;
-        for (size_t r = std::max(span.nStart, p); r < end; ++r, ++rows) {
-            double e = m_x[r];
-            for (size_t k = 1; k <= p; ++k) e -= a[k] * m_x[r - k];
-            energy += e * e;
-        }
+        const double ratio = ErrorRatio(span.nStart, end, a, spread);
         // And music goes on after its attack: the error after a click's reach is the usual.
-        double after = 0;
-        size_t afterRows = 0;
-        for (size_t r = end; r < std::min(n, end + 2 * p); ++r, ++afterRows) {
-            double e = m_x[r];
-            for (size_t k = 1; k <= p; ++k) e -= a[k] * m_x[r - k];
-            after += e * e;
-        }
-        const double spread = m_spreads[block];
-        if (afterRows > 0 &&
-            after / (static_cast<double>(afterRows) * spread * spread) > m_settings.fMostAfter) {
+        const double after = ErrorRatio(end, end + 2 * p, a, spread);
+        // A click's residual dies within its span; an onset of the music grows louder and stays
+        // beyond the model after it (a drum's stroke: its attack passes the onset test too).
+        const size_t w = m_settings.nCore / 4;
+        const double before = MeanSquare(span.nStart > w ? span.nStart - w : 0, span.nStart);
+        const double later = MeanSquare(span.nEnd, span.nEnd + w);
+        const double unforeseen = ErrorRatio(span.nEnd + p, span.nEnd + w / 2, a, spread);
+        if (peak < kSure * m_settings.fOnset * spread && later > kOnsetRise * kOnsetRise * before &&
+            unforeseen > kOnsetError) {
             std::copy(m_before.begin(), m_before.end(),
                       m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
             return false;
         }
-        const double ratio = rows == 0 ? 0 : energy / (static_cast<double>(rows) * spread * spread);
-        if (ratio > m_settings.fMostError) {
+        // Both measured against the error just before the click, where the music is busier than
+        // the block's usual (a click in a loud, rough passage is no music the model misses).
+        const size_t from = span.nStart > 8 * p ? span.nStart - 8 * p : 0;
+        const double local = std::max(1.0, ErrorRatio(from, span.nStart, a, spread));
+        if (after > local * m_settings.fMostAfter) {
+            std::copy(m_before.begin(), m_before.end(),
+                      m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
+            return false;
+        }
+        if (ratio > local * m_settings.fMostError) {
             std::copy(m_before.begin(), m_before.end(),
                       m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
             return false;
         }
         Shape(span, block);
+        // A false repair should at least do no harm: a click's largest sample is about the
+        // largest error it makes the prediction fail by (its first sample is its onset's error),
+        // so a repair that moves a sample further than that puts in more than it takes away;
+        // the fit or the gap has followed the music where the model hears little.
+        double change = 0;
+        for (size_t i = 0; i < length; ++i) {
+            change = std::max(change, std::abs(double(m_before[i]) - m_x[span.nStart + i]));
+        }
+        if (change > kMostChange * peak) {
+            std::copy(m_before.begin(), m_before.end(),
+                      m_x.begin() + static_cast<std::ptrdiff_t>(span.nStart));
+            return false;
+        }
         return true;
+    }
+
+    // The mean square of the samples [from, to).
+    double MeanSquare(size_t from, size_t to) const {
+        to = std::min(to, m_x.size());
+        double sum = 0;
+        for (size_t i = from; i < to; ++i) sum += double(m_x[i]) * m_x[i];
+        return to > from ? sum / static_cast<double>(to - from) : 0;
+    }
+
+    // The mean square of the prediction error over rows [from, to), in the block's spread.
+    double ErrorRatio(size_t from, size_t to, const std::vector<double>& a, double spread) const {
+        const size_t n = m_x.size();
+        const size_t p = a.size() - 1;
+        double energy = 0;
+        size_t rows = 0;
+        for (size_t r = std::max(from, p); r < std::min(to, n); ++r, ++rows) {
+            double e = m_x[r];
+            for (size_t k = 1; k <= p; ++k) e -= a[k] * m_x[r - k];
+            energy += e * e;
+        }
+        return rows == 0 ? 0 : energy / (static_cast<double>(rows) * spread * spread);
     }
 
     // Takes a click of the shape CClickShape knows away in place of the interpolation in the
@@ -654,7 +874,8 @@ private:
         m_d.resize(length);
         for (size_t i = 0; i < length; ++i) m_d[i] = double(m_before[i]) - m_filled[i];
         const double filled = shape.Energy(m_d);
-        const double shaped = shape.Fit(&m_d);
+        m_hint = m_d;
+        const double shaped = shape.Fit(&m_d, &m_hint);
         const size_t rows = shape.Rows();
         bool bShaped = false;
         if (std::isfinite(shaped) && rows > length + 4) {
@@ -681,13 +902,14 @@ private:
     std::vector<double> m_scratch;
     std::vector<double> m_forward;
     std::vector<double> m_backward;
-    std::vector<double> m_magnitudes;
-    std::vector<double> m_spreads;  // of each block's forward error
-    std::vector<bool> m_blind;      // blocks with samples that are not numbers: left alone
-    std::vector<float> m_saved;     // the samples of the clicks found, as they were
-    std::vector<float> m_before;    // of the one being filled
-    std::vector<float> m_filled;    // its interpolation
-    std::vector<double> m_d;        // the click taken away
+    std::vector<float> m_magnitudes;  // single precision: a median needs no more, and sorts faster
+    std::vector<double> m_spreads;    // of each block's forward error
+    std::vector<bool> m_blind;        // blocks with samples that are not numbers: left alone
+    std::vector<float> m_saved;       // the samples of the clicks found, as they were
+    std::vector<float> m_before;      // of the one being filled
+    std::vector<float> m_filled;      // its interpolation
+    std::vector<double> m_d;          // the click taken away
+    std::vector<double> m_hint;       // the click as the interpolation shows it
 };
 
 float ToFloat(float v) { return v; }

@@ -1,9 +1,11 @@
 // The click repairer: finds the ticks and clicks of a record's surface in a song's samples and
 // puts back what the music most likely was under them. Per channel, an autoregressive model of
-// the music is fitted to every stretch of about 46 ms; a click is where that model fails both
-// forwards and backwards (its prediction error stands out from the error's own robust spread),
-// and its samples, and only they, are mended: where the click rings like a resonance struck
-// once (two poles, two free starting samples) that ringing is fitted and taken away, which keeps
+// the music is fitted to every stretch of about 46 ms; a click is where that model fails
+// backwards just before and forwards from there on, far beyond the error's own robust spread
+// (and beyond the neighbouring stretch's model's), and where the music does not stay louder and
+// unforeseen after it, as it does after an attack. Its samples, and only they, are mended: where
+// the click rings like a resonance struck once (two poles, two free starting samples, cut off
+// where it dies) that ringing is fitted and taken away, which keeps
 // the music under it; otherwise the samples are replaced by the model's least-squares
 // interpolation from both sides. Every other sample is left as it was, bit for bit. The repairs
 // are returned with the samples they replaced, so that a window can list them, play either
