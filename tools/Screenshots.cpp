@@ -1,21 +1,22 @@
 // Saves pictures of the recorder for the documentation: the main window in both colour schemes,
 // idle (the meters following the input) and recording, with each warning, the meters' tooltip
 // when the input cannot be opened, the end-of-side summary, the Custom Settings dialog and the
-// Review window (on the take SideB1.wav, SideB2.wav, ... of the current directory) in both
-// schemes, the help window and About; and the help's own smaller picture of the Review window
-// (help/review.png).
-// Usage: vellisto_screenshots <input.wav> <output-dir> <name-suffix>
-// Runs in the current directory with the profile given by XDG_CONFIG_HOME and the presets under
-// XDG_DATA_HOME; the scale factor comes from QT_SCALE_FACTOR. The input plays at its real rate,
-// so the meters show what a sound card would give.
+// Review window (on the take SideB1.wav, SideB2.wav, ... of the current directory, its clicks
+// repaired) in both schemes, the help window and About; and the help's own smaller picture of the
+// Review window (help/review.png). Usage: vellisto_screenshots <input.wav> <output-dir>
+// <name-suffix> Runs in the current directory with the profile given by XDG_CONFIG_HOME and the
+// presets under XDG_DATA_HOME; the scale factor comes from QT_SCALE_FACTOR. The input plays at its
+// real rate, so the meters show what a sound card would give.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 #include <algorithm>
 #include <cmath>
@@ -208,6 +209,9 @@ int main(int argc, char** argv) {
         ready.wait(10000);
         review.PasteTrackList(QStringLiteral(
             "B1. Night Train 3:12\nB2. Harbour Lights 2:58\nB3. The Long Way Home 4:05\n"));
+        QSignalSpy searched(&review, &CReviewDlg::ClicksSearched);
+        review.RepairClicks();
+        searched.wait(20000);
         review.SelectCut(1);
         review.MoveSelectedCut(-4410);
         review.GetSongList().selectRow(1);
@@ -221,6 +225,11 @@ int main(int argc, char** argv) {
             std::printf("%s %s\n", saved ? "saved" : "FAILED", qPrintable(help));
             ok &= saved;
         }
+        // The pictures' edits are not to be kept: Discard, when the window asks.
+        QTimer::singleShot(0, [] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                box->button(QMessageBox::Discard)->click();
+        });
         review.close();
         dlg.OnOK();
         ok &= SaveSide(purple, outDir, scheme, suffix);

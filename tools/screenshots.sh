@@ -25,6 +25,13 @@ sox -n -r 44100 -b 16 -c 2 "$work/in.wav" synth 10 sine 440 sine 660 gain -4
 # A take of three songs for the Review window: noise swelling and fading, quiet between songs.
 sox -R -n -r 44100 -b 16 -c 2 "$work/SideB1.wav" synth 14 pinknoise tremolo 0.4 70 fade 0.3 14 1.5 gain -9 pad 0 0.7
 sox -R -n -r 44100 -b 16 -c 2 "$work/SideB2.wav" synth 11 pinknoise tremolo 0.7 60 fade 0.5 11 2 gain -7 pad 0.6 0.8
+# Three clicks on the second song, for Repair Clicks: bursts of a few samples, mixed in.
+sox -R -n -r 44100 -b 16 -c 2 "$work/click.wav" synth 0.0003 square 2000 gain -3
+for at in 2.1 5.3 8.8; do sox "$work/click.wav" "$work/click-$at.wav" pad "$at" 0; done
+mv "$work/SideB2.wav" "$work/plain.wav"
+sox -m -v 1 "$work/plain.wav" -v 1 "$work/click-2.1.wav" -v 1 "$work/click-5.3.wav" \
+    -v 1 "$work/click-8.8.wav" "$work/SideB2.wav"
+rm "$work"/click*.wav "$work/plain.wav"
 sox -R -n -r 44100 -b 16 -c 2 "$work/SideB3.wav" synth 16 pinknoise tremolo 0.3 75 fade 0.4 16 3 gain -8 pad 0.5 0
 mkdir -p "$here/docs" "$work/cfg"
 for scale in 1 2; do
