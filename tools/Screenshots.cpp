@@ -2,11 +2,12 @@
 // idle (the meters following the input) and recording, with each warning, the meters' tooltip
 // when the input cannot be opened, the end-of-side summary, the Custom Settings dialog and the
 // Review window (on the take SideB1.wav, SideB2.wav, ... of the current directory, its clicks
-// repaired) in both schemes, the help window and About; and the help's own smaller picture of the
-// Review window (help/review.png). Usage: vellisto_screenshots <input.wav> <output-dir>
-// <name-suffix> Runs in the current directory with the profile given by XDG_CONFIG_HOME and the
-// presets under XDG_DATA_HOME; the scale factor comes from QT_SCALE_FACTOR. The input plays at its
-// real rate, so the meters show what a sound card would give.
+// repaired) in both schemes, the help window and About; and the help's own smaller picture of
+// the Review window (help/review.png).
+// Usage: vellisto_screenshots <input.wav> <output-dir> <name-suffix>
+// Runs in the current directory with the profile given by XDG_CONFIG_HOME and the presets under
+// XDG_DATA_HOME; the scale factor comes from QT_SCALE_FACTOR. The input plays at its real rate,
+// so the meters show what a sound card would give.
 #include <QApplication>
 #include <QDir>
 #include <QFile>
