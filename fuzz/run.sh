@@ -8,8 +8,12 @@ src=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$src/build-fuzz}
 seconds=${2:-${VELLISTO_FUZZ_SECONDS:-60}}
 
-CC=clang CXX=clang++ cmake -S "$src" -B "$build" -DVELLISTO_BUILD_FUZZ=ON -DVELLISTO_BUILD_UI=OFF \
-    -DVELLISTO_BUILD_BENCH=OFF >/dev/null
+# A new build folder is a Ninja unity build, as scripts/test.sh's others; one made before keeps
+# its generator.
+generator=-Wno-dev
+if [ ! -f "$build/CMakeCache.txt" ]; then generator=-GNinja; fi
+CC=clang CXX=clang++ cmake "$generator" -S "$src" -B "$build" -DVELLISTO_BUILD_FUZZ=ON \
+    -DVELLISTO_BUILD_UI=OFF -DVELLISTO_BUILD_BENCH=OFF -DCMAKE_UNITY_BUILD=ON >/dev/null
 cmake --build "$build" --target presets_fuzz wav_header_fuzz cuts_fuzz -j"${VELLISTO_JOBS:-2}"
 if [ "$seconds" = 0 ]; then exit 0; fi
 # The three run side by side, each on its own corpus, their reports shown in turn: the bound is

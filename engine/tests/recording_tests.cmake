@@ -1,7 +1,7 @@
 # Whole recordings through the control, the recording thread and the file and test capture
 # backends; the control's checks, questions and texts; the block loop's allocations.
 vellisto_gtest(recording_tests SOURCES RecordingThreadTest.cpp LIBS vellisto_engine vellisto_capture_testing
-    LABELS recording threads)
+    LABELS recording threads SHARDS 2)
 vellisto_gtest(control_tests SOURCES RecordingControlTest.cpp LIBS vellisto_engine vellisto_capture_testing
     LABELS recording threads)
 # A block buffer too large to allocate must fail quietly, not abort the sanitizer's allocator.
