@@ -92,9 +92,9 @@ in_background "tests (address, undefined)" env LSAN_OPTIONS=suppressions="$root/
 if [ -f "$root/fuzz/run.sh" ]; then
     step "build (fuzz)"
     "$root/fuzz/run.sh" "$root/build-fuzz" 0
-    # Their bound is a time, not a number of runs: at a lower priority they take what the
+    # Their bound is a time, not a number of runs: at the lowest priority they take what the
     # builds and tests beside them leave of the two cores.
-    in_background "fuzz" nice -n 10 "$root/fuzz/run.sh" "$root/build-fuzz"
+    in_background "fuzz" nice -n 19 "$root/fuzz/run.sh" "$root/build-fuzz"
 fi
 
 step "build (thread)"
