@@ -5,6 +5,7 @@
 #include <exception>
 #include <ostream>
 #include <string>
+#include <utility>
 
 #include "VellistoVersion.h"
 #include "settings/Windows1252.h"
@@ -29,6 +30,22 @@ const char kFooter[] =
 std::string Lower(std::string text) {
     for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return text;
+}
+
+// A click-repair sensitivity by its word (any letter case) into *sensitivity (may be null);
+// false for any other word.
+bool SensitivityNamed(const std::string& text, ClickSensitivity* sensitivity) {
+    static const std::pair<const char*, ClickSensitivity> kWords[] = {
+        {"gentle", ClickSensitivity::Gentle},
+        {"normal", ClickSensitivity::Normal},
+        {"strong", ClickSensitivity::Strong}};
+    const std::string word = Lower(text);
+    for (const auto& [name, value] : kWords) {
+        if (word != name) continue;
+        if (sensitivity) *sensitivity = value;
+        return true;
+    }
+    return false;
 }
 
 // "on"/"off" switch option (any letter case); anything else is a usage error.
@@ -227,8 +244,7 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
         ->type_name("[gentle|normal|strong]")
         ->check(
             [](const std::string& text) {
-                const std::string word = Lower(text);
-                return word == "gentle" || word == "normal" || word == "strong"
+                return SensitivityNamed(text, nullptr)
                            ? std::string()
                            : "expected gentle, normal or strong, not " + text;
             },
@@ -250,8 +266,7 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
     for (int k = argc - 1; k >= 1; --k) {
         std::string arg = argv[k];
         if (arg == "--declick" && !args.empty()) {
-            const std::string next = Lower(args.back());
-            if (next == "gentle" || next == "normal" || next == "strong") {
+            if (SensitivityNamed(args.back(), nullptr)) {
                 arg += "=" + args.back();
                 args.pop_back();
             }
@@ -272,11 +287,7 @@ int ParseSplitOptions(int argc, const char* const* argv, SplitOptions* options, 
         return kExitUsage;
     }
     if (!declick.empty()) {
-        options->bDeclick = true;
-        const std::string word = Lower(declick);
-        options->declick = word == "gentle"   ? ClickSensitivity::Gentle
-                           : word == "strong" ? ClickSensitivity::Strong
-                                              : ClickSensitivity::Normal;
+        options->bDeclick = SensitivityNamed(declick, &options->declick);
     }
     // Tags are UTF-8; an option typed in a terminal of the old code page is not.
     options->strAlbum = Utf8OrWindows1252(options->strAlbum);

@@ -1,8 +1,6 @@
 #include "take/ClickRepairEncoder.h"
 
-#include <unistd.h>
-
-#include <cerrno>
+#include "take/FileSteps.h"
 
 CClickRepairEncoder::CClickRepairEncoder(ISongEncoder& inner, const WAVEFORMATEX& format,
                                          ClickSensitivity sensitivity)
@@ -32,15 +30,13 @@ bool CClickRepairEncoder::WriteFrom(int from, uint64_t fromOffset, uint64_t coun
     m_copy.resize(kPiece);
     while (count > 0) {
         const size_t want = count < kPiece ? static_cast<size_t>(count) : kPiece;
-        const ssize_t got = pread(from, m_copy.data(), want, static_cast<off_t>(fromOffset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
+        if (!ReadAll(from, m_copy.data(), want, fromOffset)) {
             if (readFailed) *readFailed = true;
             return false;
         }
-        if (!Pass(m_copy.data(), static_cast<size_t>(got))) return false;
-        fromOffset += static_cast<uint64_t>(got);
-        count -= static_cast<uint64_t>(got);
+        if (!Pass(m_copy.data(), want)) return false;
+        fromOffset += want;
+        count -= want;
     }
     return true;
 }

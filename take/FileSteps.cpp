@@ -49,6 +49,21 @@ bool WriteAll(int fd, const char* data, size_t count, uint64_t offset) {
     return true;
 }
 
+bool ReadAll(int fd, uint8_t* dst, size_t count, uint64_t offset) {
+    while (count > 0) {
+        const ssize_t got = ::pread(fd, dst, count, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            if (got == 0) errno = EIO;
+            return false;
+        }
+        dst += got;
+        count -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
 bool WriteNewFile(const std::string& path, const std::string& text) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return false;

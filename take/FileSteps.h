@@ -17,6 +17,9 @@ bool SyncFolder(const std::string& folder);
 bool Exists(const std::string& path);
 // All of data at offset, retried after a signal; a write of nothing counts as EIO.
 bool WriteAll(int fd, const char* data, size_t count, uint64_t offset);
+// Reads count bytes at offset, however many reads it takes; false with errno set when the file
+// fails or ends first.
+bool ReadAll(int fd, uint8_t* dst, size_t count, uint64_t offset);
 // A whole small file, created exclusively, synced; removed again when that fails.
 bool WriteNewFile(const std::string& path, const std::string& text);
 // What stands at a name: the file's device and inode, or nothing (absent).

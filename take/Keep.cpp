@@ -78,23 +78,6 @@ private:
     std::vector<int>* m_pWritten;
 };
 
-// Reads count bytes at offset, however many reads it takes; false with errno set when the file
-// fails or ends first.
-bool ReadAll(int fd, uint8_t* dst, size_t count, uint64_t offset) {
-    while (count > 0) {
-        const ssize_t got = ::pread(fd, dst, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) {
-            if (got == 0) errno = EIO;
-            return false;
-        }
-        dst += got;
-        count -= static_cast<size_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return true;
-}
-
 // Which stretches of the take hold a repair: [first, end) of each, by first frame.
 class CRepairedSpans {
 public:
